@@ -1,0 +1,39 @@
+# Imported targets for the libraries the program calls.
+set(_p "${DELVARO_DEPS_PREFIX}")
+if(NOT EXISTS "${_p}/lib/libtinyxml.a")
+  message(FATAL_ERROR "Third-party libraries missing in ${_p}: run scripts/setup.sh")
+endif()
+
+# zlib from Debian's MinGW package.
+add_library(deps_zlib INTERFACE)
+target_link_libraries(deps_zlib INTERFACE /usr/${DELVARO_ARCH}-w64-mingw32/lib/libz.a)
+
+add_library(deps_tinyxml STATIC IMPORTED GLOBAL)
+set_target_properties(deps_tinyxml PROPERTIES IMPORTED_LOCATION "${_p}/lib/libtinyxml.a"
+  INTERFACE_INCLUDE_DIRECTORIES "${_p}/include" INTERFACE_COMPILE_DEFINITIONS TIXML_USE_STL)
+
+add_library(deps_minizip STATIC IMPORTED GLOBAL)
+set_target_properties(deps_minizip PROPERTIES IMPORTED_LOCATION "${_p}/lib/libminizip.a"
+  INTERFACE_INCLUDE_DIRECTORIES "${_p}/include/minizip"
+  INTERFACE_LINK_LIBRARIES deps_zlib)
+
+add_library(deps_jsoncpp STATIC IMPORTED GLOBAL)
+set_target_properties(deps_jsoncpp PROPERTIES IMPORTED_LOCATION "${_p}/lib/libjsoncpp.a"
+  INTERFACE_INCLUDE_DIRECTORIES "${_p}/include")
+
+# stb_image is a header library from libstb-dev.
+add_library(deps_stb INTERFACE)
+target_include_directories(deps_stb SYSTEM INTERFACE /usr/include/stb)
+
+add_library(deps_gtest STATIC IMPORTED GLOBAL)
+set_target_properties(deps_gtest PROPERTIES IMPORTED_LOCATION "${_p}/lib/libgtest.a"
+  INTERFACE_INCLUDE_DIRECTORIES "${_p}/include")
+add_library(deps_gtest_main STATIC IMPORTED GLOBAL)
+set_target_properties(deps_gtest_main PROPERTIES IMPORTED_LOCATION "${_p}/lib/libgtest_main.a"
+  INTERFACE_LINK_LIBRARIES deps_gtest)
+add_library(deps_gmock STATIC IMPORTED GLOBAL)
+set_target_properties(deps_gmock PROPERTIES IMPORTED_LOCATION "${_p}/lib/libgmock.a"
+  INTERFACE_LINK_LIBRARIES deps_gtest)
+
+set(DELVARO_WIN_LIBS kernel32 user32 gdi32 shell32 shlwapi ole32 oleaut32 uuid advapi32
+    comctl32 comdlg32 gdiplus wininet ws2_32 version bcrypt dbghelp winmm)

@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Configures and builds one target: scripts/build.sh [x86_64|i686] [BUILD_DIR]
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+arch=${1:-x86_64}
+bd=${2:-$root/build/$arch}
+mkdir -p "$bd"
+if [ ! -f "$bd/build.ninja" ]; then
+  cmake -S "$root" -B "$bd" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-$arch.cmake" >/dev/null
+fi
+if [ "$arch" = x86_64 ]; then
+  # Build steps run tools under Wine: give them a prefix and a server.
+  . "$root/scripts/wine-env.sh" "$bd"
+  wine_start
+fi
+if ! cmake --build "$bd" -- -k 0 > "$bd/build.log" 2>&1; then
+  grep -v '^\[' "$bd/build.log" | tail -n 150
+  echo "build ($arch) failed; full log: $bd/build.log" >&2
+  exit 1
+fi

@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Installs what a fresh Debian machine lacks to build and test Delvaro6,
+# then builds the third-party libraries once into the dependency cache.
+# Quiet and quick when everything is already there.
+set -euo pipefail
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+
+SUDO=""
+if [ "$(id -u)" != 0 ]; then SUDO="sudo"; fi
+
+packages=(
+  wine64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
+  gcc-mingw-w64-x86-64-posix gcc-mingw-w64-i686-posix binutils-mingw-w64
+  cmake ninja-build xvfb xauth fonts-wqy-microhei
+  libz-mingw-w64-dev libstb-dev googletest
+  ntfs-3g dosfstools mtools exfatprogs exfat-fuse fdisk gdisk sleuthkit
+  xz-utils dpkg-dev unzip
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+# Source packages of TinyXML, JsonCpp and zlib (minizip) need deb-src entries.
+src_list=/etc/apt/sources.list.d/debian.sources
+need_update=0
+if [ -f "$src_list" ] && ! grep -q 'deb-src' "$src_list"; then
+  $SUDO sed -i 's/^Types: deb$/Types: deb deb-src/' "$src_list"
+  need_update=1
+fi
+
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+elif [ $need_update = 1 ]; then
+  $SUDO apt-get update -qq
+fi
+
+"$here/build-deps.sh"

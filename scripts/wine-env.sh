@@ -1,0 +1,17 @@
+# Sourced by the scripts: the Wine environment of one build folder.
+# usage: . scripts/wine-env.sh BUILD_DIR
+_bd="$(cd "$1" && pwd)"
+export WINEPREFIX="$_bd/wineprefix"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEARCH=win64
+WINE64=/usr/lib/wine/wine64
+wine_start() {
+  mkdir -p "$WINEPREFIX"
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    "$WINE64" wineboot -i >/dev/null 2>&1 || true
+  fi
+  # A persistent server: each test process then starts in a fraction of a second.
+  wineserver -p >/dev/null 2>&1 || true
+}
+wine_stop() { wineserver -k >/dev/null 2>&1 || true; }
