@@ -1,0 +1,343 @@
+#include "core/Language.h"
+
+#include <objbase.h>
+
+#include <cstring>
+#include <cwchar>
+
+#include "core/Base64.h"
+#include "core/Helpers.h"
+#include "core/Log.h"
+#include "core/Settings.h"
+
+std::wstring g_strLangByte, g_strLangRecycle, g_strLangUnknowPer, g_strLangFindFile,
+    g_strLangDefDiskName, g_strLangProductName, g_strLangDesktop, g_strLangAllType,
+    g_strLangPicture, g_strLangAudio, g_strLangDocument, g_strLangVedio, g_strLangEmail,
+    g_strLangOther, g_strLangAllDate, g_strLangDateFormat, g_strLangRootDir, g_strLangUnknow,
+    g_strLangCreatePreviewing, g_strLangLostDir;
+
+LanguageSectionList g_LanguageSectionList;
+
+namespace {
+// Structured storage refuses a second deny-write or exclusive open of the
+// same file while the first is open, so lookups from several threads take
+// turns here; another process holding the file is waited out briefly.
+struct CLockHolder {
+  CRITICAL_SECTION cs;
+  CLockHolder() { InitializeCriticalSection(&cs); }
+};
+
+CRITICAL_SECTION* LanguageLock() {
+  static CLockHolder holder;  // built once, thread-safe
+  return &holder.cs;
+}
+
+class CLanguageLock {
+ public:
+  CLanguageLock() { EnterCriticalSection(LanguageLock()); }
+  ~CLanguageLock() { LeaveCriticalSection(LanguageLock()); }
+};
+
+bool IsSharingError(HRESULT hr) {
+  return hr == STG_E_SHAREVIOLATION || hr == STG_E_LOCKVIOLATION ||
+         hr == HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION) ||
+         hr == HRESULT_FROM_WIN32(ERROR_LOCK_VIOLATION);
+}
+
+template <typename Fn>
+void ForEachEntry(const unsigned char* bytes, size_t count, Fn fn) {
+  if (!bytes) return;
+  size_t chars = count / 2;
+  std::wstring text(chars, L'\0');
+  if (chars) memcpy(&text[0], bytes, chars * 2);
+  size_t pos = 0;
+  while (pos < chars) {
+    size_t end = text.find(L'\0', pos);
+    if (end == std::wstring::npos) end = chars;
+    if (end == pos) break;  // empty entry: end of the section
+    // Look for "=" inside this entry only.
+    const wchar_t* hit = wmemchr(text.data() + pos, L'=', end - pos);
+    if (hit) {
+      size_t eq = (size_t)(hit - text.data());
+      if (!fn(text.data() + pos, eq - pos, text.data() + eq + 1, end - eq - 1)) return;
+    }
+    pos = end + 1;
+  }
+}
+
+void CopyText(wchar_t* dest, int n, const wchar_t* src, size_t len) {
+  if (!dest || n <= 0) return;
+  if (len > (size_t)(n - 1)) len = (size_t)(n - 1);
+  if (len) wmemcpy(dest, src, len);
+  dest[len] = 0;
+}
+
+int DefaultMessageDlg(HWND parent, const wchar_t* text, const wchar_t* title, UINT type, int) {
+  return MessageBoxW(parent, text, title, type);
+}
+
+MessageDlgProc g_pfnMessageDlg = DefaultMessageDlg;
+}  // namespace
+
+std::wstring GetLanguageFilePath() {
+  const wchar_t* file = L"en.dll";
+  if (g_nUICodePage == 936)
+    file = L"cn.dll";
+  else if (g_nUICodePage == 950)
+    file = L"tr.dll";
+  return GetAppFilePath((std::wstring(L"language\\") + file).c_str());
+}
+
+void UnmaskLanguageText(unsigned char* bytes, uint32_t count) {
+  if (!bytes) return;
+  for (uint32_t i = 0; (uint64_t)4 * i + 4 < count; ++i) {
+    uint32_t w;
+    memcpy(&w, bytes + 4 * i, 4);
+    w ^= 0x5C17u;
+    memcpy(bytes + 4 * i, &w, 4);
+  }
+}
+
+bool ReadLanguageStream(const wchar_t* path, const wchar_t* section, std::vector<unsigned char>& out) {
+  out.clear();
+  if (!path || !section || !*path) return false;
+  CLanguageLock lock;
+  IStorage* stg = nullptr;
+  HRESULT hr = E_FAIL;
+  for (int attempt = 0; attempt < 40; ++attempt) {
+    hr = StgOpenStorage(path, nullptr, STGM_READ | STGM_SHARE_DENY_WRITE, nullptr, 0, &stg);
+    if (SUCCEEDED(hr) || !IsSharingError(hr)) break;
+    Sleep(25);
+  }
+  if (FAILED(hr) || !stg) return false;
+  IStream* stream = nullptr;
+  hr = stg->OpenStream(section, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, &stream);
+  bool ok = false;
+  if (SUCCEEDED(hr) && stream) {
+    out.resize(kLanguageStreamLimit);
+    ULONG total = 0;
+    while (total < kLanguageStreamLimit) {
+      ULONG got = 0;
+      hr = stream->Read(out.data() + total, kLanguageStreamLimit - total, &got);
+      if (FAILED(hr) || got == 0) break;
+      total += got;
+    }
+    out.resize(total);
+    ok = total > 0;
+    stream->Release();
+  }
+  stg->Release();
+  return ok;
+}
+
+bool FindLanguageEntry(const unsigned char* bytes, size_t count, const wchar_t* key,
+                       std::wstring& value) {
+  if (!key) return false;
+  size_t keyLen = wcslen(key);
+  bool found = false;
+  ForEachEntry(bytes, count,
+               [&](const wchar_t* k, size_t kl, const wchar_t* v, size_t vl) {
+                 if (kl == keyLen && wmemcmp(k, key, kl) == 0) {
+                   value.assign(v, vl);
+                   found = true;
+                   return false;
+                 }
+                 return true;
+               });
+  return found;
+}
+
+void CollectLanguageEntries(const unsigned char* bytes, size_t count, LanguageSectionList& out) {
+  ForEachEntry(bytes, count, [&](const wchar_t* k, size_t kl, const wchar_t* v, size_t vl) {
+    out.emplace_back(std::wstring(k, kl), std::wstring(v, vl));
+    return true;
+  });
+}
+
+int ReadLanguageText(const wchar_t* section, const wchar_t* key, const wchar_t* def,
+                     wchar_t* dest, int n, const wchar_t* path) {
+  std::vector<unsigned char> bytes;
+  std::wstring value;
+  if (ReadLanguageStream(path, section, bytes)) {
+    UnmaskLanguageText(bytes.data(), (uint32_t)bytes.size());
+    if (FindLanguageEntry(bytes.data(), bytes.size(), key, value)) {
+      CopyText(dest, n, value.data(), value.size());
+      return 1;
+    }
+  }
+  if (!def) def = L"";
+  CopyText(dest, n, def, wcslen(def));
+  return 0;
+}
+
+std::wstring GetUIText(const wchar_t* key) {
+  wchar_t buf[260] = {};
+  ReadLanguageText(L"UI", key, L"", buf, 260, GetLanguageFilePath().c_str());
+  return buf;
+}
+
+int LoadLanguageSection(const wchar_t* section, const wchar_t* path) {
+  std::vector<unsigned char> bytes;
+  if (!ReadLanguageStream(path, section, bytes)) return 0;
+  UnmaskLanguageText(bytes.data(), (uint32_t)bytes.size());
+  CLanguageLock lock;
+  CollectLanguageEntries(bytes.data(), bytes.size(), g_LanguageSectionList);
+  return (int)g_LanguageSectionList.size();
+}
+
+void LoadLanguageStrings() {
+  struct {
+    std::wstring* target;
+    const wchar_t* key;
+  } texts[] = {
+      {&g_strLangByte, L"Byte"},
+      {&g_strLangRecycle, L"Recycle"},
+      {&g_strLangUnknowPer, L"UnknowPer"},
+      {&g_strLangFindFile, L"FindFile"},
+      {&g_strLangDefDiskName, L"DefDiskName"},
+      {&g_strLangProductName, L"ProductName"},
+      {&g_strLangDesktop, L"Desktop"},
+      {&g_strLangAllType, L"AllType"},
+      {&g_strLangPicture, L"Picture"},
+      {&g_strLangAudio, L"Audio"},
+      {&g_strLangDocument, L"Document"},
+      {&g_strLangVedio, L"Vedio"},
+      {&g_strLangEmail, L"Email"},
+      {&g_strLangOther, L"Other"},
+      {&g_strLangAllDate, L"AllDate"},
+      {&g_strLangDateFormat, L"DateFormat"},
+      {&g_strLangRootDir, L"RootDir"},
+      {&g_strLangUnknow, L"Unknow"},
+      {&g_strLangCreatePreviewing, L"CreatePreviewing"},
+      {&g_strLangLostDir, L"LostDir"},
+  };
+  for (auto& t : texts) *t.target = GetUIText(t.key);
+  if (!g_OemInfo.m_strProductName.empty()) g_strLangProductName = g_OemInfo.m_strProductName;
+}
+
+std::wstring FormatTextWithInt(const wchar_t* format, int arg) {
+  std::wstring out;
+  if (!format) return out;
+  bool used = false;
+  size_t i = 0;
+  while (format[i]) {
+    wchar_t c = format[i];
+    if (c != L'%') {
+      out += c;
+      ++i;
+      continue;
+    }
+    if (format[i + 1] == L'%') {
+      out += L'%';
+      i += 2;
+      continue;
+    }
+    size_t j = i + 1;
+    while (format[j] && wcschr(L"-+ #0", format[j])) ++j;
+    int widthDigits = 0, precDigits = 0;
+    while (format[j] >= L'0' && format[j] <= L'9') ++j, ++widthDigits;
+    bool ok = widthDigits <= 3;
+    if (format[j] == L'.') {
+      ++j;
+      while (format[j] >= L'0' && format[j] <= L'9') ++j, ++precDigits;
+      ok = ok && precDigits <= 3;
+    }
+    // An int is 32 bits: plain, "h", "hh" or "l" (32-bit on Windows).
+    size_t lenStart = j;
+    while (format[j] == L'h' || format[j] == L'l') ++j;
+    std::wstring length(format + lenStart, j - lenStart);
+    ok = ok && (length.empty() || length == L"h" || length == L"hh" || length == L"l");
+    wchar_t conv = format[j];
+    ok = ok && conv && wcschr(L"diouxX", conv) != nullptr && !used;
+    if (!ok) {
+      out += L'%';  // not ours to fill: keep it as text
+      ++i;
+      continue;
+    }
+    std::wstring spec(format + i, j + 1 - i);
+    wchar_t buf[1100] = {};
+    int n = _snwprintf(buf, 1099, spec.c_str(), arg);
+    if (n < 0) n = 0;
+    buf[1099] = 0;
+    out += buf;
+    used = true;
+    i = j + 1;
+  }
+  return out;
+}
+
+MessageDlgProc SetMessageDlgProc(MessageDlgProc proc) {
+  MessageDlgProc old = g_pfnMessageDlg;
+  g_pfnMessageDlg = proc ? proc : DefaultMessageDlg;
+  return old;
+}
+
+int ShowMessageDlg(HWND parent, const wchar_t* text, const wchar_t* title, UINT type, int flag) {
+  return g_pfnMessageDlg(parent, text ? text : L"", title ? title : L"", type, flag ? 1 : 0);
+}
+
+int MessageBoxByKey(const wchar_t* key, HWND parent, UINT type, int flag) {
+  std::wstring path = GetLanguageFilePath();
+  wchar_t title[260] = {};
+  wchar_t text[260] = {};
+  ReadLanguageText(L"Message", L"Title", L"", title, 260, path.c_str());
+  ReadLanguageText(L"Message", key, L"", text, 260, path.c_str());
+  return ShowMessageDlg(parent, text, title, type, flag);
+}
+
+int MessageBoxByKeyFormat(const wchar_t* key, int arg, HWND parent, UINT type, int flag) {
+  std::wstring path = GetLanguageFilePath();
+  wchar_t title[260] = {};
+  wchar_t format[260] = {};
+  ReadLanguageText(L"Message", L"Title", L"", title, 260, path.c_str());
+  ReadLanguageText(L"Message", key, L"", format, 260, path.c_str());
+  std::wstring text = FormatTextWithInt(format, arg);
+  return ShowMessageDlg(parent, text.c_str(), title, type, flag);
+}
+
+int ErrorBoxByKeyFormat(const wchar_t* key, int arg, HWND parent, int flag) {
+  return MessageBoxByKeyFormat(key, arg, parent, MB_ICONERROR, flag);
+}
+
+int ErrorBoxByKey(const wchar_t* key, HWND parent) {
+  return MessageBoxByKey(key, parent, MB_ICONERROR, 0);
+}
+
+std::wstring DecodeBase64Key(const char* key) {
+  if (!key) return L"";
+  std::string bytes = Base64DecodeString(std::string(key));
+  return CStringFromAnsi(bytes.c_str());
+}
+
+int MessageBoxByBase64Key(const char* key, HWND parent, UINT type, int flag) {
+  return MessageBoxByKey(DecodeBase64Key(key).c_str(), parent, type, flag);
+}
+
+int MessageBoxByBase64KeyFormat(const char* key, int arg, HWND parent, UINT type, int flag) {
+  return MessageBoxByKeyFormat(DecodeBase64Key(key).c_str(), arg, parent, type, flag);
+}
+
+int ErrorBoxByBase64KeyFormat(const char* key, int arg, HWND parent, int flag) {
+  return ErrorBoxByKeyFormat(DecodeBase64Key(key).c_str(), arg, parent, flag);
+}
+
+int ErrorBoxByBase64Key(const char* key, HWND parent) {
+  return ErrorBoxByKey(DecodeBase64Key(key).c_str(), parent);
+}
+
+void ShowLastErrorBox(HWND parent, const wchar_t* operation, DWORD code) {
+  if (code == 0) code = GetLastError();
+  if (code == 0) return;
+  wchar_t* sys = nullptr;
+  FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                     FORMAT_MESSAGE_IGNORE_INSERTS,
+                 nullptr, code, 1024, (LPWSTR)&sys, 0, nullptr);
+  std::wstring text = operation ? operation : L"";
+  text += L" failed with error ";
+  text += std::to_wstring((int)code);
+  text += L": ";
+  if (sys) text += sys;
+  if (sys) LocalFree(sys);
+  DebugPrint(L"[Delvaro] %s\n", text.c_str());
+  ShowMessageDlg(parent, text.c_str(), L"Error", MB_ICONERROR, 1);
+}

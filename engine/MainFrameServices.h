@@ -1,0 +1,45 @@
+// What the scan engine uses of the main window: the calls it makes on the
+// frame, the frame-owned objects it reaches, and the window messages the
+// scan workers post to it. The main window implements this; tests and tools
+// drive the engine through a recording stand-in.
+#pragma once
+#include <windows.h>
+
+class CScanDiskDlg;
+class CFormatPluginRegistry;
+struct DeepScanHit;
+
+// Window messages that scan workers post or send to the frame and its dialogs.
+enum
+{
+    WMU_TrayNotify = WM_USER + 4,            // 1028
+    WMU_ScanDone = WM_USER + 5,              // 1029: wParam 0; lParam 0 scan, 1 loaded result
+    WMU_ScanProgress = WM_USER + 7,          // 1031: wParam heap ScanProgressInfo, receiver deletes
+    WMU_RecoverProgress = WM_USER + 13,      // 1037
+    WMU_RecoverDone = WM_USER + 16,          // 1040
+    WMU_SetViewMode = WM_USER + 32,          // 1056
+    WMU_PartitionSearchDone = WM_USER + 36,  // 1060
+    WMU_LostPartitionFound = WM_USER + 37,   // 1061
+};
+static_assert(WMU_ScanDone == 1029 && WMU_ScanProgress == 1031, "scan message numbers");
+
+class IMainFrameServices
+{
+public:
+    virtual ~IMainFrameServices() {}
+
+    // The frame's window: target of the scan messages, owner of error boxes.
+    // May be null when nothing listens (messages are then dropped).
+    virtual HWND GetFrameWindow() = 0;
+
+    // The scan controller the frame owns for its lifetime.
+    virtual CScanDiskDlg* GetScanDiskDlg() = 0;
+
+    // The plug-in registry the frame owns for its lifetime.
+    virtual CFormatPluginRegistry* GetPluginRegistry() = 0;
+
+    // Takes ownership of a carved hit. Returns 1 when the frame keeps it
+    // (its extension is selected), else deletes it at once and returns 0.
+    // Called from the carving thread without a lock.
+    virtual int AddCarvedFile(DeepScanHit* hit) = 0;
+};

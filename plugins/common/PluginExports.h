@@ -1,0 +1,47 @@
+// Declarations of the entries a plug-in DLL exports, so that every plug-in
+// defines them with the same C signatures. Included only by plug-in sources
+// (the program binds the entries through the PFN_* types of PluginContract.h).
+#pragma once
+
+#include "plugins/common/PluginContract.h"
+
+DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetSupportFormat(char* formatName);
+DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetFileSign(void* out);
+DELVARO_PLUGIN_EXPORT int64_t DELVARO_CDECL GetFileSizeAtOnce(const unsigned char* data);
+DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetRawFileInfo(CDiskMappingPointer* reader,
+                                                       RawFileInfo* info);
+DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetThumbnailText(CDiskMappingPointer* reader,
+                                                         int64_t size, char* text,
+                                                         int capacity);
+DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetPreviewText(const void* data, int64_t size,
+                                                       char* text, int capacity);
+DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetThumbnailBitmap(CDiskMappingPointer* reader,
+                                                           int64_t size, HBITMAP* bitmap,
+                                                           int* width, int* height);
+DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetPreviewBitmap(const void* data, int64_t size,
+                                                         HBITMAP* bitmap, int* width,
+                                                         int* height);
+
+// Every export body runs inside this guard: nothing thrown (a C++ exception
+// or a bad_alloc) crosses the DLL boundary; the entry reports 0 instead.
+#define DELVARO_PLUGIN_GUARD_BEGIN try {
+#define DELVARO_PLUGIN_GUARD_END \
+  }                              \
+  catch (...) {                  \
+    return 0;                    \
+  }
+
+namespace plugin {
+
+// Bounded copy of a format name into the caller's 21-byte buffer.
+void CopyFormatName(char* out, const char* name);
+// Fills a FileSignRecord with count signature bytes.
+int FillSignature(void* out, const unsigned char* bytes, uint32_t count);
+// Writes the extension into RawFileInfo::format and sets RAWINFO_HAS_FORMAT.
+void SetRawFormat(RawFileInfo* info, const char* extension);
+// Marks the record as a recognised file (RAWINFO_HAS_VALID, valid = 1).
+void SetRawValid(RawFileInfo* info);
+// Sets RawFileInfo::length and RAWINFO_HAS_LENGTH.
+void SetRawLength(RawFileInfo* info, uint64_t length);
+
+}  // namespace plugin

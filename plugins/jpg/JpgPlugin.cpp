@@ -1,0 +1,254 @@
+// JPEG pictures: the header's marker segments are walked up to the start of
+// scan, then the entropy-coded data is scanned for the end-of-image marker.
+#include <cstring>
+
+#include "plugins/common/ByteOrder.h"
+#include "plugins/common/PluginExports.h"
+#include "plugins/common/ReaderCursor.h"
+#include "plugins/common/ThumbnailHelpers.h"
+
+DELVARO_PLUGIN_DATA(IsFileSigSimple, 1);
+DELVARO_PLUGIN_DATA(CanGetFileLenImmediately, 0);
+DELVARO_PLUGIN_DATA(HasThumbnail, 0);
+DELVARO_PLUGIN_DATA(HasThumbnailBitmap, 1);
+
+namespace {
+
+using plugin::Be16;
+
+const char kFormatName[] = "FILE_TYPE_JPG";
+const unsigned char kSignature[] = {0xFF, 0xD8, 0xFF};
+// Motion-JPEG frames cut out of AVI files.
+const unsigned char kAvi1Frame[12] = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10,
+                                      0x41, 0x56, 0x49, 0x31, 0x00, 0x00};
+// JFIF 1.01 with zero density and no thumbnail: the pictures embedded in
+// other files, not files of their own.
+const unsigned char kJfifNoDensity[20] = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 0x4A,
+                                          0x46, 0x49, 0x46, 0x00, 0x01, 0x01, 0x01,
+                                          0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+const uint64_t kMaxScanLength = 0x1DFFFFF;
+const uint64_t kZeroRunCheckFrom = 0x800001;
+const uint64_t kMinJpegLength = 2048;
+const uint64_t kSector = 512;
+
+uint64_t AllocationGranularity() {
+  SYSTEM_INFO si;
+  GetSystemInfo(&si);
+  return si.dwAllocationGranularity ? si.dwAllocationGranularity : 0x10000;
+}
+
+bool IsValidJpegMarker(unsigned m) {
+  if (m >= 0x02 && m <= 0xBF) return true;
+  switch (m) {
+    case 0xC0: case 0xC2: case 0xC4: case 0xC8: case 0xCC: case 0xCF: return true;
+    default: break;
+  }
+  if (m >= 0xD0 && m <= 0xD7) return true;
+  if (m >= 0xDB && m <= 0xDE) return true;
+  return m >= 0xE0;  // E0..EF application segments, F0..FF
+}
+
+// The DHT segment whose FF byte is at p: every table well-formed and the
+// tables ending exactly at the segment's end. end bounds the bytes at b.
+bool CheckJpegHuffmanTable(const unsigned char* b, uint64_t p, uint64_t end) {
+  if (p + 4 > end) return false;
+  const uint64_t segEnd = p + Be16(b + p + 2) + 2;
+  if (segEnd - p <= 17 || segEnd > end) return false;
+  uint64_t q = p + 4;
+  while (q < segEnd) {
+    if (q + 17 > segEnd) return false;
+    const unsigned cls = b[q];
+    if (cls >= 0x20 || (cls & 0x0F) > 3) return false;
+    unsigned sum = 0;
+    for (int i = 1; i <= 16; ++i) sum += b[q + i];
+    if (sum > 255) return false;
+    q += sum + 17;
+  }
+  return q == segEnd;
+}
+
+// Picture size from the first baseline frame header, searched within limit.
+bool FindJpegFrameSize(const unsigned char* b, uint64_t end, uint64_t limit, unsigned* width,
+                       unsigned* height) {
+  uint64_t off = 2;
+  while (off + 8 < limit && off + 9 <= end) {
+    if (b[off] != 0xFF) break;
+    if (b[off + 1] == 0xFF) {
+      ++off;
+      continue;
+    }
+    if (b[off + 1] == 0xC0) {
+      *height = Be16(b + off + 5);
+      *width = Be16(b + off + 7);
+      return true;
+    }
+    off += Be16(b + off + 2) + 2;
+  }
+  return false;
+}
+
+// Segments that stand between the scans of one picture: Huffman and
+// quantisation tables, restart interval, the next scan header.
+bool IsBetweenScansMarker(unsigned m) { return m == 0xC4 || m == 0xDA || m == 0xDB || m == 0xDD; }
+
+// Scans the entropy-coded data from file offset p (the start-of-scan marker
+// byte) and returns the offset where the scan stopped: the FF of the
+// end-of-image marker for a whole picture. The reader is moved chunk by
+// chunk; every byte looked at lies in the bytes loaded at its cursor.
+uint64_t ScanEntropyData(CReaderCursor& cur, uint64_t start, uint64_t p, uint64_t chunk) {
+  const uint64_t sourceEnd = cur.Limit() > start ? cur.Limit() - start : 0;
+  uint64_t viewBase = 0;
+  const unsigned char* v = cur.Data();
+  uint64_t viewLen = cur.Loaded();
+  if (viewLen > chunk) viewLen = chunk;
+  bool atEnd = viewBase + viewLen >= sourceEnd;
+  // Positions of a chunk but its last sector are examined, so that every look
+  // ahead (at most a sector) stays inside the loaded bytes.
+  uint64_t examineEnd = atEnd ? viewLen : (viewLen > kSector ? viewLen - kSector : 0);
+
+  for (;;) {
+    if (p >= examineEnd) {
+      if (atEnd) return p;
+      if (!cur.SeekTo(start + p)) return p;
+      if (cur.LastError() != 0) {
+        cur.ClearError();
+        return p;
+      }
+      viewBase = p;
+      v = cur.Data();
+      viewLen = cur.Loaded();
+      if (viewLen > chunk) viewLen = chunk;
+      if (viewLen == 0) return p;
+      atEnd = viewBase + viewLen >= sourceEnd;
+      examineEnd = atEnd ? viewBase + viewLen
+                         : (viewLen > kSector ? viewBase + viewLen - kSector : viewBase);
+      if (p >= examineEnd && !atEnd) return p;
+      continue;
+    }
+    if (p > kMaxScanLength) return p;
+    const uint64_t viewEnd = viewBase + viewLen;
+    const unsigned char* at = v + (p - viewBase);
+    if (p >= kZeroRunCheckFrom && p % 508 == 0 && p + 4 <= viewEnd && at[0] == 0 && at[1] == 0 &&
+        at[2] == 0 && at[3] == 0)
+      return p;
+    if (at[0] == 0xFF) {
+      if (p + 1 >= viewEnd) return p;  // the source ends inside the marker
+      const unsigned next = at[1];
+      if (next == 0xD9) {
+        // End of image, when the rest of its last sector is empty (bytes
+        // past the end of the source count as empty).
+        const uint64_t e = p + 2;
+        uint64_t boundary = (e + kSector - 1) / kSector * kSector;
+        if (boundary > viewEnd) boundary = viewEnd;
+        bool zeros = true;
+        for (uint64_t q = e; q < boundary; ++q) {
+          if (v[q - viewBase] != 0) {
+            zeros = false;
+            break;
+          }
+        }
+        if (zeros) return p;
+      } else if (IsBetweenScansMarker(next)) {
+        // A picture of several scans (progressive) has tables and the next
+        // scan header here: step over the segment and go on scanning.
+        if (p + 3 >= viewEnd) return p;
+        const uint64_t segment = Be16(at + 2);
+        if (segment < 2) return p;
+        p += 2 + segment;
+        continue;
+      } else if (next != 0x00 && !(next >= 0xD0 && next <= 0xD7)) {
+        return p;
+      }
+    }
+    ++p;
+  }
+}
+
+}  // namespace
+
+BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
+
+DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetSupportFormat(char* formatName) {
+  plugin::CopyFormatName(formatName, kFormatName);
+  return 1;
+}
+
+DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetFileSign(void* out) {
+  return plugin::FillSignature(out, kSignature, sizeof(kSignature));
+}
+
+DELVARO_PLUGIN_EXPORT int64_t DELVARO_CDECL GetFileSizeAtOnce(const unsigned char*) { return 0; }
+
+DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetRawFileInfo(CDiskMappingPointer* reader,
+                                                       RawFileInfo* info) {
+  DELVARO_PLUGIN_GUARD_BEGIN
+  if (reader == nullptr || info == nullptr) return 0;
+  CReaderCursor cur(reader);
+  if (!cur.IsUsable()) return 0;
+  cur.SavePosition();
+  const uint64_t g = AllocationGranularity();
+  const uint64_t chunk = 256 * g;
+  const uint64_t headerBound = 2560 * g;
+  const unsigned char* b = cur.Data();
+  const uint64_t end = cur.Loaded();
+  if (end < 4) return 0;
+
+  if (end >= sizeof(kAvi1Frame) && memcmp(b, kAvi1Frame, sizeof(kAvi1Frame)) == 0) return 0;
+  if (end >= sizeof(kJfifNoDensity) && memcmp(b, kJfifNoDensity, sizeof(kJfifNoDensity)) == 0)
+    return 0;
+
+  unsigned width = 0, height = 0;
+  if (FindJpegFrameSize(b, end, headerBound, &width, &height) && b[3] == 0xE0 && width >= 1 &&
+      width <= 47 && height >= 1 && height <= 47)
+    return 0;
+
+  // Marker walk up to the start of scan.
+  const uint64_t limit = headerBound < end ? headerBound : end;
+  uint64_t off = 2;
+  while (off + 4 < limit && b[off] == 0xFF) {
+    const unsigned m = b[off + 1];
+    if (!IsValidJpegMarker(m)) break;
+    if (m == 0xFF) {
+      ++off;
+      continue;
+    }
+    if (m == 0xC4 && !CheckJpegHuffmanTable(b, off, end)) return 0;
+    off += Be16(b + off + 2) + 2;
+  }
+  if (off + 1 >= end || b[off] != 0xFF || b[off + 1] != 0xDA) return 0;
+
+  const uint64_t start = cur.Position();
+  const uint64_t stop = ScanEntropyData(cur, start, off + 1, chunk);
+  uint64_t length = stop + 2;
+  // A picture cut off by the end of the source ends there, not beyond it.
+  const uint64_t sourceLeft = cur.Limit() > start ? cur.Limit() - start : 0;
+  if (length > sourceLeft) length = sourceLeft;
+  plugin::SetRawLength(info, length);
+  if (length <= kMinJpegLength) return 0;
+  plugin::SetRawFormat(info, "jpg");
+  plugin::SetRawValid(info);
+  return 1;
+  DELVARO_PLUGIN_GUARD_END
+}
+
+DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetThumbnailText(CDiskMappingPointer*, int64_t, char*,
+                                                         int) {
+  return 0;
+}
+
+DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetThumbnailBitmap(CDiskMappingPointer* reader,
+                                                           int64_t size, HBITMAP* bitmap,
+                                                           int* width, int* height) {
+  DELVARO_PLUGIN_GUARD_BEGIN
+  return plugin::MakeThumbnailFromReader(reader, size, bitmap, width, height, false);
+  DELVARO_PLUGIN_GUARD_END
+}
+
+DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetPreviewBitmap(const void* data, int64_t size,
+                                                         HBITMAP* bitmap, int* width,
+                                                         int* height) {
+  DELVARO_PLUGIN_GUARD_BEGIN
+  // The preview is fitted into the thumbnail box like a thumbnail.
+  return plugin::MakeThumbnail(data, size, bitmap, width, height, false);
+  DELVARO_PLUGIN_GUARD_END
+}

@@ -1,0 +1,66 @@
+#include "storage/DeviceIo.h"
+
+#include <winioctl.h>
+#include <cstddef>
+
+static StorageIoControlFn g_pfnIoControl = NULL;
+
+BOOL StorageDeviceIoControl(HANDLE hDevice, DWORD code, void* in, DWORD inSize, void* out,
+                            DWORD outSize, DWORD* returned)
+{
+    DWORD dummy = 0;
+    if (!returned)
+        returned = &dummy;
+    StorageIoControlFn fn = g_pfnIoControl ? g_pfnIoControl : &DeviceIoControl;
+    return fn(hDevice, code, in, inSize, out, outSize, returned, NULL);
+}
+
+StorageIoControlFn SetStorageIoControlHook(StorageIoControlFn fn)
+{
+    StorageIoControlFn old = g_pfnIoControl;
+    g_pfnIoControl = fn;
+    return old;
+}
+
+HANDLE OpenRawReadOnly(const wchar_t* path, DWORD attributes)
+{
+    if (!path)
+        return INVALID_HANDLE_VALUE;
+    return CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+                       attributes, NULL);
+}
+
+unsigned __int64 QueryDeviceLength(HANDLE hDevice, int bDevice)
+{
+    if (hDevice == NULL || hDevice == INVALID_HANDLE_VALUE)
+        return 0;
+    if (bDevice) {
+        GET_LENGTH_INFORMATION len = {};
+        DWORD got = 0;
+        if (StorageDeviceIoControl(hDevice, IOCTL_DISK_GET_LENGTH_INFO, NULL, 0, &len, sizeof(len),
+                                   &got) && got >= sizeof(len) && len.Length.QuadPart > 0)
+            return (unsigned __int64)len.Length.QuadPart;
+        DISK_GEOMETRY_EX geo = {};
+        got = 0;
+        if (StorageDeviceIoControl(hDevice, IOCTL_DISK_GET_DRIVE_GEOMETRY_EX, NULL, 0, &geo,
+                                   sizeof(geo), &got) &&
+            got >= offsetof(DISK_GEOMETRY_EX, Data) && geo.DiskSize.QuadPart > 0)
+            return (unsigned __int64)geo.DiskSize.QuadPart;
+    }
+    LARGE_INTEGER size = {};
+    if (GetFileSizeEx(hDevice, &size) && size.QuadPart > 0)
+        return (unsigned __int64)size.QuadPart;
+    return 0;
+}
+
+DWORD ReadAt(HANDLE hDevice, unsigned __int64 offset, void* buffer, DWORD size)
+{
+    LARGE_INTEGER li;
+    li.QuadPart = (LONGLONG)offset;
+    if (!SetFilePointerEx(hDevice, li, NULL, FILE_BEGIN))
+        return 0;
+    DWORD got = 0;
+    if (!ReadFile(hDevice, buffer, size, &got, NULL))
+        return 0;
+    return got;
+}

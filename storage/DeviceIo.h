@@ -1,0 +1,29 @@
+// Small helpers shared by the raw device readers: read-only opens, the
+// device length with its fall-backs, and positioned reads.
+//
+// Every DeviceIoControl of the storage classes goes through
+// StorageDeviceIoControl so that a test can stand in for the driver (for
+// instance to answer "not supported" the way Wine does, or to answer with
+// a length) and so exercise both the control-code path and its fall-back.
+#pragma once
+#include <windows.h>
+
+typedef BOOL (WINAPI* StorageIoControlFn)(HANDLE, DWORD, LPVOID, DWORD, LPVOID, DWORD, LPDWORD,
+                                          LPOVERLAPPED);
+
+BOOL StorageDeviceIoControl(HANDLE hDevice, DWORD code, void* in, DWORD inSize, void* out,
+                            DWORD outSize, DWORD* returned);
+// Replaces the control-call function (NULL restores DeviceIoControl); returns the previous one.
+StorageIoControlFn SetStorageIoControlHook(StorageIoControlFn fn);
+
+// Opens a device or file for raw reading: GENERIC_READ only, sharing read and
+// write, OPEN_EXISTING. Never opens anything for writing.
+HANDLE OpenRawReadOnly(const wchar_t* path, DWORD attributes);
+
+// Length in bytes of a device or file: IOCTL_DISK_GET_LENGTH_INFO when
+// bDevice, then IOCTL_DISK_GET_DRIVE_GEOMETRY_EX, then the file size.
+// 0 when nothing answers.
+unsigned __int64 QueryDeviceLength(HANDLE hDevice, int bDevice);
+
+// Reads size bytes at offset; returns the bytes read (0 on failure).
+DWORD ReadAt(HANDLE hDevice, unsigned __int64 offset, void* buffer, DWORD size);

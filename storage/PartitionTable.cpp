@@ -1,0 +1,386 @@
+#include "storage/PartitionTable.h"
+
+#include <objbase.h>
+#include <cstdio>
+#include <cstring>
+
+#include "core/Log.h"
+#include "storage/DeviceIo.h"
+
+namespace {
+
+const unsigned int kSector = 512;
+
+unsigned int Le32(const unsigned char* p)
+{
+    return (unsigned int)p[0] | ((unsigned int)p[1] << 8) | ((unsigned int)p[2] << 16) |
+           ((unsigned int)p[3] << 24);
+}
+
+unsigned __int64 Le64(const unsigned char* p)
+{
+    return (unsigned __int64)Le32(p) | ((unsigned __int64)Le32(p + 4) << 32);
+}
+
+struct CrcTable
+{
+    unsigned int v[256];
+    CrcTable()
+    {
+        for (unsigned int i = 0; i < 256; ++i) {
+            unsigned int c = i;
+            for (int k = 0; k < 8; ++k)
+                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            v[i] = c;
+        }
+    }
+};
+
+unsigned int Crc32(const unsigned char* data, size_t size)
+{
+    static const CrcTable table;  // built once, safely, on first use
+    unsigned int crc = 0xFFFFFFFFu;
+    for (size_t i = 0; i < size; ++i)
+        crc = table.v[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
+    return crc ^ 0xFFFFFFFFu;
+}
+
+bool HasBootSignature(const unsigned char* sector)
+{
+    return sector[510] == 0x55 && sector[511] == 0xAA;
+}
+
+bool IsExtendedType(unsigned char type)
+{
+    return type == 0x05 || type == 0x0F;
+}
+
+bool AllZero(const unsigned char* p, size_t n)
+{
+    for (size_t i = 0; i < n; ++i)
+        if (p[i])
+            return false;
+    return true;
+}
+
+}  // namespace
+
+int DetectFileSystem(const unsigned char* bs)
+{
+    if (!bs)
+        return FS_UNKNOWN;
+    if (memcmp(bs + 3, "NTFS    ", 8) == 0)
+        return FS_NTFS;
+    if (memcmp(bs + 3, "EXFAT   ", 8) == 0)
+        return FS_EXFAT;
+    // FAT: the usual OEM names of Windows' own format, or any OEM name (other
+    // formatters and cameras write their own) over a plausible boot record.
+    const bool windowsOem = memcmp(bs + 3, "MSDOS5.0", 8) == 0 || memcmp(bs + 3, "MSWIN4.0", 8) == 0 ||
+                            memcmp(bs + 3, "MSWIN4.1", 8) == 0;
+    const unsigned int bps = bs[11] | (bs[12] << 8);
+    const unsigned int spc = bs[13];
+    const unsigned int reserved = bs[14] | (bs[15] << 8);
+    const bool plausibleBpb = bps >= 512 && bps <= 4096 && (bps & (bps - 1)) == 0 && spc != 0 &&
+                              (spc & (spc - 1)) == 0 && reserved != 0 && bs[16] >= 1 && bs[16] <= 2;
+    if (windowsOem || plausibleBpb) {
+        if (memcmp(bs + 54, "FAT16   ", 8) == 0)
+            return FS_FAT16;
+        if (memcmp(bs + 82, "FAT32   ", 8) == 0)
+            return FS_FAT32;
+    }
+    return FS_UNKNOWN;
+}
+
+CPartitionInfo::CPartitionInfo()
+    : m_bActive(FALSE), m_bLogical(FALSE), m_nType(0), m_nScheme(1), m_uSectorSize(kSector),
+      m_StartSector(0), m_SectorCount(0), m_HiddenSectors(0)
+{
+}
+
+std::wstring CPartitionInfo::GetSizeText() const
+{
+    if (m_SectorCount == 0)
+        return std::wstring();
+    unsigned __int64 mb = m_SectorCount * 512ull / 1048576ull;
+    float gb = (float)mb / 1024.0f;
+    wchar_t text[64];
+    if (gb < 1.0f)
+        swprintf(text, 64, L"%d MB", (int)mb);
+    else
+        swprintf(text, 64, L"%.02f GB", gb);
+    return text;
+}
+
+CPartitionTable::CPartitionTable() : m_nScheme(SCHEME_MBR), m_uSectorSize(kSector), m_bUsedBackupGpt(0)
+{
+}
+
+CPartitionTable::~CPartitionTable()
+{
+    DeleteAll();
+}
+
+void CPartitionTable::DeleteAll()
+{
+    for (size_t i = 0; i < m_Items.size(); ++i)
+        delete m_Items[i];
+    m_Items.clear();
+}
+
+CPartitionInfo* CPartitionTable::GetAt(int index) const
+{
+    if (index < 0 || index >= (int)m_Items.size())
+        return NULL;
+    return m_Items[index];
+}
+
+unsigned char* CPartitionTable::ReadSectors(HANDLE hDisk, unsigned __int64 sector, unsigned int count)
+{
+    if (count == 0 || count > kMaxGptArrayBytes / kSector + 1)
+        return NULL;
+    if (sector > (~0ull) / kSector)
+        return NULL;
+    const DWORD size = count * kSector;
+    unsigned char* buf = new (std::nothrow) unsigned char[size];
+    if (!buf)
+        return NULL;
+    if (ReadAt(hDisk, sector * kSector, buf, size) != size) {
+        delete[] buf;
+        return NULL;
+    }
+    return buf;
+}
+
+unsigned __int64 CPartitionTable::GetDiskSectors(HANDLE hDisk)
+{
+    return QueryDeviceLength(hDisk, 1) / kSector;
+}
+
+int CPartitionTable::ReadFromDisk(int diskNumber)
+{
+    wchar_t path[64];
+    swprintf(path, 64, L"\\\\.\\PhysicalDrive%d", diskNumber);
+    HANDLE h = OpenRawReadOnly(path, FILE_ATTRIBUTE_READONLY);
+    if (h == INVALID_HANDLE_VALUE)
+        return 0;
+    int result = ReadFromHandle(h);
+    CloseHandle(h);
+    return result;
+}
+
+void CPartitionTable::AddMbrEntry(HANDLE hDisk, const unsigned char* e, unsigned __int64 start,
+                                  BOOL bLogical)
+{
+    CPartitionInfo* info = new (std::nothrow) CPartitionInfo;
+    if (!info)
+        return;
+    info->m_bActive = e[0] == 0x80;
+    info->m_bLogical = bLogical;
+    info->m_nType = e[4];
+    info->m_nScheme = SCHEME_MBR;
+    info->m_StartSector = start;
+    info->m_SectorCount = Le32(e + 12);
+    unsigned char* bs = ReadSectors(hDisk, start, 1);
+    if (bs) {
+        info->m_HiddenSectors = Le32(bs + 0x1C);
+        delete[] bs;
+    }
+    m_Items.push_back(info);
+}
+
+int CPartitionTable::ReadFromHandle(HANDLE hDisk)
+{
+    DeleteAll();
+    m_nScheme = SCHEME_MBR;
+    m_bUsedBackupGpt = 0;
+    if (hDisk == NULL || hDisk == INVALID_HANDLE_VALUE)
+        return 0;
+    unsigned char mbr[kSector];
+    if (ReadAt(hDisk, 0, mbr, kSector) != kSector || !HasBootSignature(mbr))
+        return 0;
+
+    std::vector<unsigned __int64> visited;
+    visited.push_back(0);
+    bool gptDone = false;
+    for (int i = 0; i < 4; ++i) {
+        const unsigned char* e = mbr + 0x1BE + 16 * i;
+        const unsigned char type = e[4];
+        if (type == 0)
+            continue;
+        const unsigned int first = Le32(e + 8);
+        const unsigned int count = Le32(e + 12);
+        if (count == 0)
+            break;
+        if (type == 0xEE) {
+            m_nScheme = SCHEME_GPT;
+            if (!gptDone) {
+                gptDone = true;
+                ReadGpt(hDisk);
+            }
+        } else if (IsExtendedType(type)) {
+            ReadExtendedChain(hDisk, first, first, visited);
+        } else {
+            m_nScheme = SCHEME_MBR;
+            AddMbrEntry(hDisk, e, first, FALSE);
+        }
+    }
+    return 1;
+}
+
+void CPartitionTable::ReadExtendedChain(HANDLE hDisk, unsigned __int64 ebrSector,
+                                        unsigned __int64 extStart,
+                                        std::vector<unsigned __int64>& visited)
+{
+    // A chain that loops back on itself, or one too long to be real, ends here.
+    if (visited.size() > kMaxChainLinks)
+        return;
+    for (size_t i = 0; i < visited.size(); ++i)
+        if (visited[i] == ebrSector)
+            return;
+    visited.push_back(ebrSector);
+
+    unsigned char ebr[kSector];
+    if (ebrSector > (~0ull) / kSector || ReadAt(hDisk, ebrSector * kSector, ebr, kSector) != kSector ||
+        !HasBootSignature(ebr))
+        return;
+    for (int i = 0; i < 4; ++i) {
+        const unsigned char* e = ebr + 0x1BE + 16 * i;
+        const unsigned char type = e[4];
+        if (type == 0)
+            continue;
+        const unsigned int first = Le32(e + 8);
+        if (Le32(e + 12) == 0)
+            break;
+        if (IsExtendedType(type))
+            ReadExtendedChain(hDisk, extStart + first, extStart, visited);
+        else
+            AddMbrEntry(hDisk, e, ebrSector + first, TRUE);
+    }
+}
+
+int CPartitionTable::ReadGpt(HANDLE hDisk)
+{
+    const unsigned __int64 diskSectors = GetDiskSectors(hDisk);
+    if (ReadGptAt(hDisk, 1, diskSectors))
+        return 1;
+
+    // The primary header or its array is damaged: look for the backup header,
+    // normally in the disk's last sector.
+    std::vector<unsigned __int64> candidates;
+    if (diskSectors > 2)
+        candidates.push_back(diskSectors - 1);
+    unsigned char hdr[kSector];
+    if (ReadAt(hDisk, kSector, hdr, kSector) == kSector && memcmp(hdr, "EFI PART", 8) == 0)
+        candidates.push_back(Le64(hdr + 32));
+    unsigned char mbr[kSector];
+    if (ReadAt(hDisk, 0, mbr, kSector) == kSector) {
+        for (int i = 0; i < 4; ++i) {
+            const unsigned char* e = mbr + 0x1BE + 16 * i;
+            if (e[4] == 0xEE && Le32(e + 8) == 1 && Le32(e + 12) != 0xFFFFFFFFu && Le32(e + 12) > 1)
+                candidates.push_back(Le32(e + 12));
+        }
+    }
+    for (size_t i = 0; i < candidates.size(); ++i) {
+        bool seen = candidates[i] <= 1;
+        for (size_t j = 0; j < i && !seen; ++j)
+            seen = candidates[j] == candidates[i];
+        if (seen)
+            continue;
+        if (ReadGptAt(hDisk, candidates[i], diskSectors)) {
+            m_bUsedBackupGpt = 1;
+            DebugPrint(L"[Delvaro] CPartitionTable::ReadGpt primary header damaged, backup at %I64u used\n",
+                       candidates[i]);
+            return 1;
+        }
+    }
+    return 0;
+}
+
+int CPartitionTable::ReadGptAt(HANDLE hDisk, unsigned __int64 headerLba, unsigned __int64 diskSectors)
+{
+    if (diskSectors != 0 && headerLba >= diskSectors)
+        return 0;
+    unsigned char* hdr = ReadSectors(hDisk, headerLba, 1);
+    if (!hdr)
+        return 0;
+    int ok = 0;
+    unsigned char* array = NULL;
+    do {
+        if (memcmp(hdr, "EFI PART", 8) != 0)
+            break;
+        const unsigned int headerSize = Le32(hdr + 12);
+        if (headerSize < 92 || headerSize > kSector)
+            break;
+        const unsigned int headerCrc = Le32(hdr + 16);
+        unsigned char copy[kSector];
+        memcpy(copy, hdr, kSector);
+        memset(copy + 16, 0, 4);
+        if (Crc32(copy, headerSize) != headerCrc)
+            break;
+        if (Le64(hdr + 24) != headerLba)
+            break;
+        const unsigned __int64 entriesLba = Le64(hdr + 72);
+        const unsigned int count = Le32(hdr + 80);
+        const unsigned int entrySize = Le32(hdr + 84);
+        const unsigned int arrayCrc = Le32(hdr + 88);
+        // Entries are 128 bytes or a larger power of two; the array must fit
+        // a sane bound and lie on the disk.
+        if (entrySize < 128 || entrySize > 4096 || (entrySize & (entrySize - 1)) != 0)
+            break;
+        if (count == 0 || count > kMaxGptEntries * 8u ||
+            (unsigned __int64)count * entrySize > kMaxGptArrayBytes)
+            break;
+        const unsigned int arrayBytes = count * entrySize;
+        const unsigned int arraySectors = (arrayBytes + kSector - 1) / kSector;
+        if (entriesLba < 2 && entriesLba != 0)
+            break;
+        if (entriesLba == 0)
+            break;
+        if (diskSectors != 0 && (entriesLba >= diskSectors || diskSectors - entriesLba < arraySectors))
+            break;
+        array = ReadSectors(hDisk, entriesLba, arraySectors);
+        if (!array)
+            break;
+        if (Crc32(array, arrayBytes) != arrayCrc)
+            break;
+
+        m_nScheme = SCHEME_GPT;
+        for (unsigned int i = 0; i < count; ++i) {
+            const unsigned char* e = array + (size_t)i * entrySize;
+            // An unused slot (no type) may sit between used ones: skip it.
+            if (AllZero(e, 16))
+                continue;
+            const unsigned __int64 firstLba = Le64(e + 32);
+            const unsigned __int64 lastLba = Le64(e + 40);
+            if (firstLba == 0 || lastLba < firstLba)
+                continue;
+            CPartitionInfo* info = new (std::nothrow) CPartitionInfo;
+            if (!info)
+                continue;
+            info->m_bActive = FALSE;
+            info->m_nScheme = SCHEME_GPT;
+            info->m_StartSector = firstLba;
+            info->m_SectorCount = lastLba - firstLba + 1;
+            wchar_t name[37];
+            for (int k = 0; k < 36; ++k)
+                name[k] = (wchar_t)(e[56 + 2 * k] | (e[57 + 2 * k] << 8));
+            name[36] = 0;
+            info->m_strName = name;  // stops at the first NUL
+            GUID guid;
+            memcpy(&guid, e, sizeof(guid));
+            wchar_t guidText[64] = {};
+            if (StringFromGUID2(guid, guidText, 64) > 0)
+                info->m_strTypeGuid = guidText;
+            unsigned char* bs = ReadSectors(hDisk, firstLba, 1);
+            if (bs) {
+                info->m_nType = DetectFileSystem(bs);
+                delete[] bs;
+            }
+            m_Items.push_back(info);
+        }
+        ok = 1;
+    } while (false);
+    delete[] array;
+    delete[] hdr;
+    return ok;
+}

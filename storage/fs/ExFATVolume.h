@@ -1,0 +1,125 @@
+// Read-only reader of an exFAT file system: boot-sector geometry, FAT
+// entries through a one-page cache, cluster chains (or the contiguous run of
+// a file without a FAT chain), cluster reads, and the fields, names and times
+// of directory entry sets.
+#pragma once
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+#include "storage/fs/FatCommon.h"
+
+// A directory entry set as the caller holds it: the file entry at `entries`,
+// then its secondary entries. `count` is how many 32-byte entries may be read
+// from `entries` (the rest of the caller's buffer); nothing past them is read.
+struct ExFatEntrySet {
+  const BYTE* entries;
+  uint32_t count;
+};
+
+// Code of one 32-byte entry by its type byte.
+enum ExFatEntryClass {
+  kExFatNoEntry = -1,
+  kExFatEndOfDirectory = 0,
+  kExFatUnusedBenign = 1,       // other 0x01-0x7F
+  kExFatInvalid = 2,            // 0x80
+  kExFatPrimaryOther = 0x100,   // other 0x84-0x9F
+  kExFatBitmap = 0x101,
+  kExFatUpcase = 0x102,
+  kExFatVolumeLabel = 0x103,    // 0x83, and 0x03
+  kExFatDirectory = 0x104,
+  kExFatDeletedDirectory = 0x105,
+  kExFatFile = 0x11F,
+  kExFatDeletedFile = 0x120,
+  kExFatSecondaryOther = 0x200, // other 0xC3-0xDF
+  kExFatStream = 0x201,
+  kExFatFileName = 0x202,
+  kExFatSecondaryC2 = 0x203,
+  kExFatDeletedStream = 0x204,
+  kExFatDeletedFileName = 0x205,
+  kExFatBenignOther = 0x400,    // other 0xA3-0xBF
+  kExFatGuid = 0x401,
+  kExFatPadding = 0x402,
+  kExFatAcl = 0x403,
+  kExFatSecondaryBenign = 0x800 // 0xE0-0xFF
+};
+
+// GeneralSecondaryFlags bit: the data is one contiguous run without a FAT chain.
+const BYTE kExFatNoFatChain = 0x02;
+
+class CExFATVolume {
+ public:
+  CExFATVolume();
+  explicit CExFATVolume(wchar_t letter);
+  virtual ~CExFATVolume();
+  virtual uint64_t GetPartitionOffset() const { return 0; }
+
+  int Open(wchar_t letter);
+  int OpenPath(const wchar_t* path);
+  void Close();
+
+  int GetFatEntry(uint32_t cluster, uint32_t* value);
+  int ReadCluster(uint32_t cluster, void* buffer, DWORD bytes);
+  // FAT chain from firstCluster for `size` bytes (0: no size).
+  int GetFileClusterList(uint32_t firstCluster, ClusterList& list, uint64_t size);
+  // As above, honouring the stream flags: with the no-FAT-chain flag the
+  // clusters are the run firstCluster .. firstCluster + n - 1, which must lie
+  // inside the cluster heap; the FAT is not consulted.
+  int GetFileClusterList(uint32_t firstCluster, ClusterList& list, uint64_t size, BYTE streamFlags);
+  int GetRecoverablePercent(const ExFatEntrySet* set);
+  // which: 0 created, 1 last modified, 2 last accessed.
+  std::wstring FormatEntryTime(const BYTE* fileEntry, int which) const;
+  static int GetSecondaryCount(const BYTE* fileEntry) { return fileEntry ? fileEntry[1] : 0; }
+  static int GetEntryClass(const BYTE* entry);
+  static uint64_t GetValidDataLength(const ExFatEntrySet* set);
+  static uint64_t GetDataLength(const ExFatEntrySet* set);
+  static BYTE GetStreamFlags(const ExFatEntrySet* set);
+  static uint32_t GetFirstCluster(const ExFatEntrySet* set);
+  static BYTE GetStreamType(const ExFatEntrySet* set);
+  static std::wstring GetEntrySetName(const ExFatEntrySet* set, int secondaryCount);
+  int IsValidCluster(uint32_t cluster) const { return cluster >= 2 && cluster <= 0xFFFFFFF6; }
+  wchar_t GetDriveLetter() const { return m_cDriveLetter; }
+
+  int IsValid() const { return m_bValid; }
+  HANDLE GetHandle() const { return m_hDevice; }
+  DWORD GetClusterSize() const { return m_dwClusterBytes; }
+  DWORD GetClusterCount() const { return m_dwClusterCount; }
+  DWORD GetRootCluster() const { return m_dwRootCluster; }
+  uint64_t GetClusterHeapOffset() const { return m_u64ClusterHeapOffset; }
+  BOOL ParseBootSector(const BYTE* boot);
+
+ protected:
+  wchar_t m_cDriveLetter = 0;
+  int m_bValid = 0;
+  HANDLE m_hDevice = INVALID_HANDLE_VALUE;
+  DWORD m_dwBytesPerSector = 0;
+  DWORD m_dwClusterBytes = 4096;
+  DWORD m_dwClusterCount = 0;
+  DWORD m_dwRootCluster = 0;
+  DWORD m_dwFatLength = 0;
+  uint64_t m_u64FatOffset = 0;
+  uint64_t m_u64ClusterHeapOffset = 0;
+  uint32_t m_FatPage[1024];
+  int m_nCachedPage = -1;
+  DWORD m_dwFatEntries = 0;
+  DWORD m_dwPageBytes = 0;
+  int m_nFailedPage = -1;    // last page whose read failed: not retried entry by entry
+};
+
+class CLostExFATVolume : public CExFATVolume {
+ public:
+  CLostExFATVolume() = default;
+  CLostExFATVolume(int diskNumber, DWORD offsetLow, DWORD offsetHigh);
+  ~CLostExFATVolume() override;
+  uint64_t GetPartitionOffset() const override {
+    return ((uint64_t)m_dwOffsetHigh << 32) | m_dwOffsetLow;
+  }
+  int OpenPath(const wchar_t* path, uint64_t offset);
+  using CExFATVolume::OpenPath;
+
+ protected:
+  int m_nDiskNumber = -1;
+  DWORD m_dwOffsetLow = 0;
+  DWORD m_dwOffsetHigh = 0;
+};

@@ -1,0 +1,63 @@
+// Loads the built plug-in DLLs from the program's "type" folder and calls
+// them the way the program does: through GetProcAddress and a real reader.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "plugins/common/PluginContract.h"
+#include "storage/DiskMappingPointer.h"
+
+struct PluginModule {
+  HMODULE module = nullptr;
+  PFN_GetSupportFormat GetSupportFormat = nullptr;
+  PFN_GetFileSign GetFileSign = nullptr;
+  PFN_GetFileSizeAtOnce GetFileSizeAtOnce = nullptr;
+  PFN_GetRawFileInfo GetRawFileInfo = nullptr;
+  PFN_GetThumbnailText GetThumbnailText = nullptr;
+  PFN_GetThumbnailBitmap GetThumbnailBitmap = nullptr;
+  PFN_GetPreviewBitmap GetPreviewBitmap = nullptr;
+  const int32_t* IsFileSigSimple = nullptr;
+  const int32_t* CanGetFileLenImmediately = nullptr;
+  const int32_t* HasThumbnail = nullptr;
+  const int32_t* HasThumbnailBitmap = nullptr;
+
+  PluginModule() = default;
+  PluginModule(const PluginModule&) = delete;
+  PluginModule& operator=(const PluginModule&) = delete;
+  ~PluginModule();
+  // bin\type\<dll>; false when the DLL or any entry is missing.
+  bool Load(const std::wstring& dll);
+};
+
+// A reader over a file (path form, file length as limit).
+std::unique_ptr<CDiskMappingPointer> OpenReader(const std::wstring& path, uint64_t start = 0,
+                                                uint64_t window = 0);
+
+struct Analysis {
+  int result = 0;
+  RawFileInfo info{};
+};
+// The program's analysis step: seek the reader to offset, zero a record with
+// size 80, call GetRawFileInfo.
+Analysis Analyse(const PluginModule& p, CDiskMappingPointer* reader, uint64_t offset);
+
+// A temporary file holding bytes (rewritten by Write); removed on destruction.
+class TempFile {
+ public:
+  explicit TempFile(const std::wstring& tag);
+  ~TempFile();
+  bool Write(const std::string& bytes);
+  const std::wstring& Path() const { return m_path; }
+
+ private:
+  std::wstring m_dir;
+  std::wstring m_path;
+};
+
+// Size in pixels of a GDI bitmap (0, 0 when it is not one).
+void BitmapSize(HBITMAP bmp, int* width, int* height);
