@@ -13,8 +13,6 @@
 #include "storage/DiskMappingPointer.h"
 
 bool CDeepScanEngine::s_bDebugTrace = false;
-static LONGLONG g_prof[8];
-static inline LONGLONG Qpc(){LARGE_INTEGER l;QueryPerformanceCounter(&l);return l.QuadPart;}
 
 namespace
 {
@@ -95,12 +93,18 @@ CDeepScanEngine::CDeepScanEngine(IMainFrameServices* mainFrame)
       m_u64EdgeStart(0),
       m_hAnalysis(nullptr),
       m_bSharedHandle(false),
-      m_hLog(INVALID_HANDLE_VALUE)
+      m_hLog(INVALID_HANDLE_VALUE),
+      m_uProgressHead(0),
+      m_uProgressTail(0),
+      m_bPosterDone(true),
+      m_hPoster(nullptr),
+      m_uStatusCount(0)
 {
 }
 
 CDeepScanEngine::~CDeepScanEngine()
 {
+    FinishProgressPoster();
     m_checks.clear();
     m_plugins.clear();
     delete m_pAnalysis;
@@ -254,6 +258,7 @@ int CDeepScanEngine::DirectScan()
     m_u64EdgeStart = windowSize - edgeBytes;
     m_edge.assign((size_t)(2 * edgeBytes), 0);
 
+    StartProgressPoster();
     m_pReader->SaveBufferStart();
     while (!m_pReader->IsEnd())
     {
@@ -270,18 +275,15 @@ int CDeepScanEngine::DirectScan()
             break;
         m_pReader->SavePosition();
         m_pWindow = m_pReader->GetPointer();
-        {LONGLONG tp=Qpc();PrepareWindow(m_pReader->GetPosition());g_prof[5]+=Qpc()-tp;}
+        PrepareWindow(m_pReader->GetPosition());
 
         HANDLE thread = nullptr;
-        LONGLONG t0=Qpc();
         if (!m_bSharedHandle)
             thread = CreateThread(nullptr, 0, WindowThreadProc, this, 0, nullptr);
         if (thread)
         {
             m_pReader->ReadNext();
-            LONGLONG t1=Qpc(); g_prof[0]+=t1-t0;
             WaitForSingleObject(thread, INFINITE);
-            g_prof[1]+=Qpc()-t1;
             CloseHandle(thread);
         }
         else
@@ -294,8 +296,9 @@ int CDeepScanEngine::DirectScan()
     }
     m_pReader->RestoreBufferStart();
     m_bRunning = 0;
-    {LARGE_INTEGER f;QueryPerformanceFrequency(&f);fprintf(stderr,"read %.3f waitscan %.3f progress %.3f match %.3f analyse %.3f prep %.3f report %.3f\n",g_prof[0]/(double)f.QuadPart,g_prof[1]/(double)f.QuadPart,g_prof[2]/(double)f.QuadPart,g_prof[3]/(double)f.QuadPart,g_prof[4]/(double)f.QuadPart,g_prof[5]/(double)f.QuadPart,g_prof[6]/(double)f.QuadPart);}
 
+    // Every window report is out before the final one.
+    FinishProgressPoster();
     m_pScanDlg->ReportProgress((int)m_uAccepted, (int)m_uAccepted,
                                m_pScanDlg->FormatScanningText(m_uAccepted).c_str(), false, true);
 
@@ -357,7 +360,91 @@ void CDeepScanEngine::ReportScanProgress(uint64_t position, uint64_t total)
             scaled = 20000.0;
         done = (int)scaled;
     }
+    if (m_hPoster)
+    {
+        QueueProgress(done);
+        return;
+    }
+    // No poster thread could be started: report from here.
     m_pScanDlg->ReportProgress(done, 20000, m_pScanDlg->FormatScanningText(m_uAccepted).c_str(), true, true);
+}
+
+void CDeepScanEngine::StartProgressPoster()
+{
+    FinishProgressPoster();
+    if (m_progressQueue.size() != PROGRESS_QUEUE)
+        m_progressQueue.assign(PROGRESS_QUEUE, ProgressNote());
+    m_uProgressHead.store(0);
+    m_uProgressTail.store(0);
+    m_bPosterDone.store(false);
+    m_uStatusCount = 0;
+    m_strStatus.clear();
+    m_hPoster = CreateThread(nullptr, 0, ProgressThreadProc, this, 0, nullptr);
+    if (!m_hPoster)
+        m_bPosterDone.store(true);
+}
+
+void CDeepScanEngine::FinishProgressPoster()
+{
+    if (!m_hPoster)
+        return;
+    m_bPosterDone.store(true, std::memory_order_release);
+    WaitForSingleObject(m_hPoster, INFINITE);
+    CloseHandle(m_hPoster);
+    m_hPoster = nullptr;
+}
+
+void CDeepScanEngine::QueueProgress(int done)
+{
+    const uint32_t tail = m_uProgressTail.load(std::memory_order_relaxed);
+    // A full queue means the poster is a whole queue behind: wait for room
+    // rather than drop a report.
+    while (tail - m_uProgressHead.load(std::memory_order_acquire) >= (uint32_t)PROGRESS_QUEUE)
+        Sleep(1);
+    ProgressNote& note = m_progressQueue[tail & (PROGRESS_QUEUE - 1)];
+    note.nDone = done;
+    note.uAccepted = m_uAccepted;
+    m_uProgressTail.store(tail + 1, std::memory_order_release);
+}
+
+bool CDeepScanEngine::PostQueuedProgress()
+{
+    uint32_t head = m_uProgressHead.load(std::memory_order_relaxed);
+    const uint32_t tail = m_uProgressTail.load(std::memory_order_acquire);
+    if (head == tail)
+        return false;
+    while (head != tail)
+    {
+        const ProgressNote note = m_progressQueue[head & (PROGRESS_QUEUE - 1)];
+        if (m_strStatus.empty() || note.uAccepted != m_uStatusCount)
+        {
+            m_strStatus = m_pScanDlg->FormatScanningText(note.uAccepted);
+            m_uStatusCount = note.uAccepted;
+        }
+        m_pScanDlg->ReportProgress(note.nDone, 20000, m_strStatus.c_str(), true, true);
+        ++head;
+        m_uProgressHead.store(head, std::memory_order_release);
+    }
+    return true;
+}
+
+DWORD WINAPI CDeepScanEngine::ProgressThreadProc(LPVOID param)
+{
+    CDeepScanEngine* self = (CDeepScanEngine*)param;
+    for (;;)
+    {
+        // Read before emptying the queue: what was queued before the flag
+        // was set is still posted.
+        const bool last = self->m_bPosterDone.load(std::memory_order_acquire);
+        const bool posted = self->PostQueuedProgress();
+        if (last)
+            break;
+        // An idle poster (paused or slow scan) looks again after a few
+        // milliseconds; a busy one at once.
+        if (!posted)
+            Sleep(5);
+    }
+    return 0;
 }
 
 void CDeepScanEngine::ScanWindow()
@@ -384,13 +471,12 @@ void CDeepScanEngine::ScanWindow()
             break;
         if (p % progressEvery == 0)
         {
-            LONGLONG tq=Qpc();
             ReportScanProgress(a, progressTotal);
-            g_prof[6]+=Qpc()-tq;
-            // Pausing stops here, within 40 blocks; a wait per block would
-            // cost a kernel call per sector.
-            m_pScanDlg->WaitGate();
-            g_prof[2]+=Qpc()-tq;
+            // Pausing stops here, within 40 blocks. The gate is only shut
+            // while the controller is paused; waiting on an open gate would
+            // still cost a kernel call per progress point.
+            if (m_pScanDlg->IsPaused())
+                m_pScanDlg->WaitGate();
         }
         if (m_pScanDlg->IsStopRequested())
         {
@@ -401,9 +487,7 @@ void CDeepScanEngine::ScanWindow()
         const unsigned char* data =
             p < m_u64EdgeStart ? m_pWindow + p : &m_edge[(size_t)(p - m_u64EdgeStart)];
         char formatName[FORMAT_NAME_SIZE + 1];
-        LONGLONG tm=Qpc();
         int index = Match(data, formatName);
-        g_prof[3]+=Qpc()-tm;
         if (index < 0)
             continue;
 
@@ -421,10 +505,7 @@ void CDeepScanEngine::ScanWindow()
             hit->u64Length = length > 0 ? (uint64_t)length : 0;
         }
         uint64_t confirmed = 0;
-        LONGLONG ta=Qpc();
-        bool okh=AnalyseHit(hit, formatName, &confirmed);
-        g_prof[4]+=Qpc()-ta;
-        if (okh && entry.nLenAtOnce != 0)
+        if (AnalyseHit(hit, formatName, &confirmed) && entry.nLenAtOnce != 0)
         {
             // Jump over the body of a file the plug-in confirmed: the next pass
             // lands on the block that holds its last byte.

@@ -4,6 +4,7 @@
 #pragma once
 #include <windows.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -104,6 +105,21 @@ private:
     bool AnalyseHit(DeepScanHit* hit, const char* formatName, uint64_t* confirmedLength);
     void ReportScanProgress(uint64_t position, uint64_t total);
 
+    // Progress of the window threads goes out through a queue that a poster
+    // thread empties: a posted message costs a round trip to the window
+    // system, which the matching loop should not wait for.
+    struct ProgressNote
+    {
+        int nDone;
+        unsigned int uAccepted;
+    };
+    enum { PROGRESS_QUEUE = 4096 };  // a power of two
+    void StartProgressPoster();
+    void FinishProgressPoster();
+    void QueueProgress(int done);
+    bool PostQueuedProgress();  // false when nothing was waiting
+    static DWORD WINAPI ProgressThreadProc(LPVOID param);
+
     HANDLE OpenAnalysisHandle(bool* ownHandle);
     bool ProgramFolderOnScanTarget() const;
     void OpenScanLog();
@@ -138,4 +154,14 @@ private:
     bool m_bSharedHandle;                // analysis reads share the scan reader's handle
     HANDLE m_hLog;
     std::wstring m_strLogPath;
+
+    // Progress queue: one writer (the thread scanning a window), one reader
+    // (the poster).
+    std::vector<ProgressNote> m_progressQueue;
+    std::atomic<uint32_t> m_uProgressHead;  // next note to post
+    std::atomic<uint32_t> m_uProgressTail;  // next free slot
+    std::atomic<bool> m_bPosterDone;        // no more notes will come
+    HANDLE m_hPoster;
+    unsigned int m_uStatusCount;            // accepted count m_strStatus was made for
+    std::wstring m_strStatus;
 };

@@ -82,6 +82,7 @@ void CDiskMappingPointer::Init(unsigned __int64 start, int bDevice, unsigned __i
         if (m_WindowSize > kMaxWindow)
             m_WindowSize = kMaxWindow;
     }
+    m_WindowSize -= m_WindowSize % unitSize;  // whole units, also for large units
     if (m_WindowSize < 2ull * unitSize)
         m_WindowSize = 2ull * unitSize;
 

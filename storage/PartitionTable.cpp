@@ -50,6 +50,20 @@ bool HasBootSignature(const unsigned char* sector)
     return sector[510] == 0x55 && sector[511] == 0xAA;
 }
 
+// A partition table's four status bytes are 0x00 or 0x80. Anything else
+// means sector 0 is a volume's own boot sector (a disk formatted without a
+// partition table) whose boot code merely happens to sit where the entries
+// would be; reading it as a table would list garbage partitions.
+bool HasValidStatusBytes(const unsigned char* sector)
+{
+    for (int i = 0; i < 4; ++i) {
+        const unsigned char status = sector[0x1BE + 16 * i];
+        if (status != 0x00 && status != 0x80)
+            return false;
+    }
+    return true;
+}
+
 bool IsExtendedType(unsigned char type)
 {
     return type == 0x05 || type == 0x0F;
@@ -196,7 +210,7 @@ int CPartitionTable::ReadFromHandle(HANDLE hDisk)
     if (hDisk == NULL || hDisk == INVALID_HANDLE_VALUE)
         return 0;
     unsigned char mbr[kSector];
-    if (ReadAt(hDisk, 0, mbr, kSector) != kSector || !HasBootSignature(mbr))
+    if (ReadAt(hDisk, 0, mbr, kSector) != kSector || !HasBootSignature(mbr) || !HasValidStatusBytes(mbr))
         return 0;
 
     std::vector<unsigned __int64> visited;
@@ -241,7 +255,7 @@ void CPartitionTable::ReadExtendedChain(HANDLE hDisk, unsigned __int64 ebrSector
 
     unsigned char ebr[kSector];
     if (ebrSector > (~0ull) / kSector || ReadAt(hDisk, ebrSector * kSector, ebr, kSector) != kSector ||
-        !HasBootSignature(ebr))
+        !HasBootSignature(ebr) || !HasValidStatusBytes(ebr))
         return;
     for (int i = 0; i < 4; ++i) {
         const unsigned char* e = ebr + 0x1BE + 16 * i;

@@ -1,5 +1,5 @@
 // GIF pictures: recognised by a check routine (two versions), sized by a walk
-// over the extension and image blocks up to the trailer.
+// over the extension and image blocks up to and including the trailer.
 #include "plugins/common/PluginExports.h"
 #include "plugins/common/ReaderCursor.h"
 #include "plugins/common/ThumbnailHelpers.h"
@@ -14,6 +14,7 @@ namespace {
 const char kFormatName[] = "FILE_TYPE_GIF";
 const uint64_t kScreenDescriptorEnd = 13;
 const uint64_t kMinGifLength = 43;
+const unsigned char kTrailer = ';';
 
 int DELVARO_CDECL CheckGifSignature(const unsigned char* p) {
   if (p == nullptr) return 0;
@@ -34,7 +35,7 @@ uint64_t SkipGifSubBlocks(const unsigned char* b, uint64_t pos, uint64_t end) {
 }
 
 // Walks the blocks from pos; returns the offset of the first byte that starts
-// neither an extension nor an image (the trailer of a whole file).
+// neither an extension nor an image (the trailer ";" of a whole file).
 uint64_t WalkGifBlocks(const unsigned char* b, uint64_t pos, uint64_t end, uint64_t descriptorEnd) {
   while (pos < end) {
     const unsigned char c = b[pos];
@@ -89,8 +90,11 @@ DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetRawFileInfo(CDiskMappingPointer* read
   if (b[first] != '!' && b[first] != ',') return 0;
   uint64_t half = reader->m_WindowSize / 2;
   if (half > end) half = end;
-  const uint64_t length = WalkGifBlocks(b, first, end, half);
-  if (length < kMinGifLength) return 0;
+  const uint64_t walked = WalkGifBlocks(b, first, end, half);
+  if (walked < kMinGifLength) return 0;
+  // The trailer closes the file and belongs to it: a copy without it is a
+  // byte short of the picture that was on the disk.
+  const uint64_t length = walked < end && b[walked] == kTrailer ? walked + 1 : walked;
   plugin::SetRawLength(info, length);
   plugin::SetRawFormat(info, "gif");
   plugin::SetRawValid(info);

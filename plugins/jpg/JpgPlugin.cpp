@@ -92,9 +92,10 @@ bool FindJpegFrameSize(const unsigned char* b, uint64_t end, uint64_t limit, uns
 bool IsBetweenScansMarker(unsigned m) { return m == 0xC4 || m == 0xDA || m == 0xDB || m == 0xDD; }
 
 // Scans the entropy-coded data from file offset p (the start-of-scan marker
-// byte) and returns the offset where the scan stopped: the FF of the
-// end-of-image marker for a whole picture. The reader is moved chunk by
-// chunk; every byte looked at lies in the bytes loaded at its cursor.
+// byte) and returns the offset where the scan stopped: for a whole picture,
+// the FF of the end-of-image marker that closes its last scan. The reader is
+// moved chunk by chunk; every byte looked at lies in the bytes loaded at its
+// cursor.
 uint64_t ScanEntropyData(CReaderCursor& cur, uint64_t start, uint64_t p, uint64_t chunk) {
   const uint64_t sourceEnd = cur.Limit() > start ? cur.Limit() - start : 0;
   uint64_t viewBase = 0;
@@ -103,7 +104,7 @@ uint64_t ScanEntropyData(CReaderCursor& cur, uint64_t start, uint64_t p, uint64_
   if (viewLen > chunk) viewLen = chunk;
   bool atEnd = viewBase + viewLen >= sourceEnd;
   // Positions of a chunk but its last sector are examined, so that every look
-  // ahead (at most a sector) stays inside the loaded bytes.
+  // ahead (a few bytes) stays inside the loaded bytes.
   uint64_t examineEnd = atEnd ? viewLen : (viewLen > kSector ? viewLen - kSector : 0);
 
   for (;;) {
@@ -135,19 +136,18 @@ uint64_t ScanEntropyData(CReaderCursor& cur, uint64_t start, uint64_t p, uint64_
       if (p + 1 >= viewEnd) return p;  // the source ends inside the marker
       const unsigned next = at[1];
       if (next == 0xD9) {
-        // End of image, when the rest of its last sector is empty (bytes
-        // past the end of the source count as empty).
-        const uint64_t e = p + 2;
-        uint64_t boundary = (e + kSector - 1) / kSector * kSector;
-        if (boundary > viewEnd) boundary = viewEnd;
-        bool zeros = true;
-        for (uint64_t q = e; q < boundary; ++q) {
-          if (v[q - viewBase] != 0) {
-            zeros = false;
-            break;
-          }
-        }
-        if (zeros) return p;
+        // End of image: the picture ends here, whatever follows it. No FF D9
+        // can reach this point from inside the picture: entropy data stuffs
+        // every FF as FF 00, the segments between scans are stepped over by
+        // their lengths, and an embedded thumbnail's end marker lies in an
+        // application segment passed by the header walk. What follows is
+        // somebody else's bytes (slack of an older file, the next file), zero
+        // or not.
+        return p;
+      } else if (next == 0xFF) {
+        // Fill bytes before a marker.
+        ++p;
+        continue;
       } else if (IsBetweenScansMarker(next)) {
         // A picture of several scans (progressive) has tables and the next
         // scan header here: step over the segment and go on scanning.

@@ -1,6 +1,6 @@
 // Layered image documents ("8BPS"): sized from the header, the three
-// length-prefixed sections and the raw image data; pictures decoded with
-// stb_image.
+// length-prefixed sections and the image data (raw, or run-length with its
+// table of row byte counts); pictures decoded with stb_image.
 #include <cstring>
 
 #include "plugins/common/ByteOrder.h"
@@ -39,6 +39,9 @@ namespace {
 const char kFormatName[] = "FILE_TYPE_PSD";
 const unsigned char kSignature[] = {0x38, 0x42, 0x50, 0x53};
 const uint64_t kHeaderBytes = 26;
+const uint16_t kRunLength = 1;
+// Most rows a run-length table can list: 24 channels of 30000 rows.
+const uint64_t kMaxRows = 24ull * 30000;
 // Decoded pictures are kept below this many bytes (RGBA).
 const uint64_t kMaxDecodedBytes = 256ull << 20;
 
@@ -49,6 +52,33 @@ bool ReadAt(CReaderCursor& cur, uint64_t offset, unsigned char* out, uint64_t n)
   if (ok) memcpy(out, cur.Data(), static_cast<size_t>(n));
   cur.RestorePosition();
   return ok;
+}
+
+// Sums the run-length table of rows big-endian u16 byte counts at saved
+// position + at. The table is read in the pieces the reader trusts at a time;
+// false when it cannot be read whole (source end, read error, or more rows
+// than a document can have).
+bool SumRowCounts(CReaderCursor& cur, uint64_t at, uint64_t rows, uint64_t* sum) {
+  if (rows > kMaxRows) return false;
+  uint64_t left = rows * 2;
+  uint64_t total = 0;
+  while (left > 0) {
+    if (!cur.MoveFromSaved(at)) {
+      cur.RestorePosition();
+      return false;
+    }
+    uint64_t n = cur.Trusted();
+    if (n > left) n = left;
+    n &= ~static_cast<uint64_t>(1);
+    const unsigned char* d = cur.Data();
+    for (uint64_t i = 0; i < n; i += 2) total += plugin::Be16(d + i);
+    cur.RestorePosition();
+    if (n == 0) return false;
+    at += n;
+    left -= n;
+  }
+  *sum = total;
+  return true;
 }
 
 // Sanity limits on what stb_image is asked to decode: the header's picture
@@ -171,13 +201,30 @@ DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetRawFileInfo(CDiskMappingPointer* read
   if (!ReadAt(cur, offset, comp, 2)) return 0;
   const uint16_t compression = Be16(comp);
   if (compression != 0 && compression != 1) return 0;
-  // Image data in 64 bits: a 32-bit product wraps for large documents and
-  // would cut the recovered file short.
-  const uint64_t pixels = width * height;
-  const uint64_t perPixel = (depth / 8) * channels;
-  if (perPixel != 0 && pixels > (UINT64_MAX - offset - 2) / perPixel) return 0;
-  const uint64_t imageBytes = pixels * perPixel;
-  plugin::SetRawLength(info, offset + 2 + imageBytes);
+  const uint64_t imageStart = offset + 2;
+  // Raw image data: every channel's rows one after the other, a row packed to
+  // whole bytes (a 1-bit row of w pixels takes (w + 7) / 8 bytes, not none).
+  // In 64 bits: a 32-bit product wraps for large documents and would cut the
+  // recovered file short.
+  const uint64_t rowBytes = (width * depth + 7) / 8;
+  const uint64_t rows = height * channels;
+  if (rowBytes != 0 && rows > (UINT64_MAX - imageStart) / rowBytes) return 0;
+  const uint64_t rawBytes = rows * rowBytes;
+  uint64_t length = imageStart + rawBytes;
+  if (compression == kRunLength) {
+    // Run-length data: a table of one byte count per row, then the rows.
+    uint64_t packed = 0;
+    if (SumRowCounts(cur, imageStart, rows, &packed)) {
+      length = imageStart + 2 * rows + packed;
+    } else {
+      // The table cannot be read: the raw size is the best guess, but never
+      // past the end of the source.
+      const uint64_t start = cur.Position();
+      const uint64_t sourceLeft = cur.Limit() > start ? cur.Limit() - start : 0;
+      if (length > sourceLeft) length = sourceLeft;
+    }
+  }
+  plugin::SetRawLength(info, length);
   plugin::SetRawFormat(info, "psd");
   plugin::SetRawValid(info);
   return 1;

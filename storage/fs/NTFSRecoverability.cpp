@@ -35,7 +35,8 @@ int FreePercent(const CAttrBase* bitmap, ULONGLONG lcn, ULONGLONG count) {
   // Only the part of the run inside the bitmap is looked at; the rest counts
   // as lost.
   ULONGLONG clipped = count;
-  const ULONGLONG room = bitmapBytes * 8 - lcn;
+  const ULONGLONG bitmapBits = bitmapBytes >= (1ull << 60) ? (1ull << 63) : bitmapBytes * 8;
+  const ULONGLONG room = bitmapBits - lcn;
   if (clipped > room) clipped = room;
   ULONGLONG tail = 0;
   const ULONGLONG bytes = byteCount(clipped, &tail);

@@ -96,9 +96,10 @@ BOOL CNTFSVolume::OpenPath(const wchar_t* path, ULONGLONG offset, DWORD shareMod
   m_u64OpenOffset = offset;
   HANDLE h = CreateFileW(path, GENERIC_READ, shareMode, nullptr, OPEN_EXISTING, attributes, nullptr);
   if (h == INVALID_HANDLE_VALUE) return FALSE;
-  BYTE boot[512];
+  // One 4 KiB read: devices with 4 KiB sectors refuse anything smaller.
+  BYTE boot[4096];
   DWORD got = 0;
-  if (!NtfsReadAt(h, offset, boot, 512, &got) || got != 512 || !ParseBootSector(boot)) {
+  if (!NtfsReadAt(h, offset, boot, sizeof boot, &got) || got < 512 || !ParseBootSector(boot)) {
     CloseHandle(h);
     return FALSE;
   }

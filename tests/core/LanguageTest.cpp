@@ -492,6 +492,7 @@ TEST(FormatTextWithInt, RandomFormatsStayBounded) {
   for (int iter = 0; iter < 5000; ++iter) {
     std::wstring f;
     for (int n = (int)(rng() % 24); n > 0; --n) f += alphabet[rng() % (wcslen(alphabet))];
+    fwprintf(stderr, L"F[%ls]\n", f.c_str()); fflush(stderr);
     std::wstring out = FormatTextWithInt(f.c_str(), (int)rng());
     // At most one conversion (up to 999 wide) replaces its text.
     EXPECT_LE(out.size(), f.size() + 1000) << f;

@@ -297,6 +297,98 @@ TEST(DeepScanEngine, PauseHoldsTheScanAndStopWhilePausedEndsIt) {
   }
 }
 
+// Runs the scan on a thread of its own while this thread pumps the frame's
+// messages, as the main window does.
+int RunWhilePumping(CRecordingFrame& frame, CDeepScanEngine& engine, CDiskMappingPointer& reader) {
+  ThreadScan t = {&frame, &reader, &engine, -1};
+  HANDLE th = CreateThread(nullptr, 0, ScanThread, &t, 0, nullptr);
+  if (!th) return -1;
+  for (;;) {
+    DWORD wait = MsgWaitForMultipleObjects(1, &th, FALSE, 60000, QS_ALLINPUT);
+    frame.PumpMessages();
+    if (wait != WAIT_OBJECT_0 + 1) break;
+  }
+  CloseHandle(th);
+  return t.result;
+}
+
+TEST(DeepScanEngine, ProgressFloodArrivesCompleteAndInOrder) {
+  // A block step of 8 puts a progress point every 320 bytes: several times
+  // more reports than the scan keeps queued, so the scan must wait for the
+  // poster rather than drop any.
+  const uint64_t size = 5 * 1024 * 1024 / 2;
+  const uint64_t every = 40 * 8;
+  Image img((size_t)size);
+  img.Put(100000, Record(kSig, 1000, 0, "f1"));
+  img.Put(700000, Record(kSig, 1000, 0, "f2"));
+  std::wstring path = enginetest::WriteTemp(img.bytes, L"flood");
+  CRecordingFrame frame;
+  frame.SetRegistry(&enginetest::TestRegistry());
+  CScanDiskDlg* dlg = frame.GetScanDiskDlg();
+  dlg->SetTargetKind(0);
+  dlg->BeginScanState();
+  CDiskMappingPointer reader(path.c_str(), 0, 0, 0, 512, 0);  // one window holds it all
+  CDeepScanEngine engine(&frame);
+  engine.BindPlugins(AllFormats());
+  engine.SetBlockStep(8);
+  engine.SetReader(&reader);
+  ASSERT_EQ(1, RunWhilePumping(frame, engine, reader));
+  dlg->OnScanThreadExit();
+  frame.PumpMessages();
+  ASSERT_EQ(2u, frame.Hits().size());
+
+  const auto& reports = frame.ProgressReports();
+  const size_t points = (size_t)((size + every - 1) / every);
+  ASSERT_GE(points, 2u * 4096);
+  ASSERT_EQ(points + 1, reports.size());
+  for (size_t i = 0; i < points; ++i) {
+    const uint64_t a = i * every;
+    ASSERT_TRUE(reports[i].active) << i;
+    ASSERT_EQ((int)((double)a / (double)size * 20000.0), reports[i].done) << i;
+    // The count in the text is the one the scan had reached at that point:
+    // a hit is counted after the report made at its own position.
+    unsigned int found = (a > 100000) + (a > 700000);
+    ASSERT_EQ(dlg->FormatScanningText(found), reports[i].status) << i;
+  }
+  EXPECT_FALSE(reports.back().active);
+  EXPECT_EQ(2, reports.back().done);
+}
+
+TEST(DeepScanEngine, PauseDuringTheScanHoldsItAtTheNextProgressPoint) {
+  Image img(2 * kWindow);
+  for (int i = 0; i < 20; ++i) img.Put(4096u * i + 4096, Record(kSig, 1000, 0, "pm"));
+  std::wstring path = enginetest::WriteTemp(img.bytes, L"pausemid");
+  CRecordingFrame frame;
+  frame.SetRegistry(&enginetest::TestRegistry());
+  CScanDiskDlg* dlg = frame.GetScanDiskDlg();
+  dlg->SetTargetKind(0);
+  dlg->BeginScanState();
+  // The third hit (at 12288) pauses; the next progress point is block 40 (20480),
+  // so only the hit at 16384 still comes before the scan holds.
+  frame.onOffer = [&](const DeepScanHit& h) {
+    if (h.GetStart() == 12288) dlg->PauseScan();
+  };
+  CDiskMappingPointer reader(path.c_str(), 0, 0, 65536, 512, 0);
+  CDeepScanEngine engine(&frame);
+  engine.BindPlugins(AllFormats());
+  engine.SetReader(&reader);
+  ThreadScan t = {&frame, &reader, &engine, -1};
+  HANDLE th = CreateThread(nullptr, 0, ScanThread, &t, 0, nullptr);
+  ASSERT_NE(nullptr, th);
+  EXPECT_EQ((DWORD)WAIT_TIMEOUT, WaitForSingleObject(th, 400));
+  EXPECT_EQ(4u, frame.OfferCount());
+  EXPECT_TRUE(engine.IsRunning());
+  dlg->ResumeScan();
+  ASSERT_EQ((DWORD)WAIT_OBJECT_0, WaitForSingleObject(th, 20000));
+  CloseHandle(th);
+  EXPECT_EQ(1, t.result);
+  dlg->OnScanThreadExit();
+  frame.PumpMessages();
+  EXPECT_EQ(20u, frame.Hits().size());
+  ASSERT_FALSE(frame.ProgressReports().empty());
+  EXPECT_FALSE(frame.ProgressReports().back().active);
+}
+
 TEST(DeepScanEngine, RunRefusesWithoutReaderDeviceOrController) {
   CRecordingFrame frame;
   frame.SetRegistry(&enginetest::TestRegistry());

@@ -396,6 +396,19 @@ TEST(NtfsRecord, DamagedAttributesFailOnlyTheirRecord) {
     ASSERT_TRUE(rec.LoadRecordFromBuffer((DWORD)n, 0, bad.data()));
     EXPECT_FALSE(rec.LoadAttributes());
   }
+  // Types that are not multiples of 0x10 are nobody's: they never land in the
+  // list of a neighbouring type.
+  img = patched(fnAt, 0x31, 4);
+  ASSERT_TRUE(rec.LoadRecordFromBuffer((DWORD)n, 0, img.data()));
+  EXPECT_TRUE(rec.LoadAttributes());
+  EXPECT_EQ(nullptr, rec.FindFirstAttr(ATTR_TYPE_FILE_NAME));
+  wchar_t none[16];
+  EXPECT_EQ(0, rec.GetFileName(none, 16));
+  img = patched(AttrOffset(fixed, ATTR_TYPE_STANDARD_INFORMATION), 0x1F, 4);
+  ASSERT_TRUE(rec.LoadRecordFromBuffer((DWORD)n, 0, img.data()));
+  EXPECT_TRUE(rec.LoadAttributes());
+  EXPECT_EQ(nullptr, rec.FindFirstAttr(ATTR_TYPE_STANDARD_INFORMATION));
+  EXPECT_FALSE(rec.IsCompressed());
   // The next record is unaffected.
   ASSERT_TRUE(rec.LoadRecord(n));
   EXPECT_TRUE(rec.LoadAttributes());
@@ -411,4 +424,53 @@ TEST(NtfsRecord, DamagedAttributesFailOnlyTheirRecord) {
     EXPECT_EQ(flag == 0x800u, !!rec.IsCompressed());
     EXPECT_EQ(flag == 0x4000u, !!rec.IsEncrypted());
   }
+}
+
+TEST(NtfsRecord, AttributeListInAnyOrderGivesTheSameStream) {
+  std::vector<Expected> exp = LoadExpected(L"ntfs-512.img");
+  const uint64_t n = FindExpected(exp, L"/islands.bin")->inode;
+  std::wstring copy = CopyImage(L"ntfs-512.img", L"ntfsattrlist");
+  ASSERT_FALSE(copy.empty());
+  uint64_t listAt = 0;
+  DWORD listSize = 0;
+  {
+    CLostNTFSVolume vol(copy.c_str(), 0);
+    CFileRecord rec(&vol);
+    rec.SetAttrMask(NtfsAttrMask(ATTR_TYPE_DATA));
+    ASSERT_TRUE(rec.LoadRecord(n));
+    ASSERT_TRUE(rec.LoadAttributes());
+    CAttrNonResident* list = (CAttrNonResident*)rec.FindFirstAttr(ATTR_TYPE_ATTRIBUTE_LIST);
+    ASSERT_TRUE(list && list->IsNonResident());
+    ASSERT_EQ(1, list->GetDataRunList().GetCount());
+    listAt = list->GetDataRunList().FindIf([](tagDataRun_Entry*) { return true; })->lcn * 512ull;
+    listSize = (DWORD)list->GetDataSize();
+    ASSERT_LE(listSize, 512u);
+  }
+  std::vector<BYTE> bytes(listSize);
+  ASSERT_TRUE(ReadFileAt(copy, listAt, bytes.data(), listSize));
+  // Split into entries and write them back last to first.
+  std::vector<std::vector<BYTE>> entries;
+  for (DWORD off = 0; off + sizeof(ATTR_ATTRIBUTE_LIST) <= listSize;) {
+    WORD len = ((const ATTR_ATTRIBUTE_LIST*)(bytes.data() + off))->RecordSize;
+    ASSERT_GE(len, sizeof(ATTR_ATTRIBUTE_LIST));
+    ASSERT_LE(off + len, listSize);
+    entries.emplace_back(bytes.begin() + off, bytes.begin() + off + len);
+    off += len;
+  }
+  ASSERT_GT(entries.size(), 3u);
+  std::vector<BYTE> reversed;
+  for (size_t i = entries.size(); i-- > 0;) reversed.insert(reversed.end(), entries[i].begin(), entries[i].end());
+  ASSERT_EQ(listSize, reversed.size());
+  ASSERT_TRUE(PatchFile(copy, listAt, reversed.data(), listSize));
+
+  CLostNTFSVolume vol(copy.c_str(), 0);
+  CFileRecord rec(&vol);
+  rec.SetAttrMask(NtfsAttrMask(ATTR_TYPE_DATA));
+  ASSERT_TRUE(rec.LoadRecord(n));
+  ASSERT_TRUE(rec.LoadAttributes());
+  EXPECT_EQ(1, rec.GetAttrList(ATTR_TYPE_DATA)->GetCount());
+  const CAttrBase* data = rec.FindDataStream();
+  ASSERT_NE(nullptr, data);
+  std::vector<BYTE> all = ReadAll(data);
+  EXPECT_EQ(FindExpected(exp, L"/islands.bin")->sha256, Sha256Hex(all.data(), all.size()));
 }

@@ -1,6 +1,7 @@
 // The image plug-ins through their exports, on real pictures: ImageMagick's
 // (tests/fixtures/make-samples.sh), public samples, and pictures written to
-// and deleted from a FAT volume by mtools.
+// and deleted from FAT volumes by mtools, on a fresh volume and on one whose
+// freed clusters still hold older files' bytes (make-plugslack.sh).
 #include <cstring>
 #include <map>
 #include <sstream>
@@ -163,40 +164,113 @@ TEST(ImagePluginLength, JpegRejectsSofOneAndShortPictures) {
     EXPECT_EQ(0, a.result);
     EXPECT_EQ(2040u, a.info.length);
   }
-  // The same end marker followed by a non-zero byte in its sector is passed over.
+  // The same end marker followed by non-zero bytes still ends the picture:
+  // what follows is not measured into it, and it stays too short.
   cut = small.substr(0, 2038) + "\xFF\xD9\x01" + std::string(600, '\0') + "\xFF\xD9";
   ASSERT_TRUE(f.Write(cut));
   {
     auto reader = OpenReader(f.Path());
     Analysis a = Analyse(p, reader.get(), 0);
-    EXPECT_EQ(1, a.result);
-    EXPECT_EQ(cut.size(), a.info.length);
+    EXPECT_EQ(0, a.result);
+    EXPECT_EQ(2040u, a.info.length);
   }
 }
 
-TEST(ImagePluginLength, GifBlockWalk) {
-  const LengthCase cases[] = {
-      // The trailer byte itself is not counted.
-      {L"fmt_gif.dll", Sample("plugimg_anim.gif"), 1, static_cast<int64_t>(FileSize(Sample("plugimg_anim.gif"))) - 1, 0},
-      {L"fmt_gif.dll", Corpus("gif/dispose_bgnd.gif"), 1, 1449, 0},
-      {L"fmt_gif.dll", Corpus("gif/hopper.gif"), 1, 15304, 0},
-      {L"fmt_gif.dll", Corpus("gif/india_map.gif"), 1, 35018, 0},
-  };
-  for (const LengthCase& c : cases) ExpectLength(c, 0);
-  // A header without colour table followed by the trailer: 13 bytes, no file.
-  TempFile f(L"gif-empty");
-  std::string tiny("GIF89a\x10\x00\x10\x00\x00\x00\x00;", 14);
-  ASSERT_TRUE(f.Write(tiny + std::string(1000, '\0')));
+// A picture on a used disk is followed by whatever was there before: another
+// picture's bytes, text, noise. It ends at its own end-of-image marker.
+TEST(ImagePluginLength, JpegEndsAtItsEndMarkerWhateverFollows) {
   PluginModule p;
-  ASSERT_TRUE(p.Load(L"fmt_gif.dll"));
+  ASSERT_TRUE(p.Load(L"fmt_jpg.dll"));
+  const std::string other = testpaths::ReadWholeFile(Corpus("jpg/sample.jpg"));
+  ASSERT_GT(other.size(), 40000u);
+  std::string noise;
+  for (uint32_t x = 12345, i = 0; i < 3000; ++i) {
+    x = x * 1103515245u + 12345u;
+    noise.push_back(static_cast<char>((x >> 16) | 1));  // never zero
+  }
+  const std::string followers[] = {
+      other.substr(20000, 20000),  // the middle of an older picture's scan
+      other,                       // a whole picture right behind it
+      std::string(700, ' '),       // text
+      noise,
+  };
+  const std::wstring pictures[] = {Sample("plugimg_photo.jpg"), Sample("plugimg_progressive.jpg"),
+                                   Corpus("jpg/gps.jpg"), Corpus("jpg/sample.jpg")};
+  TempFile f(L"jpg-followed");
+  for (const std::wstring& path : pictures) {
+    const std::string picture = testpaths::ReadWholeFile(path);
+    for (const std::string& after : followers) {
+      SCOPED_TRACE(testing::Message() << std::string(path.begin(), path.end()) << " + "
+                                      << after.size());
+      ASSERT_TRUE(f.Write(picture + after));
+      for (uint64_t window : {0ull, 32768ull}) {
+        auto reader = OpenReader(f.Path(), 0, window);
+        Analysis a = Analyse(p, reader.get(), 0);
+        EXPECT_EQ(1, a.result);
+        EXPECT_EQ(picture.size(), a.info.length) << "window " << window;
+      }
+    }
+  }
+  // Fill bytes (FF) before the end marker belong to the picture.
+  std::string photo = testpaths::ReadWholeFile(Sample("plugimg_photo.jpg"));
+  ASSERT_EQ("\xFF\xD9", photo.substr(photo.size() - 2));
+  photo.insert(photo.size() - 2, "\xFF\xFF");
+  ASSERT_TRUE(f.Write(photo + noise));
   auto reader = OpenReader(f.Path());
-  EXPECT_EQ(0, Analyse(p, reader.get(), 0).result);
+  Analysis a = Analyse(p, reader.get(), 0);
+  EXPECT_EQ(1, a.result);
+  EXPECT_EQ(photo.size(), a.info.length);
 }
 
-TEST(ImagePluginLength, IconFirstImage) {
+TEST(ImagePluginLength, GifBlockWalkToTheTrailer) {
   const LengthCase cases[] = {
-      {L"fmt_ico.dll", Sample("plugimg_multi.ico"), 1, 9694, 0},  // 48 x 48 first of three
-      {L"fmt_ico.dll", Corpus("ico/python.ico"), 1, 1182, 0},  // 16 x 16 first of three
+      {L"fmt_gif.dll", Sample("plugimg_anim.gif"), 1, static_cast<int64_t>(FileSize(Sample("plugimg_anim.gif"))), 0},
+      {L"fmt_gif.dll", Corpus("gif/dispose_bgnd.gif"), 1, 1450, 0},
+      {L"fmt_gif.dll", Corpus("gif/hopper.gif"), 1, 15305, 0},
+      {L"fmt_gif.dll", Corpus("gif/india_map.gif"), 1, 35019, 0},
+  };
+  for (const LengthCase& c : cases) ExpectLength(c, 0);
+  PluginModule p;
+  ASSERT_TRUE(p.Load(L"fmt_gif.dll"));
+  TempFile f(L"gif-walk");
+  // A header without colour table followed by the trailer: 13 bytes, no file.
+  std::string tiny("GIF89a\x10\x00\x10\x00\x00\x00\x00;", 14);
+  ASSERT_TRUE(f.Write(tiny + std::string(1000, '\0')));
+  {
+    auto reader = OpenReader(f.Path());
+    EXPECT_EQ(0, Analyse(p, reader.get(), 0).result);
+  }
+  const std::string hopper = testpaths::ReadWholeFile(Corpus("gif/hopper.gif"));
+  ASSERT_EQ(';', hopper.back());
+  const std::string blocks = hopper.substr(0, hopper.size() - 1);
+  // Cut off before its trailer: measured to the end of the bytes there.
+  ASSERT_TRUE(f.Write(blocks));
+  {
+    auto reader = OpenReader(f.Path());
+    Analysis a = Analyse(p, reader.get(), 0);
+    EXPECT_EQ(1, a.result);
+    EXPECT_EQ(blocks.size(), a.info.length);
+  }
+  // Blocks followed by a byte that is no trailer: that byte is not the file's.
+  ASSERT_TRUE(f.Write(blocks + "\x7F" + hopper));
+  {
+    auto reader = OpenReader(f.Path());
+    Analysis a = Analyse(p, reader.get(), 0);
+    EXPECT_EQ(1, a.result);
+    EXPECT_EQ(blocks.size(), a.info.length);
+  }
+  // The trailer counted, the next file's bytes not.
+  ASSERT_TRUE(f.Write(hopper + hopper));
+  {
+    auto reader = OpenReader(f.Path());
+    EXPECT_EQ(hopper.size(), Analyse(p, reader.get(), 0).info.length);
+  }
+}
+
+TEST(ImagePluginLength, IconFurthestImage) {
+  const LengthCase cases[] = {
+      {L"fmt_ico.dll", Sample("plugimg_multi.ico"), 1, 15086, 0},  // 48, 32, 16
+      {L"fmt_ico.dll", Corpus("ico/python.ico"), 1, 15086, 0},     // 16, 32, 48
       {L"fmt_ico.dll", Corpus("ico/hopper.ico"), 1, 1406, 0},
       // 24 bits per pixel is not among the accepted depths.
       {L"fmt_ico.dll", Corpus("ico/hopper_256x256.ico"), 0, 0, 0},
@@ -204,11 +278,47 @@ TEST(ImagePluginLength, IconFirstImage) {
   };
   for (const LengthCase& c : cases) ExpectLength(c, 0);
 
-  // First image ending one byte past 1 MiB: refused; exactly at 1 MiB: taken.
-  std::string bytes = testpaths::ReadWholeFile(Corpus("ico/hopper.ico"));
   PluginModule p;
   ASSERT_TRUE(p.Load(L"fmt_ico.dll"));
-  TempFile f(L"ico-big");
+  TempFile f(L"ico-dir");
+  auto measure = [&](const std::string& bytes) {
+    EXPECT_TRUE(f.Write(bytes));
+    auto reader = OpenReader(f.Path());
+    return Analyse(p, reader.get(), 0);
+  };
+  // python.ico lists 16 (ends 1182), 32 (ends 5446) and 48 (ends 15086).
+  const std::string python = testpaths::ReadWholeFile(Corpus("ico/python.ico"));
+  ASSERT_EQ(15086u, python.size());
+  {
+    // The last entry damaged (planes 7): it adds nothing, the others count.
+    std::string bytes = python;
+    bytes[6 + 2 * 16 + 4] = 7;
+    Analysis a = measure(bytes);
+    EXPECT_EQ(1, a.result);
+    EXPECT_EQ(5446u, a.info.length);
+    // The first entry damaged the same way: no icon.
+    bytes = python;
+    bytes[6 + 4] = 7;
+    EXPECT_EQ(0, measure(bytes).result);
+  }
+  {
+    // Only the entries inside the bytes there are read: two of three.
+    Analysis a = measure(python.substr(0, 6 + 2 * 16));
+    EXPECT_EQ(1, a.result);
+    EXPECT_EQ(5446u, a.info.length);
+  }
+  {
+    // A later image ending past 1 MiB: no icon, as for the first one.
+    std::string bytes = python;
+    const uint32_t size = 0x100001u - 5446u;
+    memcpy(&bytes[6 + 2 * 16 + 8], &size, 4);
+    Analysis a = measure(bytes);
+    EXPECT_EQ(0, a.result);
+    EXPECT_EQ(0x100001u, a.info.length);
+  }
+
+  // First image ending one byte past 1 MiB: refused; exactly at 1 MiB: taken.
+  std::string bytes = testpaths::ReadWholeFile(Corpus("ico/hopper.ico"));
   const uint32_t offset = 22;
   for (uint32_t end : {0x100001u, 0x100000u}) {
     const uint32_t size = end - offset;
@@ -258,14 +368,17 @@ TEST(ImagePluginLength, BitmapHeaderSizeAtOnce) {
 TEST(ImagePluginLength, PsdSectionsAndImageData) {
   const LengthCase cases[] = {
       {L"fmt_psd.dll", Sample("plugimg_raw100.psd"), 1, 60148, 32768},  // raw data ends the file
-      {L"fmt_psd.dll", Sample("plugimg_mono.psd"), 1, 644, 1024},  // depth 1: no image-data term
-      // Run-length documents: the raw-size rule covers the whole file.
-      {L"fmt_psd.dll", Sample("plugimg_big4000.psd"), 1, 36603148, 0},
-      {L"fmt_psd.dll", Corpus("psd/Photoshop.psd"), 1, 17390, 0},
+      // Depth 1: 64 rows of 8 bytes behind the header and sections.
+      {L"fmt_psd.dll", Sample("plugimg_mono.psd"), 1, 644 + 512, 1024},
+      // Run-length documents: header, sections, the table of row byte counts
+      // and the packed rows; with small windows the table is read in pieces.
+      {L"fmt_psd.dll", Sample("plugimg_big4000.psd"), 1, 1206148, 0},
+      // 75 bytes that are not the document's follow its image data.
+      {L"fmt_psd.dll", Corpus("psd/Photoshop.psd"), 1, 17294, 0},
       // Sections wider than half a window are read through window moves.
-      {L"fmt_psd.dll", Corpus("psd/hopper.psd"), 1, 175984, 131072},
-      {L"fmt_psd.dll", Corpus("psd/rgba.psd"), 1, 40304, 0},
-      {L"fmt_psd.dll", Corpus("psd/testPSD.psd"), 1, 118124, 65536},
+      {L"fmt_psd.dll", Corpus("psd/hopper.psd"), 1, 175119, 131072},
+      {L"fmt_psd.dll", Corpus("psd/rgba.psd"), 1, 2448, 1024},
+      {L"fmt_psd.dll", Corpus("psd/testPSD.psd"), 1, 69410, 65536},
   };
   for (const LengthCase& c : cases) {
     ExpectLength(c, 0);
@@ -290,14 +403,38 @@ TEST(ImagePluginLength, PsdSectionsAndImageData) {
   EXPECT_EQ(60148u - 30000u + 60000ull * 60000ull * 2 * 4, a.info.length);
 }
 
+TEST(ImagePluginLength, PsdRunLengthTableOutOfReach) {
+  PluginModule p;
+  ASSERT_TRUE(p.Load(L"fmt_psd.dll"));
+  TempFile f(L"psd-rle-cut");
+  // 4000 x 3000 x 3 run-length behind 603148 bytes of header, sections and
+  // compression field: the table alone takes 18000 bytes. Cut inside it, the
+  // raw size is the guess, but not past the end of the source.
+  const std::string big = testpaths::ReadWholeFile(Sample("plugimg_big4000.psd"));
+  ASSERT_EQ(1206148u, big.size());
+  const uint64_t tableStart = 603148, tableEnd = tableStart + 18000;
+  ASSERT_TRUE(f.Write(big.substr(0, tableStart + 10000)));
+  {
+    auto reader = OpenReader(f.Path());
+    Analysis a = Analyse(p, reader.get(), 0);
+    EXPECT_EQ(1, a.result);
+    EXPECT_EQ(tableStart + 10000, a.info.length);
+  }
+  // Cut right after the table: the table is all it takes.
+  ASSERT_TRUE(f.Write(big.substr(0, tableEnd)));
+  for (uint64_t window : {0ull, 1ull << 20}) {
+    auto reader = OpenReader(f.Path(), 0, window);
+    Analysis a = Analyse(p, reader.get(), 0);
+    EXPECT_EQ(1, a.result);
+    EXPECT_EQ(1206148u, a.info.length);
+  }
+}
+
 // Pictures on a FAT volume (written, some deleted, by mtools) found at their
 // real disk offsets through one reader over the whole volume.
 TEST(ImagePluginCarving, PicturesOnFatVolume) {
   std::string table = testpaths::ReadWholeFile(Sample("plugimg_carve_fat.tsv"));
   ASSERT_FALSE(table.empty());
-  const std::map<std::string, uint64_t> firstImageOrRule = {
-      {"plugimg_multi.ico", 9694}, {"carve_python.ico", 1182},
-      {"plugimg_raw100.psd", 60148}, {"carve_hopper.psd", 175984}};
   PluginModule jpg, gif, ico, bmp, psd;
   ASSERT_TRUE(jpg.Load(L"fmt_jpg.dll") && gif.Load(L"fmt_gif.dll") && ico.Load(L"fmt_ico.dll") &&
               bmp.Load(L"fmt_bmp.dll") && psd.Load(L"fmt_psd.dll"));
@@ -324,38 +461,39 @@ TEST(ImagePluginCarving, PicturesOnFatVolume) {
       if (ext == "bmp") {
         ASSERT_TRUE(reader->SeekTo(offset));
         EXPECT_EQ(static_cast<int64_t>(size), p.GetFileSizeAtOnce(reader->GetPointer()));
-      } else if (ext == "gif") {
-        EXPECT_EQ(size - 1, a.info.length);
-      } else if (ext == "jpg") {
-        EXPECT_EQ(size, a.info.length);  // the rest of the last sector is empty
       } else {
-        EXPECT_EQ(firstImageOrRule.at(name), a.info.length);
+        EXPECT_EQ(size, a.info.length);  // the whole file, no byte more
       }
     }
     EXPECT_EQ(11, rows);
   }
 }
 
-// The whole volume scanned sector by sector the way the deep scan matches
-// signatures: every picture is found at its offset and nothing else passes.
-TEST(ImagePluginCarving, SectorScanFindsEveryPicture) {
-  std::string image = testpaths::ReadWholeFile(Sample("plugimg_carve_fat.img"));
-  ASSERT_EQ(16u << 20, image.size());
+struct Hit {
+  std::string ext;
+  uint64_t length;
+};
+
+// Scans a volume image sector by sector the way the deep scan matches
+// signatures, with every image plug-in; the hits by offset.
+std::map<uint64_t, Hit> SectorScan(const std::wstring& path, uint64_t window) {
+  std::map<uint64_t, Hit> found;
+  const std::string image = testpaths::ReadWholeFile(path);
   PluginModule mods[5];
   const wchar_t* dlls[5] = {L"fmt_jpg.dll", L"fmt_gif.dll", L"fmt_ico.dll", L"fmt_bmp.dll",
                             L"fmt_psd.dll"};
   std::vector<FileSignRecord> sigs(5);
   FileSignCheckProc gifCheck = nullptr;
   for (int i = 0; i < 5; ++i) {
-    ASSERT_TRUE(mods[i].Load(dlls[i]));
+    EXPECT_TRUE(mods[i].Load(dlls[i]));
     if (*mods[i].IsFileSigSimple) {
-      ASSERT_EQ(1, mods[i].GetFileSign(&sigs[i]));
+      EXPECT_EQ(1, mods[i].GetFileSign(&sigs[i]));
     } else {
-      ASSERT_EQ(1, mods[i].GetFileSign(&gifCheck));
+      EXPECT_EQ(1, mods[i].GetFileSign(&gifCheck));
     }
   }
-  auto reader = OpenReader(Sample("plugimg_carve_fat.img"));
-  std::map<uint64_t, std::string> found;
+  if (::testing::Test::HasFailure()) return found;
+  auto reader = OpenReader(path, 0, window);
   for (uint64_t off = 0; off + 512 <= image.size(); off += 512) {
     const unsigned char* at = reinterpret_cast<const unsigned char*>(image.data()) + off;
     for (int i = 0; i < 5; ++i) {
@@ -363,23 +501,69 @@ TEST(ImagePluginCarving, SectorScanFindsEveryPicture) {
                                                   : gifCheck(at) != 0;
       if (!match) continue;
       Analysis a = Analyse(mods[i], reader.get(), off);
-      if (a.result && a.info.valid) found[off] = a.info.format;
+      if (!a.result || !a.info.valid) continue;
+      uint64_t length = a.info.length;
+      if (std::string(a.info.format) == "bmp") length = mods[i].GetFileSizeAtOnce(at);
+      found[off] = {a.info.format, length};
     }
   }
-  std::istringstream in(testpaths::ReadWholeFile(Sample("plugimg_carve_fat.tsv")));
+  return found;
+}
+
+struct TableRow {
+  std::string name;
+  uint64_t offset;
+  uint64_t size;
+};
+
+std::vector<TableRow> ReadTable(const std::wstring& path) {
+  std::vector<TableRow> rows;
+  std::istringstream in(testpaths::ReadWholeFile(path));
   std::string line;
-  std::getline(in, line);
-  size_t rows = 0;
+  std::getline(in, line);  // header
   while (std::getline(in, line)) {
     std::istringstream row(line);
-    std::string name;
-    uint64_t offset = 0;
-    row >> name >> offset;
-    ++rows;
-    ASSERT_EQ(1u, found.count(offset)) << name;
-    EXPECT_EQ(name.substr(name.rfind('.') + 1), found[offset]);
+    TableRow r;
+    row >> r.name >> r.offset >> r.size;
+    rows.push_back(r);
   }
-  EXPECT_EQ(rows, found.size());
+  return rows;
+}
+
+// The whole volume scanned: every picture is found at its offset with its
+// whole length and nothing else passes.
+TEST(ImagePluginCarving, SectorScanFindsEveryPicture) {
+  const std::vector<TableRow> rows = ReadTable(Sample("plugimg_carve_fat.tsv"));
+  ASSERT_EQ(11u, rows.size());
+  const std::map<uint64_t, Hit> found = SectorScan(Sample("plugimg_carve_fat.img"), 0);
+  for (const TableRow& r : rows) {
+    SCOPED_TRACE(r.name);
+    ASSERT_EQ(1u, found.count(r.offset));
+    EXPECT_EQ(r.name.substr(r.name.rfind('.') + 1), found.at(r.offset).ext);
+    EXPECT_EQ(r.size, found.at(r.offset).length);
+  }
+  EXPECT_EQ(rows.size(), found.size());
+}
+
+// A used volume: pictures written by mtools into the clusters of deleted older
+// files (a photo, a text log), so that older bytes stand right behind each
+// picture's end; some pictures deleted again. Each comes back whole: the
+// volume holds the picture's bytes at its offset, so a found length equal
+// to the file's size is a byte-exact copy.
+TEST(ImagePluginCarving, PicturesBeforeOlderBytesComeBackWhole) {
+  const std::vector<TableRow> rows = ReadTable(Sample("plugslack_fat.tsv"));
+  ASSERT_EQ(11u, rows.size());
+  for (uint64_t window : {0ull, 262144ull}) {
+    SCOPED_TRACE(testing::Message() << "window " << window);
+    const std::map<uint64_t, Hit> found = SectorScan(Sample("plugslack_fat.img"), window);
+    for (const TableRow& r : rows) {
+      SCOPED_TRACE(r.name);
+      ASSERT_EQ(1u, found.count(r.offset));
+      EXPECT_EQ(r.name.substr(r.name.rfind('.') + 1), found.at(r.offset).ext);
+      EXPECT_EQ(r.size, found.at(r.offset).length);
+    }
+    EXPECT_EQ(rows.size(), found.size());
+  }
 }
 
 }  // namespace

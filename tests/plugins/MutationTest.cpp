@@ -135,6 +135,9 @@ void Torture(const Subject& subject, uint32_t iterations, uint64_t seed) {
           (std::wstring(subject.dll) == L"fmt_jpg.dll" || std::wstring(subject.dll) == L"fmt_gif.dll")) {
         EXPECT_LE(a.info.length, bytes.size());  // measured on the bytes there
       }
+      if (a.result && std::wstring(subject.dll) == L"fmt_ico.dll") {
+        EXPECT_LE(a.info.length, 0x100000u);  // every image's end within the icon limit
+      }
       if (rng.Below(3) == 0) {
         reader->SeekTo(0);
         HBITMAP bmp = nullptr;
@@ -175,7 +178,7 @@ TEST(ImagePluginMutation, Gif) {
 }
 
 TEST(ImagePluginMutation, Icon) {
-  Torture({L"fmt_ico.dll", {Fx("plugimg_multi.ico"), Co("ico/hopper.ico"), Co("ico/wormux_32x32_16c.ico"),
+  Torture({L"fmt_ico.dll", {Fx("plugimg_multi.ico"), Co("ico/python.ico"), Co("ico/hopper.ico"), Co("ico/wormux_32x32_16c.ico"),
                             Co("malformed/decompression_bomb.ico")}},
           1000, 3);
 }

@@ -127,6 +127,24 @@ TEST(PartitionTable, PublicExtendedPartitionDiskMatchesItsAnswerKey)
     storagetest::RemoveTree(dir);
 }
 
+TEST(PartitionTable, VolumeWithoutPartitionTableListsNothing)
+{
+    // A volume image made by Windows: its boot code and messages lie where
+    // MBR entries would, behind the same 55 AA signature.
+    std::wstring dir = testpaths::MakeTempDir(L"dftt7");
+    std::wstring img = dir + L"\\7-ntfs-undel.dd";
+    ASSERT_TRUE(storagetest::ExtractZipMember(testpaths::Shared(L"corpora/disks/dftt/7-undel-ntfs.zip"),
+                                              "7-ntfs-undel.dd", img));
+    unsigned char bs[512];
+    ASSERT_TRUE(ReadFileAt(img, 0, bs, 512));
+    ASSERT_EQ(0x55, bs[510]);
+    ASSERT_EQ(FS_NTFS, DetectFileSystem(bs));
+    CPartitionTable t;
+    EXPECT_EQ(0, ReadImage(img, t));
+    EXPECT_EQ(0, t.GetCount());
+    storagetest::RemoveTree(dir);
+}
+
 class DamagedMbr : public ::testing::Test
 {
 protected:
