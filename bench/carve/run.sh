@@ -103,7 +103,8 @@ echo "carve:    by type: $(by_ext)"
 [ -n "${BENCH_SKIP_PHOTOREC:-}" ] && exit 0
 start=$(date +%s.%N)
 mkdir -p "$work/pr"
-photorec /log /d "$work/pr/out" /cmd "$work/bench.img" partition_none,fileopt,everything,enable,search > /dev/null 2>&1 || true
+# photorec writes photorec.log into the folder it runs in.
+(cd "$work/pr" && photorec /log /d "$work/pr/out" /cmd "$work/bench.img" partition_none,fileopt,everything,enable,search > /dev/null 2>&1) || true
 end=$(date +%s.%N)
 found=$(find "$work/pr" -type f | wc -l)
 echo "photorec: wall $(python3 -c "print('%.1f s, %.1f MB/s' % ($end - $start, $bytes / 1e6 / ($end - $start)))")," \
