@@ -106,7 +106,7 @@ mkdir -p "$work/pr"
 # photorec writes photorec.log into the folder it runs in.
 (cd "$work/pr" && photorec /log /d "$work/pr/out" /cmd "$work/bench.img" partition_none,fileopt,everything,enable,search > /dev/null 2>&1) || true
 end=$(date +%s.%N)
-found=$(find "$work/pr" -type f | wc -l)
+found=$(find "$work/pr/out"* -type f 2>/dev/null | wc -l)
 echo "photorec: wall $(python3 -c "print('%.1f s, %.1f MB/s' % ($end - $start, $bytes / 1e6 / ($end - $start)))")," \
      "files $found, byte-exact $(score "$work/pr") of $planted planted"
 echo "photorec: by type: $(by_ext)"
