@@ -215,6 +215,54 @@ void LoadLanguageStrings() {
   if (!g_OemInfo.m_strProductName.empty()) g_strLangProductName = g_OemInfo.m_strProductName;
 }
 
+namespace {
+// One integer conversion, done here rather than by the C runtime so that no
+// text from a language file ever reaches a printf-family function.
+std::wstring FormatOneInt(const std::wstring& flags, int width, int precision,
+                          const std::wstring& length, wchar_t conv, int arg) {
+  bool left = flags.find(L'-') != std::wstring::npos;
+  bool plus = flags.find(L'+') != std::wstring::npos;
+  bool space = flags.find(L' ') != std::wstring::npos;
+  bool alt = flags.find(L'#') != std::wstring::npos;
+  bool zero = flags.find(L'0') != std::wstring::npos && !left && precision < 0;
+  bool isSigned = conv == L'd' || conv == L'i';
+  long long sv = arg;
+  unsigned long long uv = (unsigned int)arg;
+  if (length == L"h") {
+    sv = (short)arg;
+    uv = (unsigned short)arg;
+  }
+  bool negative = isSigned && sv < 0;
+  if (isSigned) uv = negative ? (unsigned long long)(-sv) : (unsigned long long)sv;
+
+  unsigned base = (conv == L'o') ? 8 : (conv == L'x' || conv == L'X') ? 16 : 10;
+  const wchar_t* digitSet = conv == L'X' ? L"0123456789ABCDEF" : L"0123456789abcdef";
+  std::wstring digits;
+  for (unsigned long long v = uv; v; v /= base) digits.insert(digits.begin(), digitSet[v % base]);
+  int minDigits = precision < 0 ? 1 : precision;
+  if ((int)digits.size() < minDigits) digits.insert(0, minDigits - digits.size(), L'0');
+  if (alt && base == 8 && (digits.empty() || digits[0] != L'0')) digits.insert(digits.begin(), L'0');
+
+  std::wstring prefix;
+  if (isSigned) {
+    if (negative)
+      prefix = L"-";
+    else if (plus)
+      prefix = L"+";
+    else if (space)
+      prefix = L" ";
+  }
+  if (alt && base == 16 && uv != 0) prefix = conv == L'X' ? L"0X" : L"0x";
+
+  int len = (int)(prefix.size() + digits.size());
+  if (len >= width) return prefix + digits;
+  int pad = width - len;
+  if (left) return prefix + digits + std::wstring(pad, L' ');
+  if (zero) return prefix + std::wstring(pad, L'0') + digits;
+  return std::wstring(pad, L' ') + prefix + digits;
+}
+}  // namespace
+
 std::wstring FormatTextWithInt(const wchar_t* format, int arg) {
   std::wstring out;
   if (!format) return out;
@@ -234,19 +282,23 @@ std::wstring FormatTextWithInt(const wchar_t* format, int arg) {
     }
     size_t j = i + 1;
     while (format[j] && wcschr(L"-+ #0", format[j])) ++j;
-    int widthDigits = 0, precDigits = 0;
-    while (format[j] >= L'0' && format[j] <= L'9') ++j, ++widthDigits;
+    std::wstring flags(format + i + 1, j - i - 1);
+    int width = 0, precision = -1, widthDigits = 0, precDigits = 0;
+    for (; format[j] >= L'0' && format[j] <= L'9'; ++j, ++widthDigits)
+      if (widthDigits < 4) width = width * 10 + (format[j] - L'0');
     bool ok = widthDigits <= 3;
     if (format[j] == L'.') {
       ++j;
-      while (format[j] >= L'0' && format[j] <= L'9') ++j, ++precDigits;
+      precision = 0;
+      for (; format[j] >= L'0' && format[j] <= L'9'; ++j, ++precDigits)
+        if (precDigits < 4) precision = precision * 10 + (format[j] - L'0');
       ok = ok && precDigits <= 3;
     }
-    // An int is 32 bits: plain, "h", "hh" or "l" (32-bit on Windows).
+    // An int is 32 bits: plain, "h" or "l" (32-bit on Windows).
     size_t lenStart = j;
     while (format[j] == L'h' || format[j] == L'l') ++j;
     std::wstring length(format + lenStart, j - lenStart);
-    ok = ok && (length.empty() || length == L"h" || length == L"hh" || length == L"l");
+    ok = ok && (length.empty() || length == L"h" || length == L"l");
     wchar_t conv = format[j];
     ok = ok && conv && wcschr(L"diouxX", conv) != nullptr && !used;
     if (!ok) {
@@ -254,12 +306,7 @@ std::wstring FormatTextWithInt(const wchar_t* format, int arg) {
       ++i;
       continue;
     }
-    std::wstring spec(format + i, j + 1 - i);
-    wchar_t buf[1100] = {};
-    int n = _snwprintf(buf, 1099, spec.c_str(), arg);
-    if (n < 0) n = 0;
-    buf[1099] = 0;
-    out += buf;
+    out += FormatOneInt(flags, width, precision, length, conv, arg);
     used = true;
     i = j + 1;
   }

@@ -11,4 +11,9 @@ bd="$root/build/x86_64"
 wine_start
 trap wine_stop EXIT
 cd "$bd"
-ctest --output-on-failure -j"$(nproc)" "$@"
+# Windows are tested on a virtual screen.
+if [ -z "${DISPLAY:-}" ]; then
+  xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure -j"$(nproc)" "$@"
+else
+  ctest --output-on-failure -j"$(nproc)" "$@"
+fi

@@ -84,10 +84,24 @@ TEST_F(LanguageTest, FileChosenByCodePage) {
   EXPECT_EQ(base + L"en.dll", GetLanguageFilePath());
 }
 
-TEST_F(LanguageTest, EveryBuiltFileHasTheSameKeys) {
+// The conversions of a format text, in order ("%d", "%.1f", "%%"...).
+std::vector<std::wstring> Conversions(const std::wstring& text) {
+  std::vector<std::wstring> out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != L'%') continue;
+    size_t j = i + 1;
+    while (j < text.size() && wcschr(L"-+ #0123456789.lhI", text[j])) ++j;
+    if (j < text.size()) out.push_back(text.substr(i, j - i + 1));
+    i = j;
+  }
+  return out;
+}
+
+TEST_F(LanguageTest, EveryBuiltFileHasTheSameKeysAndFormats) {
   LanguageSectionList saved;
   saved.swap(g_LanguageSectionList);
   std::vector<std::vector<std::wstring>> keys;
+  std::vector<std::vector<std::vector<std::wstring>>> formats;
   for (const wchar_t* f : {L"en.dll", L"cn.dll", L"tr.dll"}) {
     for (const wchar_t* section : {L"UI", L"Message", L"Extname"}) {
       g_LanguageSectionList.clear();
@@ -95,19 +109,29 @@ TEST_F(LanguageTest, EveryBuiltFileHasTheSameKeys) {
       int n = LoadLanguageSection(section, path.c_str());
       EXPECT_GT(n, 10) << f << L" " << section;
       std::vector<std::wstring> k;
+      std::vector<std::vector<std::wstring>> fm;
       for (auto& e : g_LanguageSectionList) {
         k.push_back(e.first);
+        fm.push_back(Conversions(e.second));
         EXPECT_FALSE(e.second.empty()) << f << L" " << e.first;
         EXPECT_LE(e.second.size(), 259u) << e.first;
       }
       keys.push_back(k);
+      formats.push_back(fm);
     }
   }
-  for (size_t i = 3; i < keys.size(); ++i) EXPECT_EQ(keys[i % 3], keys[i]);
+  EXPECT_EQ((std::vector<std::wstring>{L"%d", L"%.1f", L"%%", L"%d"}),
+            Conversions(L"pass %d: %.1f%% (%d)"));
+  // Callers fill the texts with fixed arguments: every translation takes
+  // the same conversions in the same order.
+  for (size_t i = 3; i < keys.size(); ++i) {
+    EXPECT_EQ(keys[i % 3], keys[i]);
+    EXPECT_EQ(formats[i % 3], formats[i]);
+  }
   g_LanguageSectionList.swap(saved);
 }
 
-TEST_F(LanguageTest, KeysThePartsOfTheProgramAskFor) {
+TEST_F(LanguageTest, KeysTheProgramAsksFor) {
   g_nUICodePage = 1252;
   for (const wchar_t* k : {L"Byte", L"Recycle", L"UnknowPer", L"LostDir", L"ScanningFile",
                            L"RemainTime", L"ErrMsgHint", L"UnknowCode", L"LocalDiskVolumeName"})
@@ -475,13 +499,29 @@ TEST(FormatTextWithInt, OnlyTheOneIntegerConversion) {
   EXPECT_EQ(L"100%", FormatTextWithInt(L"100%", 5));
   EXPECT_EQ(L"%", FormatTextWithInt(L"%", 5));
   EXPECT_EQ(L"%s %n %p %f %c %ls %S", FormatTextWithInt(L"%s %n %p %f %c %ls %S", 5));
-  EXPECT_EQ(L"%I64d %lld %jd %zd", FormatTextWithInt(L"%I64d %lld %jd %zd", 5));
+  EXPECT_EQ(L"%I64d %lld %jd %zd %hhd", FormatTextWithInt(L"%I64d %lld %jd %zd %hhd", 5));
   EXPECT_EQ(L"%*d %.*d %1000d", FormatTextWithInt(L"%*d %.*d %1000d", 5));
   EXPECT_EQ(L"%s then 5 then %d", FormatTextWithInt(L"%s then %d then %d", 5));
   EXPECT_EQ(L"", FormatTextWithInt(L"", 5));
   EXPECT_EQ(L"", FormatTextWithInt(nullptr, 5));
   std::wstring wide = FormatTextWithInt(L"%999d", 1);
   EXPECT_EQ(999u, wide.size());
+  // The usual flags, checked against the C library on harmless cases.
+  const wchar_t* specs[] = {L"%+d", L"% d", L"%05d", L"%-5d|", L"%#x", L"%#X", L"%#o", L"%.0d",
+                            L"%hd", L"%hu", L"%hx", L"%+.3i", L"%-+6d|", L"%#8x",
+                            L"%#08x", L"%lu", L"%o"};
+  for (const wchar_t* spec : specs) {
+    for (int v : {0, 7, -7, 255, 65537, -2147483647 - 1, 2147483647}) {
+      wchar_t expect[64] = {};
+      _snwprintf(expect, 63, spec, v);
+      EXPECT_EQ(std::wstring(expect), FormatTextWithInt(spec, v)) << spec << L" " << v;
+    }
+  }
+  // A precision turns the "0" flag off; long precisions, which some C
+  // libraries mishandle, are done here.
+  EXPECT_EQ(L"    -007", FormatTextWithInt(L"%08.3d", -7));
+  EXPECT_EQ(std::wstring(97, L'0') + L"255", FormatTextWithInt(L"%.100d", 255));
+  EXPECT_EQ(L"0x" + std::wstring(58, L'0') + L"ff", FormatTextWithInt(L"%#.60x", 255));
 }
 
 // Random formats built from the characters of conversions: the result is
@@ -492,7 +532,6 @@ TEST(FormatTextWithInt, RandomFormatsStayBounded) {
   for (int iter = 0; iter < 5000; ++iter) {
     std::wstring f;
     for (int n = (int)(rng() % 24); n > 0; --n) f += alphabet[rng() % (wcslen(alphabet))];
-    fwprintf(stderr, L"F[%ls]\n", f.c_str()); fflush(stderr);
     std::wstring out = FormatTextWithInt(f.c_str(), (int)rng());
     // At most one conversion (up to 999 wide) replaces its text.
     EXPECT_LE(out.size(), f.size() + 1000) << f;
