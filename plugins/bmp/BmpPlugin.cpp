@@ -38,16 +38,7 @@ bool IsBmpHeader(const unsigned char* p) {
 
 }  // namespace
 
-BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
-
-DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetSupportFormat(char* formatName) {
-  plugin::CopyFormatName(formatName, kFormatName);
-  return 1;
-}
-
-DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetFileSign(void* out) {
-  return plugin::FillSignature(out, kSignature, sizeof(kSignature));
-}
+DELVARO_PLUGIN_SIGNATURE_ENTRIES(kFormatName, kSignature)
 
 DELVARO_PLUGIN_EXPORT int64_t DELVARO_CDECL GetFileSizeAtOnce(const unsigned char* data) {
   DELVARO_PLUGIN_GUARD_BEGIN

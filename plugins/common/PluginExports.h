@@ -31,6 +31,21 @@ DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetPreviewBitmap(const void* data, int64
     return 0;                    \
   }
 
+// DllMain and the format-name entry, the same in every plug-in.
+#define DELVARO_PLUGIN_NAME_ENTRIES(formatNameText)                            \
+  BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }               \
+  DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetSupportFormat(char* formatName) { \
+    plugin::CopyFormatName(formatName, formatNameText);                       \
+    return 1;                                                                  \
+  }
+
+// The above plus the signature entry of a plug-in with a plain byte signature.
+#define DELVARO_PLUGIN_SIGNATURE_ENTRIES(formatNameText, signatureBytes)      \
+  DELVARO_PLUGIN_NAME_ENTRIES(formatNameText)                                 \
+  DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetFileSign(void* out) {            \
+    return plugin::FillSignature(out, signatureBytes, sizeof(signatureBytes)); \
+  }
+
 namespace plugin {
 
 // Bounded copy of a format name into the caller's 21-byte buffer.

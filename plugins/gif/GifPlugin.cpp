@@ -57,12 +57,7 @@ uint64_t WalkGifBlocks(const unsigned char* b, uint64_t pos, uint64_t end, uint6
 
 }  // namespace
 
-BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
-
-DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetSupportFormat(char* formatName) {
-  plugin::CopyFormatName(formatName, kFormatName);
-  return 1;
-}
+DELVARO_PLUGIN_NAME_ENTRIES(kFormatName)
 
 DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetFileSign(void* out) {
   if (out == nullptr) return 0;

@@ -166,16 +166,7 @@ uint64_t ScanEntropyData(CReaderCursor& cur, uint64_t start, uint64_t p, uint64_
 
 }  // namespace
 
-BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
-
-DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetSupportFormat(char* formatName) {
-  plugin::CopyFormatName(formatName, kFormatName);
-  return 1;
-}
-
-DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetFileSign(void* out) {
-  return plugin::FillSignature(out, kSignature, sizeof(kSignature));
-}
+DELVARO_PLUGIN_SIGNATURE_ENTRIES(kFormatName, kSignature)
 
 DELVARO_PLUGIN_EXPORT int64_t DELVARO_CDECL GetFileSizeAtOnce(const unsigned char*) { return 0; }
 

@@ -39,12 +39,10 @@ void CFAT32Volume::Close() {
 }
 
 int CFAT32Volume::Open(wchar_t letter) {
-  if (!iswalpha(letter)) return 0;
+  std::wstring path = fatcommon::DriveLetterPath(letter);
+  if (path.empty()) return 0;
   m_cDriveLetter = letter;
-  wchar_t path[16];
-  _snwprintf(path, 15, L"\\\\.\\%c:", letter);
-  path[15] = 0;
-  return OpenPath(path);
+  return OpenPath(path.c_str());
 }
 
 BOOL CFAT32Volume::ParseBootSector(const BYTE* boot) {
@@ -122,12 +120,9 @@ int CFAT32Volume::GetFatEntry(uint32_t cluster, uint32_t* value) {
   if (m_nCachedPage != page) {
     if (page == m_nFailedPage) return 0;
     m_nCachedPage = -1;
-    memset(m_FatPage, 0, sizeof(m_FatPage));
-    uint64_t fatBytes = (uint64_t)m_dwFatSectors * m_wBytesPerSector;
-    uint64_t pageStart = (uint64_t)page * 4096;
-    DWORD want = (DWORD)((fatBytes - pageStart) < 4096 ? (fatBytes - pageStart) : 4096);
-    DWORD got = fatcommon::ReadUpTo(m_hDevice, m_u64Fat1Offset + pageStart + GetPartitionOffset(),
-                                    m_FatPage, want);
+    DWORD got = fatcommon::LoadFatPage(m_hDevice, m_u64Fat1Offset + GetPartitionOffset(),
+                                       (uint64_t)m_dwFatSectors * m_wBytesPerSector, (uint64_t)page, m_FatPage,
+                                       sizeof(m_FatPage));
     if (got == 0) {
       m_nFailedPage = page;
       return 0;

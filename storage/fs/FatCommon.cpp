@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <cwctype>
 
 namespace fatcommon {
 
@@ -114,5 +115,20 @@ DWORD ReadUpTo(HANDLE h, uint64_t offset, void* buffer, DWORD size) {
 }
 
 HANDLE OpenReadOnly(const wchar_t* path) { return OpenRawReadOnly(path, FILE_ATTRIBUTE_READONLY); }
+
+std::wstring DriveLetterPath(wchar_t letter) {
+  if (!iswalpha(letter)) return std::wstring();
+  wchar_t path[8] = {L'\\', L'\\', L'.', L'\\', letter, L':', 0};
+  return path;
+}
+
+DWORD LoadFatPage(HANDLE h, uint64_t fatStart, uint64_t fatBytes, uint64_t pageIndex, void* page,
+                  DWORD pageSize) {
+  memset(page, 0, pageSize);
+  const uint64_t pageStart = pageIndex * pageSize;
+  if (pageStart >= fatBytes) return 0;
+  const uint64_t left = fatBytes - pageStart;
+  return ReadUpTo(h, fatStart + pageStart, page, left < pageSize ? (DWORD)left : pageSize);
+}
 
 }  // namespace fatcommon

@@ -98,6 +98,13 @@ BOOL ReadExact(HANDLE h, uint64_t offset, void* buffer, DWORD size);
 DWORD ReadUpTo(HANDLE h, uint64_t offset, void* buffer, DWORD size);
 // Opens a volume, disk or image for reading only.
 HANDLE OpenReadOnly(const wchar_t* path);
+// "\\.\X:" for a drive letter; empty for anything that is not a letter.
+std::wstring DriveLetterPath(wchar_t letter);
+// Reads page `pageIndex` (pageSize bytes) of a FAT that starts at disk offset
+// fatStart and is fatBytes long into `page`, zeroed first; a page at the end
+// of the FAT may be short. Returns the bytes read, 0 on failure.
+DWORD LoadFatPage(HANDLE h, uint64_t fatStart, uint64_t fatBytes, uint64_t pageIndex, void* page,
+                  DWORD pageSize);
 
 // What the chain walk does with one FAT value.
 enum ChainAction { kChainNext, kChainEnd, kChainFail };

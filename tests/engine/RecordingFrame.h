@@ -1,7 +1,6 @@
 // A stand-in for the main window that records what the scan engine hands it:
-// carved hits (kept or refused by extension), progress payloads and the
-// scan-done message. Its message window lives on the thread that creates it;
-// PumpMessages drains what scan threads posted.
+// carved hits, progress payloads and scan-done messages. Its message window
+// lives on the creating thread; PumpMessages drains what scan threads posted.
 #pragma once
 #include <windows.h>
 
@@ -18,14 +17,7 @@
 class CRecordingFrame : public IMainFrameServices
 {
 public:
-    struct Progress
-    {
-        int done;
-        int total;
-        bool active;
-        std::wstring status;
-        std::wstring remain;
-    };
+    struct Progress { int done, total; bool active; std::wstring status, remain; };
 
     CRecordingFrame();
     ~CRecordingFrame() override;
@@ -36,21 +28,16 @@ public:
     int AddCarvedFile(DeepScanHit* hit) override;
 
     void SetRegistry(CFormatPluginRegistry* registry) { m_pRegistry = registry; }
-    // Extensions kept (lower case, no dot); empty keeps every hit.
-    void SelectExtensions(const std::set<std::string>& extensions) { m_selected = extensions; }
-    // Refuses the n-th call of AddCarvedFile (1-based), as a frame does for an
-    // unselected type.
+    // Refuses the n-th offered hit (1-based), as the frame does for an unselected type.
     void RefuseCall(unsigned int n) { m_refused.insert(n); }
     // Called on the scan thread for every hit offered, before it is kept.
     std::function<void(const DeepScanHit&)> onOffer;
 
-    // Handles every message waiting for the frame window.
     void PumpMessages();
 
     const std::vector<DeepScanHit*>& Hits() const { return m_hits; }
     const std::vector<Progress>& ProgressReports() const { return m_progress; }
     unsigned int OfferCount() const { return m_offers; }
-    int ScanDoneCount() const { return m_scanDone; }
 
 private:
     static LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
@@ -58,11 +45,9 @@ private:
     HWND m_hWnd;
     CScanDiskDlg m_scanDlg;
     CFormatPluginRegistry* m_pRegistry;
-    std::set<std::string> m_selected;
     std::set<unsigned int> m_refused;
     std::vector<DeepScanHit*> m_hits;
     std::vector<Progress> m_progress;
     unsigned int m_offers;
-    int m_scanDone;
     CRITICAL_SECTION m_cs;
 };

@@ -1,9 +1,9 @@
-// Helpers of the FAT and exFAT reader tests: private copies of fixture
-// images to damage, byte patches, unpacking of the public corpus zips,
-// digests, the expected contents of fixture files, and directory look-ups.
+// Helpers of the FAT and exFAT reader tests: private copies of images to
+// damage, digests, directory look-ups.
 #pragma once
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -15,69 +15,64 @@
 
 namespace fattest {
 
-// Copies a file into a fresh temporary folder; empty on failure.
-std::wstring CopyToTemp(const std::wstring& source, const wchar_t* tag);
-// Deletes a temporary copy and its folder.
-void RemoveTemp(const std::wstring& path);
-bool WriteAt(const std::wstring& path, uint64_t offset, const void* data, DWORD size);
-bool ReadAt(const std::wstring& path, uint64_t offset, void* data, DWORD size);
-uint64_t FileSize(const std::wstring& path);
-// Extracts one member of a zip into a temporary file; empty on failure.
-std::wstring UnzipToTemp(const std::wstring& zip, const char* member);
+// A private copy of an image (or of one member of a zip), deleted with the object.
+struct TempImage {
+  std::wstring path;
+  explicit TempImage(const std::wstring& source, const char* zipMember = nullptr);
+  ~TempImage();
+  bool Io(uint64_t offset, void* data, DWORD size, bool write) const;
+  bool Put(uint64_t offset, const void* data, DWORD size) const {
+    return Io(offset, (void*)data, size, true);
+  }
+  bool Get(uint64_t offset, void* data, DWORD size) const { return Io(offset, data, size, false); }
+};
 
 std::string Md5Hex(const std::vector<BYTE>& data);
-std::string Sha256Of(const std::vector<BYTE>& data);
-// What the fixture script wrote into the file it generated under `name`.
-std::vector<BYTE> ExpectedContent(const std::string& name, size_t size);
 
-// Reads a file the way the readers recover it: the cluster list, cut to `size`.
+// Reads the first `count` clusters of `list`, cut to `size` bytes.
 template <class Vol, class List>
-bool ReadList(Vol& vol, const List& list, uint64_t size, std::vector<BYTE>& out) {
+bool ReadList(Vol& vol, const List& list, size_t count, uint64_t size, std::vector<BYTE>& out) {
   out.clear();
   std::vector<BYTE> buf(vol.GetClusterSize());
-  for (size_t i = 0; i < list.GetCount() && out.size() < size; ++i) {
+  for (size_t i = 0; i < count && out.size() < size; ++i) {
     if (!vol.ReadCluster(list[i], buf.data(), (DWORD)buf.size())) return false;
-    uint64_t take = size - out.size();
-    if (take > buf.size()) take = buf.size();
-    out.insert(out.end(), buf.begin(), buf.begin() + (size_t)take);
+    out.insert(out.end(), buf.begin(),
+               buf.begin() + (size_t)std::min<uint64_t>(size - out.size(), buf.size()));
   }
   return out.size() == size;
 }
-
-// A directory of a FAT volume as raw 32-byte entries.
-struct FatDir {
-  std::vector<BYTE> bytes;
-  const FatDirEntry* Entries() const { return reinterpret_cast<const FatDirEntry*>(bytes.data()); }
-  size_t Count() const { return bytes.size() / 32; }
-};
-bool ReadFat32Dir(CFAT32Volume& vol, uint32_t cluster, FatDir& dir);
-bool ReadFat16Root(CFATVolume& vol, FatDir& dir);
-bool ReadFat16Dir(CFATVolume& vol, uint16_t cluster, FatDir& dir);
-// Index of the short entry whose long (else short) name is `name`; -1 if none.
+// A folder through its chain (FAT16/FAT32; exFAT with its stream flags).
+template <class Vol, class List, class... Flags>
+bool ReadDir(Vol& vol, uint32_t first, std::vector<BYTE>& out, Flags... flags) {
+  List list;
+  return vol.GetFileClusterList((typename List::value_type)first, list, 0, flags...) &&
+         ReadList(vol, list, list.GetCount(), (uint64_t)list.GetCount() * vol.GetClusterSize(), out);
+}
+inline const FatDirEntry* Entries(const std::vector<BYTE>& dir) {
+  return reinterpret_cast<const FatDirEntry*>(dir.data());
+}
+// The fixed root directory of a FAT16 volume.
+inline bool ReadRoot16(CFATVolume& vol, std::vector<BYTE>& out) {
+  uint16_t count = 0;
+  BYTE* raw = vol.ReadRootDirectory(&count);
+  if (raw) out.assign(raw, raw + count * 32u);
+  delete[] raw;
+  return raw != nullptr;
+}
+// Index of the FAT short entry whose long (else short) name is `name`; -1 if none.
 template <class Vol>
-int FindEntry(Vol& vol, const FatDir& dir, const std::wstring& name) {
-  for (size_t i = 0; i < dir.Count(); ++i) {
-    const FatDirEntry& e = dir.Entries()[i];
-    if (e.name[0] == 0) break;
-    if (e.attr == kFatAttrLongName) continue;
-    std::wstring n = vol.GetLongName(dir.Entries(), i);
-    if (n.empty()) n = vol.GetShortName(&e);
-    if (n == name) return (int)i;
+int FindEntry(Vol& vol, const std::vector<BYTE>& dir, const std::wstring& name) {
+  for (size_t i = 0; i < dir.size() / 32 && Entries(dir)[i].name[0]; ++i) {
+    if (Entries(dir)[i].attr == kFatAttrLongName) continue;
+    std::wstring n = vol.GetLongName(Entries(dir), i);
+    if ((n.empty() ? vol.GetShortName(&Entries(dir)[i]) : n) == name) return (int)i;
   }
   return -1;
 }
+// The exFAT entry set named `name` in a folder's bytes; count 0 if none.
+ExFatEntrySet FindExFatSet(const std::vector<BYTE>& dir, const std::wstring& name);
 
-// An exFAT directory and the entry sets in it.
-struct ExFatDir {
-  std::vector<BYTE> bytes;
-  size_t Count() const { return bytes.size() / 32; }
-};
-bool ReadExFatDir(CExFATVolume& vol, uint32_t first, uint64_t length, BYTE flags, ExFatDir& dir);
-// Entry set (file entry index) named `name`; -1 if none.
-int FindExFatSet(const ExFatDir& dir, const std::wstring& name);
-ExFatEntrySet SetAt(const ExFatDir& dir, int index);
-
-// Rows of fsdump's FAT walk, by path.
+// fsdump's row for `path`, or null.
 const FsDumpRow* FindRow(const std::vector<FsDumpRow>& rows, const std::wstring& path);
 
 }  // namespace fattest

@@ -10,30 +10,20 @@
 #include <vector>
 
 #include "ntfs/NtfsTestUtil.h"
-#include "storage/fs/NTFSAttr.h"
-#include "storage/fs/NTFSFileRecord.h"
 #include "storage/fs/NTFSIndex.h"
 #include "storage/fs/NTFSRecoverability.h"
-#include "storage/fs/NTFSVolume.h"
 #include "tools/fsdump/FsDump.h"
 
 using namespace ntfstest;
 
 namespace {
-struct Region {
-  uint64_t at;
-  DWORD len;
-  const char* what;
-};
-
-std::atomic<LONGLONG> g_lastBeat{0};
+std::atomic<ULONGLONG> g_lastBeat{0};
 std::atomic<int> g_iteration{0};
 
 DWORD WINAPI Watchdog(void*) {
-  for (;;) {
-    Sleep(1000);
-    LONGLONG beat = g_lastBeat.load();
-    if (beat && GetTickCount64() - (ULONGLONG)beat > 30000) {
+  for (;; Sleep(1000)) {
+    ULONGLONG beat = g_lastBeat.load();
+    if (beat && GetTickCount64() - beat > 30000) {
       fprintf(stderr, "NTFS mutation test: iteration %d hangs\n", g_iteration.load());
       fflush(stderr);
       TerminateProcess(GetCurrentProcess(), 3);
@@ -46,12 +36,9 @@ void Exercise(CNTFSVolume& vol, const std::vector<uint64_t>& records) {
   CFileRecord rec(&vol);
   std::vector<BYTE> buf(65536);
   for (uint64_t n : records) {
-    rec.SetAttrMask(0xFFFF);
-    if (!rec.LoadRecord(n)) continue;
-    rec.LoadAttributes();
+    if (!Load(rec, n, 0xFFFF)) continue;
     wchar_t name[300];
     rec.GetFileName(name, 300);
-    rec.GetParentRecord();
     FILETIME t;
     rec.GetFileTimes(&t);
     for (CAttrBase* a = rec.FindFirstAttr(ATTR_TYPE_DATA); a; a = rec.FindNextAttr(ATTR_TYPE_DATA)) {
@@ -61,116 +48,88 @@ void Exercise(CNTFSVolume& vol, const std::vector<uint64_t>& records) {
       if (size > 4096) a->ReadData(size - 4000, buf.data(), 8192, &got);
       if (a->IsNonResident()) EstimateNtfsRecoverability(&vol, static_cast<CAttrNonResident*>(a));
     }
-    if (rec.IsDirectory()) {
-      CIndexEntry e;
-      rec.FindChildEntry(L"a", e);
-      rec.FindChildEntry(L"file-with-a-longish-name-0150.txt", e);
-      rec.FindChildEntry(L"zzzz", e);
-      const CAttr_IndexAlloc* ia = (const CAttr_IndexAlloc*)rec.FindFirstAttr(ATTR_TYPE_INDEX_ALLOCATION);
-      for (ULONGLONG b = 0; ia && b < ia->GetIndexBlockCount() && b < 16; ++b) {
-        CIndexBlock block;
-        ia->ReadIndexBlock(b, block);
-      }
+    if (!rec.IsDirectory()) continue;
+    CIndexEntry e;
+    for (const wchar_t* probe : {L"a", L"file-with-a-longish-name-0150.txt", L"zzzz"}) rec.FindChildEntry(probe, e);
+    const CAttr_IndexAlloc* ia = (const CAttr_IndexAlloc*)rec.FindFirstAttr(ATTR_TYPE_INDEX_ALLOCATION);
+    for (ULONGLONG b = 0; ia && b < ia->GetIndexBlockCount() && b < 16; ++b) {
+      CIndexBlock block;
+      ia->ReadIndexBlock(b, block);
     }
   }
 }
 
 void Mutate(const wchar_t* image, uint64_t seed, int iterations) {
-  std::vector<Expected> exp = LoadExpected(image);
   std::wstring copy = CopyImage(image, L"ntfsfuzz");
-  ASSERT_FALSE(copy.empty());
-
-  std::vector<Region> regions;
+  std::vector<std::pair<uint64_t, DWORD>> regions;  // byte ranges worth corrupting
   std::vector<uint64_t> records;
   {
-    CLostNTFSVolume vol(copy.c_str(), 0);
+    Image f(image, copy);
+    CNTFSVolume& vol = f.vol;
     ASSERT_TRUE(vol.IsVolumeOK());
-    const DWORD rs = vol.GetFileRecordSize();
-    regions.push_back({0, 512, "boot sector"});
-    regions.push_back({vol.GetMFTAddr(), 24 * rs, "system records"});
+    const DWORD rs = vol.GetFileRecordSize(), cs = vol.GetClusterSize();
+    regions = {{0, 512}, {vol.GetMFTAddr(), 24 * rs}};  // boot sector, system records
+    auto recordAt = [&](uint64_t n) {
+      const tagDataRun_Entry* r = ((const CAttrNonResident*)vol.GetMFTData())->GetDataRunList().FindIf(
+          [&](tagDataRun_Entry* x) { return n * rs / cs >= x->startVcn && n * rs / cs <= x->lastVcn; });
+      return r ? (r->lcn + (n * rs / cs - r->startVcn)) * cs + n * rs % cs : 0;
+    };
     for (const wchar_t* p : {L"/many", L"/islands.bin", L"/links/target.txt", L"/ads.txt", L"/sparse.bin",
                              L"/fragmented.bin", L"/trash/a.bin", L"/gone.bin", L"/Case"}) {
-      const Expected* e = FindExpected(exp, p);
-      if (!e) continue;
-      records.push_back(e->inode);
       CFileRecord rec(&vol);
-      rec.SetAttrMask(0xFFFF);
-      ASSERT_TRUE(rec.LoadRecord(e->inode));
-      ASSERT_TRUE(rec.LoadAttributes());
-      // The record itself, its extension records and its index blocks.
-      auto recordAt = [&](uint64_t n) {
-        const CAttrNonResident* mft = (const CAttrNonResident*)vol.GetMFTData();
-        uint64_t byte = n * rs, cs = vol.GetClusterSize();
-        const tagDataRun_Entry* r = mft->GetDataRunList().FindIf([&](tagDataRun_Entry* x) {
-          return byte / cs >= x->startVcn && byte / cs <= x->lastVcn;
-        });
-        return r ? (r->lcn + (byte / cs - r->startVcn)) * cs + byte % cs : 0;
-      };
-      regions.push_back({recordAt(e->inode), rs, "file record"});
+      if (!Load(rec, f.Inode(p), 0xFFFF)) continue;
+      records.push_back(f.Inode(p));
+      regions.push_back({recordAt(f.Inode(p)), rs});
+      // Its extension records, its attribute list and its index blocks.
       if (CAttrBase* al = rec.FindFirstAttr(ATTR_TYPE_ATTRIBUTE_LIST)) {
-        CSList<CFileRecord>& ext =
-            al->IsNonResident() ? static_cast<CAttr_AttrList<CAttrNonResident>*>(al)->GetExtensionRecords()
-                                : static_cast<CAttr_AttrList<CAttrResident>*>(al)->GetExtensionRecords();
-        ext.ForEach([&](CFileRecord* x) { regions.push_back({recordAt(x->GetRecordNumber()), rs, "extension"}); });
-        if (al->IsNonResident()) {
-          const tagDataRun_Entry* r = static_cast<CAttrNonResident*>(al)->GetDataRunList().FindIf(
-              [](tagDataRun_Entry*) { return true; });
-          if (r && r->lcn >= 0) regions.push_back({r->lcn * (uint64_t)vol.GetClusterSize(), 512, "attribute list"});
-        }
+        auto& ext = al->IsNonResident() ? static_cast<CAttr_AttrList<CAttrNonResident>*>(al)->GetExtensionRecords()
+                                        : static_cast<CAttr_AttrList<CAttrResident>*>(al)->GetExtensionRecords();
+        ext.ForEach([&](CFileRecord* x) { regions.push_back({recordAt(x->GetRecordNumber()), rs}); });
+        if (al->IsNonResident() && FirstLcn(al) >= 0) regions.push_back({FirstLcn(al) * (uint64_t)cs, 512});
       }
       if (CAttrBase* ia = rec.FindFirstAttr(ATTR_TYPE_INDEX_ALLOCATION)) {
         static_cast<CAttrNonResident*>(ia)->GetDataRunList().ForEach([&](tagDataRun_Entry* r) {
-          if (r->lcn >= 0) regions.push_back({r->lcn * (uint64_t)vol.GetClusterSize(), 4096, "index block"});
+          if (r->lcn >= 0) regions.push_back({r->lcn * (uint64_t)cs, 4096});
         });
       }
     }
+    ASSERT_GE(records.size(), 6u);
     for (uint64_t n = 0; n < 16; ++n) records.push_back(n);
   }
 
   HANDLE h = CreateFileW(copy.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                          OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(INVALID_HANDLE_VALUE, h);
-  auto writeAt = [&](uint64_t at, const void* p, DWORD n) {
+  auto io = [&](uint64_t at, BYTE* b, bool write) {
     LARGE_INTEGER li;
     li.QuadPart = (LONGLONG)at;
     DWORD done;
     SetFilePointerEx(h, li, nullptr, FILE_BEGIN);
-    WriteFile(h, p, n, &done, nullptr);
+    write ? WriteFile(h, b, 1, &done, nullptr) : ReadFile(h, b, 1, &done, nullptr);
   };
-  auto readAt = [&](uint64_t at, void* p, DWORD n) {
-    LARGE_INTEGER li;
-    li.QuadPart = (LONGLONG)at;
-    DWORD done;
-    SetFilePointerEx(h, li, nullptr, FILE_BEGIN);
-    ReadFile(h, p, n, &done, nullptr);
-  };
-
   std::mt19937_64 rng(seed);
   const BYTE special[] = {0x00, 0xFF, 0x01, 0x80, 0x7F, 0x10, 0x18, 0x30, 0x48, 0x90, 0xF6, 0xFE};
   for (int it = 0; it < iterations; ++it) {
     g_iteration = it;
-    g_lastBeat = (LONGLONG)GetTickCount64();
-    const Region& r = regions[rng() % regions.size()];
+    g_lastBeat = GetTickCount64();
+    const auto& r = regions[rng() % regions.size()];
     std::vector<std::pair<uint64_t, BYTE>> saved;
-    int edits = 1 + (int)(rng() % 6);
-    for (int k = 0; k < edits; ++k) {
-      uint64_t at = r.at + rng() % r.len;
-      BYTE old;
-      readAt(at, &old, 1);
+    for (int k = 0, edits = 1 + (int)(rng() % 6); k < edits; ++k) {
+      uint64_t at = r.first + rng() % r.second;
+      BYTE old = 0;
+      io(at, &old, false);
       saved.push_back({at, old});
       BYTE v = (rng() & 1) ? special[rng() % sizeof special] : (BYTE)(old ^ (1u << (rng() % 8)));
-      writeAt(at, &v, 1);
+      io(at, &v, true);
     }
     {
       CLostNTFSVolume vol(copy.c_str(), 0);
       vol.GetRecordCount();
       Exercise(vol, records);
-      if (it % 100 == 0) {
-        std::vector<FsDumpRow> rows;
-        DumpNtfsVolume(copy, 0, rows);
-      }
+      std::vector<FsDumpRow> rows;
+      if (it % 100 == 0) DumpNtfsVolume(copy, 0, rows);
     }
-    for (auto it2 = saved.rbegin(); it2 != saved.rend(); ++it2) writeAt(it2->first, &it2->second, 1);
+    for (auto s = saved.rbegin(); s != saved.rend(); ++s) io(s->first, &s->second, true);
   }
   g_lastBeat = 0;
   CloseHandle(h);

@@ -43,12 +43,12 @@ check "$work/blkid-ntfs.img"
 # The fuzzing input, as it is and with its boot sector made to claim NTFS:
 # fsdump must answer (rows or a refusal), not crash or hang.
 fz="$shared/corpora/disks/dftt/clusterfuzz-testcase-minimized-sleuthkit_fls_ntfs_fuzzer-5124116049166336"
-cp "$fz" "$work/fuzz.img"; chmod u+w "$work/fuzz.img"
-cp "$fz" "$work/fuzz-ntfs.img"; chmod u+w "$work/fuzz-ntfs.img"
+cp "$fz" "$work/fuzz.img"; cp "$fz" "$work/fuzz-ntfs.img"; chmod u+w "$work"/fuzz*.img
 printf 'NTFS    ' | dd of="$work/fuzz-ntfs.img" bs=1 seek=3 conv=notrunc status=none
 for f in fuzz.img fuzz-ntfs.img; do
   timeout 60 "$wine" "$bin/fsdump.exe" "Z:$work/$f" > /dev/null 2>&1
   rc=$?
-  if [ $rc -ne 0 ] && [ $rc -ne 1 ]; then echo "fsdump on $f: exit $rc"; fail=1; else echo "fsdump on $f: exit $rc (fine)"; fi
+  echo "fsdump on $f: exit $rc"
+  [ $rc -le 1 ] || fail=1
 done
 exit $fail

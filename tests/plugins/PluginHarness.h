@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "plugins/common/PluginContract.h"
 #include "storage/DiskMappingPointer.h"
@@ -18,13 +17,10 @@ struct PluginModule {
   PFN_GetFileSign GetFileSign = nullptr;
   PFN_GetFileSizeAtOnce GetFileSizeAtOnce = nullptr;
   PFN_GetRawFileInfo GetRawFileInfo = nullptr;
-  PFN_GetThumbnailText GetThumbnailText = nullptr;
   PFN_GetThumbnailBitmap GetThumbnailBitmap = nullptr;
   PFN_GetPreviewBitmap GetPreviewBitmap = nullptr;
-  const int32_t* IsFileSigSimple = nullptr;
-  const int32_t* CanGetFileLenImmediately = nullptr;
-  const int32_t* HasThumbnail = nullptr;
-  const int32_t* HasThumbnailBitmap = nullptr;
+  const int32_t *IsFileSigSimple = nullptr, *CanGetFileLenImmediately = nullptr;
+  const int32_t *HasThumbnail = nullptr, *HasThumbnailBitmap = nullptr;
 
   PluginModule() = default;
   PluginModule(const PluginModule&) = delete;
@@ -34,9 +30,11 @@ struct PluginModule {
   bool Load(const std::wstring& dll);
 };
 
+std::wstring Sample(const std::string& name);  // tests/fixtures
+std::wstring Corpus(const std::string& rel);   // the shared corpus of formats
+
 // A reader over a file (path form, file length as limit).
-std::unique_ptr<CDiskMappingPointer> OpenReader(const std::wstring& path, uint64_t start = 0,
-                                                uint64_t window = 0);
+std::unique_ptr<CDiskMappingPointer> OpenReader(const std::wstring& path, uint64_t window = 0);
 
 struct Analysis {
   int result = 0;
@@ -44,7 +42,7 @@ struct Analysis {
 };
 // The program's analysis step: seek the reader to offset, zero a record with
 // size 80, call GetRawFileInfo.
-Analysis Analyse(const PluginModule& p, CDiskMappingPointer* reader, uint64_t offset);
+Analysis Analyse(const PluginModule& p, CDiskMappingPointer* reader, uint64_t offset = 0);
 
 // A temporary file holding bytes (rewritten by Write); removed on destruction.
 class TempFile {
@@ -52,12 +50,11 @@ class TempFile {
   explicit TempFile(const std::wstring& tag);
   ~TempFile();
   bool Write(const std::string& bytes);
+  // Writes bytes and analyses them from their first byte.
+  Analysis Analyse(const PluginModule& p, const std::string& bytes, uint64_t window = 0);
   const std::wstring& Path() const { return m_path; }
 
  private:
   std::wstring m_dir;
   std::wstring m_path;
 };
-
-// Size in pixels of a GDI bitmap (0, 0 when it is not one).
-void BitmapSize(HBITMAP bmp, int* width, int* height);

@@ -16,34 +16,62 @@
 
 namespace {
 
-// A disk: a real image file whose reads fail with a CRC error at chosen
-// 16 KiB chunks, and which may move the file pointer on a failed read.
+// A real image whose reads fail with a CRC error where they touch a bad
+// offset (moving the file pointer when g_advanceOnFailure), and fail outright
+// when shorter than g_minRead (a 4 KiB-sector device).
 std::set<LONGLONG> g_badOffsets;
 bool g_advanceOnFailure = false;
-unsigned int g_minRead = 0;  // reads shorter than this fail (a 4 KiB-sector device)
+unsigned int g_minRead = 0;
+
+LONGLONG Move(HANDLE h, LONGLONG to, DWORD how)
+{
+    LARGE_INTEGER li, pos;
+    li.QuadPart = to;
+    SetFilePointerEx(h, li, &pos, how);
+    return pos.QuadPart;
+}
 
 BOOL WINAPI FlakyRead(HANDLE h, LPVOID buf, DWORD size, LPDWORD got, LPOVERLAPPED ov)
 {
-    LARGE_INTEGER zero = {}, pos;
-    SetFilePointerEx(h, zero, &pos, FILE_CURRENT);
-    if (size < g_minRead) {
+    const LONGLONG pos = Move(h, 0, FILE_CURRENT);
+    auto bad = g_badOffsets.lower_bound(pos);
+    if (size < g_minRead || (bad != g_badOffsets.end() && *bad < pos + (LONGLONG)size)) {
         *got = 0;
-        SetLastError(ERROR_INVALID_PARAMETER);
+        if (g_advanceOnFailure)
+            Move(h, 777, FILE_CURRENT);
+        SetLastError(size < g_minRead ? ERROR_INVALID_PARAMETER : ERROR_CRC);
         return FALSE;
     }
-    for (LONGLONG bad : g_badOffsets) {
-        if (bad >= pos.QuadPart && bad < pos.QuadPart + (LONGLONG)size) {
-            *got = 0;
-            if (g_advanceOnFailure) {
-                LARGE_INTEGER skip;
-                skip.QuadPart = 777;
-                SetFilePointerEx(h, skip, NULL, FILE_CURRENT);
-            }
-            SetLastError(ERROR_CRC);
-            return FALSE;
-        }
-    }
     return ReadFile(h, buf, size, got, ov);
+}
+
+// Pass-through requests as the driver sees them.
+std::vector<SCSI_PASS_THROUGH_DIRECT> g_requests;
+
+BOOL WINAPI FakeScsi(HANDLE, DWORD code, LPVOID in, DWORD, LPVOID out, DWORD outSize, LPDWORD ret, LPOVERLAPPED)
+{
+    if (code == IOCTL_STORAGE_QUERY_PROPERTY &&
+        ((const STORAGE_PROPERTY_QUERY*)in)->PropertyId == StorageAdapterProperty) {
+        STORAGE_ADAPTER_DESCRIPTOR d = {};
+        d.Version = d.Size = sizeof(d);
+        d.MaximumTransferLength = 64 * 1024;
+        d.AlignmentMask = 3;
+        *ret = outSize < sizeof(d) ? outSize : sizeof(d);
+        memcpy(out, &d, *ret);
+        return TRUE;
+    }
+    if (code == IOCTL_SCSI_PASS_THROUGH_DIRECT) {
+        g_requests.push_back(*(const SCSI_PASS_THROUGH_DIRECT*)in);
+        *ret = 0;
+        return TRUE;
+    }
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return FALSE;
+}
+
+DWORD Lba(const SCSI_PASS_THROUGH_DIRECT& s)
+{
+    return ((DWORD)s.Cdb[2] << 24) | ((DWORD)s.Cdb[3] << 16) | ((DWORD)s.Cdb[4] << 8) | s.Cdb[5];
 }
 
 class FailingDisk : public ::testing::Test
@@ -51,91 +79,50 @@ class FailingDisk : public ::testing::Test
 protected:
     void SetUp() override
     {
-        m_path = testpaths::Fixture(L"disk-gpt.img");
-        m_image = testpaths::ReadWholeFile(m_path);
-        ASSERT_FALSE(m_image.empty());
-        m_h = CreateFileW(m_path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+        m_image = testpaths::ReadWholeFile(testpaths::Fixture(L"disk-gpt.img"));
+        m_h = CreateFileW(testpaths::Fixture(L"disk-gpt.img").c_str(), GENERIC_READ, FILE_SHARE_READ, NULL,
+                          OPEN_EXISTING, 0, NULL);
         ASSERT_NE(INVALID_HANDLE_VALUE, m_h);
         blockmill::g_pfnReadFile = &FlakyRead;
+        blockmill::g_pfnIoControl = &FakeScsi;
         g_badOffsets.clear();
-        g_advanceOnFailure = false;
+        g_requests.clear();
         g_minRead = 0;
+        g_advanceOnFailure = false;
         Blockmill::InitValue(1, 32, L"UNREADABLESECTOR", NULL);
     }
     void TearDown() override
     {
         blockmill::g_pfnReadFile = &ReadFile;
         blockmill::g_pfnIoControl = &DeviceIoControl;
-        if (m_h != INVALID_HANDLE_VALUE)
-            CloseHandle(m_h);
+        CloseHandle(m_h);
     }
-    void Seek(LONGLONG at)
-    {
-        LARGE_INTEGER li;
-        li.QuadPart = at;
-        SetFilePointerEx(m_h, li, NULL, FILE_BEGIN);
-    }
-    LONGLONG Tell()
-    {
-        LARGE_INTEGER zero = {}, pos;
-        SetFilePointerEx(m_h, zero, &pos, FILE_CURRENT);
-        return pos.QuadPart;
-    }
-    bool IsPattern(const unsigned char* p, size_t n)
-    {
-        static const char pat[] = "UNREADABLESECTOR";
-        for (size_t i = 0; i < n; ++i)
-            if (p[i] != (unsigned char)pat[i % 16])
-                return false;
-        return true;
-    }
-    std::wstring m_path;
     std::string m_image;
     HANDLE m_h = INVALID_HANDLE_VALUE;
 };
 
-TEST_F(FailingDisk, BadChunkIsFilledAndEveryOtherChunkLandsAtItsOwnOffset)
+TEST_F(FailingDisk, BadChunksAreFilledAndEveryOtherChunkLandsAtItsOwnOffset)
 {
+    const LONGLONG start = 1024 * 1024;
+    const DWORD chunk = 16384, tail = 1000;
     for (bool advance : {false, true}) {
         g_advanceOnFailure = advance;
-        const LONGLONG start = 1024 * 1024;
-        const DWORD chunk = 16384;
-        g_badOffsets = {start + chunk * 1 + 100, start + chunk * 4};
-        std::vector<unsigned char> buf(chunk * 6 + 1000);
-        Seek(start);
+        g_badOffsets = {start + chunk + 100, start + chunk * 4, start + chunk * 6 + 10};  // the last: in the tail
+        std::string buf(chunk * 6 + tail, '\0'), want = m_image.substr(start, buf.size());
+        for (size_t bad : {chunk, 4 * chunk, 6 * chunk})  // each bad chunk gets the pattern from its start
+            for (size_t i = bad; i < bad + chunk && i < buf.size(); ++i)
+                want[i] = "UNREADABLESECTOR"[(i - bad) % 16];
+        Move(m_h, start, FILE_BEGIN);
         DWORD got = 0;
-        EXPECT_FALSE(Blockmill::ReadDataEx(m_h, buf.data(), (DWORD)buf.size(), &got, NULL));
-        EXPECT_EQ(buf.size() - 2 * chunk, got) << advance;
-        for (int i = 0; i < 6; ++i) {
-            const unsigned char* p = buf.data() + i * chunk;
-            if (i == 1 || i == 4)
-                EXPECT_TRUE(IsPattern(p, chunk)) << "chunk " << i;
-            else
-                EXPECT_EQ(0, memcmp(p, m_image.data() + start + i * chunk, chunk)) << "chunk " << i;
-        }
-        EXPECT_EQ(0, memcmp(buf.data() + 6 * chunk, m_image.data() + start + 6 * chunk, 1000));
-        EXPECT_EQ(start + (LONGLONG)buf.size(), Tell());
+        EXPECT_FALSE(Blockmill::ReadDataEx(m_h, &buf[0], (DWORD)buf.size(), &got, NULL));
+        EXPECT_EQ(buf.size() - 2 * chunk - tail, got) << advance;
+        EXPECT_TRUE(want == buf) << "advance " << advance;
+        EXPECT_EQ(start + (LONGLONG)buf.size(), Move(m_h, 0, FILE_CURRENT));
     }
-}
-
-TEST_F(FailingDisk, UnreadableLastChunkIsFilledToo)
-{
-    const LONGLONG start = 2 * 1024 * 1024;
-    g_badOffsets = {start + 16384 * 2};
-    std::vector<unsigned char> buf(16384 * 3, 0xEE);
-    Seek(start);
-    DWORD got = 0;
-    EXPECT_FALSE(Blockmill::ReadDataEx(m_h, buf.data(), (DWORD)buf.size(), &got, NULL));
-    EXPECT_EQ(2u * 16384, got);
-    EXPECT_TRUE(IsPattern(buf.data() + 2 * 16384, 16384));
-}
-
-TEST_F(FailingDisk, SkippingOffIsOnePlainRead)
-{
+    // Skipping off: one plain read, its error as it came.
     Blockmill::EnableSkip(0);
-    g_badOffsets = {0};
     std::vector<unsigned char> buf(4096, 0xEE);
-    Seek(0);
+    Move(m_h, start + chunk, FILE_BEGIN);
     DWORD got = 0;
     EXPECT_FALSE(Blockmill::ReadDataEx(m_h, buf.data(), 4096, &got, NULL));
     EXPECT_EQ((DWORD)ERROR_CRC, GetLastError());
@@ -145,109 +132,55 @@ TEST_F(FailingDisk, SkippingOffIsOnePlainRead)
 TEST_F(FailingDisk, SectorSizeProbeOf4KDevice)
 {
     g_minRead = 4096;
-    Seek(8192);
+    Move(m_h, 8192, FILE_BEGIN);
     EXPECT_EQ(4096u, Blockmill::ComputeSectorSize(m_h));
-    EXPECT_EQ(8192, Tell());
-    g_minRead = 0;
-    EXPECT_EQ(512u, Blockmill::ComputeSectorSize(m_h));
-    EXPECT_EQ(8192, Tell());
-}
-
-// ---- pass-through ----
-
-struct Captured
-{
-    int calls = 0;
-    std::vector<DWORD> lbas;
-    std::vector<DWORD> counts;
-    ULONG length = 0, senseOffset = 0, transfer = 0;
-    UCHAR dataIn = 0, cdbLength = 0, targetId = 0;
-    void* buffer = NULL;
-} g_cap;
-DWORD g_maxTransfer = 64 * 1024;
-
-BOOL WINAPI FakeScsi(HANDLE, DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize, LPDWORD ret,
-                     LPOVERLAPPED)
-{
-    if (code == IOCTL_STORAGE_QUERY_PROPERTY) {
-        const STORAGE_PROPERTY_QUERY* q = (const STORAGE_PROPERTY_QUERY*)in;
-        if (q->PropertyId == StorageAdapterProperty) {
-            STORAGE_ADAPTER_DESCRIPTOR d = {};
-            d.Version = d.Size = sizeof(d);
-            d.MaximumTransferLength = g_maxTransfer;
-            d.AlignmentMask = 3;
-            memcpy(out, &d, outSize < sizeof(d) ? outSize : sizeof(d));
-            *ret = outSize < sizeof(d) ? outSize : sizeof(d);
-            return TRUE;
-        }
-        SetLastError(ERROR_NOT_SUPPORTED);
-        return FALSE;
-    }
-    if (code == IOCTL_SCSI_PASS_THROUGH_DIRECT) {
-        const SCSI_PASS_THROUGH_DIRECT* s = (const SCSI_PASS_THROUGH_DIRECT*)in;
-        g_cap.calls++;
-        g_cap.length = s->Length;
-        g_cap.senseOffset = s->SenseInfoOffset;
-        g_cap.transfer = s->DataTransferLength;
-        g_cap.dataIn = s->DataIn;
-        g_cap.cdbLength = s->CdbLength;
-        g_cap.targetId = s->TargetId;
-        g_cap.buffer = s->DataBuffer;
-        g_cap.lbas.push_back(((DWORD)s->Cdb[2] << 24) | ((DWORD)s->Cdb[3] << 16) | ((DWORD)s->Cdb[4] << 8) | s->Cdb[5]);
-        g_cap.counts.push_back(((DWORD)s->Cdb[7] << 8) | s->Cdb[8]);
-        (void)inSize;
-        (void)outSize;
-        *ret = 0;
-        return TRUE;
-    }
-    SetLastError(ERROR_NOT_SUPPORTED);
-    return FALSE;
+    EXPECT_EQ(8192, Move(m_h, 0, FILE_CURRENT));
 }
 
 TEST_F(FailingDisk, PassThroughRequestLayout)
 {
-    blockmill::g_pfnIoControl = &FakeScsi;
-    g_cap = Captured();
     std::vector<unsigned char> buf(4096);
     EXPECT_TRUE(Blockmill::ReadSector(m_h, buf.data(), 0x01020304, 8));
-    ASSERT_EQ(1, g_cap.calls);
-    EXPECT_EQ(sizeof(SCSI_PASS_THROUGH_DIRECT), g_cap.length);
-    EXPECT_EQ(offsetof(blockmill::ScsiReadRequest, sense), g_cap.senseOffset);
-    EXPECT_GE(g_cap.senseOffset, sizeof(SCSI_PASS_THROUGH_DIRECT));
-    EXPECT_EQ(4096u, g_cap.transfer);
-    EXPECT_EQ(SCSI_IOCTL_DATA_IN, g_cap.dataIn);
-    EXPECT_EQ(10, g_cap.cdbLength);
-    EXPECT_EQ(1, g_cap.targetId);
-    EXPECT_EQ(buf.data(), g_cap.buffer);
-    EXPECT_EQ(0x01020304u, g_cap.lbas[0]);
-    EXPECT_EQ(8u, g_cap.counts[0]);
+    ASSERT_EQ(1u, g_requests.size());
+    const SCSI_PASS_THROUGH_DIRECT& s = g_requests[0];
+    EXPECT_EQ(sizeof(SCSI_PASS_THROUGH_DIRECT), s.Length);
+    EXPECT_EQ(offsetof(blockmill::ScsiReadRequest, sense), s.SenseInfoOffset);
+    EXPECT_GE(s.SenseInfoOffset, sizeof(SCSI_PASS_THROUGH_DIRECT));
+    EXPECT_EQ(4096u, s.DataTransferLength);
+    EXPECT_EQ(SCSI_IOCTL_DATA_IN, s.DataIn);
+    EXPECT_EQ(10, s.CdbLength);
+    EXPECT_EQ(1, s.TargetId);
+    EXPECT_EQ(buf.data(), s.DataBuffer);
+    EXPECT_EQ(0x01020304u, Lba(s));
+    EXPECT_EQ(8, (s.Cdb[7] << 8) | s.Cdb[8]);
     // A count the command cannot carry is refused, not truncated.
     EXPECT_FALSE(Blockmill::ReadSector(m_h, buf.data(), 0, 0x10000));
-    EXPECT_EQ(1, g_cap.calls);
+    EXPECT_EQ(1u, g_requests.size());
 }
 
 TEST_F(FailingDisk, PassThroughReadWalksWholeTransferUnitsFromThe64BitPosition)
 {
-    blockmill::g_pfnIoControl = &FakeScsi;
-    g_cap = Captured();
-    g_maxTransfer = 64 * 1024;
     std::vector<unsigned char> buf(64 * 1024 * 3 + 1000);
-    Seek(512 * 10);
+    // Past 4 GiB (the position is beyond the image: the driver is played).
+    const LONGLONG high = 5ll * 1024 * 1024 * 1024 + 512 * 10;
+    Move(m_h, high, FILE_BEGIN);
     EXPECT_FALSE(Blockmill::ReadFile_SCSI(m_h, buf.data(), (DWORD)buf.size()));
-    ASSERT_EQ(3, g_cap.calls);
-    EXPECT_EQ(10u, g_cap.lbas[0]);
-    EXPECT_EQ(138u, g_cap.lbas[1]);
-    EXPECT_EQ(266u, g_cap.lbas[2]);
-    EXPECT_EQ(128u, g_cap.counts[2]);
-    EXPECT_EQ(buf.data() + 2 * 64 * 1024, g_cap.buffer);
-    EXPECT_EQ(512 * 10 + (LONGLONG)buf.size(), Tell());
+    ASSERT_EQ(3u, g_requests.size());
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ((DWORD)(high / 512) + 128u * i, Lba(g_requests[i]));
+        EXPECT_EQ(128, (g_requests[i].Cdb[7] << 8) | g_requests[i].Cdb[8]);
+        EXPECT_EQ(buf.data() + i * 64 * 1024, g_requests[i].DataBuffer);
+    }
+    EXPECT_EQ(high + (LONGLONG)buf.size(), Move(m_h, 0, FILE_CURRENT));
 
-    // Smaller than one unit: nothing read, the position still moves.
-    g_cap = Captured();
-    Seek(0);
-    Blockmill::ReadFile_SCSI(m_h, buf.data(), 1000);
-    EXPECT_EQ(0, g_cap.calls);
-    EXPECT_EQ(1000, Tell());
+    // Near sector 2^32: a unit that would wrap the 32-bit address is not sent.
+    g_requests.clear();
+    const LONGLONG edge = (0x100000000ll - 130) * 512;
+    Move(m_h, edge, FILE_BEGIN);
+    Blockmill::ReadFile_SCSI(m_h, buf.data(), (DWORD)buf.size());
+    ASSERT_EQ(1u, g_requests.size());
+    EXPECT_EQ(0xFFFFFF7Eu, Lba(g_requests[0]));
+    EXPECT_EQ(edge + (LONGLONG)buf.size(), Move(m_h, 0, FILE_CURRENT));
 }
 
 }  // namespace

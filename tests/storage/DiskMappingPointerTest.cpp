@@ -1,5 +1,5 @@
-// The cached reader over a real disk image: window arithmetic, cursor moves,
-// double buffering, failed reads and the device path under Wine.
+// The cached reader over a real disk image: cursor moves against the image's
+// bytes, double buffering, failed and short reads, and the device paths.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <winioctl.h>
@@ -10,7 +10,6 @@
 
 #include "StorageTestUtil.h"
 #include "common/DeviceMap.h"
-#include "common/TestPaths.h"
 #include "storage/DeviceIo.h"
 #include "storage/DiskMappingPointer.h"
 
@@ -21,178 +20,27 @@ const unsigned __int64 kSmallWindow = 64 * 1024;  // request; the window is one 
 class ReaderTest : public ::testing::Test
 {
 protected:
-    static void SetUpTestSuite()
-    {
-        s_path = new std::wstring(testpaths::Fixture(L"disk-gpt.img"));
-        s_image = new std::string(testpaths::ReadWholeFile(*s_path));
-    }
-    static void TearDownTestSuite()
-    {
-        delete s_image;
-        delete s_path;
-    }
+    static void SetUpTestSuite() { s_image = new std::string(testpaths::ReadWholeFile(Path())); }
+    static void TearDownTestSuite() { delete s_image; }
     void SetUp() override { ASSERT_EQ(s_image->size(), 48u * 1024 * 1024); }
-
-    // The bytes the reader shows at its cursor equal the image's bytes there.
-    static void ExpectBytesAt(CDiskMappingPointer& r, size_t n)
+    static std::wstring Path() { return testpaths::Fixture(L"disk-gpt.img"); }
+    // The n bytes the reader shows at its cursor are the image's bytes there.
+    static bool Shows(CDiskMappingPointer& r, size_t n)
     {
         const unsigned __int64 pos = r.GetPosition();
-        ASSERT_LE(pos + n, s_image->size());
-        ASSERT_EQ(0, memcmp(r.GetPointer(), s_image->data() + pos, n)) << "at " << pos;
+        return pos + n <= s_image->size() && memcmp(r.GetPointer(), s_image->data() + pos, n) == 0;
     }
-
-    static std::wstring* s_path;
     static std::string* s_image;
 };
-std::wstring* ReaderTest::s_path;
 std::string* ReaderTest::s_image;
-
-TEST_F(ReaderTest, WindowSizeRounding)
-{
-    CDiskMappingPointer one(s_path->c_str(), 0, 0, 512, 512, 0);
-    EXPECT_EQ(1024u, one.m_WindowSize);
-    CDiskMappingPointer exact(s_path->c_str(), 0, 0, 4096, 512, 0);
-    EXPECT_EQ(4608u, exact.m_WindowSize);
-    CDiskMappingPointer huge(s_path->c_str(), 0, 0, 200ull * 1024 * 1024, 512, 0);
-    EXPECT_EQ(52428800u, huge.m_WindowSize);
-    SYSTEM_INFO si;
-    GetSystemInfo(&si);
-    CDiskMappingPointer def(s_path->c_str(), 0, 0, 0, 512, 0);
-    EXPECT_EQ(500ull * si.dwAllocationGranularity, def.m_WindowSize);
-    ExpectBytesAt(def, 4096);
-    EXPECT_EQ(0u, def.GetError());
-}
-
-TEST_F(ReaderTest, ConstructionAtUnalignedStart)
-{
-    const unsigned __int64 start = 1024 * 1024 + 77;
-    CDiskMappingPointer r(s_path->c_str(), start, 0, kSmallWindow, 512, 5000001);
-    EXPECT_EQ(start, r.GetPosition());
-    EXPECT_EQ(1024u * 1024, r.m_Base);
-    EXPECT_EQ(77u, r.m_CurrentPos);
-    EXPECT_EQ(5000001ull & ~511ull, r.m_EndOffset);
-    EXPECT_EQ(start, r.GetSavedPosition());
-    EXPECT_EQ(1, r.m_bHalf);
-    EXPECT_EQ(1, r.m_bOwnHandles);
-    EXPECT_EQ(s_image->size(), r.GetTotalSize());
-    ExpectBytesAt(r, 1000);
-}
-
-TEST_F(ReaderTest, SeekLimitAndEnd)
-{
-    CDiskMappingPointer r(s_path->c_str(), 0, 0, kSmallWindow, 512, 0);
-    const unsigned __int64 limit = r.GetTotalSize();
-    EXPECT_EQ(1, r.SeekTo(limit));
-    EXPECT_EQ(0, r.IsEnd());
-    EXPECT_EQ(1, r.SeekTo(limit - 100));
-    ExpectBytesAt(r, 100);
-    EXPECT_EQ(0, r.SeekTo(limit + 1));
-    EXPECT_EQ(1, r.IsEnd());
-    EXPECT_EQ(limit + 1, r.GetPosition());
-}
-
-TEST_F(ReaderTest, SeeksInsideTheTrustedHalfReadNothing)
-{
-    CDiskMappingPointer r(s_path->c_str(), 4096, 0, kSmallWindow, 512, 0);
-    const unsigned __int64 half = r.m_WindowSize / 2;
-    // Forward inside the half: only the cursor moves.
-    EXPECT_EQ(1, r.SeekTo(4096 + 1000));
-    EXPECT_EQ(4096u, r.m_Base);
-    EXPECT_EQ(1000u, r.m_CurrentPos);
-    EXPECT_EQ(half, r.GetWindowRemaining());
-    ExpectBytesAt(r, 100);
-    // The last aligned offset that still stays.
-    EXPECT_EQ(1, r.SeekTo(4096 + half - 512));
-    EXPECT_EQ(4096u, r.m_Base);
-    // Below the base: always re-read.
-    EXPECT_EQ(1, r.SeekTo(4095));
-    EXPECT_EQ(3584u, r.m_Base);
-    EXPECT_EQ(511u, r.m_CurrentPos);
-    ExpectBytesAt(r, 2000);
-    // Past the half: re-read at the target's unit.
-    const unsigned __int64 farTarget = 3584 + half + 1000;
-    EXPECT_EQ(1, r.SeekTo(farTarget));
-    EXPECT_EQ(farTarget & ~511ull, r.m_Base);
-    EXPECT_EQ(farTarget & 511, r.m_CurrentPos);
-    ExpectBytesAt(r, 2000);
-}
-
-TEST_F(ReaderTest, CursorBeyondHalfForcesReload)
-{
-    CDiskMappingPointer r(s_path->c_str(), 0, 0, kSmallWindow, 512, 0);
-    const unsigned __int64 half = r.m_WindowSize / 2;
-    // Put the cursor past the half without a seek (as the carving loop's
-    // callers do by moving m_CurrentPos through their own copies).
-    r.m_CurrentPos = half + 10;
-    EXPECT_EQ(1, r.SeekTo(100));
-    EXPECT_EQ(0u, r.m_Base);
-    EXPECT_EQ(100u, r.m_CurrentPos);
-    ExpectBytesAt(r, 512);
-}
-
-TEST_F(ReaderTest, SavedPositionsAndRestore)
-{
-    CDiskMappingPointer r(s_path->c_str(), 2 * 1024 * 1024 + 1500, 0, kSmallWindow, 512, 0);
-    r.SavePosition();
-    const unsigned __int64 saved = r.GetPosition();
-    // Small relative move with an unchanged base: nothing to do.
-    EXPECT_EQ(0, r.SeekFromSaved(100));
-    EXPECT_EQ(saved, r.GetPosition());
-    EXPECT_EQ(1, r.Skip(100));
-    EXPECT_EQ(saved + 100, r.GetPosition());
-    // Far move reloads; restoring brings back the saved window's bytes.
-    EXPECT_EQ(1, r.SeekFromSaved(10 * 1024 * 1024));
-    EXPECT_EQ(saved + 10 * 1024 * 1024, r.GetPosition());
-    ExpectBytesAt(r, 512);
-    r.RestorePosition();
-    EXPECT_EQ(saved, r.GetPosition());
-    EXPECT_EQ(r.m_SavedBase, r.m_Base);
-    ExpectBytesAt(r, 4096);
-    // Construction left the mark at 0: the saved cursor has used its offset.
-    EXPECT_EQ(r.m_WindowSize / 2 - r.m_SavedPos, r.GetSavedWindowRemaining());
-}
-
-TEST_F(ReaderTest, RestoreAfterSavingAnAdvancedCursorKeepsBufferAndBaseInStep)
-{
-    // The saved cursor lies several units into its window: the reload must
-    // be at the saved base itself, not at the saved position's unit.
-    CDiskMappingPointer r(s_path->c_str(), 1024 * 1024, 0, kSmallWindow, 512, 0);
-    r.SeekTo(1024 * 1024 + 5000);
-    r.SavePosition();
-    r.SeekTo(30 * 1024 * 1024);
-    r.RestorePosition();
-    EXPECT_EQ(1024u * 1024 + 5000, r.GetPosition());
-    ExpectBytesAt(r, 8192);
-}
-
-TEST_F(ReaderTest, DoubleBufferSteps)
-{
-    CDiskMappingPointer r(s_path->c_str(), 0, 0, kSmallWindow, 512, 0);
-    const unsigned __int64 w = r.m_WindowSize;
-    unsigned char* start = r.m_pBuffer;
-    r.SaveBufferStart();
-    EXPECT_EQ(start, r.m_pBufferStart);
-    r.ReadNext();
-    EXPECT_EQ(start + w, r.m_pBuffer);
-    EXPECT_EQ(w, r.m_Base);
-    EXPECT_EQ(0, r.m_bHalf);
-    EXPECT_EQ(0, memcmp(r.m_pBuffer, s_image->data() + w, (size_t)w));
-    // The lower half still holds the previous window for the worker.
-    EXPECT_EQ(0, memcmp(start, s_image->data(), (size_t)w));
-    r.ReadNext();
-    EXPECT_EQ(start, r.m_pBuffer);
-    EXPECT_EQ(2 * w, r.m_Base);
-    EXPECT_EQ(0, memcmp(r.m_pBuffer, s_image->data() + 2 * w, (size_t)w));
-    r.RestoreBufferStart();
-    EXPECT_EQ(start, r.m_pBuffer);
-}
 
 TEST_F(ReaderTest, RandomCursorWalkAlwaysShowsTheSourceBytes)
 {
     // The plug-ins' promise: after any move, the bytes that GetWindowRemaining
     // reports at the cursor are the source's bytes there.
-    CDiskMappingPointer r(s_path->c_str(), 0, 0, kSmallWindow, 512, 0);
+    CDiskMappingPointer r(Path().c_str(), 0, 0, kSmallWindow, 512, 0);
     const unsigned __int64 limit = r.GetTotalSize();
+    ASSERT_EQ(s_image->size(), limit);
     std::mt19937_64 rng(42);
     for (int i = 0; i < 3000; ++i) {
         switch (rng() % 6) {
@@ -206,92 +54,82 @@ TEST_F(ReaderTest, RandomCursorWalkAlwaysShowsTheSourceBytes)
             break;
         case 5: r.m_CurrentPos += rng() % 100; break;  // a plug-in stepping through bytes
         }
-        if (r.IsEnd())
+        if (r.IsEnd()) {
+            ASSERT_GT(r.GetPosition(), limit);
             continue;
-        const unsigned __int64 pos = r.GetPosition();
-        unsigned __int64 n = r.GetWindowRemaining();
-        if (n > limit - pos)
-            n = limit - pos;
+        }
+        const unsigned __int64 n = std::min(r.GetWindowRemaining(), limit - r.GetPosition());
         ASSERT_LE(r.m_CurrentPos + n, r.m_WindowSize) << i;
-        ASSERT_EQ(0, memcmp(r.GetPointer(), s_image->data() + pos, (size_t)n)) << "step " << i << " at " << pos;
+        ASSERT_TRUE(Shows(r, (size_t)n)) << "step " << i << " at " << r.GetPosition();
         ASSERT_EQ(0u, r.GetError());
     }
 }
 
-TEST_F(ReaderTest, FailedReadLeavesZerosAndTheNextWindowComesFromItsOffset)
+TEST_F(ReaderTest, RestoreAfterSavingAnAdvancedCursorKeepsBufferAndBaseInStep)
 {
-    HANDLE good = storagetest::OpenForRead(*s_path);
-    ASSERT_NE(INVALID_HANDLE_VALUE, good);
-    {
-        CDiskMappingPointer r(good, 0, 0, kSmallWindow, 512, 0);
-        r.SaveBufferStart();
-        // A handle without read access: the next reads fail.
-        std::wstring dir = testpaths::MakeTempDir(L"wo");
-        std::wstring wo = dir + L"\\writeonly.bin";
-        HANDLE bad = CreateFileW(wo.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
-        ASSERT_NE(INVALID_HANDLE_VALUE, bad);
-        r.m_hFile = bad;
-        r.ReadNext();
-        EXPECT_NE(0u, r.GetError());
-        const unsigned __int64 w = r.m_WindowSize;
-        bool allZero = true;
-        for (unsigned __int64 i = 0; i < w; ++i)
-            allZero = allZero && r.m_pBuffer[i] == 0;
-        EXPECT_TRUE(allZero) << "stale bytes after a failed read";
-        // The device comes back: the following window is the one after.
-        r.m_hFile = good;
-        r.ReadNext();
-        EXPECT_EQ(0u, r.GetError());
-        EXPECT_EQ(2 * w, r.m_Base);
-        EXPECT_EQ(0, memcmp(r.m_pBuffer, s_image->data() + 2 * w, (size_t)w));
-        CloseHandle(bad);
-        storagetest::RemoveTree(dir);
-    }
-    // The borrowed handle stays open after the reader is gone.
-    DWORD flags = 0;
-    EXPECT_TRUE(GetHandleInformation(good, &flags));
-    CloseHandle(good);
+    CDiskMappingPointer r(Path().c_str(), 1024 * 1024, 0, kSmallWindow, 512, 0);
+    r.SeekTo(1024 * 1024 + 5000);  // several units into the window
+    r.SavePosition();
+    r.SeekTo(30 * 1024 * 1024);
+    r.RestorePosition();
+    EXPECT_EQ(1024u * 1024 + 5000, r.GetPosition());
+    EXPECT_EQ(r.m_SavedBase, r.m_Base);
+    EXPECT_TRUE(Shows(r, 8192));
+    // A caller that stepped the cursor past the trusted half: the next seek reloads.
+    r.m_CurrentPos = r.m_WindowSize / 2 + 10;
+    EXPECT_EQ(1, r.SeekTo(r.m_Base + 100));
+    EXPECT_EQ(100u, r.m_CurrentPos);
+    EXPECT_TRUE(Shows(r, 512));
 }
 
-TEST_F(ReaderTest, UnitThatIsNotAPowerOfTwoIsRefused)
+TEST_F(ReaderTest, DoubleBufferAndFailedReadLeavingZerosWithTheNextWindowFromItsOffset)
+{
+    HANDLE good = storagetest::OpenForRead(Path());
+    storagetest::CTempDir dir;
+    // A handle without read access: reads through it fail.
+    HANDLE bad = CreateFileW((dir.m_dir + L"\\wo.bin").c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, bad);
+    {
+        CDiskMappingPointer r(good, 0, 0, kSmallWindow, 512, 0);
+        const size_t w = (size_t)r.m_WindowSize;
+        unsigned char* lower = r.m_pBuffer;
+        r.ReadNext();  // the lower half keeps the previous window for the worker
+        EXPECT_EQ(lower + w, r.m_pBuffer);
+        EXPECT_EQ(0, memcmp(r.m_pBuffer, s_image->data() + w, w));
+        EXPECT_EQ(0, memcmp(lower, s_image->data(), w));
+        r.m_hFile = bad;
+        r.ReadNext();
+        EXPECT_EQ(lower, r.m_pBuffer);
+        EXPECT_NE(0u, r.GetError());
+        EXPECT_EQ(std::string(w, '\0'), std::string((const char*)lower, w)) << "stale bytes after a failed read";
+        r.m_hFile = good;  // the device comes back: the following window is the one after
+        r.ReadNext();
+        EXPECT_EQ(0u, r.GetError());
+        EXPECT_EQ(3u * w, r.m_Base);
+        EXPECT_EQ(0, memcmp(r.m_pBuffer, s_image->data() + 3 * w, w));
+    }
+    DWORD flags = 0;
+    EXPECT_TRUE(GetHandleInformation(good, &flags));  // a borrowed handle stays open
+    CloseHandle(good);
+    CloseHandle(bad);
+}
+
+TEST_F(ReaderTest, BadUnitOrMissingSourceIsRefusedCleanly)
 {
     for (unsigned int unit : {0u, 3u, 520u}) {
-        CDiskMappingPointer r(s_path->c_str(), 1000, 0, kSmallWindow, unit, 0);
+        CDiskMappingPointer r(Path().c_str(), 1000, 0, kSmallWindow, unit, 0);
         EXPECT_EQ((DWORD)ERROR_INVALID_PARAMETER, r.GetError()) << unit;
         EXPECT_EQ(0u, r.GetTotalSize());
         EXPECT_EQ(0, r.SeekTo(4096));
         EXPECT_EQ(1, r.IsEnd());
-        EXPECT_TRUE(r.m_uUnitSize != 0 && (r.m_uUnitSize & (r.m_uUnitSize - 1)) == 0);
     }
+    CDiskMappingPointer gone(L"Z:\\nonexistent\\no.img", 0, 0, kSmallWindow, 512, 0);
+    EXPECT_NE(0u, gone.GetError());
+    EXPECT_EQ(0u, gone.GetTotalSize());
+    EXPECT_EQ(0, gone.m_pBuffer[0]);
 }
 
-TEST_F(ReaderTest, MissingSourceShowsAsFailedRead)
-{
-    CDiskMappingPointer r(L"Z:\\nonexistent\\no.img", 0, 0, kSmallWindow, 512, 0);
-    EXPECT_NE(0u, r.GetError());
-    EXPECT_EQ(0u, r.GetTotalSize());
-    EXPECT_EQ(0, r.m_pBuffer[0]);
-}
-
-TEST_F(ReaderTest, StreamHoldsTheWindow)
-{
-    CDiskMappingPointer r(s_path->c_str(), 8192, 0, kSmallWindow, 512, 0);
-    IStream* s = r.CreateStream();
-    ASSERT_TRUE(s != NULL);
-    STATSTG st = {};
-    ASSERT_EQ(S_OK, s->Stat(&st, STATFLAG_NONAME));
-    EXPECT_EQ(r.m_WindowSize, st.cbSize.QuadPart);
-    std::string buf((size_t)r.m_WindowSize, '\0');
-    ULONG got = 0;
-    LARGE_INTEGER zero = {};
-    s->Seek(zero, STREAM_SEEK_SET, NULL);
-    s->Read(&buf[0], (ULONG)buf.size(), &got);
-    EXPECT_EQ(buf.size(), got);
-    EXPECT_EQ(0, memcmp(buf.data(), s_image->data() + 8192, buf.size()));
-    s->Release();
-}
-
-// ---- the device path: "\\.\PhysicalDriveN" onto the image ----
+// ---- the device paths: "\\.\PhysicalDriveN" and "\\.\X:" onto the image ----
 
 unsigned __int64 g_fakeLength = 0;
 BOOL WINAPI FakeLengthIoControl(HANDLE, DWORD code, LPVOID, DWORD, LPVOID out, DWORD outSize, LPDWORD ret,
@@ -306,48 +144,40 @@ BOOL WINAPI FakeLengthIoControl(HANDLE, DWORD code, LPVOID, DWORD, LPVOID out, D
     return FALSE;
 }
 
-TEST_F(ReaderTest, DeviceLengthFromControlCodeOrFileSize)
+TEST_F(ReaderTest, DevicePathsOpenedReadOnlyAndSizedByControlCodeOrFileSize)
 {
     if (!devicemap::Available())
         GTEST_SKIP() << "needs Wine's dosdevices";
+    storagetest::CFixtureCopy copy(L"disk-gpt.img");
     devicemap::CScopedDeviceMap map;
-    const int n = 11;
-    ASSERT_TRUE(map.PhysicalDrive(n, *s_path));
-    wchar_t dev[64];
-    swprintf(dev, 64, L"\\\\.\\PhysicalDrive%d", n);
-    {
+    ASSERT_TRUE(map.PhysicalDrive(11, copy.m_path));
+    ASSERT_TRUE(map.Volume(L'r', copy.m_path));
+    storagetest::CWriteBar bar(copy.m_path);
+    for (const wchar_t* dev : {L"\\\\.\\PhysicalDrive11", L"\\\\.\\R:"}) {
         // Wine answers "not supported" to the length request: the file size serves.
         CDiskMappingPointer r(dev, 512, 1, kSmallWindow, 512, 0);
         EXPECT_EQ(0u, r.GetError());
         EXPECT_EQ(s_image->size(), r.GetTotalSize());
-        ExpectBytesAt(r, 512);  // the GPT header
+        EXPECT_TRUE(Shows(r, 512));
         EXPECT_EQ(0, memcmp(r.GetPointer(), "EFI PART", 8));
     }
-    {
-        // A driver that answers the length request is believed.
-        g_fakeLength = 40ull * 1024 * 1024;
-        StorageIoControlFn old = SetStorageIoControlHook(&FakeLengthIoControl);
-        CDiskMappingPointer r(dev, 0, 1, kSmallWindow, 512, 0);
-        SetStorageIoControlHook(old);
-        EXPECT_EQ(g_fakeLength, r.GetTotalSize());
-        EXPECT_EQ(0, r.SeekTo(g_fakeLength + 1));
-        // The window that reaches the device's end is shortened, not failed.
-        EXPECT_EQ(1, r.SeekTo(g_fakeLength - 1000));
-        EXPECT_EQ(0u, r.GetError());
-        ExpectBytesAt(r, 1000);
-    }
-}
-
-TEST_F(ReaderTest, VolumeDevicePathReadsTheImage)
-{
-    if (!devicemap::Available())
-        GTEST_SKIP() << "needs Wine's dosdevices";
-    devicemap::CScopedDeviceMap map;
-    ASSERT_TRUE(map.Volume(L'r', *s_path));
-    CDiskMappingPointer r(L"\\\\.\\R:", 1024 * 1024, 1, 0, 512, 0);
-    EXPECT_EQ(0u, r.GetError());
-    EXPECT_EQ(s_image->size(), r.GetTotalSize());
-    ExpectBytesAt(r, 65536);
+    // A driver that answers the length request is believed, shorter or longer.
+    StorageIoControlFn old = SetStorageIoControlHook(&FakeLengthIoControl);
+    g_fakeLength = 40ull * 1024 * 1024;
+    CDiskMappingPointer shorter(L"\\\\.\\PhysicalDrive11", 0, 1, kSmallWindow, 512, 0);
+    g_fakeLength = s_image->size() + 4096;
+    CDiskMappingPointer longer(L"\\\\.\\PhysicalDrive11", 0, 1, kSmallWindow, 512, 0);
+    SetStorageIoControlHook(old);
+    EXPECT_EQ(40ull * 1024 * 1024, shorter.GetTotalSize());
+    EXPECT_EQ(0, shorter.SeekTo(40ull * 1024 * 1024 + 1));
+    EXPECT_EQ(1, shorter.SeekTo(40ull * 1024 * 1024 - 1000));  // the last window is shortened, not failed
+    EXPECT_EQ(0u, shorter.GetError());
+    EXPECT_TRUE(Shows(shorter, 1000));
+    // Past the file's end the short read leaves zeros, not the previous window.
+    memset(longer.m_pBuffer, 0xAA, (size_t)longer.m_WindowSize);
+    EXPECT_EQ(1, longer.SeekTo(s_image->size() - 1000));
+    EXPECT_TRUE(Shows(longer, 1000));
+    EXPECT_EQ(std::string(4096, '\0'), std::string((const char*)longer.GetPointer() + 1000, 4096));
 }
 
 }  // namespace

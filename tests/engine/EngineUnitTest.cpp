@@ -1,0 +1,77 @@
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <string>
+
+#include "RecordingFrame.h"
+#include "engine/ByteTrie.h"
+
+namespace {
+// Walks may look at up to 255 bytes: data is padded.
+int Match(const CByteTrie& trie, const std::string& s) {
+  std::string padded = s + std::string(300, '\x7f');
+  return trie.LongestMatch((const unsigned char*)padded.data());
+}
+int Insert(CByteTrie& trie, const std::string& sig, int plugin) {
+  return trie.Insert((const unsigned char*)sig.data(), (unsigned)sig.size(), plugin);
+}
+
+TEST(ByteTrie, LongestMatchFirstOwnerAndBounds) {
+  CByteTrie trie;
+  EXPECT_EQ(1, Insert(trie, "AB", 0));
+  EXPECT_EQ(1, Insert(trie, "ABCD", 1));
+  EXPECT_EQ(1, Insert(trie, std::string("\0\0\1\0", 4), 5));  // zero bytes are bytes
+  EXPECT_EQ(0, Insert(trie, "ABCD", 7));                       // first owner keeps it
+  EXPECT_EQ(1, Insert(trie, "ABCD", 1));                       // same owner again is fine
+  EXPECT_EQ(1, Insert(trie, std::string(255, 'Q'), 2));
+  EXPECT_EQ(0, Insert(trie, std::string(256, 'R'), 3));
+  EXPECT_EQ(0, Insert(trie, "", 3));
+  EXPECT_EQ(1, Match(trie, "ABCDxyz"));
+  EXPECT_EQ(0, Match(trie, "ABX"));
+  EXPECT_EQ(-1, Match(trie, "ABCx"));  // past the shorter signature, short of the longer
+  EXPECT_EQ(5, Match(trie, std::string("\0\0\1\0\1\0", 6)));
+  EXPECT_EQ(-1, Match(trie, std::string(4, '\0')));
+  EXPECT_EQ(2, Match(trie, std::string(265, 'Q')));
+  EXPECT_EQ(-1, Match(trie, "R"));
+}
+
+// Pausing, holding and stopping a running scan are covered by the engine tests.
+TEST(ScanDiskDlg, IdleControllerIgnoresPauseAndHasNoGate) {
+  CRecordingFrame frame;
+  CScanDiskDlg& dlg = *frame.GetScanDiskDlg();
+  EXPECT_TRUE(dlg.IsStopRequested());
+  dlg.PauseScan();
+  EXPECT_FALSE(dlg.IsPaused());
+  dlg.WaitGate();  // returns at once
+  dlg.BeginScanState();
+  dlg.OnScanThreadExit();
+  EXPECT_EQ(nullptr, dlg.m_hGate);
+  dlg.ResumeScan();  // after the worker ended: harmless
+}
+
+TEST(ScanDiskDlg, ProgressPayloadCarriesTextsAndRemainingTime) {
+  CRecordingFrame frame;
+  CScanDiskDlg& dlg = *frame.GetScanDiskDlg();
+  dlg.BeginScanState();
+  dlg.m_i64StartTime = _time64(nullptr) - 3600;  // an hour for 1/20000 of the work
+  std::wstring text = dlg.FormatScanningText(42);
+  EXPECT_NE(std::wstring::npos, text.find(L"42"));
+  // The remaining time is recomputed once two clock seconds have passed.
+  dlg.ReportProgress(1, 20000, text.c_str(), true, true);
+  Sleep(2100);
+  dlg.ReportProgress(1, 20000, text.c_str(), true, true);
+  dlg.ReportProgress(0, 20000, nullptr, false, true);  // done 0: no estimate
+  frame.PumpMessages();
+  const auto& r = frame.ProgressReports();
+  ASSERT_EQ(3u, r.size());
+  EXPECT_EQ(text, r[0].status);
+  EXPECT_EQ(1, r[0].done);
+  EXPECT_EQ(20000, r[0].total);
+  EXPECT_TRUE(r[0].active);
+  EXPECT_NE(std::wstring::npos, r[1].remain.find(L"99:")) << r[1].remain.c_str();
+  EXPECT_TRUE(r[2].remain.empty());
+  EXPECT_TRUE(r[2].status.empty());
+  EXPECT_FALSE(r[2].active);
+  dlg.OnScanThreadExit();
+}
+}  // namespace
