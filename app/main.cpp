@@ -1,4 +1,4 @@
-// Program entry: start-up in the documented order, then the main window.
+// Program entry: start-up in its fixed order, then the main window.
 #include <windows.h>
 #include <objbase.h>
 

@@ -29,8 +29,8 @@ inline bool WriteLanguageFile(const std::wstring& path,
     for (size_t i = 0; 4 * i + 4 < b.size(); ++i) b[4 * i] ^= 0x17, b[4 * i + 1] ^= 0x5C;
     IStream* st = nullptr;
     ULONG w = 0;
-    ok = ok && SUCCEEDED(stg->CreateStream(s.first.c_str(),
-                                           STGM_CREATE | STGM_WRITE | STGM_SHARE_EXCLUSIVE, 0, 0, &st));
+    const DWORD mode = STGM_CREATE | STGM_WRITE | STGM_SHARE_EXCLUSIVE;
+    ok = ok && SUCCEEDED(stg->CreateStream(s.first.c_str(), mode, 0, 0, &st));
     if (st && !b.empty()) st->Write(b.data(), (ULONG)b.size(), &w);
     if (st) st->Release();
     ok = ok && w == b.size();

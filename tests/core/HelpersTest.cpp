@@ -76,8 +76,8 @@ TEST(UniqueName, CountsUpAndKeepsHostileNamesInsideTheFolder) {
                                L"COM10.txt", L"x$y#z@!~'%&()[]{};,+=.bin", L"nul_file", L"LPT"};
   for (const std::wstring& n : safe) EXPECT_EQ(n, make(n));
   const std::wstring hostile[] = {
-      L"..", L".", L"../escape.txt", L"..\\escape.txt", L"a:b.txt", L"x:y*z", L"file.txt::$DATA", L"CON",
-      L"con.txt", L"Nul", L"COM1.log", L"lpt9", L"aux .txt", L"CONOUT$", L"trailing.",
+      L"..", L".", L"../escape.txt", L"..\\escape.txt", L"a:b.txt", L"x:y*z", L"file.txt::$DATA",
+      L"CON", L"con.txt", L"Nul", L"COM1.log", L"lpt9", L"aux .txt", L"CONOUT$", L"trailing.",
       L"trailing ", L"", L"<>|?*\"", L"C:\\Windows\\evil.exe", L"\\\\?\\C:\\x",
       L"\\\\server\\share\\f", L"ctl\x01\x1f.txt", std::wstring(300, L'n') + L".txt", L"...",
       L" ", L"\u00b9com"};

@@ -113,7 +113,8 @@ TEST_F(LanguageTest, OddEntriesOfABuiltFile) {
   for (auto& c : cases) {
     wchar_t buf[261];
     buf[260] = L'#';
-    EXPECT_EQ(c.found, ReadLanguageText(c.section, c.key, L"dflt", buf, 260, m_odd.c_str())) << c.key;
+    int found = ReadLanguageText(c.section, c.key, L"dflt", buf, 260, m_odd.c_str());
+    EXPECT_EQ(c.found, found) << c.key;
     EXPECT_EQ(c.value, buf) << c.key;
     EXPECT_EQ(L'#', buf[260]);  // nothing written past the buffer
   }
@@ -137,8 +138,9 @@ TEST_F(LanguageTest, OddEntriesOfABuiltFile) {
 TEST_F(LanguageTest, FullReadBufferAndLongerStreams) {
   std::wstring path = UseLanguageFolder(L"big.dll"), nul(1, L'\0');
   std::wstring full = L"Big=" + std::wstring(0x10000 - 4, L'y');
-  std::wstring longer = L"A=1" + nul + L"Pad=" + std::wstring(0x10000, L'p') + nul + L"Late=2" + nul;
-  ASSERT_TRUE(coretest::WriteLanguageFile(path, {{L"UI", full}, {L"Long", longer}, {L"Empty", L""}}));
+  std::wstring longer = L"A=1" + nul + L"P=" + std::wstring(0x10000, L'p') + nul + L"Late=2" + nul;
+  ASSERT_TRUE(
+      coretest::WriteLanguageFile(path, {{L"UI", full}, {L"Long", longer}, {L"Empty", L""}}));
   wchar_t buf[300];
   EXPECT_EQ(1, ReadLanguageText(L"UI", L"Big", L"", buf, 300, path.c_str()));
   EXPECT_EQ(std::wstring(299, L'y'), std::wstring(buf));
@@ -193,7 +195,9 @@ TEST_F(LanguageTest, MutatedSectionDataStaysBounded) {
         m[at] = values[rng() % 3];
     }
     std::wstring value;
-    if (FindLanguageEntry(m.data(), m.size(), L"Title", value)) EXPECT_LE(value.size() * 2, m.size());
+    if (FindLanguageEntry(m.data(), m.size(), L"Title", value)) {
+      EXPECT_LE(value.size() * 2, m.size());
+    }
     LanguageSectionList list;
     CollectLanguageEntries(m.data(), m.size(), list);
     size_t total = 0;
@@ -236,7 +240,8 @@ TEST_F(LanguageTest, TextsUsedAsFormatsCannotMisbehave) {
   const wchar_t* const cases[][2] = {
       {L"FmtInt", L"Found 42 files (100%)"}, {L"FmtS", L"Value %s here"},
       {L"FmtN", L"Count %n then 42"},        {L"FmtTwo", L"42 and %d"},
-      {L"FmtWide", L"Wide %99999999d"},      {L"FmtHex", L"Hex 0x002a"}};
+      {L"FmtWide", L"Wide %99999999d"},      {L"FmtHex", L"Hex 0x002a"},
+      {L"FmtStar", L"Star %*d"},             {L"FmtLL", L"Long %lld"}};
   for (auto& c : cases) {
     g_shown.clear();
     MessageBoxByKeyFormat(c[0], 42, nullptr, MB_OK, 0);

@@ -24,7 +24,8 @@ class SettingsTest : public ::testing::Test {
   }
   std::wstring RawValue(const wchar_t* key) {
     wchar_t buf[256] = {};
-    GetPrivateProfileStringW(L"Setting", key, L"<none>", buf, 256, (m_dir + L"\\Config.ini").c_str());
+    std::wstring ini = m_dir + L"\\Config.ini";
+    GetPrivateProfileStringW(L"Setting", key, L"<none>", buf, 256, ini.c_str());
     return buf;
   }
   std::wstring m_dir, m_savedDataDir = g_strAppDataDir;

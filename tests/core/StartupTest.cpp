@@ -11,7 +11,8 @@ struct ProcessGuard {
   PROCESS_INFORMATION pi = {};
   DWORD ExitCode() {  // -1 when it did not end in time
     DWORD code = (DWORD)-1;
-    if (WaitForSingleObject(pi.hProcess, 20000) == WAIT_OBJECT_0) GetExitCodeProcess(pi.hProcess, &code);
+    if (WaitForSingleObject(pi.hProcess, 20000) == WAIT_OBJECT_0)
+      GetExitCodeProcess(pi.hProcess, &code);
     return code;
   }
   ~ProcessGuard() {
@@ -40,7 +41,8 @@ TEST(Startup, MainWindowOpensAndCloses) {
   STARTUPINFOW si = {};
   si.cb = sizeof si;
   ProcessGuard p;
-  ASSERT_TRUE(CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &p.pi));
+  ASSERT_TRUE(
+      CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &p.pi));
   HWND wnd = nullptr;
   for (int i = 0; i < 400 && !wnd; ++i) {
     wnd = FindWindowW(L"DelvaroWndClass", nullptr);
