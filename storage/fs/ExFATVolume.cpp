@@ -6,11 +6,9 @@
 #include <cstring>
 
 namespace {
-uint16_t Le16(const BYTE* p) { return (uint16_t)(p[0] | (p[1] << 8)); }
-uint32_t Le32(const BYTE* p) {
-  return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) | ((uint32_t)p[3] << 24);
-}
-uint64_t Le64(const BYTE* p) { return (uint64_t)Le32(p) | ((uint64_t)Le32(p + 4) << 32); }
+using fatcommon::Le16;
+using fatcommon::Le32;
+using fatcommon::Le64;
 
 fatcommon::ChainAction ClassifyExFat(uint32_t v, const wchar_t** logFormat) {
   if (v == 0) {

@@ -6,11 +6,9 @@
 #include <cstring>
 
 namespace {
-uint16_t Le16(const BYTE* p) { return (uint16_t)(p[0] | (p[1] << 8)); }
-uint32_t Le32(const BYTE* p) {
-  return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) | ((uint32_t)p[3] << 24);
-}
-bool IsPowerOfTwo(uint32_t v) { return v != 0 && (v & (v - 1)) == 0; }
+using fatcommon::Le16;
+using fatcommon::Le32;
+using fatcommon::IsPowerOfTwo;
 
 fatcommon::ChainAction ClassifyFat32(uint32_t v, const wchar_t** logFormat) {
   if (v == 0 || v == 1) {
@@ -48,18 +46,11 @@ int CFAT32Volume::Open(wchar_t letter) {
 BOOL CFAT32Volume::ParseBootSector(const BYTE* boot) {
   if (!boot) return FALSE;
   if (memcmp(boot + 82, "FAT32", 5) != 0 || Le16(boot + 510) != 0xAA55) return FALSE;
-  const uint32_t bps = Le16(boot + 11);
-  const uint32_t spc = boot[13];
-  const uint32_t reserved = Le16(boot + 14);
-  const uint32_t fats = boot[16];
-  const uint32_t fatSectors = Le32(boot + 36);
-  uint64_t totalSectors = Le16(boot + 19);
-  if (totalSectors == 0) totalSectors = Le32(boot + 32);
-  if (bps < 512 || bps > 4096 || !IsPowerOfTwo(bps) || !IsPowerOfTwo(spc) || reserved == 0 ||
-      fats == 0 || fatSectors == 0)
-    return FALSE;
-  const uint64_t fat1 = (uint64_t)reserved * bps;
-  const uint64_t fatBytes = (uint64_t)fatSectors * bps;
+  fatcommon::FatBootFields f;
+  if (!fatcommon::ReadFatBootFields(boot, Le32(boot + 36), &f)) return FALSE;
+  const uint32_t bps = f.bytesPerSector, spc = f.sectorsPerCluster, reserved = f.reservedSectors;
+  const uint32_t fats = f.numberOfFats, fatSectors = f.fatSectors;
+  const uint64_t totalSectors = f.totalSectors, fat1 = f.fat1Offset, fatBytes = f.fatBytes;
   // The data area lies behind as many FATs as the boot sector declares.
   const uint64_t data = fat1 + fatBytes * fats;
   const uint64_t metaSectors = data / bps;

@@ -7,11 +7,9 @@
 #include <new>
 
 namespace {
-uint16_t Le16(const BYTE* p) { return (uint16_t)(p[0] | (p[1] << 8)); }
-uint32_t Le32(const BYTE* p) {
-  return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) | ((uint32_t)p[3] << 24);
-}
-bool IsPowerOfTwo(uint32_t v) { return v != 0 && (v & (v - 1)) == 0; }
+using fatcommon::Le16;
+using fatcommon::Le32;
+using fatcommon::IsPowerOfTwo;
 
 fatcommon::ChainAction ClassifyFat16(uint32_t v, const wchar_t**) {
   if (v >= 0xFFF8) return fatcommon::kChainEnd;
@@ -45,19 +43,12 @@ int CFATVolume::Open(wchar_t letter) {
 BOOL CFATVolume::ParseBootSector(const BYTE* boot) {
   if (!boot) return FALSE;
   if (memcmp(boot + 54, "FAT16", 5) != 0 || Le16(boot + 510) != 0xAA55) return FALSE;
-  const uint32_t bps = Le16(boot + 11);
-  const uint32_t spc = boot[13];
-  const uint32_t reserved = Le16(boot + 14);
-  const uint32_t fats = boot[16];
+  fatcommon::FatBootFields f;
+  if (!fatcommon::ReadFatBootFields(boot, Le16(boot + 22), &f)) return FALSE;
+  const uint32_t bps = f.bytesPerSector, spc = f.sectorsPerCluster, reserved = f.reservedSectors;
+  const uint32_t fats = f.numberOfFats, fatSectors = f.fatSectors;
   const uint32_t rootEntries = Le16(boot + 17);
-  const uint32_t fatSectors = Le16(boot + 22);
-  uint64_t totalSectors = Le16(boot + 19);
-  if (totalSectors == 0) totalSectors = Le32(boot + 32);
-  if (bps < 512 || bps > 4096 || !IsPowerOfTwo(bps) || !IsPowerOfTwo(spc) || reserved == 0 ||
-      fats == 0 || fatSectors == 0)
-    return FALSE;
-  const uint64_t fat1 = (uint64_t)reserved * bps;
-  const uint64_t fatBytes = (uint64_t)fatSectors * bps;
+  const uint64_t totalSectors = f.totalSectors, fat1 = f.fat1Offset, fatBytes = f.fatBytes;
   // The root directory and the data area lie behind every FAT the boot sector declares.
   const uint64_t root = fat1 + fatBytes * fats;
   const uint64_t data = root + (uint64_t)rootEntries * 32;

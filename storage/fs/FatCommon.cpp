@@ -116,6 +116,25 @@ DWORD ReadUpTo(HANDLE h, uint64_t offset, void* buffer, DWORD size) {
 
 HANDLE OpenReadOnly(const wchar_t* path) { return OpenRawReadOnly(path, FILE_ATTRIBUTE_READONLY); }
 
+BOOL ReadFatBootFields(const BYTE* boot, uint32_t fatSectors, FatBootFields* out) {
+  FatBootFields f = {};
+  f.bytesPerSector = Le16(boot + 11);
+  f.sectorsPerCluster = boot[13];
+  f.reservedSectors = Le16(boot + 14);
+  f.numberOfFats = boot[16];
+  f.fatSectors = fatSectors;
+  f.totalSectors = Le16(boot + 19);
+  if (f.totalSectors == 0) f.totalSectors = Le32(boot + 32);
+  if (f.bytesPerSector < 512 || f.bytesPerSector > 4096 || !IsPowerOfTwo(f.bytesPerSector) ||
+      !IsPowerOfTwo(f.sectorsPerCluster) || f.reservedSectors == 0 || f.numberOfFats == 0 ||
+      f.fatSectors == 0)
+    return FALSE;
+  f.fat1Offset = (uint64_t)f.reservedSectors * f.bytesPerSector;
+  f.fatBytes = (uint64_t)f.fatSectors * f.bytesPerSector;
+  *out = f;
+  return TRUE;
+}
+
 std::wstring DriveLetterPath(wchar_t letter) {
   if (!iswalpha(letter)) return std::wstring();
   wchar_t path[8] = {L'\\', L'\\', L'.', L'\\', letter, L':', 0};
