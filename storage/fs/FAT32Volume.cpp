@@ -8,7 +8,6 @@
 namespace {
 using fatcommon::Le16;
 using fatcommon::Le32;
-using fatcommon::IsPowerOfTwo;
 
 fatcommon::ChainAction ClassifyFat32(uint32_t v, const wchar_t** logFormat) {
   if (v == 0 || v == 1) {

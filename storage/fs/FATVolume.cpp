@@ -9,7 +9,6 @@
 namespace {
 using fatcommon::Le16;
 using fatcommon::Le32;
-using fatcommon::IsPowerOfTwo;
 
 fatcommon::ChainAction ClassifyFat16(uint32_t v, const wchar_t**) {
   if (v >= 0xFFF8) return fatcommon::kChainEnd;
