@@ -34,7 +34,8 @@ void InitCoreServices() {
   Blockmill::InitValue(g_ConfigSetting.m_bEnableSkipBadSector,
                        g_ConfigSetting.m_uSkipBadSectorNums,
                        g_ConfigSetting.m_strBadSectorValue.c_str(), nullptr);
-  DebugPrint(L"[Delvaro] start-up: code page %d, program folder %s\n", g_nUICodePage, g_strAppDir);
+  DebugPrint(L"[Delvaro] start-up %s: code page %d, program folder %s\n", GetProgramVersion().c_str(),
+             g_nUICodePage, g_strAppDir);
 }
 
 // A plain top-level window until the skinned main window exists.
