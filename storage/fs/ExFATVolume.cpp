@@ -1,6 +1,7 @@
 #include "storage/fs/ExFATVolume.h"
 
 #include "core/Log.h"
+#include "storage/DeviceIo.h"
 
 #include <cstdio>
 #include <cstring>
@@ -105,8 +106,18 @@ int CExFATVolume::OpenPath(const wchar_t* path) {
   m_bValid = m_dwClusterBytes != 0;
   m_nCachedPage = -1;
   m_nFailedPage = -1;
+  m_u64DeviceBytes = QueryDeviceLength(m_hDevice, 1);
   memset(m_FatPage, 0, sizeof(m_FatPage));
   return m_bValid;
+}
+
+uint64_t CExFATVolume::LastClusterOnDevice() const {
+  uint64_t last = (uint64_t)m_dwClusterCount + 1;
+  if (m_u64DeviceBytes == 0 || m_dwClusterBytes == 0) return last;
+  const uint64_t heap = GetPartitionOffset() + m_u64ClusterHeapOffset;
+  if (heap >= m_u64DeviceBytes) return 1;  // no cluster on the device
+  const uint64_t onDevice = (m_u64DeviceBytes - heap + m_dwClusterBytes - 1) / m_dwClusterBytes;
+  return onDevice + 1 < last ? onDevice + 1 : last;
 }
 
 int CExFATVolume::GetFatEntry(uint32_t cluster, uint32_t* value) {
@@ -159,7 +170,9 @@ int CExFATVolume::GetFileClusterList(uint32_t firstCluster, ClusterList& list, u
   list.RemoveAll();
   if (!m_bValid || firstCluster < 2) return 0;
   const uint64_t n = (size + m_dwClusterBytes - 1) / m_dwClusterBytes;
-  if (n == 0 || (uint64_t)firstCluster + n - 1 > (uint64_t)m_dwClusterCount + 1) return 0;
+  // The run must lie inside the heap and on the device: a damaged length
+  // must not turn into a list of billions of clusters.
+  if (n == 0 || (uint64_t)firstCluster + n - 1 > LastClusterOnDevice()) return 0;
   for (uint64_t k = 0; k < n; ++k) list.Add((uint32_t)(firstCluster + k));
   return 1;
 }
@@ -173,10 +186,11 @@ int CExFATVolume::GetRecoverablePercent(const ExFatEntrySet* set) {
   if (stream[0] == 0x40) {  // deleted stream extension
     if (n == 0) return 100;
     uint64_t freeCount = 0;
+    const uint64_t last = LastClusterOnDevice();
     for (uint64_t k = 0; k < n; ++k) {
       uint64_t c = (uint64_t)first + k;
       uint32_t v = 1;
-      if (c < 2 || c > (uint64_t)m_dwClusterCount + 1) break;
+      if (c < 2 || c > last) break;  // past the heap or the device: not free
       if (GetFatEntry((uint32_t)c, &v) && v == 0) ++freeCount;
     }
     if (freeCount == n) return 100;

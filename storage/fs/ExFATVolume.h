@@ -105,6 +105,12 @@ class CExFATVolume {
   DWORD m_dwFatEntries = 0;
   DWORD m_dwPageBytes = 0;
   int m_nFailedPage = -1;    // last page whose read failed: not retried entry by entry
+  uint64_t m_u64DeviceBytes = 0;  // length of the opened device or image; 0 when unknown
+
+  // Highest cluster whose bytes lie on the device: the heap's last cluster,
+  // lowered to the device's end when its length is known (a damaged boot
+  // sector can claim far more clusters than the disk holds).
+  uint64_t LastClusterOnDevice() const;
 };
 
 class CLostExFATVolume : public CExFATVolume {

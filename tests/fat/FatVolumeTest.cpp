@@ -2,6 +2,7 @@
 // mkfs.exfat/FUSE (tests/fixtures/make-fat.sh), intact and damaged by hand.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "common/TestPaths.h"
@@ -179,6 +180,53 @@ TEST(ExFatEntries, NoFatChainFlagAndBoundedSets) {
   EXPECT_EQ(L"", vol.FormatEntryTime(nullptr, 0));
 }
 
+// A boot sector claiming the most clusters exFAT allows, on a 16 MiB image:
+// lengths that only that count would allow must not list (or score) billions
+// of clusters the device does not hold.
+TEST(ExFatEntries, RunsPastTheDeviceAreRefused) {
+  TempImage img(testpaths::Fixture(L"exfat.img"));
+  const uint32_t hugeCount = 0xFFFFFFF5;
+  ASSERT_TRUE(img.Put(92, &hugeCount, 4));
+  CLostExFATVolume vol;
+  ASSERT_TRUE(vol.OpenPath(img.path.c_str(), 0));
+  ASSERT_EQ(hugeCount, vol.GetClusterCount());
+  std::vector<BYTE> root;
+  ASSERT_TRUE((ReadDir<CExFATVolume, ClusterList>(vol, vol.GetRootCluster(), root, (BYTE)0)));
+  ExFatEntrySet file = FindExFatSet(root, L"contiguous file.bin");
+  ASSERT_NE(0u, file.count);
+  const uint32_t first = CExFATVolume::GetFirstCluster(&file);
+  ClusterList list;
+  EXPECT_EQ(1, vol.GetFileClusterList(first, list, CExFATVolume::GetValidDataLength(&file), 3));
+  EXPECT_EQ(6u, list.GetCount());
+  EXPECT_EQ(0, vol.GetFileClusterList(first, list, 1ull << 44, 3));
+  EXPECT_EQ(0u, list.GetCount());
+
+  // The same file deleted with a damaged length: scored, not walked to the end.
+  std::vector<BYTE> gone(file.entries, file.entries + 3 * 32);
+  gone[0] = 0x05;
+  gone[32] = 0x40;
+  gone[64] = 0x41;
+  const uint64_t hugeLength = 1ull << 44;
+  memcpy(&gone[32 + 8], &hugeLength, 8);
+  ExFatEntrySet goneSet = {gone.data(), 3};
+  EXPECT_EQ(0, vol.GetRecoverablePercent(&goneSet));
+
+  // A folder whose run is that long still lists what it holds.
+  ExFatEntrySet folder = FindExFatSet(root, L"folder one");
+  ASSERT_NE(0u, folder.count);
+  ASSERT_EQ(3, CExFATVolume::GetStreamFlags(&folder));
+  const uint64_t folderPos = vol.GetClusterHeapOffset() +
+                             (uint64_t)(vol.GetRootCluster() - 2) * vol.GetClusterSize() +
+                             (uint64_t)(folder.entries - root.data());
+  ASSERT_TRUE(img.Put(folderPos + 32 + 8, &hugeLength, 8));
+  ASSERT_TRUE(img.Put(folderPos + 32 + 24, &hugeLength, 8));
+  vol.Close();
+  std::vector<FsDumpRow> rows;
+  ASSERT_TRUE(DumpExFatVolume(img.path, 0, rows));
+  EXPECT_NE(nullptr, FindRow(rows, L"/folder one/sub folder"));
+  EXPECT_NE(nullptr, FindRow(rows, L"/readme.txt"));
+}
+
 // The fragmented file's chain, with one FAT1 link replaced.
 TEST(FatChains, DamagedLinksEndTheWalkWithAnError) {
   enum Link { kRaw, kToFirst, kToSelf, kToPrev, kPastEnd, kMaskedNext };
@@ -276,4 +324,40 @@ TEST(FatWalk, FolderPointingAtItsAncestorIsWalkedOnce) {
   EXPECT_EQ(nullptr, FindRow(rows, L"/docs/deep/er/deep"));
   EXPECT_NE(nullptr, FindRow(rows, L"/readme.txt"));
   EXPECT_LT(rows.size(), 200u);
+}
+
+// Every data cluster a deleted folder whose one entry names the next cluster:
+// thousands of levels, each a folder not seen before. The walk lists them to
+// a bounded depth instead of recursing until the stack runs out.
+TEST(FatWalk, EndlessNestingOfFoldersStopsAtABoundedDepth) {
+  TempImage img(testpaths::Fixture(L"fat16.img"));
+  CLostFATVolume vol;
+  ASSERT_TRUE(vol.OpenPath(img.path.c_str(), 0));
+  const DWORD cb = vol.GetClusterSize();
+  const uint32_t last = vol.GetMaxCluster();
+  ASSERT_GT(last, 4000u);
+  const uint64_t dataPos = vol.GetDataOffset();
+  const uint64_t rootPos = dataPos - (uint64_t)vol.GetRootEntryCount() * 32;
+  vol.Close();
+  auto folder = [](BYTE* at, const char* name11, uint16_t cluster) {
+    memcpy(at, name11, 11);
+    at[0] = kFatDeletedMark;
+    at[11] = kFatAttrDirectory;
+    memcpy(at + 26, &cluster, 2);
+  };
+  std::vector<BYTE> data((size_t)(last - 1) * cb, 0);
+  for (uint32_t c = 2; c <= last; ++c) folder(&data[(size_t)(c - 2) * cb], "xD         ", (uint16_t)(c + 1));
+  BYTE top[32] = {};
+  folder(top, "xTOP       ", 2);
+  ASSERT_TRUE(img.Put(rootPos, top, 32));
+  ASSERT_TRUE(img.Put(dataPos, data.data(), (DWORD)data.size()));
+
+  std::vector<FsDumpRow> rows;
+  ASSERT_TRUE(DumpFatVolume(img.path, 0, rows));
+  size_t deepest = 0;
+  for (const FsDumpRow& r : rows)
+    deepest = std::max(deepest, (size_t)std::count(r.path.begin(), r.path.end(), L'/'));
+  EXPECT_GE(deepest, 200u);
+  EXPECT_LE(deepest, 256u);
+  EXPECT_LT(rows.size(), 1000u);
 }

@@ -13,6 +13,11 @@ namespace {
 
 // A directory larger than this is cut off (65536 entries).
 const size_t kMaxDirBytes = 65536 * 32;
+// Folders deeper than this are listed but not entered. Windows keeps FAT and
+// exFAT paths within 260 characters, so no real tree comes near it; a damaged
+// or crafted one (each cluster a folder naming the next) would otherwise
+// recurse until the stack runs out.
+const int kMaxDepth = 256;
 
 // Reads `n` clusters of a run, or of a list, into one buffer; false when a
 // cluster cannot be read.
@@ -44,7 +49,7 @@ class CFatDumper {
 
   void WalkRoot(const std::vector<BYTE>& dir, uint32_t rootCluster) {
     if (rootCluster) m_visited.insert(rootCluster);
-    WalkEntries(dir, L"", false);
+    WalkEntries(dir, L"", false, 0);
   }
 
   // Reads a sub-folder: its chain when there is one, else its first cluster alone.
@@ -64,7 +69,8 @@ class CFatDumper {
   }
 
  private:
-  void WalkEntries(const std::vector<BYTE>& dir, const std::wstring& path, bool parentDeleted) {
+  void WalkEntries(const std::vector<BYTE>& dir, const std::wstring& path, bool parentDeleted,
+                   int depth) {
     const FatDirEntry* entries = reinterpret_cast<const FatDirEntry*>(dir.data());
     const size_t count = dir.size() / 32;
     for (size_t i = 0; i < count; ++i) {
@@ -87,10 +93,10 @@ class CFatDumper {
         row.sha256 = "-";
         m_rows.push_back(row);
         // A folder already walked (a loop back to an ancestor) is not walked again.
-        if (first >= 2 && m_visited.insert(first).second) {
+        if (first >= 2 && depth + 1 < kMaxDepth && m_visited.insert(first).second) {
           std::vector<BYTE> sub;
           bool ok = row.deleted ? ReadFirstCluster(first, sub) : ReadDir(first, sub);
-          if (ok) WalkEntries(sub, row.path, row.deleted);
+          if (ok) WalkEntries(sub, row.path, row.deleted, depth + 1);
         }
         continue;
       }
@@ -140,7 +146,7 @@ class CExFatDumper {
     std::vector<BYTE> dir;
     const uint32_t root = m_vol.GetRootCluster();
     m_visited.insert(root);
-    if (ReadDir(root, 0, 0, false, dir)) WalkEntries(dir, L"", false);
+    if (ReadDir(root, 0, 0, false, dir)) WalkEntries(dir, L"", false, 0);
   }
 
  private:
@@ -148,7 +154,10 @@ class CExFatDumper {
     ClusterList list;
     const DWORD cb = m_vol.GetClusterSize();
     if ((flags & kExFatNoFatChain) && length == 0) return false;
-    m_vol.GetFileClusterList(first, list, length, flags);
+    // A run is only listed as far as the cut-off: a damaged length must not
+    // list clusters that would never be read.
+    const uint64_t listed = (flags & kExFatNoFatChain) && length > kMaxDirBytes ? kMaxDirBytes : length;
+    m_vol.GetFileClusterList(first, list, listed, flags);
     size_t n = list.GetCount();
     if (n == 0 || deleted) {
       // No chain to follow: a deleted folder's run, else its first cluster.
@@ -165,7 +174,8 @@ class CExFatDumper {
     return ReadClusters(m_vol, [&](size_t i) { return list[i]; }, n, (uint64_t)n * cb, out);
   }
 
-  void WalkEntries(const std::vector<BYTE>& dir, const std::wstring& path, bool parentDeleted) {
+  void WalkEntries(const std::vector<BYTE>& dir, const std::wstring& path, bool parentDeleted,
+                   int depth) {
     const size_t count = dir.size() / 32;
     for (size_t i = 0; i < count;) {
       const BYTE* e = dir.data() + i * 32;
@@ -200,10 +210,10 @@ class CExFatDumper {
         row.sha256 = "-";
         row.size = 0;
         m_rows.push_back(row);
-        if (first >= 2 && m_visited.insert(first).second) {
+        if (first >= 2 && depth + 1 < kMaxDepth && m_visited.insert(first).second) {
           std::vector<BYTE> sub;
           if (ReadDir(first, CExFATVolume::GetDataLength(&set), flags, ownDeleted, sub))
-            WalkEntries(sub, row.path, row.deleted);
+            WalkEntries(sub, row.path, row.deleted, depth + 1);
         }
         continue;
       }
