@@ -266,12 +266,12 @@ TEST(FormatTextWithInt, OnlyTheOneIntegerConversion) {
   EXPECT_EQ(L"0x" + std::wstring(58, L'0') + L"ff", FormatTextWithInt(L"%#.60x", 255));
   EXPECT_EQ(L"", FormatTextWithInt(nullptr, 5));
   // The usual flags agree with the C library on harmless cases.
-  for (const wchar_t* spec : {L"%d", L"%+d", L"% d", L"%05d", L"%-5d|", L"%#x", L"%#X", L"%#o",
+  for (const wchar_t* format : {L"%d", L"%+d", L"% d", L"%05d", L"%-5d|", L"%#x", L"%#X", L"%#o",
                               L"%.0d", L"%hd", L"%hu", L"%+.3i", L"%#08x", L"%lu", L"%u"}) {
     for (int v : {0, 7, -7, 65537, -2147483647 - 1, 2147483647}) {
       wchar_t expect[64] = {};
-      _snwprintf(expect, 63, spec, v);
-      EXPECT_EQ(std::wstring(expect), FormatTextWithInt(spec, v)) << spec << L" " << v;
+      _snwprintf(expect, 63, format, v);
+      EXPECT_EQ(std::wstring(expect), FormatTextWithInt(format, v)) << format << L" " << v;
     }
   }
   // Random formats from the characters of conversions: at most one
