@@ -27,7 +27,6 @@ void InitCoreServices() {
   g_ConfigSetting.Load();
   std::wstring oemPath = GetAppFilePath(L"oem.ini");
   g_OemInfo.LoadLanguage(oemPath.c_str());
-  CDefaultUrls::Get();
   g_OemInfo.Load(oemPath.c_str());
   LoadLanguageStrings();
   // Sector engine: the bad-sector policy from "Config.ini".

@@ -170,6 +170,24 @@ int ReadLanguageText(const wchar_t* section, const wchar_t* key, const wchar_t* 
   return 0;
 }
 
+namespace {
+// Looks several keys of one section up with a single read of its stream.
+// Each text is cut as ReadLanguageText cuts it and is empty when missing.
+void ReadLanguageTexts(const wchar_t* section, const wchar_t* const* keys, std::wstring* values,
+                       size_t count, const wchar_t* path) {
+  std::vector<unsigned char> bytes;
+  const bool read = ReadLanguageStream(path, section, bytes);
+  if (read) UnmaskLanguageText(bytes.data(), (uint32_t)bytes.size());
+  for (size_t i = 0; i < count; ++i) {
+    wchar_t buf[260] = {};
+    std::wstring value;
+    if (read && FindLanguageEntry(bytes.data(), bytes.size(), keys[i], value))
+      CopyText(buf, 260, value.data(), value.size());
+    values[i] = buf;
+  }
+}
+}  // namespace
+
 std::wstring GetUIText(const wchar_t* key) {
   wchar_t buf[260] = {};
   ReadLanguageText(L"UI", key, L"", buf, 260, GetLanguageFilePath().c_str());
@@ -211,7 +229,12 @@ void LoadLanguageStrings() {
       {&g_strLangCreatePreviewing, L"CreatePreviewing"},
       {&g_strLangLostDir, L"LostDir"},
   };
-  for (auto& t : texts) *t.target = GetUIText(t.key);
+  const size_t count = sizeof(texts) / sizeof(texts[0]);
+  const wchar_t* keys[count];
+  std::wstring values[count];
+  for (size_t i = 0; i < count; ++i) keys[i] = texts[i].key;
+  ReadLanguageTexts(L"UI", keys, values, count, GetLanguageFilePath().c_str());
+  for (size_t i = 0; i < count; ++i) *texts[i].target = values[i];
   if (!g_OemInfo.m_strProductName.empty()) g_strLangProductName = g_OemInfo.m_strProductName;
 }
 
@@ -324,22 +347,18 @@ int ShowMessageDlg(HWND parent, const wchar_t* text, const wchar_t* title, UINT 
 }
 
 int MessageBoxByKey(const wchar_t* key, HWND parent, UINT type, int flag) {
-  std::wstring path = GetLanguageFilePath();
-  wchar_t title[260] = {};
-  wchar_t text[260] = {};
-  ReadLanguageText(L"Message", L"Title", L"", title, 260, path.c_str());
-  ReadLanguageText(L"Message", key, L"", text, 260, path.c_str());
-  return ShowMessageDlg(parent, text, title, type, flag);
+  const wchar_t* keys[2] = {L"Title", key};
+  std::wstring texts[2];
+  ReadLanguageTexts(L"Message", keys, texts, 2, GetLanguageFilePath().c_str());
+  return ShowMessageDlg(parent, texts[1].c_str(), texts[0].c_str(), type, flag);
 }
 
 int MessageBoxByKeyFormat(const wchar_t* key, int arg, HWND parent, UINT type, int flag) {
-  std::wstring path = GetLanguageFilePath();
-  wchar_t title[260] = {};
-  wchar_t format[260] = {};
-  ReadLanguageText(L"Message", L"Title", L"", title, 260, path.c_str());
-  ReadLanguageText(L"Message", key, L"", format, 260, path.c_str());
-  std::wstring text = FormatTextWithInt(format, arg);
-  return ShowMessageDlg(parent, text.c_str(), title, type, flag);
+  const wchar_t* keys[2] = {L"Title", key};
+  std::wstring texts[2];
+  ReadLanguageTexts(L"Message", keys, texts, 2, GetLanguageFilePath().c_str());
+  std::wstring text = FormatTextWithInt(texts[1].c_str(), arg);
+  return ShowMessageDlg(parent, text.c_str(), texts[0].c_str(), type, flag);
 }
 
 int ErrorBoxByKeyFormat(const wchar_t* key, int arg, HWND parent, int flag) {
