@@ -1,5 +1,7 @@
 #include "storage/DeviceIo.h"
 
+#include <cwctype>
+
 #include <winioctl.h>
 #include <cstddef>
 
@@ -63,4 +65,14 @@ DWORD ReadAt(HANDLE hDevice, unsigned __int64 offset, void* buffer, DWORD size)
     if (!ReadFile(hDevice, buffer, size, &got, NULL))
         return 0;
     return got;
+}
+
+std::wstring PhysicalDrivePath(int diskNumber) {
+  return L"\\\\.\\PhysicalDrive" + std::to_wstring(diskNumber);
+}
+
+std::wstring DriveLetterPath(wchar_t letter) {
+  if (!iswalpha(letter)) return std::wstring();
+  const wchar_t path[] = {L'\\', L'\\', L'.', L'\\', letter, L':', 0};
+  return path;
 }

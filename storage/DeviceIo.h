@@ -8,6 +8,9 @@
 #pragma once
 #include <windows.h>
 
+#include <cstdint>
+#include <string>
+
 typedef BOOL (WINAPI* StorageIoControlFn)(HANDLE, DWORD, LPVOID, DWORD, LPVOID, DWORD, LPDWORD,
                                           LPOVERLAPPED);
 
@@ -27,3 +30,15 @@ unsigned __int64 QueryDeviceLength(HANDLE hDevice, int bDevice);
 
 // Reads size bytes at offset; returns the bytes read (0 on failure).
 DWORD ReadAt(HANDLE hDevice, unsigned __int64 offset, void* buffer, DWORD size);
+
+// "\\.\X:" of a drive letter; empty for anything that is not a letter.
+std::wstring DriveLetterPath(wchar_t letter);
+// "\\.\PhysicalDriveN" of a disk number.
+std::wstring PhysicalDrivePath(int diskNumber);
+
+// Little-endian fields of on-disk structures.
+inline uint16_t Le16(const BYTE* p) { return (uint16_t)(p[0] | (p[1] << 8)); }
+inline uint32_t Le32(const BYTE* p) {
+  return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) | ((uint32_t)p[3] << 24);
+}
+inline uint64_t Le64(const BYTE* p) { return (uint64_t)Le32(p) | ((uint64_t)Le32(p + 4) << 32); }

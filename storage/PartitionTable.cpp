@@ -7,42 +7,15 @@
 #include "core/Log.h"
 #include "storage/DeviceIo.h"
 
+#include <zlib.h>
+
 namespace {
 
 const unsigned int kSector = 512;
 
-unsigned int Le32(const unsigned char* p)
-{
-    return (unsigned int)p[0] | ((unsigned int)p[1] << 8) | ((unsigned int)p[2] << 16) |
-           ((unsigned int)p[3] << 24);
-}
-
-unsigned __int64 Le64(const unsigned char* p)
-{
-    return (unsigned __int64)Le32(p) | ((unsigned __int64)Le32(p + 4) << 32);
-}
-
-struct CrcTable
-{
-    unsigned int v[256];
-    CrcTable()
-    {
-        for (unsigned int i = 0; i < 256; ++i) {
-            unsigned int c = i;
-            for (int k = 0; k < 8; ++k)
-                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            v[i] = c;
-        }
-    }
-};
-
 unsigned int Crc32(const unsigned char* data, size_t size)
 {
-    static const CrcTable table;  // built once, safely, on first use
-    unsigned int crc = 0xFFFFFFFFu;
-    for (size_t i = 0; i < size; ++i)
-        crc = table.v[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
-    return crc ^ 0xFFFFFFFFu;
+    return (unsigned int)crc32(0L, data, (uInt)size);
 }
 
 bool HasBootSignature(const unsigned char* sector)
@@ -172,9 +145,7 @@ unsigned __int64 CPartitionTable::GetDiskSectors(HANDLE hDisk)
 
 int CPartitionTable::ReadFromDisk(int diskNumber)
 {
-    wchar_t path[64];
-    swprintf(path, 64, L"\\\\.\\PhysicalDrive%d", diskNumber);
-    HANDLE h = OpenRawReadOnly(path, FILE_ATTRIBUTE_READONLY);
+    HANDLE h = OpenRawReadOnly(PhysicalDrivePath(diskNumber).c_str(), FILE_ATTRIBUTE_READONLY);
     if (h == INVALID_HANDLE_VALUE)
         return 0;
     int result = ReadFromHandle(h);
@@ -346,9 +317,7 @@ int CPartitionTable::ReadGptAt(HANDLE hDisk, unsigned __int64 headerLba, unsigne
             break;
         const unsigned int arrayBytes = count * entrySize;
         const unsigned int arraySectors = (arrayBytes + kSector - 1) / kSector;
-        if (entriesLba < 2 && entriesLba != 0)
-            break;
-        if (entriesLba == 0)
+        if (entriesLba < 2)
             break;
         if (diskSectors != 0 && (entriesLba >= diskSectors || diskSectors - entriesLba < arraySectors))
             break;

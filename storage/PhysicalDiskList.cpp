@@ -136,10 +136,8 @@ void CPhysicalDiskList::AddFromSize(int diskNumber, unsigned __int64 sectors)
 
 int CPhysicalDiskList::AddDisk(int diskNumber, int* pbIdentified)
 {
-    wchar_t path[64];
-    swprintf(path, 64, L"\\\\.\\PhysicalDrive%d", diskNumber);
     // Read access only: enumeration never needs to write to a disk.
-    HANDLE h = OpenRawReadOnly(path, 0);
+    HANDLE h = OpenRawReadOnly(PhysicalDrivePath(diskNumber).c_str(), 0);
     if (h == INVALID_HANDLE_VALUE)
         return GetLastError() == ERROR_FILE_NOT_FOUND ? 0 : 1;
 

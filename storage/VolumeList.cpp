@@ -91,9 +91,7 @@ int CVolumeInfo::GetPartitionInfo(PARTITION_INFORMATION* out) const
 
 int GetVolumeDiskNumber(wchar_t letter, VolumeDiskEntry* out)
 {
-    wchar_t path[16];
-    swprintf(path, 16, L"\\\\.\\%c:", letter);
-    HANDLE h = OpenRawReadOnly(path, 0);
+    HANDLE h = OpenRawReadOnly(DriveLetterPath(letter).c_str(), 0);
     if (h == INVALID_HANDLE_VALUE)
         return 0;
     union {

@@ -55,7 +55,7 @@ void CExFATVolume::Close() {
 }
 
 int CExFATVolume::Open(wchar_t letter) {
-  std::wstring path = fatcommon::DriveLetterPath(letter);
+  std::wstring path = DriveLetterPath(letter);
   if (path.empty()) return 0;
   m_cDriveLetter = letter;
   return OpenPath(path.c_str());
@@ -281,10 +281,7 @@ CLostExFATVolume::CLostExFATVolume(int diskNumber, DWORD offsetLow, DWORD offset
   m_nDiskNumber = diskNumber;
   m_dwOffsetLow = offsetLow;
   m_dwOffsetHigh = offsetHigh;
-  wchar_t path[40];
-  _snwprintf(path, 39, L"\\\\.\\PhysicalDrive%d", diskNumber);
-  path[39] = 0;
-  if (CExFATVolume::OpenPath(path)) memset(m_FatPage, 0, sizeof(m_FatPage));
+  if (CExFATVolume::OpenPath(PhysicalDrivePath(diskNumber).c_str())) memset(m_FatPage, 0, sizeof(m_FatPage));
 }
 
 CLostExFATVolume::~CLostExFATVolume() {}

@@ -36,7 +36,7 @@ void CFAT32Volume::Close() {
 }
 
 int CFAT32Volume::Open(wchar_t letter) {
-  std::wstring path = fatcommon::DriveLetterPath(letter);
+  std::wstring path = DriveLetterPath(letter);
   if (path.empty()) return 0;
   m_cDriveLetter = letter;
   return OpenPath(path.c_str());
@@ -173,10 +173,7 @@ CLostFAT32Volume::CLostFAT32Volume(int diskNumber, DWORD offsetLow, DWORD offset
   m_nDiskNumber = diskNumber;
   m_dwOffsetLow = offsetLow;
   m_dwOffsetHigh = offsetHigh;
-  wchar_t path[40];
-  _snwprintf(path, 39, L"\\\\.\\PhysicalDrive%d", diskNumber);
-  path[39] = 0;
-  if (CFAT32Volume::OpenPath(path)) memset(m_FatPage, 0, sizeof(m_FatPage));
+  if (CFAT32Volume::OpenPath(PhysicalDrivePath(diskNumber).c_str())) memset(m_FatPage, 0, sizeof(m_FatPage));
 }
 
 CLostFAT32Volume::~CLostFAT32Volume() {}

@@ -33,7 +33,7 @@ void CFATVolume::Close() {
 }
 
 int CFATVolume::Open(wchar_t letter) {
-  std::wstring path = fatcommon::DriveLetterPath(letter);
+  std::wstring path = DriveLetterPath(letter);
   if (path.empty()) return 0;
   m_cDriveLetter = letter;
   return OpenPath(path.c_str());
@@ -200,10 +200,7 @@ CLostFATVolume::CLostFATVolume(int diskNumber, DWORD offsetLow, DWORD offsetHigh
   m_nDiskNumber = diskNumber;
   m_dwOffsetLow = offsetLow;
   m_dwOffsetHigh = offsetHigh;
-  wchar_t path[40];
-  _snwprintf(path, 39, L"\\\\.\\PhysicalDrive%d", diskNumber);
-  path[39] = 0;
-  if (CFATVolume::OpenPath(path)) memset(m_FatPage, 0, sizeof(m_FatPage));
+  if (CFATVolume::OpenPath(PhysicalDrivePath(diskNumber).c_str())) memset(m_FatPage, 0, sizeof(m_FatPage));
 }
 
 CLostFATVolume::~CLostFATVolume() {}

@@ -135,12 +135,6 @@ BOOL ReadFatBootFields(const BYTE* boot, uint32_t fatSectors, FatBootFields* out
   return TRUE;
 }
 
-std::wstring DriveLetterPath(wchar_t letter) {
-  if (!iswalpha(letter)) return std::wstring();
-  wchar_t path[8] = {L'\\', L'\\', L'.', L'\\', letter, L':', 0};
-  return path;
-}
-
 DWORD LoadFatPage(HANDLE h, uint64_t fatStart, uint64_t fatBytes, uint64_t pageIndex, void* page,
                   DWORD pageSize) {
   memset(page, 0, pageSize);

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "core/Log.h"
+#include "storage/DeviceIo.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -98,11 +99,9 @@ BOOL ReadExact(HANDLE h, uint64_t offset, void* buffer, DWORD size);
 DWORD ReadUpTo(HANDLE h, uint64_t offset, void* buffer, DWORD size);
 // Opens a volume, disk or image for reading only.
 HANDLE OpenReadOnly(const wchar_t* path);
-inline uint16_t Le16(const BYTE* p) { return (uint16_t)(p[0] | (p[1] << 8)); }
-inline uint32_t Le32(const BYTE* p) {
-  return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) | ((uint32_t)p[3] << 24);
-}
-inline uint64_t Le64(const BYTE* p) { return (uint64_t)Le32(p) | ((uint64_t)Le32(p + 4) << 32); }
+using ::Le16;
+using ::Le32;
+using ::Le64;
 inline bool IsPowerOfTwo(uint32_t v) { return v != 0 && (v & (v - 1)) == 0; }
 
 // The boot-sector fields FAT16 and FAT32 share, with the first FAT's offset
@@ -116,8 +115,6 @@ struct FatBootFields {
 // cluster not a power of two, no reserved sector, no FAT).
 BOOL ReadFatBootFields(const BYTE* boot, uint32_t fatSectors, FatBootFields* out);
 
-// "\\.\X:" for a drive letter; empty for anything that is not a letter.
-std::wstring DriveLetterPath(wchar_t letter);
 // Reads page `pageIndex` (pageSize bytes) of a FAT that starts at disk offset
 // fatStart and is fatBytes long into `page`, zeroed first; a page at the end
 // of the FAT may be short. Returns the bytes read, 0 on failure.

@@ -1,5 +1,7 @@
 #include "storage/fs/NTFSAttr.h"
 
+#include "storage/DeviceIo.h"
+
 #include <algorithm>
 #include <cstring>
 #include <cwchar>
@@ -189,9 +191,8 @@ BOOL CAttrNonResident::ReadClusters(void* buffer, ULONGLONG clusters, LONGLONG l
     return TRUE;
   }
   if (lcn < 0 || (ULONGLONG)lcn > (~0ull - m_u64PartitionOffset) / m_dwClusterSize - 1) return FALSE;
-  DWORD got = 0;
   ULONGLONG pos = (ULONGLONG)lcn * m_dwClusterSize + m_u64PartitionOffset;
-  return NtfsReadAt(m_hVolume, pos, buffer, (DWORD)bytes, &got) && got == bytes;
+  return ReadAt(m_hVolume, pos, buffer, (DWORD)bytes) == bytes;
 }
 
 BOOL CAttrNonResident::ReadVirtualClusters(ULONGLONG startVcn, DWORD count, void* buffer, DWORD bufferSize,

@@ -4,20 +4,9 @@
 #include <cstring>
 #include <cwctype>
 
+#include "storage/DeviceIo.h"
 #include "storage/fs/NTFSAttr.h"
 #include "storage/fs/NTFSFileRecord.h"
-
-BOOL NtfsReadAt(HANDLE h, ULONGLONG pos, void* buffer, DWORD length, DWORD* got) {
-  if (got) *got = 0;
-  if (h == INVALID_HANDLE_VALUE || !buffer) return FALSE;
-  LARGE_INTEGER li;
-  li.QuadPart = (LONGLONG)pos;
-  if ((LONGLONG)pos < 0 || !SetFilePointerEx(h, li, nullptr, FILE_BEGIN)) return FALSE;
-  DWORD n = 0;
-  if (!ReadFile(h, buffer, length, &n, nullptr)) return FALSE;
-  if (got) *got = n;
-  return TRUE;
-}
 
 namespace {
 bool IsPow2(ULONGLONG v) { return v && !(v & (v - 1)); }
@@ -53,10 +42,9 @@ void CNTFSVolume::Close() {
 }
 
 BOOL CNTFSVolume::Open(wchar_t letter) {
-  if (!iswalpha(letter)) return FALSE;
-  wchar_t path[16];
-  swprintf(path, 16, L"\\\\.\\%c:", letter);
-  return OpenPath(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_ATTRIBUTE_READONLY);
+  std::wstring path = DriveLetterPath(letter);
+  if (path.empty()) return FALSE;
+  return OpenPath(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_ATTRIBUTE_READONLY);
 }
 
 BOOL CNTFSVolume::ParseBootSector(const BYTE* boot) {
@@ -98,8 +86,7 @@ BOOL CNTFSVolume::OpenPath(const wchar_t* path, ULONGLONG offset, DWORD shareMod
   if (h == INVALID_HANDLE_VALUE) return FALSE;
   // One 4 KiB read: devices with 4 KiB sectors refuse anything smaller.
   BYTE boot[4096];
-  DWORD got = 0;
-  if (!NtfsReadAt(h, offset, boot, sizeof boot, &got) || got < 512 || !ParseBootSector(boot)) {
+  if (ReadAt(h, offset, boot, sizeof boot) < 512 || !ParseBootSector(boot)) {
     CloseHandle(h);
     return FALSE;
   }
@@ -154,7 +141,7 @@ BOOL CNTFSVolume::ReadRawRecord(ULONGLONG n, BYTE* buffer) {
     return m_pMftData->ReadData(off, buffer, m_dwFileRecordSize, &got) && got == m_dwFileRecordSize;
   }
   ULONGLONG pos = m_u64MftAddr + n * m_dwFileRecordSize + GetPartitionOffset();
-  return NtfsReadAt(m_hVolume, pos, buffer, m_dwFileRecordSize, &got) && got == m_dwFileRecordSize;
+  return ReadAt(m_hVolume, pos, buffer, m_dwFileRecordSize) == m_dwFileRecordSize;
 }
 
 const WORD* CNTFSVolume::GetUpCaseTable() {
@@ -180,9 +167,7 @@ const WORD* CNTFSVolume::GetUpCaseTable() {
 
 CLostNTFSVolume::CLostNTFSVolume(int diskNumber, DWORD offsetLow, DWORD offsetHigh)
     : m_nDiskNumber(diskNumber), m_u64PartitionOffset(((ULONGLONG)offsetHigh << 32) | offsetLow) {
-  wchar_t path[64];
-  swprintf(path, 64, L"\\\\.\\PhysicalDrive%d", diskNumber);
-  OpenPath(path, m_u64PartitionOffset, FILE_SHARE_READ, 0);
+  OpenPath(PhysicalDrivePath(diskNumber).c_str(), m_u64PartitionOffset, FILE_SHARE_READ, 0);
 }
 
 CLostNTFSVolume::CLostNTFSVolume(const wchar_t* path, ULONGLONG offset) : m_u64PartitionOffset(offset) {

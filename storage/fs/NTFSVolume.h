@@ -9,9 +9,6 @@
 class CFileRecord;
 class CAttrBase;
 
-// Positioned read of `length` bytes at byte `pos` of a handle. `got` receives
-// what came back; TRUE only when the read itself worked.
-BOOL NtfsReadAt(HANDLE h, ULONGLONG pos, void* buffer, DWORD length, DWORD* got);
 
 class CNTFSVolume {
  public:
