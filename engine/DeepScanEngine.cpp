@@ -8,6 +8,7 @@
 
 #include "core/Log.h"
 #include "engine/FormatPluginRegistry.h"
+#include "storage/DeviceIo.h"
 #include "engine/MainFrameServices.h"
 #include "engine/ScanDiskDlg.h"
 #include "storage/DiskMappingPointer.h"
@@ -28,7 +29,7 @@ bool IsDeviceGone(DWORD error)
 
 // Reads len bytes at a device offset through a handle; whatever cannot be
 // read (past the end, a failing sector run) is left as zeros.
-void ReadAt(HANDLE h, uint64_t offset, unsigned char* buf, size_t len, uint64_t limit,
+void ReadEdge(HANDLE h, uint64_t offset, unsigned char* buf, size_t len, uint64_t limit,
             unsigned int unit)
 {
     memset(buf, 0, len);
@@ -44,13 +45,7 @@ void ReadAt(HANDLE h, uint64_t offset, unsigned char* buf, size_t len, uint64_t 
         if (want > len)
             want = len;
     }
-    LARGE_INTEGER li;
-    li.QuadPart = (LONGLONG)offset;
-    if (!SetFilePointerEx(h, li, nullptr, FILE_BEGIN))
-        return;
-    DWORD got = 0;
-    if (!ReadFile(h, buf, (DWORD)want, &got, nullptr))
-        got = 0;
+    DWORD got = ::ReadAt(h, offset, buf, (DWORD)want);
     uint64_t valid = limit - offset < len ? limit - offset : len;
     if (got > valid)
         got = (DWORD)valid;
@@ -332,16 +327,8 @@ void CDeepScanEngine::PrepareWindow(uint64_t windowStart)
     m_u64EdgeStart = bufferBytes > edgeBytes ? bufferBytes - edgeBytes : 0;
     const uint64_t tail = bufferBytes - m_u64EdgeStart;
     memcpy(&m_edge[0], m_pWindow + m_u64EdgeStart, (size_t)tail);
-    ReadAt(m_hAnalysis, windowStart + bufferBytes, &m_edge[(size_t)tail], (size_t)(m_edge.size() - tail),
+    ReadEdge(m_hAnalysis, windowStart + bufferBytes, &m_edge[(size_t)tail], (size_t)(m_edge.size() - tail),
            total, m_pReader->m_uUnitSize);
-    if (m_bSharedHandle)
-    {
-        // ReadNext positions its own read, but keep the handle where a
-        // sequential reader expects it all the same.
-        LARGE_INTEGER li;
-        li.QuadPart = (LONGLONG)(m_pReader->m_Base + windowSize);
-        SetFilePointerEx(m_pReader->m_hFile, li, nullptr, FILE_BEGIN);
-    }
 }
 
 DWORD WINAPI CDeepScanEngine::WindowThreadProc(LPVOID param)

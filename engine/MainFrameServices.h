@@ -9,10 +9,10 @@ class CScanDiskDlg;
 class CFormatPluginRegistry;
 struct DeepScanHit;
 
-// Window messages that scan workers post or send to the frame and its dialogs.
+// Window messages that scan workers post or send to the frame and its dialogs
+// (the tray icon's WMU_TrayNotify is in core/Helpers.h).
 enum
 {
-    WMU_TrayNotify = WM_USER + 4,            // 1028
     WMU_ScanDone = WM_USER + 5,              // 1029: wParam 0; lParam 0 scan, 1 loaded result
     WMU_ScanProgress = WM_USER + 7,          // 1031: wParam heap ScanProgressInfo, receiver deletes
     WMU_RecoverProgress = WM_USER + 13,      // 1037

@@ -31,10 +31,14 @@ const uint64_t kZeroRunCheckFrom = 0x800001;
 const uint64_t kMinJpegLength = 2048;
 const uint64_t kSector = 512;
 
+// The system's allocation granularity, asked once: it is fixed for the process.
 uint64_t AllocationGranularity() {
-  SYSTEM_INFO si;
-  GetSystemInfo(&si);
-  return si.dwAllocationGranularity ? si.dwAllocationGranularity : 0x10000;
+  static const uint64_t granularity = [] {
+    SYSTEM_INFO si;
+    GetSystemInfo(&si);
+    return si.dwAllocationGranularity ? (uint64_t)si.dwAllocationGranularity : (uint64_t)0x10000;
+  }();
+  return granularity;
 }
 
 bool IsValidJpegMarker(unsigned m) {
