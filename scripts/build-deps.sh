@@ -117,6 +117,7 @@ EOT
   cp "$(find "$b/build" -name libDuiLib.dll.a | head -n1)" "$prefix/lib/libDuiLib.dll.a"
   cp "$dl/upstream/LICENSE" "$dl/upstream/duilib license.txt" "$dl/upstream/directui license.txt" \
     "$prefix/share/duilib/"
+  chmod u+w "$prefix/share/duilib/"* "$prefix/bin/DuiLib.dll"
   touch "$prefix/.duilib.$duilib_stamp"
 }
 

@@ -1,0 +1,150 @@
+#include "app/Services.h"
+
+#include "app/WindowMessages.h"
+#include "core/Helpers.h"
+#include "core/Settings.h"
+#include "engine/ScanDiskDlg.h"
+#include "storage/VolumeList.h"
+
+namespace {
+
+// Keeps the events it is given and sends nothing.
+class CStandInReporter : public IUsageReporter
+{
+public:
+    virtual void Configure(const std::wstring&, int, const std::string&, const std::wstring&, const std::wstring&,
+                           const std::wstring&, int)
+    {
+    }
+    virtual void AddEvent(const wchar_t*, int, int, const wchar_t*) {}
+    virtual bool SendAction(int, bool) { return false; }
+    virtual bool SendEvents() { return false; }
+    virtual bool SendErrorFile(const wchar_t*, bool) { return false; }
+};
+
+CStandInReporter g_StandInReporter;
+IUsageReporter* g_pReporter = &g_StandInReporter;
+
+// No partition control yet: no table is parsed, no search runs.
+class CNoPartitionScan : public IPartitionScanControl
+{
+public:
+    virtual void ResetScan(bool) {}
+    virtual void ClearLostPartitions() {}
+    virtual void SetDisk(int, CPhysicalDiskInfo*) {}
+    virtual void SetReportWindow(HWND) {}
+    virtual bool QuickParsePartition(const std::vector<CVolumeInfo*>&) { return false; }
+    virtual int GetLostPartitionCount() { return 0; }
+    virtual CPartitionInfo* GetLostPartition(int) { return NULL; }
+    virtual std::wstring GetPartitionLabel(const CPartitionInfo*) { return std::wstring(); }
+    virtual bool StartPartitionScan(CPartitionInfo*) { return false; }
+    virtual bool StartLostPartitionSearch() { return false; }
+    virtual bool IsRunning() { return false; }
+    virtual bool IsPaused() { return false; }
+    virtual void PauseScan() {}
+    virtual void ResumeScan() {}
+    virtual void StopSearch() {}
+};
+
+IPartitionScanControl* NewNoPartitionScan(CMainFrame*)
+{
+    return new CNoPartitionScan;
+}
+PartitionScanFactory g_pfnPartitionScan = NewNoPartitionScan;
+
+}  // namespace
+
+IUsageReporter& UsageReporter()
+{
+    return *g_pReporter;
+}
+
+IUsageReporter* SetUsageReporter(IUsageReporter* reporter)
+{
+    IUsageReporter* old = g_pReporter;
+    g_pReporter = reporter ? reporter : &g_StandInReporter;
+    return old;
+}
+
+void AddUsageEvent(const wchar_t* name)
+{
+    UsageReporter().AddEvent(name, 1, 0, NULL);
+}
+
+void ConfigureUsageReporter()
+{
+    wchar_t partner[17] = {};
+    wcsncpy(partner, g_OemInfo.m_szPartnerId, 16);
+    char channel[64] = {};
+    WideToAnsiBuffer(channel, partner, sizeof(channel), CP_ACP);
+#if defined(_WIN64)
+    const int osBit = 64;
+#else
+    const int osBit = IsWow64() ? 64 : 32;
+#endif
+    UsageReporter().Configure(CDefaultUrls::Get().m_strReportHost, 1, channel, GetProgramVersion(), std::wstring(),
+                              std::wstring(), osBit);
+}
+
+void InstallSehTranslator() {}
+
+bool RunPendingInstaller()
+{
+    return false;
+}
+
+void StartDailyUpdateCheck(HWND) {}
+void StartManualUpdateCheck(HWND, HICON) {}
+void ShowInstallGuide(HWND, bool) {}
+void ShowAboutDialog(HWND) {}
+void ShowSettingDialog(HWND) {}
+void ShowFeedbackDialog(HWND) {}
+void ShowUpdateDialog(HWND) {}
+void ShowLostPartitionDialog(CMainFrame*) {}
+
+bool ShowScanPathDialog(HWND, std::wstring&)
+{
+    return false;
+}
+
+void ShowScanRangeDialog(HWND, unsigned long long) {}
+void RunFirstUseGuide(CMainFrame*) {}
+
+bool StartControllerScan(CScanDiskDlg& dlg, const wchar_t*, int)
+{
+    // No walkers yet: the scan ends at once, as one that cannot start does.
+    HWND frame = dlg.GetMainFrame() ? dlg.GetMainFrame()->GetFrameWindow() : NULL;
+    if (frame)
+        PostMessageW(frame, WMU_ScanDone, 0, 0);
+    return false;
+}
+
+bool StartControllerRecycleScan(CScanDiskDlg& dlg)
+{
+    return StartControllerScan(dlg, NULL, 0);
+}
+
+HANDLE OpenControllerTarget(CScanDiskDlg&)
+{
+    return INVALID_HANDLE_VALUE;
+}
+
+bool IsSupportedFileSystem(const CVolumeInfo* volume)
+{
+    if (!volume)
+        return false;
+    const std::wstring& fs = volume->m_strFileSystem;
+    return fs == L"NTFS" || fs == L"FAT32" || fs == L"FAT" || fs == L"exFAT";
+}
+
+PartitionScanFactory SetPartitionScanFactory(PartitionScanFactory factory)
+{
+    PartitionScanFactory old = g_pfnPartitionScan;
+    g_pfnPartitionScan = factory ? factory : NewNoPartitionScan;
+    return old;
+}
+
+IPartitionScanControl* CreatePartitionScanControl(CMainFrame* frame)
+{
+    return g_pfnPartitionScan(frame);
+}
