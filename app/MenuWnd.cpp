@@ -9,7 +9,13 @@ bool CMenuWndBase::Open(CControlUI* pOwner, int x, int y)
     m_pOwner = pOwner;
     m_nX = x;
     m_nY = y;
-    Create(pOwner->GetManager()->GetPaintWindow(), NULL, WS_POPUP, WS_EX_TOOLWINDOW | WS_EX_TOPMOST,
+    // DuiLib gives the focus back to a window at its next paint after a page
+    // change; that paint happens now, before the menu takes the focus, not
+    // later, when it would close the menu.
+    HWND ownerWnd = pOwner->GetManager()->GetPaintWindow();
+    for (int i = 0; i < 3; ++i)
+        ::UpdateWindow(ownerWnd);
+    Create(ownerWnd, NULL, WS_POPUP, WS_EX_TOOLWINDOW | WS_EX_TOPMOST,
            CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT);
     if (!m_hWnd)
         return false;

@@ -34,11 +34,12 @@ void UseLanguage(int codePage)
     g_nUICodePage = codePage;
     LoadLanguageStrings();
     const std::wstring skin = GetSkinFolderPath();
+    // DuiLib keeps the archive open: it lets go of it before it is replaced.
+    CPaintManagerUI::SetResourceZip(L"", true);
     // The test program carries the program's resources, the embedded
     // archive among them.
     PrepareSkinArchive(GetModuleHandleW(NULL), codePage, g_strAppDir, skin);
     CPaintManagerUI::SetResourcePath(skin.c_str());
-    CPaintManagerUI::SetResourceZip(L"", true);
     CPaintManagerUI::SetResourceZip(L"SKIN.ZIP", true);
 }
 
