@@ -509,6 +509,21 @@ void CMainFrame::OnClick(TNotifyUI& msg)
     if (!sender)
         return;
     const std::wstring name = sender->GetName().GetData();
+    static const struct
+    {
+        const wchar_t* button;
+        void (CMainFrame::*job)();
+    } jobs[] = {{L"RecoverDeletedFileButton", &CMainFrame::OnRecoverDeletedFile},
+                {L"FormatHDButton", &CMainFrame::OnRecoverFormatHD},
+                {L"RecoverUButton", &CMainFrame::OnRecoverU},
+                {L"RecoverRecycleButton", &CMainFrame::OnRecoverRecycle},
+                {L"PartitionLostButton", &CMainFrame::OnRecoverPartitionLost},
+                {L"DeepReocverButton", &CMainFrame::OnDeepRecover}};
+    for (const auto& j : jobs)
+        if (name == j.button) {
+            (this->*j.job)();
+            return;
+        }
     if (name == L"btnClose") {
         Close();
     } else if (name == L"btnMax") {
@@ -558,20 +573,9 @@ void CMainFrame::OnClick(TNotifyUI& msg)
         GoHome();
     } else if (name == L"btnDeepScanPart") {
         // The dialog works on the frame's disk objects: the enumeration waits.
-        EnterCriticalSection(&m_csResults);
-        if (!m_hDiskListGate)
-            m_hDiskListGate = CreateEventW(NULL, TRUE, FALSE, NULL);
-        else
-            ResetEvent(m_hDiskListGate);
-        LeaveCriticalSection(&m_csResults);
+        HoldDiskEnumeration(true);
         ShowLostPartitionDialog(this);
-        EnterCriticalSection(&m_csResults);
-        if (m_hDiskListGate) {
-            SetEvent(m_hDiskListGate);
-            CloseHandle(m_hDiskListGate);
-            m_hDiskListGate = NULL;
-        }
-        LeaveCriticalSection(&m_csResults);
+        HoldDiskEnumeration(false);
     } else if (name == L"btnPause" || name == L"btnResume") {
         bool pause = name == L"btnPause";
         ShowControl(L"btnPause", !pause);
@@ -617,18 +621,6 @@ void CMainFrame::OnClick(TNotifyUI& msg)
         OnSetScanRange();
     } else if (name == L"btnSetPath") {
         OnSetScanPath();
-    } else if (name == L"RecoverDeletedFileButton") {
-        OnRecoverDeletedFile();
-    } else if (name == L"FormatHDButton") {
-        OnRecoverFormatHD();
-    } else if (name == L"RecoverUButton") {
-        OnRecoverU();
-    } else if (name == L"RecoverRecycleButton") {
-        OnRecoverRecycle();
-    } else if (name == L"PartitionLostButton") {
-        OnRecoverPartitionLost();
-    } else if (name == L"DeepReocverButton") {
-        OnDeepRecover();
     } else if (name == L"btnRestoreFiles") {
         ::PostMessageW(m_hWnd, WMU_Recover, 0, 0);
     } else {
@@ -847,6 +839,22 @@ int CMainFrame::AddCarvedFile(DeepScanHit* hit)
     return keep ? 1 : 0;
 }
 
+void CMainFrame::HoldDiskEnumeration(bool hold)
+{
+    EnterCriticalSection(&m_csResults);
+    if (hold) {
+        if (!m_hDiskListGate)
+            m_hDiskListGate = CreateEventW(NULL, TRUE, FALSE, NULL);
+        else
+            ResetEvent(m_hDiskListGate);
+    } else if (m_hDiskListGate) {
+        SetEvent(m_hDiskListGate);
+        CloseHandle(m_hDiskListGate);
+        m_hDiskListGate = NULL;
+    }
+    LeaveCriticalSection(&m_csResults);
+}
+
 void CMainFrame::StartResultRefresh()
 {
     if (!m_pMainTab)
@@ -866,13 +874,7 @@ void CMainFrame::GoHome()
     ShowControl(L"LoadPrevScanButton", true);
     ShowControl(L"SaveScanResultButton", false);
     SetControlText(L"NameFilter", L"");
-    EnterCriticalSection(&m_csResults);
-    if (m_hDiskListGate) {
-        SetEvent(m_hDiskListGate);
-        CloseHandle(m_hDiskListGate);
-        m_hDiskListGate = NULL;
-    }
-    LeaveCriticalSection(&m_csResults);
+    HoldDiskEnumeration(false);
     m_strScanPath.clear();
     if (m_nUiMode == 1) {
         m_nDiskFilter = 0;

@@ -92,6 +92,9 @@ public:
     virtual int AddCarvedFile(DeepScanHit* hit);
 
     // ---- wizard and entry flow ----
+    // A home-page job: its event, entry kind, scan kind, disk filter (-1
+    // leaves the list unfiltered) and the page it shows.
+    void ChooseJob(const wchar_t* event, int entry, int kind, int filter, int page);
     void OnRecoverDeletedFile();
     void OnRecoverFormatHD();
     void OnRecoverU();
@@ -133,6 +136,8 @@ public:
     // ---- scan start and end (the parts the wizard needs) ----
     void StartScan(int kind);
     void StartResultRefresh();
+    // The disk-list gate: held (the enumeration waits) or released and closed.
+    void HoldDiskEnumeration(bool hold);
     void GoHome();
     void ClearScanResults();
     // All six categories on or off; setAllBox also sets "optSelectAllType"
@@ -187,6 +192,8 @@ private:
     void ShutDownWork();
     bool IsScanRunning();
     void SetTabSetting(int page);
+    // False, after telling the user, when no file type is chosen.
+    bool AnyTypeChosen();
     void SetBottomTab(int page);
     DuiLib::CListUI* FindList(const wchar_t* name);
     void InitFormatTable();

@@ -250,29 +250,26 @@ void CMainFrame::ApplyRowLook(CControlUI* row, uint32_t flags)
 {
     if (CControlUI* space = m_PaintManager.FindSubControlByName(row, L"space"))
         space->SetVisible((flags & ROW_SPACE) != 0);
+    static const struct
+    {
+        uint32_t flag;
+        const wchar_t* icon;
+        const wchar_t* tag;
+    } looks[] = {{ROW_SYSTEM_VOLUME, L"icon/icon_drive_os.png", L"Partition"},
+                 {ROW_VOLUME, L"icon/icon_drive.png", L"Partition"},
+                 {ROW_DESKTOP, L"icon/icon_desktop.png", L"Folder"},
+                 {ROW_RECYCLE, L"icon/icon_recycle.png", L"Folder"},
+                 {ROW_REMOVABLE, L"icon/icon_usb.png", L"Udisk"},
+                 {ROW_DISK, L"icon/icon_HD.png", L"Hd"},
+                 {ROW_LOST, L"icon/icon_drive_lost.png", NULL}};
     const wchar_t* icon = NULL;
     const wchar_t* tag = NULL;
-    if (flags & ROW_SYSTEM_VOLUME) {
-        icon = L"icon/icon_drive_os.png";
-        tag = L"Partition";
-    } else if (flags & ROW_VOLUME) {
-        icon = L"icon/icon_drive.png";
-        tag = L"Partition";
-    } else if (flags & ROW_DESKTOP) {
-        icon = L"icon/icon_desktop.png";
-        tag = L"Folder";
-    } else if (flags & ROW_RECYCLE) {
-        icon = L"icon/icon_recycle.png";
-        tag = L"Folder";
-    } else if (flags & ROW_REMOVABLE) {
-        icon = L"icon/icon_usb.png";
-        tag = L"Udisk";
-    } else if (flags & ROW_DISK) {
-        icon = L"icon/icon_HD.png";
-        tag = L"Hd";
-    } else if (flags & ROW_LOST) {
-        icon = L"icon/icon_drive_lost.png";
-    }
+    for (const auto& l : looks)
+        if (flags & l.flag) {
+            icon = l.icon;
+            tag = l.tag;
+            break;
+        }
     if (CControlUI* ico = m_PaintManager.FindSubControlByName(row, L"ico"))
         if (icon)
             ico->SetBkImage(icon);

@@ -101,62 +101,49 @@ void CMainFrame::SelectAllCategories(bool on, bool setAllBox)
 
 // ---- home-page jobs ----
 
+void CMainFrame::ChooseJob(const wchar_t* event, int entry, int kind, int filter, int page)
+{
+    AddUsageEvent(event);
+    m_nEntryKind = entry;
+    ScanKind = kind;
+    if (filter >= 0) {
+        m_nDiskFilter = filter;
+        FilterDiskList(m_nDiskFilter);
+    }
+    SelectPage(page);
+}
+
 void CMainFrame::OnRecoverDeletedFile()
 {
-    AddUsageEvent(L"OnRecoverDeletedFile");
-    m_nEntryKind = 0;
-    ScanKind = SCAN_KIND_DELETED;
-    m_nDiskFilter = 1;
-    FilterDiskList(m_nDiskFilter);
-    SelectPage(1);
+    ChooseJob(L"OnRecoverDeletedFile", 0, SCAN_KIND_DELETED, 1, 1);
 }
 
 void CMainFrame::OnRecoverFormatHD()
 {
-    AddUsageEvent(L"OnRecoverFormatHD");
-    m_nEntryKind = 1;
-    ScanKind = SCAN_KIND_FORMATTED;
-    m_nDiskFilter = 4;
-    FilterDiskList(m_nDiskFilter);
-    SelectPage(1);
+    ChooseJob(L"OnRecoverFormatHD", 1, SCAN_KIND_FORMATTED, 4, 1);
 }
 
 void CMainFrame::OnRecoverU()
 {
-    AddUsageEvent(L"OnRecoverU");
-    m_nEntryKind = 2;
-    ScanKind = SCAN_KIND_DELETED;
-    m_nDiskFilter = 2;
-    FilterDiskList(m_nDiskFilter);
-    SelectPage(1);
+    ChooseJob(L"OnRecoverU", 2, SCAN_KIND_DELETED, 2, 1);
 }
 
 void CMainFrame::OnRecoverRecycle()
 {
-    AddUsageEvent(L"OnRecoverRecycle");
-    m_nEntryKind = 3;
-    ScanKind = SCAN_KIND_RECYCLE;
-    SelectPage(3);
+    // The disk list is not filtered: the recycle bin needs no volume choice.
+    ChooseJob(L"OnRecoverRecycle", 3, SCAN_KIND_RECYCLE, -1, 3);
 }
 
 void CMainFrame::OnRecoverPartitionLost()
 {
-    AddUsageEvent(L"OnRecoverPartitionLost");
-    m_nEntryKind = 4;
-    ScanKind = SCAN_KIND_LOST_PARTITION;
     CollapseDiskGroups(1);
-    SelectPage(1);
+    ChooseJob(L"OnRecoverPartitionLost", 4, SCAN_KIND_LOST_PARTITION, -1, 1);
 }
 
 void CMainFrame::OnDeepRecover()
 {
-    AddUsageEvent(L"OnDeepReocver");
-    m_nEntryKind = 5;
-    ScanKind = SCAN_KIND_DEEP;
-    m_nDiskFilter = 3;
     SetTabSetting(1);
-    FilterDiskList(m_nDiskFilter);
-    SelectPage(1);
+    ChooseJob(L"OnDeepReocver", 5, SCAN_KIND_DEEP, 3, 1);
 }
 
 // ---- disk list filter and selection ----
@@ -268,6 +255,16 @@ void CMainFrame::SetUiMode(int mode)
     ClearDiskSelection();
 }
 
+bool CMainFrame::AnyTypeChosen()
+{
+    EnterCriticalSection(&m_csResults);
+    bool nothing = m_SelectedExtensions.empty() && !m_bOtherTypes && m_FormatNames[0].empty();
+    LeaveCriticalSection(&m_csResults);
+    if (nothing)
+        MessageBoxByBase64Key(kSelectRecoverType, m_hWnd, 0x40, 0);
+    return !nothing;
+}
+
 void CMainFrame::WizardNext()
 {
     if (!m_pMainTab)
@@ -312,13 +309,8 @@ void CMainFrame::WizardNext()
         if (ScanKind == SCAN_KIND_DELETED && ScanInPath())
             SetTabSetting(3);
     } else if (p == 3) {
-        EnterCriticalSection(&m_csResults);
-        bool nothing = m_SelectedExtensions.empty() && !m_bOtherTypes && m_FormatNames[0].empty();
-        LeaveCriticalSection(&m_csResults);
-        if (nothing) {
-            MessageBoxByBase64Key(kSelectRecoverType, m_hWnd, 0x40, 0);
+        if (!AnyTypeChosen())
             return;
-        }
         SetTabSetting(0);
         StartScan(ScanKind == SCAN_KIND_DELETED ? -1 : ScanKind);
     }
@@ -367,13 +359,8 @@ void CMainFrame::StandardNext()
             SetTabSetting(3);
         step = 2;
     } else if (p == 3) {
-        EnterCriticalSection(&m_csResults);
-        bool nothing = m_SelectedExtensions.empty() && !m_bOtherTypes && m_FormatNames[0].empty();
-        LeaveCriticalSection(&m_csResults);
-        if (nothing) {
-            MessageBoxByBase64Key(kSelectRecoverType, m_hWnd, 0x40, 0);
+        if (!AnyTypeChosen())
             return;
-        }
         // Every kind, the recycle bin's included, through the common start.
         StartScan(ScanKind);
         StartResultRefresh();
@@ -585,12 +572,7 @@ void CMainFrame::StartScan(int kind)
     ::PostMessageW(m_hWnd, WMU_SetViewMode, (WPARAM)g_ConfigSetting.m_nViewMode, 0);
     InterlockedExchange(&m_nThumbStop, 0);
     ShowScanRunningControls(false);
-    EnterCriticalSection(&m_csResults);
-    if (!m_hDiskListGate)
-        m_hDiskListGate = CreateEventW(NULL, TRUE, FALSE, NULL);
-    else
-        ResetEvent(m_hDiskListGate);
-    LeaveCriticalSection(&m_csResults);
+    HoldDiskEnumeration(true);
     SetTimer(m_hWnd, 350, 1000, NULL);
     if (ownDone)
         ::PostMessageW(m_hWnd, WMU_ScanDone, 0, 0);
