@@ -370,8 +370,10 @@ BOOL LoadMachineCode() {
   BOOL written = FALSE;
   if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kUidKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) ==
       ERROR_SUCCESS) {
+    // A REG_SZ value is stored with its terminator, or readers may get an
+    // unterminated text.
     written = RegSetValueExW(key, kUidValue, 0, REG_SZ, (const BYTE*)result,
-                             (DWORD)(wcslen(result) * sizeof(wchar_t))) == ERROR_SUCCESS;
+                             (DWORD)((wcslen(result) + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
     RegCloseKey(key);
   }
   return written;

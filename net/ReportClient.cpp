@@ -185,9 +185,27 @@ std::string CReportClient::SerializeReport(const Json::Value& root) {
   builder["commentStyle"] = "None";
   // Texts go out as their bytes (ANSI or UTF-8), never as \u escapes.
   builder["emitUTF8"] = true;
-  std::string text = Json::writeString(builder, root);
-  text += '\n';
-  return text;
+  const std::string text = Json::writeString(builder, root);
+  // The stream writer starts an array or object member value on a line of
+  // its own; the report layout keeps "[" and "{" behind the key's " : ".
+  // Line breaks only occur between tokens (inside strings they are
+  // escaped), so this touches nothing but that whitespace.
+  std::string out;
+  out.reserve(text.size() + 1);
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text.compare(i, 4, " : \n") == 0) {
+      size_t j = i + 4;
+      while (j < text.size() && text[j] == ' ') ++j;
+      if (j < text.size() && (text[j] == '[' || text[j] == '{')) {
+        out += " : ";
+        i = j - 1;
+        continue;
+      }
+    }
+    out += text[i];
+  }
+  out += '\n';
+  return out;
 }
 
 bool CReportClient::SenderRunningLocked() {

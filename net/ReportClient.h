@@ -45,7 +45,7 @@ class CReportClient {
     kFeedback = 8,
   };
   // Events beyond this many wait for nothing: they are dropped.
-  static const size_t kMaxQueuedEvents = 1000;
+  static constexpr size_t kMaxQueuedEvents = 1000;
 
   CReportClient();
   ~CReportClient();

@@ -49,27 +49,6 @@ DWORD ReadUpTo(HINTERNET request, char* buffer, DWORD count) {
   return total;
 }
 
-std::wstring GetOnce(const wchar_t* url, BOOL utf8, DWORD timeoutMs, DWORD accessType) {
-  std::wstring text;
-  HINTERNET inet = InternetOpenW(L"", accessType, nullptr, nullptr, 0);
-  if (!inet) return text;
-  SetTimeouts(inet, timeoutMs);
-  // Always from the server: a cached answer would hide a new reply.
-  HINTERNET request =
-      InternetOpenUrlW(inet, url, nullptr, 0, INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0);
-  if (request) {
-    // Only a successful answer is a reply; an error page is not.
-    if (IsSuccess(StatusOf(request))) {
-      char buffer[kMaxGetReplyBytes + 1] = {};
-      ReadUpTo(request, buffer, kMaxGetReplyBytes);
-      text = Decode(buffer, utf8);
-    }
-    InternetCloseHandle(request);
-  }
-  InternetCloseHandle(inet);
-  return text;
-}
-
 struct UrlParts {
   std::wstring host;
   std::wstring object;  // path and query
@@ -99,6 +78,48 @@ bool CrackUrl(const wchar_t* url, DWORD capacity, UrlParts& parts) {
   return !parts.host.empty();
 }
 
+// Internet handle, connection and request for one exchange, each with the
+// time-outs set before anything is sent.
+struct Exchange {
+  HINTERNET inet = nullptr, conn = nullptr, request = nullptr;
+  ~Exchange() {
+    if (request) InternetCloseHandle(request);
+    if (conn) InternetCloseHandle(conn);
+    if (inet) InternetCloseHandle(inet);
+  }
+  bool Open(const UrlParts& parts, DWORD accessType, const wchar_t* verb, DWORD flags, DWORD timeoutMs) {
+    inet = InternetOpenW(L"", accessType, nullptr, nullptr, 0);
+    if (!inet) return false;
+    SetTimeouts(inet, timeoutMs);
+    conn = InternetConnectW(inet, parts.host.c_str(), parts.port, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0);
+    if (!conn) return false;
+    SetTimeouts(conn, timeoutMs);
+    request = HttpOpenRequestW(conn, verb, parts.object.c_str(), nullptr, nullptr, nullptr,
+                               flags | (parts.secure ? INTERNET_FLAG_SECURE : 0), 0);
+    if (!request) return false;
+    SetTimeouts(request, timeoutMs);
+    return true;
+  }
+};
+
+std::wstring GetOnce(const wchar_t* url, BOOL utf8, DWORD timeoutMs, DWORD accessType) {
+  std::wstring text;
+  UrlParts parts;
+  if (!CrackUrl(url, 2048, parts)) return text;
+  Exchange x;
+  // Always from the server: a cached answer would hide a new reply.
+  if (!x.Open(parts, accessType, L"GET", INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, timeoutMs) ||
+      !HttpSendRequestW(x.request, nullptr, 0, nullptr, 0))
+    return text;
+  // Only a successful answer is a reply; an error page is not.
+  if (IsSuccess(StatusOf(x.request))) {
+    char buffer[kMaxGetReplyBytes + 1] = {};
+    ReadUpTo(x.request, buffer, kMaxGetReplyBytes);
+    text = Decode(buffer, utf8);
+  }
+  return text;
+}
+
 std::string ToAnsi(const std::wstring& text) {
   int n = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
   if (n <= 0) return std::string();
@@ -108,15 +129,56 @@ std::string ToAnsi(const std::wstring& text) {
   return out;
 }
 
-// The brace-delimited object of a raw HTTP reply, or empty.
+// True once a raw reply holds its whole body: as many bytes as its
+// Content-Length says, or the last chunk of a chunked body. A reply with
+// neither ends when the server closes.
+bool ReplyComplete(const std::string& reply) {
+  size_t end = reply.find("\r\n\r\n");
+  if (end == std::string::npos) return false;
+  std::string head = reply.substr(0, end + 2);
+  for (char& c : head) c = (char)tolower((unsigned char)c);
+  const size_t body = reply.size() - (end + 4);
+  size_t at = head.find("\r\ncontent-length:");
+  if (at != std::string::npos) return body >= strtoul(head.c_str() + at + 17, nullptr, 10);
+  if (head.find("\r\ntransfer-encoding: chunked") != std::string::npos)
+    return reply.compare(reply.size() >= 5 ? reply.size() - 5 : 0, 5, "0\r\n\r\n") == 0;
+  return false;
+}
+
+// The body of a chunked reply with its framing removed (as far as it came).
+std::string Dechunk(const std::string& raw) {
+  std::string body;
+  size_t pos = 0;
+  while (pos < raw.size()) {
+    size_t eol = raw.find("\r\n", pos);
+    if (eol == std::string::npos) break;
+    unsigned long size = strtoul(raw.substr(pos, eol - pos).c_str(), nullptr, 16);
+    if (size == 0 || size > raw.size()) break;
+    pos = eol + 2;
+    body.append(raw, pos, (size_t)size);
+    pos += (size_t)size + 2;
+  }
+  return body;
+}
+
+// The brace-delimited object of a raw HTTP reply, or empty. Only a 2xx
+// answer counts: an error page is no reply.
 std::wstring BracedObject(const std::string& reply) {
-  size_t body = reply.find("\r\n\r\n");
-  if (body == std::string::npos) return std::wstring();
-  size_t open = reply.find('{', body + 4);
+  size_t end = reply.find("\r\n\r\n");
+  if (end == std::string::npos) return std::wstring();
+  if (reply.compare(0, 5, "HTTP/") != 0) return std::wstring();
+  size_t space = reply.find(' ');
+  if (space == std::string::npos || space > end || reply[space + 1] != '2') return std::wstring();
+  std::string head = reply.substr(0, end);
+  for (char& c : head) c = (char)tolower((unsigned char)c);
+  std::string body = reply.substr(end + 4);
+  // An HTTP/1.1 server may send its body in chunks.
+  if (head.find("\r\ntransfer-encoding: chunked") != std::string::npos) body = Dechunk(body);
+  size_t open = body.find('{');
   if (open == std::string::npos) return std::wstring();
-  size_t close = reply.find('}', open);
+  size_t close = body.find('}', open);
   if (close == std::string::npos) return std::wstring();
-  return CStringFromAnsi(reply.substr(open, close - open + 1).c_str());
+  return CStringFromAnsi(body.substr(open, close - open + 1).c_str());
 }
 
 }  // namespace
@@ -185,14 +247,14 @@ std::wstring SocketGetString(const wchar_t* url, DWORD timeoutMs) {
         std::string request = "GET " + ToAnsi(parts.object) + " HTTP/1.1\r\nHOST:" + host +
                               "\r\nConnection: Close\r\n\r\n";
         if (send(s, request.data(), (int)request.size(), 0) == (int)request.size()) {
-          // The server closes after its reply: read until then, at most 4095 bytes.
+          // Until the reply is complete, the server closes, or 4095 bytes came.
           char buffer[4096];
           int total = 0;
           for (;;) {
             int got = recv(s, buffer + total, 4095 - total, 0);
             if (got <= 0) break;
             total += got;
-            if (total >= 4095) break;
+            if (total >= 4095 || ReplyComplete(std::string(buffer, (size_t)total))) break;
           }
           if (total > 0) text = BracedObject(std::string(buffer, (size_t)total));
         }
@@ -217,37 +279,40 @@ BOOL HttpPostForm(const wchar_t* url, const void* body, DWORD length, std::wstri
   UrlParts parts;
   if (!CrackUrl(url, 260, parts)) return FALSE;
   BOOL sent = FALSE;
-  HINTERNET inet = nullptr, conn = nullptr, request = nullptr;
   char* buffer = nullptr;
   try {
-    inet = InternetOpenW(L"", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
-    if (inet) {
-      SetTimeouts(inet, GetPostFormTimeout());
-      conn = InternetConnectW(inet, parts.host.c_str(), parts.port, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0);
+    Exchange x;
+    if (x.Open(parts, INTERNET_OPEN_TYPE_PRECONFIG, L"POST", INTERNET_FLAG_EXISTING_CONNECT, GetPostFormTimeout())) {
+      // Headers, body and end in separate steps: WinINet then never sends the
+      // body a second time on a fresh connection when a reused one is
+      // dropped before the answer, so a report arrives at most once.
+      static const wchar_t kType[] = L"Content-Type: application/x-www-form-urlencoded";
+      INTERNET_BUFFERSW buffers;
+      memset(&buffers, 0, sizeof buffers);
+      buffers.dwStructSize = sizeof buffers;
+      buffers.lpcszHeader = kType;
+      buffers.dwHeadersLength = (DWORD)wcslen(kType);
+      buffers.dwBufferTotal = length;
+      sent = HttpSendRequestExW(x.request, &buffers, nullptr, 0, 0);
+      for (DWORD done = 0; sent && done < length;) {
+        DWORD written = 0;
+        sent = InternetWriteFile(x.request, (const BYTE*)body + done, length - done, &written) && written;
+        done += written;
+      }
+      sent = sent && HttpEndRequestW(x.request, nullptr, 0, 0);
     }
-    if (conn) {
-      DWORD flags = INTERNET_FLAG_EXISTING_CONNECT | (parts.secure ? INTERNET_FLAG_SECURE : 0);
-      request = HttpOpenRequestW(conn, L"POST", parts.object.c_str(), nullptr, nullptr, nullptr, flags, 0);
-    }
-    if (request) {
-      sent = HttpSendRequestW(request, L"Content-Type: application/x-www-form-urlencoded", (DWORD)-1,
-                              const_cast<void*>(body), length);
-    }
-    if (sent && reply && IsSuccess(StatusOf(request))) {
+    if (sent && reply && IsSuccess(StatusOf(x.request))) {
       DWORD declared = 0, size = sizeof declared;
       // The declared size is capped before anything is allocated for it.
-      if (HttpQueryInfoW(request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &declared, &size, nullptr) &&
+      if (HttpQueryInfoW(x.request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &declared, &size, nullptr) &&
           declared != 0 && declared <= kMaxPostReplyBytes) {
         buffer = (char*)calloc((size_t)declared + 1, 1);
         // A reply cut short is no reply.
-        if (buffer && ReadUpTo(request, buffer, declared) == declared) *reply = Decode(buffer, utf8);
+        if (buffer && ReadUpTo(x.request, buffer, declared) == declared) *reply = Decode(buffer, utf8);
       }
     }
   } catch (...) {
   }
   free(buffer);
-  if (request) InternetCloseHandle(request);
-  if (conn) InternetCloseHandle(conn);
-  if (inet) InternetCloseHandle(inet);
   return sent;
 }
