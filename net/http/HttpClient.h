@@ -790,13 +790,7 @@ class CHttpClientT {
     field = value;
   }
 
-  static CharType* CopyRange(const CharType* text, DWORD length) {
-    CharType* out = (CharType*)malloc(SafeBufferBytes<kAnsi>(length, sizeof(CharType)));
-    if (!out) Tool::ThrowByCode(ErrOutOfMemory);
-    memcpy(out, text, length * sizeof(CharType));
-    out[length] = 0;
-    return out;
-  }
+  static CharType* CopyRange(const CharType* text, DWORD length) { return HeapCopyText<Tool>(text, length); }
 
   static DWORD Put(CharType* buffer, DWORD pos, const CharType* text, DWORD length) {
     memcpy(buffer + pos, text, length * sizeof(CharType));

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "net/http/HttpError.h"
+#include "net/http/HttpTool.h"
 
 namespace Kestor {
 
@@ -198,12 +199,7 @@ class CHttpClientMapT {
   }
 
   static CharType* Copy(const CharType* text) {
-    if (!text) return nullptr;
-    DWORD bytes = SafeBufferBytes<kAnsi>(Tool::StringLength(text), sizeof(CharType));
-    CharType* p = (CharType*)malloc(bytes);
-    if (!p) Tool::ThrowByCode(ErrOutOfMemory);
-    memcpy(p, text, bytes);
-    return p;
+    return text ? HeapCopyText<Tool>(text, Tool::StringLength(text)) : nullptr;
   }
 
   [[noreturn]] static void ThrowStd(const std::exception& e) {

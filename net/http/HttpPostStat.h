@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "net/http/HttpError.h"
+#include "net/http/HttpTool.h"
 
 namespace Kestor {
 
@@ -158,14 +159,7 @@ class CHttpPostStatT {
     ThrowNarrowAsWide(text, ErrNotSpecified, 0);
   }
 
-  static CharType* Dup(const CharType* s) {
-    if (!s) return nullptr;
-    DWORD bytes = SafeBufferBytes<kAnsi>(Tool::StringLength(s), sizeof(CharType));
-    CharType* p = (CharType*)malloc(bytes);
-    if (!p) Tool::ThrowByCode(ErrOutOfMemory);
-    memcpy(p, s, bytes);
-    return p;
-  }
+  static CharType* Dup(const CharType* s) { return s ? HeapCopyText<Tool>(s, Tool::StringLength(s)) : nullptr; }
 
   BOOL m_bIsActive;
   DWORD m_dwActualTotalByte;

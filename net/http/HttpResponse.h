@@ -10,6 +10,7 @@
 
 #include "net/http/HttpClientMap.h"
 #include "net/http/HttpError.h"
+#include "net/http/HttpTool.h"
 
 namespace Kestor {
 
@@ -153,16 +154,12 @@ class CHttpResponseT {
     CharType* value = nullptr;
     CharType* nameCopy = nullptr;
     try {
-      const DWORD nameBytes = ansi ? SafeBufferBytes<true>(Tool::StringLength(name), sizeof(CharType))
-                                   : SafeBufferBytes<false>(Tool::StringLength(name), sizeof(CharType));
       for (;;) {
         const DWORD asked = index;
         value = Tool::GetHeader(m_hRequest, name, &index);
         if (!value) break;
         count = ansi ? SafeAdd<true>(count, 1) : SafeAdd<false>(count, 1);
-        nameCopy = (CharType*)malloc(nameBytes);
-        if (!nameCopy) Tool::ThrowByCode(ErrOutOfMemory);
-        memcpy(nameCopy, name, nameBytes);
+        nameCopy = HeapCopyText<Tool>(name, Tool::StringLength(name));
         m_headers.AddPointerDirectly(nameCopy, value, 0);
         nameCopy = nullptr;
         value = nullptr;

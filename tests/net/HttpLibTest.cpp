@@ -5,23 +5,13 @@
 
 #include <string>
 
+#include "NetTestUtil.h"
 #include "common/TestPaths.h"
 #include "net/http/HttpClient.h"
 
 using namespace Kestor;
 
 namespace {
-
-template <class E, class F>
-E Catch(F f) {
-  try {
-    f();
-  } catch (const E& e) {
-    return e;
-  }
-  ADD_FAILURE() << "no exception";
-  return E();
-}
 
 TEST(HttpErrors, TextsCodesAndMessages) {
   EXPECT_STREQ("user-defined error message", GetHttpErrorTextA(1000));
@@ -50,22 +40,22 @@ TEST(HttpErrors, TextsCodesAndMessages) {
   EXPECT_EQ(511u, wcslen(w.GetErrorMessage()));
   EXPECT_EQ(L"7-xx", std::wstring(w.GetErrorMessage(), 4));
 
-  auto e = Catch<httpclientexceptionW>([] { ThrowSystemErrorW(ErrOpenFile, 5, L"C:\\a.txt"); });
+  auto e = nettest::Thrown<httpclientexceptionW>([] { ThrowSystemErrorW(ErrOpenFile, 5, L"C:\\a.txt"); });
   EXPECT_STREQ(L"OpenFile (::CreateFile) failed (\"C:\\a.txt\").", e.GetErrorMessage());
   EXPECT_EQ(603u, e.GetErrorCode());
   EXPECT_EQ(5u, e.GetWin32Error());
-  auto e2 = Catch<httpclientexceptionA>([] { ThrowSystemErrorA(ErrGetFileSize, 2); });
+  auto e2 = nettest::Thrown<httpclientexceptionA>([] { ThrowSystemErrorA(ErrGetFileSize, 2); });
   EXPECT_STREQ("::GetFileSize failed (\"%s\").", e2.GetErrorMessage());  // no argument: as it stands
   // An argument longer than the buffer is cut to 511 characters, terminated.
   std::wstring path(900, L'p');
-  auto e3 = Catch<httpclientexceptionW>([&] { ThrowSystemErrorW(ErrWriteFile, 0, path.c_str()); });
+  auto e3 = nettest::Thrown<httpclientexceptionW>([&] { ThrowSystemErrorW(ErrWriteFile, 0, path.c_str()); });
   EXPECT_EQ(511u, wcslen(e3.GetErrorMessage()));
 
-  auto o = Catch<httpclientexceptionW>([] { SafeAdd<false>(0xFFFFFFF0u, 0x20u); });
+  auto o = nettest::Thrown<httpclientexceptionW>([] { SafeAdd<false>(0xFFFFFFF0u, 0x20u); });
   EXPECT_EQ(112u, o.GetErrorCode());
   EXPECT_STREQ(L"An arithmetic overflow error has been occurred.", o.GetErrorMessage());
-  EXPECT_EQ(113u, Catch<httpclientexceptionA>([] { ThrowArithmeticErrorA(0xC0000094); }).GetErrorCode());
-  EXPECT_EQ(111u, Catch<httpclientexceptionA>([] { ThrowArithmeticErrorA(1); }).GetErrorCode());
+  EXPECT_EQ(113u, nettest::Thrown<httpclientexceptionA>([] { ThrowArithmeticErrorA(0xC0000094); }).GetErrorCode());
+  EXPECT_EQ(111u, nettest::Thrown<httpclientexceptionA>([] { ThrowArithmeticErrorA(1); }).GetErrorCode());
 }
 
 std::string EncA(const wchar_t* text, BOOL utf8, UINT cp = 1252) {
@@ -98,22 +88,22 @@ TEST(HttpEncoders, UrlEncodingAndDecoding) {
   EXPECT_EQ("A b-", DecA(L"%41+b%2d", FALSE));
   EXPECT_EQ("abc", DecA(L"abc", FALSE));
   for (const wchar_t* bad : {L"%4", L"%G1", L"%"}) {
-    auto e = Catch<httpclientexceptionW>([&] { DecA(bad, FALSE); });
+    auto e = nettest::Thrown<httpclientexceptionW>([&] { DecA(bad, FALSE); });
     EXPECT_EQ(109u, e.GetErrorCode()) << bad;
   }
-  EXPECT_EQ(109u, Catch<httpclientexceptionW>([] { DecA(L"%C3", TRUE); }).GetErrorCode());
-  EXPECT_EQ(109u, Catch<httpclientexceptionW>([] { DecA(L"%C3A", TRUE); }).GetErrorCode());
+  EXPECT_EQ(109u, nettest::Thrown<httpclientexceptionW>([] { DecA(L"%C3", TRUE); }).GetErrorCode());
+  EXPECT_EQ(109u, nettest::Thrown<httpclientexceptionW>([] { DecA(L"%C3A", TRUE); }).GetErrorCode());
   wchar_t wide[8];
   EXPECT_STREQ(L"\u00e9", CHttpEncoderW::UrlDecodeW(wide, L"%C3%A9", TRUE, 1252));
   EXPECT_EQ("\xE9", DecA(L"%C3%A9", TRUE, 1252));
   // A character outside the BMP needs two units: refused as one character.
-  EXPECT_EQ(601u, Catch<httpclientexceptionW>([&] { CHttpEncoderW::UrlDecodeW(wide, L"%F0%9F%98%80", TRUE); })
+  EXPECT_EQ(601u, nettest::Thrown<httpclientexceptionW>([&] { CHttpEncoderW::UrlDecodeW(wide, L"%F0%9F%98%80", TRUE); })
                       .GetErrorCode());
   // Double-byte code page: a lead byte takes the next byte with it.
   EXPECT_EQ(1u, CHttpEncoderA::UrlDecodeLenW("%B0%A1", FALSE, 936));
-  EXPECT_EQ(109u, Catch<httpclientexceptionA>([] { CHttpEncoderA::UrlDecodeLenW("%B0", FALSE, 936); })
+  EXPECT_EQ(109u, nettest::Thrown<httpclientexceptionA>([] { CHttpEncoderA::UrlDecodeLenW("%B0", FALSE, 936); })
                       .GetErrorCode());
-  EXPECT_EQ(110u, Catch<httpclientexceptionA>([&] { CHttpEncoderA::Utf8Decode(buf, "a\xC3(", 1252); })
+  EXPECT_EQ(110u, nettest::Thrown<httpclientexceptionA>([&] { CHttpEncoderA::Utf8Decode(buf, "a\xC3(", 1252); })
                       .GetErrorCode());
 }
 
@@ -122,14 +112,14 @@ TEST(HttpEncoders, WholeTextConversionsAndChecks) {
   EXPECT_EQ(0u, CHttpEncoderW::AnsiEncodeLen(L""));
   EXPECT_EQ(0u, CHttpEncoderW::AnsiEncodeLen(nullptr));
   EXPECT_STREQ("", CHttpEncoderW::AnsiEncode(buf, nullptr));
-  auto e = Catch<httpclientexceptionW>([&] { CHttpEncoderW::AnsiEncode(buf, L"x", CP_UTF8); });
+  auto e = nettest::Thrown<httpclientexceptionW>([&] { CHttpEncoderW::AnsiEncode(buf, L"x", CP_UTF8); });
   EXPECT_EQ(0u, e.GetErrorCode());
   EXPECT_STREQ(L"CHttpEncoderW::AnsiEncode: CP_UTF8 and CP_UTF7 can not be used for the CodePage parameter.",
                e.GetErrorMessage());
   EXPECT_STREQ(L"CHttpEncoderW::UrlEncodeA: szBuff can not be NULL.",
-               Catch<httpclientexceptionW>([] { CHttpEncoderW::UrlEncodeA(nullptr, L"x"); }).GetErrorMessage());
+               nettest::Thrown<httpclientexceptionW>([] { CHttpEncoderW::UrlEncodeA(nullptr, L"x"); }).GetErrorMessage());
   EXPECT_STREQ(L"_UrlEncodeLen: szStr can not be NULL.",
-               Catch<httpclientexceptionW>([] { CHttpEncoderW::_UrlEncodeLen(nullptr); }).GetErrorMessage());
+               nettest::Thrown<httpclientexceptionW>([] { CHttpEncoderW::_UrlEncodeLen(nullptr); }).GetErrorMessage());
   EXPECT_STREQ("\xC3\xA9", CHttpEncoderW::Utf8Encode(buf, L"\u00e9"));
   EXPECT_STREQ("\xC3\xA9", CHttpEncoderA::Utf8Encode(buf, "\xE9", 1252));
   EXPECT_STREQ("\xE9z", CHttpEncoderA::Utf8Decode(buf, "\xC3\xA9z", 1252));
@@ -167,7 +157,7 @@ TEST(HttpMap, RepeatedNamesOrderAndLookups) {
   EXPECT_TRUE(m.Clear());
   EXPECT_FALSE(m.Clear());
   EXPECT_STREQ(L"CHttpClientMapT::Get: szName can not be NULL.",
-               Catch<httpclientexceptionW>([&] { m.Get(nullptr); }).GetErrorMessage());
+               nettest::Thrown<httpclientexceptionW>([&] { m.Get(nullptr); }).GetErrorMessage());
 }
 
 struct Parts {
@@ -199,21 +189,21 @@ TEST(HttpUrl, Analyzer) {
   // lead byte at the end counts alone.
   EXPECT_PARTS(CHttpUrlAnalyzerA("http://a\x81/b/c", 936), 0, 4, 7, 4, 11, 0, 11, 2, 13, 0, 13, 0);
   EXPECT_PARTS(CHttpUrlAnalyzerA("h/\x81", 936), 0, 0, 0, 1, 1, 0, 1, 2, 3, 0, 3, 0);
-  EXPECT_EQ(0u, Catch<httpclientexceptionW>([] { CHttpUrlAnalyzerW(L"x", CP_UTF8); }).GetErrorCode());
+  EXPECT_EQ(0u, nettest::Thrown<httpclientexceptionW>([] { CHttpUrlAnalyzerW(L"x", CP_UTF8); }).GetErrorCode());
 }
 
 TEST(HttpTools, ArgumentChecksMimeAndBoundary) {
   EXPECT_EQ(nullptr, CHttpToolW::Unicode2Ansi(nullptr));
-  EXPECT_EQ(0u, Catch<httpclientexceptionW>([] { CHttpToolW::Unicode2Ansi(nullptr, CP_UTF8); }).GetErrorCode());
+  EXPECT_EQ(0u, nettest::Thrown<httpclientexceptionW>([] { CHttpToolW::Unicode2Ansi(nullptr, CP_UTF8); }).GetErrorCode());
   HINTERNET fake = (HINTERNET)1;
   EXPECT_STREQ(L"CHttpToolW::OpenConnection: szServerAddr can not be an empty string.",
-               Catch<httpclientexceptionW>([&] { CHttpToolW::OpenConnection(fake, L"", 80, nullptr, nullptr); })
+               nettest::Thrown<httpclientexceptionW>([&] { CHttpToolW::OpenConnection(fake, L"", 80, nullptr, nullptr); })
                    .GetErrorMessage());
   EXPECT_STREQ(L"CHttpToolW::InternetWriteFile: cbyBuff can not be zero.",
-               Catch<httpclientexceptionW>([&] { CHttpToolW::InternetWriteFile(fake, (const BYTE*)"x", 0); })
+               nettest::Thrown<httpclientexceptionW>([&] { CHttpToolW::InternetWriteFile(fake, (const BYTE*)"x", 0); })
                    .GetErrorMessage());
   EXPECT_STREQ("CHttpToolA::OpenRequest: szObjectName can not be NULL.",
-               Catch<httpclientexceptionA>([&] { CHttpToolA::OpenRequest(fake, "GET", nullptr, 0, nullptr); })
+               nettest::Thrown<httpclientexceptionA>([&] { CHttpToolA::OpenRequest(fake, "GET", nullptr, 0, nullptr); })
                    .GetErrorMessage());
 
   char* mime = CHttpToolW::GetMimeType(INVALID_HANDLE_VALUE);
@@ -248,9 +238,9 @@ TEST(HttpPostStat, InactiveAccessorsNameThemselves) {
   CHttpPostStatW stat;
   EXPECT_FALSE(stat.IsActive());
   EXPECT_STREQ(L"CHttpPostStatT::TotalByte: The post context is not active.",
-               Catch<httpclientexceptionW>([&] { stat.TotalByte(); }).GetErrorMessage());
+               nettest::Thrown<httpclientexceptionW>([&] { stat.TotalByte(); }).GetErrorMessage());
   EXPECT_STREQ(L"CHttpPostStatT::CurrFile: The post context is not active.",
-               Catch<httpclientexceptionW>([&] { stat.CurrFile(); }).GetErrorMessage());
+               nettest::Thrown<httpclientexceptionW>([&] { stat.CurrFile(); }).GetErrorMessage());
   stat._MakeActive(10, 4, 1, 0);
   stat._StartNewEntry(L"n", 4, FALSE, nullptr);
   CHttpPostStatW copy(stat);
@@ -283,25 +273,25 @@ TEST(HttpClient, GetUrlsAndSettings) {
   EXPECT_EQ(L"s+p=x+y&t=a b", GetUrl(c, nullptr));
 
   EXPECT_EQ(0u, c.SetAnsiCodePage(936));
-  EXPECT_EQ(0u, Catch<httpclientexceptionW>([&] { c.SetAnsiCodePage(65001); }).GetErrorCode());
+  EXPECT_EQ(0u, nettest::Thrown<httpclientexceptionW>([&] { c.SetAnsiCodePage(65001); }).GetErrorCode());
   EXPECT_EQ(936u, c.GetAnsiCodePage());
   c.SetProxyAccount(L"user", L"pw");
   EXPECT_STREQ(L"CHttpClientT::SetProxyAccount: szPassword can not be an empty string.",
-               Catch<httpclientexceptionW>([&] { c.SetProxyAccount(L"other", L""); }).GetErrorMessage());
+               nettest::Thrown<httpclientexceptionW>([&] { c.SetProxyAccount(L"other", L""); }).GetErrorMessage());
   EXPECT_STREQ(L"user", c.GetProxyUserName());
   c.SetProxyAccount(nullptr, nullptr);
   EXPECT_STREQ(L"", c.GetProxyUserName());
   EXPECT_STREQ(L"", c.GetProxyPassword());
   EXPECT_STREQ(L"Kestor HTTP Client Class", c.GetUserAgent());
   EXPECT_STREQ(L"CHttpClientT::AddHeader: szValue can not be an empty string.",
-               Catch<httpclientexceptionW>([&] { c.AddHeader(L"X", L""); }).GetErrorMessage());
+               nettest::Thrown<httpclientexceptionW>([&] { c.AddHeader(L"X", L""); }).GetErrorMessage());
   HINTERNET fake = (HINTERNET)1;
-  EXPECT_EQ(107u, Catch<httpclientexceptionW>([&] { c.OpenConnection(fake, L"http://h:123456/"); }).GetErrorCode());
-  EXPECT_EQ(107u, Catch<httpclientexceptionW>([&] { c.OpenConnection(fake, L"http://h:80x/"); }).GetErrorCode());
-  EXPECT_EQ(107u, Catch<httpclientexceptionW>([&] { c.OpenConnection(fake, L"http://h:70000/"); }).GetErrorCode());
-  EXPECT_EQ(103u, Catch<httpclientexceptionW>([&] { c.OpenConnection(fake, L"http://:8080/"); }).GetErrorCode());
+  EXPECT_EQ(107u, nettest::Thrown<httpclientexceptionW>([&] { c.OpenConnection(fake, L"http://h:123456/"); }).GetErrorCode());
+  EXPECT_EQ(107u, nettest::Thrown<httpclientexceptionW>([&] { c.OpenConnection(fake, L"http://h:80x/"); }).GetErrorCode());
+  EXPECT_EQ(107u, nettest::Thrown<httpclientexceptionW>([&] { c.OpenConnection(fake, L"http://h:70000/"); }).GetErrorCode());
+  EXPECT_EQ(103u, nettest::Thrown<httpclientexceptionW>([&] { c.OpenConnection(fake, L"http://:8080/"); }).GetErrorCode());
   // Nothing to proceed or cancel without a context.
-  EXPECT_EQ(104u, Catch<httpclientexceptionW>([&] { c.Proceed(10); }).GetErrorCode());
+  EXPECT_EQ(104u, nettest::Thrown<httpclientexceptionW>([&] { c.Proceed(10); }).GetErrorCode());
   EXPECT_FALSE(c.Cancel());
 }
 

@@ -8,21 +8,11 @@
 #include "net/http/HttpClient.h"
 
 using namespace Kestor;
+using nettest::Thrown;
 using nettest::Url;
 using nettest::WaitLog;
 
 namespace {
-
-template <class F>
-httpclientexceptionW Thrown(F f) {
-  try {
-    f();
-  } catch (const httpclientexceptionW& e) {
-    return e;
-  }
-  ADD_FAILURE() << "no exception";
-  return httpclientexceptionW();
-}
 
 std::wstring WriteFileOf(const std::wstring& dir, const wchar_t* name, const std::string& bytes) {
   std::wstring path = dir + L"\\" + name;

@@ -9,6 +9,7 @@
 
 #include "common/TestPaths.h"
 #include "core/Base64.h"
+#include "net/http/HttpError.h"
 
 namespace nettest {
 
@@ -75,6 +76,18 @@ inline std::string Narrow(const std::wstring& w) {
   std::string s;
   for (wchar_t c : w) s += (char)c;
   return s;
+}
+
+// The library exception that f throws (a failure when it throws none).
+template <class E = Kestor::httpclientexceptionW, class F>
+E Thrown(F f) {
+  try {
+    f();
+  } catch (const E& e) {
+    return e;
+  }
+  ADD_FAILURE() << "no exception";
+  return E();
 }
 
 #define REQUIRE_SERVER() \

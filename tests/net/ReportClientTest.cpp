@@ -354,3 +354,41 @@ TEST_F(Reports, StartUpConfigurationAndBoundedExit) {
 }
 
 }  // namespace
+
+namespace {
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+TEST(ReportJson, StyledLayoutWithTheTextsAsTheirBytes) {
+  Json::Value root(Json::objectValue);
+  root["Version"] = "6.0.0.1";
+  root["AppId"] = 1u;
+  root["Delta"] = -3;
+  root["Short"].append(1u);
+  root["Short"].append(2u);
+  Json::Value& logs = root["Logs"] = Json::Value(Json::arrayValue);
+  for (const char* code : {"OnStopScan", "OnSetPos"}) {
+    Json::Value item(Json::objectValue);
+    item["Code"] = code;
+    item["Times"] = 1u;
+    logs.append(item);
+  }
+  // For plain ASCII texts the layout is exactly that of JsonCpp's styled writer.
+  EXPECT_EQ(Json::StyledWriter().write(root), CReportClient::SerializeReport(root));
+
+  Json::Value text(Json::objectValue);
+  text["Content"] = std::string("caf\xE9 \xC3\xA9 \" \\ \x01");
+  EXPECT_EQ("{\n   \"Content\" : \"caf\xE9 \xC3\xA9 \\\" \\\\ \\u0001\"\n}\n", CReportClient::SerializeReport(text));
+}
+#pragma GCC diagnostic pop
+
+TEST(ReportJson, ServerBaseSetting) {
+  InitApplicationPaths();
+  const std::wstring ini = GetAppDataFilePath(L"Config.ini");
+  WritePrivateProfileStringW(L"Setting", L"ServerBase", L"127.0.0.1:9", ini.c_str());
+  EXPECT_EQ(L"127.0.0.1:9", ReadServerBaseSetting());
+  WritePrivateProfileStringW(L"Setting", L"ServerBase", nullptr, ini.c_str());
+  EXPECT_EQ(L"", ReadServerBaseSetting());
+}
+
+}  // namespace
