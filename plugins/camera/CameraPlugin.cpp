@@ -149,6 +149,10 @@ bool MakeText(const Loaded& l, const ByteOrder& bo, std::string* text) {
 const char* RawExtension(const Loaded& l, const ByteOrder& bo, bool* named) {
   std::string make;
   if (bo.big) {
+    // A DNG is a DNG in either byte order (Adobe's converter writes
+    // big-endian ones), whatever camera its Make names.
+    *named = true;
+    if (FindTiffTag(l, bo, kTagDngVersion) != nullptr) return "dng";
     *named = false;
     if (!MakeText(l, bo, &make)) return "";
     *named = true;
