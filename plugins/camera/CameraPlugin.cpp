@@ -341,13 +341,7 @@ int ZeroEntry() { return 0; }
 
 }  // namespace
 
-DELVARO_PLUGIN_NAME_ENTRIES(kFormatName)
-
-DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetFileSign(void* out) {
-  if (out == nullptr) return 0;
-  *static_cast<FileSignCheckProc*>(out) = &CheckTiffSignature;
-  return 1;
-}
+DELVARO_PLUGIN_CHECK_ENTRIES(kFormatName, CheckTiffSignature)
 
 DELVARO_PLUGIN_EXPORT int64_t DELVARO_CDECL GetFileSizeAtOnce(const unsigned char*) { return 0; }
 

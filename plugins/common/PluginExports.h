@@ -46,6 +46,15 @@ DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetPreviewBitmap(const void* data, int64
     return plugin::FillSignature(out, signatureBytes, sizeof(signatureBytes)); \
   }
 
+// The above plus the signature entry of a plug-in with a check routine.
+#define DELVARO_PLUGIN_CHECK_ENTRIES(formatNameText, checkRoutine)   \
+  DELVARO_PLUGIN_NAME_ENTRIES(formatNameText)                        \
+  DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetFileSign(void* out) {   \
+    if (out == nullptr) return 0;                                    \
+    *static_cast<FileSignCheckProc*>(out) = &checkRoutine;           \
+    return 1;                                                        \
+  }
+
 namespace plugin {
 
 // Bounded copy of a format name into the caller's 21-byte buffer.

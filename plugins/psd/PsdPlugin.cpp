@@ -231,11 +231,7 @@ DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetThumbnailBitmap(CDiskMappingPointer* 
                                                            int64_t size, HBITMAP* bitmap,
                                                            int* width, int* height) {
   DELVARO_PLUGIN_GUARD_BEGIN
-  if (reader == nullptr || bitmap == nullptr || size <= 0) return 0;
-  CReaderCursor cur(reader);
-  const uint64_t loaded = cur.Loaded();
-  const uint64_t n = static_cast<uint64_t>(size) < loaded ? static_cast<uint64_t>(size) : loaded;
-  return MakePsdThumbnail(cur.Data(), n, bitmap, width, height, false);
+  return plugin::ThumbnailFromReader(reader, size, MakePsdThumbnail, bitmap, width, height);
   DELVARO_PLUGIN_GUARD_END
 }
 
@@ -243,8 +239,6 @@ DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetPreviewBitmap(const void* data, int64
                                                          HBITMAP* bitmap, int* width,
                                                          int* height) {
   DELVARO_PLUGIN_GUARD_BEGIN
-  if (data == nullptr || size <= 0) return 0;
-  return MakePsdThumbnail(static_cast<const unsigned char*>(data), static_cast<uint64_t>(size),
-                          bitmap, width, height, true);
+  return plugin::PreviewFromMemory(data, size, MakePsdThumbnail, bitmap, width, height);
   DELVARO_PLUGIN_GUARD_END
 }

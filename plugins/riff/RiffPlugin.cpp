@@ -8,7 +8,6 @@
 #include "MemoryZip.h"
 #include "plugins/common/ByteOrder.h"
 #include "plugins/common/PluginExports.h"
-#include "plugins/common/ReaderCursor.h"
 #include "plugins/common/ReaderView.h"
 #include "plugins/common/ThumbnailHelpers.h"
 
@@ -181,12 +180,8 @@ DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetThumbnailBitmap(CDiskMappingPointer* 
                                                            int64_t size, HBITMAP* bitmap,
                                                            int* width, int* height) {
   DELVARO_PLUGIN_GUARD_BEGIN
-  if (reader == nullptr || bitmap == nullptr || size <= 0) return 0;
-  if (static_cast<uint64_t>(size) > reader->m_Limit) return 0;
-  CReaderCursor cur(reader);
-  const uint64_t loaded = cur.Loaded();
-  const uint64_t n = static_cast<uint64_t>(size) < loaded ? static_cast<uint64_t>(size) : loaded;
-  return ExtractRiffThumbnail(cur.Data(), n, bitmap, width, height, false);
+  if (reader == nullptr || size <= 0 || static_cast<uint64_t>(size) > reader->m_Limit) return 0;
+  return plugin::ThumbnailFromReader(reader, size, ExtractRiffThumbnail, bitmap, width, height);
   DELVARO_PLUGIN_GUARD_END
 }
 
@@ -194,8 +189,6 @@ DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetPreviewBitmap(const void* data, int64
                                                          HBITMAP* bitmap, int* width,
                                                          int* height) {
   DELVARO_PLUGIN_GUARD_BEGIN
-  if (data == nullptr || size <= 0) return 0;
-  return ExtractRiffThumbnail(static_cast<const unsigned char*>(data), static_cast<uint64_t>(size),
-                              bitmap, width, height, true);
+  return plugin::PreviewFromMemory(data, size, ExtractRiffThumbnail, bitmap, width, height);
   DELVARO_PLUGIN_GUARD_END
 }
