@@ -222,23 +222,4 @@ DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetRawFileInfo(CDiskMappingPointer* read
   DELVARO_PLUGIN_GUARD_END
 }
 
-DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetThumbnailText(CDiskMappingPointer*, int64_t, char*,
-                                                         int) {
-  return 0;
-}
-
-DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetThumbnailBitmap(CDiskMappingPointer* reader,
-                                                           int64_t size, HBITMAP* bitmap,
-                                                           int* width, int* height) {
-  DELVARO_PLUGIN_GUARD_BEGIN
-  return plugin::ThumbnailFromReader(reader, size, MakePsdThumbnail, bitmap, width, height);
-  DELVARO_PLUGIN_GUARD_END
-}
-
-DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetPreviewBitmap(const void* data, int64_t size,
-                                                         HBITMAP* bitmap, int* width,
-                                                         int* height) {
-  DELVARO_PLUGIN_GUARD_BEGIN
-  return plugin::PreviewFromMemory(data, size, MakePsdThumbnail, bitmap, width, height);
-  DELVARO_PLUGIN_GUARD_END
-}
+DELVARO_PLUGIN_PICTURE_ENTRIES(MakePsdThumbnail)
