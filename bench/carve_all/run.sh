@@ -165,6 +165,7 @@ run_carve() {  # run_carve NAME BINDIR
 }
 
 echo "image: $bytes bytes, $planted files planted"
+cat "$work/bench.img" > /dev/null  # every run reads it from the page cache
 run_carve carve "$bd/bin"
 # The same program with only the picture plug-ins in its type folder.
 mkdir -p "$work/bin5/type"
