@@ -31,6 +31,7 @@ check() { # check image offset-sectors
 check "$fix/ntfs-4k.img"
 check "$fix/ntfs-512.img"
 check "$fix/ntfs-4kn.img"
+check "$fix/ntfs-prealloc.img"
 check "$fix/ntfs-disk.img" 2048
 
 unzip -q -o "$shared/corpora/disks/dftt/7-undel-ntfs.zip" -d "$work" 7-undel-ntfs/7-ntfs-undel.dd
