@@ -325,17 +325,7 @@ int CAttr_VolInfo::GetVersion() const {
 
 template <class BASE>
 CAttr_Bitmap<BASE>::CAttr_Bitmap(const ATTR_HEADER_COMMON* header, const CFileRecord* record)
-    : BASE(header, record) {
-  m_u64BitmapSize = this->GetDataSize();
-  if (!this->IsNonResident() && m_u64BitmapSize) {
-    m_pBitmapBuf = new BYTE[(size_t)m_u64BitmapSize];  // bounded by the record size
-    DWORD got = 0;
-    if (!this->ReadData(0, m_pBitmapBuf, (DWORD)m_u64BitmapSize, &got) || got != m_u64BitmapSize) {
-      delete[] m_pBitmapBuf;
-      m_pBitmapBuf = nullptr;
-    }
-  }
-}
+    : BASE(header, record), m_u64BitmapSize(this->GetDataSize()) {}
 
 // Attribute lists larger than this do not occur (NTFS caps them at 256 KiB).
 static const DWORD kMaxAttrListSize = 256 * 1024;
