@@ -498,6 +498,16 @@ TEST(MediaPluginThumbnail, DrawingBitmaps) {
   // The same bitmap (convert's), from the chunk and from the archive.
   EXPECT_TRUE(SamePixels(a, b, 64, 48));
   EXPECT_TRUE(SamePixels(a, c, 64, 48));
+  // The chunk's third and fourth content bytes land where the upper half of
+  // the pixel-data offset goes: they are cleared there, whatever they hold.
+  std::string marked = disp;
+  const size_t content = marked.find("DISP") + 8;
+  marked[content + 2] = '\x5A';
+  marked[content + 3] = '\x01';
+  HBITMAP d = nullptr;
+  ASSERT_EQ(1, p.GetPreviewBitmap(marked.data(), marked.size(), &d, &w, &h));
+  EXPECT_TRUE(SamePixels(a, d, 64, 48));
+  DeleteObject(d);
   DeleteObject(a);
   DeleteObject(b);
   DeleteObject(c);
