@@ -14,7 +14,9 @@ packages=(
   cmake ninja-build xvfb xauth fonts-wqy-microhei
   libz-mingw-w64-dev libstb-dev googletest
   ntfs-3g dosfstools mtools exfatprogs exfat-fuse fdisk gdisk sleuthkit
-  xz-utils dpkg-dev unzip python3 imagemagick testdisk python3-cryptography openssl
+  xz-utils dpkg-dev unzip python3 imagemagick testdisk
+  ffmpeg sox libsox-fmt-base lame id3v2 eyed3
+  python3-cryptography openssl
 )
 
 missing=()
