@@ -10,10 +10,10 @@ namespace {
 struct Tables {
   uint8_t sbox[256];
   uint8_t inv[256];
-  uint32_t te[4][256];   // forward rounds
-  uint32_t td[4][256];   // inverse rounds
-  uint32_t fe[4][256];   // last forward round (S-box byte in place)
-  uint32_t fd[4][256];   // last inverse round
+  uint32_t te[4][256];  // forward rounds
+  uint32_t td[4][256];  // inverse rounds
+  uint32_t fe[4][256];  // last forward round (S-box byte in place)
+  uint32_t fd[4][256];  // last inverse round
   uint32_t rcon[10];
 
   static uint8_t Mul(uint8_t a, uint8_t b) {
@@ -106,9 +106,7 @@ bool ExpandKey(const uint8_t* key, uint32_t keyLength, AesKeySchedule* out) {
 }
 
 bool IsKnownMode(uint32_t mode) { return mode >= AES_MODE_ECB && mode <= AES_MODE_CFB; }
-bool IsKnownPadding(uint32_t padding) {
-  return padding == AES_PADDING_NONE || padding == AES_PADDING_PKCS7;
-}
+bool IsKnownPadding(uint32_t padding) { return padding == AES_PADDING_NONE || padding == AES_PADDING_PKCS7; }
 
 void Xor16(uint8_t* dst, const uint8_t* a, const uint8_t* b) {
   for (int i = 0; i < 16; ++i) dst[i] = a[i] ^ b[i];
@@ -278,17 +276,25 @@ void AesEncryptBlock(const AesKeySchedule* key, uint8_t block[16]) {
   uint32_t s2 = Load32(block + 8) ^ rk[2], s3 = Load32(block + 12) ^ rk[3];
   for (uint32_t r = 1; r < rounds; ++r) {
     rk += 4;
-    uint32_t t0 = t.te[0][s0 >> 24] ^ t.te[1][(s1 >> 16) & 0xFF] ^ t.te[2][(s2 >> 8) & 0xFF] ^ t.te[3][s3 & 0xFF] ^ rk[0];
-    uint32_t t1 = t.te[0][s1 >> 24] ^ t.te[1][(s2 >> 16) & 0xFF] ^ t.te[2][(s3 >> 8) & 0xFF] ^ t.te[3][s0 & 0xFF] ^ rk[1];
-    uint32_t t2 = t.te[0][s2 >> 24] ^ t.te[1][(s3 >> 16) & 0xFF] ^ t.te[2][(s0 >> 8) & 0xFF] ^ t.te[3][s1 & 0xFF] ^ rk[2];
-    uint32_t t3 = t.te[0][s3 >> 24] ^ t.te[1][(s0 >> 16) & 0xFF] ^ t.te[2][(s1 >> 8) & 0xFF] ^ t.te[3][s2 & 0xFF] ^ rk[3];
+    uint32_t t0 = t.te[0][s0 >> 24] ^ t.te[1][(s1 >> 16) & 0xFF] ^ t.te[2][(s2 >> 8) & 0xFF] ^
+                  t.te[3][s3 & 0xFF] ^ rk[0];
+    uint32_t t1 = t.te[0][s1 >> 24] ^ t.te[1][(s2 >> 16) & 0xFF] ^ t.te[2][(s3 >> 8) & 0xFF] ^
+                  t.te[3][s0 & 0xFF] ^ rk[1];
+    uint32_t t2 = t.te[0][s2 >> 24] ^ t.te[1][(s3 >> 16) & 0xFF] ^ t.te[2][(s0 >> 8) & 0xFF] ^
+                  t.te[3][s1 & 0xFF] ^ rk[2];
+    uint32_t t3 = t.te[0][s3 >> 24] ^ t.te[1][(s0 >> 16) & 0xFF] ^ t.te[2][(s1 >> 8) & 0xFF] ^
+                  t.te[3][s2 & 0xFF] ^ rk[3];
     s0 = t0, s1 = t1, s2 = t2, s3 = t3;
   }
   rk += 4;
-  Store32(block, t.fe[0][s0 >> 24] ^ t.fe[1][(s1 >> 16) & 0xFF] ^ t.fe[2][(s2 >> 8) & 0xFF] ^ t.fe[3][s3 & 0xFF] ^ rk[0]);
-  Store32(block + 4, t.fe[0][s1 >> 24] ^ t.fe[1][(s2 >> 16) & 0xFF] ^ t.fe[2][(s3 >> 8) & 0xFF] ^ t.fe[3][s0 & 0xFF] ^ rk[1]);
-  Store32(block + 8, t.fe[0][s2 >> 24] ^ t.fe[1][(s3 >> 16) & 0xFF] ^ t.fe[2][(s0 >> 8) & 0xFF] ^ t.fe[3][s1 & 0xFF] ^ rk[2]);
-  Store32(block + 12, t.fe[0][s3 >> 24] ^ t.fe[1][(s0 >> 16) & 0xFF] ^ t.fe[2][(s1 >> 8) & 0xFF] ^ t.fe[3][s2 & 0xFF] ^ rk[3]);
+  Store32(block, t.fe[0][s0 >> 24] ^ t.fe[1][(s1 >> 16) & 0xFF] ^ t.fe[2][(s2 >> 8) & 0xFF] ^
+                     t.fe[3][s3 & 0xFF] ^ rk[0]);
+  Store32(block + 4, t.fe[0][s1 >> 24] ^ t.fe[1][(s2 >> 16) & 0xFF] ^ t.fe[2][(s3 >> 8) & 0xFF] ^
+                         t.fe[3][s0 & 0xFF] ^ rk[1]);
+  Store32(block + 8, t.fe[0][s2 >> 24] ^ t.fe[1][(s3 >> 16) & 0xFF] ^ t.fe[2][(s0 >> 8) & 0xFF] ^
+                         t.fe[3][s1 & 0xFF] ^ rk[2]);
+  Store32(block + 12, t.fe[0][s3 >> 24] ^ t.fe[1][(s0 >> 16) & 0xFF] ^ t.fe[2][(s1 >> 8) & 0xFF] ^
+                          t.fe[3][s2 & 0xFF] ^ rk[3]);
 }
 
 void AesDecryptBlock(const AesKeySchedule* key, uint8_t block[16]) {
@@ -299,24 +305,34 @@ void AesDecryptBlock(const AesKeySchedule* key, uint8_t block[16]) {
   uint32_t s2 = Load32(block + 8) ^ rk[2], s3 = Load32(block + 12) ^ rk[3];
   for (uint32_t r = 1; r < rounds; ++r) {
     rk += 4;
-    uint32_t t0 = t.td[0][s0 >> 24] ^ t.td[1][(s3 >> 16) & 0xFF] ^ t.td[2][(s2 >> 8) & 0xFF] ^ t.td[3][s1 & 0xFF] ^ rk[0];
-    uint32_t t1 = t.td[0][s1 >> 24] ^ t.td[1][(s0 >> 16) & 0xFF] ^ t.td[2][(s3 >> 8) & 0xFF] ^ t.td[3][s2 & 0xFF] ^ rk[1];
-    uint32_t t2 = t.td[0][s2 >> 24] ^ t.td[1][(s1 >> 16) & 0xFF] ^ t.td[2][(s0 >> 8) & 0xFF] ^ t.td[3][s3 & 0xFF] ^ rk[2];
-    uint32_t t3 = t.td[0][s3 >> 24] ^ t.td[1][(s2 >> 16) & 0xFF] ^ t.td[2][(s1 >> 8) & 0xFF] ^ t.td[3][s0 & 0xFF] ^ rk[3];
+    uint32_t t0 = t.td[0][s0 >> 24] ^ t.td[1][(s3 >> 16) & 0xFF] ^ t.td[2][(s2 >> 8) & 0xFF] ^
+                  t.td[3][s1 & 0xFF] ^ rk[0];
+    uint32_t t1 = t.td[0][s1 >> 24] ^ t.td[1][(s0 >> 16) & 0xFF] ^ t.td[2][(s3 >> 8) & 0xFF] ^
+                  t.td[3][s2 & 0xFF] ^ rk[1];
+    uint32_t t2 = t.td[0][s2 >> 24] ^ t.td[1][(s1 >> 16) & 0xFF] ^ t.td[2][(s0 >> 8) & 0xFF] ^
+                  t.td[3][s3 & 0xFF] ^ rk[2];
+    uint32_t t3 = t.td[0][s3 >> 24] ^ t.td[1][(s2 >> 16) & 0xFF] ^ t.td[2][(s1 >> 8) & 0xFF] ^
+                  t.td[3][s0 & 0xFF] ^ rk[3];
     s0 = t0, s1 = t1, s2 = t2, s3 = t3;
   }
   rk += 4;
-  Store32(block, t.fd[0][s0 >> 24] ^ t.fd[1][(s3 >> 16) & 0xFF] ^ t.fd[2][(s2 >> 8) & 0xFF] ^ t.fd[3][s1 & 0xFF] ^ rk[0]);
-  Store32(block + 4, t.fd[0][s1 >> 24] ^ t.fd[1][(s0 >> 16) & 0xFF] ^ t.fd[2][(s3 >> 8) & 0xFF] ^ t.fd[3][s2 & 0xFF] ^ rk[1]);
-  Store32(block + 8, t.fd[0][s2 >> 24] ^ t.fd[1][(s1 >> 16) & 0xFF] ^ t.fd[2][(s0 >> 8) & 0xFF] ^ t.fd[3][s3 & 0xFF] ^ rk[2]);
-  Store32(block + 12, t.fd[0][s3 >> 24] ^ t.fd[1][(s2 >> 16) & 0xFF] ^ t.fd[2][(s1 >> 8) & 0xFF] ^ t.fd[3][s0 & 0xFF] ^ rk[3]);
+  Store32(block, t.fd[0][s0 >> 24] ^ t.fd[1][(s3 >> 16) & 0xFF] ^ t.fd[2][(s2 >> 8) & 0xFF] ^
+                     t.fd[3][s1 & 0xFF] ^ rk[0]);
+  Store32(block + 4, t.fd[0][s1 >> 24] ^ t.fd[1][(s0 >> 16) & 0xFF] ^ t.fd[2][(s3 >> 8) & 0xFF] ^
+                         t.fd[3][s2 & 0xFF] ^ rk[1]);
+  Store32(block + 8, t.fd[0][s2 >> 24] ^ t.fd[1][(s1 >> 16) & 0xFF] ^ t.fd[2][(s0 >> 8) & 0xFF] ^
+                         t.fd[3][s3 & 0xFF] ^ rk[2]);
+  Store32(block + 12, t.fd[0][s3 >> 24] ^ t.fd[1][(s2 >> 16) & 0xFF] ^ t.fd[2][(s1 >> 8) & 0xFF] ^
+                          t.fd[3][s0 & 0xFF] ^ rk[3]);
 }
 
-int AesEncryptUpdate(AesContext* ctx, const uint8_t* in, uint32_t inLength, uint8_t* out, uint32_t* outLength) {
+int AesEncryptUpdate(AesContext* ctx, const uint8_t* in, uint32_t inLength, uint8_t* out,
+                     uint32_t* outLength) {
   return Update(ctx, in, inLength, out, outLength, false, EncryptStreamBlock);
 }
 
-int AesDecryptUpdate(AesContext* ctx, const uint8_t* in, uint32_t inLength, uint8_t* out, uint32_t* outLength) {
+int AesDecryptUpdate(AesContext* ctx, const uint8_t* in, uint32_t inLength, uint8_t* out,
+                     uint32_t* outLength) {
   return Update(ctx, in, inLength, out, outLength, true, DecryptStreamBlock);
 }
 

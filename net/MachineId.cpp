@@ -192,7 +192,8 @@ int SmartSerials(std::string& text) {
     GETVERSIONINPARAMS ver;
     memset(&ver, 0, sizeof ver);
     DWORD got = 0;
-    if (StorageDeviceIoControl(h, kSmartGetVersion, nullptr, 0, &ver, sizeof ver, &got) && ver.bIDEDeviceMap) {
+    if (StorageDeviceIoControl(h, kSmartGetVersion, nullptr, 0, &ver, sizeof ver, &got) &&
+        ver.bIDEDeviceMap) {
       unsigned char in[32];
       memset(in, 0, sizeof in);
       SENDCMDINPARAMS* cmd = (SENDCMDINPARAMS*)in;
@@ -281,8 +282,8 @@ std::string GetDiskSerialText() {
 
 std::string GetBiosCrcText() {
   typedef NTSTATUS(NTAPI * OpenSectionFn)(HANDLE*, ACCESS_MASK, OBJECT_ATTRIBUTES*);
-  typedef NTSTATUS(NTAPI * MapViewFn)(HANDLE, HANDLE, PVOID*, ULONG_PTR, SIZE_T, LARGE_INTEGER*, SIZE_T*, DWORD,
-                                      ULONG, ULONG);
+  typedef NTSTATUS(NTAPI * MapViewFn)(HANDLE, HANDLE, PVOID*, ULONG_PTR, SIZE_T, LARGE_INTEGER*, SIZE_T*,
+                                      DWORD, ULONG, ULONG);
   typedef NTSTATUS(NTAPI * UnmapViewFn)(HANDLE, PVOID);
   typedef VOID(NTAPI * InitStringFn)(UNICODE_STRING*, PCWSTR);
 

@@ -70,7 +70,12 @@ class CReportClient::CLock {
 };
 
 CReportClient::CReportClient()
-    : m_nAppId(0), m_nOsBit(32), m_nKind(0), m_hSender(nullptr), m_nSenderKind(0), m_pfnEncrypt(&AesEncryptBuffer) {
+    : m_nAppId(0),
+      m_nOsBit(32),
+      m_nKind(0),
+      m_hSender(nullptr),
+      m_nSenderKind(0),
+      m_pfnEncrypt(&AesEncryptBuffer) {
   InitializeCriticalSection(&m_lock);
 }
 
@@ -221,7 +226,8 @@ bool CReportClient::EncodeLocked(const Json::Value& root, std::string& body) {
   uint8_t* cipher = nullptr;
   uint32_t cipherLength = 0;
   if (json.size() > 0x7FFFFFF0u ||
-      m_pfnEncrypt((const uint8_t*)json.data(), (uint32_t)json.size(), &cipher, &cipherLength, kReportKey) != 0 ||
+      m_pfnEncrypt((const uint8_t*)json.data(), (uint32_t)json.size(), &cipher, &cipherLength, kReportKey) !=
+          0 ||
       !cipher)
     return false;  // nothing is sent without its encryption
   body = Base64EncodeString(cipher, cipherLength);

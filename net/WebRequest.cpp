@@ -91,7 +91,8 @@ struct Exchange {
     inet = InternetOpenW(L"", accessType, nullptr, nullptr, 0);
     if (!inet) return false;
     SetTimeouts(inet, timeoutMs);
-    conn = InternetConnectW(inet, parts.host.c_str(), parts.port, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0);
+    conn =
+        InternetConnectW(inet, parts.host.c_str(), parts.port, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0);
     if (!conn) return false;
     SetTimeouts(conn, timeoutMs);
     request = HttpOpenRequestW(conn, verb, parts.object.c_str(), nullptr, nullptr, nullptr,
@@ -244,8 +245,8 @@ std::wstring SocketGetString(const wchar_t* url, DWORD timeoutMs) {
         if (found) freeaddrinfo(found);
       }
       if (resolved && connect(s, (sockaddr*)&addr, sizeof addr) == 0) {
-        std::string request = "GET " + ToAnsi(parts.object) + " HTTP/1.1\r\nHOST:" + host +
-                              "\r\nConnection: Close\r\n\r\n";
+        std::string request =
+            "GET " + ToAnsi(parts.object) + " HTTP/1.1\r\nHOST:" + host + "\r\nConnection: Close\r\n\r\n";
         if (send(s, request.data(), (int)request.size(), 0) == (int)request.size()) {
           // Until the reply is complete, the server closes, or 4095 bytes came.
           char buffer[4096];
@@ -282,7 +283,8 @@ BOOL HttpPostForm(const wchar_t* url, const void* body, DWORD length, std::wstri
   char* buffer = nullptr;
   try {
     Exchange x;
-    if (x.Open(parts, INTERNET_OPEN_TYPE_PRECONFIG, L"POST", INTERNET_FLAG_EXISTING_CONNECT, GetPostFormTimeout())) {
+    if (x.Open(parts, INTERNET_OPEN_TYPE_PRECONFIG, L"POST", INTERNET_FLAG_EXISTING_CONNECT,
+               GetPostFormTimeout())) {
       // Headers, body and end in separate steps: WinINet then never sends the
       // body a second time on a fresh connection when a reused one is
       // dropped before the answer, so a report arrives at most once.
@@ -304,7 +306,8 @@ BOOL HttpPostForm(const wchar_t* url, const void* body, DWORD length, std::wstri
     if (sent && reply && IsSuccess(StatusOf(x.request))) {
       DWORD declared = 0, size = sizeof declared;
       // The declared size is capped before anything is allocated for it.
-      if (HttpQueryInfoW(x.request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &declared, &size, nullptr) &&
+      if (HttpQueryInfoW(x.request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &declared, &size,
+                         nullptr) &&
           declared != 0 && declared <= kMaxPostReplyBytes) {
         buffer = (char*)calloc((size_t)declared + 1, 1);
         // A reply cut short is no reply.

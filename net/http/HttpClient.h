@@ -104,7 +104,8 @@ class CHttpClientT {
   BOOL GetStrictFileCheck() const { return m_bStrictFileCheck; }
 
   BOOL SetUseUtf8(BOOL useUtf8) {
-    CheckNoPost(KESTOR_TEXT("CHttpClientT::SetUseUtf8: It is not allowed to call this method if the POST context is active."));
+    CheckNoPost(KESTOR_TEXT(
+        "CHttpClientT::SetUseUtf8: It is not allowed to call this method if the POST context is active."));
     BOOL old = m_bUseUtf8;
     m_bUseUtf8 = useUtf8;
     return old;
@@ -112,9 +113,13 @@ class CHttpClientT {
   BOOL GetUseUtf8() const { return m_bUseUtf8; }
 
   UINT SetAnsiCodePage(UINT codePage) {
-    CheckNoPost(KESTOR_TEXT("CHttpClientT::SetAnsiCodePage: It is not allowed to call this method if the POST context is active."));
+    CheckNoPost(
+        KESTOR_TEXT("CHttpClientT::SetAnsiCodePage: It is not allowed to call this method if the POST "
+                    "context is active."));
     if (codePage == CP_UTF8 || codePage == CP_UTF7)
-      Tool::ThrowWithText(KESTOR_TEXT("CHttpClientT::SetAnsiCodePage: CP_UTF8 and CP_UTF7 can not be used for the nAnsiCodePage parameter."));
+      Tool::ThrowWithText(
+          KESTOR_TEXT("CHttpClientT::SetAnsiCodePage: CP_UTF8 and CP_UTF7 can not be used for the "
+                      "nAnsiCodePage parameter."));
     UINT old = m_nAnsiCodePage;
     m_nAnsiCodePage = codePage;
     return old;
@@ -177,9 +182,14 @@ class CHttpClientT {
       Replace(m_szProxyPassword, nullptr);
       return;
     }
-    if (!*userName) Tool::ThrowWithText(KESTOR_TEXT("CHttpClientT::SetProxyAccount: szUserName can not be an empty string."));
-    if (!password) Tool::ThrowWithText(KESTOR_TEXT("CHttpClientT::SetProxyAccount: szPassword can not be NULL."));
-    if (!*password) Tool::ThrowWithText(KESTOR_TEXT("CHttpClientT::SetProxyAccount: szPassword can not be an empty string."));
+    if (!*userName)
+      Tool::ThrowWithText(
+          KESTOR_TEXT("CHttpClientT::SetProxyAccount: szUserName can not be an empty string."));
+    if (!password)
+      Tool::ThrowWithText(KESTOR_TEXT("CHttpClientT::SetProxyAccount: szPassword can not be NULL."));
+    if (!*password)
+      Tool::ThrowWithText(
+          KESTOR_TEXT("CHttpClientT::SetProxyAccount: szPassword can not be an empty string."));
     CharType* user = _DupString(userName, m_szProxyUserName);
     CharType* pass = nullptr;
     try {
@@ -219,31 +229,40 @@ class CHttpClientT {
   // ---------------- parameters ----------------
 
   void AddParam(const CharType* name, const CharType* value = nullptr, DWORD flags = 0) {
-    CheckNoPost(KESTOR_TEXT("CHttpClientT::AddParam: It is not allowed to call this method if the POST context is active."));
+    CheckNoPost(KESTOR_TEXT(
+        "CHttpClientT::AddParam: It is not allowed to call this method if the POST context is active."));
     m_params.Add(name, value, flags);
   }
   void SetParam(const CharType* name, const CharType* value = nullptr, DWORD flags = 0, DWORD index = 0) {
-    CheckNoPost(KESTOR_TEXT("CHttpClientT::SetParam: It is not allowed to call this method if the POST context is active."));
+    CheckNoPost(KESTOR_TEXT(
+        "CHttpClientT::SetParam: It is not allowed to call this method if the POST context is active."));
     m_params.Set(name, value, flags, index);
   }
   BOOL RemoveParam(const CharType* name, DWORD index = 0) {
-    CheckNoPost(KESTOR_TEXT("CHttpClientT::RemoveParam: It is not allowed to call this method if the POST context is active."));
+    CheckNoPost(KESTOR_TEXT(
+        "CHttpClientT::RemoveParam: It is not allowed to call this method if the POST context is active."));
     return m_params.Remove(name, index);
   }
   BOOL RemoveParam(DWORD position) {
-    CheckNoPost(KESTOR_TEXT("CHttpClientT::RemoveParam: It is not allowed to call this method if the POST context is active."));
+    CheckNoPost(KESTOR_TEXT(
+        "CHttpClientT::RemoveParam: It is not allowed to call this method if the POST context is active."));
     return m_params.Remove(position);
   }
   BOOL RemoveAllParam(const CharType* name) {
-    CheckNoPost(KESTOR_TEXT("CHttpClientT::RemoveAllParam: It is not allowed to call this method if the POST context is active."));
+    CheckNoPost(
+        KESTOR_TEXT("CHttpClientT::RemoveAllParam: It is not allowed to call this method if the POST context "
+                    "is active."));
     return m_params.RemoveAll(name);
   }
   BOOL ClearParam() {
-    CheckNoPost(KESTOR_TEXT("CHttpClientT::ClearParam: It is not allowed to call this method if the POST context is active."));
+    CheckNoPost(KESTOR_TEXT(
+        "CHttpClientT::ClearParam: It is not allowed to call this method if the POST context is active."));
     return m_params.Clear();
   }
   const CharType* GetParamName(DWORD position) const { return m_params.GetKey(position); }
-  const CharType* GetParamValue(const CharType* name, DWORD index = 0) const { return m_params.GetValue(name, index); }
+  const CharType* GetParamValue(const CharType* name, DWORD index = 0) const {
+    return m_params.GetValue(name, index);
+  }
   const CharType* GetParamValue(DWORD position) const { return m_params.GetValue(position); }
   DWORD GetParamFlag(const CharType* name, DWORD index = 0) const { return m_params.GetFlag(name, index); }
   DWORD GetParamFlag(DWORD position) const { return m_params.GetFlag(position); }
@@ -253,14 +272,16 @@ class CHttpClientT {
   // ---------------- request steps ----------------
 
   HINTERNET OpenInternet() {
-    return Tool::OpenInternet(GetUserAgent(), m_dwAccessType, m_szProxyName, m_szProxyBypass, m_dwInternetFlags);
+    return Tool::OpenInternet(GetUserAgent(), m_dwAccessType, m_szProxyName, m_szProxyBypass,
+                              m_dwInternetFlags);
   }
 
   // Port 80, 443 for https, or the URL's own port (at most five digits,
   // up to 65535; else error 107). No host: error 103.
   HINTERNET OpenConnection(HINTERNET hInternet, const CharType* url, const CharType* userName = nullptr,
                            const CharType* password = nullptr) {
-    if (!hInternet) Tool::ThrowWithText(KESTOR_TEXT("CHttpClientT::OpenConnection: hInternet can not be NULL."));
+    if (!hInternet)
+      Tool::ThrowWithText(KESTOR_TEXT("CHttpClientT::OpenConnection: hInternet can not be NULL."));
     Analyzer a(url, m_nAnsiCodePage);
     INTERNET_PORT port = IsHttps(url, a) ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT;
     if (a.GetPortLength() > 0) {
@@ -290,7 +311,8 @@ class CHttpClientT {
   }
 
   void ApplyProxyAccount(HINTERNET hConnection) {
-    if (!hConnection) Tool::ThrowWithText(KESTOR_TEXT("CHttpClientT::ApplyProxyAccount: hConnection can not be NULL."));
+    if (!hConnection)
+      Tool::ThrowWithText(KESTOR_TEXT("CHttpClientT::ApplyProxyAccount: hConnection can not be NULL."));
     if (!m_szProxyUserName || !m_szProxyPassword) return;
     Tool::SetOption(hConnection, INTERNET_OPTION_PROXY_USERNAME, m_szProxyUserName,
                     (DWORD)Tool::StringLength(m_szProxyUserName));
@@ -302,7 +324,8 @@ class CHttpClientT {
   // query or fragment, or "/". https adds INTERNET_FLAG_SECURE.
   HINTERNET OpenRequest(HINTERNET hConnection, const CharType* verb, const CharType* url, DWORD flags,
                         const CharType* referer = nullptr) {
-    if (!hConnection) Tool::ThrowWithText(KESTOR_TEXT("CHttpClientT::OpenRequest: hConnection can not be NULL."));
+    if (!hConnection)
+      Tool::ThrowWithText(KESTOR_TEXT("CHttpClientT::OpenRequest: hConnection can not be NULL."));
     Analyzer a(url, m_nAnsiCodePage);
     if (IsHttps(url, a)) flags |= INTERNET_FLAG_SECURE;
     CharType* allocated = nullptr;
@@ -333,7 +356,8 @@ class CHttpClientT {
   }
 
   void AddRequestHeader(HINTERNET hRequest) {
-    if (!hRequest) Tool::ThrowWithText(KESTOR_TEXT("CHttpClientT::AddRequestHeader: hRequest can not be NULL."));
+    if (!hRequest)
+      Tool::ThrowWithText(KESTOR_TEXT("CHttpClientT::AddRequestHeader: hRequest can not be NULL."));
     for (typename Map::ConstIterator it = m_headers.begin(); it != m_headers.end(); ++it)
       Tool::AddHeader(hRequest, it->first, Map::ValueAt(it).szValue, m_nAnsiCodePage);
   }
@@ -540,7 +564,9 @@ class CHttpClientT {
   // ---------------- encoding helpers ----------------
 
   DWORD _AnsiLen(const CharType* text) { return Encoder::AnsiEncodeLen(text, m_nAnsiCodePage); }
-  DWORD _UrlEncodedLen(const CharType* text) { return Encoder::UrlEncodeLen(text, m_bUseUtf8, m_nAnsiCodePage); }
+  DWORD _UrlEncodedLen(const CharType* text) {
+    return Encoder::UrlEncodeLen(text, m_bUseUtf8, m_nAnsiCodePage);
+  }
   char* _UrlEncodeToAnsi(char* out, const CharType* text) {
     return Encoder::UrlEncodeA(out, text, m_bUseUtf8, m_nAnsiCodePage);
   }
@@ -571,7 +597,9 @@ class CHttpClientT {
     }
   }
   DWORD _Utf8Len(const CharType* text) { return Encoder::Utf8EncodeLen(text, m_nAnsiCodePage); }
-  char* _EncodeUtf8(char* out, const CharType* text) { return Encoder::Utf8Encode(out, text, m_nAnsiCodePage); }
+  char* _EncodeUtf8(char* out, const CharType* text) {
+    return Encoder::Utf8Encode(out, text, m_nAnsiCodePage);
+  }
   char* _AllocUtf8(const CharType* text) {
     char* out = (char*)malloc(SafeAdd<kAnsi>(_Utf8Len(text), 1));
     if (!out) Tool::ThrowByCode(ErrOutOfMemory);
@@ -717,7 +745,8 @@ class CHttpClientT {
   // Writes bytes into the body: payload or framing. Never more than the
   // declared length.
   void _WritePost(const BYTE* bytes, DWORD length, BOOL payload) {
-    if (!m_hRequest) Tool::ThrowWithText(KESTOR_TEXT("CHttpClientT::_WritePost: m_hRequest can not be NULL."));
+    if (!m_hRequest)
+      Tool::ThrowWithText(KESTOR_TEXT("CHttpClientT::_WritePost: m_hRequest can not be NULL."));
     if (!bytes || length == 0) return;
     if (payload)
       m_stat._TestAddPostedBytes(length);
@@ -935,15 +964,24 @@ class CHttpClientT {
   void CheckProceed(DWORD desired, bool upload) {
     if (!m_stat.IsActive()) Tool::ThrowByCode(ErrPostNotStarted);
     if (upload) {
-      if (!m_hInternet) Tool::ThrowWithText(KESTOR_TEXT("CHttpClientT::_ProceedUploadContext: m_hInternet can not be NULL."));
-      if (!m_hConnection) Tool::ThrowWithText(KESTOR_TEXT("CHttpClientT::_ProceedUploadContext: m_hConnection can not be NULL."));
-      if (!m_hRequest) Tool::ThrowWithText(KESTOR_TEXT("CHttpClientT::_ProceedUploadContext: m_hRequest can not be NULL."));
-      if (!desired) Tool::ThrowWithText(KESTOR_TEXT("CHttpClientT::_ProceedUploadContext: nDesired can not be zero."));
+      if (!m_hInternet)
+        Tool::ThrowWithText(KESTOR_TEXT("CHttpClientT::_ProceedUploadContext: m_hInternet can not be NULL."));
+      if (!m_hConnection)
+        Tool::ThrowWithText(
+            KESTOR_TEXT("CHttpClientT::_ProceedUploadContext: m_hConnection can not be NULL."));
+      if (!m_hRequest)
+        Tool::ThrowWithText(KESTOR_TEXT("CHttpClientT::_ProceedUploadContext: m_hRequest can not be NULL."));
+      if (!desired)
+        Tool::ThrowWithText(KESTOR_TEXT("CHttpClientT::_ProceedUploadContext: nDesired can not be zero."));
     } else {
-      if (!m_hInternet) Tool::ThrowWithText(KESTOR_TEXT("CHttpClientT::_ProceedPostContext: m_hInternet can not be NULL."));
-      if (!m_hConnection) Tool::ThrowWithText(KESTOR_TEXT("CHttpClientT::_ProceedPostContext: m_hConnection can not be NULL."));
-      if (!m_hRequest) Tool::ThrowWithText(KESTOR_TEXT("CHttpClientT::_ProceedPostContext: m_hRequest can not be NULL."));
-      if (!desired) Tool::ThrowWithText(KESTOR_TEXT("CHttpClientT::_ProceedPostContext: nDesired can not be zero."));
+      if (!m_hInternet)
+        Tool::ThrowWithText(KESTOR_TEXT("CHttpClientT::_ProceedPostContext: m_hInternet can not be NULL."));
+      if (!m_hConnection)
+        Tool::ThrowWithText(KESTOR_TEXT("CHttpClientT::_ProceedPostContext: m_hConnection can not be NULL."));
+      if (!m_hRequest)
+        Tool::ThrowWithText(KESTOR_TEXT("CHttpClientT::_ProceedPostContext: m_hRequest can not be NULL."));
+      if (!desired)
+        Tool::ThrowWithText(KESTOR_TEXT("CHttpClientT::_ProceedPostContext: nDesired can not be zero."));
     }
   }
 
@@ -1060,10 +1098,10 @@ class CHttpClientT {
       if (!conn) conn = OpenConnection(inet, url, userName, password);
       request = OpenRequest(conn, KESTOR_TEXT("POST"), url, flags, referer);
       AddRequestHeader(request);
-      Tool::AddHeader(request, KESTOR_TEXT("Content-Type"),
-                      kind == kKindUpload ? GetUploadContentType()
-                                          : KESTOR_TEXT("application/x-www-form-urlencoded"),
-                      m_nAnsiCodePage);
+      Tool::AddHeader(
+          request, KESTOR_TEXT("Content-Type"),
+          kind == kKindUpload ? GetUploadContentType() : KESTOR_TEXT("application/x-www-form-urlencoded"),
+          m_nAnsiCodePage);
       Tool::SendRequestEx(request, total);
 
       PostStat saved;

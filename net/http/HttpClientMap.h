@@ -51,8 +51,9 @@ class CHttpClientMapT {
 
   // Copies name and value (NULL allowed) and adds them as the name's last value.
   void Add(const CharType* name, const CharType* value, DWORD flag = 0) {
-    if (!name) Tool::ThrowWithText(Tool::Pick("CHttpClientMapT::Add: szName can not be NULL.",
-                                              L"CHttpClientMapT::Add: szName can not be NULL."));
+    if (!name)
+      Tool::ThrowWithText(Tool::Pick("CHttpClientMapT::Add: szName can not be NULL.",
+                                     L"CHttpClientMapT::Add: szName can not be NULL."));
     CharType* n = Copy(name);
     CharType* v = nullptr;
     try {
@@ -84,8 +85,9 @@ class CHttpClientMapT {
   // Replaces the index-th value of the name, or adds it when the name has
   // no value. An index at or past the name's values adds a further value.
   void Set(const CharType* name, const CharType* value, DWORD flag = 0, DWORD index = 0) {
-    if (!name) Tool::ThrowWithText(Tool::Pick("CHttpClientMapT::Set: szName can not be NULL.",
-                                              L"CHttpClientMapT::Set: szName can not be NULL."));
+    if (!name)
+      Tool::ThrowWithText(Tool::Pick("CHttpClientMapT::Set: szName can not be NULL.",
+                                     L"CHttpClientMapT::Set: szName can not be NULL."));
     typename Map::iterator it = Find(name, index);
     if (it == m_map.end()) {
       Add(name, value, flag);
@@ -98,8 +100,9 @@ class CHttpClientMapT {
   }
 
   BOOL Remove(const CharType* name, DWORD index = 0) {
-    if (!name) Tool::ThrowWithText(Tool::Pick("CHttpClientMapT::Remove: szName can not be NULL.",
-                                              L"CHttpClientMapT::Remove: szName can not be NULL."));
+    if (!name)
+      Tool::ThrowWithText(Tool::Pick("CHttpClientMapT::Remove: szName can not be NULL.",
+                                     L"CHttpClientMapT::Remove: szName can not be NULL."));
     typename Map::iterator it = Find(name, index);
     if (it == m_map.end()) return FALSE;
     Erase(it);
@@ -115,8 +118,9 @@ class CHttpClientMapT {
   }
 
   BOOL RemoveAll(const CharType* name) {
-    if (!name) Tool::ThrowWithText(Tool::Pick("CHttpClientMapT::RemoveAll: szName can not be NULL.",
-                                              L"CHttpClientMapT::RemoveAll: szName can not be NULL."));
+    if (!name)
+      Tool::ThrowWithText(Tool::Pick("CHttpClientMapT::RemoveAll: szName can not be NULL.",
+                                     L"CHttpClientMapT::RemoveAll: szName can not be NULL."));
     std::pair<typename Map::iterator, typename Map::iterator> r =
         m_map.equal_range(const_cast<CharType*>(name));
     if (r.first == r.second) return FALSE;
@@ -131,8 +135,9 @@ class CHttpClientMapT {
   }
 
   BOOL Exists(const CharType* name, DWORD index = 0) const {
-    if (!name) Tool::ThrowWithText(Tool::Pick("CHttpClientMapT::Exists: szName can not be NULL.",
-                                              L"CHttpClientMapT::Exists: szName can not be NULL."));
+    if (!name)
+      Tool::ThrowWithText(Tool::Pick("CHttpClientMapT::Exists: szName can not be NULL.",
+                                     L"CHttpClientMapT::Exists: szName can not be NULL."));
     return Count(name) > index;
   }
 
@@ -145,8 +150,9 @@ class CHttpClientMapT {
   BOOL Empty() const { return m_map.empty(); }
 
   MapValue Get(const CharType* name, DWORD index = 0) const {
-    if (!name) Tool::ThrowWithText(Tool::Pick("CHttpClientMapT::Get: szName can not be NULL.",
-                                              L"CHttpClientMapT::Get: szName can not be NULL."));
+    if (!name)
+      Tool::ThrowWithText(Tool::Pick("CHttpClientMapT::Get: szName can not be NULL.",
+                                     L"CHttpClientMapT::Get: szName can not be NULL."));
     return ValueOf(Find(name, index));
   }
 

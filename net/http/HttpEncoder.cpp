@@ -408,9 +408,7 @@ DWORD CHttpEncoderW::_Utf8CharToAnsiChar(char* ansiChar, const char* utf8Char, U
 
 // ---------------- CHttpEncoderA ----------------
 
-DWORD CHttpEncoderA::AnsiEncodeLen(const char* text, UINT) {
-  return text ? CheckedLength(kA, text) : 0;
-}
+DWORD CHttpEncoderA::AnsiEncodeLen(const char* text, UINT) { return text ? CheckedLength(kA, text) : 0; }
 
 char* CHttpEncoderA::AnsiEncode(char* buffer, const char* text, UINT) {
   CheckBuffer(kA, "AnsiEncode", buffer);
@@ -454,7 +452,8 @@ DWORD CHttpEncoderA::Utf8DecodeLen(const char* text, UINT codePage) {
   const char* p = text;
   if (!p) return 0;
   char seq[8];
-  while (ReadUtf8Sequence(kA, [&p]() { return NextPlainByte(p); }, ErrInvalidUtf8, seq)) {
+  while (ReadUtf8Sequence(
+      kA, [&p]() { return NextPlainByte(p); }, ErrInvalidUtf8, seq)) {
     char ansi[3];
     n = Add(kA, n, _Utf8CharToAnsiChar(ansi, seq, codePage));
   }
@@ -466,7 +465,8 @@ char* CHttpEncoderA::Utf8Decode(char* buffer, const char* text, UINT codePage) {
   DWORD pos = 0;
   const char* p = text;
   char seq[8];
-  while (p && ReadUtf8Sequence(kA, [&p]() { return NextPlainByte(p); }, ErrInvalidUtf8, seq)) {
+  while (p && ReadUtf8Sequence(
+                  kA, [&p]() { return NextPlainByte(p); }, ErrInvalidUtf8, seq)) {
     char ansi[3];
     DWORD n = _Utf8CharToAnsiChar(ansi, seq, codePage);
     memcpy(buffer + pos, ansi, n);
@@ -538,8 +538,7 @@ char* CHttpEncoderA::_UrlEncode(char* buffer, const char* bytes) {
 }
 
 DWORD CHttpEncoderA::_AnsiCharToUtf8Char(char* utf8Char, const char* ansiChar, UINT codePage) {
-  if (!utf8Char || !ansiChar)
-    Fail(kA, "_AnsiCharToUtf8Char", "szUtf8Char and szAnsiChar can not be NULL.");
+  if (!utf8Char || !ansiChar) Fail(kA, "_AnsiCharToUtf8Char", "szUtf8Char and szAnsiChar can not be NULL.");
   wchar_t wide[2] = {0, 0};
   if (MultiByteToWideChar(codePage, 0, ansiChar, -1, wide, 2) <= 0) System(kA, ErrMultiByteToWideChar);
   if (WideCharToMultiByte(CP_UTF8, 0, wide, -1, utf8Char, 7, nullptr, nullptr) <= 0)

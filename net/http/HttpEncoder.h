@@ -30,8 +30,7 @@ class CHttpEncoderW {
   // text in CP_UTF8 (flag set) or the code page becomes "%XX".
   static DWORD UrlEncodeLen(const wchar_t* text, BOOL utf8 = TRUE, UINT codePage = CP_ACP);
   static char* UrlEncodeA(char* buffer, const wchar_t* text, BOOL utf8 = TRUE, UINT codePage = CP_ACP);
-  static wchar_t* UrlEncodeW(wchar_t* buffer, const wchar_t* text, BOOL utf8 = TRUE,
-                             UINT codePage = CP_ACP);
+  static wchar_t* UrlEncodeW(wchar_t* buffer, const wchar_t* text, BOOL utf8 = TRUE, UINT codePage = CP_ACP);
   // Decoding; a bad escape or sequence throws 109.
   static DWORD UrlDecodeLenA(const wchar_t* encoded, BOOL utf8 = TRUE, UINT codePage = CP_ACP);
   static DWORD UrlDecodeLenW(const wchar_t* encoded, BOOL utf8 = TRUE, UINT codePage = CP_ACP);

@@ -44,16 +44,16 @@ const wchar_t* const kGroup100W[] = {
     L"The file (%s) aleady exists.",
 };
 const char* const kGroup400A[] = {
-    "::HttpQueryInfo failed.",      "::InternetReadFile failed.",  "::InternetOpen failed.",
-    "::InternetConnect failed.",    "::HttpOpenRequest failed.",   "::HttpAddRequestHeaders failed.",
-    "::HttpSendRequest failed.",    "::HttpSendRequestEx failed.", "::InternetWriteFile failed.",
-    "::HttpEndRequest failed.",     "::InternetSetOption failed.",
+    "::HttpQueryInfo failed.",   "::InternetReadFile failed.",  "::InternetOpen failed.",
+    "::InternetConnect failed.", "::HttpOpenRequest failed.",   "::HttpAddRequestHeaders failed.",
+    "::HttpSendRequest failed.", "::HttpSendRequestEx failed.", "::InternetWriteFile failed.",
+    "::HttpEndRequest failed.",  "::InternetSetOption failed.",
 };
 const wchar_t* const kGroup400W[] = {
-    L"::HttpQueryInfo failed.",      L"::InternetReadFile failed.",  L"::InternetOpen failed.",
-    L"::InternetConnect failed.",    L"::HttpOpenRequest failed.",   L"::HttpAddRequestHeaders failed.",
-    L"::HttpSendRequest failed.",    L"::HttpSendRequestEx failed.", L"::InternetWriteFile failed.",
-    L"::HttpEndRequest failed.",     L"::InternetSetOption failed.",
+    L"::HttpQueryInfo failed.",   L"::InternetReadFile failed.",  L"::InternetOpen failed.",
+    L"::InternetConnect failed.", L"::HttpOpenRequest failed.",   L"::HttpAddRequestHeaders failed.",
+    L"::HttpSendRequest failed.", L"::HttpSendRequestEx failed.", L"::InternetWriteFile failed.",
+    L"::HttpEndRequest failed.",  L"::InternetSetOption failed.",
 };
 const char* const kGroup600A[] = {
     "::WideCharToMultiByte failed.",
@@ -178,9 +178,7 @@ errmsg_exceptionA& errmsg_exceptionA::operator=(const errmsg_exceptionA& other) 
 }
 errmsg_exceptionA::~errmsg_exceptionA() noexcept { free(m_szErrMsg); }
 const char* errmsg_exceptionA::what() const noexcept { return GetErrorMessage(); }
-const char* errmsg_exceptionA::GetErrorMessage() const noexcept {
-  return m_szErrMsg ? m_szErrMsg : "NULL";
-}
+const char* errmsg_exceptionA::GetErrorMessage() const noexcept { return m_szErrMsg ? m_szErrMsg : "NULL"; }
 void errmsg_exceptionA::SetErrorMessage(const char* message) noexcept {
   char* copy = DupA(message);
   free(m_szErrMsg);
@@ -454,8 +452,8 @@ done:
   return FAILED(hr) ? hr : 0;
 }
 
-HRESULT SetComErrorInfoA(const char* description, const char* source, const GUID* guid,
-                         const char* helpFile, DWORD helpContext) {
+HRESULT SetComErrorInfoA(const char* description, const char* source, const GUID* guid, const char* helpFile,
+                         DWORD helpContext) {
   wchar_t* d = AnsiToWide(description);
   wchar_t* s = AnsiToWide(source);
   wchar_t* h = AnsiToWide(helpFile);

@@ -206,14 +206,12 @@ void GetWinInetLastErrorMessageW(wchar_t* buffer, DWORD cch, const wchar_t* pref
 // when errorInfo is NULL. True when a description was obtained (and, in the
 // 8-bit form, converted).
 BOOL GetComErrorMessageA(IErrorInfo* errorInfo, char* buffer, DWORD cch, const char* prefix = nullptr);
-BOOL GetComErrorMessageW(IErrorInfo* errorInfo, wchar_t* buffer, DWORD cch,
-                         const wchar_t* prefix = nullptr);
+BOOL GetComErrorMessageW(IErrorInfo* errorInfo, wchar_t* buffer, DWORD cch, const wchar_t* prefix = nullptr);
 // Sets the thread's COM error object; the first failing HRESULT, or 0.
 HRESULT SetComErrorInfoW(const wchar_t* description, const wchar_t* source = nullptr,
                          const GUID* guid = nullptr, const wchar_t* helpFile = nullptr,
                          DWORD helpContext = 0);
-HRESULT SetComErrorInfoA(const char* description, const char* source = nullptr,
-                         const GUID* guid = nullptr, const char* helpFile = nullptr,
-                         DWORD helpContext = 0);
+HRESULT SetComErrorInfoA(const char* description, const char* source = nullptr, const GUID* guid = nullptr,
+                         const char* helpFile = nullptr, DWORD helpContext = 0);
 
 }  // namespace Kestor

@@ -159,7 +159,9 @@ class CHttpPostStatT {
     ThrowNarrowAsWide(text, ErrNotSpecified, 0);
   }
 
-  static CharType* Dup(const CharType* s) { return s ? HeapCopyText<Tool>(s, Tool::StringLength(s)) : nullptr; }
+  static CharType* Dup(const CharType* s) {
+    return s ? HeapCopyText<Tool>(s, Tool::StringLength(s)) : nullptr;
+  }
 
   BOOL m_bIsActive;
   DWORD m_dwActualTotalByte;

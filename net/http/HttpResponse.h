@@ -19,7 +19,10 @@ class CHttpResponseT {
  public:
   typedef typename Tool::CharType CharType;
 
-  explicit CHttpResponseT(HINTERNET hRequest) : m_hInternet(nullptr), m_hConnection(nullptr), m_hRequest(hRequest) { Init(); }
+  explicit CHttpResponseT(HINTERNET hRequest)
+      : m_hInternet(nullptr), m_hConnection(nullptr), m_hRequest(hRequest) {
+    Init();
+  }
   CHttpResponseT(HINTERNET hConnection, HINTERNET hRequest)
       : m_hInternet(nullptr), m_hConnection(hConnection), m_hRequest(hRequest) {
     Init();
@@ -64,7 +67,8 @@ class CHttpResponseT {
                                      L"CHttpResponseT::GetStatus: m_hRequest can not be NULL."));
     if (m_dwStatus == 0) {
       DWORD status = 0, size = sizeof status;
-      if (!HttpQueryInfoW(m_hRequest, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr))
+      if (!HttpQueryInfoW(m_hRequest, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size,
+                          nullptr))
         Tool::ThrowSystemError(ErrHttpQueryInfo, GetLastError());
       m_dwStatus = status;
     }
@@ -85,7 +89,8 @@ class CHttpResponseT {
       Tool::ThrowWithText(Tool::Pick("CHttpResponseT::GetContentLength: m_hRequest can not be NULL.",
                                      L"CHttpResponseT::GetContentLength: m_hRequest can not be NULL."));
     DWORD value = 0, size = sizeof value;
-    if (!HttpQueryInfoW(m_hRequest, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &value, &size, nullptr)) {
+    if (!HttpQueryInfoW(m_hRequest, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &value, &size,
+                        nullptr)) {
       DWORD e = GetLastError();
       if (e == ERROR_HTTP_HEADER_NOT_FOUND) return FALSE;
       Tool::ThrowSystemError(ErrHttpQueryInfo, e);

@@ -442,8 +442,7 @@ char* CHttpToolW::GetMimeType(HANDLE hFile, UINT codePage) {
   BYTE head[256];
   DWORD got = 0;
   if (!ReadFile(hFile, head, sizeof head, &got, nullptr)) ThrowSystemErrorW(ErrReadFile, GetLastError());
-  if (SetFilePointer(hFile, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER &&
-      GetLastError() != NO_ERROR)
+  if (SetFilePointer(hFile, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR)
     ThrowSystemErrorW(ErrSetFilePointer, GetLastError());
   wchar_t* mime = nullptr;
   if (got == 0 || FAILED(FindMimeFromData(nullptr, nullptr, head, got, nullptr, 0, &mime, 0)) || !mime)

@@ -35,9 +35,7 @@ class CHttpToolA {
   static char* StringCopy(char* d, const char* s) { return strcpy(d, s); }
   static int StringICompare(const char* a, const char* b) { return _stricmp(a, b); }
   static int StringNICompare(const char* a, const char* b, size_t n) { return _strnicmp(a, b, n); }
-  static bool IsLeadByte(UINT codePage, char c) {
-    return IsDBCSLeadByteEx(codePage, (BYTE)c) != 0;
-  }
+  static bool IsLeadByte(UINT codePage, char c) { return IsDBCSLeadByteEx(codePage, (BYTE)c) != 0; }
 
   static char* Unicode2Ansi(const wchar_t* text, UINT codePage = CP_ACP);
   static wchar_t* Ansi2Unicode(const char* text, UINT codePage = CP_ACP);
@@ -49,8 +47,8 @@ class CHttpToolA {
   static void CloseRequest(HINTERNET& handle);
   static HINTERNET OpenConnection(HINTERNET hInternet, const char* server, INTERNET_PORT port,
                                   const char* userName, const char* password);
-  static HINTERNET OpenRequest(HINTERNET hConnection, const char* verb, const char* objectName,
-                               DWORD flags, const char* referer, UINT codePage = CP_ACP);
+  static HINTERNET OpenRequest(HINTERNET hConnection, const char* verb, const char* objectName, DWORD flags,
+                               const char* referer, UINT codePage = CP_ACP);
   static BOOL AddHeader(HINTERNET hRequest, const char* name, const char* value, UINT codePage = CP_ACP);
   static BOOL SendRequest(HINTERNET hRequest, const char* postArgs, UINT codePage = CP_ACP);
   static BOOL SendRequestEx(HINTERNET hRequest, DWORD totalLength);

@@ -14,7 +14,8 @@ namespace {
 
 std::vector<uint8_t> Hex(const char* hex) {
   std::vector<uint8_t> out;
-  for (size_t i = 0; hex[i] && hex[i + 1]; i += 2) out.push_back((uint8_t)strtoul(std::string(hex + i, 2).c_str(), nullptr, 16));
+  for (size_t i = 0; hex[i] && hex[i + 1]; i += 2)
+    out.push_back((uint8_t)strtoul(std::string(hex + i, 2).c_str(), nullptr, 16));
   return out;
 }
 
@@ -44,7 +45,8 @@ std::vector<uint8_t> Stream(uint32_t mode, uint32_t padding, bool encrypt, const
     total += n;
   }
   uint32_t n = 0;
-  int r = encrypt ? AesEncryptFinal(&ctx, out.data() + total, &n) : AesDecryptFinal(&ctx, out.data() + total, &n);
+  int r =
+      encrypt ? AesEncryptFinal(&ctx, out.data() + total, &n) : AesDecryptFinal(&ctx, out.data() + total, &n);
   if (rc) *rc = r;
   out.resize(total + (r == 0 ? n : 0));
   return out;
@@ -54,7 +56,8 @@ TEST(Aes, Fips197ExamplesForEveryKeyLength) {
   const char* const vectors[][2] = {
       {"000102030405060708090a0b0c0d0e0f", "69c4e0d86a7b0430d8cdb78070b4c55a"},
       {"000102030405060708090a0b0c0d0e0f1011121314151617", "dda97ca4864cdfe06eaf70a0ec0d7191"},
-      {"000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f", "8ea2b7ca516745bfeafc49904b496089"}};
+      {"000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f",
+       "8ea2b7ca516745bfeafc49904b496089"}};
   const std::vector<uint8_t> plain = Hex("00112233445566778899aabbccddeeff");
   for (auto& v : vectors) {
     std::vector<uint8_t> key = Hex(v[0]), expected = Hex(v[1]);
@@ -169,8 +172,8 @@ TEST(Aes, BufferWrappers) {
     ASSERT_EQ(0, AesEncryptBuffer(data.data(), len, &cipher, &cipherLen, key));
     EXPECT_EQ((len / 16 + 1) * 16, cipherLen);
     // ECB with PKCS#7 under the first 16 bytes of the key text.
-    std::vector<uint8_t> viaStream = Stream(AES_MODE_ECB, AES_PADDING_PKCS7, true,
-                                            std::vector<uint8_t>(key, key + 16), {}, data, 16);
+    std::vector<uint8_t> viaStream =
+        Stream(AES_MODE_ECB, AES_PADDING_PKCS7, true, std::vector<uint8_t>(key, key + 16), {}, data, 16);
     EXPECT_EQ(viaStream, std::vector<uint8_t>(cipher, cipher + cipherLen));
     uint8_t* plain = nullptr;
     uint32_t plainLen = 0;
@@ -206,7 +209,8 @@ TEST(Md5, Rfc1321SuiteAndHexText) {
   // Fed in odd pieces, the context gives the same digest, and starts over after it.
   MD5_CTX ctx;
   const char* text = suite[6][0];
-  for (size_t i = 0; i < 80; i += 13) ctx.MD5Update((const unsigned char*)text + i, std::min<size_t>(13, 80 - i));
+  for (size_t i = 0; i < 80; i += 13)
+    ctx.MD5Update((const unsigned char*)text + i, std::min<size_t>(13, 80 - i));
   unsigned char d1[16], d2[16];
   ctx.MD5Final(d1);
   ctx.MD5Update((const unsigned char*)"abc", 3);

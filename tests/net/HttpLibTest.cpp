@@ -54,7 +54,8 @@ TEST(HttpErrors, TextsCodesAndMessages) {
   auto o = nettest::Thrown<httpclientexceptionW>([] { SafeAdd<false>(0xFFFFFFF0u, 0x20u); });
   EXPECT_EQ(112u, o.GetErrorCode());
   EXPECT_STREQ(L"An arithmetic overflow error has been occurred.", o.GetErrorMessage());
-  EXPECT_EQ(113u, nettest::Thrown<httpclientexceptionA>([] { ThrowArithmeticErrorA(0xC0000094); }).GetErrorCode());
+  EXPECT_EQ(113u,
+            nettest::Thrown<httpclientexceptionA>([] { ThrowArithmeticErrorA(0xC0000094); }).GetErrorCode());
   EXPECT_EQ(111u, nettest::Thrown<httpclientexceptionA>([] { ThrowArithmeticErrorA(1); }).GetErrorCode());
 }
 
@@ -97,14 +98,17 @@ TEST(HttpEncoders, UrlEncodingAndDecoding) {
   EXPECT_STREQ(L"\u00e9", CHttpEncoderW::UrlDecodeW(wide, L"%C3%A9", TRUE, 1252));
   EXPECT_EQ("\xE9", DecA(L"%C3%A9", TRUE, 1252));
   // A character outside the BMP needs two units: refused as one character.
-  EXPECT_EQ(601u, nettest::Thrown<httpclientexceptionW>([&] { CHttpEncoderW::UrlDecodeW(wide, L"%F0%9F%98%80", TRUE); })
-                      .GetErrorCode());
+  EXPECT_EQ(601u, nettest::Thrown<httpclientexceptionW>([&] {
+                    CHttpEncoderW::UrlDecodeW(wide, L"%F0%9F%98%80", TRUE);
+                  }).GetErrorCode());
   // Double-byte code page: a lead byte takes the next byte with it.
   EXPECT_EQ(1u, CHttpEncoderA::UrlDecodeLenW("%B0%A1", FALSE, 936));
-  EXPECT_EQ(109u, nettest::Thrown<httpclientexceptionA>([] { CHttpEncoderA::UrlDecodeLenW("%B0", FALSE, 936); })
-                      .GetErrorCode());
-  EXPECT_EQ(110u, nettest::Thrown<httpclientexceptionA>([&] { CHttpEncoderA::Utf8Decode(buf, "a\xC3(", 1252); })
-                      .GetErrorCode());
+  EXPECT_EQ(109u, nettest::Thrown<httpclientexceptionA>([] {
+                    CHttpEncoderA::UrlDecodeLenW("%B0", FALSE, 936);
+                  }).GetErrorCode());
+  EXPECT_EQ(110u, nettest::Thrown<httpclientexceptionA>([&] {
+                    CHttpEncoderA::Utf8Decode(buf, "a\xC3(", 1252);
+                  }).GetErrorCode());
 }
 
 TEST(HttpEncoders, WholeTextConversionsAndChecks) {
@@ -117,9 +121,12 @@ TEST(HttpEncoders, WholeTextConversionsAndChecks) {
   EXPECT_STREQ(L"CHttpEncoderW::AnsiEncode: CP_UTF8 and CP_UTF7 can not be used for the CodePage parameter.",
                e.GetErrorMessage());
   EXPECT_STREQ(L"CHttpEncoderW::UrlEncodeA: szBuff can not be NULL.",
-               nettest::Thrown<httpclientexceptionW>([] { CHttpEncoderW::UrlEncodeA(nullptr, L"x"); }).GetErrorMessage());
-  EXPECT_STREQ(L"_UrlEncodeLen: szStr can not be NULL.",
-               nettest::Thrown<httpclientexceptionW>([] { CHttpEncoderW::_UrlEncodeLen(nullptr); }).GetErrorMessage());
+               nettest::Thrown<httpclientexceptionW>([] {
+                 CHttpEncoderW::UrlEncodeA(nullptr, L"x");
+               }).GetErrorMessage());
+  EXPECT_STREQ(L"_UrlEncodeLen: szStr can not be NULL.", nettest::Thrown<httpclientexceptionW>([] {
+                                                           CHttpEncoderW::_UrlEncodeLen(nullptr);
+                                                         }).GetErrorMessage());
   EXPECT_STREQ("\xC3\xA9", CHttpEncoderW::Utf8Encode(buf, L"\u00e9"));
   EXPECT_STREQ("\xC3\xA9", CHttpEncoderA::Utf8Encode(buf, "\xE9", 1252));
   EXPECT_STREQ("\xE9z", CHttpEncoderA::Utf8Decode(buf, "\xC3\xA9z", 1252));
@@ -169,10 +176,10 @@ Parts Split(const A& a) {
                 a.GetPortLength(), a.GetPathPos(), a.GetPathLength(), a.GetQueryPos(), a.GetQueryLength(),
                 a.GetFragmentPos(), a.GetFragmentLength()}};
 }
-#define EXPECT_PARTS(a, ...)                                     \
-  do {                                                           \
-    int want[12] = {__VA_ARGS__};                                \
-    Parts got = Split(a);                                        \
+#define EXPECT_PARTS(a, ...)                                                    \
+  do {                                                                          \
+    int want[12] = {__VA_ARGS__};                                               \
+    Parts got = Split(a);                                                       \
     for (int i = 0; i < 12; ++i) EXPECT_EQ(want[i], got.v[i]) << "field " << i; \
   } while (0)
 
@@ -189,22 +196,28 @@ TEST(HttpUrl, Analyzer) {
   // lead byte at the end counts alone.
   EXPECT_PARTS(CHttpUrlAnalyzerA("http://a\x81/b/c", 936), 0, 4, 7, 4, 11, 0, 11, 2, 13, 0, 13, 0);
   EXPECT_PARTS(CHttpUrlAnalyzerA("h/\x81", 936), 0, 0, 0, 1, 1, 0, 1, 2, 3, 0, 3, 0);
-  EXPECT_EQ(0u, nettest::Thrown<httpclientexceptionW>([] { CHttpUrlAnalyzerW(L"x", CP_UTF8); }).GetErrorCode());
+  EXPECT_EQ(0u,
+            nettest::Thrown<httpclientexceptionW>([] { CHttpUrlAnalyzerW(L"x", CP_UTF8); }).GetErrorCode());
 }
 
 TEST(HttpTools, ArgumentChecksMimeAndBoundary) {
   EXPECT_EQ(nullptr, CHttpToolW::Unicode2Ansi(nullptr));
-  EXPECT_EQ(0u, nettest::Thrown<httpclientexceptionW>([] { CHttpToolW::Unicode2Ansi(nullptr, CP_UTF8); }).GetErrorCode());
+  EXPECT_EQ(0u, nettest::Thrown<httpclientexceptionW>([] {
+                  CHttpToolW::Unicode2Ansi(nullptr, CP_UTF8);
+                }).GetErrorCode());
   HINTERNET fake = (HINTERNET)1;
   EXPECT_STREQ(L"CHttpToolW::OpenConnection: szServerAddr can not be an empty string.",
-               nettest::Thrown<httpclientexceptionW>([&] { CHttpToolW::OpenConnection(fake, L"", 80, nullptr, nullptr); })
-                   .GetErrorMessage());
+               nettest::Thrown<httpclientexceptionW>([&] {
+                 CHttpToolW::OpenConnection(fake, L"", 80, nullptr, nullptr);
+               }).GetErrorMessage());
   EXPECT_STREQ(L"CHttpToolW::InternetWriteFile: cbyBuff can not be zero.",
-               nettest::Thrown<httpclientexceptionW>([&] { CHttpToolW::InternetWriteFile(fake, (const BYTE*)"x", 0); })
-                   .GetErrorMessage());
+               nettest::Thrown<httpclientexceptionW>([&] {
+                 CHttpToolW::InternetWriteFile(fake, (const BYTE*)"x", 0);
+               }).GetErrorMessage());
   EXPECT_STREQ("CHttpToolA::OpenRequest: szObjectName can not be NULL.",
-               nettest::Thrown<httpclientexceptionA>([&] { CHttpToolA::OpenRequest(fake, "GET", nullptr, 0, nullptr); })
-                   .GetErrorMessage());
+               nettest::Thrown<httpclientexceptionA>([&] {
+                 CHttpToolA::OpenRequest(fake, "GET", nullptr, 0, nullptr);
+               }).GetErrorMessage());
 
   char* mime = CHttpToolW::GetMimeType(INVALID_HANDLE_VALUE);
   EXPECT_STREQ("application/octet-stream", mime);
@@ -276,8 +289,9 @@ TEST(HttpClient, GetUrlsAndSettings) {
   EXPECT_EQ(0u, nettest::Thrown<httpclientexceptionW>([&] { c.SetAnsiCodePage(65001); }).GetErrorCode());
   EXPECT_EQ(936u, c.GetAnsiCodePage());
   c.SetProxyAccount(L"user", L"pw");
-  EXPECT_STREQ(L"CHttpClientT::SetProxyAccount: szPassword can not be an empty string.",
-               nettest::Thrown<httpclientexceptionW>([&] { c.SetProxyAccount(L"other", L""); }).GetErrorMessage());
+  EXPECT_STREQ(
+      L"CHttpClientT::SetProxyAccount: szPassword can not be an empty string.",
+      nettest::Thrown<httpclientexceptionW>([&] { c.SetProxyAccount(L"other", L""); }).GetErrorMessage());
   EXPECT_STREQ(L"user", c.GetProxyUserName());
   c.SetProxyAccount(nullptr, nullptr);
   EXPECT_STREQ(L"", c.GetProxyUserName());
@@ -286,10 +300,18 @@ TEST(HttpClient, GetUrlsAndSettings) {
   EXPECT_STREQ(L"CHttpClientT::AddHeader: szValue can not be an empty string.",
                nettest::Thrown<httpclientexceptionW>([&] { c.AddHeader(L"X", L""); }).GetErrorMessage());
   HINTERNET fake = (HINTERNET)1;
-  EXPECT_EQ(107u, nettest::Thrown<httpclientexceptionW>([&] { c.OpenConnection(fake, L"http://h:123456/"); }).GetErrorCode());
-  EXPECT_EQ(107u, nettest::Thrown<httpclientexceptionW>([&] { c.OpenConnection(fake, L"http://h:80x/"); }).GetErrorCode());
-  EXPECT_EQ(107u, nettest::Thrown<httpclientexceptionW>([&] { c.OpenConnection(fake, L"http://h:70000/"); }).GetErrorCode());
-  EXPECT_EQ(103u, nettest::Thrown<httpclientexceptionW>([&] { c.OpenConnection(fake, L"http://:8080/"); }).GetErrorCode());
+  EXPECT_EQ(107u, nettest::Thrown<httpclientexceptionW>([&] {
+                    c.OpenConnection(fake, L"http://h:123456/");
+                  }).GetErrorCode());
+  EXPECT_EQ(107u, nettest::Thrown<httpclientexceptionW>([&] {
+                    c.OpenConnection(fake, L"http://h:80x/");
+                  }).GetErrorCode());
+  EXPECT_EQ(107u, nettest::Thrown<httpclientexceptionW>([&] {
+                    c.OpenConnection(fake, L"http://h:70000/");
+                  }).GetErrorCode());
+  EXPECT_EQ(103u, nettest::Thrown<httpclientexceptionW>([&] {
+                    c.OpenConnection(fake, L"http://:8080/");
+                  }).GetErrorCode());
   // Nothing to proceed or cancel without a context.
   EXPECT_EQ(104u, nettest::Thrown<httpclientexceptionW>([&] { c.Proceed(10); }).GetErrorCode());
   EXPECT_FALSE(c.Cancel());

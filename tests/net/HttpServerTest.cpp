@@ -55,7 +55,8 @@ TEST_F(HttpServer, GetCarriesParametersHeadersAndObjectNames) {
 TEST_F(HttpServer, HttpsAddressIsOpenedWithTlsOnItsPort) {
   const int before = nettest::CountLogs(L"tls");
   CHttpClientW c;
-  auto e = Thrown([&] { delete c.SendGetRequest((L"https://" + nettest::Base(L"tag=tls1") + L"/x").c_str(), false); });
+  auto e = Thrown(
+      [&] { delete c.SendGetRequest((L"https://" + nettest::Base(L"tag=tls1") + L"/x").c_str(), false); });
   EXPECT_NE(0u, e.GetErrorCode());
   // The handshake reached the given port; no plain request was made.
   EXPECT_FALSE(WaitLog(L"tls", before + 1).isNull());

@@ -19,7 +19,7 @@
 namespace {
 
 // ---- stand-in drives ----
-std::map<HANDLE, int> g_drive;    // open handle -> drive (or 100 + controller)
+std::map<HANDLE, int> g_drive;  // open handle -> drive (or 100 + controller)
 std::map<int, std::string> g_serial;
 BYTE g_deviceMap = 0;
 BYTE g_commandSeen[4] = {};
@@ -60,7 +60,8 @@ BOOL WINAPI FakeControl(HANDLE h, DWORD code, LPVOID in, DWORD inSize, LPVOID ou
   }
   if (code == SMART_RCV_DRIVE_DATA && drive >= 0 && drive < 100 && inSize == 32 && outSize == 528) {
     const SENDCMDINPARAMS* cmd = (const SENDCMDINPARAMS*)in;
-    if (cmd->bDriveNumber != drive || cmd->irDriveRegs.bDriveHeadReg != ((drive & 1) ? 0xB0 : 0xA0)) return FALSE;
+    if (cmd->bDriveNumber != drive || cmd->irDriveRegs.bDriveHeadReg != ((drive & 1) ? 0xB0 : 0xA0))
+      return FALSE;
     g_commandSeen[drive] = cmd->irDriveRegs.bCommandReg;
     memset(out, 0, outSize);
     PutSerial((unsigned char*)out + 16, g_serial[drive]);
@@ -132,8 +133,8 @@ TEST_F(MachineId, SmartDrivesInOrderThenScsi) {
 TEST_F(MachineId, RegistryValueOrDoubleMd5) {
   const wchar_t kKey[] = L"Software\\Microsoft\\Delvaro";
   HKEY key = nullptr;
-  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                           &key, nullptr));
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
   wchar_t saved[261] = {};
   DWORD savedSize = sizeof saved - sizeof(wchar_t);
   bool hadValue = RegQueryValueExW(key, L"uid", nullptr, nullptr, (BYTE*)saved, &savedSize) == ERROR_SUCCESS;
@@ -177,11 +178,20 @@ TEST(SysInfo, WindowsNameAndResources) {
   const DWORD version = v.dwMajorVersion * 100 + v.dwMinorVersion;
   const std::wstring name = GetOsName();
   switch (version) {
-    case 1000: EXPECT_EQ(L"windows10", name); break;
-    case 601: EXPECT_EQ(L"Windows7", name); break;
-    case 501: EXPECT_EQ(L"WindowsXP", name); break;
-    case 603: EXPECT_EQ(L"", name); break;  // Windows 8.1 has no name
-    default: break;
+    case 1000:
+      EXPECT_EQ(L"windows10", name);
+      break;
+    case 601:
+      EXPECT_EQ(L"Windows7", name);
+      break;
+    case 501:
+      EXPECT_EQ(L"WindowsXP", name);
+      break;
+    case 603:
+      EXPECT_EQ(L"", name);
+      break;  // Windows 8.1 has no name
+    default:
+      break;
   }
   wchar_t tiny[4];
   if (!name.empty()) {

@@ -125,27 +125,31 @@ TEST_F(Reports, ErrorAndFeedbackTexts) {
   Configure(c, L"tag=err1");
   EXPECT_TRUE(c.SendError(L"bad \"disk\"\tcaf\u00e9", false));
   // ANSI bytes, unescaped; the quote and the tab get their escapes.
-  EXPECT_EQ("{\n"
-            "   \"AppId\" : 1,\n"
-            "   \"ChannelCode\" : \"P1\",\n"
-            "   \"Content\" : \"bad \\\"disk\\\"\\tcaf" + Ansi(L"\u00e9") + "\",\n"
-            "   \"OsBit\" : 64,\n"
-            "   \"Version\" : \"6.0.0.1\"\n"
-            "}\n",
-            Plain(L"err1"));
+  EXPECT_EQ(
+      "{\n"
+      "   \"AppId\" : 1,\n"
+      "   \"ChannelCode\" : \"P1\",\n"
+      "   \"Content\" : \"bad \\\"disk\\\"\\tcaf" +
+          Ansi(L"\u00e9") +
+          "\",\n"
+          "   \"OsBit\" : 64,\n"
+          "   \"Version\" : \"6.0.0.1\"\n"
+          "}\n",
+      Plain(L"err1"));
   EXPECT_EQ("/report/error", Path(L"err1"));
 
   Configure(c, L"tag=fb1");
   EXPECT_TRUE(c.SendSuggest(L"caf\u00e9\nline two", L"me@example.org"));
-  EXPECT_EQ("{\n"
-            "   \"AppId\" : 1,\n"
-            "   \"ChannelCode\" : \"P1\",\n"
-            "   \"Contact\" : \"me@example.org\",\n"
-            "   \"Content\" : \"caf\xC3\xA9\\nline two\",\n"
-            "   \"OsBit\" : 64,\n"
-            "   \"Version\" : \"6.0.0.1\"\n"
-            "}\n",
-            Plain(L"fb1"));
+  EXPECT_EQ(
+      "{\n"
+      "   \"AppId\" : 1,\n"
+      "   \"ChannelCode\" : \"P1\",\n"
+      "   \"Contact\" : \"me@example.org\",\n"
+      "   \"Content\" : \"caf\xC3\xA9\\nline two\",\n"
+      "   \"OsBit\" : 64,\n"
+      "   \"Version\" : \"6.0.0.1\"\n"
+      "}\n",
+      Plain(L"fb1"));
   EXPECT_EQ("/report/feedback", Path(L"fb1"));
 }
 
@@ -153,10 +157,17 @@ TEST_F(Reports, VerdictIsTheRepliedNumber) {
   const struct {
     const wchar_t* opts;
     bool ok;
-  } cases[] = {{L"body=1", true},         {L"body=2", true},          {L"body=%20%2B7", true},
-               {L"body=0", false},        {L"body=-3", false},        {L"body=abc", false},
-               {L"body=", false},         {L"mode=nolen;body=1", false}, {L"status=404;body=1", false},
-               {L"mode=huge;body=1", false}, {L"mode=early;body=1", false}};
+  } cases[] = {{L"body=1", true},
+               {L"body=2", true},
+               {L"body=%20%2B7", true},
+               {L"body=0", false},
+               {L"body=-3", false},
+               {L"body=abc", false},
+               {L"body=", false},
+               {L"mode=nolen;body=1", false},
+               {L"status=404;body=1", false},
+               {L"mode=huge;body=1", false},
+               {L"mode=early;body=1", false}};
   for (auto& k : cases) {
     CReportClient c;
     Configure(c, k.opts);
@@ -248,14 +259,10 @@ TEST_F(Uploads, CrashDumpVerdicts) {
   const struct {
     const wchar_t* opts;
     bool ok;
-  } cases[] = {{L"tag=rup1;ctype=text%2Fplain", true},
-               {L"ctype=TEXT%2FHTML", true},
-               {L"ctype=application%2Fjson", false},
-               {L"ctype=text%2Fplain;body=1%20", false},
-               {L"ctype=text%2Fplain;body=1%0A", false},
-               {L"ctype=text%2Fplain;body=2", false},
-               {L"ctype=text%2Fplain;status=500", false},
-               {L"ctype=text%2Fplain;mode=drop", false}};
+  } cases[] = {{L"tag=rup1;ctype=text%2Fplain", true},    {L"ctype=TEXT%2FHTML", true},
+               {L"ctype=application%2Fjson", false},      {L"ctype=text%2Fplain;body=1%20", false},
+               {L"ctype=text%2Fplain;body=1%0A", false},  {L"ctype=text%2Fplain;body=2", false},
+               {L"ctype=text%2Fplain;status=500", false}, {L"ctype=text%2Fplain;mode=drop", false}};
   for (auto& k : cases) {
     CReportClient c;
     Configure(c, k.opts);
@@ -281,11 +288,13 @@ TEST_F(Uploads, CrashDumpVerdicts) {
 
 TEST_F(Uploads, StartUpCheckUploadsEachDumpOnce) {
   HKEY key = nullptr;
-  RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\OvoDelvaro6", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+  RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\OvoDelvaro6", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                  nullptr);
   ASSERT_TRUE(key);
   RegDeleteValueW(key, L"UpDumpDay");
   auto setTime = [](const std::wstring& path, DWORD seconds) {
-    HANDLE f = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE f =
+        CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     ULARGE_INTEGER t;
     t.QuadPart = (ULONGLONG)seconds * 10000000ull + 116444736000000000ull;
     FILETIME ft = {t.LowPart, t.HighPart};
@@ -378,7 +387,8 @@ TEST(ReportJson, StyledLayoutWithTheTextsAsTheirBytes) {
 
   Json::Value text(Json::objectValue);
   text["Content"] = std::string("caf\xE9 \xC3\xA9 \" \\ \x01");
-  EXPECT_EQ("{\n   \"Content\" : \"caf\xE9 \xC3\xA9 \\\" \\\\ \\u0001\"\n}\n", CReportClient::SerializeReport(text));
+  EXPECT_EQ("{\n   \"Content\" : \"caf\xE9 \xC3\xA9 \\\" \\\\ \\u0001\"\n}\n",
+            CReportClient::SerializeReport(text));
 }
 #pragma GCC diagnostic pop
 

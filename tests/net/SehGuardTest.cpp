@@ -44,7 +44,8 @@ DWORD WINAPI TranslatedThread(void* p) {
     r->caught = true;
     r->code = e.GetExceptionCode();
     r->faultAddress = e.GetExceptionAddress();
-    if (e.GetExceptionRecord().NumberParameters >= 2) r->dataAddress = e.GetExceptionRecord().ExceptionInformation[1];
+    if (e.GetExceptionRecord().NumberParameters >= 2)
+      r->dataAddress = e.GetExceptionRecord().ExceptionInformation[1];
   }
   return 0;
 }
@@ -113,8 +114,9 @@ TEST(SehGuard, DISABLED_UnguardedFaultReachesTheFilter) {
 TEST(SehGuard, FaultsElsewhereStillReachTheCrashFilter) {
   wchar_t exe[MAX_PATH];
   GetModuleFileNameW(nullptr, exe, MAX_PATH);
-  std::wstring cmd = std::wstring(L"\"") + exe +
-                     L"\" --gtest_also_run_disabled_tests --gtest_filter=SehGuard.DISABLED_UnguardedFaultReachesTheFilter";
+  std::wstring cmd =
+      std::wstring(L"\"") + exe +
+      L"\" --gtest_also_run_disabled_tests --gtest_filter=SehGuard.DISABLED_UnguardedFaultReachesTheFilter";
   STARTUPINFOW si = {};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi = {};

@@ -35,7 +35,8 @@ TEST_F(WebRequests, GetReadsShortSuccessfulReplies) {
 TEST_F(WebRequests, SocketPathYieldsOnlyABracedObject) {
   EXPECT_EQ(L"{\"a\":1}", SocketGetString(Url(L"body=%7B%22a%22%3A1%7D%20and%20more").c_str(), 5000));
   EXPECT_EQ(L"", SocketGetString(Url(L"body=6.0.0.2").c_str(), 5000));
-  EXPECT_EQ(L"{\"v\":\"2\"}", SocketGetString(Url(L"mode=chunked;body=%7B%22v%22%3A%222%22%7D").c_str(), 5000));
+  EXPECT_EQ(L"{\"v\":\"2\"}",
+            SocketGetString(Url(L"mode=chunked;body=%7B%22v%22%3A%222%22%7D").c_str(), 5000));
   EXPECT_EQ(L"{x}", SocketGetString(Url(L"mode=slow;wait=10;body=%7Bx%7D").c_str(), 5000));
   EXPECT_EQ(L"", SocketGetString(Url(L"status=500;body=%7Bx%7D").c_str(), 5000));
   EXPECT_EQ(L"", SocketGetString(Url(L"mode=drop").c_str(), 5000));
@@ -54,8 +55,9 @@ TEST_F(WebRequests, PostSendsTheFormAndReadsDeclaredReplies) {
   EXPECT_EQ("application/x-www-form-urlencoded", nettest::Header(rec, "Content-Type"));
 
   // Sent, but no usable reply: the reply string stays as it was.
-  const wchar_t* noReply[] = {L"mode=nolen;body=5", L"body=", L"mode=chunked;body=7", L"status=404;body=1",
-                              L"mode=early;body=1", L"mode=huge;body=1"};
+  const wchar_t* noReply[] = {L"mode=nolen;body=5",   L"body=",
+                              L"mode=chunked;body=7", L"status=404;body=1",
+                              L"mode=early;body=1",   L"mode=huge;body=1"};
   for (const wchar_t* opts : noReply) {
     reply = L"unchanged";
     EXPECT_TRUE(HttpPostForm(Url(opts).c_str(), "x", 1, &reply, TRUE)) << nettest::Narrow(opts);
@@ -65,7 +67,8 @@ TEST_F(WebRequests, PostSendsTheFormAndReadsDeclaredReplies) {
 
 TEST_F(WebRequests, DownOrStalledServersEndTheCall) {
   std::wstring reply = L"unchanged";
-  EXPECT_FALSE(HttpPostForm((L"http://" + nettest::ClosedPortBase() + L"/report/action").c_str(), "x", 1, &reply, TRUE));
+  EXPECT_FALSE(HttpPostForm((L"http://" + nettest::ClosedPortBase() + L"/report/action").c_str(), "x", 1,
+                            &reply, TRUE));
   EXPECT_FALSE(HttpPostForm(L"ftp://127.0.0.1/x", "x", 1, &reply, TRUE));
   EXPECT_EQ(L"", HttpGetString((L"http://" + nettest::ClosedPortBase() + L"/x").c_str(), TRUE, 2000));
   const DWORD old = GetPostFormTimeout();
