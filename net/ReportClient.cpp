@@ -268,9 +268,16 @@ bool CReportClient::PostAndJudge(const std::wstring& url, const std::string& bod
 bool CReportClient::UploadFile(const std::wstring& url, const std::wstring& path) {
   Kestor::CHttpClientW client;
   Kestor::CHttpResponseW* response = nullptr;
+  HINTERNET inet = nullptr, conn = nullptr;
   try {
     client.AddParam(L"file", path.c_str(), Kestor::CHttpClientW::ParamFile);
-    client.BeginUpload(url.c_str(), false);
+    // Our own session and connection, so that a stalled server meets the
+    // same time-outs as the reports.
+    inet = client.OpenInternet();
+    SetWebTimeouts(inet, GetPostFormTimeout());
+    conn = client.OpenConnection(inet, url.c_str());
+    SetWebTimeouts(conn, GetPostFormTimeout());
+    client.BeginUpload(inet, conn, url.c_str(), false);
     while ((response = client.Proceed(1024)) == nullptr) {
     }
     bool ok = response->GetStatus() == 200;
@@ -283,10 +290,14 @@ bool CReportClient::UploadFile(const std::wstring& url, const std::wstring& path
       ok = got == 1 && text[0] == '1';
     }
     delete response;
+    InternetCloseHandle(conn);
+    InternetCloseHandle(inet);
     return ok;
   } catch (...) {
     delete response;
     client.Cancel();
+    if (conn) InternetCloseHandle(conn);
+    if (inet) InternetCloseHandle(inet);
     return false;
   }
 }

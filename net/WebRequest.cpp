@@ -22,13 +22,6 @@ std::wstring Decode(const char* bytes, BOOL utf8) {
   return utf8 ? Utf8ToWideString(bytes) : CStringFromAnsi(bytes);
 }
 
-void SetTimeouts(HINTERNET handle, DWORD ms) {
-  if (ms == 0) return;
-  InternetSetOptionW(handle, INTERNET_OPTION_CONNECT_TIMEOUT, &ms, sizeof ms);
-  InternetSetOptionW(handle, INTERNET_OPTION_SEND_TIMEOUT, &ms, sizeof ms);
-  InternetSetOptionW(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, &ms, sizeof ms);
-}
-
 DWORD StatusOf(HINTERNET request) {
   DWORD status = 0, size = sizeof status;
   if (!HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr))
@@ -90,15 +83,15 @@ struct Exchange {
   bool Open(const UrlParts& parts, DWORD accessType, const wchar_t* verb, DWORD flags, DWORD timeoutMs) {
     inet = InternetOpenW(L"", accessType, nullptr, nullptr, 0);
     if (!inet) return false;
-    SetTimeouts(inet, timeoutMs);
+    SetWebTimeouts(inet, timeoutMs);
     conn =
         InternetConnectW(inet, parts.host.c_str(), parts.port, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0);
     if (!conn) return false;
-    SetTimeouts(conn, timeoutMs);
+    SetWebTimeouts(conn, timeoutMs);
     request = HttpOpenRequestW(conn, verb, parts.object.c_str(), nullptr, nullptr, nullptr,
                                flags | (parts.secure ? INTERNET_FLAG_SECURE : 0), 0);
     if (!request) return false;
-    SetTimeouts(request, timeoutMs);
+    SetWebTimeouts(request, timeoutMs);
     return true;
   }
 };
@@ -183,6 +176,13 @@ std::wstring BracedObject(const std::string& reply) {
 }
 
 }  // namespace
+
+void SetWebTimeouts(HINTERNET handle, DWORD ms) {
+  if (ms == 0 || !handle) return;
+  InternetSetOptionW(handle, INTERNET_OPTION_CONNECT_TIMEOUT, &ms, sizeof ms);
+  InternetSetOptionW(handle, INTERNET_OPTION_SEND_TIMEOUT, &ms, sizeof ms);
+  InternetSetOptionW(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, &ms, sizeof ms);
+}
 
 void SetPostFormTimeout(DWORD ms) { InterlockedExchange(&g_postTimeoutMs, (LONG)ms); }
 DWORD GetPostFormTimeout() { return (DWORD)g_postTimeoutMs; }

@@ -5,6 +5,7 @@
 // an empty text or FALSE.
 #pragma once
 #include <windows.h>
+#include <wininet.h>
 
 #include <string>
 
@@ -27,6 +28,10 @@ std::wstring SocketGetString(const wchar_t* url, DWORD timeoutMs);
 BOOL HttpPostForm(const wchar_t* url, const void* body, DWORD length, std::wstring* reply, BOOL utf8);
 std::wstring Utf8ToWideString(const char* text);
 
-// Connect, send and receive time-out of HttpPostForm (20 s by default).
+// Sets the connect, send and receive time-outs of a WinINet handle (the
+// request and connection handles honour them; 0 leaves the defaults).
+void SetWebTimeouts(HINTERNET handle, DWORD ms);
+// Connect, send and receive time-out of HttpPostForm and of the crash-dump
+// upload (20 s by default).
 void SetPostFormTimeout(DWORD ms);
 DWORD GetPostFormTimeout();

@@ -9,6 +9,7 @@
 #include "net/MachineId.h"
 #include "net/ReportClient.h"
 #include "net/SysInfo.h"
+#include "net/WebRequest.h"
 
 using nettest::Base;
 using nettest::WaitLog;
@@ -277,6 +278,14 @@ TEST_F(Uploads, CrashDumpVerdicts) {
   EXPECT_EQ("file", part["name"].asString());
   EXPECT_EQ(nettest::Narrow(m_dump), part["filename"].asString());
   EXPECT_TRUE(part["file_match"].asBool());
+
+  // A stalled server ends the upload after the time-out.
+  const DWORD old = GetPostFormTimeout();
+  SetPostFormTimeout(1000);
+  CReportClient stalled;
+  Configure(stalled, L"ctype=text%2Fplain;mode=stall;wait=30000");
+  EXPECT_FALSE(stalled.SendErrorFile(m_dump.c_str(), false));
+  SetPostFormTimeout(old);
 
   // Version and OS texts are encoded into the query.
   CReportClient odd;

@@ -74,6 +74,7 @@ TEST_F(WebRequests, DownOrStalledServersEndTheCall) {
   const DWORD old = GetPostFormTimeout();
   SetPostFormTimeout(1000);
   HttpPostForm(Url(L"mode=stall;wait=30000").c_str(), "x", 1, &reply, TRUE);
+  EXPECT_EQ(L"", HttpGetString(Url(L"mode=stall;wait=30000").c_str(), TRUE, 1000));
   HttpPostForm(Url(L"mode=drop").c_str(), "x", 1, &reply, TRUE);
   SetPostFormTimeout(old);
   EXPECT_EQ(L"unchanged", reply);
