@@ -85,8 +85,9 @@ bool NestingWithin(const std::string& xml, int maxDepth) {
 bool ParseXml(const std::string& xml, TiXmlDocument* doc) {
   if (!NestingWithin(xml, kMaxXmlDepth)) return false;
   // Spaces at the ends of a run are part of the text. (The setting is this
-  // module's own copy of the parser's, and never takes another value.)
-  TiXmlBase::SetCondenseWhiteSpace(false);
+  // module's own copy of the parser's; it is made once, before any parse.)
+  static const bool keepSpaces = (TiXmlBase::SetCondenseWhiteSpace(false), true);
+  (void)keepSpaces;
   doc->Parse(xml.c_str(), nullptr, TIXML_ENCODING_UTF8);
   return !doc->Error();
 }

@@ -358,8 +358,10 @@ TEST(ArchivePluginText, DocumentWordsAndSheetCells) {
   EXPECT_EQ(0u, PreviewText(p, Read(Corpus("xlsx/testEXCEL.xlsx")), "xlsx")
                     .find("Sample Excel Worksheet - Numbers and their Squares \nNumber Square 1 1 2 4 3 9 "));
   EXPECT_EQ("(none)", PreviewText(p, Read(Sample("arch_slides.pptx")), "pptx"));
-  // A document part of 6 MiB is refused, not inflated.
+  // A document part of 6 MiB is refused, not inflated; one nested 100000
+  // elements deep is not handed to the parser.
   EXPECT_EQ("(none)", PreviewText(p, Read(Sample("arch_bomb.docx")), "docx"));
+  EXPECT_EQ("(none)", PreviewText(p, Read(Sample("arch_deep.docx")), "docx"));
   // A first piece too long for the buffer is cut to it, between characters
   // ("Café crème, naïve façade; " is 30 bytes); a later one is left out.
   const std::string docx = Read(Sample("arch_doc.docx"));
