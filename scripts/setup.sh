@@ -15,6 +15,8 @@ packages=(
   libz-mingw-w64-dev libstb-dev googletest
   ntfs-3g dosfstools mtools exfatprogs exfat-fuse fdisk gdisk sleuthkit
   xz-utils dpkg-dev unzip python3 imagemagick testdisk
+  # archive, document and cabinet samples (tests/fixtures/make-archives.sh, bench/carve)
+  zip gcab osslsigncode libreoffice-writer-nogui libreoffice-calc-nogui libreoffice-impress-nogui
 )
 
 missing=()

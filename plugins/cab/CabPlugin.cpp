@@ -12,6 +12,7 @@
 #include "plugins/common/ByteSource.h"
 #include "plugins/common/PluginExports.h"
 #include "plugins/common/TextConvert.h"
+#include "plugins/common/TextEntries.h"
 
 DELVARO_PLUGIN_DATA(IsFileSigSimple, 1);
 DELVARO_PLUGIN_DATA(CanGetFileLenImmediately, 0);
@@ -129,32 +130,9 @@ DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetRawFileInfo(CDiskMappingPointer* read
   if (h.cabinet < kHeaderBytes || h.firstFile < kHeaderBytes || h.firstFile >= h.cabinet) return 0;
   const uint64_t length = CabinetLength(src, h);
   if (src.Failed()) return 0;
-  plugin::SetRawLength(info, length);
-  plugin::SetRawFormat(info, "cab");
-  plugin::SetRawValid(info);
+  plugin::SetRawFound(info, length, "cab");
   return 1;
   DELVARO_PLUGIN_GUARD_END
 }
 
-DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetThumbnailText(CDiskMappingPointer* reader, int64_t size,
-                                                         char* text, int capacity) {
-  DELVARO_PLUGIN_GUARD_BEGIN
-  if (reader == nullptr || size <= 0) return 0;
-  plugin::CReaderSource src(reader, static_cast<uint64_t>(size));
-  return ListNames(src, text, capacity);
-  DELVARO_PLUGIN_GUARD_END
-}
-
-DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetPreviewText(const void* data, int64_t size, char* text,
-                                                       int capacity) {
-  DELVARO_PLUGIN_GUARD_BEGIN
-  if (data == nullptr || size <= 0) return 0;
-  plugin::CMemorySource src(data, static_cast<uint64_t>(size));
-  return ListNames(src, text, capacity);
-  DELVARO_PLUGIN_GUARD_END
-}
-
-DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetThumbnailBitmap(CDiskMappingPointer*, int64_t, HBITMAP*,
-                                                           int*, int*) {
-  return 0;
-}
+DELVARO_PLUGIN_TEXT_ENTRIES(ListNames, 0)

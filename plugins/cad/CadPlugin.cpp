@@ -129,9 +129,7 @@ DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetRawFileInfo(CDiskMappingPointer* read
     length = ZeroRunEnd(cur.Data(), cur.Loaded(), &closed);
   }
   if (length <= kMinDrawing) return 0;
-  plugin::SetRawLength(info, length);
-  plugin::SetRawFormat(info, "dwg");
-  plugin::SetRawValid(info);
+  plugin::SetRawFound(info, length, "dwg");
   return closed ? 1 : 0;
   DELVARO_PLUGIN_GUARD_END
 }
@@ -147,8 +145,7 @@ DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetThumbnailBitmap(CDiskMappingPointer* 
   DELVARO_PLUGIN_GUARD_BEGIN
   if (reader == nullptr || size <= 0) return 0;
   CReaderCursor cur(reader);
-  const uint64_t loaded = cur.Loaded();
-  const uint64_t n = static_cast<uint64_t>(size) < loaded ? static_cast<uint64_t>(size) : loaded;
+  const uint64_t n = cur.ItemBytes(size);
   return n ? MakePreview(cur.Data(), n, bitmap, width, height) : 0;
   DELVARO_PLUGIN_GUARD_END
 }

@@ -11,10 +11,8 @@ namespace {
 
 using plugin::Le16;
 using plugin::Le32;
+using plugin::Le64;
 
-inline uint64_t Le64(const unsigned char* p) {
-  return static_cast<uint64_t>(Le32(p)) | (static_cast<uint64_t>(Le32(p + 4)) << 32);
-}
 
 const unsigned char kLocatorSentinel[16] = {0x95, 0xA0, 0x4E, 0x28, 0x99, 0x82, 0x1A, 0xE5,
                                             0x5E, 0x41, 0xE0, 0x5F, 0x9D, 0x3A, 0x4D, 0x00};

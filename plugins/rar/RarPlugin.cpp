@@ -17,6 +17,7 @@
 #include "plugins/common/ByteSource.h"
 #include "plugins/common/PluginExports.h"
 #include "plugins/common/TextConvert.h"
+#include "plugins/common/TextEntries.h"
 #include "zlib.h"
 
 DELVARO_PLUGIN_DATA(IsFileSigSimple, 1);
@@ -259,32 +260,10 @@ DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetRawFileInfo(CDiskMappingPointer* read
   // A read error anywhere leaves the archive unmeasured.
   const uint64_t length = MeasureArchive(src);
   if (length == 0 || src.Failed()) return 0;
-  plugin::SetRawLength(info, length);
-  plugin::SetRawFormat(info, "rar");
-  plugin::SetRawValid(info);
+  plugin::SetRawFound(info, length, "rar");
   return 1;
   DELVARO_PLUGIN_GUARD_END
 }
 
-DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetThumbnailText(CDiskMappingPointer* reader, int64_t size,
-                                                         char* text, int capacity) {
-  DELVARO_PLUGIN_GUARD_BEGIN
-  if (reader == nullptr || size <= 0) return 0;
-  plugin::CReaderSource src(reader, static_cast<uint64_t>(size));
-  return ListNames(src, text, capacity);
-  DELVARO_PLUGIN_GUARD_END
-}
-
-DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetPreviewText(const void* data, int64_t size, char* text,
-                                                       int capacity) {
-  DELVARO_PLUGIN_GUARD_BEGIN
-  if (data == nullptr || size <= static_cast<int64_t>(kMarker)) return 0;
-  plugin::CMemorySource src(data, static_cast<uint64_t>(size));
-  return ListNames(src, text, capacity);
-  DELVARO_PLUGIN_GUARD_END
-}
-
-DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetThumbnailBitmap(CDiskMappingPointer*, int64_t, HBITMAP*,
-                                                           int*, int*) {
-  return 0;
-}
+// A file of 7 bytes or less holds no names.
+DELVARO_PLUGIN_TEXT_ENTRIES(ListNames, static_cast<int64_t>(kMarker))

@@ -130,15 +130,6 @@ class CAtOnceWalk : public zipfmt::CRecordVisitor {
   bool Visit(const zipfmt::Record&) override { return true; }
 };
 
-// The bytes at the reader's cursor that a text or thumbnail may look at:
-// at most size, never past the loaded window or the device's end.
-uint64_t LoadedItemBytes(CReaderCursor& cur, int64_t size) {
-  if (size <= 0 || !cur.IsUsable()) return 0;
-  uint64_t n = cur.Loaded();
-  if (n > cur.Reader()->m_WindowSize) n = cur.Reader()->m_WindowSize;
-  return static_cast<uint64_t>(size) < n ? static_cast<uint64_t>(size) : n;
-}
-
 }  // namespace
 
 DELVARO_PLUGIN_SIGNATURE_ENTRIES(kFormatName, kSignature)
@@ -165,15 +156,15 @@ DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetRawFileInfo(CDiskMappingPointer* read
   CLengthWalk walk;
   uint64_t walked = 0;
   const zipfmt::WalkStop stop = zipfmt::WalkRecords(src, walk, &walked);
-  plugin::SetRawFormat(info, mimeExt ? mimeExt : walk.m_type ? walk.m_type : firstType);
+  const char* ext = mimeExt ? mimeExt : walk.m_type ? walk.m_type : firstType;
+  plugin::SetRawFormat(info, ext);
   // The archive ends with its end record, or with the last whole record
   // before the device's end. Foreign bytes inside it, a streamed entry
   // without its descriptor, a read error or a claimed size past 10 GiB
   // leave it unmeasured.
   const bool measured = stop == zipfmt::kStopEnd || (stop == zipfmt::kStopSource && !src.Failed());
   if (measured && !walk.m_tooLong && walk.m_total > 0) {
-    plugin::SetRawLength(info, walk.m_total);
-    plugin::SetRawValid(info);
+    plugin::SetRawFound(info, walk.m_total, ext);
   }
   return 1;
   DELVARO_PLUGIN_GUARD_END
@@ -184,7 +175,7 @@ DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetThumbnailText(CDiskMappingPointer* re
   DELVARO_PLUGIN_GUARD_BEGIN
   if (reader == nullptr || text == nullptr || capacity <= 0 || size <= 0) return 0;
   CReaderCursor cur(reader);
-  const uint64_t n = LoadedItemBytes(cur, size);
+  const uint64_t n = cur.ItemBytes(size);
   plugin::CReaderSource names(reader, static_cast<uint64_t>(size));
   return zipfmt::ArchiveText(n ? cur.Data() : nullptr, n, names, text, capacity);
   DELVARO_PLUGIN_GUARD_END
@@ -207,7 +198,7 @@ DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetThumbnailBitmap(CDiskMappingPointer* 
   if (reader == nullptr || bitmap == nullptr || size <= 0) return 0;
   if (static_cast<uint64_t>(size) > reader->m_Limit) return 0;
   CReaderCursor cur(reader);
-  const uint64_t n = LoadedItemBytes(cur, size);
+  const uint64_t n = cur.ItemBytes(size);
   if (n == 0) return 0;
   return zipfmt::ArchiveThumbnail(cur.Data(), n, bitmap, width, height, false);
   DELVARO_PLUGIN_GUARD_END

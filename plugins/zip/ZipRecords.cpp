@@ -10,10 +10,8 @@ namespace {
 
 using plugin::Le16;
 using plugin::Le32;
+using plugin::Le64;
 
-inline uint64_t Le64(const unsigned char* p) {
-  return static_cast<uint64_t>(Le32(p)) | (static_cast<uint64_t>(Le32(p + 4)) << 32);
-}
 
 const uint64_t kLocalFixed = 30, kCentralFixed = 46, kEndFixed = 22, kZip64EndFixed = 56,
                kLocatorSize = 20;
