@@ -60,6 +60,7 @@ const int64_t kWhole = -1;
 // with the program's window and with a small one that makes the walks
 // cross many windows.
 TEST(ArchivePluginLength, RealSamples) {
+  REQUIRE_CORPUS(L"corpora/formats");
   const struct {
     const wchar_t* dll;
     std::string sample;
@@ -149,6 +150,7 @@ std::string Patch(std::string s, size_t at, const std::string& bytes) {
 // Files followed by other bytes, cut at the device's end, or with damaged
 // or hostile fields.
 TEST(ArchivePluginLength, FollowedCutAndDamaged) {
+  REQUIRE_CORPUS(L"corpora/formats");
   const std::string plain = Read(Sample("arch_plain.zip"));
   const std::string streamed = Read(Sample("arch_streamed.zip"));
   // Marker and main header (20 bytes), files of 134 and 2092 bytes, end block.
@@ -214,6 +216,7 @@ TEST(ArchivePluginLength, FollowedCutAndDamaged) {
 // A ZIP whose first entry claims 11 GiB of data on a device that is that
 // large: refused rather than reported.
 TEST(ArchivePluginLength, HugeClaimsAreRefused) {
+  REQUIRE_CORPUS(L"corpora/formats");
   std::string head = Read(Sample("arch_zip64.zip")).substr(0, 30 + 1 + 20);
   // The ZIP64 extra field: uncompressed, then compressed size.
   const uint64_t huge = 11ull << 30;
@@ -312,6 +315,7 @@ TEST(ArchivePluginText, NameListsMatchTheArchivesEntries) {
 }
 
 TEST(ArchivePluginText, RarNames) {
+  REQUIRE_CORPUS(L"corpora/formats");
   PluginModule p;
   ASSERT_TRUE(p.Load(kRar));
   const struct {
@@ -341,6 +345,7 @@ TEST(ArchivePluginText, RarNames) {
 }
 
 TEST(ArchivePluginText, DocumentWordsAndSheetCells) {
+  REQUIRE_CORPUS(L"corpora/formats");
   PluginModule p;
   ASSERT_TRUE(p.Load(kZip));
   const std::string doc =
@@ -402,6 +407,7 @@ Picture ThumbnailPicture(const PluginModule& p, const std::wstring& path) {
 }
 
 TEST(ArchivePluginPicture, WorkbookThumbnailEntry) {
+  REQUIRE_CORPUS(L"corpora/formats");
   PluginModule p;
   ASSERT_TRUE(p.Load(kZip));
   const std::string thumb = Read(Sample("arch_thumb.xlsx"));
@@ -425,6 +431,7 @@ TEST(ArchivePluginPicture, WorkbookThumbnailEntry) {
 }
 
 TEST(ArchivePluginPicture, DrawingPreviews) {
+  REQUIRE_CORPUS(L"corpora/formats");
   PluginModule p;
   ASSERT_TRUE(p.Load(kCad));
   const struct {
