@@ -1,15 +1,12 @@
 #!/usr/bin/env bash
 # Carving benchmark: a 1 GiB image of random bytes with a few hundred real
-# picture files (JPEG, GIF, BMP, ICO, PSD made by ImageMagick) and archives,
-# office documents, cabinets and drawings (make-archives.sh) on sector
-# boundaries. Runs carve under Wine (with every plug-in, then with the five
-# picture plug-ins alone) and PhotoRec on the same image, and prints each
-# one's speed and how many planted files came back byte for byte.
+# picture files (JPEG, GIF, BMP, ICO, PSD made by ImageMagick) on sector
+# boundaries. Runs carve under Wine and PhotoRec on the same image, and prints
+# each one's speed and how many planted files came back byte for byte.
 #   bench/carve/run.sh [BUILD_DIR]   (default: build/x86_64)
 # BENCH_KEEP=DIR keeps the image, its pictures and truth table in DIR and
 # reuses them on the next run (outputs are still made afresh);
-# BENCH_SKIP_PHOTOREC=1 runs carve only; BENCH_NO_ARCHIVES=1 plants pictures
-# only; BENCH_ARCHIVES=N sets how many archives are made (120).
+# BENCH_SKIP_PHOTOREC=1 runs carve only.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 bd="${1:-$root/build/x86_64}"
@@ -39,11 +36,6 @@ for i in $(seq 1 "$count"); do
     4) convert -size $(( w / 2 + 8 ))x$(( h / 2 + 8 )) plasma:fractal -seed $i "$work/pics/p$i.psd" ;;
   esac
 done
-
-if [ -z "${BENCH_NO_ARCHIVES:-}" ]; then
-  echo "making archives, documents, cabinets and drawings..."
-  "$root/bench/carve/make-archives.sh" "$work/pics" "${BENCH_ARCHIVES:-120}"
-fi
 
 echo "laying out the 1 GiB image..."
 python3 - "$work" <<'PY'
@@ -107,20 +99,6 @@ echo "carve:    $(tail -n 1 "$work/carve.tsv")"
 echo "carve:    wall $(python3 -c "print('%.1f s, %.1f MB/s' % ($end - $start, $bytes / 1e6 / ($end - $start)))")," \
      "hits $(( $(wc -l < "$work/carve.tsv") - 1 )), byte-exact $(score "$work/carve-out") of $planted planted"
 echo "carve:    by type: $(by_ext)"
-
-# The same scan with only the five picture plug-ins bound: binding more
-# plug-ins must not slow the scan down.
-five="$work/five"
-rm -rf "$five"; mkdir -p "$five/type"
-cp "$bd/bin/carve.exe" "$five/"
-cp "$bd"/bin/*.dll "$five/" 2>/dev/null || true
-for t in jpg gif ico bmp psd; do cp "$bd/bin/type/fmt_$t.dll" "$five/type/"; done
-rm -rf "$work/carve-five"; mkdir -p "$work/carve-five"
-start=$(date +%s.%N)
-"$WINE64" "$five/carve.exe" "$winimg" "Z:${work//\//\\}\\carve-five" > "$work/carve-five.tsv" || true
-end=$(date +%s.%N)
-echo "carve (5 picture plug-ins): $(tail -n 1 "$work/carve-five.tsv"), wall $(python3 -c "print('%.1f s' % ($end - $start))")"
-rm -rf "$five" "$work/carve-five"
 
 [ -n "${BENCH_SKIP_PHOTOREC:-}" ] && exit 0
 start=$(date +%s.%N)

@@ -120,14 +120,15 @@ DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetRawFileInfo(CDiskMappingPointer* read
   if (reader == nullptr || info == nullptr) return 0;
   CReaderCursor cur(reader);
   if (!cur.IsUsable()) return 0;
-  plugin::CReaderSource src(reader);
-  uint64_t length = dwgfmt::StructuredLength(src);
-  bool closed = length > 0 && !src.Failed();
-  if (!closed) {
-    // No structure to go by: the zero run within the loaded window.
-    src.Restore();
-    length = ZeroRunEnd(cur.Data(), cur.Loaded(), &closed);
-  }
+  uint64_t length = 0;
+  bool closed = false;
+  {
+    plugin::CReaderSource src(reader);
+    length = dwgfmt::StructuredLength(src);
+    closed = length > 0 && !src.Failed();
+  }  // the reader is back at the candidate
+  // No structure to go by: the zero run within the loaded window.
+  if (!closed) length = ZeroRunEnd(cur.Data(), cur.Loaded(), &closed);
   if (length <= kMinDrawing) return 0;
   plugin::SetRawFound(info, length, "dwg");
   return closed ? 1 : 0;

@@ -26,29 +26,20 @@ uint64_t CMemorySource::View(uint64_t offset, const unsigned char** data) {
 }
 
 CReaderSource::CReaderSource(CDiskMappingPointer* reader, uint64_t maxSize)
-    : m_cur(reader), m_usable(reader != nullptr && m_cur.IsUsable()), m_failed(false), m_size(0) {
-  if (!m_usable) return;
-  m_cur.SavePosition();
-  const uint64_t pos = m_cur.Position();
-  const uint64_t left = pos < m_cur.Limit() ? m_cur.Limit() - pos : 0;
-  m_size = left < maxSize ? left : maxSize;
+    : m_view(reader), m_failed(false), m_size(0) {
+  if (m_view.IsUsable()) m_size = m_view.SourceLeft() < maxSize ? m_view.SourceLeft() : maxSize;
 }
 
 uint64_t CReaderSource::View(uint64_t offset, const unsigned char** data) {
-  if (!m_usable || offset >= m_size) return 0;
-  // The offset lies before the device's end: a failed move is a read error.
-  if (!m_cur.MoveFromSaved(offset)) {
-    m_failed = true;
+  if (offset >= m_size) return 0;
+  uint64_t got = 0;
+  const unsigned char* p = m_view.Span(offset, m_size - offset, &got);
+  if (p == nullptr || got == 0) {
+    m_failed = true;  // the offset lies before the end: a read error
     return 0;
   }
-  uint64_t n = m_cur.Trusted();
-  if (n > m_size - offset) n = m_size - offset;
-  *data = m_cur.Data();
-  return n;
-}
-
-void CReaderSource::Restore() {
-  if (m_usable) m_cur.RestorePosition();
+  *data = p;
+  return got;
 }
 
 }  // namespace plugin

@@ -1,6 +1,6 @@
 // One way for a plug-in's record walks to read a file, whether it lies on
 // the program's reader (a carved candidate, a thumbnail) or whole in memory
-// (a preview). Offsets count from the file's first byte. Nothing is ever
+// (a preview), so that one walk serves both. Offsets count from the file's first byte. Nothing is ever
 // read past the source's size, past the end of the device, or outside the
 // trusted bytes of the reader's window.
 #pragma once
@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "plugins/common/ReaderCursor.h"
+#include "plugins/common/ReaderView.h"
 
 namespace plugin {
 
@@ -38,23 +38,20 @@ class CMemorySource : public CByteSource {
   uint64_t m_size;
 };
 
-// The program's reader from its current position on, through the reader's
-// own cursor moves (the position is saved on construction; the reader is
-// left wherever the last read took it). At most maxSize bytes.
+// The program's reader from its current position on, read through a
+// CReaderView (the position is restored when the source goes). At most
+// maxSize bytes.
 class CReaderSource : public CByteSource {
  public:
   explicit CReaderSource(CDiskMappingPointer* reader, uint64_t maxSize = UINT64_MAX);
-  bool Usable() const { return m_usable; }
+  bool Usable() const { return m_view.IsUsable(); }
   // True once a read inside the source failed (a device error, not its end).
   bool Failed() const { return m_failed; }
   uint64_t View(uint64_t offset, const unsigned char** data) override;
   uint64_t Size() const override { return m_size; }
-  // Puts the reader back at the position it had on construction.
-  void Restore();
 
  private:
-  CReaderCursor m_cur;
-  bool m_usable;
+  CReaderView m_view;
   bool m_failed;
   uint64_t m_size;
 };

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "plugins/common/MemoryZip.h"
 #include "plugins/common/TextConvert.h"
 #include "plugins/common/ThumbnailHelpers.h"
-#include "plugins/zip/ZipMemory.h"
 #include "plugins/zip/ZipRecords.h"
 #include "tinyxml.h"
 
@@ -19,6 +19,12 @@ const size_t kLineLength = 50;
 const int kMaxListedNames = 11;
 // Deepest element nesting parsed: the parser and the walks recurse per level.
 const int kMaxXmlDepth = 256;
+
+using plugin::CMemoryZip;
+using plugin::EntryInfo;
+
+// Largest part inflated for a text or a thumbnail.
+const uint64_t kMaxEntryBytes = 5u << 20;
 
 const char kDocumentPart[] = "word/document.xml";
 const char kSheetPart[] = "xl/worksheets/sheet1.xml";
@@ -157,23 +163,11 @@ class CLineWriter {
   int m_pieces = 0;
 };
 
-bool FindEntry(CMemoryZip& zip, const char* name, EntryInfo* found) {
-  bool hit = false;
-  zip.ForEach([&](const EntryInfo& e) {
-    if (e.name == name) {
-      *found = e;
-      hit = true;
-    }
-    return !hit;
-  });
-  return hit;
-}
-
 int DocumentText(const unsigned char* image, uint64_t size, plugin::CTextOut& out) {
   CMemoryZip zip(image, size);
   EntryInfo entry;
   std::string xml;
-  if (!FindEntry(zip, kDocumentPart, &entry) || !zip.ReadEntry(entry, kMaxEntryBytes, &xml)) return 0;
+  if (!zip.Find(kDocumentPart, &entry) || !zip.ReadEntry(entry, kMaxEntryBytes, &xml)) return 0;
   TiXmlDocument doc;
   if (!ParseXml(xml, &doc)) return 0;
   std::vector<const TiXmlElement*> runs;

@@ -14,6 +14,8 @@
 
 namespace {
 
+using namespace mutation;
+
 struct Subject {
   const wchar_t* dll;
   std::vector<std::string> samples;  // "fx:" fixtures, others from the corpus

@@ -18,7 +18,7 @@ struct PluginModule {
   PFN_GetFileSizeAtOnce GetFileSizeAtOnce = nullptr;
   PFN_GetRawFileInfo GetRawFileInfo = nullptr;
   PFN_GetThumbnailBitmap GetThumbnailBitmap = nullptr;
-  PFN_GetPreviewBitmap GetPreviewBitmap = nullptr;  // null when the plug-in has none
+  PFN_GetPreviewBitmap GetPreviewBitmap = nullptr;
   // Text entries, bound when the plug-in has them (HasThumbnail non-zero).
   PFN_GetThumbnailText GetThumbnailText = nullptr;
   PFN_GetPreviewText GetPreviewText = nullptr;
@@ -29,8 +29,8 @@ struct PluginModule {
   PluginModule(const PluginModule&) = delete;
   PluginModule& operator=(const PluginModule&) = delete;
   ~PluginModule();
-  // bin\type\<dll>; false when the DLL or any entry every plug-in has is
-  // missing.
+  // bin\type\<dll>; false when the DLL or any entry of the deep scan is
+  // missing (the bitmap entries stay null where the plug-in has none).
   bool Load(const std::wstring& dll);
 };
 

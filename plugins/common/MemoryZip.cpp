@@ -1,8 +1,8 @@
-#include "plugins/zip/ZipMemory.h"
+#include "plugins/common/MemoryZip.h"
 
 #include <cstring>
 
-namespace zipfmt {
+namespace plugin {
 
 namespace {
 
@@ -99,9 +99,34 @@ bool CMemoryZip::ReadEntry(const EntryInfo& entry, uint64_t maxBytes, std::strin
     if (n <= 0) ok = false;
     got += n > 0 ? static_cast<uint64_t>(n) : 0;
   }
-  unzCloseCurrentFile(m_zip);
+  // A stream that inflates to more is cut at the claimed size; a checksum
+  // that does not match refuses the entry.
+  if (unzCloseCurrentFile(m_zip) != UNZ_OK) ok = false;
   if (!ok) out->clear();
   return ok;
 }
 
-}  // namespace zipfmt
+bool CMemoryZip::Find(const char* name, EntryInfo* found) {
+  bool hit = false;
+  ForEach([&](const EntryInfo& e) {
+    if (e.name == name) {
+      *found = e;
+      hit = true;
+    }
+    return !hit;
+  });
+  return hit;
+}
+
+bool ReadZipEntry(const unsigned char* data, uint64_t size, const char* name, uint64_t maxBytes,
+                  std::vector<unsigned char>* out) {
+  if (name == nullptr || out == nullptr) return false;
+  CMemoryZip zip(data, size);
+  EntryInfo entry;
+  std::string bytes;
+  if (!zip.Find(name, &entry) || !zip.ReadEntry(entry, maxBytes, &bytes)) return false;
+  out->assign(bytes.begin(), bytes.end());
+  return true;
+}
+
+}  // namespace plugin

@@ -1,7 +1,9 @@
-// A ZIP archive held in memory, read through minizip with a file-function
-// table of our own (the archive's bytes are never copied or written out).
-// Entries are read whole and only up to a size the caller allows: a claimed
-// size above it is refused, never inflated.
+// A ZIP archive held in memory (a ZIP-based document, a drawing's thumbnail
+// container), read through minizip with a file-function table of our own:
+// the archive's bytes are never copied or written out. Entries are read
+// whole and only up to a size the caller allows: a claimed size above it is
+// refused, never inflated; data that does not inflate to exactly that size,
+// or whose checksum fails, is refused too.
 #pragma once
 
 #include <cstdint>
@@ -10,10 +12,8 @@
 
 #include "unzip.h"
 
-namespace zipfmt {
+namespace plugin {
 
-// Largest entry any text or thumbnail operation inflates.
-const uint64_t kMaxEntryBytes = 5u << 20;
 // Most central-directory entries visited in one archive.
 const uint32_t kMaxEntriesVisited = 100000;
 
@@ -46,8 +46,10 @@ class CMemoryZip {
   bool ForEach(Visit visit);
   // Reads the whole of an entry into *out. False for an encrypted entry, a
   // claimed size of 0 or above maxBytes, or data that does not inflate to
-  // exactly the claimed size.
+  // exactly the claimed size with a matching checksum.
   bool ReadEntry(const EntryInfo& entry, uint64_t maxBytes, std::string* out);
+  // The first entry called name (exact, case-sensitive).
+  bool Find(const char* name, EntryInfo* found);
 
  private:
   bool Current(EntryInfo* info);
@@ -67,4 +69,9 @@ bool CMemoryZip::ForEach(Visit visit) {
   return true;
 }
 
-}  // namespace zipfmt
+// Reads the entry called name of the archive in data[0, size) into out, as
+// CMemoryZip::ReadEntry does.
+bool ReadZipEntry(const unsigned char* data, uint64_t size, const char* name, uint64_t maxBytes,
+                  std::vector<unsigned char>* out);
+
+}  // namespace plugin
