@@ -15,6 +15,11 @@ packages=(
   libz-mingw-w64-dev libstb-dev googletest
   ntfs-3g dosfstools mtools exfatprogs exfat-fuse fdisk gdisk sleuthkit
   xz-utils dpkg-dev unzip python3 imagemagick testdisk
+  ffmpeg sox libsox-fmt-base lame id3v2 eyed3
+  # archive, document and cabinet samples (tests/fixtures/make-archives.sh, bench/carve)
+  zip gcab osslsigncode libreoffice-writer-nogui libreoffice-calc-nogui libreoffice-impress-nogui
+  # the web-client tests decrypt reports with an AES of their own
+  python3-cryptography openssl
 )
 
 missing=()
