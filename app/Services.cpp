@@ -4,26 +4,26 @@
 #include "core/Helpers.h"
 #include "core/Settings.h"
 #include "engine/ScanDiskDlg.h"
+#include "net/ReportClient.h"
 #include "storage/VolumeList.h"
 
 namespace {
 
-// Keeps the events it is given and sends nothing.
-class CStandInReporter : public IUsageReporter
+// The program's report client.
+class CClientReporter : public IUsageReporter
 {
 public:
-    virtual void Configure(const std::wstring&, int, const std::string&, const std::wstring&, const std::wstring&,
-                           const std::wstring&, int)
+    virtual void AddEvent(const wchar_t* name, int count, int value, const wchar_t* text)
     {
+        g_ReportClient.AddEvent(name, count, value, text);
     }
-    virtual void AddEvent(const wchar_t*, int, int, const wchar_t*) {}
-    virtual bool SendAction(int, bool) { return false; }
-    virtual bool SendEvents() { return false; }
-    virtual bool SendErrorFile(const wchar_t*, bool) { return false; }
+    virtual bool SendAction(int type, bool async) { return g_ReportClient.SendAction(type, async); }
+    virtual bool SendEvents() { return SendExitReport(); }
+    virtual bool SendErrorFile(const wchar_t* path, bool async) { return g_ReportClient.SendErrorFile(path, async); }
 };
 
-CStandInReporter g_StandInReporter;
-IUsageReporter* g_pReporter = &g_StandInReporter;
+CClientReporter g_ClientReporter;
+IUsageReporter* g_pReporter = &g_ClientReporter;
 
 // No partition control yet: no table is parsed, no search runs.
 class CNoPartitionScan : public IPartitionScanControl
@@ -62,7 +62,7 @@ IUsageReporter& UsageReporter()
 IUsageReporter* SetUsageReporter(IUsageReporter* reporter)
 {
     IUsageReporter* old = g_pReporter;
-    g_pReporter = reporter ? reporter : &g_StandInReporter;
+    g_pReporter = reporter ? reporter : &g_ClientReporter;
     return old;
 }
 
@@ -70,23 +70,6 @@ void AddUsageEvent(const wchar_t* name)
 {
     UsageReporter().AddEvent(name, 1, 0, NULL);
 }
-
-void ConfigureUsageReporter()
-{
-    wchar_t partner[17] = {};
-    wcsncpy(partner, g_OemInfo.m_szPartnerId, 16);
-    char channel[64] = {};
-    WideToAnsiBuffer(channel, partner, sizeof(channel), CP_ACP);
-#if defined(_WIN64)
-    const int osBit = 64;
-#else
-    const int osBit = IsWow64() ? 64 : 32;
-#endif
-    UsageReporter().Configure(CDefaultUrls::Get().m_strReportHost, 1, channel, GetProgramVersion(), std::wstring(),
-                              std::wstring(), osBit);
-}
-
-void InstallSehTranslator() {}
 
 bool RunPendingInstaller()
 {

@@ -1,9 +1,9 @@
 // What the window layer uses of parts of the program that are built
 // elsewhere: the usage reporter, the updater and companion installers, the
-// dialogs of the title menu, the first-use guide, the structured-exception
-// translator, the scan controller's starts and the partition scan control.
-// Each has a stand-in here that does nothing the user can see, until the
-// real code is linked in through the same functions.
+// dialogs of the title menu, the first-use guide, the scan controller's
+// starts and the partition scan control. Where that code is not built yet,
+// a stand-in here does nothing the user can see, until the real code is
+// linked in through the same functions.
 #pragma once
 #include <windows.h>
 
@@ -17,15 +17,12 @@ class CPartitionInfo;
 class CMainFrame;
 
 // ---- usage reporter ----
+// The window layer's way to the report client (net/ReportClient.h), which
+// tests replace with a recorder.
 class IUsageReporter
 {
 public:
     virtual ~IUsageReporter() {}
-    // Start-up set-up: server host, app id, channel (partner id), version,
-    // machine code, OS name and bitness.
-    virtual void Configure(const std::wstring& serverHost, int appId, const std::string& channel,
-                           const std::wstring& version, const std::wstring& machineCode, const std::wstring& os,
-                           int osBit) = 0;
     // Queues a usage event (name, count, value, optional text).
     virtual void AddEvent(const wchar_t* name, int count, int value, const wchar_t* text) = 0;
     // Action reports: 2 uninstall, 3 start.
@@ -36,15 +33,13 @@ public:
     virtual bool SendErrorFile(const wchar_t* path, bool async) = 0;
 };
 IUsageReporter& UsageReporter();
-// Replaces the reporter (NULL restores the stand-in); returns the previous one.
+// Replaces the reporter (NULL restores the report client); returns the
+// previous one.
 IUsageReporter* SetUsageReporter(IUsageReporter* reporter);
 // Queues the usage event name with count 1, value 0 and no text.
 void AddUsageEvent(const wchar_t* name);
-// The reporter set-up of start-up: server, ids, version, machine and OS.
-void ConfigureUsageReporter();
 
 // ---- start-up services ----
-void InstallSehTranslator();
 // The updater: true when a downloaded installer waits and the user chose to
 // run it now (start-up then ends).
 bool RunPendingInstaller();

@@ -174,37 +174,6 @@ bool PrepareSkinArchive(HMODULE module, int codePage, const std::wstring& progra
     return FileExists(target);
 }
 
-bool CheckCrashDumpUpload(const std::wstring& dumpPath, const wchar_t* regKey)
-{
-    DWORD last = 0, size = sizeof(last), type = 0;
-    HKEY key = NULL;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, regKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
-        if (RegQueryValueExW(key, L"UpDumpDay", NULL, &type, (BYTE*)&last, &size) != ERROR_SUCCESS ||
-            type != REG_DWORD)
-            last = 0;
-        RegCloseKey(key);
-    }
-    WIN32_FILE_ATTRIBUTE_DATA fa = {};
-    if (!GetFileAttributesExW(dumpPath.c_str(), GetFileExInfoStandard, &fa) ||
-        (fa.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-        return false;
-    // Seconds since 1970, low 32 bits.
-    ULARGE_INTEGER t;
-    t.LowPart = fa.ftLastWriteTime.dwLowDateTime;
-    t.HighPart = fa.ftLastWriteTime.dwHighDateTime;
-    const DWORD stamp = (DWORD)((t.QuadPart - 116444736000000000ULL) / 10000000ULL);
-    if (stamp == last)
-        return false;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, regKey, 0, NULL, 0, KEY_WRITE, NULL, &key, NULL) == ERROR_SUCCESS) {
-        RegSetValueExW(key, L"UpDumpDay", 0, REG_DWORD, (const BYTE*)&stamp, sizeof(stamp));
-        RegCloseKey(key);
-    }
-    const unsigned long long bytes = ((unsigned long long)fa.nFileSizeHigh << 32) | fa.nFileSizeLow;
-    if (bytes == 0 || bytes > 2097152ULL)
-        return false;
-    return UsageReporter().SendErrorFile(dumpPath.c_str(), true);
-}
-
 std::wstring FormatCrashText(DWORD code, const void* address)
 {
     wchar_t buf[160];

@@ -30,10 +30,6 @@ CommandLineOptions ParseCommandLine(const wchar_t* commandLine);
 bool PrepareSkinArchive(HMODULE module, int codePage, const std::wstring& programFolder,
                         const std::wstring& skinFolder);
 
-// Hands "Error.tmp" to the reporter once per modification time when it holds
-// 1 to 2,097,152 bytes; the time is remembered in HKCU\regKey "UpDumpDay".
-bool CheckCrashDumpUpload(const std::wstring& dumpPath, const wchar_t* regKey);
-
 // The unhandled-exception filter: writes the minidump "Error.tmp" in the
 // program folder, then tells the user.
 LONG WINAPI CrashFilter(EXCEPTION_POINTERS* pointers);

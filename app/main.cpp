@@ -10,6 +10,7 @@
 #include "core/Language.h"
 #include "core/Log.h"
 #include "core/Settings.h"
+#include "net/ReportClient.h"
 #include "sectorengine/Blockmill.h"
 
 namespace {
@@ -32,17 +33,19 @@ void InitCoreServices()
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandLine, int)
 {
-    InstallSehTranslator();
+    // Hardware faults on the window's thread end in the crash filter; the
+    // threads that turn them into exceptions do so around their own bodies
+    // (net/SehGuard.h).
     SetUnhandledExceptionFilter(CrashFilter);
     CoInitialize(nullptr);
     INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_BAR_CLASSES | ICC_TREEVIEW_CLASSES};
     InitCommonControlsEx(&icc);
     CWndShadow::Initialize(instance);
     InitCoreServices();
-    ConfigureUsageReporter();
-    CheckCrashDumpUpload(GetAppFilePath(L"Error.tmp"), L"Software\\OvoDelvaro6");
+    ConfigureReportClient();
+    UploadPendingCrashDump();
     int rc = RunApplication(instance, commandLine ? commandLine : L"");
-    UsageReporter().SendEvents();
+    SendExitReport();
     CoUninitialize();
     return rc;
 }

@@ -112,6 +112,12 @@ TEST_F(DialogTest, ShadowFollowsTheWindow)
     EXPECT_TRUE(shadow.SetDarkness(255));
     EXPECT_EQ(4, shadow.GetSize());
     EXPECT_EQ(0, shadow.GetYOffset());
+    EXPECT_EQ(255, shadow.GetDarkness());
+    // A window smaller than the shadow's inward size has no shadow bitmap.
+    EXPECT_TRUE(shadow.SetSize(-20));
+    SetWindowPos(dlg->GetHWND(), NULL, 0, 0, 12, 12, SWP_NOMOVE | SWP_NOZORDER);
+    shadow.Update(dlg->GetHWND());
+    gui::PumpPending();
     HWND shadowWnd = shadow.GetShadowWindow();
     DestroyWindow(dlg->GetHWND());
     EXPECT_FALSE(IsWindow(shadowWnd));

@@ -1,6 +1,6 @@
 // The main window driven as a user would: by control name, with synthetic
-// clicks and keys. The test runner maps K: (a FAT16 volume image) and
-// \\.\PhysicalDrive6 (an MBR disk image) before this program starts.
+// clicks and keys, over two mapped devices: K: a FAT16 volume image and
+// \\.\PhysicalDrive6 an MBR disk image.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -14,6 +14,8 @@
 #include "app/MainFrame.h"
 #include "app/MenuWnd.h"
 #include "app/WindowMessages.h"
+#include "common/DeviceMap.h"
+#include "common/TestPaths.h"
 #include "core/Language.h"
 #include "core/Settings.h"
 
@@ -36,8 +38,18 @@ protected:
     {
         gui::InitProcess(1252);
         SetCloseConfirm(0);
+        s_drive = new CWineDrive;
+        s_disk = new devicemap::CScopedDeviceMap;
+        s_root = testpaths::MakeTempDir(L"kroot");
+        ASSERT_TRUE(s_drive->Define(L'K', s_root, testpaths::Fixture(L"fat16.img"), 1));
+        ASSERT_TRUE(s_disk->PhysicalDrive(6, testpaths::Fixture(L"disk-mbr.img")));
     }
-    static void TearDownTestSuite() { SetCloseConfirm(-1); }
+    static void TearDownTestSuite()
+    {
+        delete s_disk;
+        delete s_drive;
+        SetCloseConfirm(-1);
+    }
 
     void SetUp() override
     {
@@ -131,7 +143,13 @@ protected:
     PartitionScanFactory m_oldFactory = NULL;
     CMainFrame* m_frame = NULL;
     HWND m_hwnd = NULL;
+    static CWineDrive* s_drive;
+    static devicemap::CScopedDeviceMap* s_disk;
+    static std::wstring s_root;
 };
+CWineDrive* FrameTest::s_drive = NULL;
+devicemap::CScopedDeviceMap* FrameTest::s_disk = NULL;
+std::wstring FrameTest::s_root;
 
 // ---- the two ways through the pages ----
 
@@ -289,13 +307,20 @@ TEST_F(FrameTest, DiskPageListsTheMappedVolumeAndDisk)
     EXPECT_EQ(L"icon/icon_drive.png", std::wstring(pm().FindSubControlByName(disks->GetItemAt(k), L"ico")->GetBkImage()));
     EXPECT_EQ(L"Hd", std::wstring(disks->GetItemAt(hd)->GetUserData()));
     EXPECT_TRUE(RowText(disks, hd, L"typeName").empty());
+    // A disk row is a whole disk and never taken for a volume.
+    ClickRow(L"listDisk", hd);
+    void* data = NULL;
+    EXPECT_TRUE(m_frame->GetSelectedDiskRow(1, &data) && data != NULL);
+    EXPECT_FALSE(m_frame->GetSelectedDiskRow(0, &data));
+    EXPECT_TRUE(m_frame->NeedsDeepScan());
     // Every volume row comes after a disk row.
     bool seenDisk = false;
     for (int i = 2; i < disks->GetCount(); ++i) {
         const CDuiString& tag = disks->GetItemAt(i)->GetUserData();
         seenDisk = seenDisk || tag == L"Hd";
-        if (tag == L"Partition")
+        if (tag == L"Partition") {
             EXPECT_TRUE(seenDisk) << RowText(disks, i);
+        }
     }
 
     // Filter 2 on a machine without removable disks: the hint and no rows.

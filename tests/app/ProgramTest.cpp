@@ -2,13 +2,40 @@
 // and the fallback dialog when its skin is missing.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <psapi.h>
+
 #include <string>
 #include <vector>
 
 #include "GuiHarness.h"
 #include "common/TestPaths.h"
+#include "core/Helpers.h"
 
 namespace {
+
+// The started program reports to 127.0.0.1 (a port where nobody listens),
+// never to an outside address; the setting is put back afterwards.
+class CLocalReportServer
+{
+public:
+    CLocalReportServer()
+    {
+        InitApplicationPaths();
+        m_ini = GetAppDataFilePath(L"Config.ini");
+        wchar_t old[260] = {};
+        GetPrivateProfileStringW(L"Setting", L"ServerBase", L"", old, 260, m_ini.c_str());
+        m_old = old;
+        WritePrivateProfileStringW(L"Setting", L"ServerBase", L"127.0.0.1:9", m_ini.c_str());
+    }
+    ~CLocalReportServer()
+    {
+        WritePrivateProfileStringW(L"Setting", L"ServerBase", m_old.empty() ? NULL : m_old.c_str(), m_ini.c_str());
+    }
+
+private:
+    std::wstring m_ini, m_old;
+};
 
 // The current environment with TMP and TEMP set to temp.
 std::vector<wchar_t> EnvironmentWithTemp(const std::wstring& temp)
@@ -95,14 +122,84 @@ void Copy(const std::wstring& from, const std::wstring& to)
     ASSERT_TRUE(CopyFileW(from.c_str(), to.c_str(), FALSE)) << std::string(from.begin(), from.end());
 }
 
+// HKLM "CloseConfirm" 0 for a while: the program closes without asking.
+class CNoCloseQuestion
+{
+public:
+    CNoCloseQuestion()
+    {
+        DWORD v = 0, size = sizeof(v);
+        m_had = RegGetValueW(HKEY_LOCAL_MACHINE, kKey, L"CloseConfirm", RRF_RT_REG_DWORD, NULL, &v, &size) ==
+                ERROR_SUCCESS;
+        m_old = v;
+        Set(0, true);
+    }
+    ~CNoCloseQuestion() { Set(m_old, m_had); }
+
+private:
+    static void Set(DWORD v, bool present)
+    {
+        HKEY key = NULL;
+        if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, NULL, 0, KEY_WRITE, NULL, &key, NULL) != ERROR_SUCCESS)
+            return;
+        if (present)
+            RegSetValueExW(key, L"CloseConfirm", 0, REG_DWORD, (const BYTE*)&v, sizeof(v));
+        else
+            RegDeleteValueW(key, L"CloseConfirm");
+        RegCloseKey(key);
+    }
+    static constexpr const wchar_t* kKey = L"Software\\Microsoft\\Delvaro";
+    bool m_had;
+    DWORD m_old;
+};
+
+// The program opens its skinned main window, 800 by 600 with the product
+// name as title, and ends with 0 when it is closed.
+TEST(Program, MainWindowOpensAndCloses)
+{
+    CLocalReportServer local;
+    CNoCloseQuestion noQuestion;
+    DWORD pid = 0;
+    HANDLE p = Launch(testpaths::Join(testpaths::BinDir(), L"Delvaro6.exe"), testpaths::MakeTempDir(L"main"), &pid);
+    ASSERT_TRUE(p != NULL);
+    HWND main = WaitForWindow(pid, L"DelvaroWndClass", p);
+    ASSERT_TRUE(main != NULL);
+    wchar_t title[256] = {};
+    GetWindowTextW(main, title, 256);
+    const std::wstring t = title;
+    EXPECT_TRUE(t == L"Delvaro Data Recovery" || t == L"Delvaro \u6570\u636e\u6062\u590d" ||
+                t == L"Delvaro \u8cc7\u6599\u6551\u63f4")
+        << std::string(t.begin(), t.end());
+    RECT rc = {};
+    GetWindowRect(main, &rc);
+    EXPECT_EQ(800, rc.right - rc.left);
+    EXPECT_EQ(600, rc.bottom - rc.top);
+    PostMessageW(main, WM_CLOSE, 0, 0);
+    EXPECT_EQ(0u, WaitForExit(p));
+    CloseHandle(p);
+}
+
 TEST(Program, SecondInstanceRestoresTheFirstAndEnds)
 {
+    CLocalReportServer local;
     const std::wstring exe = testpaths::Join(testpaths::BinDir(), L"Delvaro6.exe");
+    // A DLL anyone can drop into the per-user folder is not loaded.
+    const std::wstring ext = GetAppDataFilePath(L"ext.dll");
+    Copy(testpaths::Join(testpaths::BinDir(), L"Blockmill.dll"), ext);
     DWORD pidA = 0, pidB = 0;
     HANDLE a = Launch(exe, testpaths::MakeTempDir(L"first"), &pidA);
     ASSERT_TRUE(a != NULL);
     HWND main = WaitForWindow(pidA, L"DelvaroWndClass", a);
     ASSERT_TRUE(main != NULL) << "the first instance shows its window";
+    HMODULE modules[256];
+    DWORD bytes = 0;
+    ASSERT_TRUE(EnumProcessModules(a, modules, sizeof(modules), &bytes));
+    for (DWORD i = 0; i < bytes / sizeof(HMODULE); ++i) {
+        wchar_t path[MAX_PATH] = {};
+        GetModuleFileNameExW(a, modules[i], path, MAX_PATH);
+        EXPECT_EQ(NULL, wcsstr(_wcslwr(path), L"\\ext.dll")) << "loaded: " << std::string(path, path + wcslen(path));
+    }
+    DeleteFileW(ext.c_str());
     ShowWindow(main, SW_MINIMIZE);
     ASSERT_TRUE(gui::PumpUntil([&] { return IsIconic(main) != FALSE; }));
 
@@ -127,6 +224,7 @@ class SkinLost : public ::testing::TestWithParam<int>
 TEST_P(SkinLost, FallbackDialogAndNothingElse)
 {
     const int lcid = GetParam();
+    CLocalReportServer local;
     const std::wstring bin = testpaths::BinDir();
     const std::wstring folder = testpaths::MakeTempDir(L"noskin");
     for (const wchar_t* f : {L"Delvaro6.exe", L"DuiLib.dll", L"Blockmill.dll"})

@@ -32,59 +32,6 @@ TEST(CommandLine, PathFileTakesOneToken)
     EXPECT_TRUE(ParseCommandLine(L"/reportuninstall").bReportUninstall);
 }
 
-std::wstring WriteFileOfSize(const std::wstring& path, size_t size)
-{
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
-    std::string bytes(size, 'D');
-    DWORD done = 0;
-    if (size)
-        WriteFile(h, bytes.data(), (DWORD)size, &done, NULL);
-    CloseHandle(h);
-    return path;
-}
-
-void SetMTime(const std::wstring& path, unsigned seconds)
-{
-    HANDLE h = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, NULL, OPEN_EXISTING, 0, NULL);
-    ULARGE_INTEGER t;
-    t.QuadPart = (unsigned long long)seconds * 10000000ULL + 116444736000000000ULL;
-    FILETIME ft = {t.LowPart, t.HighPart};
-    SetFileTime(h, NULL, NULL, &ft);
-    CloseHandle(h);
-}
-
-TEST(CrashDump, UploadedOncePerDumpAndOnlyUpTo2MB)
-{
-    const wchar_t* key = L"Software\\OvoDelvaro6Test";
-    RegDeleteKeyW(HKEY_CURRENT_USER, key);
-    CRecordingReporter rec;
-    IUsageReporter* old = SetUsageReporter(&rec);
-    const std::wstring dump = testpaths::MakeTempDir(L"dump") + L"\\Error.tmp";
-
-    EXPECT_FALSE(CheckCrashDumpUpload(dump, key));  // no dump
-    WriteFileOfSize(dump, 2097152);
-    SetMTime(dump, 1700000000);
-    EXPECT_TRUE(CheckCrashDumpUpload(dump, key));
-    EXPECT_FALSE(CheckCrashDumpUpload(dump, key));  // handled before
-    ASSERT_EQ(1u, rec.errorFiles.size());
-
-    WriteFileOfSize(dump, 2097153);
-    SetMTime(dump, 1700000100);
-    EXPECT_FALSE(CheckCrashDumpUpload(dump, key));
-    WriteFileOfSize(dump, 10);
-    SetMTime(dump, 1700000100);  // same time: never retried
-    EXPECT_FALSE(CheckCrashDumpUpload(dump, key));
-    WriteFileOfSize(dump, 0);
-    SetMTime(dump, 1700000200);
-    EXPECT_FALSE(CheckCrashDumpUpload(dump, key));
-    EXPECT_EQ(1u, rec.errorFiles.size());
-    DWORD stored = 0, size = sizeof(stored);
-    RegGetValueW(HKEY_CURRENT_USER, key, L"UpDumpDay", RRF_RT_REG_DWORD, NULL, &stored, &size);
-    EXPECT_EQ(1700000200u, stored);
-    RegDeleteKeyW(HKEY_CURRENT_USER, key);
-    SetUsageReporter(old);
-}
-
 std::wstring g_dumpSeenByBox;
 std::wstring g_crashText;
 void RecordCrashBox(const wchar_t* text)

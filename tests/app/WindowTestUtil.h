@@ -18,10 +18,6 @@ class CRecordingReporter : public IUsageReporter
 public:
     std::vector<std::wstring> events;
     std::vector<std::wstring> errorFiles;
-    virtual void Configure(const std::wstring&, int, const std::string&, const std::wstring&, const std::wstring&,
-                           const std::wstring&, int)
-    {
-    }
     virtual void AddEvent(const wchar_t* name, int, int, const wchar_t*) { events.push_back(name ? name : L""); }
     virtual bool SendAction(int, bool) { return true; }
     virtual bool SendEvents() { return true; }
@@ -115,6 +111,21 @@ public:
 private:
     int m_disk;
     std::vector<CPartitionInfo*> m_lost;
+};
+
+// A drive letter defined through Wine's mount manager, as winecfg does: the
+// letter's root is a folder and its volume device an image file, and every
+// process (this one included) sees the letter at once. Gone with the object.
+class CWineDrive
+{
+public:
+    CWineDrive() : m_letter(0) {}
+    ~CWineDrive();
+    // Windows paths; fsType 1 FAT, 2 FAT32, 0 NTFS (what the drive reports).
+    bool Define(wchar_t letter, const std::wstring& rootFolder, const std::wstring& image, unsigned fsType);
+
+private:
+    wchar_t m_letter;
 };
 
 // HKLM "CloseConfirm": -1 removes the value.
