@@ -726,12 +726,12 @@ void CMainFrame::ShowTrees(bool visible)
     HWND trees[3] = {m_hPathTree, m_hTimeTree, m_hTypeTree};
     for (HWND t : trees)
         if (t)
-            ShowWindow(t, SW_HIDE);
+            ::ShowWindow(t, SW_HIDE);
     if (!visible)
         return;
     HWND shown = m_nViewKind == 0 ? m_hTypeTree : m_nViewKind == 2 ? m_hTimeTree : m_hPathTree;
     if (shown)
-        ShowWindow(shown, SW_SHOWNA);
+        ::ShowWindow(shown, SW_SHOWNA);
 }
 
 void CMainFrame::LayoutTrees()

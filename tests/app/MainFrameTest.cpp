@@ -504,6 +504,12 @@ TEST_F(FrameTest, ScanOfTheRecycleBinGoesThroughTheCommonStart)
     // The scan-running controls and the disk-list gate of every scan.
     EXPECT_TRUE(m_frame->GetDiskListGate() != NULL);
     EXPECT_TRUE(gui::IsShown(pm(), L"btnRestoreFiles"));
+    EXPECT_GT(m_frame->GetBusyAnimation().GetFrameCount(), 1);
+    // The native trees over the result page: the folder tree for this scan.
+    for (int id : {101, 102, 103})
+        EXPECT_EQ(id, GetDlgCtrlID(m_frame->GetTreeWindow(id)));
+    EXPECT_TRUE(IsWindowVisible(m_frame->GetTreeWindow(101)));
+    EXPECT_FALSE(IsWindowVisible(m_frame->GetTreeWindow(103)));
     // No walkers here: the scan ends at once, with the nothing-found box.
     ASSERT_TRUE(gui::PumpUntil([] { return !MessageLog::texts.empty(); }));
     EXPECT_EQ(MessageText(L"NoFileCanRecovered"), MessageLog::texts.back());
