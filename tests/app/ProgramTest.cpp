@@ -160,10 +160,12 @@ TEST(Program, MainWindowOpensAndCloses)
     CLocalReportServer local;
     CNoCloseQuestion noQuestion;
     DWORD pid = 0;
+    const DWORD start = GetTickCount();
     HANDLE p = Launch(testpaths::Join(testpaths::BinDir(), L"Delvaro6.exe"), testpaths::MakeTempDir(L"main"), &pid);
     ASSERT_TRUE(p != NULL);
     HWND main = WaitForWindow(pid, L"DelvaroWndClass", p);
     ASSERT_TRUE(main != NULL);
+    printf("main window after %lu ms\n", GetTickCount() - start);
     wchar_t title[256] = {};
     GetWindowTextW(main, title, 256);
     const std::wstring t = title;
