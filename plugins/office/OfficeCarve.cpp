@@ -453,10 +453,16 @@ int AnalyseCompoundFile(CDiskMappingPointer* reader, RawFileInfo* info) {
     if (ext.empty()) ext = directory.Guess();
   }
   if (ext.empty()) {
-    cur.RestorePosition();
-    uint64_t n = cur.Loaded();
-    if (n > length) n = length;
-    ext = ExtensionFromBytes(cur.Data(), n);
+    // The names are looked for where they are kept, in the directory, and
+    // then in the bytes of the file that the window holds.
+    const std::vector<unsigned char>& names = directory.Bytes();
+    ext = names.empty() ? "ole" : ExtensionFromBytes(names.data(), names.size());
+    if (ext == "ole") {
+      cur.RestorePosition();
+      uint64_t n = cur.Loaded();
+      if (n > length) n = length;
+      ext = ExtensionFromBytes(cur.Data(), n);
+    }
   }
   plugin::SetRawFormat(info, ext.c_str());
   plugin::SetRawValid(info);

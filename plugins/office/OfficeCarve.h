@@ -67,6 +67,7 @@ class COleDirectory {
   std::string Guess() const;
 
   size_t Count() const { return m_entries.size() / 128; }
+  const std::vector<unsigned char>& Bytes() const { return m_entries; }
   const unsigned char* Entry(size_t i) const { return m_entries.data() + i * 128; }
 
  private:

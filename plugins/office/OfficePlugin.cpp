@@ -21,42 +21,12 @@ const unsigned char kSignature[] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0x
 // Shared strings listed for a thumbnail of a sheet without cells.
 const uint32_t kThumbnailStrings = 256;
 
-// A zero-filled moveable global block holding a copy of the bytes; freed
-// with the object.
-class CGlobalCopy {
- public:
-  CGlobalCopy(const void* data, uint64_t n) {
-    if (n == 0 || n > 0x7FFFFFFF) return;
-    m_block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, static_cast<SIZE_T>(n));
-    void* p = m_block ? GlobalLock(m_block) : nullptr;
-    if (p == nullptr) return;
-    memcpy(p, data, static_cast<size_t>(n));
-    GlobalUnlock(m_block);
-    m_size = n;
-  }
-  ~CGlobalCopy() {
-    if (m_block) GlobalFree(m_block);
-  }
-  CGlobalCopy(const CGlobalCopy&) = delete;
-  CGlobalCopy& operator=(const CGlobalCopy&) = delete;
-  HGLOBAL Block() const { return m_size ? m_block : nullptr; }
-
-  // The text of the document: the Word path over the block as storage, the
-  // workbook path over its bytes.
-  int Text(office::TextKind kind, char* text, int capacity, uint32_t maxStrings) const {
-    if (Block() == nullptr) return 0;
-    if (kind == office::TextKind::Word) return office::WordText(m_block, text, capacity);
-    const void* p = GlobalLock(m_block);
-    if (p == nullptr) return 0;
-    const int result = office::WorkbookText(p, static_cast<int64_t>(m_size), text, capacity, maxStrings);
-    GlobalUnlock(m_block);
-    return result;
-  }
-
- private:
-  HGLOBAL m_block = nullptr;
-  uint64_t m_size = 0;
-};
+// The text of a document image, by the kind its extension asks for.
+int DocumentText(office::TextKind kind, const void* image, int64_t size, char* text, int capacity,
+                 uint32_t maxStrings) {
+  if (kind == office::TextKind::Word) return office::WordText(image, size, text, capacity);
+  return office::WorkbookText(image, size, text, capacity, maxStrings);
+}
 
 // The caller's text buffer is written only when an entry succeeds: the work
 // is done on a copy that starts empty once the path is chosen.
@@ -96,14 +66,15 @@ DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetThumbnailText(CDiskMappingPointer* re
   DELVARO_PLUGIN_GUARD_BEGIN
   if (reader == nullptr || text == nullptr || capacity <= 0 || size <= 0) return 0;
   CReaderCursor cur(reader);
+  // The document as far as the window holds it from the cursor.
   uint64_t n = cur.Loaded();
   if (n > static_cast<uint64_t>(size)) n = static_cast<uint64_t>(size);
   if (n < office::kMinTextDocument) return 0;
   const office::TextKind kind = office::TextKindOf(text, capacity);
   if (kind == office::TextKind::None) return 0;
-  CGlobalCopy copy(cur.Data(), n);
   CTextOutput out(text, capacity);
-  return out.Commit(copy.Text(kind, out.Data(), out.Capacity(), kThumbnailStrings));
+  return out.Commit(DocumentText(kind, cur.Data(), static_cast<int64_t>(n), out.Data(), out.Capacity(),
+                                 kThumbnailStrings));
   DELVARO_PLUGIN_GUARD_END
 }
 
@@ -111,16 +82,13 @@ DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetPreviewText(const void* data, int64_t
                                                        int capacity) {
   DELVARO_PLUGIN_GUARD_BEGIN
   if (data == nullptr || text == nullptr || capacity <= 0 || size <= 0) return 0;
-  if (office::TextKindOf(text, capacity) == office::TextKind::Word) {
-    if (size < office::kMinTextDocument) return 0;
-    CGlobalCopy copy(data, static_cast<uint64_t>(size));
-    CTextOutput out(text, capacity);
-    return out.Commit(copy.Text(office::TextKind::Word, out.Data(), out.Capacity(), 0));
-  }
-  // Every other document is tried as a workbook, straight from the memory
-  // image.
+  // Word documents by their extension; every other document is tried as a
+  // workbook.
+  office::TextKind kind = office::TextKindOf(text, capacity);
+  if (kind == office::TextKind::Word && size < office::kMinTextDocument) return 0;
+  if (kind != office::TextKind::Word) kind = office::TextKind::Workbook;
   CTextOutput out(text, capacity);
-  return out.Commit(office::WorkbookText(data, size, out.Data(), out.Capacity(), 0));
+  return out.Commit(DocumentText(kind, data, size, out.Data(), out.Capacity(), 0));
   DELVARO_PLUGIN_GUARD_END
 }
 

@@ -1,7 +1,5 @@
 #include "plugins/office/OfficeText.h"
 
-#include <objbase.h>
-
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -24,22 +22,13 @@ const size_t kCellPiece = 100;  // bytes of one cell's text, its NUL included
 const uint32_t kFibBytes = 0x1AA;
 const uint32_t kMaxClx = 1u << 20;
 
-template <typename T>
-struct ComRelease {
-  void operator()(T* p) const {
-    if (p) p->Release();
-  }
-};
-template <typename T>
-using ComPtr = std::unique_ptr<T, ComRelease<T>>;
-
-// Reads up to n bytes at offset of a stream; the count read.
-ULONG ReadAt(IStream* s, uint64_t offset, void* out, ULONG n) {
-  LARGE_INTEGER li;
-  li.QuadPart = static_cast<LONGLONG>(offset);
-  if (FAILED(s->Seek(li, STREAM_SEEK_SET, nullptr))) return 0;
-  ULONG got = 0;
-  if (FAILED(s->Read(out, n, &got))) return 0;
+// Up to n bytes at offset of a stream; the count read.
+uint32_t ReadAt(CompoundFile::Stream& s, uint32_t offset, void* out, uint32_t n) {
+  if (offset > static_cast<uint32_t>(INT32_MAX)) return 0;
+  s.Seek(static_cast<int32_t>(offset), 0);
+  unsigned char* p = static_cast<unsigned char*>(out);
+  uint32_t got = 0;
+  while (got < n && !s.AtEnd()) p[got++] = static_cast<unsigned char>(s.ReadByte());
   return got;
 }
 
@@ -47,12 +36,13 @@ ULONG ReadAt(IStream* s, uint64_t offset, void* out, ULONG n) {
 // `want` of them.
 class CWordText {
  public:
-  CWordText(IStorage* storage, IStream* document) : m_storage(storage), m_doc(document) {}
+  CWordText(const CompoundFile::File& file, CompoundFile::MemorySource* source, CompoundFile::Stream& document)
+      : m_file(file), m_source(source), m_doc(document) {}
 
   bool Read(uint32_t want, std::wstring* out) {
     unsigned char fib[kFibBytes];
     memset(fib, 0, sizeof(fib));
-    const ULONG got = ReadAt(m_doc, 0, fib, sizeof(fib));
+    const uint32_t got = ReadAt(m_doc, 0, fib, sizeof(fib));
     if (got < 0x20) return false;
     const uint16_t ident = Le16(fib), nFib = Le16(fib + 2);
     if (ident == 0xA5EC && nFib >= 0xC1 && got >= kFibBytes && FromPieces(fib, want, out)) return true;
@@ -60,7 +50,7 @@ class CWordText {
     // No usable piece table: the text of a plain Word document begins at
     // byte 2048 of its stream, in UTF-16.
     std::vector<wchar_t> units(want);
-    const ULONG n = ReadAt(m_doc, 2048, units.data(), want * 2);
+    const uint32_t n = ReadAt(m_doc, 2048, units.data(), want * 2);
     if (n == 0) return false;
     out->assign(units.data(), n / 2);
     return true;
@@ -74,13 +64,11 @@ class CWordText {
     const wchar_t* tableName = (Le16(fib + 0x0A) & 0x0200) ? L"1Table" : L"0Table";
     const uint32_t fcClx = Le32(fib + 0x1A2), lcbClx = Le32(fib + 0x1A6);
     if (lcbClx == 0 || lcbClx > kMaxClx) return false;
-    IStream* raw = nullptr;
-    if (FAILED(m_storage->OpenStream(tableName, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, &raw)) ||
-        raw == nullptr)
-      return false;
-    ComPtr<IStream> table(raw);
+    const CompoundFile::DirectoryEntry entry = m_file.FindEntry(tableName);
+    if (entry.name.empty()) return false;
+    std::unique_ptr<CompoundFile::Stream> table(m_file.OpenStream(entry, m_source));
     std::vector<unsigned char> clx(lcbClx);
-    if (ReadAt(table.get(), fcClx, clx.data(), lcbClx) != lcbClx) return false;
+    if (ReadAt(*table, fcClx, clx.data(), lcbClx) != lcbClx) return false;
     // Skip the property modifiers, then the piece descriptors.
     size_t p = 0;
     while (p < clx.size() && clx[p] == 0x01) {
@@ -102,11 +90,11 @@ class CWordText {
       if (chars > want - out->size()) chars = want - static_cast<uint32_t>(out->size());
       if (fc & 0x40000000u) {
         std::vector<char> bytes(chars);
-        const ULONG n = ReadAt(m_doc, (fc & 0x3FFFFFFFu) / 2, bytes.data(), chars);
+        const uint32_t n = ReadAt(m_doc, (fc & 0x3FFFFFFFu) / 2, bytes.data(), chars);
         AppendCodePage(1252, bytes.data(), n, out);
       } else {
         std::vector<wchar_t> units(chars);
-        const ULONG n = ReadAt(m_doc, fc, units.data(), chars * 2);
+        const uint32_t n = ReadAt(m_doc, fc, units.data(), chars * 2);
         out->append(units.data(), n / 2);
       }
     }
@@ -120,13 +108,13 @@ class CWordText {
     uint32_t chars = fcMac - fcMin;
     if (chars > want) chars = want;
     std::vector<char> bytes(chars);
-    const ULONG n = ReadAt(m_doc, fcMin, bytes.data(), chars);
+    const uint32_t n = ReadAt(m_doc, fcMin, bytes.data(), chars);
     out->clear();
     AppendCodePage(CP_ACP, bytes.data(), n, out);
     return n > 0;
   }
 
-  static void AppendCodePage(UINT codePage, const char* bytes, ULONG n, std::wstring* out) {
+  static void AppendCodePage(UINT codePage, const char* bytes, uint32_t n, std::wstring* out) {
     if (n == 0) return;
     const int units = MultiByteToWideChar(codePage, 0, bytes, static_cast<int>(n), nullptr, 0);
     if (units <= 0) return;
@@ -135,8 +123,9 @@ class CWordText {
     out->append(wide.data(), static_cast<size_t>(units));
   }
 
-  IStorage* m_storage;
-  IStream* m_doc;
+  const CompoundFile::File& m_file;
+  CompoundFile::MemorySource* m_source;
+  CompoundFile::Stream& m_doc;
 };
 
 // The text into the caller's buffer with its NUL; a cut falls between whole
@@ -212,27 +201,27 @@ void AppendUtf8(const wchar_t* s, size_t n, size_t budget, std::string* out) {
   }
 }
 
-int WordText(HGLOBAL block, char* text, int capacity) {
-  ILockBytes* rawBytes = nullptr;
-  if (FAILED(CreateILockBytesOnHGlobal(block, FALSE, &rawBytes)) || rawBytes == nullptr) return 0;
-  ComPtr<ILockBytes> bytes(rawBytes);
-  IStorage* rawStorage = nullptr;
-  if (FAILED(StgOpenStorageOnILockBytes(bytes.get(), nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, nullptr,
-                                        0, &rawStorage)) ||
-      rawStorage == nullptr)
+int WordText(const void* image, int64_t size, char* text, int capacity) {
+  if (size <= 0 || size > INT32_MAX) return 0;
+  // The document is read with the plug-in's own compound-file reader, whose
+  // walks are all bounded: the system's storage service can loop for ever on
+  // a directory whose tree links were damaged.
+  CompoundFile::File file;
+  try {
+    file.OpenFromMemory(image, static_cast<int32_t>(size));
+  } catch (const CompoundFile::Exception&) {
     return 0;
-  ComPtr<IStorage> storage(rawStorage);
-  IStream* rawStream = nullptr;
-  if (FAILED(storage->OpenStream(L"WordDocument", nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0,
-                                 &rawStream)) ||
-      rawStream == nullptr)
-    return 0;
-  ComPtr<IStream> document(rawStream);
+  }
+  const CompoundFile::DirectoryEntry entry = file.FindEntry(L"WordDocument");
+  if (entry.name.empty()) return 0;
+  CompoundFile::MemorySource source(image, static_cast<int32_t>(size));
+  std::unique_ptr<CompoundFile::Stream> document(file.OpenStream(entry, &source));
   const uint32_t readBytes = static_cast<uint32_t>(capacity) < kWordReadBytes
                                  ? static_cast<uint32_t>(capacity)
                                  : kWordReadBytes;
   std::wstring wide;
-  if (!CWordText(storage.get(), document.get()).Read(readBytes / 2, &wide)) return 0;
+  // A capacity too small for a character still reads as an empty text.
+  if (readBytes / 2 > 0 && !CWordText(file, &source, *document).Read(readBytes / 2, &wide)) return 0;
   // At most as many bytes as a UTF-16 read of that size, within the capacity.
   std::string utf8;
   const size_t budget = readBytes < static_cast<uint32_t>(capacity) - 1 ? readBytes : capacity - 1;

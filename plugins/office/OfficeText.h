@@ -21,10 +21,10 @@ TextKind TextKindOf(const char* text, int capacity);
 // become U+FFFD.
 void AppendUtf8(const wchar_t* s, size_t n, size_t budget, std::string* out);
 
-// The document text of a Word (or Works) document held in a global memory
-// block: 1 with the text (at most min(capacity, 1024) / 2 characters, within
-// capacity as UTF-8 with its NUL) once the storage and its text were read.
-int WordText(HGLOBAL block, char* text, int capacity);
+// The document text of a Word (or Works) document image: 1 with the text (at
+// most min(capacity, 1024) / 2 characters, within capacity as UTF-8 with its
+// NUL) once the document stream and its text were read.
+int WordText(const void* image, int64_t size, char* text, int capacity);
 
 // The first sheet's cells (or, for a sheet without cells, the shared strings)
 // of a workbook image: 1 when the workbook has a first sheet. maxStrings

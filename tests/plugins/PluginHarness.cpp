@@ -34,6 +34,10 @@ PluginModule::~PluginModule() {
 
 bool PluginModule::Load(const std::wstring& dll) {
   module = LoadLibraryW(testpaths::Join(testpaths::BinDir(), L"type\\" + dll).c_str());
+  if (module) {
+    Bind(module, DELVARO_EXPORT_GetThumbnailText, &GetThumbnailText);
+    Bind(module, DELVARO_EXPORT_GetPreviewText, &GetPreviewText);
+  }
   return module && Bind(module, DELVARO_EXPORT_GetSupportFormat, &GetSupportFormat) &&
          Bind(module, DELVARO_EXPORT_GetFileSign, &GetFileSign) &&
          Bind(module, DELVARO_EXPORT_GetFileSizeAtOnce, &GetFileSizeAtOnce) &&
