@@ -30,15 +30,6 @@ const uint64_t kLookBack = 64;
 const uint64_t kLookAhead = 256;
 const char kIllustrator[] = "</Illustrator ";
 
-uint64_t AllocationGranularity() {
-  static const uint64_t granularity = [] {
-    SYSTEM_INFO si;
-    GetSystemInfo(&si);
-    return si.dwAllocationGranularity ? static_cast<uint64_t>(si.dwAllocationGranularity) : 0x10000ull;
-  }();
-  return granularity;
-}
-
 bool IsSpace(unsigned char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f'; }
 bool IsDigit(unsigned char c) { return c >= '0' && c <= '9'; }
 
@@ -115,10 +106,9 @@ uint64_t FindEnd(CReaderCursor& cur, uint64_t start, uint64_t from) {
     // Offsets whose look ahead is not in the view are left for the next one.
     uint64_t examineEnd = sourceEndsInView ? n : (n > kLookAhead ? n - kLookAhead : 0);
     if (viewStart + examineEnd > stop) examineEnd = stop - viewStart;
-    if (examineEnd <= next - viewStart) {
-      if (sourceEndsInView) return 0;
-      return 0;  // a window smaller than the look ahead: nothing more to see
-    }
+    // Nothing new to examine: the source ends here, or the window is smaller
+    // than the look ahead.
+    if (examineEnd <= next - viewStart) return 0;
     for (uint64_t k = next - viewStart; k < examineEnd; ++k) {
       const unsigned char* q = static_cast<const unsigned char*>(memchr(v + k, '%', static_cast<size_t>(examineEnd - k)));
       if (q == nullptr) break;
