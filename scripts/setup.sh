@@ -15,6 +15,9 @@ packages=(
   libz-mingw-w64-dev libstb-dev googletest
   ntfs-3g dosfstools mtools exfatprogs exfat-fuse fdisk gdisk sleuthkit
   xz-utils dpkg-dev unzip python3 imagemagick testdisk
+  # documents and programs for the document plug-ins' fixtures and benchmark
+  libreoffice-writer-nogui libreoffice-calc-nogui libreoffice-impress-nogui pandoc groff
+  ghostscript libspreadsheet-writeexcel-perl libimage-exiftool-perl osslsigncode openssl zip
 )
 
 missing=()
