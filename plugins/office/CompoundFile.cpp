@@ -12,13 +12,6 @@ const size_t kMaxChain = 10001;     // sector numbers in one chain
 const size_t kMaxEntries = 255;     // the sibling walk stops above this many
 const int kHeaderMasterEntries = 109;
 
-std::string Narrow(const std::wstring& w) {
-  std::string s;
-  s.reserve(w.size());
-  for (wchar_t c : w) s.push_back(static_cast<char>(c & 0xFF));
-  return s;
-}
-
 // Little-endian values from a source; bytes past the end read as 0xFF.
 uint32_t Get32(MemorySource& src) {
   uint32_t v = 0;
@@ -42,8 +35,15 @@ uint32_t StreamGet(Excel::Stream& s, int bytes) {
 
 }  // namespace
 
+std::string NarrowMessage(const std::wstring& message) {
+  std::string s;
+  s.reserve(message.size());
+  for (wchar_t c : message) s.push_back(static_cast<char>(c & 0xFF));
+  return s;
+}
+
 Exception::Exception(const std::wstring& message)
-    : std::runtime_error(Narrow(message)), m_message(message) {}
+    : std::runtime_error(NarrowMessage(message)), m_message(message) {}
 
 // ---------------------------------------------------------------------------
 // MemorySource

@@ -37,6 +37,10 @@ namespace CompoundFile {
 
 enum : int32_t { kFreeSector = -1, kEndOfChain = -2 };
 
+// Each UTF-16 unit of a message cut to its low byte: the narrow text of the
+// readers' errors.
+std::string NarrowMessage(const std::wstring& message);
+
 // The error of the reader; the message is kept as wide text and, each unit cut
 // to its low byte, as the narrow text what() returns.
 class Exception : public std::runtime_error {

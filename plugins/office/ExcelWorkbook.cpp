@@ -26,13 +26,6 @@ enum : uint16_t {
   kRk = 0x027E,
 };
 
-std::string Narrow(const std::wstring& w) {
-  std::string s;
-  s.reserve(w.size());
-  for (wchar_t c : w) s.push_back(static_cast<char>(c & 0xFF));
-  return s;
-}
-
 void Skip(Stream& s, int64_t count) {
   for (int64_t i = 0; i < count; ++i) s.ReadByte();
 }
@@ -40,7 +33,7 @@ void Skip(Stream& s, int64_t count) {
 }  // namespace
 
 Exception::Exception(const std::wstring& message)
-    : std::runtime_error(Narrow(message)), m_message(message) {}
+    : std::runtime_error(CompoundFile::NarrowMessage(message)), m_message(message) {}
 
 uint16_t ReadInt16(Stream& s) {
   const uint32_t a = static_cast<uint8_t>(s.ReadByte());

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "plugins/common/ByteOrder.h"
+#include "plugins/common/FindBytes.h"
 #include "plugins/common/PluginExports.h"
 #include "plugins/common/ReadAt.h"
 #include "plugins/common/ReaderCursor.h"
@@ -411,16 +412,7 @@ const char* ExtensionFromBytes(const unsigned char* p, uint64_t n) {
       wide[2 * i] = static_cast<unsigned char>(s.name[i]);
       wide[2 * i + 1] = 0;
     }
-    const size_t w = 2 * len;
-    if (n < w) continue;
-    const unsigned char* q = p;
-    const unsigned char* last = p + (n - w);
-    while (q <= last) {
-      q = static_cast<const unsigned char*>(memchr(q, wide[0], static_cast<size_t>(last - q) + 1));
-      if (q == nullptr) break;
-      if (memcmp(q, wide, w) == 0) return s.ext;
-      ++q;
-    }
+    if (plugin::FindBytes(p, n, wide, 2 * len) != nullptr) return s.ext;
   }
   return "ole";
 }

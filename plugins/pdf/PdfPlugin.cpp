@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "plugins/common/FindBytes.h"
 #include "plugins/common/PluginExports.h"
 #include "plugins/common/ReadAt.h"
 #include "plugins/common/ReaderCursor.h"
@@ -34,14 +35,7 @@ bool IsSpace(unsigned char c) { return c == ' ' || c == '\t' || c == '\r' || c =
 bool IsDigit(unsigned char c) { return c >= '0' && c <= '9'; }
 
 const unsigned char* Find(const unsigned char* p, uint64_t n, const char* what, size_t w) {
-  if (n < w) return nullptr;
-  const unsigned char* last = p + (n - w);
-  for (const unsigned char* q = p; q <= last; ++q) {
-    q = static_cast<const unsigned char*>(memchr(q, what[0], static_cast<size_t>(last - q) + 1));
-    if (q == nullptr) return nullptr;
-    if (memcmp(q, what, w) == 0) return q;
-  }
-  return nullptr;
+  return plugin::FindBytes(p, n, what, w);
 }
 
 // At p (n bytes) another revision of the document begins: after white space

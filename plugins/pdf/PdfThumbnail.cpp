@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "plugins/common/FindBytes.h"
 #include "plugins/common/ThumbnailHelpers.h"
 
 namespace pdf {
@@ -14,15 +15,7 @@ const unsigned char kInDesign[4] = {0x06, 0x06, 0xED, 0xF5};
 const uint64_t kMaxPixelBytes = 64u << 20;
 
 const unsigned char* Find(const unsigned char* p, uint64_t n, const char* what) {
-  const size_t w = strlen(what);
-  if (n < w) return nullptr;
-  const unsigned char* last = p + (n - w);
-  for (const unsigned char* q = p; q <= last; ++q) {
-    q = static_cast<const unsigned char*>(memchr(q, what[0], static_cast<size_t>(last - q) + 1));
-    if (q == nullptr) return nullptr;
-    if (memcmp(q, what, w) == 0) return q;
-  }
-  return nullptr;
+  return plugin::FindBytes(p, n, what, strlen(what));
 }
 
 int Base64Value(unsigned char c) {
