@@ -38,10 +38,11 @@ const unsigned char* Find(const unsigned char* p, uint64_t n, const char* what, 
   return plugin::FindBytes(p, n, what, w);
 }
 
-// At p (n bytes) another revision of the document begins: after white space
-// and comment lines (an updating tool may mark its update with one), a
-// cross-reference table or an object header "12 0 obj". A new "%PDF-" header
-// is another document.
+// At p (n bytes) the document goes on: after white space and comment lines
+// (an updating tool may mark its update with one), another revision begins
+// (a cross-reference table or an object header "12 0 obj"), or the end of the
+// stream or object that held this "%%EOF" (a document kept unpacked inside
+// another). A new "%PDF-" header is another document.
 bool RevisionFollows(const unsigned char* p, uint64_t n) {
   uint64_t i = 0;
   for (;;) {
@@ -50,7 +51,10 @@ bool RevisionFollows(const unsigned char* p, uint64_t n) {
     if (n - i >= 5 && memcmp(p + i, "%PDF-", 5) == 0) return false;
     while (i < n && p[i] != '\r' && p[i] != '\n') ++i;
   }
-  if (n - i >= 4 && memcmp(p + i, "xref", 4) == 0) return true;
+  for (const char* word : {"xref", "endstream", "endobj"}) {
+    const size_t w = strlen(word);
+    if (n - i >= w && memcmp(p + i, word, w) == 0) return true;
+  }
   for (int part = 0; part < 2; ++part) {
     const uint64_t digits = i;
     while (i < n && IsDigit(p[i])) ++i;

@@ -259,6 +259,11 @@ TEST(DocPluginLength, PdfNamesAndIllustratorMarker) {
   EXPECT_STREQ("ai", b.info.format);
   EXPECT_STREQ("version:1.5", b.info.name);
   EXPECT_EQ(ai.size(), b.info.length);
+  // A document kept unpacked in another's stream: its "%%EOF" is not the end.
+  const std::string outer = "%PDF-1.4\n1 0 obj <</Length " + std::to_string(lo.size()) + ">> stream\n" + lo +
+                            "\nendstream\nendobj\ntrailer <<>>\nstartxref\n9\n%%EOF\n";
+  b = f.Analyse(p, outer + std::string(700, '\0'));
+  EXPECT_EQ(outer.size(), b.info.length);
   // Too short: named, typed, valid only from 4097 bytes on.
   b = f.Analyse(p, "%PDF-1.4\n" + std::string(4000, ' ') + "\nstartxref\n9\n%%EOF\n" + std::string(600, '\0'));
   EXPECT_EQ(1, b.result);
