@@ -261,8 +261,11 @@ DirectoryEntry File::FindEntry(const std::wstring& name) const {
 Stream* File::OpenStream(const DirectoryEntry& entry, MemorySource* source) const {
   Stream* s = new Stream(&m_header, source);
   s->m_bLittleEndian = m_header.bLittleEndian;
-  s->m_length = entry.size > static_cast<uint32_t>(INT32_MAX) ? INT32_MAX
-                                                             : static_cast<int32_t>(entry.size);
+  // No stream holds more bytes than the image: a damaged size stops there
+  // rather than reading the missing rest as -1 bytes, one by one.
+  int64_t length = entry.size;
+  if (length > m_imageSize) length = m_imageSize;
+  s->m_length = length > INT32_MAX ? INT32_MAX : static_cast<int32_t>(length);
   s->m_bMini = entry.size < m_header.miniStreamCutoff;
   s->m_unitSize = s->m_bMini ? m_header.miniSectorSize : m_header.sectorSize;
   if (!s->m_bMini) {
