@@ -15,9 +15,11 @@ packages=(
   libz-mingw-w64-dev libstb-dev googletest
   ntfs-3g dosfstools mtools exfatprogs exfat-fuse fdisk gdisk sleuthkit
   xz-utils dpkg-dev unzip python3 imagemagick testdisk
-  # documents and programs for the document plug-ins' fixtures and benchmark
-  libreoffice-writer-nogui libreoffice-calc-nogui libreoffice-impress-nogui pandoc groff
-  ghostscript libspreadsheet-writeexcel-perl libimage-exiftool-perl osslsigncode openssl zip
+  ffmpeg sox libsox-fmt-base lame id3v2 eyed3
+  # archive, document and cabinet samples (tests/fixtures/make-archives.sh, bench/carve)
+  zip gcab osslsigncode libreoffice-writer-nogui libreoffice-calc-nogui libreoffice-impress-nogui
+  # documents and programs of the office, PDF and PE samples (tests/fixtures/make-docs.sh)
+  pandoc groff ghostscript libspreadsheet-writeexcel-perl libimage-exiftool-perl openssl
 )
 
 missing=()

@@ -4,18 +4,13 @@
 # boundaries. Runs carve under Wine and PhotoRec on the same image, and prints
 # each one's speed and how many planted files came back byte for byte.
 #   bench/carve/run.sh [BUILD_DIR]   (default: build/x86_64)
-# BENCH_SET=docs mixes documents with the pictures: Word, Excel, PowerPoint
-# and PDF files and Windows programs made by real programs
-# (bench/carve/make-docs.sh; BENCH_DOCS of them, 150 by default, beside 150
-# pictures).
 # BENCH_KEEP=DIR keeps the image, its pictures and truth table in DIR and
 # reuses them on the next run (outputs are still made afresh);
 # BENCH_SKIP_PHOTOREC=1 runs carve only.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 bd="${1:-$root/build/x86_64}"
-set_="${BENCH_SET:-pictures}"
-if [ "$set_" = docs ]; then count="${BENCH_FILES:-150}"; else count="${BENCH_FILES:-300}"; fi
+count="${BENCH_FILES:-300}"
 if [ -n "${BENCH_KEEP:-}" ]; then
   work="$BENCH_KEEP"
   mkdir -p "$work"
@@ -41,11 +36,6 @@ for i in $(seq 1 "$count"); do
     4) convert -size $(( w / 2 + 8 ))x$(( h / 2 + 8 )) plasma:fractal -seed $i "$work/pics/p$i.psd" ;;
   esac
 done
-
-if [ "$set_" = docs ]; then
-  echo "making ${BENCH_DOCS:-150} documents..."
-  bash "$root/bench/carve/make-docs.sh" "$work/pics" "${BENCH_DOCS:-150}" > /dev/null
-fi
 
 echo "laying out the 1 GiB image..."
 python3 - "$work" <<'PY'

@@ -13,6 +13,8 @@
 
 namespace {
 
+using namespace mutation;
+
 struct DocSubject {
   const wchar_t* dll;
   std::vector<std::string> samples;  // "fx:" fixtures, others from the corpus

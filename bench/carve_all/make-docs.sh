@@ -3,7 +3,7 @@
 # programs: Word, Excel and PowerPoint files by LibreOffice (from pandoc and
 # CSV sources), Excel files by Spreadsheet::WriteExcel, PDF files by groff with
 # Ghostscript and by LibreOffice, and Windows programs by MinGW with an icon.
-#   bench/carve/make-docs.sh DIR [COUNT]
+#   bench/carve_all/make-docs.sh DIR [COUNT]
 set -euo pipefail
 dir="$1"
 count="${2:-150}"
