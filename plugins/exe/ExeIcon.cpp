@@ -4,8 +4,6 @@
 #include <vector>
 
 #include "plugins/common/ByteOrder.h"
-#include "plugins/common/ReadAt.h"
-#include "plugins/common/ReaderCursor.h"
 #include "plugins/common/ThumbnailHelpers.h"
 
 namespace exe {
@@ -25,7 +23,7 @@ struct Section {
   uint32_t virtualAddress = 0, rawPointer = 0;
 };
 
-bool FindResourceSection(CBytes& b, Section* out) {
+bool FindResourceSection(plugin::CByteSource& b, Section* out) {
   unsigned char dos[64];
   if (!b.Read(0, dos, sizeof(dos))) return false;
   const uint64_t nt = Le32(dos + 60);
@@ -50,7 +48,7 @@ bool FindResourceSection(CBytes& b, Section* out) {
 // The offset (from the resource section) of the first entry of the directory
 // at dir that satisfies want, or false.
 template <typename Want>
-bool FindEntry(CBytes& b, uint64_t base, uint32_t dir, Want want, uint32_t* offset) {
+bool FindEntry(plugin::CByteSource& b, uint64_t base, uint32_t dir, Want want, uint32_t* offset) {
   unsigned char head[16];
   if (!b.Read(base + dir, head, sizeof(head))) return false;
   const uint32_t entries = static_cast<uint32_t>(Le16(head + 12)) + Le16(head + 14);
@@ -66,7 +64,7 @@ bool FindEntry(CBytes& b, uint64_t base, uint32_t dir, Want want, uint32_t* offs
 }
 
 // The bytes of the first icon image.
-bool FirstIconImage(CBytes& b, std::vector<unsigned char>* image) {
+bool FirstIconImage(plugin::CByteSource& b, std::vector<unsigned char>* image) {
   Section rsrc;
   if (!FindResourceSection(b, &rsrc)) return false;
   const uint64_t base = rsrc.rawPointer;
@@ -87,21 +85,10 @@ bool FirstIconImage(CBytes& b, std::vector<unsigned char>* image) {
   if (n > b.Size() - at) n = b.Size() - at;
   if (n > kMaxIconImage) n = kMaxIconImage;
   image->resize(static_cast<size_t>(n));
-  return b.Read(at, image->data(), n);
+  return b.Read(at, image->data(), static_cast<size_t>(n));
 }
 
 }  // namespace
-
-bool CMemoryBytes::Read(uint64_t offset, void* out, uint64_t n) {
-  if (offset > m_n || n > m_n - offset) return false;
-  memcpy(out, m_p + offset, static_cast<size_t>(n));
-  return true;
-}
-
-bool CReaderBytes::Read(uint64_t offset, void* out, uint64_t n) {
-  if (offset > m_n || n > m_n - offset) return false;
-  return plugin::ReadAbsolute(m_cur, m_start + offset, out, n);
-}
 
 bool IsWholeIconImage(const unsigned char* p, uint64_t n) {
   if (n < 40) return false;
@@ -181,7 +168,7 @@ HBITMAP RenderIcon(HICON icon, int width, int height, bool whiteBackground) {
   return dib;
 }
 
-int FirstIconBitmap(CBytes& bytes, HBITMAP* bitmap, int* width, int* height, bool bPreviewMode) {
+int FirstIconBitmap(plugin::CByteSource& bytes, HBITMAP* bitmap, int* width, int* height, bool bPreviewMode) {
   std::vector<unsigned char> image;
   if (!FirstIconImage(bytes, &image) || image.empty()) return 0;
   if (image.size() >= sizeof(kPng) && memcmp(image.data(), kPng, sizeof(kPng)) == 0)

@@ -6,8 +6,8 @@
 
 #include "plugins/common/ByteOrder.h"
 #include "plugins/common/PluginExports.h"
-#include "plugins/common/ReadAt.h"
 #include "plugins/common/ReaderCursor.h"
+#include "plugins/common/ReaderView.h"
 #include "plugins/exe/ExeIcon.h"
 
 DELVARO_PLUGIN_DATA(IsFileSigSimple, 1);
@@ -57,11 +57,9 @@ DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetRawFileInfo(CDiskMappingPointer* read
   if (ntOffset == 0 || ntOffset >= reader->m_WindowSize) return 0;
   for (int i = 28; i < 60; ++i)
     if ((i < 36 || i >= 40) && dos[i] != 0) return 0;
-  const uint64_t start = cur.Position();
-  cur.SavePosition();
-
+  CReaderView view(reader);
   unsigned char nt[24];
-  if (!plugin::ReadAbsolute(cur, start + ntOffset, nt, sizeof(nt)) || nt[0] != 'P' || nt[1] != 'E') return 0;
+  if (!view.Copy(ntOffset, nt, sizeof(nt)) || nt[0] != 'P' || nt[1] != 'E') return 0;
   const uint16_t sections = Le16(nt + 6);
   const uint32_t symbolTable = Le32(nt + 12), symbols = Le32(nt + 16);
   const uint16_t optionalSize = Le16(nt + 20), characteristics = Le16(nt + 22);
@@ -75,7 +73,7 @@ DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetRawFileInfo(CDiskMappingPointer* read
 
   // The optional header and the section table behind it.
   std::vector<unsigned char> headers(static_cast<size_t>(optionalSize) + 40u * sections);
-  if (!headers.empty() && !plugin::ReadAbsolute(cur, start + ntOffset + 24, headers.data(), headers.size()))
+  if (!headers.empty() && !view.Copy(ntOffset + 24, headers.data(), headers.size()))
     return 0;
   uint64_t length = 0;
   for (uint32_t i = 0; i < sections; ++i) {
@@ -93,7 +91,7 @@ DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetRawFileInfo(CDiskMappingPointer* read
     if (symbolsEnd > length) length = symbolsEnd;
     // The symbols' string table follows them, led by its own size.
     unsigned char size[4];
-    if (plugin::ReadAbsolute(cur, start + symbolsEnd, size, sizeof(size))) {
+    if (view.Copy(symbolsEnd, size, sizeof(size))) {
       const uint32_t strings = Le32(size);
       if (strings >= 4 && strings <= kMaxStringTable && symbolsEnd + strings > length)
         length = symbolsEnd + strings;
@@ -115,14 +113,9 @@ DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetThumbnailBitmap(CDiskMappingPointer* 
                                                            HBITMAP* bitmap, int* width, int* height) {
   DELVARO_PLUGIN_GUARD_BEGIN
   if (reader == nullptr || bitmap == nullptr || size <= 0) return 0;
-  CReaderCursor cur(reader);
-  if (!cur.IsUsable()) return 0;
-  const uint64_t start = cur.Position();
-  uint64_t n = static_cast<uint64_t>(size);
-  if (cur.Limit() < start) return 0;
-  if (n > cur.Limit() - start) n = cur.Limit() - start;
-  exe::CReaderBytes bytes(cur, start, n);
-  return exe::FirstIconBitmap(bytes, bitmap, width, height, false);
+  plugin::CReaderSource file(reader, static_cast<uint64_t>(size));
+  if (!file.Usable()) return 0;
+  return exe::FirstIconBitmap(file, bitmap, width, height, false);
   DELVARO_PLUGIN_GUARD_END
 }
 
@@ -130,7 +123,7 @@ DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetPreviewBitmap(const void* data, int64
                                                          int* width, int* height) {
   DELVARO_PLUGIN_GUARD_BEGIN
   if (data == nullptr || bitmap == nullptr || size <= 0) return 0;
-  exe::CMemoryBytes bytes(static_cast<const unsigned char*>(data), static_cast<uint64_t>(size));
-  return exe::FirstIconBitmap(bytes, bitmap, width, height, true);
+  plugin::CMemorySource file(data, static_cast<uint64_t>(size));
+  return exe::FirstIconBitmap(file, bitmap, width, height, true);
   DELVARO_PLUGIN_GUARD_END
 }

@@ -5,8 +5,8 @@
 #include "plugins/common/ByteOrder.h"
 #include "plugins/common/FindBytes.h"
 #include "plugins/common/PluginExports.h"
-#include "plugins/common/ReadAt.h"
 #include "plugins/common/ReaderCursor.h"
+#include "plugins/common/ReaderView.h"
 
 namespace office {
 
@@ -130,7 +130,7 @@ bool ParseOleHeader(const unsigned char* p, OleHeader* h) {
 // ---------------------------------------------------------------------------
 bool COleSectors::ReadSector(uint32_t n, unsigned char* out) const {
   const uint64_t offset = (static_cast<uint64_t>(n) + 1) * m_h.sectorSize;
-  return plugin::ReadAbsolute(m_cur, m_entry + offset, out, m_h.sectorSize);
+  return m_view.Copy(offset, out, m_h.sectorSize);
 }
 
 bool COleSectors::ReadFat(std::vector<uint32_t>* fat) const {
@@ -423,41 +423,34 @@ const char* ExtensionFromBytes(const unsigned char* p, uint64_t n) {
 int AnalyseCompoundFile(CDiskMappingPointer* reader, RawFileInfo* info) {
   CReaderCursor cur(reader);
   if (!cur.IsUsable() || cur.Loaded() < 512) return 0;
-  cur.SavePosition();
   OleHeader h;
   if (!ParseOleHeader(cur.Data(), &h)) return 0;
-  const uint64_t entry = cur.Position();
-  COleSectors sectors(cur, entry, h);
-
-  std::vector<uint32_t> fat;
-  if (!sectors.ReadFat(&fat)) return 0;
-  const uint64_t length = LengthFromFat(sectors, h, fat);
-  if (length == 0) {
-    cur.RestorePosition();
-    return 0;
-  }
-  plugin::SetRawLength(info, length);
-
-  COleDirectory directory;
+  uint64_t length = 0;
   std::string ext;
-  if (directory.Read(sectors, h, fat)) {
-    ext = directory.Detect(sectors, h, fat);
-    if (ext.empty()) ext = directory.Guess();
-  }
-  if (ext.empty()) {
-    // The names are looked for where they are kept, in the directory, and
-    // then in the bytes of the file that the window holds.
-    const std::vector<unsigned char>& names = directory.Bytes();
-    ext = names.empty() ? "ole" : ExtensionFromBytes(names.data(), names.size());
-    if (ext == "ole") {
-      cur.RestorePosition();
-      uint64_t n = cur.Loaded();
-      if (n > length) n = length;
-      ext = ExtensionFromBytes(cur.Data(), n);
+  {
+    // Sectors are read wherever they lie; the reader is back at the header
+    // when the view goes.
+    CReaderView view(reader);
+    COleSectors sectors(view, h);
+    std::vector<uint32_t> fat;
+    if (!sectors.ReadFat(&fat)) return 0;
+    length = LengthFromFat(sectors, h, fat);
+    if (length == 0) return 0;
+    COleDirectory directory;
+    if (directory.Read(sectors, h, fat)) {
+      ext = directory.Detect(sectors, h, fat);
+      if (ext.empty()) ext = directory.Guess();
+      // The names are looked for where they are kept, in the directory, and
+      // then in the bytes of the file that the window holds.
+      if (ext.empty()) ext = ExtensionFromBytes(directory.Bytes().data(), directory.Bytes().size());
     }
   }
-  plugin::SetRawFormat(info, ext.c_str());
-  plugin::SetRawValid(info);
+  if (ext.empty() || ext == "ole") {
+    uint64_t n = cur.Loaded();
+    if (n > length) n = length;
+    ext = ExtensionFromBytes(cur.Data(), n);
+  }
+  plugin::SetRawFound(info, length, ext.c_str());
   return 1;
 }
 

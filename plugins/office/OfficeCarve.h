@@ -10,7 +10,7 @@
 #include "plugins/common/PluginContract.h"
 
 class CDiskMappingPointer;
-class CReaderCursor;
+class CReaderView;
 
 namespace office {
 
@@ -34,10 +34,10 @@ bool ParseOleHeader(const unsigned char* p, OleHeader* h);
 // plug-in contract asks; 1 when a file was recognised.
 int AnalyseCompoundFile(CDiskMappingPointer* reader, RawFileInfo* info);
 
-// Sector reads relative to the header at `entry` (absolute source offset).
+// Sector reads relative to the header, the candidate's first byte.
 class COleSectors {
  public:
-  COleSectors(CReaderCursor& cur, uint64_t entry, const OleHeader& h) : m_cur(cur), m_entry(entry), m_h(h) {}
+  COleSectors(CReaderView& view, const OleHeader& h) : m_view(view), m_h(h) {}
   // Reads sector n (at (n + 1) x sector size from the header).
   bool ReadSector(uint32_t n, unsigned char* out) const;
   // The sector allocation table; false when it cannot be read whole.
@@ -49,8 +49,7 @@ class COleSectors {
                  std::vector<unsigned char>* out) const;
 
  private:
-  CReaderCursor& m_cur;
-  uint64_t m_entry;
+  CReaderView& m_view;
   const OleHeader& m_h;
 };
 

@@ -67,8 +67,7 @@ DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetThumbnailText(CDiskMappingPointer* re
   if (reader == nullptr || text == nullptr || capacity <= 0 || size <= 0) return 0;
   CReaderCursor cur(reader);
   // The document as far as the window holds it from the cursor.
-  uint64_t n = cur.Loaded();
-  if (n > static_cast<uint64_t>(size)) n = static_cast<uint64_t>(size);
+  const uint64_t n = cur.ItemBytes(size);
   if (n < office::kMinTextDocument) return 0;
   const office::TextKind kind = office::TextKindOf(text, capacity);
   if (kind == office::TextKind::None) return 0;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "plugins/common/ByteOrder.h"
+#include "plugins/common/TextConvert.h"
 #include "plugins/office/ExcelWorkbook.h"
 
 namespace office {
@@ -131,11 +132,7 @@ class CWordText {
 // The text into the caller's buffer with its NUL; a cut falls between whole
 // UTF-8 characters.
 void CopyOut(const std::string& s, char* text, int capacity) {
-  size_t n = s.size();
-  if (n > static_cast<size_t>(capacity) - 1) {
-    n = static_cast<size_t>(capacity) - 1;
-    while (n > 0 && (static_cast<unsigned char>(s[n]) & 0xC0) == 0x80) --n;
-  }
+  const size_t n = plugin::Utf8Prefix(s.data(), s.size(), static_cast<size_t>(capacity) - 1);
   memcpy(text, s.data(), n);
   text[n] = '\0';
 }

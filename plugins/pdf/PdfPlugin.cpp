@@ -8,8 +8,8 @@
 
 #include "plugins/common/FindBytes.h"
 #include "plugins/common/PluginExports.h"
-#include "plugins/common/ReadAt.h"
 #include "plugins/common/ReaderCursor.h"
+#include "plugins/common/ReaderView.h"
 #include "plugins/common/ThumbnailHelpers.h"
 #include "plugins/pdf/PdfThumbnail.h"
 
@@ -77,30 +77,25 @@ uint64_t EndOfLineBytes(const unsigned char* e, uint64_t n, bool sourceEndsInVie
 }
 
 // Scans the document for the end of its last revision, from `from` bytes
-// behind its first byte (absolute `start`). Returns the length, or 0 when no
-// end was found within the scan limit.
+// behind its first byte. Returns the length, or 0 when no end was found
+// within the scan limit.
 //
 // An end is a "%EOF" that closes a revision (the trailer's "startxref" just
 // before it, or a zero byte right behind it) and that no further revision
 // follows: an incremental update writes its objects or its cross-reference
 // table right after the previous "%%EOF".
-uint64_t FindEnd(CReaderCursor& cur, uint64_t start, uint64_t from) {
-  const uint64_t limit = cur.Limit();
-  uint64_t next = start + from;  // first offset not yet examined
-  const uint64_t stop = start + from + kMaxScan;
-  while (next < stop && next < limit) {
+uint64_t FindEnd(CReaderView& view, uint64_t from) {
+  const uint64_t left = view.SourceLeft();
+  uint64_t next = from;  // first offset not yet examined
+  const uint64_t stop = from + kMaxScan;
+  while (next < stop && next < left) {
     // Each view begins a little before the first offset it examines, so that
     // the look back of every candidate lies inside it.
-    const uint64_t viewStart = next - (next - start < kLookBack ? next - start : kLookBack);
-    if (!cur.SeekTo(viewStart)) return 0;
-    if (cur.LastError() != 0) {
-      cur.ClearError();
-      return 0;
-    }
-    const unsigned char* v = cur.Data();
-    const uint64_t n = cur.Trusted();
-    if (n <= next - viewStart) return 0;
-    const bool sourceEndsInView = viewStart + n >= limit;
+    const uint64_t viewStart = next - (next < kLookBack ? next : kLookBack);
+    uint64_t n = 0;
+    const unsigned char* v = view.Span(viewStart, left - viewStart, &n);
+    if (v == nullptr || n <= next - viewStart) return 0;
+    const bool sourceEndsInView = viewStart + n >= left;
     // Offsets whose look ahead is not in the view are left for the next one.
     uint64_t examineEnd = sourceEndsInView ? n : (n > kLookAhead ? n - kLookAhead : 0);
     if (viewStart + examineEnd > stop) examineEnd = stop - viewStart;
@@ -120,8 +115,7 @@ uint64_t FindEnd(CReaderCursor& cur, uint64_t start, uint64_t from) {
       const uint64_t back = k < kLookBack ? k : kLookBack;
       const bool trailer = Find(q - back, back, "startxref", 9) != nullptr;
       if (!zeroBehind && !trailer) continue;
-      const uint64_t tail = EndOfLineBytes(after, ahead < kLookAhead ? ahead : kLookAhead, sourceEndsInView);
-      return viewStart + k + 4 + tail - start;
+      return viewStart + k + 4 + EndOfLineBytes(after, ahead < kLookAhead ? ahead : kLookAhead, sourceEndsInView);
     }
     next = viewStart + examineEnd;
   }
@@ -145,28 +139,27 @@ uint64_t LinearizedLength(const unsigned char* b, uint64_t n) {
   return 0;
 }
 
-// The document's length from its first byte at the cursor (saved), or 0.
-uint64_t DocumentLength(CReaderCursor& cur) {
-  const uint64_t start = cur.Position();
-  const uint64_t linear = LinearizedLength(cur.Data(), cur.Loaded());
+// The document's length from its first byte at the reader's cursor, or 0.
+uint64_t DocumentLength(CDiskMappingPointer* reader) {
+  CReaderView view(reader);
+  uint64_t got = 0;
+  const unsigned char* head = view.Span(0, 512, &got);
+  const uint64_t linear = head ? LinearizedLength(head, got) : 0;
   if (linear > 0) {
     // The stated length holds when the first revision ends there. An update
     // appended later makes the file longer: its end is searched from there.
     unsigned char tail[32];
     const uint64_t back = linear < sizeof(tail) ? linear : sizeof(tail);
-    if (plugin::ReadAbsolute(cur, start + linear - back, tail, back) &&
-        Find(tail, back, "%EOF", 4) != nullptr) {
+    if (view.Copy(linear - back, tail, back) && Find(tail, back, "%EOF", 4) != nullptr) {
       unsigned char after[kLookAhead];
-      uint64_t ahead = cur.Limit() - (start + linear);
+      uint64_t ahead = view.SourceLeft() > linear ? view.SourceLeft() - linear : 0;
       if (ahead > sizeof(after)) ahead = sizeof(after);
-      if (ahead == 0 || !plugin::ReadAbsolute(cur, start + linear, after, ahead) ||
-          !RevisionFollows(after, ahead))
-        return linear;
-      const uint64_t end = FindEnd(cur, start, linear);
+      if (ahead == 0 || !view.Copy(linear, after, ahead) || !RevisionFollows(after, ahead)) return linear;
+      const uint64_t end = FindEnd(view, linear);
       return end ? end : linear;
     }
   }
-  return FindEnd(cur, start, 0);
+  return FindEnd(view, 0);
 }
 
 }  // namespace
@@ -184,7 +177,6 @@ DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetRawFileInfo(CDiskMappingPointer* read
   const unsigned char* b = cur.Data();
   const uint64_t loaded = cur.Loaded();
   if (loaded < 7 || b[6] < 0x20 || b[6] > 0x7E) return 0;
-  cur.SavePosition();
 
   // "version:" and the header's version text, read in place (the reader's
   // buffer is the program's: nothing is written into it).
@@ -197,8 +189,7 @@ DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetRawFileInfo(CDiskMappingPointer* read
   memcpy(info->name, name.data(), name.size());
   info->flags |= RAWINFO_HAS_NAME;
 
-  const uint64_t length = DocumentLength(cur);
-  cur.RestorePosition();
+  const uint64_t length = DocumentLength(reader);
   // Illustrator files carry their own marker in the page's piece dictionary;
   // it is looked for within the document's own bytes only.
   uint64_t n = cur.Trusted();
@@ -213,23 +204,17 @@ DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetRawFileInfo(CDiskMappingPointer* read
   DELVARO_PLUGIN_GUARD_END
 }
 
+// The picture entries; no text entries.
 DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetThumbnailBitmap(CDiskMappingPointer* reader, int64_t size,
                                                            HBITMAP* bitmap, int* width, int* height) {
   DELVARO_PLUGIN_GUARD_BEGIN
-  if (reader == nullptr || bitmap == nullptr) return 0;
-  CReaderCursor cur(reader);
-  uint64_t n = cur.Loaded();
-  const uint64_t want = static_cast<uint32_t>(size);
-  if (n > want) n = want;
-  return pdf::ExtractThumbnail(cur.Data(), n, bitmap, width, height, false);
+  return plugin::ThumbnailFromReader(reader, size, pdf::ExtractThumbnail, bitmap, width, height);
   DELVARO_PLUGIN_GUARD_END
 }
 
 DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetPreviewBitmap(const void* data, int64_t size, HBITMAP* bitmap,
                                                          int* width, int* height) {
   DELVARO_PLUGIN_GUARD_BEGIN
-  if (data == nullptr || bitmap == nullptr) return 0;
-  return pdf::ExtractThumbnail(static_cast<const unsigned char*>(data), static_cast<uint32_t>(size),
-                               bitmap, width, height, true);
+  return plugin::PreviewFromMemory(data, size, pdf::ExtractThumbnail, bitmap, width, height);
   DELVARO_PLUGIN_GUARD_END
 }

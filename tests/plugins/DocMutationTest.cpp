@@ -10,6 +10,7 @@
 #include "PluginHarness.h"
 #include "common/TestPaths.h"
 #include "gtest/gtest.h"
+#include "plugins/common/TextConvert.h"
 
 namespace {
 
@@ -31,19 +32,18 @@ void CheckText(int result, const std::vector<char>& before, const std::vector<ch
   const char* nul = static_cast<const char*>(memchr(after.data(), 0, static_cast<size_t>(capacity)));
   ASSERT_NE(nullptr, nul);
   EXPECT_EQ(before[static_cast<size_t>(capacity)], after[static_cast<size_t>(capacity)]);  // untouched
-  const std::string s(after.data(), nul);
-  for (size_t i = 0; i < s.size();) {
-    const unsigned char c = static_cast<unsigned char>(s[i]);
-    const size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-    ASSERT_TRUE(n != 0 && i + n <= s.size()) << "not UTF-8 at " << i;
-    i += n;
-  }
+  EXPECT_TRUE(plugin::IsUtf8(after.data(), static_cast<size_t>(nul - after.data())));
 }
 
 class DocPluginMutation : public ::testing::TestWithParam<DocSubject> {};
 
 TEST_P(DocPluginMutation, DamagedDocumentsThroughEveryExport) {
   const DocSubject& subject = GetParam();
+  for (const std::string& s : subject.samples)
+    if (s.compare(0, 3, "fx:") != 0) {
+      REQUIRE_CORPUS(L"corpora/formats");
+      break;
+    }
   PluginModule p;
   ASSERT_TRUE(p.Load(subject.dll));
   std::vector<std::string> originals;

@@ -12,6 +12,7 @@
 #include "PluginHarness.h"
 #include "common/TestPaths.h"
 #include "gtest/gtest.h"
+#include "plugins/common/TextConvert.h"
 #include "plugins/office/CompoundFile.h"
 #include "plugins/office/ExcelWorkbook.h"
 #include "plugins/office/OfficeText.h"
@@ -32,17 +33,7 @@ std::string Noise(size_t n, uint32_t seed) {
   return s;
 }
 
-bool IsUtf8(const std::string& s) {
-  for (size_t i = 0; i < s.size();) {
-    const unsigned char c = static_cast<unsigned char>(s[i]);
-    const size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-    if (n == 0 || i + n > s.size()) return false;
-    for (size_t k = 1; k < n; ++k)
-      if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
-    i += n;
-  }
-  return true;
-}
+bool IsUtf8(const std::string& s) { return plugin::IsUtf8(s.data(), s.size()); }
 
 // A text entry the way the program calls it: the extension in a zeroed
 // buffer of capacity + 2 bytes.
@@ -146,6 +137,7 @@ const int64_t kWhole = -1;
 // through the program's reader, also through a small window so that the
 // tables and sections the rule reads lie beyond half a window.
 TEST(DocPluginLength, RealDocuments) {
+  REQUIRE_CORPUS(L"corpora/formats");
   const struct {
     const wchar_t* dll;
     std::wstring path;
@@ -211,6 +203,7 @@ TEST(DocPluginLength, RealDocuments) {
 // On a disk a document is followed by whatever was there: zeros, noise,
 // another document. Its length stays its own.
 TEST(DocPluginLength, FollowedByOtherBytes) {
+  REQUIRE_CORPUS(L"corpora/formats");
   const struct {
     const wchar_t* dll;
     std::wstring path;
@@ -370,6 +363,7 @@ TEST(DocPluginLength, CompoundTablesInSixtyFourBitsAndLoopsEnd) {
 }
 
 TEST(DocPluginText, WordDocumentsBeginWithTheirFirstWords) {
+  REQUIRE_CORPUS(L"corpora/formats");
   PluginModule p;
   ASSERT_TRUE(p.Load(kOffice));
   const std::string letter = "Quarterly report\rHarbour lights shone over the quiet town while the ferry "
@@ -614,6 +608,7 @@ TEST(DocPluginThumbnail, PdfXmpAndIllustratorPictures) {
 }
 
 TEST(DocPluginThumbnail, ProgramIcons) {
+  REQUIRE_CORPUS(L"corpora/formats");
   PluginModule p;
   ASSERT_TRUE(p.Load(kExe));
   const struct {
