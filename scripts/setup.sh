@@ -19,7 +19,9 @@ packages=(
   # archive, document and cabinet samples (tests/fixtures/make-archives.sh, bench/carve)
   zip gcab osslsigncode libreoffice-writer-nogui libreoffice-calc-nogui libreoffice-impress-nogui
   # documents and programs of the office, PDF and PE samples (tests/fixtures/make-docs.sh)
-  pandoc groff ghostscript libspreadsheet-writeexcel-perl libimage-exiftool-perl openssl
+  pandoc groff ghostscript libspreadsheet-writeexcel-perl libimage-exiftool-perl
+  # the web-client tests decrypt reports with an AES of their own
+  python3-cryptography openssl
 )
 
 missing=()
