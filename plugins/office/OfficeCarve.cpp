@@ -162,7 +162,7 @@ bool COleSectors::ReadChain(uint32_t start, const std::vector<uint32_t>& fat, ui
   out->assign(static_cast<size_t>(units * ss), 0);
   uint32_t sector = start;
   for (uint64_t i = 0; i < units; ++i) {
-    // Never more steps than the table has entries: a looping chain ends.
+    // No more sectors than the size asks for: a looping chain ends there.
     if (sector >= fat.size()) return false;
     if (!ReadSector(sector, out->data() + i * ss)) return false;
     sector = fat[sector];
