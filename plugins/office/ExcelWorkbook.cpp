@@ -112,7 +112,6 @@ std::wstring ReadUnicodeString(int countWidth, const std::vector<int32_t>& borde
   if (flags & 0x04) extension = ReadInt32(s);
   int width = (flags & 0x01) ? 2 : 1;
   std::wstring text;
-  text.reserve(count);
   for (uint32_t i = 0; i < count; ++i) {
     const int32_t pos = s.Position();
     if (pos >= 0 && std::binary_search(borders.begin(), borders.end(), pos)) {
@@ -121,6 +120,9 @@ std::wstring ReadUnicodeString(int countWidth, const std::vector<int32_t>& borde
       width = ((f & 0x01) && s.m_bLittleEndian == 1) ? 2 : 1;
     }
     const uint32_t unit = width == 2 ? ReadInt16(s) : static_cast<uint8_t>(s.ReadByte());
+    // A string cut off by the end of its record ends there: the count of a
+    // damaged record does not make it read thousands of missing characters.
+    if (s.Position() < 0) break;
     text.push_back(static_cast<wchar_t>(unit));
   }
   if (runs >= 1 && runs <= static_cast<uint32_t>(kMaxRichRuns)) Skip(s, 4 * static_cast<int64_t>(runs));
