@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 
 #include "core/Log.h"
+#include "engine/DirReadOn.h"
 #include "engine/FoundItem.h"
 #include "engine/ScanDiskDlg.h"
 #include "engine/ScanWalkHost.h"
@@ -79,17 +81,49 @@ uint32_t CExFatDirWalker::MaxCluster() const
     return last > 0xFFFFFFF6u ? 0xFFFFFFF6u : (uint32_t)last;
 }
 
+namespace
+{
+// Runs the entry sets of an exFAT folder account for: the data of what it
+// lists, each taken as one run.
+void AddSetSpans(const BYTE* bytes, size_t bytesCount, uint32_t cs, dirreadon::CSpans& spans)
+{
+    const size_t count = bytesCount / 32;
+    for (size_t i = 0; i < count;)
+    {
+        if (bytes[i * 32] == 0)
+            break;
+        SetInfo set;
+        if (!ReadSet(bytes, count, i, &set))
+        {
+            ++i;
+            continue;
+        }
+        i += (size_t)set.secondaryCount + 1;
+        spans.Add(set.firstCluster, (std::max(set.dataLength, set.validLength) + cs - 1) / cs);
+    }
+}
+
+bool HasEnd(const BYTE* cluster, uint32_t cs)
+{
+    for (uint32_t k = 0; k < cs / 32; ++k)
+        if (cluster[k * 32] == 0)
+            return true;
+    return false;
+}
+}  // namespace
+
 bool CExFatDirWalker::ReadDirectory(uint32_t first, uint64_t length, bool noFatChain, bool deleted,
                                     std::vector<BYTE>& out)
 {
     out.clear();
+    (void)deleted;
     const uint32_t cs = m_vol.GetClusterSize();
     if (first < 2 || first > MaxCluster() || cs == 0)
         return false;
     const uint64_t bound = length && length < kMaxDirBytes ? length : kMaxDirBytes;
     const uint64_t boundClusters = std::max<uint64_t>(1, (bound + cs - 1) / cs);
     std::vector<uint32_t> clusters;
-    bool readOn = false;
+    bool chainLost = false;
     if ((noFatChain && length != 0) || (m_opt.formatted && first < 128))
     {
         // One contiguous run covering the length, inside the volume.
@@ -106,50 +140,50 @@ bool CExFatDirWalker::ReadDirectory(uint32_t first, uint64_t length, bool noFatC
             clusters.assign(list.GetData(), list.GetData() + std::min<size_t>(list.GetCount(), boundClusters));
         else
         {
-            // The chain is gone (a deleted folder's is freed): read on through
-            // the clusters after the first while they hold directory entries,
-            // up to the folder's recorded length.
             clusters.assign(1, first);
-            readOn = true;
+            chainLost = true;
         }
     }
-    (void)deleted;
     BYTE* buf = m_cluster.data();
-    for (size_t i = 0; out.size() / cs < boundClusters; ++i)
+    for (size_t i = 0; i < clusters.size() && out.size() / cs < boundClusters; ++i)
     {
-        uint32_t c;
-        if (i < clusters.size())
-            c = clusters[i];
-        else if (readOn && !out.empty() && clusters.back() < MaxCluster())
-        {
-            c = clusters.back() + 1;
-            clusters.push_back(c);
-        }
-        else
-            break;
-        const bool extra = readOn && i > 0;
+        const uint32_t c = clusters[i];
         m_host.ProgressPoint((int)(m_host.Found() % kScanProgressScale), kScanProgressScale);
         if (m_host.WaitAndCheckStop())
-            break;
+            return !out.empty();
         if (m_visited->count(c))
             break;
         if (!m_vol.ReadCluster(c, buf, cs))
         {
-            if (extra || i == 0)
+            if (i == 0)
                 break;
             continue;
         }
-        if (extra && !LooksLikeDirCluster(buf, cs))
-            break;
         m_visited->insert(c);
         out.insert(out.end(), buf, buf + cs);
-        bool end = false;
-        for (uint32_t k = 0; k < cs / 32 && !end; ++k)
-            end = buf[k * 32] == 0;
-        if (end)
-            break;
+        if (HasEnd(buf, cs))
+            return true;
     }
-    return !out.empty();
+    if (!chainLost || out.empty())
+        return !out.empty();
+
+    // The chain is gone (a deleted folder's is freed with it): read on
+    // through the clusters after the first (see DirReadOn.h). Its recorded
+    // length is no bound: a driver that empties a folder before removing it
+    // shrinks it to one cluster first.
+    dirreadon::ReadOn(
+        first, MaxCluster(), cs, (size_t)std::max<uint64_t>(1, kMaxDirBytes / cs), out,
+        [this]() {
+            m_host.ProgressPoint((int)(m_host.Found() % kScanProgressScale), kScanProgressScale);
+            return m_host.WaitAndCheckStop();
+        },
+        [this](uint32_t c) { return m_visited->count(c) != 0; },
+        [this, cs](uint32_t c, BYTE* b) { return m_vol.ReadCluster(c, b, cs) != 0; },
+        [cs](const BYTE* b) { return LooksLikeDirCluster(b, cs); },
+        [cs](const BYTE* b) { return HasEnd(b, cs); },
+        [cs](const BYTE* b, size_t n, dirreadon::CSpans& spans) { AddSetSpans(b, n, cs, spans); },
+        [this](uint32_t c) { m_visited->insert(c); });
+    return true;
 }
 
 void CExFatDirWalker::WalkRoot()

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 
 #include "core/Log.h"
+#include "engine/DirReadOn.h"
 #include "engine/FoundItem.h"
 #include "engine/ScanDiskDlg.h"
 #include "engine/ScanWalkHost.h"
@@ -203,7 +205,19 @@ std::wstring BufferedLongName(const FatDirEntry* entries, size_t index)
 std::wstring EntryName(const FatDirEntry* entries, size_t index)
 {
     std::wstring name = BufferedLongName(entries, index);
-    return name.empty() ? fatcommon::ShortName(entries[index]) : name;
+    if (!name.empty())
+        return name;
+    const FatDirEntry& e = entries[index];
+    name = fatcommon::ShortName(e);
+    // The short name of a folder drops its extension; a folder such as
+    // "$RECYCLE.BIN" keeps it here.
+    if ((e.attr & kFatAttrDirectory) && e.ext[0] != ' ')
+    {
+        FatDirEntry file = e;
+        file.attr = (uint8_t)(e.attr & ~kFatAttrDirectory);
+        name = fatcommon::ShortName(file);
+    }
+    return name;
 }
 }  // namespace fatwalk
 
@@ -226,6 +240,29 @@ bool CFatDirWalker::IsParentOk(uint32_t dotdot, uint32_t parent) const
     return dotdot == parent;
 }
 
+namespace
+{
+// Runs the entries of a FAT folder account for: the data of its files
+// (taken as one run each) and the first clusters of its folders.
+void AddFatSpans(const IFatDirVolume& volume, const BYTE* bytes, size_t count, dirreadon::CSpans& spans)
+{
+    const FatDirEntry* e = (const FatDirEntry*)bytes;
+    const uint32_t cs = volume.ClusterBytes();
+    for (size_t i = 0; i < count / 32; ++i)
+    {
+        if (e[i].name[0] == 0)
+            break;
+        if (e[i].attr == kFatAttrLongName || IsDotName(e[i]))
+            continue;
+        const uint32_t first = volume.EntryCluster(e[i]);
+        if (e[i].attr & kFatAttrDirectory)
+            spans.Add(first, 1);
+        else
+            spans.Add(first, ((uint64_t)e[i].fileSize + cs - 1) / cs);
+    }
+}
+}  // namespace
+
 bool CFatDirWalker::ReadDirectory(uint32_t first, bool checkDot, uint32_t parent, bool strict, std::vector<BYTE>& out)
 {
     out.clear();
@@ -238,47 +275,49 @@ bool CFatDirWalker::ReadDirectory(uint32_t first, bool checkDot, uint32_t parent
         chain.assign(1, first);
     const size_t maxClusters = std::max<size_t>(1, kMaxDirBytes / cs);
     BYTE* buf = m_cluster.data();
-    for (size_t i = 0; out.size() / cs < maxClusters; ++i)
+    for (size_t i = 0; i < chain.size() && out.size() / cs < maxClusters; ++i)
     {
-        uint32_t c;
-        bool readingOn = false;
-        if (i < chain.size())
-            c = chain[i];
-        else if (!chainOk && !out.empty())
-        {
-            // A chain that cannot be followed (a deleted folder's was freed):
-            // the folder's clusters most likely follow its first one.
-            c = chain.back() + 1;
-            uint32_t fat = 1;
-            if (c > m_vol.MaxCluster() || !m_vol.GetFatEntry(c, &fat) || fat != 0)
-                break;
-            chain.push_back(c);
-            readingOn = true;
-        }
-        else
-            break;
+        const uint32_t c = chain[i];
         m_host.ProgressPoint((int)(m_host.Examined() % kScanProgressScale), kScanProgressScale);
         if (m_host.WaitAndCheckStop())
-            break;
+            return !out.empty();
         if (m_visited.count(c))
             break;  // already read as a folder: a loop or a cross-link
         if (!m_vol.ReadCluster(c, buf))
         {
-            if (readingOn || i == 0)
+            if (i == 0)
                 break;
             continue;  // a cluster of the chain that cannot be read is passed over
         }
         if (i == 0 && checkDot && !IsDotPair(m_vol, buf, cs, first, parent, strict))
             return false;
-        if (readingOn &&
-            (!LooksLikeDirCluster(m_vol, buf, cs) || memcmp(buf, ".          ", 11) == 0))
-            break;
         m_visited.insert(c);
         out.insert(out.end(), buf, buf + cs);
         if (HasEndOfDirectory(buf, cs))
-            break;
+            return true;
     }
-    return !out.empty();
+    if (chainOk || out.empty())
+        return !out.empty();
+
+    // The chain cannot be followed (a deleted folder's was freed with it):
+    // read on through the clusters after the first (see DirReadOn.h). Clusters
+    // in use by the file system, or read as folders already, are not its.
+    dirreadon::ReadOn(
+        first, m_vol.MaxCluster(), cs, maxClusters, out,
+        [this]() {
+            m_host.ProgressPoint((int)(m_host.Examined() % kScanProgressScale), kScanProgressScale);
+            return m_host.WaitAndCheckStop();
+        },
+        [this](uint32_t c) {
+            uint32_t fat = 1;
+            return m_visited.count(c) || !m_vol.GetFatEntry(c, &fat) || fat != 0;
+        },
+        [this](uint32_t c, BYTE* b) { return m_vol.ReadCluster(c, b); },
+        [this, cs](const BYTE* b) { return LooksLikeDirCluster(m_vol, b, cs) && memcmp(b, ".          ", 11) != 0; },
+        [cs](const BYTE* b) { return HasEndOfDirectory(b, cs); },
+        [this](const BYTE* b, size_t n, dirreadon::CSpans& spans) { AddFatSpans(m_vol, b, n, spans); },
+        [this](uint32_t c) { m_visited.insert(c); });
+    return true;
 }
 
 void CFatDirWalker::WalkRoot()

@@ -35,6 +35,10 @@ namespace
 const char kNtfsInvalidKey[] = "TlRGU0ludmFsaWQ=";  // "NTFSInvalid"
 // Clusters read at once by the sweeps.
 const uint32_t kSweepBatchBytes = 256 * 1024;
+// The old MFT goes on behind the new one after a gap: the new MFT's
+// allocated but unused records (mkntfs leaves them zero). A longer run of
+// records that are no file records ends the old MFT.
+const uint32_t kMaxNonFileRun = 256;
 }  // namespace
 
 // ---- NTFS -------------------------------------------------------------------------
@@ -142,11 +146,13 @@ void CScanDiskDlg::NTFSFormatScan()
     if (!size)
         return;
     // Old records are read where the old MFT began, a batch at a time, up to
-    // the first that cannot be read or is no file record.
+    // the first that cannot be read or a long run of records that are no
+    // file records.
     const uint32_t batch = std::max<uint32_t>(1, kSweepBatchBytes / size);
     std::vector<BYTE> buf((size_t)batch * size);
     ULONGLONG bufFirst = 0;
     uint32_t bufCount = 0;
+    uint32_t nonFile = 0;
     for (ULONGLONG n = first; !IsStopRequested(); ++n)
     {
         if (n < bufFirst || n >= bufFirst + bufCount)
@@ -162,7 +168,12 @@ void CScanDiskDlg::NTFSFormatScan()
         }
         const BYTE* image = buf.data() + (size_t)(n - bufFirst) * size;
         if (!IsFileRecord(image))
-            break;
+        {
+            if (++nonFile > kMaxNonFileRun)
+                break;
+            continue;
+        }
+        nonFile = 0;
         NTFSScanRecords(volume.get(), n, image, first);
     }
 }
