@@ -143,12 +143,14 @@ std::wstring FillText(const std::wstring& format, const wchar_t* value)
 
 std::wstring CheckedFormat(const wchar_t* key, wchar_t kind)
 {
-    std::wstring text = EngineUIText(key);
-    if (!IsOneArgumentFormat(text, kind))
-        text = EngineDefaultText(key);
-    return text;
+    return ValidatedFormat(EngineUIText(key), key, kind);
 }
 }  // namespace
+
+std::wstring ValidatedFormat(const std::wstring& text, const wchar_t* key, wchar_t kind)
+{
+    return IsOneArgumentFormat(text, kind) ? text : EngineDefaultText(key);
+}
 
 std::wstring EngineFormatInt(const wchar_t* key, int value)
 {

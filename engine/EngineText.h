@@ -17,6 +17,10 @@ std::wstring EngineDefaultText(const wchar_t* key);
 std::wstring EngineFormatInt(const wchar_t* key, int value);
 std::wstring EngineFormatText(const wchar_t* key, const wchar_t* value);
 
+// The text of key when it is a one-argument format of that kind, else the
+// built-in English text of key.
+std::wstring ValidatedFormat(const std::wstring& text, const wchar_t* key, wchar_t kind);
+
 // Whether a text holds exactly one conversion of the kind ('d' for an
 // integer: d i u; 's' for a text), with flags, a width and a precision of up
 // to three digits, and otherwise only "%%".

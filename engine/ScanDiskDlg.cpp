@@ -174,6 +174,7 @@ bool CScanDiskDlg::StartRecycleScan()
 {
     if (!m_pMainFrame || IsScanRunning())
         return false;
+    m_pVolume = m_pMainFrame->GetSelectedVolume();
     return StartWorker(RecycleScanThreadProc);
 }
 
@@ -350,25 +351,8 @@ void CScanDiskDlg::ReportProgress(int done, int total, const wchar_t* text, bool
         if (now - g_lastRemainUpdate > 1)
         {
             g_lastRemainUpdate = now;
-            // A done count beyond the total (or below 0) must not turn into an
-            // infinite or negative estimate.
-            double fraction = (double)done / (double)total;
-            if (!(fraction > 1e-9))
-                fraction = 1e-9;
-            if (fraction > 1.0)
-                fraction = 1.0;
-            double elapsed = (double)(now - m_i64StartTime);
-            if (elapsed < 0)
-                elapsed = 0;
-            double remaining = elapsed / fraction * (1.0 - fraction);
-            double hoursD = remaining / 3600.0;
-            int hours = hoursD > 98.0 ? 99 : (int)hoursD;
-            int minutes = (int)fmod(remaining / 60.0, 60.0);
-            int seconds = (int)fmod(remaining, 60.0);
-            wchar_t clock[32];
-            _snwprintf(clock, 31, L"%02d:%02d:%02d", hours, minutes, seconds);
-            clock[31] = 0;
-            g_lastRemainText = EngineFormatText(L"RemainTime", clock);
+            const std::wstring clock = RemainingTimeClock((double)(now - m_i64StartTime), done, total);
+            g_lastRemainText = EngineFormatText(L"RemainTime", clock.c_str());
         }
         info->SetRemain(g_lastRemainText.c_str());
         LeaveCriticalSection(RemainLock());
@@ -391,6 +375,28 @@ void CScanDiskDlg::ReportProgress(int done, int total, const wchar_t* text, bool
     {
         SendMessageW(target, WMU_ScanProgress, (WPARAM)info, 1);
     }
+}
+
+std::wstring CScanDiskDlg::RemainingTimeClock(double elapsed, int done, int total)
+{
+    // A done count beyond the total (or at or below 0) must not turn into an
+    // infinite or negative estimate.
+    double fraction = total > 0 ? (double)done / (double)total : 1.0;
+    if (!(fraction > 1e-9))
+        fraction = 1e-9;
+    if (fraction > 1.0)
+        fraction = 1.0;
+    if (!(elapsed > 0))
+        elapsed = 0;
+    const double remaining = elapsed / fraction * (1.0 - fraction);
+    const double hoursD = remaining / 3600.0;
+    const int hours = hoursD > 98.0 ? 99 : (int)hoursD;
+    const int minutes = (int)fmod(remaining / 60.0, 60.0);
+    const int seconds = (int)fmod(remaining, 60.0);
+    wchar_t clock[32];
+    _snwprintf(clock, 31, L"%02d:%02d:%02d", hours, minutes, seconds);
+    clock[31] = 0;
+    return clock;
 }
 
 void CScanDiskDlg::WalkProgress(int done, int total)

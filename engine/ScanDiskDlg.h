@@ -126,6 +126,10 @@ public:
     void WalkProgress(int done, int total);
     enum { kProgressIntervalMs = 50 };
 
+    // "HH:MM:SS" left when done of total took elapsed seconds; hours above
+    // 98 show as 99, and a done count outside 1 .. total is clamped.
+    static std::wstring RemainingTimeClock(double elapsed, int done, int total);
+
     static bool IsSupportedFileSystem(const wchar_t* name);
     // False when the text holds any of / * ? < > | or the double quote.
     static bool IsValidFileName(const wchar_t* text);

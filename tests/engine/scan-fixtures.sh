@@ -42,6 +42,16 @@ if [ -n "$shared" ] && [ -d "$shared/corpora/disks/dftt" ]; then
   unzip -q -o "$shared/corpora/disks/dftt/6-undel-fat.zip" -d "$work" 6-undel-fat/6-fat-undel.dd
   unzip -q -o "$shared/corpora/disks/dftt/7-undel-ntfs.zip" -d "$work" 7-undel-ntfs/7-ntfs-undel.dd
   deleted "$work/6-undel-fat/6-fat-undel.dd"
+  # dir1 was deleted but kept its files' entries: those are live files of a
+  # deleted folder (contiguous flag 0); files deleted themselves get 1.
+  python3 - "$work/6-fat-undel.dd.rows" <<'PY' || fail=1
+import sys
+rows = {r[0]: r for r in (l.rstrip("\n").split("\t") for l in open(sys.argv[1], encoding="utf-8")) if len(r) == 6}
+want = {"K:\\_ir1\\mult2.dat": ("0", "0"), "K:\\_ir1\\dir2\\frag3.dat": ("0", "0"), "K:\\_ing.dat": ("1", "1")}
+bad = [p for p, (deleted, contiguous) in want.items() if p not in rows or (rows[p][2], rows[p][5]) != (deleted, contiguous)]
+print("DFTT 6 flags: %s" % ("as expected" if not bad else "wrong for " + ", ".join(bad)))
+sys.exit(1 if bad else 0)
+PY
   deleted "$work/7-undel-ntfs/7-ntfs-undel.dd"
 else
   echo "public corpus ../shared/corpora/disks/dftt missing: its two images are not scanned"

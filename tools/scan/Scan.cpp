@@ -102,6 +102,8 @@ int wmain(int argc, wchar_t** argv)
     if (targets.empty() || letter < L'C' || letter > L'Z' || letter + targets.size() - 1 > L'Z')
         return Usage();
     SetMessageDlgProc(PrintBox);
+    InitApplicationPaths();
+    LoadLanguageStrings();
 
     devicemap::CScopedDeviceMap map;
     CRecordingFrame frame;
