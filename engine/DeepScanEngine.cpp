@@ -73,7 +73,6 @@ CDeepScanEngine::CDeepScanEngine(IMainFrameServices* mainFrame)
       m_pAnalysis(nullptr),
       m_pMainFrame(mainFrame),
       m_uAccepted(0),
-      m_u64WindowBase(0),
       m_pScanDlg(mainFrame ? mainFrame->GetScanDiskDlg() : nullptr),
       m_pWindow(nullptr),
       m_bSizeLimit(true),
@@ -229,7 +228,6 @@ int CDeepScanEngine::DirectScan()
         return 0;
     }
     m_bRunning = 1;
-    m_u64WindowBase = 0;
 
     bool ownAnalysisHandle = false;
     m_hAnalysis = OpenAnalysisHandle(&ownAnalysisHandle);
@@ -342,9 +340,9 @@ void CDeepScanEngine::ReportScanProgress(uint64_t position, uint64_t total)
     int done = 0;
     if (total > 0)
     {
-        double scaled = (double)position / (double)total * 20000.0;
-        if (scaled > 20000.0)
-            scaled = 20000.0;
+        double scaled = (double)position / (double)total * kProgressScale;
+        if (scaled > kProgressScale)
+            scaled = kProgressScale;
         done = (int)scaled;
     }
     if (m_hPoster)
@@ -353,7 +351,7 @@ void CDeepScanEngine::ReportScanProgress(uint64_t position, uint64_t total)
         return;
     }
     // No poster thread could be started: report from here.
-    m_pScanDlg->ReportProgress(done, 20000, m_pScanDlg->FormatScanningText(m_uAccepted).c_str(), true, true);
+    m_pScanDlg->ReportProgress(done, kProgressScale, m_pScanDlg->FormatScanningText(m_uAccepted).c_str(), true, true);
 }
 
 void CDeepScanEngine::StartProgressPoster()
@@ -408,7 +406,7 @@ bool CDeepScanEngine::PostQueuedProgress()
             m_strStatus = m_pScanDlg->FormatScanningText(note.uAccepted);
             m_uStatusCount = note.uAccepted;
         }
-        m_pScanDlg->ReportProgress(note.nDone, 20000, m_strStatus.c_str(), true, true);
+        m_pScanDlg->ReportProgress(note.nDone, kProgressScale, m_strStatus.c_str(), true, true);
         ++head;
         m_uProgressHead.store(head, std::memory_order_release);
     }
@@ -436,7 +434,6 @@ DWORD WINAPI CDeepScanEngine::ProgressThreadProc(LPVOID param)
 
 void CDeepScanEngine::ScanWindow()
 {
-    const uint64_t windowSize = m_pReader->m_WindowSize;
     // m_pBuffer moves to the other half while this runs: use what was
     // measured before the thread started.
     const uint64_t windowBytes = m_u64WindowBytes;
@@ -500,7 +497,6 @@ void CDeepScanEngine::ScanWindow()
             step = jump >= blockStep ? jump : blockStep;
         }
     }
-    m_u64WindowBase += windowSize;
 }
 
 int CDeepScanEngine::Match(const unsigned char* data, char* formatName)

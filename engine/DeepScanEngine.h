@@ -132,7 +132,6 @@ private:
     IMainFrameServices* m_pMainFrame;
     std::vector<FormatPluginEntry> m_plugins;
     volatile unsigned int m_uAccepted;
-    uint64_t m_u64WindowBase;
     CScanDiskDlg* m_pScanDlg;
     unsigned char* m_pWindow;
     bool m_bSizeLimit;

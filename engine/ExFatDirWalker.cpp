@@ -148,7 +148,7 @@ bool CExFatDirWalker::ReadDirectory(uint32_t first, uint64_t length, bool noFatC
     for (size_t i = 0; i < clusters.size() && out.size() / cs < boundClusters; ++i)
     {
         const uint32_t c = clusters[i];
-        m_host.ProgressPoint((int)(m_host.Found() % kScanProgressScale), kScanProgressScale);
+        m_host.ProgressPoint((int)(m_host.Found() % kProgressScale), kProgressScale);
         if (m_host.WaitAndCheckStop())
             return !out.empty();
         if (m_visited->count(c))
@@ -174,7 +174,7 @@ bool CExFatDirWalker::ReadDirectory(uint32_t first, uint64_t length, bool noFatC
     dirreadon::ReadOn(
         first, MaxCluster(), cs, (size_t)std::max<uint64_t>(1, kMaxDirBytes / cs), out,
         [this]() {
-            m_host.ProgressPoint((int)(m_host.Found() % kScanProgressScale), kScanProgressScale);
+            m_host.ProgressPoint((int)(m_host.Found() % kProgressScale), kProgressScale);
             return m_host.WaitAndCheckStop();
         },
         [this](uint32_t c) { return m_visited->count(c) != 0; },
@@ -277,7 +277,7 @@ void CExFatDirWalker::HandFile(const SetInfo& set, const std::wstring& path, boo
         m_visited->insert(set.firstCluster);
     m_host.HandOver(item);
     if (!m_opt.formatted)
-        m_host.ProgressPoint((int)(m_host.Found() % kScanProgressScale), kScanProgressScale);
+        m_host.ProgressPoint((int)(m_host.Found() % kProgressScale), kProgressScale);
 }
 
 void CExFatDirWalker::WalkEntries(const BYTE* bytes, size_t count, const Job& job)

@@ -278,7 +278,7 @@ bool CFatDirWalker::ReadDirectory(uint32_t first, bool checkDot, uint32_t parent
     for (size_t i = 0; i < chain.size() && out.size() / cs < maxClusters; ++i)
     {
         const uint32_t c = chain[i];
-        m_host.ProgressPoint((int)(m_host.Examined() % kScanProgressScale), kScanProgressScale);
+        m_host.ProgressPoint((int)(m_host.Examined() % kProgressScale), kProgressScale);
         if (m_host.WaitAndCheckStop())
             return !out.empty();
         if (m_visited.count(c))
@@ -305,7 +305,7 @@ bool CFatDirWalker::ReadDirectory(uint32_t first, bool checkDot, uint32_t parent
     dirreadon::ReadOn(
         first, m_vol.MaxCluster(), cs, maxClusters, out,
         [this]() {
-            m_host.ProgressPoint((int)(m_host.Examined() % kScanProgressScale), kScanProgressScale);
+            m_host.ProgressPoint((int)(m_host.Examined() % kProgressScale), kProgressScale);
             return m_host.WaitAndCheckStop();
         },
         [this](uint32_t c) {
@@ -451,7 +451,7 @@ void CFatDirWalker::WalkEntries(const BYTE* bytes, size_t count, const Job& job,
                     continue;
             }
             Job child = {cluster, self, job.path + name + L"\\", job.inDeleted || deleted, false};
-            m_host.ProgressPoint((int)(m_host.Examined() % kScanProgressScale), kScanProgressScale);
+            m_host.ProgressPoint((int)(m_host.Examined() % kProgressScale), kProgressScale);
             if (child.inDeleted)
             {
                 // A live folder with a size is no folder a driver made.
@@ -473,7 +473,7 @@ void CFatDirWalker::WalkEntries(const BYTE* bytes, size_t count, const Job& job,
             continue;
         const std::wstring time = m_vol.DosTime(e.writeDate, e.writeTime);
         const int percent = m_vol.RecoverablePercent(&e);
-        m_host.ProgressPoint((int)(m_host.Examined() % kScanProgressScale), kScanProgressScale);
+        m_host.ProgressPoint((int)(m_host.Examined() % kProgressScale), kProgressScale);
         CFoundItem* item = new CFoundItem(name.c_str(), job.path.c_str(), time.c_str(), e.fileSize, 0);
         item->m_bContiguous = deleted ? 1 : 0;
         item->m_bDeleted = deleted;

@@ -41,15 +41,15 @@ enum ScanTargetKind
     SCAN_TARGET_DISK = 2,
 };
 
-// Progress scale of walkers whose real total is unknown.
-const int kScanProgressScale = 20000;
+// Scale of the done and total counts of a progress report.
+const int kProgressScale = 20000;
 
 // Heap payload of WMU_ScanProgress; the receiver deletes it. Texts are owned
 // zero-terminated copies (pointer-sized fields: 20 bytes on 32-bit builds).
 struct ScanProgressInfo
 {
     int nDone;
-    int nTotal;           // 20000 scale for most walkers
+    int nTotal;           // kProgressScale for most walkers
     bool bActive;         // 1 while scanning, 0 in the final report
     wchar_t* pszStatus;   // never null
     wchar_t* pszRemain;   // never null; empty when not computed

@@ -15,6 +15,7 @@ packages=(
   libz-mingw-w64-dev libstb-dev googletest
   ntfs-3g dosfstools mtools exfatprogs exfat-fuse fdisk gdisk sleuthkit
   xz-utils dpkg-dev unzip python3 imagemagick testdisk
+  ffmpeg sox libsox-fmt-base lame id3v2 eyed3
 )
 
 missing=()

@@ -13,7 +13,7 @@ IoControlFn g_pfnIoControl = &DeviceIoControl;
 
 bool BuildRead10(ScsiReadRequest* req, void* buffer, DWORD firstSector, DWORD count)
 {
-    if (!req || count > 0xFFFF)
+    if (!req || count > kMaxRead10Sectors)
         return false;
     memset(req, 0, sizeof(*req));
     SCSI_PASS_THROUGH_DIRECT& s = req->sptd;
@@ -24,7 +24,7 @@ bool BuildRead10(ScsiReadRequest* req, void* buffer, DWORD firstSector, DWORD co
     s.CdbLength = 10;
     s.SenseInfoLength = 24;
     s.DataIn = SCSI_IOCTL_DATA_IN;
-    s.DataTransferLength = count * 512;
+    s.DataTransferLength = count * kSectorBytes;
     s.TimeOutValue = 2;
     s.DataBuffer = buffer;
     s.SenseInfoOffset = (ULONG)offsetof(ScsiReadRequest, sense);
@@ -76,10 +76,10 @@ void Blockmill::EnableSkip(int bSkip)
 void Blockmill::SetSkipNums(unsigned int sectors)
 {
     // Kept below 4 GiB per chunk: a chunk is one ReadFile.
-    if (sectors > 0x7FFFFF)
-        sectors = 0x7FFFFF;
+    if (sectors > kMaxChunkSectors)
+        sectors = kMaxChunkSectors;
     m_uSkipBadSectorNums = sectors;
-    m_uChunkSize = sectors * 512;
+    m_uChunkSize = sectors * kSectorBytes;
 }
 
 void Blockmill::SetBadSectorValue(const wchar_t* pattern)
@@ -300,14 +300,15 @@ BOOL Blockmill::ReadFile_SCSI(HANDLE hDevice, void* buffer, DWORD length)
         return FALSE;
     // Positions are 64-bit; READ(10) addresses 32-bit sectors, so a transfer
     // that would pass sector 2^32 is not issued rather than wrapped.
-    unsigned __int64 sector = (unsigned __int64)pos / 512;
-    const DWORD unitSectors = maxTransfer / 512 > 0xFFFF ? 0xFFFF : maxTransfer / 512;
+    unsigned __int64 sector = (unsigned __int64)pos / kSectorBytes;
+    const DWORD unitSectors =
+        maxTransfer / kSectorBytes > kMaxRead10Sectors ? kMaxRead10Sectors : maxTransfer / kSectorBytes;
     if (unitSectors > 0 && buffer) {
-        const DWORD unitBytes = unitSectors * 512;
+        const DWORD unitBytes = unitSectors * kSectorBytes;
         const DWORD units = length / unitBytes;
         unsigned char* out = (unsigned char*)buffer;
         for (DWORD i = 0; i < units; ++i) {
-            if (sector + unitSectors > 0x100000000ull)
+            if (sector + unitSectors > kRead10SectorLimit)
                 break;
             ReadSector(hDevice, out + (size_t)i * unitBytes, (DWORD)sector, unitSectors);
             sector += unitSectors;

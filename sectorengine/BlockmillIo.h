@@ -11,6 +11,14 @@ namespace blockmill {
 typedef BOOL (WINAPI* ReadFileFn)(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
 typedef BOOL (WINAPI* IoControlFn)(HANDLE, DWORD, LPVOID, DWORD, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
 
+// Sectors are 512 bytes for every read the engine makes.
+const DWORD kSectorBytes = 512;
+// A chunk is one ReadFile: at most this many sectors, so it stays below 4 GiB.
+const unsigned int kMaxChunkSectors = 0x7FFFFF;
+// READ(10) carries a 16-bit sector count and a 32-bit first sector.
+const DWORD kMaxRead10Sectors = 0xFFFF;
+const unsigned __int64 kRead10SectorLimit = 0x100000000ull;
+
 extern ReadFileFn g_pfnReadFile;
 extern IoControlFn g_pfnIoControl;
 

@@ -57,13 +57,7 @@ uint64_t WalkGifBlocks(const unsigned char* b, uint64_t pos, uint64_t end, uint6
 
 }  // namespace
 
-DELVARO_PLUGIN_NAME_ENTRIES(kFormatName)
-
-DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetFileSign(void* out) {
-  if (out == nullptr) return 0;
-  *static_cast<FileSignCheckProc*>(out) = &CheckGifSignature;
-  return 1;
-}
+DELVARO_PLUGIN_CHECK_ENTRIES(kFormatName, CheckGifSignature)
 
 DELVARO_PLUGIN_EXPORT int64_t DELVARO_CDECL GetFileSizeAtOnce(const unsigned char*) { return 0; }
 

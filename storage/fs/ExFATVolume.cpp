@@ -20,8 +20,8 @@ fatcommon::ChainAction ClassifyExFat(uint32_t v, const wchar_t** logFormat) {
     *logFormat = L"CExFATVolume::GetFileClusterList invailed value . FAT = %d.\n";
     return fatcommon::kChainFail;
   }
-  if (v == 0xFFFFFFFF) return fatcommon::kChainEnd;
-  if (v == 0xFFFFFFF7 || v == 0xFFFFFFF8) {
+  if (v == kExFatEndOfChain) return fatcommon::kChainEnd;
+  if (v == kExFatBadCluster || v == 0xFFFFFFF8) {
     *logFormat = L"CExFATVolume::GetFileClusterList bad cluster . FAT = %d.\n";
     return fatcommon::kChainFail;
   }
@@ -39,27 +39,9 @@ const BYTE* StreamEntry(const ExFatEntrySet* set) {
 }
 }  // namespace
 
-CExFATVolume::CExFATVolume() { memset(m_FatPage, 0, sizeof(m_FatPage)); }
+CExFATVolume::CExFATVolume() : CFatVolumeBase(4) {}
 
-CExFATVolume::CExFATVolume(wchar_t letter) : CExFATVolume() {
-  if (Open(letter)) memset(m_FatPage, 0, sizeof(m_FatPage));
-}
-
-CExFATVolume::~CExFATVolume() { Close(); }
-
-void CExFATVolume::Close() {
-  if (m_hDevice != INVALID_HANDLE_VALUE) CloseHandle(m_hDevice);
-  m_hDevice = INVALID_HANDLE_VALUE;
-  m_bValid = 0;
-  m_nCachedPage = -1;
-}
-
-int CExFATVolume::Open(wchar_t letter) {
-  std::wstring path = DriveLetterPath(letter);
-  if (path.empty()) return 0;
-  m_cDriveLetter = letter;
-  return OpenPath(path.c_str());
-}
+CExFATVolume::CExFATVolume(wchar_t letter) : CExFATVolume() { Open(letter); }
 
 BOOL CExFATVolume::ParseBootSector(const BYTE* boot) {
   if (!boot) return FALSE;
@@ -92,24 +74,7 @@ BOOL CExFATVolume::ParseBootSector(const BYTE* boot) {
   return TRUE;
 }
 
-int CExFATVolume::OpenPath(const wchar_t* path) {
-  Close();
-  if (!path) return 0;
-  m_hDevice = fatcommon::OpenReadOnly(path);
-  if (m_hDevice == INVALID_HANDLE_VALUE) return 0;
-  BYTE boot[512];
-  if (!fatcommon::ReadExact(m_hDevice, GetPartitionOffset(), boot, sizeof(boot)) ||
-      !ParseBootSector(boot)) {
-    Close();
-    return 0;
-  }
-  m_bValid = m_dwClusterBytes != 0;
-  m_nCachedPage = -1;
-  m_nFailedPage = -1;
-  m_u64DeviceBytes = QueryDeviceLength(m_hDevice, 1);
-  memset(m_FatPage, 0, sizeof(m_FatPage));
-  return m_bValid;
-}
+void CExFATVolume::OnOpened() { m_u64DeviceBytes = QueryDeviceLength(m_hDevice, 1); }
 
 uint64_t CExFATVolume::LastClusterOnDevice() const {
   uint64_t last = (uint64_t)m_dwClusterCount + 1;
@@ -121,35 +86,11 @@ uint64_t CExFATVolume::LastClusterOnDevice() const {
 }
 
 int CExFATVolume::GetFatEntry(uint32_t cluster, uint32_t* value) {
-  if (!value || !m_bValid || m_hDevice == INVALID_HANDLE_VALUE) return 0;
-  if (cluster >= m_dwFatEntries) return 0;
-  const int page = (int)(cluster >> 10);
-  const uint32_t index = cluster & 0x3FF;
-  if (m_nCachedPage != page) {
-    if (page == m_nFailedPage) return 0;
-    m_nCachedPage = -1;
-    DWORD got = fatcommon::LoadFatPage(m_hDevice, m_u64FatOffset + GetPartitionOffset(),
-                                       (uint64_t)m_dwFatLength * m_dwBytesPerSector, (uint64_t)page, m_FatPage,
-                                       sizeof(m_FatPage));
-    if (got == 0) {
-      m_nFailedPage = page;
-      return 0;
-    }
-    m_dwPageBytes = got;
-    m_nCachedPage = page;
-  }
-  if ((index + 1) * 4 > m_dwPageBytes) return 0;
-  *value = m_FatPage[index];
-  return 1;
+  return ReadFatEntry(m_u64FatOffset, (uint64_t)m_dwFatLength * m_dwBytesPerSector, cluster, value);
 }
 
 int CExFATVolume::ReadCluster(uint32_t cluster, void* buffer, DWORD bytes) {
-  if (cluster < 2 || !buffer || bytes == 0 || m_hDevice == INVALID_HANDLE_VALUE || !m_bValid)
-    return 0;
-  if ((uint64_t)cluster > (uint64_t)m_dwClusterCount + 1) return 0;
-  uint64_t pos =
-      m_u64ClusterHeapOffset + (uint64_t)(cluster - 2) * m_dwClusterBytes + GetPartitionOffset();
-  return fatcommon::ReadExact(m_hDevice, pos, buffer, bytes) ? 1 : 0;
+  return ReadDataCluster(m_u64ClusterHeapOffset, (uint64_t)m_dwClusterCount + 1, cluster, buffer, bytes);
 }
 
 int CExFATVolume::GetFileClusterList(uint32_t firstCluster, ClusterList& list, uint64_t size) {
@@ -185,14 +126,8 @@ int CExFATVolume::GetRecoverablePercent(const ExFatEntrySet* set) {
   const uint64_t n = (vdl + m_dwClusterBytes - 1) / m_dwClusterBytes;
   if (stream[0] == 0x40) {  // deleted stream extension
     if (n == 0) return 100;
-    uint64_t freeCount = 0;
-    const uint64_t last = LastClusterOnDevice();
-    for (uint64_t k = 0; k < n; ++k) {
-      uint64_t c = (uint64_t)first + k;
-      uint32_t v = 1;
-      if (c < 2 || c > last) break;  // past the heap or the device: not free
-      if (GetFatEntry((uint32_t)c, &v) && v == 0) ++freeCount;
-    }
+    const uint64_t freeCount = CountFreeRun(first, n, LastClusterOnDevice(), m_u64FatOffset,
+                                            (uint64_t)m_dwFatLength * m_dwBytesPerSector, 0xFFFFFFFF);
     if (freeCount == n) return 100;
     return (int)((double)freeCount * 100.0 / (double)n);
   }
@@ -275,19 +210,4 @@ std::wstring CExFATVolume::GetEntrySetName(const ExFatEntrySet* set, int seconda
     }
   }
   return name;
-}
-
-CLostExFATVolume::CLostExFATVolume(int diskNumber, DWORD offsetLow, DWORD offsetHigh) {
-  m_nDiskNumber = diskNumber;
-  m_dwOffsetLow = offsetLow;
-  m_dwOffsetHigh = offsetHigh;
-  if (CExFATVolume::OpenPath(PhysicalDrivePath(diskNumber).c_str())) memset(m_FatPage, 0, sizeof(m_FatPage));
-}
-
-CLostExFATVolume::~CLostExFATVolume() {}
-
-int CLostExFATVolume::OpenPath(const wchar_t* path, uint64_t offset) {
-  m_dwOffsetLow = (DWORD)(offset & 0xFFFFFFFFu);
-  m_dwOffsetHigh = (DWORD)(offset >> 32);
-  return CExFATVolume::OpenPath(path);
 }

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "storage/fs/FatCommon.h"
+#include "storage/fs/FatVolumeBase.h"
 
 // A directory entry set as the caller holds it: the file entry at `entries`,
 // then its secondary entries. `count` is how many 32-byte entries may be read
@@ -48,16 +49,15 @@ enum ExFatEntryClass {
 // GeneralSecondaryFlags bit: the data is one contiguous run without a FAT chain.
 const BYTE kExFatNoFatChain = 0x02;
 
-class CExFATVolume {
+// FAT entry values of exFAT.
+const uint32_t kExFatEndOfChain = 0xFFFFFFFF;
+const uint32_t kExFatBadCluster = 0xFFFFFFF7;
+const uint32_t kExFatMaxDataCluster = 0xFFFFFFF6;
+
+class CExFATVolume : public CFatVolumeBase {
  public:
   CExFATVolume();
   explicit CExFATVolume(wchar_t letter);
-  virtual ~CExFATVolume();
-  virtual uint64_t GetPartitionOffset() const { return 0; }
-
-  int Open(wchar_t letter);
-  int OpenPath(const wchar_t* path);
-  void Close();
 
   int GetFatEntry(uint32_t cluster, uint32_t* value);
   int ReadCluster(uint32_t cluster, void* buffer, DWORD bytes);
@@ -78,33 +78,22 @@ class CExFATVolume {
   static uint32_t GetFirstCluster(const ExFatEntrySet* set);
   static BYTE GetStreamType(const ExFatEntrySet* set);
   static std::wstring GetEntrySetName(const ExFatEntrySet* set, int secondaryCount);
-  int IsValidCluster(uint32_t cluster) const { return cluster >= 2 && cluster <= 0xFFFFFFF6; }
-  wchar_t GetDriveLetter() const { return m_cDriveLetter; }
+  int IsValidCluster(uint32_t cluster) const { return cluster >= 2 && cluster <= kExFatMaxDataCluster; }
 
-  int IsValid() const { return m_bValid; }
-  HANDLE GetHandle() const { return m_hDevice; }
-  DWORD GetClusterSize() const { return m_dwClusterBytes; }
   DWORD GetClusterCount() const { return m_dwClusterCount; }
   DWORD GetRootCluster() const { return m_dwRootCluster; }
   uint64_t GetClusterHeapOffset() const { return m_u64ClusterHeapOffset; }
-  BOOL ParseBootSector(const BYTE* boot);
+  BOOL ParseBootSector(const BYTE* boot) override;
 
  protected:
-  wchar_t m_cDriveLetter = 0;
-  int m_bValid = 0;
-  HANDLE m_hDevice = INVALID_HANDLE_VALUE;
+  void OnOpened() override;
+
   DWORD m_dwBytesPerSector = 0;
-  DWORD m_dwClusterBytes = 4096;
   DWORD m_dwClusterCount = 0;
   DWORD m_dwRootCluster = 0;
   DWORD m_dwFatLength = 0;
   uint64_t m_u64FatOffset = 0;
   uint64_t m_u64ClusterHeapOffset = 0;
-  uint32_t m_FatPage[1024];
-  int m_nCachedPage = -1;
-  DWORD m_dwFatEntries = 0;
-  DWORD m_dwPageBytes = 0;
-  int m_nFailedPage = -1;    // last page whose read failed: not retried entry by entry
   uint64_t m_u64DeviceBytes = 0;  // length of the opened device or image; 0 when unknown
 
   // Highest cluster whose bytes lie on the device: the heap's last cluster,
@@ -113,19 +102,8 @@ class CExFATVolume {
   uint64_t LastClusterOnDevice() const;
 };
 
-class CLostExFATVolume : public CExFATVolume {
+// An exFAT file system at a byte offset inside a physical disk or an image.
+class CLostExFATVolume : public CLostVolumeT<CExFATVolume> {
  public:
-  CLostExFATVolume() = default;
-  CLostExFATVolume(int diskNumber, DWORD offsetLow, DWORD offsetHigh);
-  ~CLostExFATVolume() override;
-  uint64_t GetPartitionOffset() const override {
-    return ((uint64_t)m_dwOffsetHigh << 32) | m_dwOffsetLow;
-  }
-  int OpenPath(const wchar_t* path, uint64_t offset);
-  using CExFATVolume::OpenPath;
-
- protected:
-  int m_nDiskNumber = -1;
-  DWORD m_dwOffsetLow = 0;
-  DWORD m_dwOffsetHigh = 0;
+  using CLostVolumeT<CExFATVolume>::CLostVolumeT;
 };

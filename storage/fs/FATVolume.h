@@ -7,19 +7,16 @@
 #include <string>
 
 #include "storage/fs/FatCommon.h"
+#include "storage/fs/FatVolumeBase.h"
 
-class CFATVolume {
+// FAT entry values of FAT16.
+const uint16_t kFat16MaxDataCluster = 0xFFEF;  // highest cluster number a chain may hold
+const uint16_t kFat16EndOfChainMin = 0xFFF8;   // 0xFFF8 .. 0xFFFF end a chain
+
+class CFATVolume : public CFatVolumeBase {
  public:
   CFATVolume();
   explicit CFATVolume(wchar_t letter);
-  // Virtual so that a lost volume held by a base pointer is closed right.
-  virtual ~CFATVolume();
-  virtual uint64_t GetPartitionOffset() const { return 0; }
-
-  int Open(wchar_t letter);
-  // Opens any path read-only and reads the boot sector at GetPartitionOffset().
-  int OpenPath(const wchar_t* path);
-  void Close();
 
   int ReadCluster(uint16_t cluster, void* buffer, DWORD bytes);
   int GetFatEntry(uint16_t cluster, uint16_t* value);
@@ -30,9 +27,8 @@ class CFATVolume {
   int GetRecoverablePercent(const FatDirEntry* entry);
   int IsValidCluster(uint32_t cluster) const {
     uint16_t c = (uint16_t)cluster;
-    return c >= 2 && c <= 0xFFEF;
+    return c >= 2 && c <= kFat16MaxDataCluster;
   }
-  wchar_t GetDriveLetter() const { return m_cDriveLetter; }
   // Root directory offset in whole clusters from the start of the file system.
   DWORD GetRootDirClusterOffset() const {
     return m_dwClusterBytes ? m_dwRootDirOffset / m_dwClusterBytes : 0;
@@ -41,50 +37,25 @@ class CFATVolume {
   // for the caller to delete[]; null on failure.
   BYTE* ReadRootDirectory(uint16_t* entryCount);
 
-  int IsValid() const { return m_bValid; }
-  HANDLE GetHandle() const { return m_hDevice; }
-  DWORD GetClusterSize() const { return m_dwClusterBytes; }
   WORD GetRootEntryCount() const { return m_wRootEntryCount; }
   DWORD GetNumberOfFats() const { return m_dwNumberOfFats; }
   DWORD GetMaxCluster() const { return m_dwMaxCluster; }
   uint64_t GetDataOffset() const { return m_u64DataOffset; }
-  BOOL ParseBootSector(const BYTE* boot);
+  BOOL ParseBootSector(const BYTE* boot) override;
 
  protected:
-  wchar_t m_cDriveLetter = 0;
-  int m_bValid = 0;
-  HANDLE m_hDevice = INVALID_HANDLE_VALUE;
   WORD m_wBytesPerSector = 0;
-  WORD m_wReservedSectors = 0;
   WORD m_wRootEntryCount = 0;
-  DWORD m_dwClusterBytes = 4096;
   DWORD m_dwRootDirOffset = 0;
   DWORD m_dwFatSectors = 0;
   DWORD m_dwNumberOfFats = 0;
   uint64_t m_u64Fat1Offset = 0;
-  uint64_t m_u64Fat2Offset = 0;
   uint64_t m_u64DataOffset = 0;
-  uint16_t m_FatPage[1024];
-  short m_nCachedPage = -1;
   DWORD m_dwMaxCluster = 0;
-  DWORD m_dwFatEntries = 0;
-  DWORD m_dwPageBytes = 0;
-  int m_nFailedPage = -1;    // last page whose read failed: not retried entry by entry
 };
 
-class CLostFATVolume : public CFATVolume {
+// A FAT16 file system at a byte offset inside a physical disk or an image.
+class CLostFATVolume : public CLostVolumeT<CFATVolume> {
  public:
-  CLostFATVolume() = default;
-  CLostFATVolume(int diskNumber, DWORD offsetLow, DWORD offsetHigh);
-  ~CLostFATVolume() override;
-  uint64_t GetPartitionOffset() const override {
-    return ((uint64_t)m_dwOffsetHigh << 32) | m_dwOffsetLow;
-  }
-  int OpenPath(const wchar_t* path, uint64_t offset);
-  using CFATVolume::OpenPath;
-
- protected:
-  int m_nDiskNumber = -1;
-  DWORD m_dwOffsetLow = 0;
-  DWORD m_dwOffsetHigh = 0;
+  using CLostVolumeT<CFATVolume>::CLostVolumeT;
 };

@@ -1,5 +1,6 @@
 #include "storage/fs/NTFSAttr.h"
 
+#include "core/Log.h"
 #include "storage/DeviceIo.h"
 
 #include <algorithm>
@@ -277,7 +278,7 @@ BOOL CAttr_StdInfo::GetFileTime(FILETIME* modified, FILETIME* created, FILETIME*
 
 DWORD CAttr_StdInfo::GetFilePermission() const {
   if (!m_pAttrBody || m_dwAttrBodySize < 36) return 0;
-  return *(const DWORD*)(m_pAttrBody + 32);
+  return Le32(m_pAttrBody + 32);
 }
 
 CAttr_VolName::CAttr_VolName(const ATTR_HEADER_COMMON* header, const CFileRecord* record)
@@ -324,17 +325,7 @@ int CAttr_VolInfo::GetVersion() const {
 
 template <class BASE>
 CAttr_Bitmap<BASE>::CAttr_Bitmap(const ATTR_HEADER_COMMON* header, const CFileRecord* record)
-    : BASE(header, record) {
-  m_u64BitmapSize = this->GetDataSize();
-  if (!this->IsNonResident() && m_u64BitmapSize) {
-    m_pBitmapBuf = new BYTE[(size_t)m_u64BitmapSize];  // bounded by the record size
-    DWORD got = 0;
-    if (!this->ReadData(0, m_pBitmapBuf, (DWORD)m_u64BitmapSize, &got) || got != m_u64BitmapSize) {
-      delete[] m_pBitmapBuf;
-      m_pBitmapBuf = nullptr;
-    }
-  }
-}
+    : BASE(header, record), m_u64BitmapSize(this->GetDataSize()) {}
 
 // Attribute lists larger than this do not occur (NTFS caps them at 256 KiB).
 static const DWORD kMaxAttrListSize = 256 * 1024;
@@ -370,7 +361,7 @@ CAttr_AttrList<BASE>::CAttr_AttrList(const ATTR_HEADER_COMMON* header, const CFi
       break;
     }
     DWORD idx = e->AttrType / 0x10 - 1;
-    ULONGLONG ref = e->BaseRef & 0xFFFFFFFFFFFFull;
+    ULONGLONG ref = NtfsRecordNumber(e->BaseRef);
     // The list itself always lives in the base record.
     if (ref != self && idx <= 15 && e->AttrType != ATTR_TYPE_ATTRIBUTE_LIST &&
         (owner->GetAttrMask() & (1u << idx))) {
@@ -408,6 +399,11 @@ CAttr_AttrList<BASE>::CAttr_AttrList(const ATTR_HEADER_COMMON* header, const CFi
       from->ForEach([&](CAttrBase* a) { to->InsertEntry(a); });
       from->ThrowAll();
     }
+  }
+  if (m_bIncomplete) {
+    DebugPrint(L"CAttr_AttrList::CAttr_AttrList error . Record %I64u: attribute list incomplete.\n",
+               (unsigned long long)self);
+    owner->MarkAttrListIncomplete();
   }
 }
 

@@ -148,13 +148,10 @@ template <class BASE>
 class CAttr_Bitmap : public BASE {
  public:
   CAttr_Bitmap(const ATTR_HEADER_COMMON* header, const CFileRecord* record);
-  ~CAttr_Bitmap() override { delete[] m_pBitmapBuf; }
   ULONGLONG GetBitmapSize() const { return m_u64BitmapSize; }
 
  private:
   ULONGLONG m_u64BitmapSize = 0;
-  BYTE* m_pBitmapBuf = nullptr;
-  ULONGLONG m_u64CurrentCluster = (ULONGLONG)-1;
 };
 
 // $ATTRIBUTE_LIST: pulls the listed attributes in from extension records.

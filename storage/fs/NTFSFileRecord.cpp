@@ -7,6 +7,7 @@
 #include <cwchar>
 #include <vector>
 
+#include "storage/DeviceIo.h"
 #include "storage/fs/NTFSAttr.h"
 #include "storage/fs/NTFSIndex.h"
 #include "storage/fs/NTFSVolume.h"
@@ -32,6 +33,7 @@ void CFileRecord::ClearAttrs() {
   // Later types first: attributes moved in from extension records live in
   // buffers that the attribute list (type 0x20) keeps.
   for (int i = 15; i >= 0; --i) m_AttrList[i].RemoveAll();
+  m_bAttrListIncomplete = FALSE;
 }
 
 DWORD CFileRecord::GetBufferSize() const {
@@ -40,21 +42,16 @@ DWORD CFileRecord::GetBufferSize() const {
 
 BOOL CFileRecord::PatchUS(BYTE* buffer, DWORD size) {
   if (!buffer || size < 512 || size % 512) return FALSE;
-  WORD usaOffset = *(const WORD*)(buffer + 4);
-  WORD usaCount = *(const WORD*)(buffer + 6);
+  const WORD usaOffset = Le16(buffer + 4);
+  const WORD usaCount = Le16(buffer + 6);
   DWORD strides = size / 512;
   if (usaCount != strides + 1) return FALSE;
   if (usaOffset < 8 || (DWORD)usaOffset + 2u * usaCount > size) return FALSE;
-  WORD* usa = (WORD*)(buffer + usaOffset);
-  WORD seq = usa[0];
-  for (DWORD i = 0; i < strides; ++i) {
-    WORD* end = (WORD*)(buffer + (i + 1) * 512 - 2);
-    if (*end != seq) return FALSE;
-  }
-  for (DWORD i = 0; i < strides; ++i) {
-    WORD* end = (WORD*)(buffer + (i + 1) * 512 - 2);
-    *end = usa[i + 1];
-  }
+  const BYTE* usa = buffer + usaOffset;
+  // Every stride ends with the sequence number; the array holds what it hides.
+  for (DWORD i = 0; i < strides; ++i)
+    if (memcmp(buffer + (i + 1) * 512 - 2, usa, 2) != 0) return FALSE;
+  for (DWORD i = 0; i < strides; ++i) memcpy(buffer + (i + 1) * 512 - 2, usa + 2 * (i + 1), 2);
   return TRUE;
 }
 
@@ -289,5 +286,5 @@ WORD CFileRecord::GetSequenceNumber() const {
   return m_pBuffer ? ((const FILE_RECORD_HEADER*)m_pBuffer)->SeqNo : 0;
 }
 ULONGLONG CFileRecord::GetBaseRecord() const {
-  return m_pBuffer ? (((const FILE_RECORD_HEADER*)m_pBuffer)->RefToBase & 0xFFFFFFFFFFFFull) : 0;
+  return m_pBuffer ? NtfsRecordNumber(((const FILE_RECORD_HEADER*)m_pBuffer)->RefToBase) : 0;
 }

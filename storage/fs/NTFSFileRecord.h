@@ -28,6 +28,12 @@ enum : DWORD {
   ATTR_TYPE_END = 0xFFFFFFFF,
 };
 
+// A file reference is a 48-bit record number and a 16-bit sequence number.
+const ULONGLONG kNtfsRecordNumberMask = 0xFFFFFFFFFFFFull;
+// Record numbers, cluster numbers and VCNs beyond 48 bits never occur.
+const ULONGLONG kNtfsMax48 = 1ull << 48;
+inline ULONGLONG NtfsRecordNumber(ULONGLONG reference) { return reference & kNtfsRecordNumberMask; }
+
 // Mask bit of an attribute type: bit k selects type (k + 1) * 0x10.
 inline DWORD NtfsAttrMask(DWORD type) { return 1u << (type / 0x10 - 1); }
 
@@ -138,6 +144,11 @@ class CFileRecord {
   void SetNesting(int n) { m_nNesting = n; }
   // Mask as stored, without the always-parsed types (extension records).
   void SetRawAttrMask(DWORD mask) { m_dwAttrMask = mask; }
+  // TRUE when the record's attribute list named extension records that could
+  // not be loaded (unreadable, damaged or reused): some of the file's
+  // attributes, and so some of its data, are missing.
+  BOOL IsAttrListIncomplete() const { return m_bAttrListIncomplete; }
+  void MarkAttrListIncomplete() { m_bAttrListIncomplete = TRUE; }
 
   // Update-sequence fix-up of a multi-sector structure (file record or index
   // block) in 512-byte strides. FALSE when the structure is damaged.
@@ -154,4 +165,5 @@ class CFileRecord {
   DWORD m_dwAttrMask = 3;
   mutable CSList<CAttrBase> m_AttrList[16];
   int m_nNesting = 0;
+  BOOL m_bAttrListIncomplete = FALSE;
 };

@@ -68,7 +68,7 @@ BOOL CFileName::IsWin32Name() const {
 }
 
 ULONGLONG CFileName::GetParentRecord() const {
-  return m_pFileName ? (m_pFileName->ParentRef & 0xFFFFFFFFFFFFull) : (ULONGLONG)-1;
+  return m_pFileName ? NtfsRecordNumber(m_pFileName->ParentRef) : (ULONGLONG)-1;
 }
 
 WORD CFileName::GetParentSequence() const {
@@ -137,7 +137,7 @@ ULONGLONG CIndexEntry::GetSubNodeVCN() const {
 }
 
 ULONGLONG CIndexEntry::GetFileReference() const {
-  return m_pIndexEntry ? (m_pIndexEntry->FileReference & 0xFFFFFFFFFFFFull) : (ULONGLONG)-1;
+  return m_pIndexEntry ? NtfsRecordNumber(m_pIndexEntry->FileReference) : (ULONGLONG)-1;
 }
 
 BOOL NtfsParseIndexNode(const INDEX_HEADER* header, DWORD room, const WORD* upcase, CSList<CIndexEntry>& list) {
@@ -214,7 +214,7 @@ ULONGLONG CAttr_IndexAlloc::SubNodeVcnToBlock(ULONGLONG vcn) const {
   // Sub-node VCNs count clusters, or 512-byte units when a cluster is larger
   // than an index block.
   ULONGLONG unit = m_dwClusterSize <= m_dwIndexBlockSize ? m_dwClusterSize : 512;
-  if (vcn >= (1ull << 48)) return (ULONGLONG)-1;
+  if (vcn >= kNtfsMax48) return (ULONGLONG)-1;
   ULONGLONG byte = vcn * unit;
   if (!m_dwIndexBlockSize || byte % m_dwIndexBlockSize) return (ULONGLONG)-1;
   return byte / m_dwIndexBlockSize;

@@ -49,7 +49,7 @@ BOOL CNTFSVolume::Open(wchar_t letter) {
 
 BOOL CNTFSVolume::ParseBootSector(const BYTE* boot) {
   if (memcmp(boot + 3, "NTFS    ", 8) != 0) return FALSE;
-  WORD bps = *(const WORD*)(boot + 11);
+  WORD bps = Le16(boot + 11);
   if (bps < 256 || bps > 4096 || !IsPow2(bps)) return FALSE;
   BYTE spcByte = boot[13];
   ULONGLONG spc;
@@ -65,10 +65,10 @@ BOOL CNTFSVolume::ParseBootSector(const BYTE* boot) {
   // at least a header and the end marker.
   if (recordSize < 512 || recordSize > 0x10000 || !IsPow2(recordSize)) return FALSE;
   if (indexSize < 512 || indexSize > 0x10000 || !IsPow2(indexSize)) return FALSE;
-  ULONGLONG totalSectors = *(const ULONGLONG*)(boot + 40);
-  ULONGLONG mftLcn = *(const ULONGLONG*)(boot + 48);
+  ULONGLONG totalSectors = Le64(boot + 40);
+  ULONGLONG mftLcn = Le64(boot + 48);
   ULONGLONG totalClusters = totalSectors / spc;
-  if (totalClusters == 0 || totalClusters > (1ull << 48)) return FALSE;
+  if (totalClusters == 0 || totalClusters > kNtfsMax48) return FALSE;
   if (mftLcn == 0 || mftLcn >= totalClusters) return FALSE;
   m_wSectorSize = bps;
   m_dwClusterSize = (DWORD)cluster;
@@ -134,7 +134,7 @@ ULONGLONG CNTFSVolume::GetRecordCount() const {
 }
 
 BOOL CNTFSVolume::ReadRawRecord(ULONGLONG n, BYTE* buffer) {
-  if (m_hVolume == INVALID_HANDLE_VALUE || !buffer || n >= (1ull << 48)) return FALSE;
+  if (m_hVolume == INVALID_HANDLE_VALUE || !buffer || n >= kNtfsMax48) return FALSE;
   DWORD got = 0;
   if (n > 15 && m_pMftData) {
     ULONGLONG off = n * m_dwFileRecordSize;

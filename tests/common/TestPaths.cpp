@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <vector>
 
@@ -43,6 +44,26 @@ std::wstring MakeTempDir(const std::wstring& tag) {
     if (CreateDirectoryW(p.c_str(), nullptr)) return p;
   }
   return L"";
+}
+
+namespace {
+LONG g_missingCorpora = 0;
+}
+
+bool CorpusMissing(const std::wstring& rel) {
+  if (!SharedDir().empty() && FileExists(Shared(rel))) return false;
+  InterlockedIncrement(&g_missingCorpora);
+  fprintf(stderr, "public corpus missing: %s (looked under %s)\n", Narrow(rel).c_str(),
+          Narrow(SharedDir().empty() ? L"<DELVARO_SHARED not set>" : SharedDir()).c_str());
+  return true;
+}
+
+bool AnyCorpusMissing() { return g_missingCorpora != 0; }
+
+std::string Narrow(const std::wstring& text) {
+  std::string out;
+  for (wchar_t c : text) out += c < 0x80 ? (char)c : '?';
+  return out;
 }
 
 std::string ReadWholeFile(const std::wstring& path) {

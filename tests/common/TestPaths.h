@@ -17,6 +17,23 @@ inline std::wstring Shared(const std::wstring& rel) { return Join(SharedDir(), r
 bool FileExists(const std::wstring& path);
 // A fresh empty folder under the Wine prefix's temp folder, removed by the caller if wanted.
 std::wstring MakeTempDir(const std::wstring& tag);
+// Public corpora live in the shared folder beside the checkout. A clone
+// without it still runs every other test: a test that needs a corpus asks
+// here first; when the corpus is missing it is named on the output, the test
+// is skipped, and the test program ends as skipped (exit code 77) unless
+// something failed.
+bool CorpusMissing(const std::wstring& rel);
+bool AnyCorpusMissing();
 // Whole file into memory (empty on failure).
 std::string ReadWholeFile(const std::wstring& path);
 }  // namespace testpaths
+
+// Skips the calling test when the public corpus `rel` (a path under the
+// shared folder, file or folder) is missing.
+#define REQUIRE_CORPUS(rel)                                                   \
+  if (testpaths::CorpusMissing(rel))                                          \
+  GTEST_SKIP() << "public corpus missing: " << testpaths::Narrow(rel)
+
+namespace testpaths {
+std::string Narrow(const std::wstring& text);
+}

@@ -199,7 +199,8 @@ TEST(DeepScanEngine, StepJumpsOnlyOverConfirmedLengthsAtOnce) {
       {65536, 4096, 0},    // one block or less: moves on by one block
       {98304, 700, 0},
       {131072, 5 << 20, 1},  // claims 5 MiB, then rejected: no jump
-      {139264, -4096, 8}};   // a negative length at once is no length
+      {139264, -4096, 8},    // a negative length at once is no length
+      {196608, 8192, 0}};    // exactly two blocks: the next pass is its second block, 200704
   for (const auto& r : sized) {
     Put(img, r.at, Record(kSize, r.length, r.options, "tsz"));
     Put(img, r.at + 4096, Record(kSig, 1000, 0, "nx"));
@@ -207,7 +208,7 @@ TEST(DeepScanEngine, StepJumpsOnlyOverConfirmedLengthsAtOnce) {
   Put(img, 8192, Record(kSig, 1000, 0, "at"));
   Scan s(WriteTemp(img, L"jump"), 0, 4096);
   ASSERT_EQ(1, s.Run());
-  std::vector<uint64_t> expect = {0, 8192, 65536, 69632, 98304, 102400, 135168, 143360};
+  std::vector<uint64_t> expect = {0, 8192, 65536, 69632, 98304, 102400, 135168, 143360, 196608, 200704};
   EXPECT_EQ(expect, s.Starts());
 }
 
@@ -273,17 +274,27 @@ TEST(DeepScanEngine, PauseHoldsAtProgressPointsAndStopEndsAPausedScan) {
   std::string img = Image(2 * kWindow);
   for (int i = 1; i <= 20; ++i) Put(img, 4096u * i, Record(kSig, 1000, 0, "pz"));
   std::wstring path = WriteTemp(img, L"pause");
-  // Paused before the start (held at the first progress point), or by the
-  // third hit at 12288 (held at block 40, after one more hit at 16384).
-  const struct { bool early, stop; unsigned held, hits; } cases[] = {
-      {true, false, 0, 20}, {true, true, 0, 0}, {false, false, 4, 20}};
+  // Paused before the start (held at the first progress point, 0), or by the
+  // third hit at 12288 (held at block 40, after one more hit at 16384). The
+  // report of the holding point is made just before the gate is waited on:
+  // once it has arrived, the scan cannot move on until it is resumed.
+  const struct { bool early, stop; unsigned held, hits; uint64_t at; } cases[] = {
+      {true, false, 0, 20, 0}, {true, true, 0, 0, 0}, {false, false, 4, 20, 20480}};
   for (const auto& c : cases) {
     Scan s(path);
     if (c.early) s.Dlg()->PauseScan();
     else s.frame.onOffer = [&](const DeepScanHit& h) { if (h.GetStart() == 12288) s.Dlg()->PauseScan(); };
     s.Start();
     ASSERT_NE(nullptr, s.thread);
-    EXPECT_EQ((DWORD)WAIT_TIMEOUT, WaitForSingleObject(s.thread, 400));
+    const int heldDone = (int)((double)c.at / (double)img.size() * 20000.0);
+    bool reported = false;
+    for (int i = 0; i < 6000 && !reported; ++i) {  // a minute at most, on the slowest machine
+      s.frame.PumpMessages();
+      for (const auto& r : s.frame.ProgressReports()) reported = reported || (r.active && r.done == heldDone);
+      if (!reported) Sleep(10);
+    }
+    ASSERT_TRUE(reported);
+    EXPECT_EQ((DWORD)WAIT_TIMEOUT, WaitForSingleObject(s.thread, 0));
     EXPECT_EQ(c.held, s.frame.OfferCount());
     EXPECT_TRUE(s.engine->IsRunning());
     if (c.stop) s.Dlg()->StopScan();

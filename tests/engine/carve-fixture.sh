@@ -3,8 +3,10 @@
 # the image's truth table: every sector-aligned file that its format's rule
 # covers whole comes back byte for byte under its extension, and every hit's
 # output file holds exactly the image bytes of its reported range.
+#   carve-fixture.sh [IMAGE TRUTH]   (fixture names; default carve.img carve.tsv)
 set -euo pipefail
-img="$DELVARO_UNIX_FIXTURES/carve.img"
+img="$DELVARO_UNIX_FIXTURES/${1:-carve.img}"
+truth="$DELVARO_UNIX_FIXTURES/${2:-carve.tsv}"
 out="$(mktemp -d)"
 trap 'rm -rf "$out"' EXIT
 winpath() { echo "Z:${1//\//\\}"; }
@@ -23,7 +25,7 @@ while IFS=$'\t' read -r off len ext aligned whole sha src; do
   else
     pass=$((pass + 1))
   fi
-done < "$DELVARO_UNIX_FIXTURES/carve.tsv"
+done < "$truth"
 
 while IFS=$'\t' read -r name hstart hlen hext; do
   case "$name" in File*) ;; *) continue ;; esac

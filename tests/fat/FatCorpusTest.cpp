@@ -28,6 +28,7 @@ std::vector<BYTE> Read(CFATVolume& vol, uint16_t first, uint32_t size, bool run)
 
 // 6-undel-fat: deleted files and folders made and deleted by Windows XP.
 TEST(FatCorpus, UndeleteImageGivesTheAnswerKeyDigests) {
+  REQUIRE_CORPUS(L"corpora/disks/dftt");
   TempImage img(Dftt(L"6-undel-fat.zip"), "6-undel-fat/6-fat-undel.dd");
   ASSERT_FALSE(img.path.empty());
   std::vector<FsDumpRow> rows;
@@ -66,6 +67,7 @@ TEST(FatCorpus, UndeleteImageGivesTheAnswerKeyDigests) {
 // 9-fat-label: volume-label entries that own clusters; their chains read
 // back as the key says. (dir1 shares its cluster with a deleted folder.)
 TEST(FatCorpus, LabelEntriesWithClustersReadThroughTheirChains) {
+  REQUIRE_CORPUS(L"corpora/disks/dftt");
   TempImage img(Dftt(L"9-fat-label.zip"), "9-fat-label/9-fat-label.dd");
   CLostFATVolume vol;
   ASSERT_TRUE(vol.OpenPath(img.path.c_str(), 0));
@@ -91,6 +93,7 @@ TEST(FatCorpus, LabelEntriesWithClustersReadThroughTheirChains) {
 
 // 5-fat-daylight is FAT12: neither FAT reader takes it.
 TEST(FatCorpus, Fat12IsRefused) {
+  REQUIRE_CORPUS(L"corpora/disks/dftt");
   TempImage img(Dftt(L"5-fat-daylight.zip"), "5-fat-daylight/daylight.dd");
   ASSERT_FALSE(img.path.empty());
   CLostFATVolume fat16;

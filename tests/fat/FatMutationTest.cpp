@@ -159,6 +159,7 @@ TEST(FatMutation, Fixtures) {
 
 // The DFTT undelete image, walked by fsdump's own walker as well.
 TEST(FatMutation, UndeleteCorpusImageThroughFsdumpWalk) {
+  REQUIRE_CORPUS(L"corpora/disks/dftt/6-undel-fat.zip");
   MutateAndWalk(
       TempImage(testpaths::Shared(L"corpora/disks/dftt/6-undel-fat.zip"), "6-undel-fat/6-fat-undel.dd"),
       kFat16, 500, 6, true);

@@ -5,7 +5,9 @@ set -euo pipefail
 out="$(mktemp)"
 img="$DELVARO_UNIX_FIXTURES/$1"
 trap 'rm -f "$out" ${tmpimg:-}' EXIT
+. "$DELVARO_UNIX_SOURCE_DIR/tests/common/corpus.sh"
 if [[ "$1" == shared:* ]]; then
+  have_corpus "${1#shared:}" || finish_with 0
   tmpimg="$(mktemp)" img="$tmpimg"
   xz -dc "$DELVARO_UNIX_SHARED/${1#shared:}" > "$img"
 fi

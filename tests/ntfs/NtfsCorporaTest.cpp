@@ -83,6 +83,7 @@ void CheckAnswerKey(const wchar_t* zip, const char* member, const std::vector<Ke
 }  // namespace
 
 TEST(NtfsCorpora, UndeleteImageMatchesItsAnswerKey) {
+  REQUIRE_CORPUS(L"corpora/disks/dftt");
   CheckAnswerKey(L"corpora/disks/dftt/7-undel-ntfs.zip", "7-undel-ntfs/7-ntfs-undel.dd", {
       {37, nullptr, L"/res1.dat", true, "9036637712b491904cd0bfbdbe648453"},
       {31, nullptr, L"/sing1.dat", true, "59b20779f69ff9f0ac5fcd2c38835a79"},
@@ -100,6 +101,7 @@ TEST(NtfsCorpora, UndeleteImageMatchesItsAnswerKey) {
 }
 
 TEST(NtfsCorpora, JpegSearchImageMatchesItsAnswerKey) {
+  REQUIRE_CORPUS(L"corpora/disks/dftt");
   CheckAnswerKey(L"corpora/disks/dftt/8-jpeg-search.zip", "8-jpeg-search/8-jpeg-search.dd", {
       {29, nullptr, L"/alloc/file1.jpg", false, "75b8d00568815a36c3809b46fc84ba6d"},
       {28, nullptr, L"/alloc/file2.dat", false, "de5d83153339931371719f4e5c924eba"},

@@ -192,6 +192,7 @@ TEST(NtfsRecord, AttributeListInAnyOrderGivesTheSameStream) {
     EXPECT_GE(numbers.size(), 2u);
     EXPECT_EQ((size_t)ext.GetCount(), numbers.size());
     EXPECT_EQ(1, rec.GetAttrList(ATTR_TYPE_DATA)->GetCount());
+    EXPECT_FALSE(rec.IsAttrListIncomplete());
     const CAttrNonResident* data = (const CAttrNonResident*)rec.FindDataStream();
     ASSERT_NE(nullptr, data);
     ULONGLONG next = 0;
@@ -230,4 +231,46 @@ TEST(NtfsRecord, AttributeListInAnyOrderGivesTheSameStream) {
     ASSERT_EQ(bytes.size(), back.size());
     ASSERT_TRUE(FileIo(copy, listAt, back.data(), (DWORD)back.size(), true));
   }
+  // An entry that names a record that is not one of the file's extensions
+  // ($MFT itself) leaves the file incomplete, and the record says so.
+  Image f(L"ntfs-512.img", copy);
+  CFileRecord probe(&f.vol);
+  ASSERT_TRUE(Load(probe, f.Inode(L"/islands.bin"), NtfsAttrMask(ATTR_TYPE_DATA)));
+  const uint64_t listAt = FirstLcn(probe.FindFirstAttr(ATTR_TYPE_ATTRIBUTE_LIST)) * 512ull;
+  std::vector<BYTE> bytes(512);
+  ASSERT_TRUE(FileIo(copy, listAt, bytes.data(), 512, false));
+  size_t off = 0;
+  auto entry = [&]() { return (ATTR_ATTRIBUTE_LIST*)&bytes[off]; };
+  while (off + sizeof(ATTR_ATTRIBUTE_LIST) <= bytes.size() && entry()->RecordSize &&
+         (entry()->AttrType != ATTR_TYPE_DATA || NtfsRecordNumber(entry()->BaseRef) == f.Inode(L"/islands.bin")))
+    off += entry()->RecordSize;
+  ASSERT_LE(off + sizeof(ATTR_ATTRIBUTE_LIST), bytes.size());
+  entry()->BaseRef = 0;
+  ASSERT_TRUE(FileIo(copy, listAt, bytes.data(), 512, true));
+  Image g(L"ntfs-512.img", copy);
+  CFileRecord rec(&g.vol);
+  ASSERT_TRUE(Load(rec, g.Inode(L"/islands.bin"), NtfsAttrMask(ATTR_TYPE_DATA)));
+  EXPECT_TRUE(rec.IsAttrListIncomplete());
+}
+
+// A file cut and extended again by the driver: its initialized size (20,000)
+// lies far below its data size, and the cluster behind byte 20,000 still holds
+// the old bytes. Everything past the initialized size reads as zeros.
+TEST(NtfsRecord, DataPastTheInitializedSizeReadsAsZeros) {
+  Image f(L"ntfs-prealloc.img");
+  CFileRecord rec(&f.vol);
+  ASSERT_TRUE(Load(rec, f.Inode(L"/prealloc.bin"), NtfsAttrMask(ATTR_TYPE_DATA)));
+  const CAttrNonResident* data = (const CAttrNonResident*)rec.FindDataStream();
+  ASSERT_TRUE(data && data->IsNonResident());
+  ASSERT_EQ(200000u, data->GetDataSize());
+  std::vector<BYTE> all = ReadAll(data);
+  ASSERT_EQ(200000u, all.size());
+  EXPECT_EQ(f.Find(L"/prealloc.bin").sha256, Sha256Hex(all.data(), all.size()));
+  EXPECT_EQ(all.end(), std::find_if(all.begin() + 20000, all.end(), [](BYTE b) { return b != 0; }));
+  // A read that starts before the initialized size and ends past it.
+  std::vector<BYTE> part(4096, 0xCC);
+  DWORD got = 0;
+  ASSERT_TRUE(data->ReadData(18000, part.data(), 4096, &got));
+  ASSERT_EQ(4096u, got);
+  EXPECT_EQ(0, memcmp(part.data(), all.data() + 18000, 4096));
 }

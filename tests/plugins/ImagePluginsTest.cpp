@@ -61,6 +61,7 @@ TEST(ImagePluginContract, NamesFlagsAndSignatures) {
 const int64_t kWhole = -1;  // the length is the file's own size
 
 TEST(ImagePluginLength, RealPictures) {
+  REQUIRE_CORPUS(L"corpora/formats");
   const struct {
     const wchar_t* dll;
     std::wstring path;
@@ -111,6 +112,7 @@ TEST(ImagePluginLength, RealPictures) {
 
 // Pictures followed by other bytes, cut short, or with damaged header fields.
 TEST(ImagePluginLength, FollowedCutAndDamagedPictures) {
+  REQUIRE_CORPUS(L"corpora/formats");
   auto with = [](std::string s, size_t at, uint64_t v, size_t n) {
     memcpy(&s[at], &v, n);  // little-endian
     return s;

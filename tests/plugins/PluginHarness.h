@@ -26,7 +26,8 @@ struct PluginModule {
   PluginModule(const PluginModule&) = delete;
   PluginModule& operator=(const PluginModule&) = delete;
   ~PluginModule();
-  // bin\type\<dll>; false when the DLL or any entry is missing.
+  // bin\type\<dll>; false when the DLL or any entry of the deep scan is
+  // missing (the bitmap entries stay null where the plug-in has none).
   bool Load(const std::wstring& dll);
 };
 

@@ -28,6 +28,7 @@ bool PixelNear(HBITMAP bmp, int x, int y, uint32_t want) {
 // their own size. The memory form (file-system entries, preview pane) and the
 // reader form (carved files) agree.
 TEST(ImagePluginThumbnail, FitsIntoTheBoxByTheLongerSide) {
+  REQUIRE_CORPUS(L"corpora/formats");
   const struct {
     const wchar_t* dll;
     std::wstring path;

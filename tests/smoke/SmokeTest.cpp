@@ -3,5 +3,5 @@
 
 TEST(Harness, SeesSourceTreeAndSharedCorpora) {
   EXPECT_TRUE(testpaths::FileExists(testpaths::Source(L"CMakeLists.txt")));
-  EXPECT_TRUE(testpaths::FileExists(testpaths::Shared(L"corpora/disks/SOURCES.md")));
+  REQUIRE_CORPUS(L"corpora/disks/SOURCES.md");
 }

@@ -65,6 +65,26 @@ TEST_F(ReaderTest, RandomCursorWalkAlwaysShowsTheSourceBytes)
     }
 }
 
+TEST_F(ReaderTest, SeekToTheSourceEndIsAllowedAndOnePastItIsTheEnd)
+{
+    // A plug-in that measured a file ending exactly at the source end seeks
+    // there; one byte further is past the end.
+    CDiskMappingPointer r(Path().c_str(), 0, 0, kSmallWindow, 512, 0);
+    const unsigned __int64 limit = r.GetTotalSize();
+    EXPECT_EQ(1, r.SeekTo(limit - 1));
+    EXPECT_EQ(0, r.IsEnd());
+    EXPECT_TRUE(Shows(r, 1));
+    EXPECT_EQ(1, r.SeekTo(limit));
+    EXPECT_EQ(limit, r.GetPosition());
+    EXPECT_EQ(0, r.IsEnd());
+    EXPECT_EQ(0, r.SeekTo(limit + 1));
+    EXPECT_EQ(limit + 1, r.GetPosition());
+    EXPECT_EQ(1, r.IsEnd());
+    EXPECT_EQ(1, r.SeekTo(100));  // and back inside
+    EXPECT_EQ(0, r.IsEnd());
+    EXPECT_TRUE(Shows(r, 512));
+}
+
 TEST_F(ReaderTest, RestoreAfterSavingAnAdvancedCursorKeepsBufferAndBaseInStep)
 {
     CDiskMappingPointer r(Path().c_str(), 1024 * 1024, 0, kSmallWindow, 512, 0);
