@@ -346,7 +346,7 @@ int CScanDiskDlg::FindSubDir(IFatDirVolume& volume)
         const bool read = volume.ReadClusters(c, n, buf.data());
         for (uint32_t k = 0; k < n; ++k, ++c)
         {
-            WalkProgress((int)((double)c / (double)maxCluster * kProgressScale), kProgressScale);
+            WalkProgress((int)c, (int)maxCluster);
             WaitGate();
             if (IsStopRequested())
                 return 0;
@@ -472,7 +472,7 @@ int CScanDiskDlg::ExFAT_SearchEntry(CExFATVolume& volume)
             memset(buf.data() + got, 0, (size_t)withNext * cs - got);
         for (uint32_t k = 0; k < n && j <= maxCluster; ++k, ++j)
         {
-            WalkProgress((int)((double)j / (double)maxCluster * kProgressScale), kProgressScale);
+            WalkProgress((int)j, (int)maxCluster);
             WaitGate();
             if (IsStopRequested())
                 return 0;

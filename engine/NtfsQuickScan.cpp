@@ -208,7 +208,7 @@ bool CScanDiskDlg::NTFSQuickScan(const wchar_t* folderFilter, bool includeSubfol
     for (size_t i = 0; i < n; ++i)
     {
         if (i % 100 == 0)
-            WalkProgress((int)((double)i / (double)n * kProgressScale), kProgressScale);
+            WalkProgress((int)i, (int)n);
         WaitGate();
         if (IsStopRequested())
             break;

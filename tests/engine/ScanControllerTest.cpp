@@ -565,6 +565,7 @@ bool ScanAllKinds(Scan& s) {
 // an NTFS folder whose parent is its own child.
 TEST(DamagedVolumes, LoopingFoldersAndCyclesOfParentsEnd) {
   NEEDS_WINE_DRIVES();
+  BoxRecorder boxes;
   // FAT32: keep\sub points back at keep.
   MappedVolume fat;
   ASSERT_TRUE(fat.Map(L'J', L"scan-fat32.img", [](std::string& img) {
@@ -628,6 +629,7 @@ TEST(DamagedVolumes, LoopingFoldersAndCyclesOfParentsEnd) {
 // bounded time, without a crash.
 TEST(DamagedVolumes, MutatedMetadataNeverHangsOrCrashes) {
   NEEDS_WINE_DRIVES();
+  BoxRecorder boxes;  // a damaged boot sector makes a volume that will not open
   struct Target {
     const wchar_t* fixture;
     size_t metaBytes;  // where the file-system metadata lies
