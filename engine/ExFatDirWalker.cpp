@@ -225,25 +225,10 @@ bool CExFatDirWalker::WalkFolder(uint32_t cluster, const std::wstring& path, boo
 
 void CExFatDirWalker::Run()
 {
-    while (!m_host.IsStopRequested())
-    {
-        Job job;
-        if (!m_live.empty())
-        {
-            job = std::move(m_live.back());
-            m_live.pop_back();
-        }
-        else if (!m_deleted.empty())
-        {
-            job = std::move(m_deleted.front());
-            m_deleted.pop_front();
-        }
-        else
-            break;
+    Job job;
+    while (!m_host.IsStopRequested() && m_work.Next(job))
         IntoDir(job);
-    }
-    m_live.clear();
-    m_deleted.clear();
+    m_work.Clear();
 }
 
 bool CExFatDirWalker::IntoDir(const Job& job)
@@ -322,15 +307,14 @@ void CExFatDirWalker::WalkEntries(const BYTE* bytes, size_t count, const Job& jo
             Job child = {set.firstCluster, job.path + set.name + L"\\", job.inDeleted || deleted, set.dataLength,
                          noChain, deleted};
             if (child.inDeleted)
-                m_deleted.push_back(child);
+                m_work.PushDeleted(child);
             else
                 liveChildren.push_back(child);
             continue;
         }
         HandFile(set, job.path, job.inDeleted || m_opt.reportLive);
     }
-    for (size_t k = liveChildren.size(); k-- > 0;)
-        m_live.push_back(std::move(liveChildren[k]));
+    m_work.PushLiveInOrder(liveChildren);
 }
 
 uint32_t CExFatDirWalker::LookupDirectory(const wchar_t* path, bool* deleted, uint64_t* length, bool* noFatChain)

@@ -8,10 +8,11 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <deque>
 #include <string>
 #include <unordered_set>
 #include <vector>
+
+#include "engine/DirWorkList.h"
 
 class CExFATVolume;
 class IScanWalkHost;
@@ -100,7 +101,6 @@ private:
     ExFatWalkOptions m_opt;
     std::unordered_set<unsigned int> m_ownVisited;
     std::unordered_set<unsigned int>* m_visited;
-    std::vector<Job> m_live;
-    std::deque<Job> m_deleted;
+    CDirWorkList<Job> m_work;
     std::vector<BYTE> m_cluster;
 };

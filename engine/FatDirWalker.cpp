@@ -15,23 +15,9 @@
 
 // ---- the two readers seen through one interface ----------------------------
 
-uint32_t CFat32DirVolume::ClusterBytes() const { return m_v.GetClusterSize(); }
-uint32_t CFat32DirVolume::MaxCluster() const { return m_v.GetMaxCluster(); }
-uint32_t CFat32DirVolume::RootCluster() const { return m_v.GetRootCluster(); }
-wchar_t CFat32DirVolume::DriveLetter() const { return m_v.GetDriveLetter(); }
 bool CFat32DirVolume::ReadCluster(uint32_t cluster, void* buffer)
 {
     return m_v.ReadCluster(cluster, buffer, m_v.GetClusterSize()) != 0;
-}
-bool CFat32DirVolume::ReadClusters(uint32_t first, uint32_t count, void* buffer)
-{
-    if (first < 2 || count == 0 || (uint64_t)first + count - 1 > m_v.GetMaxCluster() || !m_v.IsValid())
-        return false;
-    const uint64_t bytes = (uint64_t)count * m_v.GetClusterSize();
-    if (bytes > 0x40000000u)
-        return false;
-    const uint64_t at = m_v.GetDataOffset() + (uint64_t)(first - 2) * m_v.GetClusterSize() + m_v.GetPartitionOffset();
-    return ReadAt(m_v.GetHandle(), at, buffer, (DWORD)bytes) == bytes;
 }
 bool CFat32DirVolume::GetChain(uint32_t first, std::vector<uint32_t>& out)
 {
@@ -42,9 +28,6 @@ bool CFat32DirVolume::GetChain(uint32_t first, std::vector<uint32_t>& out)
     out.assign(list.GetData(), list.GetData() + list.GetCount());
     return !out.empty();
 }
-bool CFat32DirVolume::GetFatEntry(uint32_t cluster, uint32_t* value) { return m_v.GetFatEntry(cluster, value) != 0; }
-int CFat32DirVolume::RecoverablePercent(const FatDirEntry* entry) { return m_v.GetRecoverablePercent(entry); }
-std::wstring CFat32DirVolume::DosTime(WORD date, WORD time) const { return m_v.FormatDosTime(date, time); }
 BYTE* CFat32DirVolume::ReadFixedRoot(uint32_t* entryCount)
 {
     if (entryCount)
@@ -52,22 +35,10 @@ BYTE* CFat32DirVolume::ReadFixedRoot(uint32_t* entryCount)
     return nullptr;
 }
 
-uint32_t CFat16DirVolume::ClusterBytes() const { return m_v.GetClusterSize(); }
 uint32_t CFat16DirVolume::MaxCluster() const { return std::min<uint32_t>(m_v.GetMaxCluster(), 0xFFEF); }
-wchar_t CFat16DirVolume::DriveLetter() const { return m_v.GetDriveLetter(); }
 bool CFat16DirVolume::ReadCluster(uint32_t cluster, void* buffer)
 {
     return cluster <= 0xFFFF && m_v.ReadCluster((uint16_t)cluster, buffer, m_v.GetClusterSize()) != 0;
-}
-bool CFat16DirVolume::ReadClusters(uint32_t first, uint32_t count, void* buffer)
-{
-    if (first < 2 || count == 0 || (uint64_t)first + count - 1 > MaxCluster() || !m_v.IsValid())
-        return false;
-    const uint64_t bytes = (uint64_t)count * m_v.GetClusterSize();
-    if (bytes > 0x40000000u)
-        return false;
-    const uint64_t at = m_v.GetDataOffset() + (uint64_t)(first - 2) * m_v.GetClusterSize() + m_v.GetPartitionOffset();
-    return ReadAt(m_v.GetHandle(), at, buffer, (DWORD)bytes) == bytes;
 }
 bool CFat16DirVolume::GetChain(uint32_t first, std::vector<uint32_t>& out)
 {
@@ -87,8 +58,6 @@ bool CFat16DirVolume::GetFatEntry(uint32_t cluster, uint32_t* value)
     *value = v;
     return true;
 }
-int CFat16DirVolume::RecoverablePercent(const FatDirEntry* entry) { return m_v.GetRecoverablePercent(entry); }
-std::wstring CFat16DirVolume::DosTime(WORD date, WORD time) const { return m_v.FormatDosTime(date, time); }
 BYTE* CFat16DirVolume::ReadFixedRoot(uint32_t* entryCount)
 {
     uint16_t n = 0;
@@ -349,33 +318,18 @@ void CFatDirWalker::WalkFolder(uint32_t cluster, const std::wstring& path, bool 
 {
     Job job = {cluster, kParentUnknown, path, deleted, false};
     if (deleted)
-        m_deleted.push_back(job);
+        m_work.PushDeleted(job);
     else
-        m_live.push_back(job);
+        m_work.PushLive(job);
     Run();
 }
 
 void CFatDirWalker::Run()
 {
-    while (!m_host.IsStopRequested())
-    {
-        Job job;
-        if (!m_live.empty())
-        {
-            job = std::move(m_live.back());
-            m_live.pop_back();
-        }
-        else if (!m_deleted.empty())
-        {
-            job = std::move(m_deleted.front());
-            m_deleted.pop_front();
-        }
-        else
-            break;
+    Job job;
+    while (!m_host.IsStopRequested() && m_work.Next(job))
         IntoDir(job);
-    }
-    m_live.clear();
-    m_deleted.clear();
+    m_work.Clear();
 }
 
 uint32_t CFatDirWalker::FindHighWord(const Job& job)
@@ -459,7 +413,7 @@ void CFatDirWalker::WalkEntries(const BYTE* bytes, size_t count, const Job& job,
                     continue;
                 child.searchHighWord = m_vol.IsFat32() && deleted && e.firstClusterHigh == 0 &&
                                        m_vol.MaxCluster() > 0xFFFF;
-                m_deleted.push_back(child);
+                m_work.PushDeleted(child);
             }
             else if (e.fileSize == 0)
                 liveChildren.push_back(child);
@@ -481,9 +435,7 @@ void CFatDirWalker::WalkEntries(const BYTE* bytes, size_t count, const Job& job,
         item->SetRecoverability(percent);
         m_host.HandOver(item);
     }
-    // Depth first, in the order the folder lists them.
-    for (size_t k = liveChildren.size(); k-- > 0;)
-        m_live.push_back(std::move(liveChildren[k]));
+    m_work.PushLiveInOrder(liveChildren);
 }
 
 uint32_t CFatDirWalker::LookupDirectory(const wchar_t* path, bool* deleted)

@@ -11,15 +11,17 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <deque>
 #include <string>
 #include <unordered_set>
 #include <vector>
 
+#include "engine/DirWorkList.h"
+
+#include "storage/DeviceIo.h"
+#include "storage/fs/FAT32Volume.h"
+#include "storage/fs/FATVolume.h"
 #include "storage/fs/FatCommon.h"
 
-class CFAT32Volume;
-class CFATVolume;
 class IScanWalkHost;
 
 // One view of a FAT16 or FAT32 volume.
@@ -52,46 +54,56 @@ public:
     }
 };
 
-class CFat32DirVolume : public IFatDirVolume
+// What both readers (and their lost variants) answer alike.
+template <class Volume>
+class CFatDirVolumeBase : public IFatDirVolume
 {
 public:
-    explicit CFat32DirVolume(CFAT32Volume& volume) : m_v(volume) {}
-    bool IsFat32() const override { return true; }
-    uint32_t ClusterBytes() const override;
-    uint32_t MaxCluster() const override;
-    uint32_t RootCluster() const override;
-    wchar_t DriveLetter() const override;
-    bool ReadCluster(uint32_t cluster, void* buffer) override;
-    bool ReadClusters(uint32_t first, uint32_t count, void* buffer) override;
-    bool GetChain(uint32_t first, std::vector<uint32_t>& out) override;
-    bool GetFatEntry(uint32_t cluster, uint32_t* value) override;
-    int RecoverablePercent(const FatDirEntry* entry) override;
-    std::wstring DosTime(WORD date, WORD time) const override;
-    BYTE* ReadFixedRoot(uint32_t* entryCount) override;
+    explicit CFatDirVolumeBase(Volume& volume) : m_v(volume) {}
+    uint32_t ClusterBytes() const override { return m_v.GetClusterSize(); }
+    wchar_t DriveLetter() const override { return m_v.GetDriveLetter(); }
+    int RecoverablePercent(const FatDirEntry* entry) override { return m_v.GetRecoverablePercent(entry); }
+    std::wstring DosTime(WORD date, WORD time) const override { return m_v.FormatDosTime(date, time); }
+    bool ReadClusters(uint32_t first, uint32_t count, void* buffer) override
+    {
+        if (first < 2 || count == 0 || (uint64_t)first + count - 1 > MaxCluster() || !m_v.IsValid())
+            return false;
+        const uint64_t bytes = (uint64_t)count * m_v.GetClusterSize();
+        if (bytes > 0x40000000u)
+            return false;
+        const uint64_t at =
+            m_v.GetDataOffset() + (uint64_t)(first - 2) * m_v.GetClusterSize() + m_v.GetPartitionOffset();
+        return ReadAt(m_v.GetHandle(), at, buffer, (DWORD)bytes) == bytes;
+    }
 
-private:
-    CFAT32Volume& m_v;
+protected:
+    Volume& m_v;
 };
 
-class CFat16DirVolume : public IFatDirVolume
+class CFat32DirVolume : public CFatDirVolumeBase<CFAT32Volume>
 {
 public:
-    explicit CFat16DirVolume(CFATVolume& volume) : m_v(volume) {}
+    explicit CFat32DirVolume(CFAT32Volume& volume) : CFatDirVolumeBase(volume) {}
+    bool IsFat32() const override { return true; }
+    uint32_t MaxCluster() const override { return m_v.GetMaxCluster(); }
+    uint32_t RootCluster() const override { return m_v.GetRootCluster(); }
+    bool ReadCluster(uint32_t cluster, void* buffer) override;
+    bool GetChain(uint32_t first, std::vector<uint32_t>& out) override;
+    bool GetFatEntry(uint32_t cluster, uint32_t* value) override { return m_v.GetFatEntry(cluster, value) != 0; }
+    BYTE* ReadFixedRoot(uint32_t* entryCount) override;
+};
+
+class CFat16DirVolume : public CFatDirVolumeBase<CFATVolume>
+{
+public:
+    explicit CFat16DirVolume(CFATVolume& volume) : CFatDirVolumeBase(volume) {}
     bool IsFat32() const override { return false; }
-    uint32_t ClusterBytes() const override;
     uint32_t MaxCluster() const override;
     uint32_t RootCluster() const override { return 0; }
-    wchar_t DriveLetter() const override;
     bool ReadCluster(uint32_t cluster, void* buffer) override;
-    bool ReadClusters(uint32_t first, uint32_t count, void* buffer) override;
     bool GetChain(uint32_t first, std::vector<uint32_t>& out) override;
     bool GetFatEntry(uint32_t cluster, uint32_t* value) override;
-    int RecoverablePercent(const FatDirEntry* entry) override;
-    std::wstring DosTime(WORD date, WORD time) const override;
     BYTE* ReadFixedRoot(uint32_t* entryCount) override;
-
-private:
-    CFATVolume& m_v;
 };
 
 namespace fatwalk
@@ -177,7 +189,6 @@ private:
     IScanWalkHost& m_host;
     FatWalkOptions m_opt;
     std::unordered_set<uint32_t> m_visited;
-    std::vector<Job> m_live;     // walked first, depth first
-    std::deque<Job> m_deleted;   // walked once no live folder is left
+    CDirWorkList<Job> m_work;
     std::vector<BYTE> m_cluster;
 };

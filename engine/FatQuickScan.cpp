@@ -61,15 +61,16 @@ DWORD CScanDiskDlg::ExFATLookupDirectory(CExFATVolume* volume, const wchar_t* pa
     return cluster ? cluster : (DWORD)-1;
 }
 
-bool CScanDiskDlg::FAT32QuickScan(const wchar_t* folderFilter)
+template <class Volume, class View>
+bool CScanDiskDlg::FatQuickScan(const wchar_t* folderFilter, const char* invalidKey)
 {
-    CFAT32Volume volume(SelectedDriveLetter());
+    Volume volume(SelectedDriveLetter());
     if (!volume.IsValid())
     {
-        ReportOpenFailure(kFat32InvalidKey);
+        ReportOpenFailure(invalidKey);
         return false;
     }
-    CFat32DirVolume view(volume);
+    View view(volume);
     FatWalkOptions options;
     options.root = SelectedRoot();
     CFatDirWalker walker(view, m_walkHost, options);
@@ -89,32 +90,14 @@ bool CScanDiskDlg::FAT32QuickScan(const wchar_t* folderFilter)
     return true;
 }
 
+bool CScanDiskDlg::FAT32QuickScan(const wchar_t* folderFilter)
+{
+    return FatQuickScan<CFAT32Volume, CFat32DirVolume>(folderFilter, kFat32InvalidKey);
+}
+
 bool CScanDiskDlg::FAT16QuickScan(const wchar_t* folderFilter)
 {
-    CFATVolume volume(SelectedDriveLetter());
-    if (!volume.IsValid())
-    {
-        ReportOpenFailure(kFatInvalidKey);
-        return false;
-    }
-    CFat16DirVolume view(volume);
-    FatWalkOptions options;
-    options.root = SelectedRoot();
-    CFatDirWalker walker(view, m_walkHost, options);
-    if (folderFilter && *folderFilter)
-    {
-        bool deleted = false;
-        const uint32_t start = walker.LookupDirectory(folderFilter, &deleted);
-        if (start && volume.IsValidCluster(start))
-        {
-            walker.WalkFolder(start, FolderPath(folderFilter), deleted);
-            return true;
-        }
-        if (m_bFolderRequired)
-            return false;
-    }
-    walker.WalkRoot();
-    return true;
+    return FatQuickScan<CFATVolume, CFat16DirVolume>(folderFilter, kFatInvalidKey);
 }
 
 bool CScanDiskDlg::ExFATQuickScan(const wchar_t* folderFilter)

@@ -207,6 +207,9 @@ private:
     };
 
     bool StartWorker(LPTHREAD_START_ROUTINE proc);
+    // The FAT16 and FAT32 quick scans: Volume the reader, View its walker view.
+    template <class Volume, class View>
+    bool FatQuickScan(const wchar_t* folderFilter, const char* invalidKey);
     static DWORD WINAPI QuickScanThreadProc(LPVOID param);
     static DWORD WINAPI FormatScanThreadProc(LPVOID param);
     static DWORD WINAPI DeepScanThreadProc(LPVOID param);
