@@ -16,6 +16,8 @@ packages=(
   ntfs-3g dosfstools mtools exfatprogs exfat-fuse fdisk gdisk sleuthkit
   xz-utils dpkg-dev unzip python3 imagemagick testdisk
   ffmpeg sox libsox-fmt-base lame id3v2 eyed3
+  # archive, document and cabinet samples (tests/fixtures/make-archives.sh, bench/carve)
+  zip gcab osslsigncode libreoffice-writer-nogui libreoffice-calc-nogui libreoffice-impress-nogui
 )
 
 missing=()

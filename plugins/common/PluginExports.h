@@ -89,5 +89,7 @@ void SetRawFormat(RawFileInfo* info, const char* extension);
 void SetRawValid(RawFileInfo* info);
 // Sets RawFileInfo::length and RAWINFO_HAS_LENGTH.
 void SetRawLength(RawFileInfo* info, uint64_t length);
+// A recognised file: its length, its extension and the valid mark.
+void SetRawFound(RawFileInfo* info, uint64_t length, const char* extension);
 
 }  // namespace plugin

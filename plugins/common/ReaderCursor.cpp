@@ -155,4 +155,8 @@ uint64_t CReaderCursor::Loaded() const {
   return Min64(r.m_WindowSize - r.m_CurrentPos, r.m_Limit - pos);
 }
 
+uint64_t CReaderCursor::ItemBytes(int64_t size) const {
+  return size <= 0 ? 0 : Min64(static_cast<uint64_t>(size), Loaded());
+}
+
 uint64_t CReaderCursor::Trusted() const { return Min64(GetWindowRemaining(), Loaded()); }

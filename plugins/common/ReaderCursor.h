@@ -53,6 +53,9 @@ class CReaderCursor {
   uint64_t Loaded() const;
   // Trusted bytes at the cursor (GetWindowRemaining), cut at Loaded().
   uint64_t Trusted() const;
+  // The bytes of an item of `size` bytes starting at the cursor that a
+  // one-off look may take: at most size, never past Loaded().
+  uint64_t ItemBytes(int64_t size) const;
 
   CDiskMappingPointer* Reader() const { return m_r; }
 

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <vector>
 
-#include "MemoryZip.h"
 #include "plugins/common/ByteOrder.h"
+#include "plugins/common/MemoryZip.h"
 #include "plugins/common/PluginExports.h"
 #include "plugins/common/ReaderView.h"
 #include "plugins/common/ThumbnailHelpers.h"
@@ -147,7 +147,7 @@ int ExtractCdrDispThumbnail(const unsigned char* data, uint64_t size, HBITMAP* b
 int ExtractCdrZipThumbnail(const unsigned char* data, uint64_t size, HBITMAP* bitmap, int* width,
                            int* height, bool bPreviewMode) {
   std::vector<unsigned char> bmp;
-  if (!riff::ReadZipEntry(data, size, kCdrThumbnail, kMaxThumbnailEntry, &bmp)) return 0;
+  if (!plugin::ReadZipEntry(data, size, kCdrThumbnail, kMaxThumbnailEntry, &bmp)) return 0;
   return plugin::MakeThumbnail(bmp.data(), static_cast<int64_t>(bmp.size()), bitmap, width, height,
                                bPreviewMode);
 }

@@ -38,6 +38,8 @@ bool PluginModule::Load(const std::wstring& dll) {
   // Plug-ins without pictures need not export the bitmap entries.
   Bind(module, DELVARO_EXPORT_GetThumbnailBitmap, &GetThumbnailBitmap);
   Bind(module, DELVARO_EXPORT_GetPreviewBitmap, &GetPreviewBitmap);
+  Bind(module, DELVARO_EXPORT_GetThumbnailText, &GetThumbnailText);
+  Bind(module, DELVARO_EXPORT_GetPreviewText, &GetPreviewText);
   return Bind(module, DELVARO_EXPORT_GetSupportFormat, &GetSupportFormat) &&
          Bind(module, DELVARO_EXPORT_GetFileSign, &GetFileSign) &&
          Bind(module, DELVARO_EXPORT_GetFileSizeAtOnce, &GetFileSizeAtOnce) &&

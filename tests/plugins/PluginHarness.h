@@ -19,6 +19,9 @@ struct PluginModule {
   PFN_GetRawFileInfo GetRawFileInfo = nullptr;
   PFN_GetThumbnailBitmap GetThumbnailBitmap = nullptr;
   PFN_GetPreviewBitmap GetPreviewBitmap = nullptr;
+  // Text entries, bound when the plug-in has them (HasThumbnail non-zero).
+  PFN_GetThumbnailText GetThumbnailText = nullptr;
+  PFN_GetPreviewText GetPreviewText = nullptr;
   const int32_t *IsFileSigSimple = nullptr, *CanGetFileLenImmediately = nullptr;
   const int32_t *HasThumbnail = nullptr, *HasThumbnailBitmap = nullptr;
 

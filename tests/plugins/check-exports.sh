@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The plug-in DLLs in bin/type export the contract's entries by their plain
 # names (no stdcall @n, no leading underscore): functions from code, the flag
-# entries as data. The image and media plug-ins export exactly their sets.
+# entries as data. The image, media, archive and drawing plug-ins export
+# exactly their sets.
 set -euo pipefail
 bin="${DELVARO_UNIX_BIN:?}"
 objdump="${OBJDUMP:-x86_64-w64-mingw32-objdump}"
@@ -37,6 +38,13 @@ media = {"fmt_riff": ["GetThumbnailBitmap", "GetPreviewBitmap"],
          "fmt_mp3": ["GetThumbnailText", "GetThumbnailBitmap", "GetPreviewBitmap"],
          "fmt_amr": [], "fmt_camera": ["GetThumbnailText", "GetThumbnailBitmap"]}
 if name in media and sorted(names) != sorted(functions + data + media[name]):
+    errors.append("exports " + ",".join(sorted(names)))
+# The archive and drawing plug-ins: their text and picture entries.
+archive = {"fmt_zip": ["GetThumbnailText", "GetPreviewText", "GetThumbnailBitmap", "GetPreviewBitmap"],
+           "fmt_rar": ["GetThumbnailText", "GetPreviewText", "GetThumbnailBitmap"],
+           "fmt_cab": ["GetThumbnailText", "GetPreviewText", "GetThumbnailBitmap"],
+           "fmt_cad": ["GetThumbnailText", "GetThumbnailBitmap", "GetPreviewBitmap"]}
+if name in archive and sorted(names) != sorted(functions + data + archive[name]):
     errors.append("exports " + ",".join(sorted(names)))
 print("\n".join(f"{name}: {e}" for e in errors) or f"{name}: exports ok")
 sys.exit(1 if errors else 0)
