@@ -53,11 +53,12 @@ private:
     uint32_t m_maxEnd = 0;
 };
 
-// Clusters read on the way that held no entries: at most this many between
-// two clusters of a folder.
+// Clusters read on the way that held no entries: at most this many (and at
+// most 4 MiB of them) between two clusters of a folder.
 const size_t kMaxGapClusters = 2048;
-// Clusters looked at in all.
-const uint64_t kMaxSteps = 1u << 22;
+const uint64_t kMaxGapBytes = 4u << 20;
+// Clusters looked at past the folder's last cluster found, at most.
+const uint64_t kMaxSteps = 65536;
 
 // Reads on from the cluster after `last`; out holds the folder's bytes so
 // far and grows by whole clusters (cs bytes) up to maxClusters.
@@ -74,6 +75,7 @@ void ReadOn(uint32_t last, uint32_t maxCluster, uint32_t cs, size_t maxClusters,
 {
     CSpans spans;
     account(out.data(), out.size(), spans);
+    const size_t maxGap = (size_t)std::min<uint64_t>(kMaxGapClusters, std::max<uint64_t>(16, kMaxGapBytes / cs));
     std::vector<BYTE> buf(cs);
     std::vector<uint32_t> gap;
     uint64_t steps = 0;
@@ -98,7 +100,7 @@ void ReadOn(uint32_t last, uint32_t maxCluster, uint32_t cs, size_t maxClusters,
         if (!isEntries(buf.data()))
         {
             gap.push_back((uint32_t)c);
-            if (gap.size() > kMaxGapClusters)
+            if (gap.size() > maxGap)
                 return;
             ++c;
             continue;
@@ -117,6 +119,7 @@ void ReadOn(uint32_t last, uint32_t maxCluster, uint32_t cs, size_t maxClusters,
         gap.clear();
         out.insert(out.end(), buf.begin(), buf.end());
         accept((uint32_t)c);
+        steps = 0;
         if (isEnd(buf.data()))
             return;
         c = std::max<uint64_t>(c, spans.MaxEnd()) + 1;

@@ -200,15 +200,6 @@ CFatDirWalker::CFatDirWalker(IFatDirVolume& volume, IScanWalkHost& host, const F
     m_cluster.resize(volume.ClusterBytes() ? volume.ClusterBytes() : 512);
 }
 
-bool CFatDirWalker::IsParentOk(uint32_t dotdot, uint32_t parent) const
-{
-    if (parent == kParentUnknown)
-        return true;
-    if (parent == 0)
-        return dotdot == 0 || (m_vol.IsFat32() && dotdot == m_vol.RootCluster());
-    return dotdot == parent;
-}
-
 namespace
 {
 // Runs the entries of a FAT folder account for: the data of its files

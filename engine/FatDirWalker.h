@@ -10,6 +10,7 @@
 #pragma once
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <unordered_set>
@@ -46,6 +47,9 @@ public:
     virtual std::wstring DosTime(WORD date, WORD time) const = 0;
     // FAT16: the fixed root folder (new[]-allocated) and its entry count.
     virtual BYTE* ReadFixedRoot(uint32_t* entryCount) = 0;
+    // The last data cluster whose bytes lie on the opened device (a damaged
+    // boot sector can claim more than the device holds).
+    virtual uint32_t LastClusterOnDevice() = 0;
 
     // First cluster of an entry: both words on FAT32, the low word on FAT16.
     uint32_t EntryCluster(const FatDirEntry& entry) const
@@ -74,6 +78,16 @@ public:
         const uint64_t at =
             m_v.GetDataOffset() + (uint64_t)(first - 2) * m_v.GetClusterSize() + m_v.GetPartitionOffset();
         return ReadAt(m_v.GetHandle(), at, buffer, (DWORD)bytes) == bytes;
+    }
+    uint32_t LastClusterOnDevice() override
+    {
+        const uint64_t device = QueryDeviceLength(m_v.GetHandle(), 1);
+        const uint64_t start = m_v.GetDataOffset() + m_v.GetPartitionOffset();
+        if (!device || !m_v.GetClusterSize())
+            return MaxCluster();
+        if (device <= start)
+            return 1;
+        return (uint32_t)std::min<uint64_t>(MaxCluster(), (device - start) / m_v.GetClusterSize() + 1);
     }
 
 protected:
@@ -183,7 +197,6 @@ private:
     bool IntoDir(const Job& job);
     void WalkEntries(const BYTE* bytes, size_t count, const Job& job, bool isRoot);
     uint32_t FindHighWord(const Job& job);
-    bool IsParentOk(uint32_t dotdot, uint32_t parent) const;
 
     IFatDirVolume& m_vol;
     IScanWalkHost& m_host;

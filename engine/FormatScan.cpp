@@ -303,7 +303,7 @@ int CScanDiskDlg::FindSubDir(IFatDirVolume& volume)
     const std::wstring root = SelectedRoot();
     DebugPrint(L"Into DIR=%s\n", root.c_str());
     const uint32_t cs = volume.ClusterBytes();
-    const uint32_t maxCluster = volume.MaxCluster();
+    const uint32_t maxCluster = volume.LastClusterOnDevice();
     if (!cs || maxCluster < 2)
         return 0;
     FatWalkOptions options;
@@ -419,7 +419,12 @@ int CScanDiskDlg::ExFAT_SearchEntry(CExFATVolume& volume)
 {
     const std::wstring root = SelectedRoot();
     const uint32_t cs = volume.GetClusterSize();
-    const uint64_t last64 = (uint64_t)volume.GetClusterCount() + 1;
+    uint64_t last64 = (uint64_t)volume.GetClusterCount() + 1;
+    // Only what lies on the device (a damaged boot sector can claim more).
+    const uint64_t device = QueryDeviceLength(volume.GetHandle(), 1);
+    const uint64_t heap = volume.GetClusterHeapOffset() + volume.GetPartitionOffset();
+    if (device && cs)
+        last64 = device <= heap ? 1 : std::min<uint64_t>(last64, (device - heap) / cs + 1);
     const uint32_t maxCluster = last64 > 0xFFFFFFF6u ? 0xFFFFFFF6u : (uint32_t)last64;
     if (!cs || maxCluster < 2)
         return 0;

@@ -171,7 +171,11 @@ bool CScanDiskDlg::NTFSQuickScan(const wchar_t* folderFilter, bool includeSubfol
         ReportOpenFailure(kNtfsInvalidKey);
         return false;
     }
-    const ULONGLONG count = volume->GetRecordCount();
+    // The MFT lies inside the volume: a damaged size claims no more records.
+    ULONGLONG count = volume->GetRecordCount();
+    const ULONGLONG clusters = volume->GetTotalClusters(), clusterBytes = volume->GetClusterSize();
+    if (volume->GetFileRecordSize() && clusters && clusterBytes && clusters <= ~0ull / clusterBytes)
+        count = std::min<ULONGLONG>(count, clusters * clusterBytes / volume->GetFileRecordSize());
     m_u64Examined += count;
     ULONGLONG folderRecord = kNoRecord;
     if (folderFilter && *folderFilter)
@@ -183,19 +187,6 @@ bool CScanDiskDlg::NTFSQuickScan(const wchar_t* folderFilter, bool includeSubfol
     std::vector<ULONGLONG> live;
     CollectNtfsRecordsByUsn(letter, live);
 
-    // Candidates: every record the journal does not report as live.
-    std::vector<ULONGLONG> candidates;
-    candidates.reserve((size_t)(count - std::min<ULONGLONG>(count, live.size())));
-    size_t l = 0;
-    for (ULONGLONG r = 0; r < count; ++r)
-    {
-        while (l < live.size() && live[l] < r)
-            ++l;
-        if (l < live.size() && live[l] == r)
-            continue;
-        candidates.push_back(r);
-    }
-
     const std::wstring root = SelectedRoot();
     const std::wstring lostDir = EngineUIText(L"LostDir");
     const DWORD fileMask = NtfsAttrMask(ATTR_TYPE_FILE_NAME) | NtfsAttrMask(ATTR_TYPE_DATA);
@@ -204,15 +195,22 @@ bool CScanDiskDlg::NTFSQuickScan(const wchar_t* folderFilter, bool includeSubfol
     CFileRecord rec(volume.get());
     std::vector<ULONGLONG> chain;
     wchar_t name[kNtfsMaxName + 1];
-    const size_t n = candidates.size();
-    for (size_t i = 0; i < n; ++i)
+    // Candidates: every record the journal does not report as live (both
+    // ascending: a merge).
+    const ULONGLONG n = count - std::min<ULONGLONG>(count, live.size());
+    size_t l = 0;
+    ULONGLONG i = 0;
+    for (ULONGLONG number = 0; number < count; ++number)
     {
-        if (i % 100 == 0)
-            WalkProgress((int)i, (int)n);
+        while (l < live.size() && live[l] < number)
+            ++l;
+        if (l < live.size() && live[l] == number)
+            continue;
+        if (i++ % 100 == 0)
+            WalkProgress((int)std::min<ULONGLONG>(i - 1, 0x7FFFFFFF), (int)std::min<ULONGLONG>(n, 0x7FFFFFFF));
         WaitGate();
         if (IsStopRequested())
             break;
-        const ULONGLONG number = candidates[i];
         const BYTE* raw = reader.Get(number);
         // Live records and folders are passed over on their header alone.
         if (!IsFileRecord(raw) || IsInUse(raw) || IsDirectoryRecord(raw) || BaseRecordOf(raw) != 0)

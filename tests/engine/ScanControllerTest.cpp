@@ -625,6 +625,24 @@ TEST(DamagedVolumes, LoopingFoldersAndCyclesOfParentsEnd) {
 
 }
 
+// A boot sector that claims far more clusters than the device holds: the
+// formatted sweep stops at the device's end.
+TEST(DamagedVolumes, SweepsEndAtTheDeviceEnd) {
+  NEEDS_WINE_DRIVES();
+  BoxRecorder boxes;
+  MappedVolume vol;
+  ASSERT_TRUE(vol.Map(L'J', L"fmt-exfat.img", [](std::string& img) {
+    const uint32_t clusters = 0x7FFFFFF0;  // ClusterCount at 92
+    memcpy(&img[92], &clusters, 4);
+  }));
+  Scan s;
+  s.Add(L'J');
+  const ULONGLONG t0 = GetTickCount64();
+  ASSERT_TRUE(s.Run(SCAN_KIND_FORMATTED));
+  EXPECT_LT(GetTickCount64() - t0, 30000u);
+  EXPECT_EQ(37u, s.frame.Found().size());
+}
+
 // Mutations of the metadata of every kind of volume: each scan must end, in
 // bounded time, without a crash.
 TEST(DamagedVolumes, MutatedMetadataNeverHangsOrCrashes) {
