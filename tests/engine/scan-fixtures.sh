@@ -5,6 +5,8 @@
 #   formatted against the listing taken before the format
 #   recycle   over several volumes at once: only recycle-bin folders, every
 #             volume counted, a volume without a recycle bin passed over
+#   deep      the carving fixture as a volume: every sector-aligned file its
+#             format's rule covers whole, at its offset with its length
 set -uo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 bin="${DELVARO_UNIX_BIN:?}"
@@ -90,5 +92,18 @@ sys.exit(0 if ok else 1)
 PY
 else
   echo "recycle-bin scan failed"; cat "$work/recycle.err"; fail=1
+fi
+# The deep scan started by the controller on a volume device.
+if scan deep R "$fix/carve.img" > "$work/deep.rows" 2> "$work/deep.err"; then
+  python3 - "$work/deep.rows" "$fix/carve.tsv" <<'PY' || fail=1
+import sys
+hits = {(int(r[3]), int(r[1])) for r in (l.rstrip("\n").split("\t") for l in open(sys.argv[1])) if len(r) == 6}
+want = [l.split("\t") for l in open(sys.argv[2]).read().splitlines()[1:]]
+missed = ["%s at %s" % (w[6], w[0]) for w in want if w[3] == "1" and w[4] == "1" and (int(w[0]), int(w[1])) not in hits]
+print("deep scan of a volume: %d hits, %s" % (len(hits), "all whole files found" if not missed else "missed " + ", ".join(missed)))
+sys.exit(1 if missed else 0)
+PY
+else
+  echo "deep scan failed"; cat "$work/deep.err"; fail=1
 fi
 exit $fail
