@@ -18,6 +18,8 @@ packages=(
   ffmpeg sox libsox-fmt-base lame id3v2 eyed3
   # archive, document and cabinet samples (tests/fixtures/make-archives.sh, bench/carve)
   zip gcab osslsigncode libreoffice-writer-nogui libreoffice-calc-nogui libreoffice-impress-nogui
+  # the web-client tests decrypt reports with an AES of their own
+  python3-cryptography openssl
 )
 
 missing=()
