@@ -38,7 +38,7 @@ CMainFrame::CMainFrame()
     : m_pSelectedVolume(NULL),
       m_ScanDiskDlg(this),
       m_nViewKind(0),
-      m_hTargetDevice(NULL),
+      m_hTargetDevice(INVALID_HANDLE_VALUE),
       m_hThumbThread(NULL),
       m_hDiskEnumThread(NULL),
       m_hGuideThread(NULL),
@@ -85,6 +85,9 @@ CMainFrame::~CMainFrame()
     for (DeepScanHit* hit : m_CarvedHits)
         delete hit;
     m_CarvedHits.clear();
+    for (CFoundItem* item : m_FoundItems)
+        delete item;
+    m_FoundItems.clear();
     HANDLE handles[] = {m_hThumbThread, m_hDiskEnumThread, m_hGuideThread, m_hDiskListGate, m_hTileCheckThread};
     for (HANDLE h : handles)
         if (h)
@@ -243,7 +246,7 @@ LRESULT CMainFrame::OnClose(UINT, WPARAM, LPARAM, BOOL& bHandled)
 
 bool CMainFrame::IsScanRunning()
 {
-    return (m_pPartitionScan && m_pPartitionScan->IsRunning()) || m_ScanDiskDlg.m_hThread != NULL;
+    return (m_pPartitionScan && m_pPartitionScan->IsRunning()) || m_ScanDiskDlg.IsScanRunning();
 }
 
 void CMainFrame::ShutDownWork()
@@ -253,12 +256,14 @@ void CMainFrame::ShutDownWork()
     // anything it reports to goes.
     if (m_pPartitionScan && m_pPartitionScan->IsRunning())
         m_pPartitionScan->StopSearch();
-    if (m_ScanDiskDlg.m_hThread) {
+    if (m_ScanDiskDlg.IsScanRunning()) {
         m_ScanDiskDlg.StopScan();
-        if (m_ScanDiskDlg.m_hThread)
-            WaitWithMessagePump(m_ScanDiskDlg.m_hThread, INFINITE, TRUE);
-        m_ScanDiskDlg.EndScanThread();
+        // Its findings still arrive as messages while it ends.
+        while (m_ScanDiskDlg.IsScanRunning())
+            if (m_ScanDiskDlg.m_hThread)
+                WaitWithMessagePump(m_ScanDiskDlg.m_hThread, 200, TRUE);
     }
+    m_ScanDiskDlg.EndScanThread();
     // The disk enumeration: released from the gate, told to stop, waited for.
     InterlockedExchange(&m_bStopEnum, 1);
     m_bEnumAgain = false;
@@ -353,6 +358,9 @@ LRESULT CMainFrame::HandleCustomMessage(UINT uMsg, WPARAM wParam, LPARAM lParam,
         return 0;
     case WMU_ShowGuide:
         OnShowGuide();
+        return 0;
+    case WMU_FirstResult:
+        OnFirstResult();
         return 0;
     case WMU_GuideDone:
         if (m_hGuideThread) {
@@ -449,7 +457,7 @@ void CMainFrame::OnScanDone(LPARAM lParam)
     ShowScanRunningControls(true);
     m_TaskBar.Reset(true);
     EnterCriticalSection(&m_csResults);
-    bool empty = ScanKind == SCAN_KIND_DEEP ? m_CarvedHits.empty() : true;
+    bool empty = ScanKind == SCAN_KIND_DEEP ? m_CarvedHits.empty() : m_FoundItems.empty();
     LeaveCriticalSection(&m_csResults);
     if (empty || lParam == 1)
         EnableControl(L"SaveScanResultButton", false);
@@ -806,37 +814,109 @@ DuiLib::CListUI* CMainFrame::FindList(const wchar_t* name)
 
 // ---- scan start and end ----
 
-int CMainFrame::AddCarvedFile(DeepScanHit* hit)
+bool CMainFrame::KeepsExtension(const std::wstring& ext)
 {
-    if (!hit)
-        return 0;
-    std::wstring ext;
-    for (const char* p = hit->szExtension; *p && p < hit->szExtension + sizeof(hit->szExtension); ++p)
-        ext += (wchar_t)(unsigned char)tolower((unsigned char)*p);
-    const wchar_t* format = CFormatPluginRegistry::FormatNameOfExtension(ext);
-    EnterCriticalSection(&m_csResults);
-    bool keep = false;
+    // Called with the results lock held.
     for (const std::wstring& e : m_SelectedExtensions)
-        keep = keep || e == ext;
-    // A hit of a format chosen for the deep scan is kept; so is one of a
-    // format that no category names, while other files are chosen.
+        if (e == ext)
+            return true;
+    // A format chosen for the scan is kept; so is one that no category
+    // names, while other files are chosen.
+    const wchar_t* format = CFormatPluginRegistry::FormatNameOfExtension(ext);
     bool named = false;
     for (int cat = 0; cat <= 5 && format; ++cat)
         for (const std::wstring& f : m_FormatNames[cat])
             if (f == format) {
                 if (cat == 0)
-                    keep = true;
-                else
-                    named = true;
+                    return true;
+                named = true;
             }
-    if (!keep && m_bOtherTypes && !named)
-        keep = true;
+    return m_bOtherTypes && !named;
+}
+
+int CMainFrame::AddCarvedFile(DeepScanHit* hit)
+{
+    if (!hit)
+        return 0;
+    std::wstring ext;
+    for (const char* p = hit->szExtension; p < hit->szExtension + sizeof(hit->szExtension) && *p; ++p)
+        ext += (wchar_t)(unsigned char)tolower((unsigned char)*p);
+    EnterCriticalSection(&m_csResults);
+    const bool keep = KeepsExtension(ext);
+    const bool first = keep && m_CarvedHits.empty();
     if (keep)
         m_CarvedHits.push_back(hit);
     LeaveCriticalSection(&m_csResults);
     if (!keep)
         delete hit;
+    else if (first)
+        ::PostMessageW(m_hWnd, WMU_FirstResult, 0, 0);
     return keep ? 1 : 0;
+}
+
+bool CMainFrame::AddFoundFile(CFoundItem* item)
+{
+    if (!item)
+        return false;
+    const std::wstring& name = item->m_strName;
+    const size_t dot = name.rfind(L'.');
+    std::wstring ext = dot == std::wstring::npos ? std::wstring(L"unknow") : name.substr(dot + 1);
+    for (wchar_t& c : ext)
+        if (c >= L'A' && c <= L'Z')
+            c = c - L'A' + L'a';
+    EnterCriticalSection(&m_csResults);
+    const bool keep = KeepsExtension(ext);
+    const bool first = keep && m_FoundItems.empty();
+    if (keep)
+        m_FoundItems.push_back(item);
+    LeaveCriticalSection(&m_csResults);
+    if (!keep)
+        delete item;
+    else if (first)
+        ::PostMessageW(m_hWnd, WMU_FirstResult, 0, 0);
+    return keep;
+}
+
+void CMainFrame::OnFirstResult()
+{
+    // The scan's first finding: the results are shown, recovery is offered.
+    EnableControl(L"btnRestoreFiles", true);
+    m_BusyAnim.Show(false);
+    if (DuiLib::CTabLayoutUI* tab = static_cast<DuiLib::CTabLayoutUI*>(FindControl(L"ScanTab")))
+        tab->SelectItem(1);
+}
+
+size_t CMainFrame::GetFoundCount()
+{
+    EnterCriticalSection(&m_csResults);
+    size_t n = m_FoundItems.size() + m_CarvedHits.size();
+    LeaveCriticalSection(&m_csResults);
+    return n;
+}
+
+std::wstring CMainFrame::GetSelectedVolumeRoot()
+{
+    return m_pSelectedVolume ? m_pSelectedVolume->m_strRoot : std::wstring();
+}
+
+std::vector<std::wstring> CMainFrame::GetSelectedFormatNames()
+{
+    EnterCriticalSection(&m_csResults);
+    std::vector<std::wstring> names = m_FormatNames[0];
+    LeaveCriticalSection(&m_csResults);
+    return names;
+}
+
+HANDLE CMainFrame::GetDeepScanDevice()
+{
+    return m_hTargetDevice ? m_hTargetDevice : INVALID_HANDLE_VALUE;
+}
+
+void CMainFrame::SetDeepScanDevice(HANDLE device)
+{
+    if (m_hTargetDevice && m_hTargetDevice != INVALID_HANDLE_VALUE && m_hTargetDevice != device)
+        CloseHandle(m_hTargetDevice);
+    m_hTargetDevice = device;
 }
 
 void CMainFrame::HoldDiskEnumeration(bool hold)
@@ -903,10 +983,13 @@ void CMainFrame::ClearScanResults()
     for (DeepScanHit* hit : m_CarvedHits)
         delete hit;
     m_CarvedHits.clear();
+    for (CFoundItem* item : m_FoundItems)
+        delete item;
+    m_FoundItems.clear();
     LeaveCriticalSection(&m_csResults);
     m_SelectionKeys.clear();
     m_CheckKeys.clear();
     if (m_hTargetDevice && m_hTargetDevice != INVALID_HANDLE_VALUE)
         CloseHandle(m_hTargetDevice);
-    m_hTargetDevice = NULL;
+    m_hTargetDevice = INVALID_HANDLE_VALUE;
 }

@@ -17,6 +17,7 @@
 #include "app/WindowImplBaseShw.h"
 #include "engine/DeepScanEngine.h"
 #include "engine/FormatPluginRegistry.h"
+#include "engine/FoundItem.h"
 #include "engine/MainFrameServices.h"
 #include "engine/ScanDiskDlg.h"
 #include "storage/PartitionTable.h"
@@ -90,6 +91,13 @@ public:
     virtual CScanDiskDlg* GetScanDiskDlg() { return &m_ScanDiskDlg; }
     virtual CFormatPluginRegistry* GetPluginRegistry() { return &m_PluginRegistry; }
     virtual int AddCarvedFile(DeepScanHit* hit);
+    virtual bool AddFoundFile(CFoundItem* item);
+    virtual CVolumeList* GetVolumeList() { return &m_VolumeList; }
+    virtual CVolumeInfo* GetSelectedVolume() { return m_pSelectedVolume; }
+    virtual std::wstring GetSelectedVolumeRoot();
+    virtual std::vector<std::wstring> GetSelectedFormatNames();
+    virtual HANDLE GetDeepScanDevice();
+    virtual void SetDeepScanDevice(HANDLE device);
 
     // ---- wizard and entry flow ----
     // A home-page job: its event, entry kind, scan kind, disk filter (-1
@@ -157,15 +165,14 @@ public:
     int GetSelectedCategoryCount() const { return m_nSelectedCategories; }
     const std::vector<std::wstring>& GetDeepScanFormats() const { return m_FormatNames[0]; }
     const std::wstring& GetScanPath() const { return m_strScanPath; }
-    CVolumeList& GetVolumeList() { return m_VolumeList; }
     CPhysicalDiskList& GetPhysicalDiskList() { return m_DiskList; }
-    CVolumeInfo* GetSelectedVolume() const { return m_pSelectedVolume; }
     IPartitionScanControl& GetPartitionScan() { return *m_pPartitionScan; }
     CProgressTaskBar& GetTaskBar() { return m_TaskBar; }
     HANDLE GetDiskListGate() const { return m_hDiskListGate; }
     bool IsDiskEnumRunning() const { return m_hDiskEnumThread != NULL; }
     HWND GetTreeWindow(int id) const;
     CBusyAnimation& GetBusyAnimation() { return m_BusyAnim; }
+    size_t GetFoundCount();
     int GetCurrentPage();
     void SelectPage(int page);
 
@@ -198,6 +205,9 @@ private:
     DuiLib::CListUI* FindList(const wchar_t* name);
     void InitFormatTable();
     void InitMediaExtensions();
+    // Whether a finding of this extension (lower case, no dot) is kept.
+    bool KeepsExtension(const std::wstring& ext);
+    void OnFirstResult();
     void ClearRowsOf(const wchar_t* listName);
     void SizeLostPartitionList(CControlUI* newRow);
     void ApplyRowLook(CControlUI* row, uint32_t flags);
@@ -206,6 +216,7 @@ private:
     std::vector<std::wstring> m_FormatNames[7];
     CFormatPluginRegistry m_PluginRegistry;
     std::list<DeepScanHit*> m_CarvedHits;
+    std::list<CFoundItem*> m_FoundItems;
     std::vector<std::wstring> m_SelectedExtensions;
     CVolumeList m_VolumeList;
     CPhysicalDiskList m_DiskList;

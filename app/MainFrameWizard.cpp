@@ -525,7 +525,7 @@ void CMainFrame::StartScan(int kind)
         kind = q && q->IsSelected() ? SCAN_KIND_DELETED : f && f->IsSelected() ? SCAN_KIND_FORMATTED : SCAN_KIND_DEEP;
     }
     ScanKind = kind;
-    bool ownDone = false;  // nothing started and the controller was not asked
+    bool ownDone = false;  // nothing was started: the scan ends at once
     void* data = NULL;
     switch (kind) {
     case SCAN_KIND_DEEP:
@@ -535,8 +535,9 @@ void CMainFrame::StartScan(int kind)
         } else if (GetSelectedDiskRow(0, &data)) {
             m_ScanDiskDlg.SetTargetKind(SCAN_TARGET_VOLUME);
             m_ScanDiskDlg.m_pVolume = (CVolumeInfo*)data;
+            m_pSelectedVolume = (CVolumeInfo*)data;
         }
-        StartControllerScan(m_ScanDiskDlg, NULL, 0);
+        ownDone = !StartControllerScan(m_ScanDiskDlg, NULL, 0);
         break;
     case SCAN_KIND_RECYCLE:
         if (GetSelectedDiskRow(3, &data) && data == NULL) {
@@ -551,10 +552,10 @@ void CMainFrame::StartScan(int kind)
             m_ScanDiskDlg.m_strFolderFilter = desktop;
             m_ScanDiskDlg.m_pVolume = v;
             m_pSelectedVolume = v;
-            StartControllerScan(m_ScanDiskDlg, NULL, 0);
+            ownDone = !StartControllerScan(m_ScanDiskDlg, NULL, 0);
         } else {
             // The recycle-bin row, or the recycle-bin job from the home page.
-            StartControllerRecycleScan(m_ScanDiskDlg);
+            ownDone = !StartControllerRecycleScan(m_ScanDiskDlg);
         }
         break;
     case SCAN_KIND_LOST_PARTITION:
@@ -566,7 +567,7 @@ void CMainFrame::StartScan(int kind)
             m_ScanDiskDlg.m_pVolume = (CVolumeInfo*)data;
             m_pSelectedVolume = (CVolumeInfo*)data;
         }
-        StartControllerScan(m_ScanDiskDlg, m_strScanPath.empty() ? NULL : m_strScanPath.c_str(), 0);
+        ownDone = !StartControllerScan(m_ScanDiskDlg, m_strScanPath.empty() ? NULL : m_strScanPath.c_str(), 0);
         break;
     }
     ::PostMessageW(m_hWnd, WMU_SetViewMode, (WPARAM)g_ConfigSetting.m_nViewMode, 0);

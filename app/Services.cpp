@@ -93,31 +93,27 @@ bool ShowScanPathDialog(HWND, std::wstring&)
 void ShowScanRangeDialog(HWND, unsigned long long) {}
 void RunFirstUseGuide(CMainFrame*) {}
 
-bool StartControllerScan(CScanDiskDlg& dlg, const wchar_t*, int)
+bool StartControllerScan(CScanDiskDlg& dlg, const wchar_t* folder, int option)
 {
-    // No walkers yet: the scan ends at once, as one that cannot start does.
-    HWND frame = dlg.GetMainFrame() ? dlg.GetMainFrame()->GetFrameWindow() : NULL;
-    if (frame)
-        PostMessageW(frame, WMU_ScanDone, 0, 0);
-    return false;
+    (void)option;
+    return dlg.StartScan(folder, true);
 }
 
 bool StartControllerRecycleScan(CScanDiskDlg& dlg)
 {
-    return StartControllerScan(dlg, NULL, 0);
+    return dlg.StartRecycleScan();
 }
 
-HANDLE OpenControllerTarget(CScanDiskDlg&)
+HANDLE OpenControllerTarget(CScanDiskDlg& dlg)
 {
-    return INVALID_HANDLE_VALUE;
+    wchar_t device[MAX_PATH] = {};
+    HANDLE h = dlg.OpenScanTarget(device, MAX_PATH);
+    return h ? h : INVALID_HANDLE_VALUE;
 }
 
 bool IsSupportedFileSystem(const CVolumeInfo* volume)
 {
-    if (!volume)
-        return false;
-    const std::wstring& fs = volume->m_strFileSystem;
-    return fs == L"NTFS" || fs == L"FAT32" || fs == L"FAT" || fs == L"exFAT";
+    return volume && CScanDiskDlg::IsSupportedFileSystem(volume->m_strFileSystem.c_str());
 }
 
 PartitionScanFactory SetPartitionScanFactory(PartitionScanFactory factory)

@@ -62,7 +62,8 @@ void RunFirstUseGuide(CMainFrame* frame);
 
 // ---- scan controller starts ----
 // Starts the scan of ScanKind with the folder limit (NULL: whole volume);
-// false when nothing was started.
+// false when refused (a scan still runs, or no thread). With nothing to
+// scan the controller posts WMU_ScanDone itself.
 bool StartControllerScan(CScanDiskDlg& dlg, const wchar_t* folder, int option);
 bool StartControllerRecycleScan(CScanDiskDlg& dlg);
 // A read-only handle of the controller's target, INVALID_HANDLE_VALUE on failure.

@@ -22,9 +22,9 @@ using std::min;
 #include "core/Log.h"
 #include "core/Settings.h"
 #include "engine/DeepScanEngine.h"
+#include "engine/MainFrameServices.h"
 
 bool g_bDebugSwitch = false;
-std::wstring g_strPathFilter;
 
 namespace {
 

@@ -7,8 +7,8 @@
 
 // The "/debug" switch: read by the traces and the carving log.
 extern bool g_bDebugSwitch;
-// The "/pathfile:" folder filter of the quick scan (empty when not given).
-extern std::wstring g_strPathFilter;
+// The "/pathfile:" folder filter of the quick scan is g_strPathFilter of
+// the scan engine (engine/MainFrameServices.h).
 
 struct CommandLineOptions
 {

@@ -35,5 +35,6 @@ enum
     WMU_DiskEnumDone = WM_USER + 62,        // posted when the disk enumeration thread ends
     WMU_AddLostPartition = WM_USER + 63,    // sent by the partition search: wParam CPartitionInfo*
     WMU_GuideDone = WM_USER + 64,           // posted when the guide thread ends
+    WMU_FirstResult = WM_USER + 65,         // posted by the intake when a scan's first finding is kept
 };
 static_assert(WMU_AddDiskItem == 1053 && WMU_ShowGuide == 1058 && WMU_SortResults == 1067, "message numbers");

@@ -519,4 +519,29 @@ TEST_F(FrameTest, ScanOfTheRecycleBinGoesThroughTheCommonStart)
     EXPECT_TRUE(m_frame->GetDiskListGate() == NULL);
 }
 
+TEST_F(FrameTest, DeletedFilesScanOfTheMappedVolumeRunsFromTheWindow)
+{
+    // Wine names the file system of the drive's root folder; Windows would
+    // name the volume's own, which the walkers go by.
+    CVolumeInfo* k = m_frame->GetVolumeList()->FindVolumeByLetter(L'K');
+    ASSERT_TRUE(k != NULL);
+    k->m_strFileSystem = L"FAT";
+    ClickAndWaitForPage(L"btnProMode", 0);
+    ClickAndWaitForPage(L"RecoverDeletedFileButton", 1);
+    ClickRow(L"listDisk", FindRow(L"listDisk", L"(K:\\)"));
+    ClickAndWaitForPage(L"btnNext", 3);
+    MessageLog::texts.clear();
+    ClickAndWaitForPage(L"btnNext", 4);
+    ASSERT_TRUE(gui::PumpUntil([&] {
+        return !m_frame->GetScanDiskDlg()->IsScanRunning() && gui::Find(pm(), L"btnHome")->IsEnabled();
+    }));
+    // The walkers' findings reached the frame; with them there is no
+    // nothing-found box, and recovery is offered.
+    EXPECT_GT(m_frame->GetFoundCount(), 0u);
+    EXPECT_TRUE(MessageLog::texts.empty());
+    EXPECT_TRUE(gui::Find(pm(), L"btnRestoreFiles")->IsEnabled());
+    ClickAndWaitForPage(L"btnHome", 0);
+    EXPECT_EQ(0u, m_frame->GetFoundCount());
+}
+
 }  // namespace
