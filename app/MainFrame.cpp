@@ -834,6 +834,25 @@ bool CMainFrame::KeepsExtension(const std::wstring& ext)
     return m_bOtherTypes && !named;
 }
 
+// A finding handed over by a scan thread: kept at the end of its list when
+// its extension is wanted, else freed. The first kept one of a scan is
+// announced to the window's thread.
+template <class T>
+bool CMainFrame::KeepFinding(std::list<T*>& list, T* finding, const std::wstring& ext)
+{
+    EnterCriticalSection(&m_csResults);
+    const bool keep = KeepsExtension(ext);
+    const bool first = keep && list.empty();
+    if (keep)
+        list.push_back(finding);
+    LeaveCriticalSection(&m_csResults);
+    if (!keep)
+        delete finding;
+    else if (first)
+        ::PostMessageW(m_hWnd, WMU_FirstResult, 0, 0);
+    return keep;
+}
+
 int CMainFrame::AddCarvedFile(DeepScanHit* hit)
 {
     if (!hit)
@@ -841,17 +860,7 @@ int CMainFrame::AddCarvedFile(DeepScanHit* hit)
     std::wstring ext;
     for (const char* p = hit->szExtension; p < hit->szExtension + sizeof(hit->szExtension) && *p; ++p)
         ext += (wchar_t)(unsigned char)tolower((unsigned char)*p);
-    EnterCriticalSection(&m_csResults);
-    const bool keep = KeepsExtension(ext);
-    const bool first = keep && m_CarvedHits.empty();
-    if (keep)
-        m_CarvedHits.push_back(hit);
-    LeaveCriticalSection(&m_csResults);
-    if (!keep)
-        delete hit;
-    else if (first)
-        ::PostMessageW(m_hWnd, WMU_FirstResult, 0, 0);
-    return keep ? 1 : 0;
+    return KeepFinding(m_CarvedHits, hit, ext) ? 1 : 0;
 }
 
 bool CMainFrame::AddFoundFile(CFoundItem* item)
@@ -864,17 +873,7 @@ bool CMainFrame::AddFoundFile(CFoundItem* item)
     for (wchar_t& c : ext)
         if (c >= L'A' && c <= L'Z')
             c = c - L'A' + L'a';
-    EnterCriticalSection(&m_csResults);
-    const bool keep = KeepsExtension(ext);
-    const bool first = keep && m_FoundItems.empty();
-    if (keep)
-        m_FoundItems.push_back(item);
-    LeaveCriticalSection(&m_csResults);
-    if (!keep)
-        delete item;
-    else if (first)
-        ::PostMessageW(m_hWnd, WMU_FirstResult, 0, 0);
-    return keep;
+    return KeepFinding(m_FoundItems, item, ext);
 }
 
 void CMainFrame::OnFirstResult()

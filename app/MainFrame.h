@@ -208,6 +208,8 @@ private:
     // Whether a finding of this extension (lower case, no dot) is kept.
     bool KeepsExtension(const std::wstring& ext);
     void OnFirstResult();
+    template <class T>
+    bool KeepFinding(std::list<T*>& list, T* finding, const std::wstring& ext);
     void ClearRowsOf(const wchar_t* listName);
     void SizeLostPartitionList(CControlUI* newRow);
     void ApplyRowLook(CControlUI* row, uint32_t flags);

@@ -38,10 +38,10 @@ protected:
     {
         gui::InitProcess(1252);
         SetCloseConfirm(0);
-        s_drive = new CWineDrive;
+        s_drive = new devicemap::CMountedDrive;
         s_disk = new devicemap::CScopedDeviceMap;
         s_root = testpaths::MakeTempDir(L"kroot");
-        ASSERT_TRUE(s_drive->Define(L'K', s_root, testpaths::Fixture(L"fat16.img"), 1));
+        ASSERT_TRUE(s_drive->Define(L'K', s_root, testpaths::Fixture(L"fat16.img")));
         ASSERT_TRUE(s_disk->PhysicalDrive(6, testpaths::Fixture(L"disk-mbr.img")));
     }
     static void TearDownTestSuite()
@@ -143,11 +143,11 @@ protected:
     PartitionScanFactory m_oldFactory = NULL;
     CMainFrame* m_frame = NULL;
     HWND m_hwnd = NULL;
-    static CWineDrive* s_drive;
+    static devicemap::CMountedDrive* s_drive;
     static devicemap::CScopedDeviceMap* s_disk;
     static std::wstring s_root;
 };
-CWineDrive* FrameTest::s_drive = NULL;
+devicemap::CMountedDrive* FrameTest::s_drive = NULL;
 devicemap::CScopedDeviceMap* FrameTest::s_disk = NULL;
 std::wstring FrameTest::s_root;
 

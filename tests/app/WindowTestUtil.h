@@ -113,21 +113,6 @@ private:
     std::vector<CPartitionInfo*> m_lost;
 };
 
-// A drive letter defined through Wine's mount manager, as winecfg does: the
-// letter's root is a folder and its volume device an image file, and every
-// process (this one included) sees the letter at once. Gone with the object.
-class CWineDrive
-{
-public:
-    CWineDrive() : m_letter(0) {}
-    ~CWineDrive();
-    // Windows paths; fsType 1 FAT, 2 FAT32, 0 NTFS (what the drive reports).
-    bool Define(wchar_t letter, const std::wstring& rootFolder, const std::wstring& image, unsigned fsType);
-
-private:
-    wchar_t m_letter;
-};
-
 // HKLM "CloseConfirm": -1 removes the value.
 void SetCloseConfirm(int value);
 int GetCloseConfirm();
