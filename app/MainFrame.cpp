@@ -5,6 +5,8 @@
 #include <commctrl.h>
 #include <dbt.h>
 
+#include <algorithm>
+
 #include "app/CloseConfirm.h"
 #include "app/MenuWnd.h"
 #include "app/PageContainers.h"
@@ -16,6 +18,7 @@
 
 namespace {
 const UINT_PTR kRefreshTimer = 350;
+const UINT_PTR kRecoverTimer = 352;
 const int kTreeIds[3] = {101, 102, 103};  // path, time, type
 
 BOOL CALLBACK CloseThreadWindow(HWND hwnd, LPARAM)
@@ -46,9 +49,6 @@ CMainFrame::CMainFrame()
       m_hTileCheckThread(NULL),
       m_nThumbStop(1),
       m_bDiskRowParsed(false),
-      m_hPathTree(NULL),
-      m_hTimeTree(NULL),
-      m_hTypeTree(NULL),
       m_bInitialized(false),
       m_bResultPageBuilt(false),
       m_u64Processed(0),
@@ -70,9 +70,22 @@ CMainFrame::CMainFrame()
       m_bEnumAgainQuiet(true),
       m_bTrayHintShown(false),
       m_dwWindowThread(GetCurrentThreadId()),
-      m_pDiskListUI(NULL)
+      m_pDiskListUI(NULL),
+      m_bIntakeOpen(true),
+      m_bRefreshTimer(false),
+      m_bResultFromFile(false),
+      m_pThumbRun(NULL),
+      m_bStartingThumbs(false),
+      m_bThumbsAgain(false),
+      m_hTileCheckCancel(NULL),
+      m_u64ThumbRunId(0),
+      m_pScanProgress(NULL),
+      m_dwLastProgressTick(0),
+      m_dLastStatusClock(-1e9)
 {
     InitializeCriticalSection(&m_csResults);
+    for (bool& d : m_bSortDescending)
+        d = false;
     InitFormatTable();
     m_PluginRegistry.Load();
     m_pPartitionScan.reset(CreatePartitionScanControl(this));
@@ -88,7 +101,8 @@ CMainFrame::~CMainFrame()
     for (CFoundItem* item : m_FoundItems)
         delete item;
     m_FoundItems.clear();
-    HANDLE handles[] = {m_hThumbThread, m_hDiskEnumThread, m_hGuideThread, m_hDiskListGate, m_hTileCheckThread};
+    HANDLE handles[] = {m_hThumbThread,      m_hDiskEnumThread, m_hGuideThread,
+                        m_hDiskListGate,     m_hTileCheckThread, m_hTileCheckCancel};
     for (HANDLE h : handles)
         if (h)
             CloseHandle(h);
@@ -156,32 +170,26 @@ LRESULT CMainFrame::OnCreate(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHan
 {
     m_dwWindowThread = GetCurrentThreadId();
     LRESULT r = WindowImplBaseShw::OnCreate(uMsg, wParam, lParam, bHandled);
-    HINSTANCE inst = CPaintManagerUI::GetInstance() ? CPaintManagerUI::GetInstance() : GetModuleHandleW(NULL);
-    const DWORD treeStyle = WS_CHILD | TVS_HASBUTTONS | TVS_HASLINES | TVS_LINESATROOT | TVS_SHOWSELALWAYS |
-                            TVS_CHECKBOXES | TVS_TRACKSELECT;
-    HWND* trees[3] = {&m_hPathTree, &m_hTimeTree, &m_hTypeTree};
-    for (int i = 0; i < 3; ++i)
-        *trees[i] = CreateWindowExW(0, WC_TREEVIEWW, L"", treeStyle, 0, 0, 220, 300, m_hWnd,
-                                    (HMENU)(INT_PTR)kTreeIds[i], inst, NULL);
+    const RECT rc = {0, 0, 220, 300};
+    m_PathTree.Create(m_hWnd, rc, kTreeIds[0]);
+    m_TimeTree.Create(m_hWnd, rc, kTreeIds[1]);
+    m_TypeTree.Create(m_hWnd, rc, kTreeIds[2]);
     m_BusyAnim.Create(m_hWnd, GetModuleHandleW(NULL), 220, 0xFFFFFF);
     return r;
 }
 
 LRESULT CMainFrame::OnDestroy(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandled)
 {
-    HWND* trees[3] = {&m_hPathTree, &m_hTimeTree, &m_hTypeTree};
-    for (HWND* t : trees) {
-        if (*t)
-            DestroyWindow(*t);
-        *t = NULL;
-    }
+    m_PathTree.Destroy();
+    m_TimeTree.Destroy();
+    m_TypeTree.Destroy();
     m_BusyAnim.Destroy();
     return WindowImplBaseShw::OnDestroy(uMsg, wParam, lParam, bHandled);
 }
 
 HWND CMainFrame::GetTreeWindow(int id) const
 {
-    return id == 101 ? m_hPathTree : id == 102 ? m_hTimeTree : id == 103 ? m_hTypeTree : NULL;
+    return id == 101 ? m_PathTree.GetHwnd() : id == 102 ? m_TimeTree.GetHwnd() : id == 103 ? m_TypeTree.GetHwnd() : NULL;
 }
 
 LRESULT CMainFrame::OnSize(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandled)
@@ -291,22 +299,6 @@ void CMainFrame::ShutDownWork()
     }
 }
 
-void CMainFrame::EndWorkerThreads(bool pump)
-{
-    if (m_hThumbThread) {
-        WaitWithMessagePump(m_hThumbThread, INFINITE, pump);
-        CloseHandle(m_hThumbThread);
-        m_hThumbThread = NULL;
-        DebugPrint(L"[Delvaro] Draw completed!\n");
-    }
-    if (m_hTileCheckThread) {
-        WaitWithMessagePump(m_hTileCheckThread, INFINITE, pump);
-        CloseHandle(m_hTileCheckThread);
-        m_hTileCheckThread = NULL;
-        DebugPrint(L"[Delvaro] Check completed!\n");
-    }
-}
-
 // ---- messages ----
 
 LRESULT CMainFrame::HandleCustomMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandled)
@@ -319,18 +311,25 @@ LRESULT CMainFrame::HandleCustomMessage(UINT uMsg, WPARAM wParam, LPARAM lParam,
         return TRUE;
     case WM_TIMER:
         if (wParam == kRefreshTimer) {
-            // The result intake of a running scan; once the scan has ended
-            // the timer stops.
-            bool ended = ScanKind == SCAN_KIND_LOST_PARTITION ? !m_pPartitionScan->IsRunning()
-                                                              : m_ScanDiskDlg.IsStopRequested();
-            if (ended) {
-                KillTimer(m_hWnd, kRefreshTimer);
-                m_u64Processed = 0;
-            }
+            OnRefreshTimer();
+            return 0;
+        }
+        if (wParam == kRecoverTimer) {
+            KillTimer(m_hWnd, kRecoverTimer);
+            ::PostMessageW(m_hWnd, WMU_Recover, 0, 0);
             return 0;
         }
         bHandled = FALSE;
         return 0;
+    case WM_NOTIFY: {
+        // The result trees get their own notifications back.
+        const NMHDR* nm = (const NMHDR*)lParam;
+        if (nm && (nm->hwndFrom == m_PathTree.GetHwnd() || nm->hwndFrom == m_TimeTree.GetHwnd() ||
+                   nm->hwndFrom == m_TypeTree.GetHwnd()))
+            return ::SendMessageW(nm->hwndFrom, OCM_NOTIFY, wParam, lParam);
+        bHandled = FALSE;
+        return 0;
+    }
     case WMU_ShowUDiskHint:
         ShowControl(L"UDiskHint", wParam != 0);
         return 0;
@@ -390,6 +389,45 @@ LRESULT CMainFrame::HandleCustomMessage(UINT uMsg, WPARAM wParam, LPARAM lParam,
         if (wParam && m_pFileList)
             m_pFileList->SetItemIndex((CControlUI*)wParam, (int)lParam);
         return 0;
+    case WMU_TileCheckDone:
+        OnTileCheckDone();
+        return 0;
+    case WMU_ThumbnailReady:
+        OnThumbnailReady((ThumbnailResult*)wParam);
+        return 0;
+    case WMU_RefreshFileList:
+        StartThumbnailThread(true);
+        return 0;
+    case WMU_SetViewMode:
+        SetViewMode((int)wParam);
+        return 0;
+    case WMU_PreviewSelected:
+        PreviewSelected();
+        return 0;
+    case WMU_Recover:
+        Recover();
+        return 0;
+    case WMU_TreeSelChanged:
+        m_nViewKind = GetVisibleTreeKind();
+        FillFileListFromTree();
+        return 0;
+    case WMU_TreeCheckChanged:
+        m_nViewKind = GetVisibleTreeKind();
+        ApplyTreeChecks();
+        return 0;
+    case WMU_CheckAllState:
+        if (DuiLib::COptionUI* all = static_cast<DuiLib::COptionUI*>(FindControl(L"checkSelectAll")))
+            all->Selected(wParam != 0);
+        return 0;
+    case WMU_TreeCheckClicked: {
+        HWND trees[3] = {m_PathTree.GetHwnd(), m_TimeTree.GetHwnd(), m_TypeTree.GetHwnd()};
+        for (HWND t : trees)
+            if (t && IsWindowVisible(t)) {
+                InvalidateRect(t, NULL, FALSE);
+                break;
+            }
+        return 0;
+    }
     case WMU_NewVersionFound:
         ShowUpdateDialog(m_hWnd);
         return 0;
@@ -399,17 +437,7 @@ LRESULT CMainFrame::HandleCustomMessage(UINT uMsg, WPARAM wParam, LPARAM lParam,
             ::PostMessageW(m_hWnd, WM_SIZE, 0, 0);
         }
         return 0;
-    case WMU_SetViewMode:
-    case WMU_PreviewSelected:
-    case WMU_Recover:
-    case WMU_RefreshFileList:
-    case WMU_ThumbnailReady:
-    case WMU_TreeSelChanged:
-    case WMU_TreeCheckChanged:
-    case WMU_CheckAllState:
-    case WMU_TreeCheckClicked:
     case WMU_TrayNotify:
-        // Result views, previews and recovery are handled by their own code.
         return 0;
     default:
         bHandled = FALSE;
@@ -432,38 +460,6 @@ void CMainFrame::OnShowGuide()
     if (m_hGuideThread || m_bClosing)
         return;
     m_hGuideThread = CreateThread(NULL, 0, GuideThreadProc, this, 0, NULL);
-}
-
-void CMainFrame::OnScanProgress(ScanProgressInfo* info, LPARAM lParam)
-{
-    if (info && lParam) {
-        m_TaskBar.SetProgress(info->nDone < 0 ? 0 : info->nDone, info->nTotal < 0 ? 0 : info->nTotal);
-        if (!info->bActive || info->nDone == info->nTotal)
-            m_TaskBar.Reset(true);
-    }
-    delete info;
-}
-
-void CMainFrame::OnScanDone(LPARAM lParam)
-{
-    if (ScanKind == SCAN_KIND_LOST_PARTITION)
-        m_pPartitionScan->ResetScan(true);
-    else
-        m_ScanDiskDlg.EndScanThread();
-    ::PostMessageW(m_hWnd, WMU_ShowGuide, 0, 0);
-    m_BusyAnim.Show(false);
-    if (DuiLib::CTabLayoutUI* tab = static_cast<DuiLib::CTabLayoutUI*>(FindControl(L"ScanTab")))
-        tab->SelectItem(1);
-    ShowScanRunningControls(true);
-    m_TaskBar.Reset(true);
-    EnterCriticalSection(&m_csResults);
-    bool empty = ScanKind == SCAN_KIND_DEEP ? m_CarvedHits.empty() : m_FoundItems.empty();
-    LeaveCriticalSection(&m_csResults);
-    if (empty || lParam == 1)
-        EnableControl(L"SaveScanResultButton", false);
-    if (empty && GetLastActivePopup(m_hWnd) == m_hWnd)
-        MessageBoxByBase64Key("Tm9GaWxlQ2FuUmVjb3ZlcmVk", m_hWnd, 0x40, 0);
-    DebugPrint(L"[Delvaro] San completed!\n");
 }
 
 // ---- notifications ----
@@ -491,7 +487,52 @@ void CMainFrame::Notify(TNotifyUI& msg)
         } else if (list && list->GetName() == L"listFile") {
             ::PostMessageW(m_hWnd, WMU_PreviewSelected, 0, 0);
         }
+    } else if (type == DUI_MSGTYPE_MENU) {
+        ShowListMenu(msg);
+    } else if (type == DUI_MSGTYPE_TEXTCHANGED) {
+        if (msg.pSender && msg.pSender->GetName() == L"NameFilter")
+            OnNameFilterChanged();
+    } else if (type == DUI_MSGTYPE_SCROLL) {
+        // The result list's own scroll bar.
+        DuiLib::CScrollBarUI* bar =
+            msg.pSender ? static_cast<DuiLib::CScrollBarUI*>(msg.pSender->GetInterface(DUI_CTR_SCROLLBAR)) : NULL;
+        CControlUI* owner = bar ? bar->GetOwner() : NULL;
+        if (owner && owner->GetParent() && owner->GetParent() == m_pFileList)
+            StartThumbnailThread(false);
+    } else if (type == DUI_MSGTYPE_HEADERCLICK) {
+        SortResults(msg);
+    } else if (type == L"thumbpreview") {
+        if (m_pFileList && msg.pSender) {
+            CListThumbElementUI* tile =
+                static_cast<CListThumbElementUI*>(msg.pSender->GetInterface(L"ListThumbElement"));
+            if (tile)
+                m_pFileList->SelectItem(tile->GetIndex());
+            ::PostMessageW(m_hWnd, WMU_PreviewSelected, 0, 0);
+        }
+    } else if (type == L"thumbcheck") {
+        OnItemCheckChanged(msg);
     }
+}
+
+void CMainFrame::OnNameFilterChanged()
+{
+    CControlUI* edit = FindControl(L"NameFilter");
+    if (!edit)
+        return;
+    HCURSOR old = SetCursor(LoadCursor(NULL, IDC_WAIT));
+    const std::wstring text = edit->GetText().GetData();
+    if (std::find(m_SelectionKeys.begin(), m_SelectionKeys.end(), text) == m_SelectionKeys.end()) {
+        m_SelectionKeys.assign(1, text);
+        m_nViewKind = 3;
+        ApplyKeysToFileList(m_SelectionKeys, 3, 0);
+    }
+    SetCursor(old);
+}
+
+bool CMainFrame::OnTreeAreaSize(void*)
+{
+    LayoutTrees();
+    return true;
 }
 
 void CMainFrame::OnWindowInit()
@@ -506,7 +547,13 @@ void CMainFrame::OnWindowInit()
     m_TaskBar.Init(m_hWnd);
     SelectAllCategories(true);
     m_pMainTab = static_cast<DuiLib::CTabLayoutUI*>(FindControl(L"tabMain"));
-    m_pFileList = static_cast<DuiLib::CListUI*>(FindControl(L"listFile"));
+    CControlUI* list = FindControl(L"listFile");
+    m_pFileList = list ? static_cast<CResultListUI*>(list->GetInterface(L"ResultList")) : NULL;
+    if (m_pFileList)
+        m_pFileList->SetTileMode(g_ConfigSetting.m_nViewMode == 0);
+    // The trees stand over their skin container wherever it is laid out.
+    if (CControlUI* area = FindControl(L"treeArea"))
+        area->OnSize += DuiLib::MakeDelegate(this, &CMainFrame::OnTreeAreaSize);
     SetUiMode(g_ConfigSetting.m_bShowMode);
     StartDiskEnum(1);
 }
@@ -584,32 +631,22 @@ void CMainFrame::OnClick(TNotifyUI& msg)
         HoldDiskEnumeration(true);
         ShowLostPartitionDialog(this);
         HoldDiskEnumeration(false);
-    } else if (name == L"btnPause" || name == L"btnResume") {
-        bool pause = name == L"btnPause";
-        ShowControl(L"btnPause", !pause);
-        ShowControl(L"btnResume", pause);
-        if (pause) {
-            m_BusyAnim.Pause();
-            if (ScanKind == SCAN_KIND_LOST_PARTITION)
-                m_pPartitionScan->PauseScan();
-            else
-                m_ScanDiskDlg.PauseScan();
-        } else {
-            if (m_BusyAnim.IsVisible())
-                m_BusyAnim.Start();
-            if (ScanKind == SCAN_KIND_LOST_PARTITION)
-                m_pPartitionScan->ResumeScan();
-            else
-                m_ScanDiskDlg.ResumeScan();
-        }
+    } else if (name == L"btnPause") {
+        PauseScan();
+    } else if (name == L"btnResume") {
+        ResumeScan();
     } else if (name == L"btnStop") {
-        AddUsageEvent(L"OnStopScan");
-        HCURSOR old = SetCursor(LoadCursor(NULL, IDC_WAIT));
-        if (ScanKind == SCAN_KIND_LOST_PARTITION)
-            m_pPartitionScan->StopSearch();
-        else
-            m_ScanDiskDlg.StopScan();
-        SetCursor(old);
+        OnStopButton();
+    } else if (name == L"optTypeFilter" || name == L"optPathFilter" || name == L"optTimeFilter") {
+        ShowTree(name == L"optTypeFilter" ? 0 : name == L"optPathFilter" ? 1 : 2);
+    } else if (name == L"optThumbView" || name == L"optListView") {
+        OnViewModeClick(name == L"optListView" ? 1 : 0);
+    } else if (name == L"checkSelectAll") {
+        OnCheckSelectAll();
+    } else if (name == L"LoadPrevScanButton") {
+        OnLoadScanRecord();
+    } else if (name == L"SaveScanResultButton") {
+        OnSaveScanRecord();
     } else if (name == L"optSelectAllType") {
         // The click comes before the option changes: its new state is the
         // opposite of the current one, and DuiLib sets it after this handler.
@@ -630,7 +667,7 @@ void CMainFrame::OnClick(TNotifyUI& msg)
     } else if (name == L"btnSetPath") {
         OnSetScanPath();
     } else if (name == L"btnRestoreFiles") {
-        ::PostMessageW(m_hWnd, WMU_Recover, 0, 0);
+        OnRecoverButton();
     } else {
         for (CControlUI* p = sender->GetParent(); p; p = p->GetParent()) {
             if (p->GetName() == L"typeCtl") {
@@ -656,7 +693,7 @@ void CMainFrame::OnMenuCommand(const std::wstring& name)
     else if (name == L"menuReView")
         ::PostMessageW(m_hWnd, WMU_PreviewSelected, 0, 0);
     else if (name == L"menuRestore")
-        ::PostMessageW(m_hWnd, WMU_Recover, 0, 0);
+        OnRecoverButton();
 }
 
 void CMainFrame::OnItemClick(TNotifyUI& msg)
@@ -719,47 +756,12 @@ void CMainFrame::OnTabSelect(TNotifyUI&)
         ShowControl(L"SaveScanResultButton", true);
         ShowControl(L"btnNext", false);
         ShowControl(L"LoadPrevScanButton", false);
-        if (ScanKind == SCAN_KIND_DEEP)
-            m_nViewKind = 0;
-        else
-            m_nViewKind = 1;
-        ShowTrees(true);
+        // The type tree for a deep scan (its hits have no folders or
+        // dates), else the folder tree.
+        ShowTree(ScanKind == SCAN_KIND_DEEP ? 0 : 1);
         LayoutTrees();
         break;
     }
-}
-
-void CMainFrame::ShowTrees(bool visible)
-{
-    HWND trees[3] = {m_hPathTree, m_hTimeTree, m_hTypeTree};
-    for (HWND t : trees)
-        if (t)
-            ::ShowWindow(t, SW_HIDE);
-    if (!visible)
-        return;
-    HWND shown = m_nViewKind == 0 ? m_hTypeTree : m_nViewKind == 2 ? m_hTimeTree : m_hPathTree;
-    if (shown)
-        ::ShowWindow(shown, SW_SHOWNA);
-}
-
-void CMainFrame::LayoutTrees()
-{
-    RECT rcClient;
-    GetClientRect(m_hWnd, &rcClient);
-    // Over the tree area of the skin when it is laid out, else at the
-    // fixed place of the result page.
-    RECT area = {1, IsControlVisible(L"scanProgressCtl") ? 144 : 107, 221, 0};
-    area.bottom = rcClient.bottom - (IsControlVisible(L"scanProgressCtl") ? 221 : 184) + area.top;
-    CControlUI* treeArea = FindControl(L"treeArea");
-    if (treeArea && treeArea->IsVisible()) {
-        RECT pos = treeArea->GetPos();
-        if (pos.right > pos.left && pos.bottom > pos.top)
-            area = pos;
-    }
-    HWND trees[3] = {m_hPathTree, m_hTimeTree, m_hTypeTree};
-    for (HWND t : trees)
-        if (t)
-            MoveWindow(t, area.left, area.top, area.right - area.left, area.bottom - area.top, TRUE);
 }
 
 void CMainFrame::ShowScanRunningControls(bool finished)
@@ -814,85 +816,6 @@ DuiLib::CListUI* CMainFrame::FindList(const wchar_t* name)
 
 // ---- scan start and end ----
 
-bool CMainFrame::KeepsExtension(const std::wstring& ext)
-{
-    // Called with the results lock held.
-    for (const std::wstring& e : m_SelectedExtensions)
-        if (e == ext)
-            return true;
-    // A format chosen for the scan is kept; so is one that no category
-    // names, while other files are chosen.
-    const wchar_t* format = CFormatPluginRegistry::FormatNameOfExtension(ext);
-    bool named = false;
-    for (int cat = 0; cat <= 5 && format; ++cat)
-        for (const std::wstring& f : m_FormatNames[cat])
-            if (f == format) {
-                if (cat == 0)
-                    return true;
-                named = true;
-            }
-    return m_bOtherTypes && !named;
-}
-
-// A finding handed over by a scan thread: kept at the end of its list when
-// its extension is wanted, else freed. The first kept one of a scan is
-// announced to the window's thread.
-template <class T>
-bool CMainFrame::KeepFinding(std::list<T*>& list, T* finding, const std::wstring& ext)
-{
-    EnterCriticalSection(&m_csResults);
-    const bool keep = KeepsExtension(ext);
-    const bool first = keep && list.empty();
-    if (keep)
-        list.push_back(finding);
-    LeaveCriticalSection(&m_csResults);
-    if (!keep)
-        delete finding;
-    else if (first)
-        ::PostMessageW(m_hWnd, WMU_FirstResult, 0, 0);
-    return keep;
-}
-
-int CMainFrame::AddCarvedFile(DeepScanHit* hit)
-{
-    if (!hit)
-        return 0;
-    std::wstring ext;
-    for (const char* p = hit->szExtension; p < hit->szExtension + sizeof(hit->szExtension) && *p; ++p)
-        ext += (wchar_t)(unsigned char)tolower((unsigned char)*p);
-    return KeepFinding(m_CarvedHits, hit, ext) ? 1 : 0;
-}
-
-bool CMainFrame::AddFoundFile(CFoundItem* item)
-{
-    if (!item)
-        return false;
-    const std::wstring& name = item->m_strName;
-    const size_t dot = name.rfind(L'.');
-    std::wstring ext = dot == std::wstring::npos ? std::wstring(L"unknow") : name.substr(dot + 1);
-    for (wchar_t& c : ext)
-        if (c >= L'A' && c <= L'Z')
-            c = c - L'A' + L'a';
-    return KeepFinding(m_FoundItems, item, ext);
-}
-
-void CMainFrame::OnFirstResult()
-{
-    // The scan's first finding: the results are shown, recovery is offered.
-    EnableControl(L"btnRestoreFiles", true);
-    m_BusyAnim.Show(false);
-    if (DuiLib::CTabLayoutUI* tab = static_cast<DuiLib::CTabLayoutUI*>(FindControl(L"ScanTab")))
-        tab->SelectItem(1);
-}
-
-size_t CMainFrame::GetFoundCount()
-{
-    EnterCriticalSection(&m_csResults);
-    size_t n = m_FoundItems.size() + m_CarvedHits.size();
-    LeaveCriticalSection(&m_csResults);
-    return n;
-}
-
 std::wstring CMainFrame::GetSelectedVolumeRoot()
 {
     return m_pSelectedVolume ? m_pSelectedVolume->m_strRoot : std::wstring();
@@ -934,61 +857,3 @@ void CMainFrame::HoldDiskEnumeration(bool hold)
     LeaveCriticalSection(&m_csResults);
 }
 
-void CMainFrame::StartResultRefresh()
-{
-    if (!m_pMainTab)
-        return;
-    m_u64Processed = 0;
-    SetTimer(m_hWnd, kRefreshTimer, 1000, NULL);
-    SelectPage(4);
-}
-
-void CMainFrame::GoHome()
-{
-    InterlockedExchange(&m_nThumbStop, 1);
-    KillTimer(m_hWnd, kRefreshTimer);
-    m_u64Processed = 0;
-    if (DuiLib::COptionUI* all = static_cast<DuiLib::COptionUI*>(FindControl(L"checkSelectAll")))
-        all->Selected(false);
-    ShowControl(L"LoadPrevScanButton", true);
-    ShowControl(L"SaveScanResultButton", false);
-    SetControlText(L"NameFilter", L"");
-    HoldDiskEnumeration(false);
-    m_strScanPath.clear();
-    if (m_nUiMode == 1) {
-        m_nDiskFilter = 0;
-        FilterDiskList(0);
-        SelectPage(0);
-    } else {
-        SelectPage(1);
-    }
-    ClearScanResults();
-}
-
-void CMainFrame::ClearScanResults()
-{
-    m_u64CheckedCount = 0;
-    m_u64CheckedBytes = 0;
-    SetControlText(L"BottomStatus", L"");
-    SetControlText(L"ScanTitle", L"");
-    EndWorkerThreads(true);
-    if (m_pFileList)
-        m_pFileList->RemoveAll();
-    HWND trees[3] = {m_hPathTree, m_hTimeTree, m_hTypeTree};
-    for (HWND t : trees)
-        if (t)
-            TreeView_DeleteAllItems(t);
-    EnterCriticalSection(&m_csResults);
-    for (DeepScanHit* hit : m_CarvedHits)
-        delete hit;
-    m_CarvedHits.clear();
-    for (CFoundItem* item : m_FoundItems)
-        delete item;
-    m_FoundItems.clear();
-    LeaveCriticalSection(&m_csResults);
-    m_SelectionKeys.clear();
-    m_CheckKeys.clear();
-    if (m_hTargetDevice && m_hTargetDevice != INVALID_HANDLE_VALUE)
-        CloseHandle(m_hTargetDevice);
-    m_hTargetDevice = INVALID_HANDLE_VALUE;
-}

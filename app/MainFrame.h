@@ -23,6 +23,8 @@
 #include "storage/PartitionTable.h"
 #include "storage/PhysicalDiskList.h"
 #include "storage/VolumeList.h"
+#include "views/ResultListUI.h"
+#include "views/ResultTrees.h"
 
 // Payload of WMU_AddDiskItem: owned by the sender, reused for every row of
 // one enumeration.
@@ -64,6 +66,38 @@ enum DiskRowFlags
 // scan kind 4, else by the volume's file-system name (7 NTFS, 11 FAT32,
 // 6 FAT, -7 exFAT); 0 when unknown.
 int GetPartitionTypeCode(int scanKind, const CVolumeInfo* volume, const CPartitionInfo* partition);
+
+// Payload of WMU_ThumbnailReady: made and freed by the thumbnail worker, only
+// read by the window.
+struct ThumbnailResult
+{
+    uint64_t u64Run;  // the worker run it belongs to
+    CListThumbElementUI* pTile;
+    bool bIsBitmap;
+    std::wstring* pText;
+    HBITMAP* pBitmap;
+    int nWidth;
+    int nHeight;
+};
+
+// What the thumbnail worker makes one picture from, gathered on the window's
+// thread before the worker starts.
+struct ThumbnailJob
+{
+    CListThumbElementUI* pTile;
+    CFoundItem* pItem;
+    DeepScanHit* pHit;
+    std::wstring strExtension;  // of the name, with its dot; a hit's without
+};
+
+// Sort orders of the result list's columns.
+enum ResultSortColumn
+{
+    SORT_BY_NAME = 0,
+    SORT_BY_SIZE = 1,
+    SORT_BY_PATH = 2,
+    SORT_BY_TIME = 3,
+};
 
 class CMainFrame : public WindowImplBaseShw, public IMainFrameServices
 {
@@ -154,6 +188,72 @@ public:
     void OnCategoryOption(CControlUI* option, bool newState);
     // Ends the thumbnail worker and the tile check, pumping messages.
     void EndWorkerThreads(bool pump);
+    void EndWorkerThreads(bool pump, bool tileCheck);
+    HANDLE GetTileCheckCancel() const { return m_hTileCheckCancel; }
+
+    // ---- scan progress and result intake ----
+    void OnScanProgress(ScanProgressInfo* info, LPARAM lParam);
+    void OnScanDone(LPARAM lParam);
+    void OnRefreshTimer();
+    void PauseScan();
+    void ResumeScan();
+    void OnStopButton();
+    // Shows one of the trees: 0 type, 1 folder, 2 date.
+    void ShowTree(int viewKind);
+    void UpdateBottomStatus(uint64_t count, uint64_t bytes, bool throttle);
+    // Whether a scan runs and is not paused.
+    bool IsScanActive();
+
+    // ---- thumbnails ----
+    // Restarts the thumbnail worker over the tiles in view ("scroll" of the
+    // result list, WMU_RefreshFileList).
+    void StartThumbnailThread(bool fromMessage);
+    struct ThumbnailRun;
+    static DWORD WINAPI ThumbnailThreadProc(LPVOID param);
+    void ThumbnailWorker(ThumbnailRun* run);
+    // -1 nothing to do, 0 no plug-in picture or text, 1 made.
+    int MakeFileThumbnail(ThumbnailRun& run, const ThumbnailJob& job, std::wstring& text, HBITMAP& bitmap, int& width,
+                          int& height);
+    int MakeCarvedThumbnail(ThumbnailRun& run, const ThumbnailJob& job, std::wstring& text, HBITMAP& bitmap,
+                            int& width, int& height);
+    void OnThumbnailReady(ThumbnailResult* result);
+    // The tiles a worker run works on: up to 55 visible tiles in state 0
+    // from 20 above the scroll position.
+    std::vector<ThumbnailJob> GatherThumbnailJobs();
+
+    // ---- result list commands ----
+    int GetVisibleTreeKind();
+    void FillFileListFromTree();
+    void ApplyTreeChecks();
+    void ApplyKeysToFileList(const std::vector<std::wstring>& keys, int viewKind, int mode);
+    void ShowAllFileRows();
+    bool MatchFoundItem(const std::vector<std::wstring>& keys, const CFoundItem* item, bool checkKeys);
+    bool MatchCarvedItem(const std::vector<std::wstring>& keys, const DeepScanHit* hit, bool checkKeys);
+    void OnItemCheckChanged(TNotifyUI& msg);
+    void SyncCheckAllBox();
+    void SetTreeSelectionCheck(bool checked);
+    void RecountChecked();
+    void OnCheckSelectAll();
+    int CountVisibleRows();
+    CListThumbElementUI* GetVisibleRowAt(int n);
+    void ShowListMenu(TNotifyUI& msg);
+    void OnLoadScanRecord();
+    void OnSaveScanRecord();
+    void SetViewMode(int mode);
+    void OnViewModeClick(int mode);
+    void SortResults(TNotifyUI& msg);
+    // Sorts the tiles by a column in one direction (false: ascending).
+    void SortTilesBy(int column, bool descending);
+
+    // ---- preview and recovery ----
+    void PreviewSelected();
+    void OpenPreviewWindow(CListThumbElementUI* tile);
+    void OnRecoverButton();
+    void Recover();
+    virtual bool GetCheckedFiles(std::vector<CFoundItem*>& out);
+    virtual bool GetCheckedCarvedFiles(std::vector<DeepScanHit*>& out);
+    // The media class of a lower-case extension: 1 video, 0 audio, 2 none.
+    int LookupExtensionValue(const std::wstring& extension) const;
 
     // ---- state for the views, the dialogs and tests ----
     bool IsInitialized() const { return m_bInitialized; }
@@ -171,6 +271,19 @@ public:
     HANDLE GetDiskListGate() const { return m_hDiskListGate; }
     bool IsDiskEnumRunning() const { return m_hDiskEnumThread != NULL; }
     HWND GetTreeWindow(int id) const;
+    CPathTreeCtrl& GetPathTree() { return m_PathTree; }
+    CTimeTreeCtrl& GetTimeTree() { return m_TimeTree; }
+    CTypeTreeCtrl& GetTypeTree() { return m_TypeTree; }
+    CResultListUI* GetResultList() { return m_pFileList; }
+    int GetViewKind() const { return m_nViewKind; }
+    uint64_t GetCheckedCount() const { return m_u64CheckedCount; }
+    uint64_t GetCheckedBytes() const { return m_u64CheckedBytes; }
+    uint64_t GetProcessedCount() const { return m_u64Processed; }
+    const std::vector<std::wstring>& GetSelectedExtensions() const { return m_SelectedExtensions; }
+    bool IsRefreshTimerRunning() const { return m_bRefreshTimer; }
+    HANDLE GetThumbnailThread() { return m_hThumbThread; }
+    // Every tile of the list whose thumbnail work is done or not asked for.
+    bool IsThumbnailWorkerIdle();
     CBusyAnimation& GetBusyAnimation() { return m_BusyAnim; }
     size_t GetFoundCount();
     int GetCurrentPage();
@@ -181,6 +294,9 @@ private:
     friend DWORD WINAPI GuideThreadProc(LPVOID);
 
     void OnWindowInit();
+    void OnNameFilterChanged();
+    // The trees' container was laid out: the trees follow it.
+    bool OnTreeAreaSize(void* sender);
     void OnClick(TNotifyUI& msg);
     void OnItemClick(TNotifyUI& msg);
     void OnItemSelect(TNotifyUI& msg);
@@ -190,8 +306,6 @@ private:
     void OnDiskEnumDone();
     void OnClearDiskLists();
     void OnShowGuide();
-    void OnScanDone(LPARAM lParam);
-    void OnScanProgress(ScanProgressInfo* info, LPARAM lParam);
     void ShowScanRunningControls(bool finished);
     void LayoutTrees();
     void ShowTrees(bool visible);
@@ -210,6 +324,17 @@ private:
     void OnFirstResult();
     template <class T>
     bool KeepFinding(std::list<T*>& list, T* finding, const std::wstring& ext);
+    // A tile for one entry, added to the list by the intake.
+    CListThumbElementUI* MakeTile(void* entry, bool shown, bool checked, bool media);
+    // The lower-case extension of a name ("unknow" without a dot) and of a hit.
+    static std::wstring ExtensionOfName(const std::wstring& name);
+    static std::wstring ExtensionOfHit(const DeepScanHit* hit);
+    // The tile of an entry of the current list (entry as the tile's tag).
+    bool IsDeepResult() const;
+    void StartTileCheck(CListThumbElementUI* tile);
+    void OnTileCheckDone();
+    // Where a recovery or a saved result would be written is on what is scanned.
+    bool TargetOnScannedDisk(const std::wstring& target);
     void ClearRowsOf(const wchar_t* listName);
     void SizeLostPartitionList(CControlUI* newRow);
     void ApplyRowLook(CControlUI* row, uint32_t flags);
@@ -237,9 +362,9 @@ private:
     volatile LONG m_nThumbStop;
     DuiLib::CDialogBuilder m_DiskRowBuilder;
     bool m_bDiskRowParsed;
-    HWND m_hPathTree;
-    HWND m_hTimeTree;
-    HWND m_hTypeTree;
+    CPathTreeCtrl m_PathTree;
+    CTimeTreeCtrl m_TimeTree;
+    CTypeTreeCtrl m_TypeTree;
     bool m_bInitialized;
     bool m_bResultPageBuilt;
     uint64_t m_u64Processed;
@@ -252,7 +377,7 @@ private:
     int m_nEntryKind;
     int m_nDiskFilter;
     int m_nSelectedCategories;
-    DuiLib::CListUI* m_pFileList;
+    CResultListUI* m_pFileList;
     DuiLib::CTabLayoutUI* m_pMainTab;
     std::map<std::wstring, int> m_MediaExtensions;
     CBusyAnimation m_BusyAnim;
@@ -270,4 +395,27 @@ private:
     DuiLib::CListUI* m_pDiskListUI;
     // Guards the result lists between the scan threads and the window.
     CRITICAL_SECTION m_csResults;
+    // The intake takes findings (under m_csResults): closed while results
+    // are cleared, so that a late finding of a stopping scan is refused.
+    bool m_bIntakeOpen;
+    // Where the intake timer stopped in each list.
+    std::list<CFoundItem*>::iterator m_itFound;
+    std::list<DeepScanHit*>::iterator m_itCarved;
+    bool m_bRefreshTimer;
+    // The result shown came from a file.
+    bool m_bResultFromFile;
+    // The thumbnail worker's run: its cancel token is set only by the one
+    // who stops it; its tiles were gathered on the window's thread.
+    ThumbnailRun* m_pThumbRun;
+    bool m_bStartingThumbs;
+    bool m_bThumbsAgain;
+    HANDLE m_hTileCheckCancel;
+    uint64_t m_u64ThumbRunId;
+    // Progress line.
+    DuiLib::CProgressUI* m_pScanProgress;
+    DWORD m_dwLastProgressTick;
+    // Status line throttle (clock milliseconds of the last throttled update).
+    double m_dLastStatusClock;
+    // Direction flags of the sortable columns.
+    bool m_bSortDescending[4];
 };

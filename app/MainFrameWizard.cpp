@@ -17,9 +17,6 @@ const char kSelectDisk[] = "U2VsZWN0RGlzaw==";
 const char kSelectRecoverType[] = "U2VsZWN0UmVjb3ZlclR5cGU=";
 const char kNoSupportVirtualDisk[] = "Tm9TdXBwb3J0VmlydHVhbERpc2s=";
 
-const wchar_t* const kCategoryOptions[6] = {L"optSelectPicture", L"optSelectMusic", L"optSelectDocument",
-                                            L"optSelectVedio", L"optSelectEmail", L"optSelectOther"};
-
 DuiLib::COptionUI* AsOption(CControlUI* c)
 {
     return c ? static_cast<DuiLib::COptionUI*>(c->GetInterface(DUI_CTR_OPTION)) : NULL;
@@ -49,54 +46,6 @@ void CMainFrame::InitFormatTable()
     for (int cat = 0; cat < 6; ++cat)
         for (int i = 0; i < 8 && table[cat][i]; ++i)
             m_FormatNames[cat + 1].push_back(table[cat][i]);
-}
-
-void CMainFrame::OnCategoryOption(CControlUI* option, bool newState)
-{
-    int cat = 0;
-    for (int i = 0; i < 6; ++i)
-        if (option && option->GetName() == kCategoryOptions[i])
-            cat = i + 1;
-    if (!cat)
-        return;
-    EnterCriticalSection(&m_csResults);
-    std::vector<std::wstring>& chosen = m_FormatNames[0];
-    if (newState) {
-        chosen.insert(chosen.end(), m_FormatNames[cat].begin(), m_FormatNames[cat].end());
-    } else {
-        // One occurrence per name, so a format that another chosen category
-        // also names stays chosen.
-        for (const std::wstring& name : m_FormatNames[cat])
-            for (size_t i = 0; i < chosen.size(); ++i)
-                if (chosen[i] == name) {
-                    chosen.erase(chosen.begin() + i);
-                    break;
-                }
-    }
-    if (cat == 6)
-        m_bOtherTypes = newState;
-    LeaveCriticalSection(&m_csResults);
-    m_nSelectedCategories += newState ? 1 : -1;
-    if (DuiLib::COptionUI* all = AsOption(FindControl(L"optSelectAllType")))
-        all->Selected(m_nSelectedCategories == 6);
-}
-
-void CMainFrame::SelectAllCategories(bool on, bool setAllBox)
-{
-    EnterCriticalSection(&m_csResults);
-    m_FormatNames[0].clear();
-    if (on)
-        for (int cat = 1; cat <= 6; ++cat)
-            m_FormatNames[0].insert(m_FormatNames[0].end(), m_FormatNames[cat].begin(), m_FormatNames[cat].end());
-    m_bOtherTypes = on;
-    LeaveCriticalSection(&m_csResults);
-    m_nSelectedCategories = on ? 6 : 0;
-    for (const wchar_t* name : kCategoryOptions)
-        if (DuiLib::COptionUI* o = AsOption(FindControl(name)))
-            o->Selected(on);
-    if (setAllBox)
-        if (DuiLib::COptionUI* all = AsOption(FindControl(L"optSelectAllType")))
-            all->Selected(on);
 }
 
 // ---- home-page jobs ----
@@ -525,6 +474,11 @@ void CMainFrame::StartScan(int kind)
         kind = q && q->IsSelected() ? SCAN_KIND_DELETED : f && f->IsSelected() ? SCAN_KIND_FORMATTED : SCAN_KIND_DEEP;
     }
     ScanKind = kind;
+    m_bResultFromFile = false;
+    // The findings of this scan are taken from here on.
+    EnterCriticalSection(&m_csResults);
+    m_bIntakeOpen = true;
+    LeaveCriticalSection(&m_csResults);
     bool ownDone = false;  // nothing was started: the scan ends at once
     void* data = NULL;
     switch (kind) {
@@ -575,6 +529,7 @@ void CMainFrame::StartScan(int kind)
     ShowScanRunningControls(false);
     HoldDiskEnumeration(true);
     SetTimer(m_hWnd, 350, 1000, NULL);
+    m_bRefreshTimer = true;
     if (ownDone)
         ::PostMessageW(m_hWnd, WMU_ScanDone, 0, 0);
 }

@@ -1,11 +1,12 @@
 // The program's own window messages, numbered from WM_USER. The scan
-// engine's messages are declared with the engine, the tray icon's with the
-// core helpers; the rest of the table is here.
+// engine's messages are declared with the engine, the result views' with the
+// views, the tray icon's with the core helpers; the rest of the table is here.
 #pragma once
 #include <windows.h>
 
 #include "core/Helpers.h"
 #include "engine/MainFrameServices.h"
+#include "views/ViewMessages.h"
 
 enum
 {
@@ -16,15 +17,10 @@ enum
     WMU_NewVersionFound = WM_USER + 23,     // 1047
     WMU_PlayerPosition = WM_USER + 24,      // 1048
     WMU_PlayerDataLoaded = WM_USER + 25,    // 1049
-    WMU_TreeSelChanged = WM_USER + 26,      // 1050
-    WMU_TreeCheckChanged = WM_USER + 27,    // 1051
-    WMU_CheckAllState = WM_USER + 28,       // 1052: wParam 0 or 1
     WMU_AddDiskItem = WM_USER + 29,         // 1053: wParam DiskListItemArgs (sender's)
     WMU_PreviewLoad = WM_USER + 30,         // 1054
-    WMU_TreeCheckClicked = WM_USER + 31,    // 1055
     WMU_Recover = WM_USER + 33,             // 1057
     WMU_ShowGuide = WM_USER + 34,           // 1058
-    WMU_TreeWidthChanged = WM_USER + 35,    // 1059: wParam tree width
     WMU_SelectLostPartition = WM_USER + 38, // 1062: wParam partition
     WMU_DiskListFilled = WM_USER + 39,      // 1063
     WMU_ShowInitHint = WM_USER + 40,        // 1064: wParam 0 or 1
@@ -36,5 +32,6 @@ enum
     WMU_AddLostPartition = WM_USER + 63,    // sent by the partition search: wParam CPartitionInfo*
     WMU_GuideDone = WM_USER + 64,           // posted when the guide thread ends
     WMU_FirstResult = WM_USER + 65,         // posted by the intake when a scan's first finding is kept
+    WMU_TileCheckDone = WM_USER + 66,       // posted by the tile check two seconds after a new result
 };
 static_assert(WMU_AddDiskItem == 1053 && WMU_ShowGuide == 1058 && WMU_SortResults == 1067, "message numbers");

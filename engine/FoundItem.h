@@ -72,4 +72,6 @@ public:
     // Not stored: the file system marks the entry itself deleted (not only
     // a folder above it). For listings and tools.
     bool m_bDeleted;
+    // Not stored: checked for recovery in the result views.
+    bool m_bChecked = false;
 };

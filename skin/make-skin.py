@@ -24,6 +24,7 @@ import zipfile
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import images  # noqa: E402
 import raster  # noqa: E402
+import results  # noqa: E402
 
 # Per-language fonts and the widths that depend on the length of the texts.
 SETTINGS = {
@@ -139,6 +140,7 @@ def main():
             with open(os.path.join(a.layouts, fn), encoding='utf-8') as f:
                 layouts[fn] = f.read()
     pictures = {name: c.png() for name, c in images.all_images().items()}
+    pictures.update({name: c.png() for name, c in results.result_images().items()})
 
     # Every image a layout names must be in the archive.
     for fn, text in layouts.items():
@@ -158,6 +160,8 @@ def main():
     write_if_changed(os.path.join(a.work, 'busy.gif'), raster.gif(frames, palette, 8))
     write_if_changed(os.path.join(a.work, 'app.ico'), raster.ico(images.app_icon_canvases()))
     write_if_changed(os.path.join(a.work, 'skinlost.ico'), raster.ico(images.skin_lost_icon_canvases()))
+    for name, c in results.tree_bitmaps().items():
+        write_if_changed(os.path.join(a.work, name), results.bmp(c))
 
 
 if __name__ == '__main__':

@@ -1,0 +1,99 @@
+#include "app/ResultDialogs.h"
+
+#include <commdlg.h>
+#include <shlobj.h>
+
+namespace {
+
+int CALLBACK BrowseCallback(HWND hwnd, UINT msg, LPARAM, LPARAM data)
+{
+    if (msg == BFFM_INITIALIZED && data)
+        ::SendMessageW(hwnd, BFFM_SETSELECTIONW, TRUE, data);
+    return 0;
+}
+
+bool ShellChooseFolder(HWND owner, const std::wstring& title, std::wstring& path)
+{
+    BROWSEINFOW bi = {};
+    bi.hwndOwner = owner;
+    bi.lpszTitle = title.c_str();
+    bi.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
+    bi.lpfn = BrowseCallback;
+    bi.lParam = path.empty() ? 0 : (LPARAM)path.c_str();
+    PIDLIST_ABSOLUTE pidl = SHBrowseForFolderW(&bi);
+    if (!pidl)
+        return false;
+    wchar_t buf[MAX_PATH] = {};
+    const bool ok = SHGetPathFromIDListW(pidl, buf) && buf[0];
+    CoTaskMemFree(pidl);
+    if (ok)
+        path = buf;
+    return ok;
+}
+
+// The filter as the file dialogs want it: pairs of texts, each ended by a
+// zero, and a second zero at the end; the '|' of the given text separate.
+std::wstring DialogFilter(const wchar_t* filter)
+{
+    std::wstring f = filter ? filter : L"";
+    for (wchar_t& c : f)
+        if (c == L'|')
+            c = 0;
+    f.push_back(0);
+    f.push_back(0);
+    return f;
+}
+
+bool FileDialog(HWND owner, const wchar_t* filter, const wchar_t* defaultExt, std::wstring& path, bool save)
+{
+    wchar_t buf[MAX_PATH] = {};
+    wcsncpy(buf, path.c_str(), MAX_PATH - 1);
+    const std::wstring f = DialogFilter(filter);
+    OPENFILENAMEW ofn = {};
+    ofn.lStructSize = sizeof(ofn);
+    ofn.hwndOwner = owner;
+    ofn.lpstrFilter = f.c_str();
+    ofn.lpstrFile = buf;
+    ofn.nMaxFile = MAX_PATH;
+    ofn.lpstrDefExt = defaultExt;
+    ofn.Flags = OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
+    const BOOL ok = save ? GetSaveFileNameW(&ofn) : GetOpenFileNameW(&ofn);
+    if (!ok || !buf[0])
+        return false;
+    path = buf;
+    return true;
+}
+
+bool ShellChooseSaveFile(HWND owner, const wchar_t* filter, const wchar_t* defaultExt, std::wstring& path)
+{
+    return FileDialog(owner, filter, defaultExt, path, true);
+}
+
+bool ShellChooseOpenFile(HWND owner, const wchar_t* filter, const wchar_t* defaultExt, std::wstring& path)
+{
+    return FileDialog(owner, filter, defaultExt, path, false);
+}
+
+// Until the recovery and result-file workers are part of the program.
+void NoRecover(CMainFrame*, const std::wstring&, int, bool) {}
+void NoLoad(CMainFrame*, const std::wstring&) {}
+bool NoSave(CMainFrame*, const std::wstring&)
+{
+    return false;
+}
+
+const ResultDialogs kDefaults = {ShellChooseFolder, ShellChooseSaveFile, ShellChooseOpenFile,
+                                 NoRecover,         NoLoad,              NoSave};
+ResultDialogs g_Dialogs = kDefaults;
+
+}  // namespace
+
+ResultDialogs& GetResultDialogs()
+{
+    return g_Dialogs;
+}
+
+const ResultDialogs& DefaultResultDialogs()
+{
+    return kDefaults;
+}
