@@ -15,11 +15,17 @@
 namespace {
 
 const DWORD kTextColour = 0xFF090909;
-const int kTextFont = 5;
 const DWORD kFrameColour = 0xFF909090;
 const DWORD kSelectedRowColour = 0xFFE1F9FE;
 
 }  // namespace
+
+// The list's item font (the skin's "itemfont"); the default font without one.
+int CListThumbElementUI::TextFont() const
+{
+    DuiLib::TListInfoUI* info = m_pOwner ? m_pOwner->GetListInfo() : NULL;
+    return info ? info->nFont : -1;
+}
 
 bool IsThumbnailView()
 {
@@ -307,7 +313,7 @@ void CListThumbElementUI::PaintThumbnail(HDC hDC, const RECT& area)
     HGLOBAL dib = DecompressDib();
     if (!dib)
         return;  // nothing is painted from a block that did not inflate
-    RECT source = {0, 0, DibWidth(dib), DibHeight(dib) < 0 ? -DibHeight(dib) : DibHeight(dib)};
+    RECT source = {0, 0, DibBlockWidth(dib), DibBlockHeight(dib) < 0 ? -DibBlockHeight(dib) : DibBlockHeight(dib)};
     PaintDib(hDC, &dest, dib, &source, NULL, SRCCOPY);
     GlobalFree(dib);
 }
@@ -319,13 +325,13 @@ void CListThumbElementUI::PaintThumbView(HDC hDC)
     switch (m_nState) {
     case THUMB_NONE: {
         RECT t = area;
-        DuiLib::CRenderEngine::DrawText(hDC, m_pManager, t, g_strLangCreatePreviewing.c_str(), kTextColour, kTextFont,
+        DuiLib::CRenderEngine::DrawText(hDC, m_pManager, t, g_strLangCreatePreviewing.c_str(), kTextColour, TextFont(),
                                         DT_CENTER | DT_VCENTER | DT_SINGLELINE);
         break;
     }
     case THUMB_TEXT: {
         RECT t = {area.left + 5, area.top + 5, area.right - 5, area.bottom - 5};
-        DuiLib::CRenderEngine::DrawText(hDC, m_pManager, t, m_sText.GetData(), kTextColour, kTextFont,
+        DuiLib::CRenderEngine::DrawText(hDC, m_pManager, t, m_sText.GetData(), kTextColour, TextFont(),
                                         DT_WORDBREAK | DT_END_ELLIPSIS | DT_EDITCONTROL);
         break;
     }
@@ -343,7 +349,7 @@ void CListThumbElementUI::PaintThumbView(HDC hDC)
                   m_bChecked ? L"file='checkbox/checked_down.png' dest='10,116,24,130'"
                              : L"file='checkbox/check_normal.png' dest='10,116,24,130'");
     RECT name = {r.left + 27, r.top + 115, r.right - 5, r.top + 135};
-    DuiLib::CRenderEngine::DrawText(hDC, m_pManager, name, EntryName().c_str(), kTextColour, kTextFont,
+    DuiLib::CRenderEngine::DrawText(hDC, m_pManager, name, EntryName().c_str(), kTextColour, TextFont(),
                                     DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS);
 }
 
@@ -396,6 +402,6 @@ void CListThumbElementUI::PaintListView(HDC hDC)
         UINT style = DT_SINGLELINE | DT_VCENTER;
         if (i == 0 || i == 2)
             style |= DT_END_ELLIPSIS;
-        DuiLib::CRenderEngine::DrawText(hDC, m_pManager, rc, texts[i].c_str(), kTextColour, kTextFont, style);
+        DuiLib::CRenderEngine::DrawText(hDC, m_pManager, rc, texts[i].c_str(), kTextColour, TextFont(), style);
     }
 }

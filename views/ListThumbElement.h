@@ -68,6 +68,7 @@ public:
 
 private:
     void FreeThumbnail();
+    int TextFont() const;
     void PaintThumbView(HDC hDC);
     void PaintListView(HDC hDC);
     void PaintThumbnail(HDC hDC, const RECT& area);

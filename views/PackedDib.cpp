@@ -171,19 +171,19 @@ uint32_t DibBlockSize(void* header)
     return total > 0xFFFFFFFFull ? 0 : (uint32_t)total;
 }
 
-int32_t DibWidth(HGLOBAL dib)
+int32_t DibBlockWidth(HGLOBAL dib)
 {
     CLockedBlock b(dib);
     return b.Size() >= sizeof(BITMAPCOREHEADER) ? DibWidth(b.Ptr()) : 0;
 }
 
-int32_t DibHeight(HGLOBAL dib)
+int32_t DibBlockHeight(HGLOBAL dib)
 {
     CLockedBlock b(dib);
     return b.Size() >= sizeof(BITMAPCOREHEADER) ? DibHeight(b.Ptr()) : 0;
 }
 
-uint32_t DibBitCount(HGLOBAL dib)
+uint32_t DibBlockBitCount(HGLOBAL dib)
 {
     CLockedBlock b(dib);
     return b.Size() >= sizeof(BITMAPCOREHEADER) ? DibBitCount(b.Ptr()) : 0;
@@ -355,7 +355,7 @@ int PaintDib(HDC dc, const RECT* dest, HGLOBAL dib, const RECT* source, HPALETTE
     if (!dc || !dest || !source || !dib || !DibIsValid(dib))
         return 0;
     const int deviceBits = GetDeviceCaps(dc, BITSPIXEL) * GetDeviceCaps(dc, PLANES);
-    if (DibBitCount(dib) > 8 && deviceBits <= 8) {
+    if (DibBlockBitCount(dib) > 8 && deviceBits <= 8) {
         HGLOBAL reduced = ReduceDibTo256(dib);
         if (!reduced)
             return 0;
@@ -495,7 +495,7 @@ HGLOBAL ReduceDibTo256(HGLOBAL dib)
 {
     if (!DibIsValid(dib))
         return NULL;
-    if (DibBitCount(dib) <= 8)
+    if (DibBlockBitCount(dib) <= 8)
         return CopyDibBlock(dib);
 
     HCURSOR oldCursor = SetCursor(LoadCursor(NULL, IDC_WAIT));

@@ -27,9 +27,10 @@ uint32_t DibRowSize(const void* header);
 // gets it filled in. 0 when the sizes do not fit 32 bits.
 uint32_t DibBlockSize(void* header);
 
-int32_t DibWidth(HGLOBAL dib);
-int32_t DibHeight(HGLOBAL dib);
-uint32_t DibBitCount(HGLOBAL dib);
+// The same of a block (a handle is a pointer too: these have names of their own).
+int32_t DibBlockWidth(HGLOBAL dib);
+int32_t DibBlockHeight(HGLOBAL dib);
+uint32_t DibBlockBitCount(HGLOBAL dib);
 
 // True when the block holds a DIB that can be painted: a known header,
 // positive width, non-zero height, 1/4/8/16/24/32 bits, no compression (or

@@ -196,10 +196,29 @@ private:
 CResultListUI::CResultListUI() : m_pBody(new CResultListBodyUI(this)), m_pHeader(new DuiLib::CListHeaderUI), m_iCurSel(-1),
                                  m_bTileMode(false)
 {
-    ZeroMemory(&m_ListInfo, sizeof(m_ListInfo));
+    // The list information holds drawing records with strings of their own:
+    // only its plain fields are set here.
+    m_ListInfo.nColumns = 0;
+    m_ListInfo.uFixedHeight = 0;
     m_ListInfo.nFont = -1;
     m_ListInfo.uTextStyle = DT_VCENTER | DT_SINGLELINE;
     m_ListInfo.dwTextColor = 0xFF000000;
+    m_ListInfo.dwBkColor = 0;
+    m_ListInfo.bAlternateBk = false;
+    m_ListInfo.dwSelectedTextColor = 0xFF000000;
+    m_ListInfo.dwSelectedBkColor = 0xFFC1E3FF;
+    m_ListInfo.dwHotTextColor = 0xFF000000;
+    m_ListInfo.dwHotBkColor = 0xFFE9F5FF;
+    m_ListInfo.dwDisabledTextColor = 0xFFCCCCCC;
+    m_ListInfo.dwDisabledBkColor = 0xFFFFFFFF;
+    m_ListInfo.iHLineSize = 0;
+    m_ListInfo.dwHLineColor = 0xFF3C3C3C;
+    m_ListInfo.iVLineSize = 0;
+    m_ListInfo.dwVLineColor = 0xFF3C3C3C;
+    m_ListInfo.bShowHtml = false;
+    m_ListInfo.bMultiExpandable = false;
+    ZeroMemory(&m_ListInfo.rcTextPadding, sizeof(m_ListInfo.rcTextPadding));
+    ZeroMemory(&m_ListInfo.rcColumn, sizeof(m_ListInfo.rcColumn));
     CVerticalLayoutUI::Add(m_pHeader);
     CVerticalLayoutUI::Add(m_pBody);
 }

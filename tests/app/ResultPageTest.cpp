@@ -1,0 +1,367 @@
+// The result page driven from the window: scans of volume images made by
+// mkfs.fat and mtools (each mapped to a drive letter), started as a user
+// starts them, their findings checked against the images' answer keys in
+// the list and the three trees, then filtered, checked, sorted and shown as
+// thumbnails.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <algorithm>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "GuiHarness.h"
+#include "WindowTestUtil.h"
+#include "app/MainFrame.h"
+#include "app/ResultDialogs.h"
+#include "app/WindowMessages.h"
+#include "common/DeviceMap.h"
+#include "common/TestPaths.h"
+#include "core/Language.h"
+#include "core/Settings.h"
+#include "views/FileCategory.h"
+
+using namespace wintest;
+
+namespace {
+
+const DWORD kFrameStyle = WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX;
+
+std::vector<std::vector<std::string>> ReadTsv(const std::wstring& path)
+{
+    std::vector<std::vector<std::string>> rows;
+    std::istringstream in(testpaths::ReadWholeFile(path));
+    std::string line;
+    std::getline(in, line);  // header
+    while (std::getline(in, line)) {
+        std::vector<std::string> f;
+        std::stringstream ls(line);
+        std::string cell;
+        while (std::getline(ls, cell, '\t'))
+            f.push_back(cell);
+        if (!f.empty())
+            rows.push_back(f);
+    }
+    return rows;
+}
+
+std::wstring Wide(const std::string& s)
+{
+    int n = MultiByteToWideChar(CP_UTF8, 0, s.c_str(), (int)s.size(), NULL, 0);
+    std::wstring w(n, 0);
+    MultiByteToWideChar(CP_UTF8, 0, s.c_str(), (int)s.size(), &w[0], n);
+    return w;
+}
+
+class ResultPageTest : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        gui::InitProcess(1252);
+        SetCloseConfirm(0);
+        s_fat = new devicemap::CMountedDrive;
+        s_deep = new devicemap::CMountedDrive;
+        ASSERT_TRUE(s_fat->Define(L'L', testpaths::MakeTempDir(L"lroot"), testpaths::Fixture(L"results-fat16.img")));
+        ASSERT_TRUE(s_deep->Define(L'M', testpaths::MakeTempDir(L"mroot"), testpaths::Fixture(L"results-deep.img")));
+    }
+    static void TearDownTestSuite()
+    {
+        delete s_deep;
+        delete s_fat;
+        SetCloseConfirm(-1);
+    }
+
+    void SetUp() override
+    {
+        m_oldReporter = SetUsageReporter(&m_reporter);
+        m_oldBox = SetMessageDlgProc(MessageLog::Proc);
+        MessageLog::texts.clear();
+        MessageLog::answer = 7;
+        m_oldFactory = SetPartitionScanFactory(CFakePartitionScan::Make);
+        m_oldDialogs = GetResultDialogs();
+        g_ConfigSetting.m_bShowMode = 0;
+        g_ConfigSetting.m_nViewMode = 1;
+        m_frame = new CMainFrame;
+        m_hwnd = m_frame->Create(NULL, L"Delvaro", kFrameStyle, 0, 0, 0, 800, 600);
+        ASSERT_TRUE(m_hwnd != NULL) << GetLastError();
+        m_frame->CenterWindow();
+        ASSERT_TRUE(gui::PumpUntil([&] { return m_frame->IsInitialized() && !m_frame->IsDiskEnumRunning(); }));
+        gui::PumpPending();
+    }
+
+    void TearDown() override
+    {
+        if (m_hwnd && IsWindow(m_hwnd)) {
+            PostMessageW(m_hwnd, WM_CLOSE, 0, 0);
+            EXPECT_TRUE(gui::PumpUntil([&] { return !IsWindow(m_hwnd); }));
+        }
+        GetResultDialogs() = m_oldDialogs;
+        SetPartitionScanFactory(m_oldFactory);
+        SetMessageDlgProc(m_oldBox);
+        SetUsageReporter(m_oldReporter);
+    }
+
+    CPaintManagerUI& pm() { return m_frame->GetPaintManager(); }
+
+    void ClickAndWaitForPage(const wchar_t* name, int page)
+    {
+        ASSERT_TRUE(gui::Click(pm(), name)) << name;
+        ASSERT_TRUE(gui::PumpUntil([&] { return m_frame->GetCurrentPage() == page; })) << name << " -> " << page;
+    }
+
+    // Selects the disk-page row of a drive letter.
+    void ClickDriveRow(wchar_t letter)
+    {
+        DuiLib::CListUI* l = static_cast<DuiLib::CListUI*>(gui::Find(pm(), L"listDisk")->GetInterface(DUI_CTR_LIST));
+        const std::wstring tag = std::wstring(L"(") + letter + L":\\)";
+        int index = -1;
+        for (int i = 0; i < l->GetCount() && index < 0; ++i) {
+            CControlUI* c = pm().FindSubControlByName(l->GetItemAt(i), L"diskName");
+            if (c && std::wstring(c->GetText().GetData()).find(tag) != std::wstring::npos)
+                index = i;
+        }
+        ASSERT_GE(index, 0) << "no row for the drive";
+        auto inView = [&] {
+            RECT r = l->GetItemAt(index)->GetPos(), lr = l->GetList()->GetPos();
+            return r.top >= lr.top && r.bottom <= lr.bottom && r.bottom > r.top;
+        };
+        if (!inView()) {
+            RECT r = l->GetItemAt(index)->GetPos(), lr = l->GetList()->GetPos();
+            l->Scroll(0, r.bottom > lr.bottom ? r.bottom - lr.bottom : r.top - lr.top);
+        }
+        ASSERT_TRUE(gui::PumpUntil(inView));
+        ASSERT_TRUE(gui::Click(pm(), l->GetItemAt(index)));
+        ASSERT_TRUE(gui::PumpUntil([&] { return l->GetCurSel() == index; }));
+    }
+
+    // From the home page through the disk and type pages to a running scan
+    // of a drive, as a user does it; picturesOnly keeps one category.
+    void StartScanOf(const wchar_t* job, wchar_t letter, bool picturesOnly)
+    {
+        // Wine names the file system of the drive's root folder; Windows
+        // would name the volume's own, which the scans go by.
+        CVolumeInfo* v = m_frame->GetVolumeList()->FindVolumeByLetter(letter);
+        ASSERT_TRUE(v != NULL);
+        v->m_strFileSystem = L"FAT";
+        ClickAndWaitForPage(L"btnProMode", 0);
+        ClickAndWaitForPage(job, 1);
+        ClickDriveRow(letter);
+        ClickAndWaitForPage(L"btnNext", 3);
+        if (picturesOnly) {
+            ASSERT_TRUE(gui::Click(pm(), L"optSelectAllType"));
+            ASSERT_TRUE(gui::PumpUntil([&] { return m_frame->GetSelectedCategoryCount() == 0; }));
+            ASSERT_TRUE(gui::Click(pm(), L"optSelectPicture"));
+            ASSERT_TRUE(gui::PumpUntil([&] { return m_frame->GetSelectedCategoryCount() == 1; }));
+        }
+        MessageLog::texts.clear();
+        ClickAndWaitForPage(L"btnNext", 4);
+    }
+
+    // The scan has ended and the intake has moved every finding.
+    void WaitForResults(size_t expected)
+    {
+        ASSERT_TRUE(gui::PumpUntil(
+            [&] {
+                return !m_frame->GetScanDiskDlg()->IsScanRunning() && !m_frame->IsRefreshTimerRunning() &&
+                       m_frame->GetResultList()->GetCount() == (int)m_frame->GetFoundCount();
+            },
+            60000));
+        EXPECT_EQ(expected, m_frame->GetFoundCount());
+    }
+
+    std::vector<CListThumbElementUI*> Tiles(bool visibleOnly)
+    {
+        std::vector<CListThumbElementUI*> out;
+        CResultListUI* list = m_frame->GetResultList();
+        for (int i = 0; i < list->GetCount(); ++i) {
+            CControlUI* c = list->GetItemAt(i);
+            if (!visibleOnly || c->IsVisible())
+                out.push_back(static_cast<CListThumbElementUI*>(c->GetInterface(L"ListThumbElement")));
+        }
+        return out;
+    }
+
+    // A tree item found by the text of its label before the count.
+    HTREEITEM FindTreeItem(HWND tree, HTREEITEM from, const std::wstring& key)
+    {
+        for (HTREEITEM i = from; i; i = TreeView_GetNextSibling(tree, i)) {
+            wchar_t buf[300] = {};
+            TVITEMW tv = {};
+            tv.mask = TVIF_TEXT;
+            tv.hItem = i;
+            tv.pszText = buf;
+            tv.cchTextMax = 300;
+            TreeView_GetItem(tree, &tv);
+            std::wstring label = buf;
+            if (label.substr(0, label.rfind(L'(')) == key || label == key)
+                return i;
+            if (HTREEITEM c = FindTreeItem(tree, TreeView_GetChild(tree, i), key))
+                return c;
+        }
+        return NULL;
+    }
+
+    std::wstring TreeLabel(HWND tree, HTREEITEM item)
+    {
+        wchar_t buf[300] = {};
+        TVITEMW tv = {};
+        tv.mask = TVIF_TEXT;
+        tv.hItem = item;
+        tv.pszText = buf;
+        tv.cchTextMax = 300;
+        TreeView_GetItem(tree, &tv);
+        return buf;
+    }
+
+    // A real click on a tree item: on its label, or on its check box.
+    void ClickTreeItem(HWND tree, HTREEITEM item, bool checkBox)
+    {
+        TreeView_EnsureVisible(tree, item);
+        RECT text = {};
+        ASSERT_TRUE(TreeView_GetItemRect(tree, item, &text, TRUE));
+        POINT pt = {(text.left + text.right) / 2, (text.top + text.bottom) / 2};
+        if (checkBox) {
+            // Leftwards from the label to the state image.
+            for (pt.x = text.left - 1; pt.x > 0; --pt.x) {
+                TVHITTESTINFO ht = {};
+                ht.pt = pt;
+                if (TreeView_HitTest(tree, &ht) == item && (ht.flags & TVHT_ONITEMSTATEICON))
+                    break;
+            }
+            ASSERT_GT(pt.x, 0);
+        }
+        POINT screen = pt;
+        ClientToScreen(tree, &screen);
+        SetCursorPos(screen.x, screen.y);
+        PostMessageW(tree, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(pt.x, pt.y));
+        PostMessageW(tree, WM_LBUTTONUP, 0, MAKELPARAM(pt.x, pt.y));
+        gui::PumpPending();
+    }
+
+    CRecordingReporter m_reporter;
+    IUsageReporter* m_oldReporter = NULL;
+    MessageDlgProc m_oldBox = NULL;
+    PartitionScanFactory m_oldFactory = NULL;
+    ResultDialogs m_oldDialogs = {};
+    CMainFrame* m_frame = NULL;
+    HWND m_hwnd = NULL;
+    static devicemap::CMountedDrive* s_fat;
+    static devicemap::CMountedDrive* s_deep;
+};
+devicemap::CMountedDrive* ResultPageTest::s_fat = NULL;
+devicemap::CMountedDrive* ResultPageTest::s_deep = NULL;
+
+TEST_F(ResultPageTest, DeepScanOfThousandsOfCarvedPicturesFillsListTreeAndThumbnails)
+{
+    const auto key = ReadTsv(testpaths::Fixture(L"results-deep.tsv"));
+    ASSERT_EQ(2400u, key.size());
+    StartScanOf(L"DeepReocverButton", L'M', true);
+    WaitForResults(key.size());
+
+    // The list is the answer key: every picture at its place with its length.
+    std::set<std::tuple<uint64_t, uint64_t, std::string>> want, got;
+    for (const auto& r : key)
+        want.insert(std::make_tuple(std::stoull(r[0]), std::stoull(r[1]), r[2]));
+    std::vector<CListThumbElementUI*> tiles = Tiles(false);
+    for (CListThumbElementUI* t : tiles) {
+        const DeepScanHit* hit = reinterpret_cast<const DeepScanHit*>(t->GetTag());
+        ASSERT_TRUE(hit != NULL);
+        got.insert(std::make_tuple(hit->GetStart(), hit->u64Length, std::string(hit->szExtension)));
+    }
+    EXPECT_EQ(want, got);
+    // Nothing is checked until the user checks it.
+    EXPECT_EQ(0u, m_frame->GetCheckedCount());
+
+    // The type tree counts the same entries; the folder and date trees stay
+    // empty for carved hits, and only the type tree is offered.
+    HWND typeTree = m_frame->GetTreeWindow(103);
+    EXPECT_TRUE(IsWindowVisible(typeTree));
+    EXPECT_FALSE(gui::IsShown(pm(), L"optPathFilter"));
+    HTREEITEM top = TreeView_GetRoot(typeTree);
+    EXPECT_EQ(g_strLangAllType + L"(2400)", TreeLabel(typeTree, top));
+    EXPECT_EQ(g_strLangPicture + L"(2400)", TreeLabel(typeTree, FindTreeItem(typeTree, top, g_strLangPicture)));
+    HTREEITEM gif = FindTreeItem(typeTree, top, L"gif");
+    HTREEITEM bmp = FindTreeItem(typeTree, top, L"bmp");
+    ASSERT_TRUE(gif && bmp);
+    EXPECT_EQ(L"gif(1200)", TreeLabel(typeTree, gif));
+    EXPECT_EQ(L"bmp(1200)", TreeLabel(typeTree, bmp));
+    EXPECT_EQ(NULL, TreeView_GetRoot(m_frame->GetTreeWindow(101)));
+    EXPECT_EQ(NULL, TreeView_GetRoot(m_frame->GetTreeWindow(102)));
+    gui::SaveScreenshot(m_hwnd, L"results_deep_list");
+
+    // Filter by the gif node: only the gifs show.
+    ClickTreeItem(typeTree, gif, false);
+    ASSERT_TRUE(gui::PumpUntil([&] { return Tiles(true).size() == 1200; }));
+    for (CListThumbElementUI* t : Tiles(true))
+        EXPECT_STREQ("gif", reinterpret_cast<const DeepScanHit*>(t->GetTag())->szExtension);
+
+    // Check the bmp node's box: the checked entries are the bmps, in the
+    // list, the store and the status line.
+    ClickTreeItem(typeTree, bmp, true);
+    ASSERT_TRUE(gui::PumpUntil([&] { return m_frame->GetCheckedCount() == 1200; }));
+    std::vector<DeepScanHit*> checked;
+    ASSERT_TRUE(m_frame->GetCheckedCarvedFiles(checked));
+    EXPECT_EQ(1200u, checked.size());
+    int wrong = 0;
+    for (const DeepScanHit* h : checked)
+        wrong += strcmp(h->szExtension, "bmp") != 0;
+    for (CListThumbElementUI* t : Tiles(false))
+        wrong += (strcmp(reinterpret_cast<const DeepScanHit*>(t->GetTag())->szExtension, "bmp") == 0) != t->GetCheck();
+    EXPECT_EQ(0, wrong);
+    EXPECT_NE(std::wstring::npos,
+              std::wstring(gui::Find(pm(), L"BottomStatus")->GetText().GetData()).find(L"1200"));
+
+    // Back to all rows; sort by size: ascending, then descending.
+    ClickTreeItem(typeTree, top, false);
+    ASSERT_TRUE(gui::PumpUntil([&] { return Tiles(true).size() == 2400; }));
+    ASSERT_TRUE(gui::PumpUntil([&] { return gui::IsShown(pm(), L"FileSize"); }));
+    auto sizes = [&] {
+        std::vector<uint64_t> s;
+        for (CListThumbElementUI* t : Tiles(false))
+            s.push_back(reinterpret_cast<const DeepScanHit*>(t->GetTag())->u64Length);
+        return s;
+    };
+    ASSERT_TRUE(gui::Click(pm(), L"FileSize"));
+    ASSERT_TRUE(gui::PumpUntil([&] { auto s = sizes(); return std::is_sorted(s.begin(), s.end()); }));
+    ASSERT_TRUE(gui::Click(pm(), L"FileSize"));
+    ASSERT_TRUE(gui::PumpUntil([&] { auto s = sizes(); return std::is_sorted(s.rbegin(), s.rend()); }));
+    // The path and time columns do not sort carved hits.
+    const std::vector<uint64_t> before = sizes();
+    ASSERT_TRUE(gui::Click(pm(), L"FilePath"));
+    gui::PumpPending();
+    EXPECT_EQ(before, sizes());
+
+    // Thumbnail view: the tiles in view get the plug-ins' pictures.
+    ASSERT_TRUE(gui::Click(pm(), L"optThumbView"));
+    ASSERT_TRUE(gui::PumpUntil([&] { return m_frame->GetResultList()->IsTileMode(); }));
+    auto firstTilesDone = [&] {
+        std::vector<CListThumbElementUI*> t = Tiles(true);
+        for (size_t i = 0; i < 12 && i < t.size(); ++i)
+            if (t[i]->GetState() != THUMB_BITMAP || !t[i]->HasThumbnail())
+                return false;
+        return m_frame->IsThumbnailWorkerIdle();
+    };
+    ASSERT_TRUE(gui::PumpUntil(firstTilesDone, 30000));
+    // A picture of 20 x 15 is kept at its own size.
+    EXPECT_EQ(20, Tiles(true)[0]->GetImageRect().right);
+    EXPECT_EQ(15, Tiles(true)[0]->GetImageRect().bottom);
+    gui::SaveScreenshot(m_hwnd, L"results_deep_thumbnails");
+
+    // Scrolled to the end: the worker starts over the tiles now in view.
+    m_frame->GetResultList()->EndDown();
+    ASSERT_TRUE(gui::PumpUntil(
+        [&] {
+            std::vector<CListThumbElementUI*> t = Tiles(true);
+            return t.back()->GetState() == THUMB_BITMAP && m_frame->IsThumbnailWorkerIdle();
+        },
+        30000));
+    g_ConfigSetting.m_nViewMode = 1;
+}
+
+}  // namespace
