@@ -102,6 +102,8 @@ void CPictureExWnd::Destroy()
 
 void CPictureExWnd::Show(bool visible)
 {
+    if (!visible)
+        Stop();
     if (m_hWnd)
         ShowWindow(m_hWnd, visible ? SW_SHOWNA : SW_HIDE);
 }

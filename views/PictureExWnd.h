@@ -63,7 +63,7 @@ public:
     // Stops, releases every picture and drawing object, resets the fields.
     void Unload();
 
-    // Window helpers for owners.
+    // Window helpers for owners. Hiding also stops the animation.
     void Show(bool visible);
     bool IsVisible() const;
     void MoveTo(int x, int y, int w, int h);
