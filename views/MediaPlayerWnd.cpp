@@ -51,6 +51,8 @@ void CWndUI::SetPos(RECT rc, bool bNeedInvalidate)
     if (m_hWnd)
         ::SetWindowPos(m_hWnd, NULL, m_rcItem.left, m_rcItem.top, m_rcItem.right - m_rcItem.left,
                        m_rcItem.bottom - m_rcItem.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    if (m_onMoved)
+        m_onMoved();
 }
 
 void CWndUI::SetVisible(bool bVisible)
@@ -214,8 +216,11 @@ void CMediaPlayerWnd::InitWindow()
     if (volume && m_pPlaySlider && m_pTimeLabel) {
         volume->OnNotify += DuiLib::MakeDelegate(this, &CMediaPlayerWnd::OnVolumeSlider);
         m_pPlaySlider->OnNotify += DuiLib::MakeDelegate(this, &CMediaPlayerWnd::OnPlaySlider);
-        if (CWndUI* media = static_cast<CWndUI*>(FindControl(L"wndMedia")))
+        if (CWndUI* media = static_cast<CWndUI*>(FindControl(L"wndMedia"))) {
             m_Player.SetVideoWindow(media->GetHWND());
+            // The video follows the surface when the layout places it.
+            media->SetOnMoved([this] { m_Player.FitVideoWindow(); });
+        }
     }
 }
 
@@ -506,7 +511,7 @@ std::wstring CMediaPlayerWnd::FormatPlayTime(LONGLONG position, LONGLONG duratio
         st.wMinute = (WORD)((seconds / 60) % 60);
         st.wSecond = (WORD)(seconds % 60);
         wchar_t text[64] = {};
-        if (GetTimeFormatW(LOCALE_USER_DEFAULT, 0, &st, NULL, text, 64))
+        if (GetTimeFormatW(LOCALE_USER_DEFAULT, TIME_FORCE24HOURFORMAT | TIME_NOTIMEMARKER, &st, NULL, text, 64))
             return std::wstring(text);
         auto two = [](int v) { return std::wstring(v < 10 ? L"0" : L"") + std::to_wstring(v); };
         return two(st.wHour) + L":" + two(st.wMinute) + L":" + two(st.wSecond);

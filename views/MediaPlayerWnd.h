@@ -6,6 +6,7 @@
 // 2 error, 3 waiting.
 #pragma once
 #include <atomic>
+#include <functional>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -33,9 +34,12 @@ public:
     // Keeps the handle only when it names a window.
     bool Attach(HWND hwnd);
     HWND GetHWND() const { return m_hWnd; }
+    // Called after every move of the native window.
+    void SetOnMoved(std::function<void()> onMoved) { m_onMoved = onMoved; }
 
 private:
     HWND m_hWnd;
+    std::function<void()> m_onMoved;
 };
 
 // What the loader thread and the window share; the last of them to let go

@@ -94,6 +94,15 @@ bool CMemPlayer::SetVideoWindow(HWND window)
     return true;
 }
 
+void CMemPlayer::FitVideoWindow()
+{
+    if (!m_pVideoWindow || !m_hVideoWindow)
+        return;
+    RECT rc;
+    GetClientRect(m_hVideoWindow, &rc);
+    m_pVideoWindow->SetWindowPosition(0, 0, rc.right - rc.left, rc.bottom - rc.top);
+}
+
 bool CMemPlayer::SubtypeForExtension(const wchar_t* extension, GUID* subtype)
 {
     if (!extension)

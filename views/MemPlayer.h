@@ -19,7 +19,7 @@ public:
     // Volume steps (index 0 to 99) in hundredths of a decibel.
     static const long kVolumeTable[100];
     // PlayMemory's answer for an extension it has no stream type for.
-    static const HRESULT kUnknownType = 1;
+    static constexpr HRESULT kUnknownType = 1;
 
     // Initialises COM for the calling thread (single-threaded apartment);
     // uninitialised again at destruction only when that succeeded here.
@@ -28,6 +28,8 @@ public:
 
     // Keeps the window only when it names one.
     bool SetVideoWindow(HWND window);
+    // Sizes the video to the video window's client area (after it moved).
+    void FitVideoWindow();
     HWND GetVideoWindow() const { return m_hVideoWindow; }
 
     // The stream subtype of an extension (without its dot, any case); false

@@ -102,6 +102,12 @@ RECT CPreViewCtrl::FitPicture(const RECT& area, int w, int h)
     return to;
 }
 
+SIZE CPreViewCtrl::EstimateSize(SIZE)
+{
+    SIZE fill = {m_cxyFixed.cx, m_cxyFixed.cy};
+    return fill;
+}
+
 bool CPreViewCtrl::DoPaint(HDC hDC, const RECT& rcPaint, CControlUI* pStopControl)
 {
     RECT clip;

@@ -28,6 +28,8 @@ public:
     explicit CPreViewCtrl(CPreViewWindow* owner);
     virtual ~CPreViewCtrl();
     virtual bool DoPaint(HDC hDC, const RECT& rcPaint, CControlUI* pStopControl);
+    // The control fills its page (a label would take one line of text).
+    virtual SIZE EstimateSize(SIZE szAvailable);
 
     // Where a picture of w by h is drawn inside area: at its size, centred,
     // when it fits, else scaled down keeping its shape.

@@ -51,3 +51,151 @@ TEST(MemPlayerTest, PlaysWavMp3AndAviFromMemoryToTheEnd)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(MemPlayerTest, TypesVolumesAndSeeksWithinTheFile)
+{
+    GUID subtype;
+    EXPECT_TRUE(CMemPlayer::SubtypeForExtension(L"MP3", &subtype));
+    EXPECT_EQ(MEDIASUBTYPE_MPEG1Audio, subtype);
+    EXPECT_TRUE(CMemPlayer::SubtypeForExtension(L".avi", &subtype));
+    EXPECT_EQ(MEDIASUBTYPE_Avi, subtype);
+    EXPECT_FALSE(CMemPlayer::SubtypeForExtension(L"ogg", &subtype));
+
+    // The steps only ever rise, from silence to full volume.
+    EXPECT_EQ(-10000, CMemPlayer::kVolumeTable[0]);
+    EXPECT_EQ(0, CMemPlayer::kVolumeTable[99]);
+    for (int i = 1; i < 100; ++i)
+        EXPECT_LE(CMemPlayer::kVolumeTable[i - 1], CMemPlayer::kVolumeTable[i]) << i;
+
+    CMemPlayer player;
+    const std::string bytes = viewtest::Sample(L"preview_tone.wav");
+    EXPECT_EQ(CMemPlayer::kUnknownType, player.PlayMemory((const BYTE*)bytes.data(), bytes.size(), L"ogg"));
+    auto keep = std::make_shared<std::string>(bytes);
+    ASSERT_EQ(S_OK, player.PlayMemory((const BYTE*)keep->data(), keep->size(), L"wav", keep));
+    player.SetVolume(100);
+    EXPECT_EQ(0, player.GetVolumeSet());
+    player.SetVolume(-10000);
+    EXPECT_EQ(-10000, player.GetVolumeSet());
+    player.SetVolume(0);
+    EXPECT_EQ(-10000, player.GetVolumeSet());
+
+    player.PlayPause(false);
+    const LONGLONG duration = player.GetDuration();
+    ASSERT_GT(duration, 0);
+    player.SeekPerMille(1001);  // clamped to the end
+    EXPECT_LE(player.GetCurrentPosition(), duration);
+    player.SeekPerMille(500);
+    EXPECT_NEAR(duration / 2, player.GetCurrentPosition(), duration / 10);
+    player.FastBackward();  // less than 5 s in: back to the start
+    EXPECT_EQ(0, player.GetCurrentPosition());
+    player.FastForward();  // less than 5 s left: to the end
+    EXPECT_EQ(duration, player.GetCurrentPosition());
+    EXPECT_EQ(1000, player.GetProgress());
+
+    // Releasing lets go of everything that read the bytes.
+    player.ReleaseGraph();
+    EXPECT_EQ(1, keep.use_count());
+    EXPECT_EQ(nullptr, player.GetGraph());
+    player.PlayPause(true);  // nothing to play: nothing happens
+    player.SeekPerMille(10);
+}
+
+TEST(MemPlayerTest, DamagedAndEmptyMediaAreRefused)
+{
+    bool ended = true;
+    EXPECT_TRUE(FAILED(PlayToEnd(viewtest::Sample(L"preview_broken.avi"), L"avi", NULL, &ended)));
+    EXPECT_FALSE(ended);
+    EXPECT_TRUE(FAILED(PlayToEnd(std::string(), L"wav", NULL, &ended)));
+    EXPECT_TRUE(FAILED(PlayToEnd(std::string(300, '\0'), L"mp3", NULL, &ended)));
+    // Random bytes named as video.
+    std::string noise(20000, '\0');
+    for (size_t i = 0; i < noise.size(); ++i)
+        noise[i] = (char)((i * 2654435761u) >> 13);
+    EXPECT_TRUE(FAILED(PlayToEnd(noise, L"avi", NULL, &ended)));
+}
+
+TEST(MemReaderTest, ServesTheParserThroughIAsyncReader)
+{
+    CoInitializeEx(NULL, COINIT_APARTMENTTHREADED);
+    std::string bytes(10000, '\0');
+    for (size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = (char)(i % 251);
+    AM_MEDIA_TYPE mt = {};
+    mt.majortype = MEDIATYPE_Stream;
+    mt.subtype = MEDIASUBTYPE_WAVE;
+    HRESULT hr = E_FAIL;
+    CMemReader* reader = new CMemReader(new CMemStream((const BYTE*)bytes.data(), bytes.size(), 0x7FFFFFFF), &mt, &hr,
+                                        true);
+    reader->AddRef();
+    ASSERT_EQ(S_OK, hr);
+
+    IEnumPins* pins = NULL;
+    ASSERT_EQ(S_OK, reader->EnumPins(&pins));
+    IPin* pin = NULL;
+    ULONG got = 0;
+    ASSERT_EQ(S_OK, pins->Next(1, &pin, &got));
+    IPin* more = NULL;
+    EXPECT_EQ(S_FALSE, pins->Next(1, &more, &got));
+    pins->Release();
+    PIN_DIRECTION dir;
+    pin->QueryDirection(&dir);
+    EXPECT_EQ(PINDIR_OUTPUT, dir);
+    EXPECT_EQ(S_OK, pin->QueryAccept(&mt));
+    IEnumMediaTypes* types = NULL;
+    ASSERT_EQ(S_OK, pin->EnumMediaTypes(&types));
+    AM_MEDIA_TYPE* first = NULL;
+    ASSERT_EQ(S_OK, types->Next(1, &first, &got));
+    EXPECT_EQ(MEDIASUBTYPE_WAVE, first->subtype);
+    FreeMediaTypeContent(first);
+    CoTaskMemFree(first);
+    types->Release();
+
+    IAsyncReader* async = NULL;
+    ASSERT_EQ(S_OK, pin->QueryInterface(IID_IAsyncReader, (void**)&async));
+    LONGLONG total = 0, available = 0;
+    async->Length(&total, &available);
+    EXPECT_EQ(10000, total);
+    char buf[300] = {};
+    EXPECT_EQ(S_OK, async->SyncRead(9000, 300, (BYTE*)buf));
+    EXPECT_EQ(0, memcmp(buf, bytes.data() + 9000, 300));
+    EXPECT_EQ(S_FALSE, async->SyncRead(9900, 300, (BYTE*)buf));  // only 100 left
+    EXPECT_EQ(0, memcmp(buf, bytes.data() + 9900, 100));
+    EXPECT_NE(S_OK, async->SyncRead(20000, 10, (BYTE*)buf));
+
+    // A request through a sample of an allocator, collected by WaitForNext.
+    ALLOCATOR_PROPERTIES want = {1, 4096, 1, 0};
+    IMemAllocator* alloc = NULL;
+    ASSERT_EQ(S_OK, async->RequestAllocator(NULL, &want, &alloc));
+    ASSERT_EQ(S_OK, alloc->Commit());
+    IMediaSample* sample = NULL;
+    ASSERT_EQ(S_OK, alloc->GetBuffer(&sample, NULL, NULL, 0));
+    REFERENCE_TIME start = 512 * 10000000LL, stop = (512 + 1000) * 10000000LL;
+    sample->SetTime(&start, &stop);
+    EXPECT_EQ(S_OK, async->Request(sample, 77));
+    IMediaSample* back = NULL;
+    DWORD_PTR user = 0;
+    EXPECT_EQ(S_OK, async->WaitForNext(1000, &back, &user));
+    EXPECT_EQ(sample, back);
+    EXPECT_EQ(77u, user);
+    BYTE* data = NULL;
+    back->GetPointer(&data);
+    EXPECT_EQ(1000, back->GetActualDataLength());
+    EXPECT_EQ(0, memcmp(data, bytes.data() + 512, 1000));
+    back->Release();
+    EXPECT_EQ(VFW_E_TIMEOUT, async->WaitForNext(10, &back, &user));
+    async->BeginFlush();
+    EXPECT_EQ(VFW_E_WRONG_STATE, async->WaitForNext(INFINITE, &back, &user));
+    EXPECT_EQ(VFW_E_WRONG_STATE, async->Request(sample, 1));
+    async->EndFlush();
+    sample->Release();
+    alloc->Decommit();
+    alloc->Release();
+    alloc = NULL;
+    async->Release();
+    pin->Release();
+    EXPECT_EQ(0u, reader->Release());
+}
+
+}  // namespace
