@@ -117,7 +117,11 @@ CScanDiskDlg::CScanDiskDlg(IMainFrameServices* mainFrame)
       m_nDiskNumber(0),
       m_i64StartTime(0),
       m_pMainFrame(mainFrame),
-      m_pVolume(nullptr)
+      m_pVolume(nullptr),
+      m_pfnMessageSink(nullptr),
+      m_pMessageSinkContext(nullptr),
+      m_u64PublishedDone(0),
+      m_u64PublishedTotal(0)
 {
     InitializeCriticalSection(&m_csGate);
 }
@@ -267,6 +271,11 @@ void CScanDiskDlg::ReportProgress(int done, int total, const wchar_t* text, bool
         LeaveCriticalSection(RemainLock());
     }
 
+    if (m_pfnMessageSink)
+    {
+        m_pfnMessageSink(m_pMessageSinkContext, WMU_ScanProgress, (WPARAM)info, 1);
+        return;
+    }
     HWND target = m_pMainFrame ? m_pMainFrame->GetFrameWindow() : nullptr;
     if (!target)
     {

@@ -3,21 +3,12 @@
 CRecordingFrame::CRecordingFrame() : m_hWnd(nullptr), m_scanDlg(this), m_pRegistry(nullptr), m_offers(0)
 {
     InitializeCriticalSection(&m_cs);
-    WNDCLASSW wc = {};
-    wc.lpfnWndProc = WndProc;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"DelvaroRecordingFrame";
-    RegisterClassW(&wc);  // fails harmlessly once registered
-    m_hWnd = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
-    if (m_hWnd)
-        SetWindowLongPtrW(m_hWnd, GWLP_USERDATA, (LONG_PTR)this);
+    m_scanDlg.SetFrameMessageSink(&CRecordingFrame::QueueMessage, this);
 }
 
 CRecordingFrame::~CRecordingFrame()
 {
     PumpMessages();
-    if (m_hWnd)
-        DestroyWindow(m_hWnd);
     for (DeepScanHit* hit : m_hits)
         delete hit;
     DeleteCriticalSection(&m_cs);
@@ -39,22 +30,30 @@ int CRecordingFrame::AddCarvedFile(DeepScanHit* hit)
     return keep ? 1 : 0;
 }
 
-void CRecordingFrame::PumpMessages()
+void CRecordingFrame::QueueMessage(void* self, UINT msg, WPARAM wParam, LPARAM lParam)
 {
-    MSG msg;
-    while (m_hWnd && PeekMessageW(&msg, m_hWnd, 0, 0, PM_REMOVE))
-        DispatchMessageW(&msg);
+    CRecordingFrame* frame = (CRecordingFrame*)self;
+    EnterCriticalSection(&frame->m_cs);
+    frame->m_posted.push_back({msg, wParam, lParam});
+    LeaveCriticalSection(&frame->m_cs);
 }
 
-LRESULT CALLBACK CRecordingFrame::WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
+void CRecordingFrame::PumpMessages()
 {
-    CRecordingFrame* self = (CRecordingFrame*)GetWindowLongPtrW(hwnd, GWLP_USERDATA);
-    if (self && msg == WMU_ScanProgress && wParam)
+    std::vector<Posted> posted;
+    EnterCriticalSection(&m_cs);
+    posted.swap(m_posted);
+    LeaveCriticalSection(&m_cs);
+    for (const Posted& p : posted)
+        Receive(p.msg, p.wParam, p.lParam);
+}
+
+void CRecordingFrame::Receive(UINT msg, WPARAM wParam, LPARAM)
+{
+    if (msg == WMU_ScanProgress && wParam)
     {
         ScanProgressInfo* info = (ScanProgressInfo*)wParam;
-        self->m_progress.push_back({info->nDone, info->nTotal, info->bActive != 0, info->pszStatus, info->pszRemain});
+        m_progress.push_back({info->nDone, info->nTotal, info->bActive != 0, info->pszStatus, info->pszRemain});
         delete info;
-        return 0;
     }
-    return DefWindowProcW(hwnd, msg, wParam, lParam);
 }

@@ -1,6 +1,8 @@
 // A stand-in for the main window that records what the scan engine hands it:
-// carved hits, progress payloads and scan-done messages. Its message window
-// lives on the creating thread; PumpMessages drains what scan threads posted.
+// carved hits, progress payloads and scan-done messages. It has no window (a
+// window would start a desktop process under Wine): what scan threads post
+// to the frame is queued through the controller's message sink, and
+// PumpMessages delivers it on the calling thread, as a message loop would.
 #pragma once
 #include <windows.h>
 
@@ -33,6 +35,7 @@ public:
     // Called on the scan thread for every hit offered, before it is kept.
     std::function<void(const DeepScanHit&)> onOffer;
 
+    // Delivers what scan threads posted so far.
     void PumpMessages();
 
     const std::vector<DeepScanHit*>& Hits() const { return m_hits; }
@@ -40,7 +43,9 @@ public:
     unsigned int OfferCount() const { return m_offers; }
 
 private:
-    static LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+    struct Posted { UINT msg; WPARAM wParam; LPARAM lParam; };
+    static void QueueMessage(void* self, UINT msg, WPARAM wParam, LPARAM lParam);
+    void Receive(UINT msg, WPARAM wParam, LPARAM lParam);
 
     HWND m_hWnd;
     CScanDiskDlg m_scanDlg;
@@ -49,5 +54,6 @@ private:
     std::vector<DeepScanHit*> m_hits;
     std::vector<Progress> m_progress;
     unsigned int m_offers;
+    std::vector<Posted> m_posted;  // guarded by m_cs
     CRITICAL_SECTION m_cs;
 };
