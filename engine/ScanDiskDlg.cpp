@@ -271,26 +271,28 @@ void CScanDiskDlg::ReportProgress(int done, int total, const wchar_t* text, bool
         LeaveCriticalSection(RemainLock());
     }
 
-    if (m_pfnMessageSink)
-    {
-        m_pfnMessageSink(m_pMessageSinkContext, WMU_ScanProgress, (WPARAM)info, 1);
-        return;
-    }
-    HWND target = m_pMainFrame ? m_pMainFrame->GetFrameWindow() : nullptr;
-    if (!target)
-    {
-        delete info;
-        return;
-    }
-    if (post)
+    if (post || m_pfnMessageSink)
     {
         // A full queue or a closed window refuses the post: free the payload
         // here rather than leak it.
-        if (!PostMessageW(target, WMU_ScanProgress, (WPARAM)info, 1))
+        if (!PostToFrame(WMU_ScanProgress, (WPARAM)info, 1))
             delete info;
+        return;
     }
-    else
-    {
+    HWND target = m_pMainFrame ? m_pMainFrame->GetFrameWindow() : nullptr;
+    if (target)
         SendMessageW(target, WMU_ScanProgress, (WPARAM)info, 1);
+    else
+        delete info;
+}
+
+bool CScanDiskDlg::PostToFrame(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (m_pfnMessageSink)
+    {
+        m_pfnMessageSink(m_pMessageSinkContext, message, wParam, lParam);
+        return true;
     }
+    HWND target = m_pMainFrame ? m_pMainFrame->GetFrameWindow() : nullptr;
+    return target && PostMessageW(target, message, wParam, lParam);
 }

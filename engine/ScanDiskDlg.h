@@ -105,6 +105,9 @@ public:
         m_pfnMessageSink = sink;
         m_pMessageSinkContext = context;
     }
+    // Posts a message to the frame's window, or hands it to the sink. False
+    // when nothing took it: the caller still owns what it carries.
+    bool PostToFrame(UINT message, WPARAM wParam, LPARAM lParam);
 
     // The scan's position and its total (bytes for the deep scan), published
     // by the walker at every progress point for the frame to read at its own
