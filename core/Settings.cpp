@@ -165,9 +165,17 @@ int COemInfo::Load(const wchar_t* path) {
   return 1;
 }
 
-CDefaultUrls::CDefaultUrls(bool international) {
+std::wstring ReadServerBaseSetting() {
+  return ReadProfileText(L"Setting", L"ServerBase", L"", 260, GetAppDataFilePath(L"Config.ini").c_str());
+}
+
+CDefaultUrls::CDefaultUrls(bool international, const std::wstring& serverBase) {
+  std::wstring base = serverBase;
+  while (!base.empty() && base.back() == L'/') base.pop_back();
+  const bool hasScheme = base.find(L"://") != std::wstring::npos;
   const std::wstring site =
-      international ? L"http://www.delvaro-recovery.example" : L"http://www.delvaro-recovery-cn.example";
+      !base.empty() ? (hasScheme ? base : L"http://" + base)
+                    : international ? L"http://www.delvaro-recovery.example" : L"http://www.delvaro-recovery-cn.example";
   m_strUpdateSetupUrl = site + L"/update/OvoDelvaroSetup.exe";
   m_strNewVersionUrl = site + L"/update/newversion.htm";
   m_strPatchUrl = site + L"/update/patch.bin";
@@ -177,14 +185,14 @@ CDefaultUrls::CDefaultUrls(bool international) {
   m_strIPhoneAppUrl = site + L"/download/OvoFennickSetup.exe";
   m_strSupportUrl = site + L"/support.htm";
   m_strDecoderUrl = site + L"/decoder_setup.exe";
-  m_strReportHost =
-      international ? L"stat.delvaro-recovery.example" : L"stat.delvaro-recovery-cn.example";
+  m_strReportHost = !base.empty() ? base
+                     : international ? L"stat.delvaro-recovery.example" : L"stat.delvaro-recovery-cn.example";
   m_strInfoUrl = site + L"/info.htm";
   m_strRemoteCfgUrl = site + L"/remotecfg.cab";
 }
 
 const CDefaultUrls& CDefaultUrls::Get() {
-  static const CDefaultUrls urls(IsNonChineseLocale() != 0);
+  static const CDefaultUrls urls(IsNonChineseLocale() != 0, ReadServerBaseSetting());
   return urls;
 }
 

@@ -73,7 +73,13 @@ class COemInfo {
 // language when the object is first used.
 class CDefaultUrls {
  public:
+  // The set start-up uses: "ServerBase" of section "Setting" in "Config.ini"
+  // (see ReadServerBaseSetting) replaces the built-in servers when given.
   static const CDefaultUrls& Get();
+  // One set; a non-empty serverBase ("host[:port]", or with "http://" or
+  // "https://") replaces both the update server's site and the report
+  // server, keeping its scheme and port.
+  CDefaultUrls(bool international, const std::wstring& serverBase);
 
   std::wstring m_strUpdateSetupUrl;    // next-version installer
   std::wstring m_strNewVersionUrl;     // new-version page
@@ -87,10 +93,10 @@ class CDefaultUrls {
   std::wstring m_strReportHost;        // report server host name
   std::wstring m_strInfoUrl;           // information page
   std::wstring m_strRemoteCfgUrl;      // scan-switch archive
-
- private:
-  explicit CDefaultUrls(bool international);
 };
+
+// "ServerBase" of section "Setting" in "Config.ini"; empty when not set.
+std::wstring ReadServerBaseSetting();
 
 // Code page of an LCID override: 950 for 1028, 936 for 2052, 0 for others.
 int CodePageFromLcid(int lcid);

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cwchar>
+#include <cwctype>
 #include <map>
 
 #include "core/Language.h"
@@ -19,6 +20,8 @@ const DefaultText kDefaults[] = {
     {L"ScanningFile", L"Scanning... %d files found"},
     {L"RemainTime", L"Remaining time: %s"},
     {L"InInitDeepScan", L"Preparing the deep scan..."},
+    {L"UnknowPer", L"Unknown"},
+    {L"LostDir", L"Lost folders"},
 };
 
 // Reading a text opens the language file; scans ask for the same few texts
@@ -37,6 +40,15 @@ TextCache& Cache()
 }
 }  // namespace
 
+std::wstring EngineDefaultText(const wchar_t* key)
+{
+    if (key)
+        for (const DefaultText& d : kDefaults)
+            if (wcscmp(d.key, key) == 0)
+                return d.text;
+    return std::wstring();
+}
+
 std::wstring EngineUIText(const wchar_t* key)
 {
     if (!key)
@@ -54,13 +66,99 @@ std::wstring EngineUIText(const wchar_t* key)
 
     std::wstring text = GetUIText(key);
     if (text.empty())
-    {
-        for (const DefaultText& d : kDefaults)
-            if (wcscmp(d.key, key) == 0)
-                text = d.text;
-    }
+        text = EngineDefaultText(key);
     EnterCriticalSection(&cache.cs);
     cache.texts[key] = text;
     LeaveCriticalSection(&cache.cs);
     return text;
+}
+
+bool IsOneArgumentFormat(const std::wstring& text, wchar_t kind)
+{
+    int conversions = 0;
+    for (size_t i = 0; i < text.size(); ++i)
+    {
+        if (text[i] != L'%')
+            continue;
+        if (i + 1 < text.size() && text[i + 1] == L'%')
+        {
+            ++i;
+            continue;
+        }
+        size_t j = i + 1;
+        while (j < text.size() && wcschr(L"-+ #0", text[j]))
+            ++j;
+        int digits = 0;
+        while (j < text.size() && iswdigit(text[j]))
+            ++j, ++digits;
+        if (digits > 3)
+            return false;
+        if (j < text.size() && text[j] == L'.')
+        {
+            ++j;
+            digits = 0;
+            while (j < text.size() && iswdigit(text[j]))
+                ++j, ++digits;
+            if (digits > 3)
+                return false;
+        }
+        if (j >= text.size())
+            return false;
+        const wchar_t conv = text[j];
+        const bool fits = kind == L'd' ? (conv == L'd' || conv == L'i' || conv == L'u') : conv == L's';
+        if (!fits || ++conversions > 1)
+            return false;
+        i = j;
+    }
+    return conversions == 1;
+}
+
+namespace
+{
+// The format's one "%s" replaced by value; flags and width are dropped.
+std::wstring FillText(const std::wstring& format, const wchar_t* value)
+{
+    std::wstring out;
+    for (size_t i = 0; i < format.size(); ++i)
+    {
+        if (format[i] == L'%' && i + 1 < format.size())
+        {
+            if (format[i + 1] == L'%')
+            {
+                out += L'%';
+                ++i;
+                continue;
+            }
+            size_t j = i + 1;
+            while (j < format.size() && format[j] != L's')
+                ++j;
+            out += value ? value : L"";
+            i = j;
+            continue;
+        }
+        out += format[i];
+    }
+    return out;
+}
+
+std::wstring CheckedFormat(const wchar_t* key, wchar_t kind)
+{
+    return ValidatedFormat(EngineUIText(key), key, kind);
+}
+}  // namespace
+
+std::wstring ValidatedFormat(const std::wstring& text, const wchar_t* key, wchar_t kind)
+{
+    return IsOneArgumentFormat(text, kind) ? text : EngineDefaultText(key);
+}
+
+std::wstring EngineFormatInt(const wchar_t* key, int value)
+{
+    return FormatTextWithInt(CheckedFormat(key, L'd').c_str(), value);
+}
+
+std::wstring EngineFormatText(const wchar_t* key, const wchar_t* value)
+{
+    std::wstring format = CheckedFormat(key, L's');
+    return IsOneArgumentFormat(format, L's') ? FillText(format, value) : format;
 }

@@ -5,9 +5,20 @@
 #pragma once
 #include <windows.h>
 
+#include <string>
+#include <vector>
+
 class CScanDiskDlg;
 class CFormatPluginRegistry;
+class CFoundItem;
+class CVolumeInfo;
+class CVolumeList;
 struct DeepScanHit;
+
+// The text given after the command-line switch "/pathfile:" (empty without
+// it), set once at start-up. A quick scan of NTFS then keeps only entries
+// whose folder path contains it.
+extern std::wstring g_strPathFilter;
 
 // Window messages that scan workers post or send to the frame and its dialogs
 // (the tray icon's WMU_TrayNotify is in core/Helpers.h).
@@ -42,4 +53,26 @@ public:
     // (its extension is selected), else deletes it at once and returns 0.
     // Called from the carving thread without a lock.
     virtual int AddCarvedFile(DeepScanHit* hit) = 0;
+
+    // Takes ownership of a found entry. True when the frame keeps it (its
+    // extension is among the selected ones); false when it refused it and
+    // deleted it already (false and nothing else for null). Called from scan
+    // threads; the frame guards its result list itself.
+    virtual bool AddFoundFile(CFoundItem* item) = 0;
+
+    // The volumes offered for scanning, owned by the frame for its lifetime.
+    virtual CVolumeList* GetVolumeList() = 0;
+
+    // The volume the user selected (null when none) and its root text.
+    virtual CVolumeInfo* GetSelectedVolume() = 0;
+    virtual std::wstring GetSelectedVolumeRoot() = 0;
+
+    // Format names ("FILE_TYPE_JPG", ...) the user selected for a deep scan.
+    virtual std::vector<std::wstring> GetSelectedFormatNames() = 0;
+
+    // The device handle of the deep scan, through which carved hits are read
+    // back. The frame owns it: storing a new one closes the one before.
+    // INVALID_HANDLE_VALUE when none.
+    virtual HANDLE GetDeepScanDevice() = 0;
+    virtual void SetDeepScanDevice(HANDLE device) = 0;
 };

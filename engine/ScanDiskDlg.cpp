@@ -9,9 +9,12 @@
 #include "core/Language.h"
 #include "core/Log.h"
 #include "engine/EngineText.h"
+#include "engine/FoundItem.h"
 #include "engine/MainFrameServices.h"
+#include "storage/VolumeList.h"
 
 int ScanKind = SCAN_KIND_DELETED;
+std::wstring g_strPathFilter;
 
 namespace
 {
@@ -27,35 +30,6 @@ wchar_t* DupText(const wchar_t* text)
 }
 
 wchar_t g_emptyText[1] = {0};
-
-// The format's first "%s" replaced by arg; any other conversion is kept as
-// written, so a damaged language text cannot read stray arguments.
-std::wstring FillTextArgument(const std::wstring& format, const wchar_t* arg)
-{
-    std::wstring out;
-    bool used = false;
-    for (size_t i = 0; i < format.size(); ++i)
-    {
-        if (format[i] == L'%' && i + 1 < format.size())
-        {
-            if (format[i + 1] == L'%')
-            {
-                out += L'%';
-                ++i;
-                continue;
-            }
-            if (format[i + 1] == L's' && !used)
-            {
-                out += arg;
-                used = true;
-                ++i;
-                continue;
-            }
-        }
-        out += format[i];
-    }
-    return out;
-}
 
 // Remaining-time text shared by every progress report of the process,
 // recomputed at most once a second.
@@ -118,6 +92,9 @@ CScanDiskDlg::CScanDiskDlg(IMainFrameServices* mainFrame)
       m_i64StartTime(0),
       m_pMainFrame(mainFrame),
       m_pVolume(nullptr),
+      m_walkHost(this),
+      m_u64LastProgressTick(0),
+      m_bFolderRequired(false),
       m_pfnMessageSink(nullptr),
       m_pMessageSinkContext(nullptr),
       m_u64PublishedDone(0),
@@ -137,6 +114,102 @@ CScanDiskDlg::~CScanDiskDlg()
     }
     LeaveCriticalSection(&m_csGate);
     DeleteCriticalSection(&m_csGate);
+}
+
+// ---- thread machinery ---------------------------------------------------------
+
+bool CScanDiskDlg::IsScanRunning() const
+{
+    return m_hThread && WaitForSingleObject(m_hThread, 0) == WAIT_TIMEOUT;
+}
+
+void CScanDiskDlg::PostScanDone()
+{
+    PostToFrame(WMU_ScanDone, 0, 0);
+}
+
+bool CScanDiskDlg::StartWorker(LPTHREAD_START_ROUTINE proc)
+{
+    // One scan at a time; a worker that has ended gives its handle back here.
+    if (IsScanRunning())
+        return false;
+    if (m_hThread)
+    {
+        CloseHandle(m_hThread);
+        m_hThread = nullptr;
+    }
+    m_u64Examined = 0;
+    m_u64Found = 0;
+    m_u64LastProgressTick = 0;
+    m_bFolderRequired = false;
+    BeginScanState();
+    m_hThread = CreateThread(nullptr, 0, proc, this, 0, nullptr);
+    if (!m_hThread)
+    {
+        OnScanThreadExit();
+        return false;
+    }
+    return true;
+}
+
+bool CScanDiskDlg::StartScan(const wchar_t* folder, bool includeSubfolders)
+{
+    if (IsScanRunning())
+        return false;
+    if (m_pMainFrame)
+        m_pVolume = m_pMainFrame->GetSelectedVolume();
+    if (!m_pMainFrame || (!m_pVolume && ScanKind != SCAN_KIND_DEEP))
+    {
+        PostScanDone();
+        return true;
+    }
+    if (folder && *folder && wcslen(folder) != 3)
+        m_strFolderFilter = folder;
+    m_bIncludeSubfolders = includeSubfolders;
+    LPTHREAD_START_ROUTINE proc = ScanKind == SCAN_KIND_FORMATTED ? FormatScanThreadProc
+                                  : ScanKind == SCAN_KIND_DEEP    ? DeepScanThreadProc
+                                                                  : QuickScanThreadProc;
+    return StartWorker(proc);
+}
+
+bool CScanDiskDlg::StartRecycleScan()
+{
+    if (!m_pMainFrame || IsScanRunning())
+        return false;
+    m_pVolume = m_pMainFrame->GetSelectedVolume();
+    return StartWorker(RecycleScanThreadProc);
+}
+
+DWORD WINAPI CScanDiskDlg::QuickScanThreadProc(LPVOID param)
+{
+    CScanDiskDlg* self = (CScanDiskDlg*)param;
+    self->QuickScan();
+    self->OnScanThreadExit();
+    return 0;
+}
+
+DWORD WINAPI CScanDiskDlg::FormatScanThreadProc(LPVOID param)
+{
+    CScanDiskDlg* self = (CScanDiskDlg*)param;
+    self->FormatScan();
+    self->OnScanThreadExit();
+    return 0;
+}
+
+DWORD WINAPI CScanDiskDlg::DeepScanThreadProc(LPVOID param)
+{
+    CScanDiskDlg* self = (CScanDiskDlg*)param;
+    self->DeepScan();
+    self->OnScanThreadExit();
+    return 0;
+}
+
+DWORD WINAPI CScanDiskDlg::RecycleScanThreadProc(LPVOID param)
+{
+    CScanDiskDlg* self = (CScanDiskDlg*)param;
+    self->RecycleScan();
+    self->OnScanThreadExit();
+    return 0;
 }
 
 void CScanDiskDlg::BeginScanState()
@@ -193,7 +266,7 @@ void CScanDiskDlg::StopScan()
         SetEvent(m_hGate);  // a paused worker wakes and sees the flag
     m_bPaused = false;
     LeaveCriticalSection(&m_csGate);
-    WaitForThread(5000);
+    WaitForThread(5000, true);
 }
 
 void CScanDiskDlg::EndScanThread()
@@ -204,34 +277,61 @@ void CScanDiskDlg::EndScanThread()
     EnterCriticalSection(&m_csGate);
     if (m_hGate)
         SetEvent(m_hGate);
+    m_bPaused = false;
     LeaveCriticalSection(&m_csGate);
-    WaitForThread(10000);
+    // What the worker uses is freed once this returns: wait for its end
+    // however long its last read takes.
+    WaitForThread(INFINITE, true);
     CloseHandle(m_hThread);
     m_hThread = nullptr;
 }
 
-void CScanDiskDlg::WaitForThread(DWORD milliseconds)
+void CScanDiskDlg::WaitForThread(DWORD milliseconds, bool waitCursor)
 {
     if (!m_hThread)
         return;
-    HCURSOR old = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
-    WaitForSingleObject(m_hThread, milliseconds);
-    SetCursor(old);
+    HCURSOR old = waitCursor ? SetCursor(LoadCursorW(nullptr, IDC_WAIT)) : nullptr;
+    // The worker may be sending this thread a message (the report before an
+    // error box): serve sent messages while waiting, or both would wait for
+    // ever. Posted messages stay queued.
+    const ULONGLONG start = GetTickCount64();
+    for (;;)
+    {
+        DWORD left = INFINITE;
+        if (milliseconds != INFINITE)
+        {
+            const ULONGLONG spent = GetTickCount64() - start;
+            if (spent >= milliseconds)
+                break;
+            left = (DWORD)(milliseconds - spent);
+        }
+        const DWORD r = MsgWaitForMultipleObjects(1, &m_hThread, FALSE, left, QS_SENDMESSAGE);
+        if (r != WAIT_OBJECT_0 + 1)
+            break;
+        MSG msg;
+        PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+    if (waitCursor)
+        SetCursor(old);
 }
 
 void CScanDiskDlg::WaitGate()
 {
-    // The handle is only closed by the worker itself (OnScanThreadExit), so
-    // it stays valid for the whole wait.
+    // A wait is a round trip to the kernel (and under Wine to its server):
+    // only a paused scan pays it. The handle is only closed by the worker
+    // itself (OnScanThreadExit), so it stays valid for the whole wait.
+    if (!m_bPaused)
+        return;
     HANDLE gate = m_hGate;
     if (gate)
         WaitForSingleObject(gate, INFINITE);
 }
 
+// ---- progress -------------------------------------------------------------------
+
 std::wstring CScanDiskDlg::FormatScanningText(unsigned __int64 count) const
 {
-    // The language text is data: only its first integer conversion is filled.
-    return FormatTextWithInt(EngineUIText(L"ScanningFile").c_str(), (int)(unsigned int)count);
+    return EngineFormatInt(L"ScanningFile", (int)(unsigned int)count);
 }
 
 void CScanDiskDlg::ReportProgress(int done, int total, const wchar_t* text, bool active, bool post)
@@ -253,19 +353,8 @@ void CScanDiskDlg::ReportProgress(int done, int total, const wchar_t* text, bool
         if (now - g_lastRemainUpdate > 1)
         {
             g_lastRemainUpdate = now;
-            double fraction = (double)done / (double)total;
-            double elapsed = (double)(now - m_i64StartTime);
-            double remaining = fraction > 0 ? elapsed / fraction * (1.0 - fraction) : 0.0;
-            if (remaining < 0)
-                remaining = 0;
-            double hoursD = remaining / 3600.0;
-            int hours = hoursD > 98.0 ? 99 : (int)hoursD;
-            int minutes = (int)fmod(remaining / 60.0, 60.0);
-            int seconds = (int)fmod(remaining, 60.0);
-            wchar_t clock[32];
-            _snwprintf(clock, 31, L"%02d:%02d:%02d", hours, minutes, seconds);
-            clock[31] = 0;
-            g_lastRemainText = FillTextArgument(EngineUIText(L"RemainTime"), clock);
+            const std::wstring clock = RemainingTimeClock((double)(now - m_i64StartTime), done, total);
+            g_lastRemainText = EngineFormatText(L"RemainTime", clock.c_str());
         }
         info->SetRemain(g_lastRemainText.c_str());
         LeaveCriticalSection(RemainLock());
@@ -295,4 +384,154 @@ bool CScanDiskDlg::PostToFrame(UINT message, WPARAM wParam, LPARAM lParam)
     }
     HWND target = m_pMainFrame ? m_pMainFrame->GetFrameWindow() : nullptr;
     return target && PostMessageW(target, message, wParam, lParam);
+}
+
+std::wstring CScanDiskDlg::RemainingTimeClock(double elapsed, int done, int total)
+{
+    // A done count beyond the total (or at or below 0) must not turn into an
+    // infinite or negative estimate.
+    double fraction = total > 0 ? (double)done / (double)total : 1.0;
+    if (!(fraction > 1e-9))
+        fraction = 1e-9;
+    if (fraction > 1.0)
+        fraction = 1.0;
+    if (!(elapsed > 0))
+        elapsed = 0;
+    const double remaining = elapsed / fraction * (1.0 - fraction);
+    const double hoursD = remaining / 3600.0;
+    const int hours = hoursD > 98.0 ? 99 : (int)hoursD;
+    const int minutes = (int)fmod(remaining / 60.0, 60.0);
+    const int seconds = (int)fmod(remaining, 60.0);
+    wchar_t clock[32];
+    _snwprintf(clock, 31, L"%02d:%02d:%02d", hours, minutes, seconds);
+    clock[31] = 0;
+    return clock;
+}
+
+void CScanDiskDlg::WalkProgress(int done, int total)
+{
+    const ULONGLONG now = GetTickCount64();
+    if (m_u64LastProgressTick != 0 && now - m_u64LastProgressTick < (ULONGLONG)kProgressIntervalMs)
+        return;
+    m_u64LastProgressTick = now ? now : 1;
+    ReportProgress(done, total, FormatScanningText(m_u64Found).c_str(), true, true);
+}
+
+bool CScanDiskDlg::CWalkHost::WaitAndCheckStop()
+{
+    m_pDlg->WaitGate();
+    return m_pDlg->IsStopRequested();
+}
+
+bool CScanDiskDlg::CWalkHost::HandOver(CFoundItem* item)
+{
+    if (!item)
+        return false;
+    IMainFrameServices* frame = m_pDlg->m_pMainFrame;
+    if (!frame)
+    {
+        delete item;
+        return false;
+    }
+    if (!frame->AddFoundFile(item))
+        return false;  // the frame deleted it
+    ++m_pDlg->m_u64Found;
+    return true;
+}
+
+// ---- helpers ------------------------------------------------------------------------
+
+bool CScanDiskDlg::IsSupportedFileSystem(const wchar_t* name)
+{
+    return name && (wcscmp(name, L"NTFS") == 0 || wcscmp(name, L"FAT32") == 0 || wcscmp(name, L"FAT") == 0 ||
+                    wcscmp(name, L"exFAT") == 0);
+}
+
+bool CScanDiskDlg::IsValidFileName(const wchar_t* text)
+{
+    return text && wcspbrk(text, L"/*?<>|\"") == nullptr;
+}
+
+int CScanDiskDlg::NextPathComponent(const wchar_t*& cursor, wchar_t* out)
+{
+    int n = 0;
+    if (!cursor)
+    {
+        if (out)
+            out[0] = 0;
+        return 0;
+    }
+    const wchar_t* p = cursor;
+    while (*p && *p != L'\\' && *p != L'"' && n < 260)
+    {
+        if (out)
+            out[n] = *p;
+        ++n;
+        ++p;
+    }
+    if (out)
+        out[n] = 0;
+    while (*p == L'\\' || *p == L'"')
+        ++p;
+    cursor = p;
+    return n;
+}
+
+wchar_t CScanDiskDlg::SelectedDriveLetter() const
+{
+    return m_pVolume && !m_pVolume->m_strRoot.empty() ? m_pVolume->m_strRoot[0] : 0;
+}
+
+std::wstring CScanDiskDlg::SelectedRoot() const
+{
+    const wchar_t root[] = {SelectedDriveLetter(), L':', L'\\', 0};
+    return root;
+}
+
+void CScanDiskDlg::ReportOpenFailure(const char* base64Key)
+{
+    // The recycle-bin scan passes over a volume it cannot read.
+    if (m_bFolderRequired)
+        return;
+    ReportProgress(0, 0, nullptr, false, false);
+    MessageBoxByBase64Key(base64Key, m_pMainFrame ? m_pMainFrame->GetFrameWindow() : nullptr, MB_ICONINFORMATION, 0);
+}
+
+void CScanDiskDlg::EndOfScan()
+{
+    m_bStop = true;
+    ReportProgress(0, 0, FormatScanningText(m_u64Found).c_str(), false, true);
+    PostScanDone();
+}
+
+// ---- the scans -------------------------------------------------------------------------
+
+void CScanDiskDlg::QuickScan()
+{
+    const std::wstring fs = m_pVolume ? m_pVolume->m_strFileSystem : std::wstring();
+    const wchar_t* filter = m_strFolderFilter.c_str();
+    if (fs == L"NTFS")
+        NTFSQuickScan(filter, m_bIncludeSubfolders);
+    else if (fs == L"FAT32")
+        FAT32QuickScan(filter);
+    else if (fs == L"FAT")
+        FAT16QuickScan(filter);
+    else if (fs == L"exFAT")
+        ExFATQuickScan(filter);
+    EndOfScan();
+    m_strFolderFilter.clear();
+}
+
+void CScanDiskDlg::FormatScan()
+{
+    const std::wstring fs = m_pVolume ? m_pVolume->m_strFileSystem : std::wstring();
+    if (fs == L"NTFS")
+        NTFSFormatScan();
+    else if (fs == L"FAT32")
+        FAT32FormatScan();
+    else if (fs == L"FAT")
+        FAT16FormatScan();
+    else if (fs == L"exFAT")
+        ExFATFormatScan();
+    EndOfScan();
 }

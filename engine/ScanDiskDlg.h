@@ -1,15 +1,26 @@
-// Scan controller: one per main frame. Owns the worker's pause gate and stop
-// flag, knows what is being scanned (image, volume or disk) and reports
-// progress to the frame.
+// Scan controller: one per main frame. Runs every scan of one selected
+// volume, disk or image except the partition scans (deleted files, formatted
+// volume, recycle bin, deep signature scan) on a worker thread of its own,
+// owns the worker's pause gate and stop flag, reports progress to the frame
+// and hands every found file to it.
 #pragma once
 #include <windows.h>
 
 #include <atomic>
+#include <cstdint>
 #include <string>
+#include <unordered_set>
 #include <vector>
+
+#include "engine/ScanWalkHost.h"
 
 class IMainFrameServices;
 class CVolumeInfo;
+class CFAT32Volume;
+class CFATVolume;
+class CExFATVolume;
+class CNTFSVolume;
+class IFatDirVolume;
 
 // Process-wide scan mode set by the frame before it starts a scan.
 enum ScanKindValue
@@ -62,6 +73,16 @@ public:
     explicit CScanDiskDlg(IMainFrameServices* mainFrame);
     ~CScanDiskDlg();
 
+    // Starts the scan of ScanKind (2 formatted, 1 deep, else deleted files)
+    // on a worker thread. folder limits a quick scan to a folder (a root
+    // such as "D:\" is no limit). False when refused: a scan is still
+    // running, or the thread could not start. With nothing to scan (no frame,
+    // or no selected volume for a volume scan) WMU_ScanDone is posted at once
+    // and the result is true.
+    bool StartScan(const wchar_t* folder, bool includeSubfolders);
+    // Starts the recycle-bin scan of every volume of the frame's list.
+    bool StartRecycleScan();
+
     // Opens the gate (signalled), stamps the start time and clears the stop
     // flag: the state every scan worker starts in.
     void BeginScanState();
@@ -70,11 +91,16 @@ public:
 
     void PauseScan();
     void ResumeScan();
-    // Wakes a paused worker and asks it to stop (waits for a running thread).
+    // Wakes a paused worker and asks it to stop; waits up to 5 s for it
+    // under the wait cursor.
     void StopScan();
+    // Asks the worker to stop and waits until it has really ended (what it
+    // uses is freed afterwards), then closes its handle.
     void EndScanThread();
+    // True while a worker thread exists and has not ended.
+    bool IsScanRunning() const;
 
-    // Worker side: blocks while paused. Returns at once when no scan state is set.
+    // Worker side: blocks while paused. Returns at once when not paused.
     void WaitGate();
     bool IsStopRequested() const { return m_bStop.load(std::memory_order_relaxed); }
     bool IsPaused() const { return m_bPaused; }
@@ -92,8 +118,73 @@ public:
 
     // Sends a progress payload to the frame: posted when post is true, sent
     // otherwise; handed to the message sink instead when one is set. With
-    // neither a frame window nor a sink the payload is freed here.
+    // neither a frame window nor a sink, or when the post fails, the payload
+    // is freed here.
     void ReportProgress(int done, int total, const wchar_t* text, bool active, bool post);
+    // A walker's progress point: posted as ReportProgress(done, total,
+    // ScanningFile of the found count, active) at most once per
+    // kProgressIntervalMs, so that a walk never floods the frame's queue.
+    void WalkProgress(int done, int total);
+    enum { kProgressIntervalMs = 50 };
+
+    // "HH:MM:SS" left when done of total took elapsed seconds; hours above
+    // 98 show as 99, and a done count outside 1 .. total is clamped.
+    static std::wstring RemainingTimeClock(double elapsed, int done, int total);
+
+    static bool IsSupportedFileSystem(const wchar_t* name);
+    // False when the text holds any of / * ? < > | or the double quote.
+    static bool IsValidFileName(const wchar_t* text);
+    // Copies the next path component (up to a backslash or a double quote,
+    // at most 260 characters) into out (room for 261), skips the separators
+    // after it and moves the cursor. Returns the characters copied (0 at the
+    // end of the path).
+    static int NextPathComponent(const wchar_t*& cursor, wchar_t* out);
+
+    // The scans run by the worker threads.
+    void QuickScan();
+    void FormatScan();
+    void DeepScan();
+    void RecycleScan();
+
+    // Quick scans (deleted files) of the selected volume. False when the
+    // volume could not be opened, or (in the recycle-bin scan) the folder
+    // does not exist on it, so that nothing was walked.
+    bool NTFSQuickScan(const wchar_t* folderFilter, bool includeSubfolders);
+    bool FAT32QuickScan(const wchar_t* folderFilter);
+    bool FAT16QuickScan(const wchar_t* folderFilter);
+    bool ExFATQuickScan(const wchar_t* folderFilter);
+    // Formatted-volume scans of the selected volume.
+    void NTFSFormatScan();
+    void FAT32FormatScan();
+    void FAT16FormatScan();
+    void ExFATFormatScan();
+
+    // The NTFS folder's MFT record number, or all ones when it is not found.
+    static ULONGLONG NTFSLookupDirectory(CNTFSVolume* volume, const wchar_t* folderPath);
+    // Live MFT records reported by the volume's change journal (the journal
+    // is queried, never created). The list comes back sorted and unique.
+    void CollectNtfsRecordsByUsn(wchar_t driveLetter, std::vector<ULONGLONG>& liveList);
+    // True when the enumeration ran to its end.
+    bool EnumUsnRecords(HANDLE device, std::vector<ULONGLONG>& liveList);
+    // First cluster of a folder of a FAT volume; -1 (FAT16: 0xFFFF) when not found.
+    static DWORD FAT32LookupDirectory(CFAT32Volume* volume, const wchar_t* path);
+    static DWORD FAT16LookupDirectory(CFATVolume* volume, const wchar_t* path);
+    static DWORD ExFATLookupDirectory(CExFATVolume* volume, const wchar_t* path, bool* deleted,
+                                      unsigned __int64* length, bool* noFatChain);
+
+    // One raw record of the old MFT (at the MFT's start + number x record
+    // size), new[]-allocated; null when it cannot be read whole.
+    static BYTE* ReadMftRecordAt(CNTFSVolume* volume, ULONGLONG recordNumber);
+    // Lists one record image of the formatted NTFS scan; 1 when it was a file.
+    int NTFSScanRecords(CNTFSVolume* volume, ULONGLONG recordNumber, const BYTE* image, ULONGLONG newRecordCount);
+    // The sweeps of the formatted FAT and exFAT scans; 0 when stopped.
+    int FindSubDir(IFatDirVolume& volume);
+    int ExFAT_SearchEntry(CExFATVolume& volume);
+
+    // Opens the deep-scan target read-only: INVALID_HANDLE_VALUE when a
+    // volume or disk target has no selected volume, null when the image path
+    // is empty. The device name goes into buffer (units characters).
+    HANDLE OpenScanTarget(wchar_t* buffer, size_t units);
 
     // Receives the messages meant for the frame's window, on the scanning
     // thread, where there is no window (tools, tests): a window costs a
@@ -124,7 +215,40 @@ private:
     CScanDiskDlg(const CScanDiskDlg&);
     CScanDiskDlg& operator=(const CScanDiskDlg&);
 
-    void WaitForThread(DWORD milliseconds);
+    // Adapter through which the walker cores reach this controller.
+    class CWalkHost : public IScanWalkHost
+    {
+    public:
+        explicit CWalkHost(CScanDiskDlg* dlg) : m_pDlg(dlg) {}
+        bool WaitAndCheckStop() override;
+        bool IsStopRequested() override { return m_pDlg->IsStopRequested(); }
+        void ProgressPoint(int done, int total) override { m_pDlg->WalkProgress(done, total); }
+        bool HandOver(CFoundItem* item) override;
+        void CountExamined() override { ++m_pDlg->m_u64Examined; }
+        unsigned __int64 Examined() override { return m_pDlg->m_u64Examined; }
+        unsigned __int64 Found() override { return m_pDlg->m_u64Found; }
+
+    private:
+        CScanDiskDlg* m_pDlg;
+    };
+
+    bool StartWorker(LPTHREAD_START_ROUTINE proc);
+    // The FAT16 and FAT32 quick scans: Volume the reader, View its walker view.
+    template <class Volume, class View>
+    bool FatQuickScan(const wchar_t* folderFilter, const char* invalidKey);
+    static DWORD WINAPI QuickScanThreadProc(LPVOID param);
+    static DWORD WINAPI FormatScanThreadProc(LPVOID param);
+    static DWORD WINAPI DeepScanThreadProc(LPVOID param);
+    static DWORD WINAPI RecycleScanThreadProc(LPVOID param);
+    void WaitForThread(DWORD milliseconds, bool waitCursor);
+    // Final progress report and WMU_ScanDone.
+    void EndOfScan();
+    void PostScanDone();
+    // Progress (0, 0, no text) sent, then the "cannot open" box of the key.
+    void ReportOpenFailure(const char* base64Key);
+    wchar_t SelectedDriveLetter() const;
+    // "X:\" of the selected volume.
+    std::wstring SelectedRoot() const;
 
 public:
     unsigned __int64 m_u64Examined;
@@ -141,12 +265,18 @@ public:
     std::wstring m_strFolderFilter;
     IMainFrameServices* m_pMainFrame;
     CVolumeInfo* m_pVolume;
-    std::vector<unsigned int> m_visitedClusters;
+    // Directory clusters the exFAT formatted scan has walked.
+    std::unordered_set<unsigned int> m_visitedClusters;
 
 private:
     // Guards the gate handle: the worker closes it while the main thread may
     // still signal it.
     CRITICAL_SECTION m_csGate;
+    CWalkHost m_walkHost;
+    ULONGLONG m_u64LastProgressTick;
+    // Set by the recycle-bin scan: a walker whose folder does not exist on
+    // its volume scans nothing (instead of the whole volume).
+    bool m_bFolderRequired;
     FrameMessageSink m_pfnMessageSink;
     void* m_pMessageSinkContext;
     std::atomic<unsigned __int64> m_u64PublishedDone;

@@ -19,23 +19,26 @@ const DWORD kSendCmdInSize = 32;
 const DWORD kSendCmdOutSize = 528;
 }  // namespace
 
+std::string IdentifyWordsToString(const WORD* words, int first, int last)
+{
+    std::string text;
+    for (int w = first; w <= last; ++w) {
+        text += (char)(words[w] >> 8);
+        text += (char)(words[w] & 0xFF);
+    }
+    text.resize(strlen(text.c_str()));  // a zero byte ends the text
+    while (text.size() > 1 && text[text.size() - 1] == ' ')
+        text.resize(text.size() - 1);
+    return text;
+}
+
 std::wstring GetAtaString(const WORD* words, int first, int last)
 {
-    // One buffer per call: nothing is shared between threads or calls.
-    char text[128];
-    int n = 0;
-    for (int w = first; w <= last && n + 2 < (int)sizeof(text); ++w) {
-        text[n++] = (char)(words[w] >> 8);
-        text[n++] = (char)(words[w] & 0xFF);
-    }
-    text[n] = 0;
-    n = (int)strlen(text);
-    while (n > 0 && text[n - 1] == ' ')
-        text[--n] = 0;
-    if (n == 0)
+    std::string text = IdentifyWordsToString(words, first, last);
+    if (text == " ")
         return std::wstring();
     wchar_t wide[128] = {};
-    int m = MultiByteToWideChar(CP_ACP, 0, text, n, wide, 127);
+    int m = MultiByteToWideChar(CP_ACP, 0, text.c_str(), (int)text.size(), wide, 127);
     return std::wstring(wide, m > 0 ? m : 0);
 }
 

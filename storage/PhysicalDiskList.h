@@ -53,3 +53,6 @@ private:
 // Text of an inclusive range of IDENTIFY words: high byte first, trailing
 // spaces removed, converted with the ANSI code page.
 std::wstring GetAtaString(const WORD* words, int first, int last);
+// The same text, 8-bit as the words give it: a zero byte ends it, and
+// trailing blanks are removed but never the first character.
+std::string IdentifyWordsToString(const WORD* words, int first, int last);

@@ -56,6 +56,9 @@ public:
     int AddRemovableVolume(const wchar_t* root);
     int AddRawVolume(const wchar_t* root);
     void DeleteAll();
+    // Takes a record the caller filled (a volume known by other means) into
+    // the fixed volumes.
+    void Append(CVolumeInfo* record) { if (record) m_Fixed.push_back(record); }
 
     CVolumeInfo* GetAtOrNull(int index) const;
     CVolumeInfo* FindVolumeByLetter(wchar_t letter) const;

@@ -38,4 +38,10 @@ void SetRawLength(RawFileInfo* info, uint64_t length) {
   info->flags |= RAWINFO_HAS_LENGTH;
 }
 
+void SetRawFound(RawFileInfo* info, uint64_t length, const char* extension) {
+  SetRawLength(info, length);
+  SetRawFormat(info, extension);
+  SetRawValid(info);
+}
+
 }  // namespace plugin

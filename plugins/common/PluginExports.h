@@ -46,6 +46,37 @@ DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetPreviewBitmap(const void* data, int64
     return plugin::FillSignature(out, signatureBytes, sizeof(signatureBytes)); \
   }
 
+// The above plus the signature entry of a plug-in with a check routine.
+#define DELVARO_PLUGIN_CHECK_ENTRIES(formatNameText, checkRoutine)   \
+  DELVARO_PLUGIN_NAME_ENTRIES(formatNameText)                        \
+  DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetFileSign(void* out) {   \
+    if (out == nullptr) return 0;                                    \
+    *static_cast<FileSignCheckProc*>(out) = &checkRoutine;           \
+    return 1;                                                        \
+  }
+
+// The picture entries of a plug-in whose pictures a finder of the thumbnail
+// helpers (plugin::PictureFinder) locates: no text, a thumbnail from the
+// reader fitted into the box, a preview from memory at the picture's size.
+#define DELVARO_PLUGIN_PICTURE_ENTRIES(finder)                                                   \
+  DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetThumbnailText(CDiskMappingPointer*, int64_t, char*, \
+                                                           int) {                                \
+    return 0;                                                                                    \
+  }                                                                                              \
+  DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetThumbnailBitmap(                                    \
+      CDiskMappingPointer* reader, int64_t size, HBITMAP* bitmap, int* width, int* height) {     \
+    DELVARO_PLUGIN_GUARD_BEGIN                                                                   \
+    return plugin::ThumbnailFromReader(reader, size, finder, bitmap, width, height);             \
+    DELVARO_PLUGIN_GUARD_END                                                                     \
+  }                                                                                              \
+  DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetPreviewBitmap(const void* data, int64_t size,       \
+                                                           HBITMAP* bitmap, int* width,          \
+                                                           int* height) {                        \
+    DELVARO_PLUGIN_GUARD_BEGIN                                                                   \
+    return plugin::PreviewFromMemory(data, size, finder, bitmap, width, height);                 \
+    DELVARO_PLUGIN_GUARD_END                                                                     \
+  }
+
 namespace plugin {
 
 // Bounded copy of a format name into the caller's 21-byte buffer.
@@ -58,5 +89,7 @@ void SetRawFormat(RawFileInfo* info, const char* extension);
 void SetRawValid(RawFileInfo* info);
 // Sets RawFileInfo::length and RAWINFO_HAS_LENGTH.
 void SetRawLength(RawFileInfo* info, uint64_t length);
+// A recognised file: its length, its extension and the valid mark.
+void SetRawFound(RawFileInfo* info, uint64_t length, const char* extension);
 
 }  // namespace plugin

@@ -155,6 +155,10 @@ uint64_t CReaderCursor::Loaded() const {
   return Min64(r.m_WindowSize - r.m_CurrentPos, r.m_Limit - pos);
 }
 
+uint64_t CReaderCursor::ItemBytes(int64_t size) const {
+  return size <= 0 ? 0 : Min64(static_cast<uint64_t>(size), Loaded());
+}
+
 uint64_t CReaderCursor::Trusted() const { return Min64(GetWindowRemaining(), Loaded()); }
 
 uint64_t CReaderCursor::DefaultWindow() {
@@ -165,31 +169,4 @@ uint64_t CReaderCursor::DefaultWindow() {
     return Min64(w, 52428800ull);
   }();
   return window;
-}
-
-CFileBytes::CFileBytes(CReaderCursor& cur, uint64_t reach)
-    : m_cur(cur), m_start(cur.Position()), m_size(0), m_view(nullptr), m_viewOff(0), m_viewLen(0) {
-  const uint64_t limit = cur.Limit();
-  m_size = m_start < limit ? Min64(reach, limit - m_start) : 0;
-  // Right after the program's seek every loaded byte may be looked at.
-  m_view = cur.Data();
-  m_viewLen = Min64(cur.Loaded(), m_size);
-}
-
-const unsigned char* CFileBytes::At(uint64_t off, uint64_t n) {
-  if (off > m_size || n > m_size - off) return nullptr;
-  if (off >= m_viewOff && off - m_viewOff <= m_viewLen && n <= m_viewLen - (off - m_viewOff))
-    return m_view + (off - m_viewOff);
-  // A new view that starts at off.
-  m_view = nullptr;
-  m_viewLen = 0;
-  m_viewOff = off;
-  if (!m_cur.SeekTo(m_start + off)) return nullptr;
-  if (m_cur.LastError() != 0) {
-    m_cur.ClearError();
-    return nullptr;
-  }
-  m_view = m_cur.Data();
-  m_viewLen = Min64(m_cur.Trusted(), m_size - off);
-  return n <= m_viewLen ? m_view : nullptr;
 }

@@ -53,6 +53,9 @@ class CReaderCursor {
   uint64_t Loaded() const;
   // Trusted bytes at the cursor (GetWindowRemaining), cut at Loaded().
   uint64_t Trusted() const;
+  // The bytes of an item of `size` bytes starting at the cursor that a
+  // one-off look may take: at most size, never past Loaded().
+  uint64_t ItemBytes(int64_t size) const;
 
   CDiskMappingPointer* Reader() const { return m_r; }
 
@@ -66,31 +69,4 @@ class CReaderCursor {
   // Reads the window at base (unit-aligned) into m_pBuffer.
   void LoadWindowAt(uint64_t base);
   CDiskMappingPointer* m_r;
-};
-
-// The bytes of a candidate file, from the cursor's position when it is made,
-// as far as a reach: what lies beyond the loaded bytes is brought into view
-// through the cursor, a trusted part of a window at a time. A plug-in that
-// measures a file through it sees the same bytes whatever window the reader
-// it was handed has: the window is a cache, not a limit on a file's size.
-class CFileBytes {
- public:
-  // reach: bytes from the start that may be looked at; cut at the source end.
-  CFileBytes(CReaderCursor& cur, uint64_t reach);
-
-  uint64_t Start() const { return m_start; }
-  // The reach cut at the end of the source.
-  uint64_t Size() const { return m_size; }
-  // n bytes at offset off from the start; null when they lie past Size(),
-  // cannot be read, or are more than one view can hold (half a window). The
-  // pointer is good until the next call.
-  const unsigned char* At(uint64_t off, uint64_t n);
-
- private:
-  CReaderCursor& m_cur;
-  uint64_t m_start;
-  uint64_t m_size;
-  const unsigned char* m_view;
-  uint64_t m_viewOff;
-  uint64_t m_viewLen;
 };

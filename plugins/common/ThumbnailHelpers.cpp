@@ -252,14 +252,40 @@ int MakeThumbnail(const void* data, int64_t size, HBITMAP* bitmap, int* width, i
   return FitAndHandOut(bmp, bPreviewMode, bitmap, width, height);
 }
 
-int MakeThumbnailFromReader(CDiskMappingPointer* reader, int64_t size, HBITMAP* bitmap,
-                            int* width, int* height, bool bPreviewMode) {
-  if (reader == nullptr || bitmap == nullptr || size <= 0) return 0;
+namespace {
+// The bytes at the reader's cursor that a thumbnail examines: at most size,
+// never past the loaded window.
+bool ReaderBytes(CDiskMappingPointer* reader, int64_t size, const unsigned char** data, uint64_t* n) {
+  if (reader == nullptr || size <= 0) return false;
   CReaderCursor cur(reader);
   const uint64_t loaded = cur.Loaded();
-  const uint64_t n = static_cast<uint64_t>(size) < loaded ? static_cast<uint64_t>(size) : loaded;
-  if (n == 0) return 0;
-  return MakeThumbnail(cur.Data(), static_cast<int64_t>(n), bitmap, width, height, bPreviewMode);
+  *n = static_cast<uint64_t>(size) < loaded ? static_cast<uint64_t>(size) : loaded;
+  *data = cur.Data();
+  return *n > 0;
+}
+}  // namespace
+
+int MakeThumbnailFromReader(CDiskMappingPointer* reader, int64_t size, HBITMAP* bitmap,
+                            int* width, int* height, bool bPreviewMode) {
+  const unsigned char* data = nullptr;
+  uint64_t n = 0;
+  if (bitmap == nullptr || !ReaderBytes(reader, size, &data, &n)) return 0;
+  return MakeThumbnail(data, static_cast<int64_t>(n), bitmap, width, height, bPreviewMode);
+}
+
+int ThumbnailFromReader(CDiskMappingPointer* reader, int64_t size, PictureFinder find,
+                        HBITMAP* bitmap, int* width, int* height) {
+  const unsigned char* data = nullptr;
+  uint64_t n = 0;
+  if (bitmap == nullptr || !ReaderBytes(reader, size, &data, &n)) return 0;
+  return find(data, n, bitmap, width, height, false);
+}
+
+int PreviewFromMemory(const void* data, int64_t size, PictureFinder find, HBITMAP* bitmap,
+                      int* width, int* height) {
+  if (data == nullptr || size <= 0 || bitmap == nullptr) return 0;
+  return find(static_cast<const unsigned char*>(data), static_cast<uint64_t>(size), bitmap, width,
+              height, true);
 }
 
 }  // namespace plugin

@@ -51,4 +51,17 @@ int MakeThumbnail(const void* data, int64_t size, HBITMAP* bitmap, int* width, i
 int MakeThumbnailFromReader(CDiskMappingPointer* reader, int64_t size, HBITMAP* bitmap,
                             int* width, int* height, bool bPreviewMode);
 
+// A plug-in's own search for the picture inside a file's bytes, handing it to
+// MakeThumbnail (or building one): 1 with *bitmap set, else 0.
+typedef int (*PictureFinder)(const unsigned char* data, uint64_t size, HBITMAP* bitmap, int* width,
+                             int* height, bool bPreviewMode);
+// The two bitmap entries over a finder: the thumbnail examines the bytes at
+// the reader's cursor (at most size, never past the loaded window; the reader
+// is not moved) and fits the picture into the box; the preview examines the
+// whole file in memory at the picture's own size.
+int ThumbnailFromReader(CDiskMappingPointer* reader, int64_t size, PictureFinder find,
+                        HBITMAP* bitmap, int* width, int* height);
+int PreviewFromMemory(const void* data, int64_t size, PictureFinder find, HBITMAP* bitmap,
+                      int* width, int* height);
+
 }  // namespace plugin

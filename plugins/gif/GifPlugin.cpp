@@ -2,6 +2,7 @@
 // over the extension and image blocks up to and including the trailer.
 #include "plugins/common/PluginExports.h"
 #include "plugins/common/ReaderCursor.h"
+#include "plugins/common/ReaderView.h"
 #include "plugins/common/ThumbnailHelpers.h"
 
 DELVARO_PLUGIN_DATA(IsFileSigSimple, 0);
@@ -25,7 +26,7 @@ int DELVARO_CDECL CheckGifSignature(const unsigned char* p) {
 // Steps over length-prefixed sub-blocks up to the zero-length terminator.
 // Returns the position behind the terminator, or end when the bytes run out;
 // false when a byte cannot be read.
-bool SkipGifSubBlocks(CFileBytes& bytes, uint64_t pos, uint64_t end, uint64_t* out) {
+bool SkipGifSubBlocks(CReaderView& bytes, uint64_t pos, uint64_t end, uint64_t* out) {
   while (pos < end) {
     const unsigned char* n = bytes.At(pos, 1);
     if (n == nullptr) return false;
@@ -43,7 +44,7 @@ bool SkipGifSubBlocks(CFileBytes& bytes, uint64_t pos, uint64_t end, uint64_t* o
 // Walks the blocks from pos; gives the offset of the first byte that starts
 // neither an extension nor an image (the trailer ";" of a whole file), or
 // end when the bytes run out. False when a byte cannot be read.
-bool WalkGifBlocks(CFileBytes& bytes, uint64_t pos, uint64_t end, uint64_t descriptorEnd, uint64_t* out) {
+bool WalkGifBlocks(CReaderView& bytes, uint64_t pos, uint64_t end, uint64_t descriptorEnd, uint64_t* out) {
   while (pos < end) {
     const unsigned char* c = bytes.At(pos, 1);
     if (c == nullptr) return false;
@@ -68,13 +69,7 @@ bool WalkGifBlocks(CFileBytes& bytes, uint64_t pos, uint64_t end, uint64_t descr
 
 }  // namespace
 
-DELVARO_PLUGIN_NAME_ENTRIES(kFormatName)
-
-DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetFileSign(void* out) {
-  if (out == nullptr) return 0;
-  *static_cast<FileSignCheckProc*>(out) = &CheckGifSignature;
-  return 1;
-}
+DELVARO_PLUGIN_CHECK_ENTRIES(kFormatName, CheckGifSignature)
 
 DELVARO_PLUGIN_EXPORT int64_t DELVARO_CDECL GetFileSizeAtOnce(const unsigned char*) { return 0; }
 
@@ -82,12 +77,12 @@ DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetRawFileInfo(CDiskMappingPointer* read
                                                        RawFileInfo* info) {
   DELVARO_PLUGIN_GUARD_BEGIN
   if (reader == nullptr || info == nullptr) return 0;
-  CReaderCursor cur(reader);
-  if (!cur.IsUsable()) return 0;
   // The walk reaches as far as a default window does, whatever the window
   // of this reader: it reads on through the source.
-  CFileBytes bytes(cur, CReaderCursor::DefaultWindow());
-  const uint64_t end = bytes.Size();
+  CReaderView bytes(reader);
+  if (!bytes.IsUsable()) return 0;
+  uint64_t end = CReaderCursor::DefaultWindow();
+  if (end > bytes.SourceLeft()) end = bytes.SourceLeft();
   const unsigned char* b = bytes.At(0, kScreenDescriptorEnd);
   if (b == nullptr || !CheckGifSignature(b)) return 0;
   uint64_t first = kScreenDescriptorEnd;

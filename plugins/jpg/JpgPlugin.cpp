@@ -5,6 +5,7 @@
 #include "plugins/common/ByteOrder.h"
 #include "plugins/common/PluginExports.h"
 #include "plugins/common/ReaderCursor.h"
+#include "plugins/common/ReaderView.h"
 #include "plugins/common/ThumbnailHelpers.h"
 
 DELVARO_PLUGIN_DATA(IsFileSigSimple, 1);
@@ -54,7 +55,7 @@ bool IsValidJpegMarker(unsigned m) {
 
 // The DHT segment whose FF byte is at p: every table well-formed and the
 // tables ending exactly at the segment's end. end bounds the bytes.
-bool CheckJpegHuffmanTable(CFileBytes& bytes, uint64_t p, uint64_t end) {
+bool CheckJpegHuffmanTable(CReaderView& bytes, uint64_t p, uint64_t end) {
   if (p + 4 > end) return false;
   const unsigned char* h = bytes.At(p, 4);
   if (h == nullptr) return false;
@@ -76,7 +77,7 @@ bool CheckJpegHuffmanTable(CFileBytes& bytes, uint64_t p, uint64_t end) {
 }
 
 // Picture size from the first baseline frame header, searched within limit.
-bool FindJpegFrameSize(CFileBytes& bytes, uint64_t end, uint64_t limit, unsigned* width,
+bool FindJpegFrameSize(CReaderView& bytes, uint64_t end, uint64_t limit, unsigned* width,
                        unsigned* height) {
   uint64_t off = 2;
   while (off + 8 < limit && off + 9 <= end) {
@@ -173,6 +174,51 @@ uint64_t ScanEntropyData(CReaderCursor& cur, uint64_t start, uint64_t p, uint64_
   }
 }
 
+// Walks the header from the candidate's first byte to its start of scan, as
+// far as a default window reaches, whatever the window of the reader:
+// segments beyond its bytes are read on. False when this is no picture to
+// measure; else *sos is the offset of the start-of-scan marker. The reader is
+// back at the candidate afterwards.
+bool WalkJpegHeader(CDiskMappingPointer* reader, uint64_t headerBound, uint64_t* sos) {
+  CReaderView bytes(reader);
+  if (!bytes.IsUsable()) return false;
+  uint64_t end = CReaderCursor::DefaultWindow();
+  if (end > bytes.SourceLeft()) end = bytes.SourceLeft();
+  const unsigned char* b = bytes.At(0, 4);
+  if (b == nullptr) return false;
+  if (end >= sizeof(kAvi1Frame) && (b = bytes.At(0, sizeof(kAvi1Frame))) != nullptr &&
+      memcmp(b, kAvi1Frame, sizeof(kAvi1Frame)) == 0)
+    return false;
+  if (end >= sizeof(kJfifNoDensity) && (b = bytes.At(0, sizeof(kJfifNoDensity))) != nullptr &&
+      memcmp(b, kJfifNoDensity, sizeof(kJfifNoDensity)) == 0)
+    return false;
+
+  unsigned width = 0, height = 0;
+  if (FindJpegFrameSize(bytes, end, headerBound, &width, &height) && (b = bytes.At(3, 1)) != nullptr &&
+      b[0] == 0xE0 && width >= 1 && width <= 47 && height >= 1 && height <= 47)
+    return false;
+
+  // Marker walk up to the start of scan.
+  const uint64_t limit = headerBound < end ? headerBound : end;
+  uint64_t off = 2;
+  while (off + 4 < limit) {
+    b = bytes.At(off, 4);
+    if (b == nullptr || b[0] != 0xFF) break;
+    const unsigned m = b[1];
+    if (!IsValidJpegMarker(m)) break;
+    if (m == 0xFF) {
+      ++off;
+      continue;
+    }
+    const uint64_t segment = Be16(b + 2) + 2;
+    if (m == 0xC4 && !CheckJpegHuffmanTable(bytes, off, end)) return false;
+    off += segment;
+  }
+  if (off + 1 >= end || (b = bytes.At(off, 2)) == nullptr || b[0] != 0xFF || b[1] != 0xDA) return false;
+  *sos = off;
+  return true;
+}
+
 }  // namespace
 
 DELVARO_PLUGIN_SIGNATURE_ENTRIES(kFormatName, kSignature)
@@ -189,52 +235,14 @@ DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetRawFileInfo(CDiskMappingPointer* read
   const uint64_t g = AllocationGranularity();
   const uint64_t chunk = 256 * g;
   const uint64_t headerBound = 2560 * g;
-  // The header is walked as far as a default window reaches, whatever the
-  // window of this reader: segments beyond its bytes are read on.
-  CFileBytes bytes(cur, CReaderCursor::DefaultWindow());
-  const uint64_t end = bytes.Size();
-  const unsigned char* b = bytes.At(0, 4);
-  if (b == nullptr) return 0;
-  if (end >= sizeof(kAvi1Frame) && (b = bytes.At(0, sizeof(kAvi1Frame))) != nullptr &&
-      memcmp(b, kAvi1Frame, sizeof(kAvi1Frame)) == 0)
+  const uint64_t start = cur.Position();
+  uint64_t sos = 0;
+  if (!WalkJpegHeader(reader, headerBound, &sos)) return 0;
+  if (cur.LastError() != 0) {  // the start's window could not be read back
+    cur.ClearError();
     return 0;
-  if (end >= sizeof(kJfifNoDensity) && (b = bytes.At(0, sizeof(kJfifNoDensity))) != nullptr &&
-      memcmp(b, kJfifNoDensity, sizeof(kJfifNoDensity)) == 0)
-    return 0;
-
-  unsigned width = 0, height = 0;
-  if (FindJpegFrameSize(bytes, end, headerBound, &width, &height) && (b = bytes.At(3, 1)) != nullptr &&
-      b[0] == 0xE0 && width >= 1 && width <= 47 && height >= 1 && height <= 47)
-    return 0;
-
-  // Marker walk up to the start of scan.
-  const uint64_t limit = headerBound < end ? headerBound : end;
-  uint64_t off = 2;
-  while (off + 4 < limit) {
-    b = bytes.At(off, 4);
-    if (b == nullptr || b[0] != 0xFF) break;
-    const unsigned m = b[1];
-    if (!IsValidJpegMarker(m)) break;
-    if (m == 0xFF) {
-      ++off;
-      continue;
-    }
-    const uint64_t segment = Be16(b + 2) + 2;
-    if (m == 0xC4 && !CheckJpegHuffmanTable(bytes, off, end)) return 0;
-    off += segment;
   }
-  if (off + 1 >= end || (b = bytes.At(off, 2)) == nullptr || b[0] != 0xFF || b[1] != 0xDA) return 0;
-
-  // The entropy data is scanned from the start's window on.
-  const uint64_t start = bytes.Start();
-  if (cur.Position() != start) {
-    cur.SeekTo(start);
-    if (cur.LastError() != 0) {
-      cur.ClearError();
-      return 0;
-    }
-  }
-  const uint64_t stop = ScanEntropyData(cur, start, off + 1, chunk);
+  const uint64_t stop = ScanEntropyData(cur, start, sos + 1, chunk);
   uint64_t length = stop + 2;
   // A picture cut off by the end of the source ends there, not beyond it.
   const uint64_t sourceLeft = cur.Limit() > start ? cur.Limit() - start : 0;

@@ -224,29 +224,4 @@ DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetRawFileInfo(CDiskMappingPointer* read
   DELVARO_PLUGIN_GUARD_END
 }
 
-DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetThumbnailText(CDiskMappingPointer*, int64_t, char*,
-                                                         int) {
-  return 0;
-}
-
-DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetThumbnailBitmap(CDiskMappingPointer* reader,
-                                                           int64_t size, HBITMAP* bitmap,
-                                                           int* width, int* height) {
-  DELVARO_PLUGIN_GUARD_BEGIN
-  if (reader == nullptr || bitmap == nullptr || size <= 0) return 0;
-  CReaderCursor cur(reader);
-  const uint64_t loaded = cur.Loaded();
-  const uint64_t n = static_cast<uint64_t>(size) < loaded ? static_cast<uint64_t>(size) : loaded;
-  return MakePsdThumbnail(cur.Data(), n, bitmap, width, height, false);
-  DELVARO_PLUGIN_GUARD_END
-}
-
-DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetPreviewBitmap(const void* data, int64_t size,
-                                                         HBITMAP* bitmap, int* width,
-                                                         int* height) {
-  DELVARO_PLUGIN_GUARD_BEGIN
-  if (data == nullptr || size <= 0) return 0;
-  return MakePsdThumbnail(static_cast<const unsigned char*>(data), static_cast<uint64_t>(size),
-                          bitmap, width, height, true);
-  DELVARO_PLUGIN_GUARD_END
-}
+DELVARO_PLUGIN_PICTURE_ENTRIES(MakePsdThumbnail)

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "RecordingFrame.h"
+#include "engine/PartitionStart.h"
 #include "engine/ByteTrie.h"
 
 namespace {
@@ -75,3 +76,21 @@ TEST(ScanDiskDlg, ProgressPayloadCarriesTextsAndRemainingTime) {
   dlg.OnScanThreadExit();
 }
 }  // namespace
+
+TEST(PartitionStart, FoundPartitionsCountFromBeforeTheirBootSector) {
+  CPartitionInfo p;
+  p.m_nScheme = 0;  // found by the search
+  p.m_StartSector = 2048;
+  p.m_HiddenSectors = 63;
+  uint64_t at = 0;
+  ASSERT_TRUE(PartitionBootOffset(p, 512, &at));
+  EXPECT_EQ((2048u + 63u) * 512u, at);
+  p.m_nScheme = 1;  // from a table: the entry's own first sector
+  ASSERT_TRUE(PartitionBootOffset(p, 4096, &at));
+  EXPECT_EQ(2048u * 4096u, at);
+  p.m_nScheme = 0;
+  p.m_HiddenSectors = ~0ull - 100;  // a hostile field never wraps round to a small start
+  EXPECT_FALSE(PartitionBootSector(p, &at));
+  p.m_HiddenSectors = 1ull << 60;
+  EXPECT_FALSE(PartitionBootOffset(p, 512, &at));
+}

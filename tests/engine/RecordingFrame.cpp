@@ -1,6 +1,21 @@
 #include "RecordingFrame.h"
 
-CRecordingFrame::CRecordingFrame() : m_hWnd(nullptr), m_scanDlg(this), m_pRegistry(nullptr), m_offers(0)
+#include <cwctype>
+
+#include "storage/DeviceIo.h"
+#include "storage/fs/ExFATVolume.h"
+#include "storage/fs/FAT32Volume.h"
+#include "storage/fs/FATVolume.h"
+#include "storage/fs/NTFSVolume.h"
+
+CRecordingFrame::CRecordingFrame()
+    : m_hWnd(nullptr),
+      m_scanDlg(this),
+      m_pRegistry(nullptr),
+      m_pSelected(nullptr),
+      m_hDevice(INVALID_HANDLE_VALUE),
+      m_offers(0),
+      m_scanDone(0)
 {
     InitializeCriticalSection(&m_cs);
     m_scanDlg.SetFrameMessageSink(&CRecordingFrame::QueueMessage, this);
@@ -8,10 +23,25 @@ CRecordingFrame::CRecordingFrame() : m_hWnd(nullptr), m_scanDlg(this), m_pRegist
 
 CRecordingFrame::~CRecordingFrame()
 {
+    m_scanDlg.EndScanThread();
     PumpMessages();
+    ClearResults();
+    if (m_hDevice != INVALID_HANDLE_VALUE)
+        CloseHandle(m_hDevice);
+    DeleteCriticalSection(&m_cs);
+}
+
+void CRecordingFrame::ClearResults()
+{
     for (DeepScanHit* hit : m_hits)
         delete hit;
-    DeleteCriticalSection(&m_cs);
+    for (CFoundItem* item : m_found)
+        delete item;
+    m_hits.clear();
+    m_found.clear();
+    m_progress.clear();
+    m_offers = 0;
+    m_scanDone = 0;
 }
 
 int CRecordingFrame::AddCarvedFile(DeepScanHit* hit)
@@ -27,7 +57,49 @@ int CRecordingFrame::AddCarvedFile(DeepScanHit* hit)
     LeaveCriticalSection(&m_cs);
     if (!keep)
         delete hit;
+    else if (onKept)
+        onKept(*hit);
     return keep ? 1 : 0;
+}
+
+bool CRecordingFrame::AddFoundFile(CFoundItem* item)
+{
+    if (!item)
+        return false;
+    if (onFound)
+        onFound(*item);
+    std::wstring ext = L"unknow";
+    size_t dot = item->m_strName.rfind(L'.');
+    if (dot != std::wstring::npos)
+        ext = item->m_strName.substr(dot + 1);
+    for (wchar_t& c : ext)
+        c = (wchar_t)towupper(c);
+    EnterCriticalSection(&m_cs);
+    bool keep = m_refusedExt.count(ext) == 0;
+    if (keep)
+        m_found.push_back(item);
+    LeaveCriticalSection(&m_cs);
+    if (!keep)
+        delete item;
+    return keep;
+}
+
+void CRecordingFrame::SetDeepScanDevice(HANDLE device)
+{
+    if (m_hDevice != INVALID_HANDLE_VALUE && m_hDevice != device)
+        CloseHandle(m_hDevice);
+    m_hDevice = device;
+}
+
+CVolumeInfo* CRecordingFrame::AddMappedVolume(wchar_t letter)
+{
+    CVolumeInfo* info = new CVolumeInfo();
+    const wchar_t root[] = {(wchar_t)towupper(letter), L':', L'\\', 0};
+    info->m_strRoot = root;
+    info->m_strFileSystem = DetectFileSystemName(DriveLetterPath(letter).c_str());
+    info->m_uDriveType = DRIVE_FIXED;
+    m_volumes.Append(info);
+    return info;
 }
 
 void CRecordingFrame::QueueMessage(void* self, UINT msg, WPARAM wParam, LPARAM lParam)
@@ -48,6 +120,27 @@ void CRecordingFrame::PumpMessages()
         Receive(p.msg, p.wParam, p.lParam);
 }
 
+bool CRecordingFrame::WaitForScan(DWORD timeoutMs)
+{
+    const ULONGLONG until = GetTickCount64() + timeoutMs;
+    const unsigned int before = m_scanDone;
+    for (;;)
+    {
+        HANDLE thread = m_scanDlg.m_hThread;
+        DWORD left = (DWORD)(until > GetTickCount64() ? until - GetTickCount64() : 0);
+        if (thread)
+            MsgWaitForMultipleObjects(1, &thread, FALSE, left < 50 ? left : 50, QS_ALLINPUT);
+        else
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, left < 50 ? left : 50, QS_ALLINPUT);
+        PumpMessages();
+        const bool ended = !m_scanDlg.IsScanRunning();
+        if (ended && m_scanDone > before)
+            return true;
+        if (GetTickCount64() >= until)
+            return false;
+    }
+}
+
 void CRecordingFrame::Receive(UINT msg, WPARAM wParam, LPARAM)
 {
     if (msg == WMU_ScanProgress && wParam)
@@ -56,4 +149,29 @@ void CRecordingFrame::Receive(UINT msg, WPARAM wParam, LPARAM)
         m_progress.push_back({info->nDone, info->nTotal, info->bActive != 0, info->pszStatus, info->pszRemain});
         delete info;
     }
+    else if (msg == WMU_ScanDone)
+    {
+        ++m_scanDone;
+    }
+}
+
+std::wstring DetectFileSystemName(const wchar_t* path)
+{
+    HANDLE h = OpenRawReadOnly(path, 0);
+    if (h == INVALID_HANDLE_VALUE)
+        return L"RAW";
+    BYTE boot[512] = {};
+    const DWORD got = ReadAt(h, 0, boot, sizeof(boot));
+    CloseHandle(h);
+    if (got != sizeof(boot))
+        return L"RAW";
+    if (memcmp(boot + 3, "NTFS    ", 8) == 0)
+        return L"NTFS";
+    if (memcmp(boot + 3, "EXFAT   ", 8) == 0)
+        return L"exFAT";
+    if (CFAT32Volume().ParseBootSector(boot))
+        return L"FAT32";
+    if (CFATVolume().ParseBootSector(boot))
+        return L"FAT";
+    return L"RAW";
 }

@@ -1,20 +1,24 @@
 // A stand-in for the main window that records what the scan engine hands it:
-// carved hits, progress payloads and scan-done messages. It has no window (a
-// window would start a desktop process under Wine): what scan threads post
-// to the frame is queued through the controller's message sink, and
-// PumpMessages delivers it on the calling thread, as a message loop would.
+// found entries, carved hits, progress payloads and scan-done messages. It
+// has no window (a window would start a desktop process under Wine): what
+// scan threads post to the frame is queued through the controller's message
+// sink, and PumpMessages delivers it on the calling thread, as a message loop
+// would.
 #pragma once
 #include <windows.h>
 
 #include <functional>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "engine/DeepScanEngine.h"
 #include "engine/FormatPluginRegistry.h"
+#include "engine/FoundItem.h"
 #include "engine/MainFrameServices.h"
 #include "engine/ScanDiskDlg.h"
+#include "storage/VolumeList.h"
 
 class CRecordingFrame : public IMainFrameServices
 {
@@ -28,19 +32,46 @@ public:
     CScanDiskDlg* GetScanDiskDlg() override { return &m_scanDlg; }
     CFormatPluginRegistry* GetPluginRegistry() override { return m_pRegistry; }
     int AddCarvedFile(DeepScanHit* hit) override;
+    bool AddFoundFile(CFoundItem* item) override;
+    CVolumeList* GetVolumeList() override { return &m_volumes; }
+    CVolumeInfo* GetSelectedVolume() override { return m_pSelected; }
+    std::wstring GetSelectedVolumeRoot() override { return m_pSelected ? m_pSelected->m_strRoot : std::wstring(); }
+    std::vector<std::wstring> GetSelectedFormatNames() override { return m_formats; }
+    HANDLE GetDeepScanDevice() override { return m_hDevice; }
+    void SetDeepScanDevice(HANDLE device) override;
 
     void SetRegistry(CFormatPluginRegistry* registry) { m_pRegistry = registry; }
+    void SetSelectedFormats(const std::vector<std::wstring>& names) { m_formats = names; }
+    void SelectVolume(CVolumeInfo* volume) { m_pSelected = volume; }
+    // Adds a volume record for a drive letter whose raw device ("\\.\X:")
+    // is mapped to an image, with the file-system name its boot sector gives
+    // ("NTFS", "FAT32", "FAT", "exFAT", else "RAW"), as Windows would report
+    // it. The list owns it.
+    CVolumeInfo* AddMappedVolume(wchar_t letter);
     // Refuses the n-th offered hit (1-based), as the frame does for an unselected type.
     void RefuseCall(unsigned int n) { m_refused.insert(n); }
+    // Refuses found entries whose name ends in this extension (upper case, no dot).
+    void RefuseExtension(const std::wstring& ext) { m_refusedExt.insert(ext); }
     // Called on the scan thread for every hit offered, before it is kept.
     std::function<void(const DeepScanHit&)> onOffer;
+    // Called on the scan thread for every hit the frame keeps, once kept; the
+    // hit stays the frame's.
+    std::function<void(const DeepScanHit&)> onKept;
+    // Called on the scan thread for every found entry offered.
+    std::function<void(const CFoundItem&)> onFound;
 
     // Delivers what scan threads posted so far.
     void PumpMessages();
+    // Pumps until the controller's worker ends and its WMU_ScanDone arrived
+    // (at most timeoutMs); false on time-out.
+    bool WaitForScan(DWORD timeoutMs);
 
     const std::vector<DeepScanHit*>& Hits() const { return m_hits; }
+    const std::vector<CFoundItem*>& Found() const { return m_found; }
     const std::vector<Progress>& ProgressReports() const { return m_progress; }
     unsigned int OfferCount() const { return m_offers; }
+    unsigned int ScanDoneCount() const { return m_scanDone; }
+    void ClearResults();
 
 private:
     struct Posted { UINT msg; WPARAM wParam; LPARAM lParam; };
@@ -50,10 +81,21 @@ private:
     HWND m_hWnd;
     CScanDiskDlg m_scanDlg;
     CFormatPluginRegistry* m_pRegistry;
+    CVolumeList m_volumes;
+    CVolumeInfo* m_pSelected;
+    std::vector<std::wstring> m_formats;
+    HANDLE m_hDevice;
     std::set<unsigned int> m_refused;
+    std::set<std::wstring> m_refusedExt;
     std::vector<DeepScanHit*> m_hits;
+    std::vector<CFoundItem*> m_found;
     std::vector<Progress> m_progress;
     unsigned int m_offers;
+    unsigned int m_scanDone;
     std::vector<Posted> m_posted;  // guarded by m_cs
     CRITICAL_SECTION m_cs;
 };
+
+// File-system name of what a path opens, by its boot sector: "NTFS",
+// "FAT32", "FAT", "exFAT", or "RAW".
+std::wstring DetectFileSystemName(const wchar_t* path);

@@ -7,73 +7,14 @@
 #include <cstring>
 #include <vector>
 
+#include "MutationKit.h"
 #include "PluginHarness.h"
 #include "common/TestPaths.h"
 #include "gtest/gtest.h"
 
 namespace {
 
-// Bytes placed right before a no-access page.
-class GuardedBytes {
- public:
-  GuardedBytes(const void* data, size_t size) {
-    SYSTEM_INFO si;
-    GetSystemInfo(&si);
-    const size_t page = si.dwPageSize, span = size ? (size + page - 1) / page * page : page;
-    m_base = static_cast<unsigned char*>(
-        VirtualAlloc(nullptr, span + page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
-    DWORD old = 0;
-    VirtualProtect(m_base + span, page, PAGE_NOACCESS, &old);
-    m_data = m_base + span - size;
-    if (size) memcpy(m_data, data, size);
-  }
-  ~GuardedBytes() { VirtualFree(m_base, 0, MEM_RELEASE); }
-  unsigned char* Data() const { return m_data; }
-
- private:
-  unsigned char *m_base, *m_data;
-};
-
-// Moves a reader's window into a guarded region for the life of the object.
-struct GuardedWindow {
-  CDiskMappingPointer* r;
-  unsigned char* keep;
-  GuardedBytes bytes;
-  explicit GuardedWindow(CDiskMappingPointer* reader)
-      : r(reader), keep(r->m_pBuffer), bytes(keep, static_cast<size_t>(r->m_WindowSize)) {
-    r->m_pBuffer = bytes.Data();
-  }
-  ~GuardedWindow() { r->m_pBuffer = keep; }
-};
-
-struct Rng {
-  uint64_t x;
-  uint32_t Next() {
-    x = x * 6364136223846793005ull + 1442695040888963407ull;
-    return static_cast<uint32_t>(x >> 33);
-  }
-  uint32_t Below(uint32_t n) { return n ? Next() % n : 0; }
-};
-
-std::string Mutate(const std::string& in, Rng& rng) {
-  std::string s = in;
-  const uint32_t kind = rng.Below(6);
-  if (kind <= 2 || kind == 5) {  // flip bytes, mostly in the headers
-    const uint32_t flips = 1 + rng.Below(12);
-    for (uint32_t i = 0; i < flips && !s.empty(); ++i) {
-      const uint32_t size = static_cast<uint32_t>(s.size());
-      const uint32_t at = rng.Below(rng.Below(2) || size < 512 ? size : 512u);
-      s[at] = static_cast<char>(rng.Below(3) == 0 ? 0xFF : rng.Next() & 0xFF);
-    }
-  }
-  if (kind == 3 || kind == 5) s.resize(rng.Below(static_cast<uint32_t>(s.size()) + 1));  // cut
-  if (kind == 4) {  // extend with noise or zeros
-    const uint32_t more = 1 + rng.Below(5000);
-    const bool zeros = rng.Below(2) == 0;
-    for (uint32_t i = 0; i < more; ++i) s.push_back(zeros ? '\0' : static_cast<char>(rng.Next()));
-  }
-  return s;
-}
+using namespace mutation;
 
 struct Subject {
   const wchar_t* dll;
@@ -105,26 +46,11 @@ TEST_P(ImagePluginMutation, DamagedSamplesThroughEveryExport) {
   }
   TempFile file(L"mutation");
   Rng rng{subject.seed};
-  const uint64_t windows[] = {1024, 4096, 16384, 65536, 262144};
   for (uint32_t i = 0; i < 1000; ++i) {
     const std::string bytes =
         Mutate(originals[rng.Below(static_cast<uint32_t>(originals.size()))], rng);
     SCOPED_TRACE(testing::Message() << "iteration " << i << " size " << bytes.size());
-    ASSERT_TRUE(file.Write(bytes));
-
-    // The program's scan buffer always holds at least a block behind a candidate.
-    std::string block = bytes;
-    if (block.size() < 512) block.resize(512, '\0');
-    GuardedBytes head(block.data(), block.size());
-    if (check) check(head.Data());
-    EXPECT_GE(p.GetFileSizeAtOnce(head.Data()), 0);
-
-    auto reader = OpenReader(file.Path(), windows[rng.Below(5)]);
-    {
-      GuardedWindow guard(reader.get());
-      Analysis a = Analyse(p, reader.get());
-      EXPECT_NE(nullptr, memchr(a.info.format, 0, sizeof(a.info.format)));
-      EXPECT_EQ(RAWINFO_RECORD_SIZE, a.info.size);
+    ExerciseEveryExport(p, check, file, bytes, rng, [&](const Analysis& a, CDiskMappingPointer*) {
       if (a.result && a.info.valid && (a.info.flags & RAWINFO_HAS_LENGTH) &&
           (dll == L"fmt_jpg.dll" || dll == L"fmt_gif.dll")) {
         EXPECT_LE(a.info.length, bytes.size());  // measured on the bytes there
@@ -132,33 +58,10 @@ TEST_P(ImagePluginMutation, DamagedSamplesThroughEveryExport) {
       if (a.result && dll == L"fmt_ico.dll") {
         EXPECT_LE(a.info.length, 0x100000u);  // every image's end within the icon limit
       }
-      if (rng.Below(3) == 0) {
-        reader->SeekTo(0);
-        HBITMAP bmp = nullptr;
-        int w = 0, h = 0;
-        if (p.GetThumbnailBitmap(reader.get(), bytes.size() + rng.Below(100000), &bmp, &w, &h)) {
-          EXPECT_NE(nullptr, bmp);
-          EXPECT_GT(w, 0);
-          DeleteObject(bmp);
-        }
-      }
-    }
-    if (rng.Below(3) == 0 && !bytes.empty()) {
-      GuardedBytes whole(bytes.data(), bytes.size());
-      HBITMAP bmp = reinterpret_cast<HBITMAP>(0x1);
-      int w = 0, h = 0;
-      if (p.GetPreviewBitmap(whole.Data(), bytes.size(), &bmp, &w, &h)) {
-        EXPECT_NE(nullptr, bmp);
-        DeleteObject(bmp);
-      } else {
-        EXPECT_EQ(reinterpret_cast<HBITMAP>(0x1), bmp);  // untouched on failure
-      }
-    }
+    });
     if (HasFatalFailure()) return;
   }
-  HBITMAP bmp = nullptr;
-  EXPECT_EQ(0, p.GetPreviewBitmap(nullptr, 100, &bmp, nullptr, nullptr));
-  EXPECT_EQ(0, p.GetPreviewBitmap(originals[0].data(), originals[0].size(), nullptr, nullptr, nullptr));
+  ExpectNullArgumentsRefused(p, originals[0]);
 }
 
 INSTANTIATE_TEST_SUITE_P(

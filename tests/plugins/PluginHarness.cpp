@@ -34,12 +34,16 @@ PluginModule::~PluginModule() {
 
 bool PluginModule::Load(const std::wstring& dll) {
   module = LoadLibraryW(testpaths::Join(testpaths::BinDir(), L"type\\" + dll).c_str());
-  return module && Bind(module, DELVARO_EXPORT_GetSupportFormat, &GetSupportFormat) &&
+  if (!module) return false;
+  // Plug-ins without pictures need not export the bitmap entries.
+  Bind(module, DELVARO_EXPORT_GetThumbnailBitmap, &GetThumbnailBitmap);
+  Bind(module, DELVARO_EXPORT_GetPreviewBitmap, &GetPreviewBitmap);
+  Bind(module, DELVARO_EXPORT_GetThumbnailText, &GetThumbnailText);
+  Bind(module, DELVARO_EXPORT_GetPreviewText, &GetPreviewText);
+  return Bind(module, DELVARO_EXPORT_GetSupportFormat, &GetSupportFormat) &&
          Bind(module, DELVARO_EXPORT_GetFileSign, &GetFileSign) &&
          Bind(module, DELVARO_EXPORT_GetFileSizeAtOnce, &GetFileSizeAtOnce) &&
          Bind(module, DELVARO_EXPORT_GetRawFileInfo, &GetRawFileInfo) &&
-         Bind(module, DELVARO_EXPORT_GetThumbnailBitmap, &GetThumbnailBitmap) &&
-         Bind(module, DELVARO_EXPORT_GetPreviewBitmap, &GetPreviewBitmap) &&
          Bind(module, DELVARO_EXPORT_IsFileSigSimple, &IsFileSigSimple) &&
          Bind(module, DELVARO_EXPORT_CanGetFileLenImmediately, &CanGetFileLenImmediately) &&
          Bind(module, DELVARO_EXPORT_HasThumbnail, &HasThumbnail) &&

@@ -19,6 +19,9 @@ struct PluginModule {
   PFN_GetRawFileInfo GetRawFileInfo = nullptr;
   PFN_GetThumbnailBitmap GetThumbnailBitmap = nullptr;
   PFN_GetPreviewBitmap GetPreviewBitmap = nullptr;
+  // Text entries, bound when the plug-in has them (HasThumbnail non-zero).
+  PFN_GetThumbnailText GetThumbnailText = nullptr;
+  PFN_GetPreviewText GetPreviewText = nullptr;
   const int32_t *IsFileSigSimple = nullptr, *CanGetFileLenImmediately = nullptr;
   const int32_t *HasThumbnail = nullptr, *HasThumbnailBitmap = nullptr;
 
@@ -26,7 +29,8 @@ struct PluginModule {
   PluginModule(const PluginModule&) = delete;
   PluginModule& operator=(const PluginModule&) = delete;
   ~PluginModule();
-  // bin\type\<dll>; false when the DLL or any entry is missing.
+  // bin\type\<dll>; false when the DLL or any entry of the deep scan is
+  // missing (the bitmap entries stay null where the plug-in has none).
   bool Load(const std::wstring& dll);
 };
 

@@ -16,8 +16,7 @@ pass=0; fail=0
 while IFS=$'\t' read -r name off size sha; do
   [ "$name" = name ] && continue
   IFS=$'\t' read -r file _ hlen hext < <(awk -F'\t' -v o="$off" '$2 == o' "$out/list.tsv" | head -n 1) || true
-  # carve keeps a hundred files per folder: find each by its name.
-  got="$( [ -n "${file:-}" ] && sha256sum "$(find "$out/files" -name "$file" -print -quit)" | cut -d' ' -f1 || true)"
+  got="$( [ -n "${file:-}" ] && sha256sum "$out/files/$file" | cut -d' ' -f1 || true)"
   if [ "${hext:-}" != "${name##*.}" ] || [ "${hlen:-}" != "$size" ] || [ "$got" != "$sha" ]; then
     echo "WRONG $name at $off: ext ${hext:-none}, length ${hlen:-none} (want $size)"; fail=$((fail + 1))
   else

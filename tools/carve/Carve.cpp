@@ -3,16 +3,16 @@
 // Runs the deep scan over an image file with every plug-in of the "type"
 // folder beside this program bound, through the recording stand-in of the
 // main window (which needs no window). Each kept hit's byte range is written
-// under the hit's name into a folder of OUTDIR that holds a hundred hits
-// ("0000001-0000100", ...), and one tab-separated row per hit is printed:
-// name, start offset, length, extension. The last line gives the bytes
-// scanned and the speed.
+// to OUTDIR under the hit's name while the scan goes on, and one tab-separated
+// row per hit is printed: name, start offset, length, extension. The last line
+// gives the bytes scanned and the speed.
 #include <windows.h>
 
 #include <fcntl.h>
 #include <io.h>
 
 #include <cstdio>
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -44,9 +44,6 @@ DWORD WINAPI ScanThread(LPVOID param)
 // One copy buffer for every file: fresh memory costs a page fault per page
 // on first touch, which a buffer per file would pay again and again.
 const DWORD kCopyBuffer = 1 << 20;
-// Hits per output folder. Creating a file makes Wine search its folder for
-// the name in any case, so a folder of thousands makes copying quadratic.
-const size_t kHitsPerFolder = 100;
 
 bool CopyRange(HANDLE source, unsigned __int64 start, unsigned __int64 length, const std::wstring& target,
                char* buffer)
@@ -74,6 +71,95 @@ bool CopyRange(HANDLE source, unsigned __int64 start, unsigned __int64 length, c
     CloseHandle(out);
     return ok;
 }
+
+// Copies the hits the frame keeps to OUTDIR on a thread of its own, in the
+// order they are kept, while the scan goes on: creating files is a round
+// trip to the system (under Wine to its server) that the scan need not wait
+// for.
+class CCopier
+{
+public:
+    CCopier(const std::wstring& image, const std::wstring& outDir)
+        : m_outDir(outDir), m_buffer(new char[kCopyBuffer]), m_done(false), m_failures(0)
+    {
+        InitializeSRWLock(&m_lock);
+        InitializeConditionVariable(&m_ready);
+        m_source = CreateFileW(image.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_READONLY, nullptr);
+        m_thread = CreateThread(nullptr, 0, Proc, this, 0, nullptr);
+    }
+    ~CCopier()
+    {
+        Finish();
+        if (m_source != INVALID_HANDLE_VALUE)
+            CloseHandle(m_source);
+    }
+    // On the scanning thread: the hit stays the frame's until the end.
+    void Add(const DeepScanHit* hit)
+    {
+        AcquireSRWLockExclusive(&m_lock);
+        m_queue.push_back(hit);
+        ReleaseSRWLockExclusive(&m_lock);
+        WakeConditionVariable(&m_ready);
+    }
+    // Copies what is left and returns the number of files that failed.
+    int Finish()
+    {
+        AcquireSRWLockExclusive(&m_lock);
+        m_done = true;
+        ReleaseSRWLockExclusive(&m_lock);
+        WakeConditionVariable(&m_ready);
+        if (m_thread)
+        {
+            WaitForSingleObject(m_thread, INFINITE);
+            CloseHandle(m_thread);
+            m_thread = nullptr;
+        }
+        Drain(false);  // without a thread, everything is copied here
+        return m_failures;
+    }
+
+private:
+    static DWORD WINAPI Proc(LPVOID param)
+    {
+        ((CCopier*)param)->Drain(true);
+        return 0;
+    }
+    // Copies queued hits; waiting for more until the scan is done when wait is set.
+    void Drain(bool wait)
+    {
+        for (;;)
+        {
+            AcquireSRWLockExclusive(&m_lock);
+            while (wait && m_queue.empty() && !m_done)
+                SleepConditionVariableSRW(&m_ready, &m_lock, INFINITE, 0);
+            if (m_queue.empty())
+            {
+                ReleaseSRWLockExclusive(&m_lock);
+                return;
+            }
+            const DeepScanHit* hit = m_queue.front();
+            m_queue.pop_front();
+            ReleaseSRWLockExclusive(&m_lock);
+            std::wstring name;
+            for (const char* c = hit->szName; *c && c < hit->szName + sizeof(hit->szName); ++c)
+                name += (wchar_t)(unsigned char)*c;
+            if (m_source == INVALID_HANDLE_VALUE ||
+                !CopyRange(m_source, hit->GetStart(), hit->u64Length, m_outDir + L"\\" + name, m_buffer.get()))
+                ++m_failures;
+        }
+    }
+
+    std::wstring m_outDir;
+    std::unique_ptr<char[]> m_buffer;
+    HANDLE m_source;
+    HANDLE m_thread;
+    SRWLOCK m_lock;
+    CONDITION_VARIABLE m_ready;
+    std::deque<const DeepScanHit*> m_queue;  // guarded by m_lock
+    bool m_done;                             // guarded by m_lock
+    int m_failures;
+};
 
 // The system's text for an error code, without its line break.
 std::wstring ErrorText(DWORD code)
@@ -138,6 +224,10 @@ int wmain(int argc, wchar_t** argv)
         return 1;
     }
 
+    CreateDirectoryW(outDir.c_str(), nullptr);
+    CCopier copier(image, outDir);
+    frame.onKept = [&copier](const DeepScanHit& hit) { copier.Add(&hit); };
+
     LARGE_INTEGER freq, t0, t1;
     QueryPerformanceFrequency(&freq);
     int result = 0;
@@ -166,35 +256,11 @@ int wmain(int argc, wchar_t** argv)
     }
     delete reader;
 
-    CreateDirectoryW(outDir.c_str(), nullptr);
-    HANDLE source = CreateFileW(image.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_READONLY, nullptr);
-    int failures = 0;
-    std::unique_ptr<char[]> buffer(new char[kCopyBuffer]);
+    const int failures = copier.Finish();
     const std::vector<DeepScanHit*>& hits = frame.Hits();
-    std::wstring folder;
-    for (size_t i = 0; i < hits.size(); ++i)
-    {
-        const DeepScanHit* hit = hits[i];
-        if (i % kHitsPerFolder == 0)
-        {
-            wchar_t range[32];
-            _snwprintf(range, 32, L"%07u-%07u", (unsigned)(i + 1), (unsigned)(i + kHitsPerFolder));
-            range[31] = 0;
-            folder = outDir + L"\\" + range;
-            CreateDirectoryW(folder.c_str(), nullptr);
-        }
-        std::wstring name;
-        for (const char* c = hit->szName; *c && c < hit->szName + sizeof(hit->szName); ++c)
-            name += (wchar_t)(unsigned char)*c;
-        if (source == INVALID_HANDLE_VALUE ||
-            !CopyRange(source, hit->GetStart(), hit->u64Length, folder + L"\\" + name, buffer.get()))
-            ++failures;
+    for (const DeepScanHit* hit : hits)
         printf("%s\t%llu\t%llu\t%s\n", hit->szName, (unsigned long long)hit->GetStart(),
                (unsigned long long)hit->u64Length, hit->szExtension);
-    }
-    if (source != INVALID_HANDLE_VALUE)
-        CloseHandle(source);
 
     double seconds = (double)(t1.QuadPart - t0.QuadPart) / (double)freq.QuadPart;
     double rate = seconds > 0 ? (double)total / 1e6 / seconds : 0.0;
