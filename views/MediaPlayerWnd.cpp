@@ -179,10 +179,9 @@ void CMediaPlayerWnd::SetPlainFile(const std::wstring& path, int mediaClass)
 {
     m_strPlainFile = path;
     m_nMediaClass = mediaClass;
-    const size_t dot = path.find_last_of(L'.');
-    const size_t slash = path.find_last_of(L"\\/");
-    m_strExtension = dot != std::wstring::npos && (slash == std::wstring::npos || dot > slash) ? path.substr(dot + 1)
-                                                                                                 : std::wstring();
+    PreviewRequest request;
+    request.InitFile(path);
+    m_strExtension = NoDots(request.GetExtension());
 }
 
 
@@ -257,11 +256,7 @@ void CMediaPlayerWnd::OnWindowInit()
             name += (wchar_t)(unsigned char)m_pCarvedHit->szName[i];
         size = m_pCarvedHit->u64Length;
     } else if (!m_strPlainFile.empty()) {
-        const size_t slash = m_strPlainFile.find_last_of(L"\\/");
-        name = slash == std::wstring::npos ? m_strPlainFile : m_strPlainFile.substr(slash + 1);
-        WIN32_FILE_ATTRIBUTE_DATA fa;
-        if (GetFileAttributesExW(m_strPlainFile.c_str(), GetFileExInfoStandard, &fa))
-            size = ((uint64_t)fa.nFileSizeHigh << 32) | fa.nFileSizeLow;
+        GetPlainFileNameAndSize(m_strPlainFile, &name, &size);
     }
     CControlUI* title = FindControl(L"PlayerTitle");
     if (title && !name.empty())

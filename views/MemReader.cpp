@@ -9,22 +9,20 @@ namespace {
 const REFERENCE_TIME kUnits = 10000000;  // reference-time units per second (byte offsets are scaled by it)
 const wchar_t kPinName[] = L"Output";
 
-// ---- IEnumPins over the one pin ----
-class CEnumOnePin : public IEnumPins
+// An enumerator of one item: a pin (IEnumPins) or a media type
+// (IEnumMediaTypes). Traits say how an item is held and handed out.
+template <class Enum, class Item, class Traits>
+class CEnumOne : public Enum
 {
 public:
-    CEnumOnePin(IPin* pin, ULONG pos) : m_cRef(1), m_pPin(pin), m_nPos(pos)
-    {
-        if (m_pPin)
-            m_pPin->AddRef();
-    }
+    CEnumOne(const Item& item, ULONG pos) : m_cRef(1), m_nPos(pos) { Traits::Hold(m_item, item); }
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
     {
         if (!ppv)
             return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IEnumPins) {
-            *ppv = static_cast<IEnumPins*>(this);
-            AddRef();
+        if (riid == IID_IUnknown || riid == Traits::Iid()) {
+            *ppv = static_cast<Enum*>(this);
+            this->AddRef();
             return S_OK;
         }
         *ppv = NULL;
@@ -38,14 +36,13 @@ public:
             delete this;
         return r;
     }
-    STDMETHODIMP Next(ULONG count, IPin** pins, ULONG* fetched) override
+    template <class Out>
+    HRESULT NextItems(ULONG count, Out* items, ULONG* fetched)
     {
-        if (!pins || (count > 1 && !fetched))
+        if (!items || (count > 1 && !fetched))
             return E_POINTER;
         ULONG n = 0;
-        while (n < count && m_nPos < 1 && m_pPin) {
-            pins[n] = m_pPin;
-            m_pPin->AddRef();
+        while (n < count && m_nPos < 1 && Traits::Give(m_item, &items[n])) {
             ++n;
             ++m_nPos;
         }
@@ -63,92 +60,85 @@ public:
         m_nPos = 0;
         return S_OK;
     }
+
+protected:
+    virtual ~CEnumOne() { Traits::Drop(m_item); }
+    volatile LONG m_cRef;
+    Item m_item;
+    ULONG m_nPos;
+};
+
+struct PinTraits
+{
+    static REFIID Iid() { return IID_IEnumPins; }
+    static void Hold(IPin*& held, IPin* pin)
+    {
+        held = pin;
+        if (held)
+            held->AddRef();
+    }
+    static bool Give(IPin* held, IPin** out)
+    {
+        if (!held)
+            return false;
+        *out = held;
+        held->AddRef();
+        return true;
+    }
+    static void Drop(IPin* held)
+    {
+        if (held)
+            held->Release();
+    }
+};
+
+struct TypeTraits
+{
+    static REFIID Iid() { return IID_IEnumMediaTypes; }
+    static void Hold(AM_MEDIA_TYPE& held, const AM_MEDIA_TYPE& mt) { CopyMediaTypeTo(&held, &mt); }
+    static bool Give(const AM_MEDIA_TYPE& held, AM_MEDIA_TYPE** out)
+    {
+        AM_MEDIA_TYPE* t = (AM_MEDIA_TYPE*)CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE));
+        if (!t || FAILED(CopyMediaTypeTo(t, &held))) {
+            if (t)
+                CoTaskMemFree(t);
+            return false;
+        }
+        *out = t;
+        return true;
+    }
+    static void Drop(AM_MEDIA_TYPE& held) { FreeMediaTypeContent(&held); }
+};
+
+class CEnumOnePin : public CEnumOne<IEnumPins, IPin*, PinTraits>
+{
+public:
+    CEnumOnePin(IPin* pin, ULONG pos) : CEnumOne(pin, pos) {}
+    STDMETHODIMP Next(ULONG count, IPin** pins, ULONG* fetched) override { return NextItems(count, pins, fetched); }
     STDMETHODIMP Clone(IEnumPins** out) override
     {
         if (!out)
             return E_POINTER;
-        *out = new CEnumOnePin(m_pPin, m_nPos);
+        *out = new CEnumOnePin(m_item, m_nPos);
         return S_OK;
     }
-
-private:
-    ~CEnumOnePin()
-    {
-        if (m_pPin)
-            m_pPin->Release();
-    }
-    volatile LONG m_cRef;
-    IPin* m_pPin;
-    ULONG m_nPos;
 };
 
-// ---- IEnumMediaTypes over the one type ----
-class CEnumOneType : public IEnumMediaTypes
+class CEnumOneType : public CEnumOne<IEnumMediaTypes, AM_MEDIA_TYPE, TypeTraits>
 {
 public:
-    CEnumOneType(const AM_MEDIA_TYPE& mt, ULONG pos) : m_cRef(1), m_nPos(pos) { CopyMediaTypeTo(&m_mt, &mt); }
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
-    {
-        if (!ppv)
-            return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IEnumMediaTypes) {
-            *ppv = static_cast<IEnumMediaTypes*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = NULL;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&m_cRef); }
-    STDMETHODIMP_(ULONG) Release() override
-    {
-        LONG r = InterlockedDecrement(&m_cRef);
-        if (r == 0)
-            delete this;
-        return r;
-    }
+    CEnumOneType(const AM_MEDIA_TYPE& mt, ULONG pos) : CEnumOne(mt, pos) {}
     STDMETHODIMP Next(ULONG count, AM_MEDIA_TYPE** types, ULONG* fetched) override
     {
-        if (!types || (count > 1 && !fetched))
-            return E_POINTER;
-        ULONG n = 0;
-        while (n < count && m_nPos < 1) {
-            AM_MEDIA_TYPE* t = (AM_MEDIA_TYPE*)CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE));
-            if (!t || FAILED(CopyMediaTypeTo(t, &m_mt))) {
-                if (t)
-                    CoTaskMemFree(t);
-                break;
-            }
-            types[n++] = t;
-            ++m_nPos;
-        }
-        if (fetched)
-            *fetched = n;
-        return n == count ? S_OK : S_FALSE;
-    }
-    STDMETHODIMP Skip(ULONG count) override
-    {
-        m_nPos += count;
-        return m_nPos <= 1 ? S_OK : S_FALSE;
-    }
-    STDMETHODIMP Reset() override
-    {
-        m_nPos = 0;
-        return S_OK;
+        return NextItems(count, types, fetched);
     }
     STDMETHODIMP Clone(IEnumMediaTypes** out) override
     {
         if (!out)
             return E_POINTER;
-        *out = new CEnumOneType(m_mt, m_nPos);
+        *out = new CEnumOneType(m_item, m_nPos);
         return S_OK;
     }
-
-private:
-    ~CEnumOneType() { FreeMediaTypeContent(&m_mt); }
-    volatile LONG m_cRef;
-    AM_MEDIA_TYPE m_mt;
-    ULONG m_nPos;
 };
 
 bool TypesMatch(const AM_MEDIA_TYPE* want, const AM_MEDIA_TYPE& have)
@@ -267,7 +257,7 @@ class CMemReaderPin : public IPin
 {
 public:
     explicit CMemReaderPin(CMemReader* filter);
-    ~CMemReaderPin();
+    virtual ~CMemReaderPin();
 
     // IUnknown: the filter's reference count.
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;

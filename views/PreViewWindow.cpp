@@ -357,11 +357,7 @@ void CPreViewWindow::OnWindowInit()
         size = m_pItem->m_u64Size;
         known = true;
     } else if (!m_strPlainFile.empty()) {
-        const size_t slash = m_strPlainFile.find_last_of(L"\\/");
-        name = slash == std::wstring::npos ? m_strPlainFile : m_strPlainFile.substr(slash + 1);
-        WIN32_FILE_ATTRIBUTE_DATA fa;
-        if (GetFileAttributesExW(m_strPlainFile.c_str(), GetFileExInfoStandard, &fa))
-            size = ((uint64_t)fa.nFileSizeHigh << 32) | fa.nFileSizeLow;
+        GetPlainFileNameAndSize(m_strPlainFile, &name, &size);
         known = true;
     }
     CControlUI* title = FindControl(L"PreviewTitle");

@@ -7,12 +7,23 @@
 #include <cstring>
 #include <cwctype>
 
+#include "app/MainFrame.h"
 #include "core/Log.h"
 #include "engine/DeepScanEngine.h"
 #include "engine/FoundItem.h"
 #include "engine/MainFrameServices.h"
 #include "storage/DiskMappingPointer.h"
 #include "storage/VolumeList.h"
+
+// The found-file readers come with the recovery engine; where a build has
+// none, found entries have no stream (carved hits and files still do).
+#if __has_include("engine/RecoverFile.h")
+#include <memory>
+
+#include "engine/RecoverFile.h"
+#include "storage/PartitionTable.h"
+#define DELVARO_FOUND_FILE_READERS 1
+#endif
 
 namespace {
 
@@ -40,12 +51,21 @@ bool InList(const std::wstring& extension, const wchar_t* const (&list)[N])
     return false;
 }
 
-IStream* NoFoundItemReader(int, CVolumeInfo*, const void*, CFoundItem*, uint64_t, int)
+IStream* ReadFoundItem(int code, CVolumeInfo* volume, const void* extra, CFoundItem* item, uint64_t cap, int kind)
 {
+#ifdef DELVARO_FOUND_FILE_READERS
+    std::unique_ptr<CRecoverFile> reader(CreateRecoverFile(code, NULL));
+    if (!reader)
+        return NULL;
+    return reader->ReadToStream(volume ? volume->m_strRoot.c_str() : NULL,
+                                kind == 4 ? static_cast<const ILostPartitionSource*>(extra) : NULL, item, cap, kind);
+#else
+    (void)code, (void)volume, (void)extra, (void)item, (void)cap, (void)kind;
     return NULL;
+#endif
 }
 
-FoundItemStreamReader g_foundItemReader = NoFoundItemReader;
+FoundItemStreamReader g_foundItemReader = ReadFoundItem;
 
 // Bytes read from a device per step while copying a carved hit.
 const uint64_t kCarveReadWindow = 4ull << 20;
@@ -55,30 +75,33 @@ const uint64_t kCarveReadWindow = 4ull << 20;
 FoundItemStreamReader SetFoundItemStreamReader(FoundItemStreamReader reader)
 {
     FoundItemStreamReader old = g_foundItemReader;
-    g_foundItemReader = reader ? reader : NoFoundItemReader;
+    g_foundItemReader = reader ? reader : ReadFoundItem;
     return old;
 }
 
-int FileSystemCodeOfVolume(const CVolumeInfo* volume)
+int FileSystemCodeOfLostPartition(const void* extra)
 {
-    if (!volume)
-        return 0;
-    const std::wstring& fs = volume->m_strFileSystem;
-    if (fs == L"NTFS")
-        return 7;
-    if (fs == L"FAT32")
-        return 11;
-    if (fs == L"FAT")
-        return 6;
-    if (fs == L"exFAT")
-        return -7;
+#ifdef DELVARO_FOUND_FILE_READERS
+    const ILostPartitionSource* lost = static_cast<const ILostPartitionSource*>(extra);
+    const CPartitionInfo* partition = lost ? lost->GetCurrentPartition() : NULL;
+    return GetPartitionTypeCode(4, NULL, partition);
+#else
+    (void)extra;
     return 0;
+#endif
 }
 
-int FileSystemCodeOfLostPartition(const void*)
+bool GetPlainFileNameAndSize(const std::wstring& path, std::wstring* name, uint64_t* size)
 {
-    // The lost partition's reader comes with the partition scan control.
-    return 0;
+    const size_t slash = path.find_last_of(L"\\/");
+    if (name)
+        *name = slash == std::wstring::npos ? path : path.substr(slash + 1);
+    WIN32_FILE_ATTRIBUTE_DATA fa;
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &fa))
+        return false;
+    if (size)
+        *size = ((uint64_t)fa.nFileSizeHigh << 32) | fa.nFileSizeLow;
+    return true;
 }
 
 IStream* CreateMemoryStream(const void* data, size_t count)
@@ -258,7 +281,7 @@ IStream* PreviewRequest::OpenStream(uint64_t cap)
             if (!path.empty())
                 m_pVolume = m_pFrame->GetVolumeList()->FindVolumeByLetter(path[0]);
         }
-        code = FileSystemCodeOfVolume(m_pVolume);
+        code = GetPartitionTypeCode(m_nKind, m_pVolume, NULL);
     }
     if (code == 0)
         return NULL;

@@ -40,17 +40,21 @@ public:
 };
 
 // Reads a found entry into memory (at most cap bytes, 0 all) through the
-// reader of its file system; replaceable for tests. Arguments: the
+// found-file reader of its file system (CRecoverFile::ReadToStream; the scan
+// context of scan kind 4 is the lost partition's ILostPartitionSource);
+// replaceable for tests. Arguments: the
 // file-system code (7 NTFS, 11 FAT32, 6 FAT16, -7 exFAT), the volume, the
 // scan context, the entry, the cap and the scan kind.
 typedef IStream* (*FoundItemStreamReader)(int fileSystemCode, CVolumeInfo* volume, const void* extra,
                                          CFoundItem* item, uint64_t cap, int scanKind);
 FoundItemStreamReader SetFoundItemStreamReader(FoundItemStreamReader reader);
 
-// The file-system code of a volume by its file-system name; 0 when unknown.
-int FileSystemCodeOfVolume(const CVolumeInfo* volume);
-// The file-system code of the lost partition of a scan context (scan kind 4).
+// The file-system code of the lost partition of a scan context (scan kind
+// 4): its ILostPartitionSource's current partition.
 int FileSystemCodeOfLostPartition(const void* extra);
+// The name of a plain file's path and its size; false when the file cannot
+// be asked (the name is given anyway).
+bool GetPlainFileNameAndSize(const std::wstring& path, std::wstring* name, uint64_t* size);
 
 // An IStream over a copy of count bytes in movable global memory, at
 // position 0; null when the memory cannot be had.

@@ -2,6 +2,8 @@
 // MP3 and AVI samples played to the end from memory, damaged ones refused.
 #include <gtest/gtest.h>
 
+#include <shlobj.h>
+
 #include <memory>
 
 #include "ViewsTestUtil.h"
@@ -196,6 +198,30 @@ TEST(MemReaderTest, ServesTheParserThroughIAsyncReader)
     async->Release();
     pin->Release();
     EXPECT_EQ(0u, reader->Release());
+}
+
+}  // namespace
+
+namespace {
+
+TEST(DecoderCheckTest, LooksForTheDecoderOfThisBuildsWordSize)
+{
+    wchar_t folder[MAX_PATH] = {};
+    ASSERT_TRUE(SHGetSpecialFolderPathW(NULL, folder, CSIDL_PROGRAM_FILES, FALSE));
+    const std::wstring base = std::wstring(folder) + L"\\LAV Filters";
+    const std::wstring sub = base + L"\\x64";
+    const std::wstring file = sub + L"\\LAVVideo.ax";
+    EXPECT_FALSE(IsVideoDecoderInstalled());
+    CreateDirectoryW(base.c_str(), NULL);
+    CreateDirectoryW(sub.c_str(), NULL);
+    HANDLE f = CreateFileW(file.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, f);
+    CloseHandle(f);
+    EXPECT_TRUE(IsVideoDecoderInstalled());
+    DeleteFileW(file.c_str());
+    RemoveDirectoryW(sub.c_str());
+    RemoveDirectoryW(base.c_str());
+    EXPECT_FALSE(IsVideoDecoderInstalled());
 }
 
 }  // namespace
