@@ -5,6 +5,7 @@
 #include <shlobj.h>
 
 #include <memory>
+#include <thread>
 
 #include "ViewsTestUtil.h"
 #include "views/MemPlayer.h"
@@ -222,6 +223,25 @@ TEST(DecoderCheckTest, LooksForTheDecoderOfThisBuildsWordSize)
     RemoveDirectoryW(sub.c_str());
     RemoveDirectoryW(base.c_str());
     EXPECT_FALSE(IsVideoDecoderInstalled());
+}
+
+}  // namespace
+
+namespace {
+
+TEST(MemPlayerComTest, LeavesAThreadOfAnotherApartmentAsItWas)
+{
+    HRESULT again = E_FAIL;
+    std::thread t([&] {
+        CoInitializeEx(NULL, COINIT_MULTITHREADED);
+        { CMemPlayer player; }  // cannot enter a single-threaded apartment here
+        again = CoInitializeEx(NULL, COINIT_MULTITHREADED);
+        CoUninitialize();
+        CoUninitialize();
+    });
+    t.join();
+    // Still initialised once: the player did not uninitialise what it had not.
+    EXPECT_EQ(S_FALSE, again);
 }
 
 }  // namespace

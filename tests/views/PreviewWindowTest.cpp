@@ -185,6 +185,11 @@ TEST_F(PreviewWindowTest, TextAndTheHexViewOfAnyFile)
         const std::wstring chars = gui::Find(pm, L"txtData")->GetText().GetData();
         EXPECT_EQ(0u, chars.find(L"{f 5}Delvaro preview {n}.b..n../f. 100% {n}"));
     });
+    // A long text: only the start is read.
+    Preview(WriteTemp(L"long.log", std::string(200000, 'L')), [](CPreViewWindow* w, CPaintManagerUI&) {
+        EXPECT_TRUE(w->IsShowText());
+        EXPECT_EQ(TEXT_PREVIEW_SIZE, GetStreamSize(w->GetStream()));
+    });
     const std::wstring ten = WriteTemp(L"ten.xyz", std::string("0123456789", 10));
     Preview(ten, [](CPreViewWindow* w, CPaintManagerUI& pm) {
         EXPECT_EQ(CPreViewWindow::PAGE_NOT_SUPPORTED, w->GetPage());
