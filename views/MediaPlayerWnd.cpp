@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "app/WindowMessages.h"
+#include "engine/MainFrameServices.h"
 #include "core/Helpers.h"
 #include "core/Language.h"
 #include "core/Log.h"
@@ -14,7 +15,6 @@ struct CMediaPlayerWnd::LoaderStart
 {
     std::shared_ptr<MediaLoadState> state;
     HWND window;
-    IMainFrameServices* frame;
 };
 
 namespace {
@@ -273,9 +273,13 @@ void CMediaPlayerWnd::OnWindowInit()
         s.haveItem = true;
         s.item = *m_pItem;
     }
-    if (m_pVolume) {
+    // The volume is found here, so the loader never reaches into the frame.
+    CVolumeInfo* volume = m_pVolume;
+    if (!volume && m_pItem && m_pOwnerFrame && m_pOwnerFrame->GetVolumeList() && !m_pItem->GetCurrentPath().empty())
+        volume = m_pOwnerFrame->GetVolumeList()->FindVolumeByLetter(m_pItem->GetCurrentPath()[0]);
+    if (volume) {
         s.haveVolume = true;
-        s.volume = *m_pVolume;
+        s.volume = *volume;
     }
     if (m_nScanKind == 1 && m_pCarvedHit) {
         s.haveHit = true;
@@ -285,7 +289,7 @@ void CMediaPlayerWnd::OnWindowInit()
             DuplicateHandle(GetCurrentProcess(), m_hDevice, GetCurrentProcess(), &s.device, 0, FALSE,
                             DUPLICATE_SAME_ACCESS);
     }
-    LoaderStart* arg = new LoaderStart{m_pState, m_hWnd, m_pOwnerFrame};
+    LoaderStart* arg = new LoaderStart{m_pState, m_hWnd};
     unsigned id = 0;
     m_hLoaderThread = (HANDLE)_beginthreadex(NULL, 0, LoaderThread, arg, 0, &id);
     if (!m_hLoaderThread) {
@@ -302,7 +306,6 @@ unsigned __stdcall CMediaPlayerWnd::LoaderThread(void* param)
     LoaderStart* start = (LoaderStart*)param;
     std::shared_ptr<MediaLoadState> state = start->state;
     const HWND window = start->window;
-    IMainFrameServices* frame = start->frame;
     delete start;
     MediaLoadState& s = *state;
     PreviewRequest request;
@@ -311,7 +314,7 @@ unsigned __stdcall CMediaPlayerWnd::LoaderThread(void* param)
     else if (s.scanKind == 1 && s.haveHit)
         request.InitCarved(&s.hit, s.device, s.sourceIsDevice, s.scanKind);
     else if (s.haveItem)
-        request.Init(s.haveVolume ? &s.volume : NULL, s.extra, &s.item, s.scanKind, s.haveVolume ? NULL : frame);
+        request.Init(s.haveVolume ? &s.volume : NULL, s.extra, &s.item, s.scanKind, NULL);
     IStream* stream = s.cancel ? NULL : request.OpenStream(s.cap);
     if (stream) {
         const uint64_t size = std::min<uint64_t>(GetStreamSize(stream), s.cap);
@@ -437,6 +440,8 @@ void CMediaPlayerWnd::ShowError(HRESULT hr)
         tab->SelectItem(PAGE_ERROR);
     SetControlText(L"errCode", FormatTextWithInt(GetUIText(L"ErrCode").c_str(), (int)hr).c_str());
     SetControlText(L"errText", GetDirectShowErrorText(hr).c_str());
+    ShowControl(L"btnPlay", true);
+    ShowControl(L"btnPause", false);
     EnablePlaybackControls(false);
     KillTimer(m_hWnd, kPositionTimer);
 }
