@@ -235,6 +235,10 @@ TEST_F(PreviewWindowTest, ShellHandlerIsCreatedOnceAndGetsTheStream)
 {
     const std::string bytes = "stream handler sample bytes";
     const std::wstring path = WriteTemp(L"sample.dvpvs", bytes);
+    // Found with or without its dot, in any case.
+    EXPECT_EQ(ClsidText(CLSID_DoubleStreamHandler), PreviewHandlerHost::FindHandlerClsid(L"dvpvs"));
+    EXPECT_EQ(L"", PreviewHandlerHost::FindHandlerClsid(L".nosuchext"));
+    EXPECT_EQ(L"", PreviewHandlerHost::FindHandlerClsid(NULL));
     const DoubleCounters was = *s_counters;
     // Switched off: only the not-supported page.
     Preview(path, [](CPreViewWindow* w, CPaintManagerUI&) {
