@@ -16,8 +16,8 @@ const wchar_t* const kVideo[] = {L"avi", L"mov", L"mp4", L"wmv", L"rm",   L"mkv"
 const wchar_t* const kAudio[] = {L"mp3", L"wav", L"wma", L"pcm", L"aif", L"au",  L"wv",
                                  L"mp2", L"amr", L"flac", L"ape", L"ac3", L"mmf"};
 
-// "X:\" of the volume that holds path (through a mounted folder too);
-// empty when the system does not say.
+// The root of the volume that holds path ("X:\", or the folder a volume is
+// mounted on), upper case; empty when the system does not say.
 std::wstring VolumeRootOf(const std::wstring& path)
 {
     wchar_t root[MAX_PATH + 1] = {};
@@ -27,6 +27,16 @@ std::wstring VolumeRootOf(const std::wstring& path)
     for (wchar_t& c : r)
         c = (wchar_t)towupper(c);
     return r;
+}
+
+// What names a volume whichever folder it is reached through: its volume
+// name where the system has one, else its root.
+std::wstring VolumeIdOf(const std::wstring& root)
+{
+    wchar_t name[MAX_PATH] = {};
+    if (!root.empty() && GetVolumeNameForVolumeMountPointW(root.c_str(), name, MAX_PATH))
+        return name;
+    return root;
 }
 }  // namespace
 
@@ -75,11 +85,12 @@ ScannedPathCheck MakeScannedPathCheck(IMainFrameServices* frame, const PreviewEn
     }
     for (wchar_t& c : scannedRoot)
         c = (wchar_t)towupper(c);
-    return [scannedRoot, diskNumber](const std::wstring& path) {
+    const std::wstring scannedId = scannedRoot.empty() ? std::wstring() : VolumeIdOf(scannedRoot);
+    return [scannedRoot, scannedId, diskNumber](const std::wstring& path) {
         const std::wstring root = VolumeRootOf(path);
         if (root.empty())
             return true;  // unknown: the safe answer
-        if (!scannedRoot.empty() && root.compare(0, 2, scannedRoot, 0, 2) == 0)
+        if (!scannedRoot.empty() && (root == scannedRoot || VolumeIdOf(root) == scannedId))
             return true;
         if (diskNumber >= 0 && root.size() >= 2) {
             VolumeDiskEntry entry = {};
