@@ -21,7 +21,11 @@ using std::min;
 #include "core/Language.h"
 #include "core/Settings.h"
 #include "engine/FormatPluginRegistry.h"
+#include "engine/FoundItem.h"
+#include "storage/VolumeList.h"
+#include "views/MediaPlayerWnd.h"
 #include "views/PreViewWindow.h"
+#include "views/PreviewOpen.h"
 
 using namespace wintest;
 
@@ -304,6 +308,97 @@ TEST_F(PreviewWindowTest, FileOnlyHandlerGetsAUniqueExchangeFileNeverOnTheScanne
         EXPECT_EQ(CPreViewWindow::PAGE_HEX, w->GetPage());
     });
     EXPECT_EQ(0, s_counters->alive);
+}
+
+}  // namespace
+
+namespace {
+
+struct ReaderCall
+{
+    int code = 0;
+    uint64_t cap = 0;
+    int kind = -1;
+    std::string bytes;
+};
+ReaderCall g_call;
+
+IStream* FakeFoundReader(int code, CVolumeInfo*, const void*, CFoundItem*, uint64_t cap, int kind)
+{
+    g_call.code = code;
+    g_call.cap = cap;
+    g_call.kind = kind;
+    return CreateMemoryStream(g_call.bytes.data(), g_call.bytes.size());
+}
+
+// Found entries reach the windows through the seam the main window uses,
+// and are read by the reader of their volume's file system.
+TEST_F(PreviewWindowTest, FoundEntriesOpenThroughTheSeamAndTheirFileSystemsReader)
+{
+    FoundItemStreamReader old = SetFoundItemStreamReader(FakeFoundReader);
+    CVolumeInfo volume;
+    volume.m_strRoot = L"E:\\";
+    volume.m_strFileSystem = L"FAT32";
+    CFoundItem photo(L"IMG_0001.JPG", L"E:\\DCIM\\", L"", 6856, 0);
+    PreviewEntry entry;
+    entry.scanKind = 0;
+    entry.item = &photo;
+    entry.volume = &volume;
+    g_call.bytes = viewtest::Sample(L"preview_photo.jpg");
+    EXPECT_EQ(2, MediaClassOfExtension(PreviewEntryExtension(entry)));
+    bool ran = false;
+    gui::OnDialog(L"DelvaroDlg", [&](HWND hwnd) {
+        CPreViewWindow* w = dynamic_cast<CPreViewWindow*>((DuiLib::CWindowWnd*)GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+        ASSERT_TRUE(w);
+        EXPECT_TRUE(gui::PumpUntil([&] { return w->IsLoaded(); }));
+        EXPECT_EQ(CPreViewWindow::PAGE_PAINT, w->GetPage());
+        EXPECT_TRUE(w->GetImage());
+        ran = true;
+        PostMessageW(hwnd, WM_CLOSE, 0, 0);
+    });
+    EXPECT_FALSE(ShowEntryPreview(NULL, NULL, entry, 2));
+    EXPECT_TRUE(ran);
+    EXPECT_EQ(11, g_call.code);
+    EXPECT_EQ(MAX_PREVIEW_SIZE, g_call.cap);
+    EXPECT_EQ(0, g_call.kind);
+
+    // A volume of a file system no reader knows: nothing read, the damaged page.
+    volume.m_strFileSystem = L"RAW";
+    g_call = ReaderCall();
+    ran = false;
+    gui::OnDialog(L"DelvaroDlg", [&](HWND hwnd) {
+        CPreViewWindow* w = dynamic_cast<CPreViewWindow*>((DuiLib::CWindowWnd*)GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+        ASSERT_TRUE(w);
+        EXPECT_TRUE(gui::PumpUntil([&] { return w->IsLoaded(); }));
+        EXPECT_EQ(CPreViewWindow::PAGE_BROKEN, w->GetPage());
+        ran = true;
+        PostMessageW(hwnd, WM_CLOSE, 0, 0);
+    });
+    ShowEntryPreview(NULL, NULL, entry, 2);
+    EXPECT_TRUE(ran);
+    EXPECT_EQ(0, g_call.code);
+
+    // Audio of an NTFS volume plays to its end in the player.
+    volume.m_strFileSystem = L"NTFS";
+    CFoundItem tone(L"Memo.WAV", L"E:\\Voice\\", L"", 9644, 0);
+    entry.item = &tone;
+    g_call.bytes = viewtest::Sample(L"preview_tone.wav");
+    ASSERT_EQ(0, MediaClassOfExtension(PreviewEntryExtension(entry)));
+    ran = false;
+    gui::OnDialog(L"DelvaroDlg", [&](HWND hwnd) {
+        CMediaPlayerWnd* p =
+            dynamic_cast<CMediaPlayerWnd*>((DuiLib::CWindowWnd*)GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+        ASSERT_TRUE(p);
+        EXPECT_EQ(L"WAV", p->GetExtension());
+        EXPECT_TRUE(gui::PumpUntil([&] { return p->HasPlayedToEnd(); }));
+        ran = true;
+        PostMessageW(hwnd, WM_CLOSE, 0, 0);
+    });
+    EXPECT_FALSE(ShowEntryPreview(NULL, NULL, entry, 0));
+    EXPECT_TRUE(ran);
+    EXPECT_EQ(7, g_call.code);
+    EXPECT_EQ(MAX_MEDIA_SIZE, g_call.cap);
+    SetFoundItemStreamReader(old);
 }
 
 }  // namespace
