@@ -34,6 +34,21 @@ size_t SkipSubBlocks(const uint8_t* data, size_t size, size_t pos)
 }
 }  // namespace
 
+// Deletes a memory DC with its bitmap, putting back what the bitmap replaced.
+void CPictureExWnd::FreeSurface(HDC& dc, HBITMAP& bitmap, HGDIOBJ& replaced)
+{
+    if (dc) {
+        if (replaced)
+            SelectObject(dc, replaced);
+        DeleteDC(dc);
+    }
+    if (bitmap)
+        DeleteObject(bitmap);
+    dc = NULL;
+    bitmap = NULL;
+    replaced = NULL;
+}
+
 CPictureExWnd::CPictureExWnd()
     : m_hWnd(NULL),
       m_Background(0xFFFFFF),
@@ -506,12 +521,7 @@ void CPictureExWnd::ApplyDisposal(const Frame& frame, int disposal)
         FillRect(rc, m_Background);
     } else if (disposal == 3 && m_hDisposeDC) {
         BitBlt(m_hMemDC, rc.left, rc.top, frame.size.cx, frame.size.cy, m_hDisposeDC, 0, 0, SRCCOPY);
-        SelectObject(m_hDisposeDC, m_hDisposeOld);
-        DeleteObject(m_hDisposeBitmap);
-        DeleteDC(m_hDisposeDC);
-        m_hDisposeDC = NULL;
-        m_hDisposeBitmap = NULL;
-        m_hDisposeOld = NULL;
+        FreeSurface(m_hDisposeDC, m_hDisposeBitmap, m_hDisposeOld);
     }
 }
 
@@ -539,12 +549,7 @@ void CPictureExWnd::ThreadRun()
                 BitBlt(m_hDisposeDC, 0, 0, frame.size.cx, frame.size.cy, m_hMemDC, frame.offset.cx,
                        frame.offset.cy, SRCCOPY);
             } else {
-                if (m_hDisposeDC)
-                    DeleteDC(m_hDisposeDC);
-                if (m_hDisposeBitmap)
-                    DeleteObject(m_hDisposeBitmap);
-                m_hDisposeDC = NULL;
-                m_hDisposeBitmap = NULL;
+                FreeSurface(m_hDisposeDC, m_hDisposeBitmap, m_hDisposeOld);
             }
         }
         const bool drawn = RenderPicture(frame.picture, frame.offset.cx, frame.offset.cy, frame.size.cx, frame.size.cy);
@@ -590,24 +595,8 @@ void CPictureExWnd::Stop()
 void CPictureExWnd::ReleaseDrawing()
 {
     EnterCriticalSection(&m_csDraw);
-    if (m_hDisposeDC) {
-        SelectObject(m_hDisposeDC, m_hDisposeOld);
-        DeleteDC(m_hDisposeDC);
-    }
-    if (m_hDisposeBitmap)
-        DeleteObject(m_hDisposeBitmap);
-    m_hDisposeDC = NULL;
-    m_hDisposeBitmap = NULL;
-    m_hDisposeOld = NULL;
-    if (m_hMemDC) {
-        SelectObject(m_hMemDC, m_hOldBitmap);
-        DeleteDC(m_hMemDC);
-    }
-    if (m_hBitmap)
-        DeleteObject(m_hBitmap);
-    m_hMemDC = NULL;
-    m_hBitmap = NULL;
-    m_hOldBitmap = NULL;
+    FreeSurface(m_hDisposeDC, m_hDisposeBitmap, m_hDisposeOld);
+    FreeSurface(m_hMemDC, m_hBitmap, m_hOldBitmap);
     LeaveCriticalSection(&m_csDraw);
 }
 

@@ -113,6 +113,7 @@ private:
     void FillRect(const RECT& rc, COLORREF colour);
     void ApplyDisposal(const Frame& frame, int disposal);
     void ReleaseDrawing();
+    static void FreeSurface(HDC& dc, HBITMAP& bitmap, HGDIOBJ& replaced);
 
     HWND m_hWnd;
     SIZE m_PictureSize;

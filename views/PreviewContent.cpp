@@ -104,6 +104,22 @@ bool GetPlainFileNameAndSize(const std::wstring& path, std::wstring* name, uint6
     return true;
 }
 
+// A stream that owns mem and holds its first count bytes; mem is freed when
+// the stream cannot be made.
+IStream* StreamOverGlobal(HGLOBAL mem, uint64_t count)
+{
+    IStream* stream = NULL;
+    if (FAILED(CreateStreamOnHGlobal(mem, TRUE, &stream)) || !stream) {
+        GlobalFree(mem);
+        return NULL;
+    }
+    // The block may be larger than asked for: the stream is exactly count long.
+    ULARGE_INTEGER size;
+    size.QuadPart = count;
+    stream->SetSize(size);
+    return stream;
+}
+
 IStream* CreateMemoryStream(const void* data, size_t count)
 {
     HGLOBAL mem = GlobalAlloc(GMEM_MOVEABLE, count ? count : 1);
@@ -118,16 +134,7 @@ IStream* CreateMemoryStream(const void* data, size_t count)
         memcpy(p, data, count);
         GlobalUnlock(mem);
     }
-    IStream* stream = NULL;
-    if (FAILED(CreateStreamOnHGlobal(mem, TRUE, &stream)) || !stream) {
-        GlobalFree(mem);
-        return NULL;
-    }
-    // The block may be larger than asked for: the stream is exactly count long.
-    ULARGE_INTEGER size;
-    size.QuadPart = count;
-    stream->SetSize(size);
-    return stream;
+    return StreamOverGlobal(mem, count);
 }
 
 uint64_t GetStreamSize(IStream* stream)
@@ -339,15 +346,7 @@ IStream* PreviewRequest::OpenCarvedStream(const DeepScanHit* hit, HANDLE device,
         GlobalFree(mem);
         return NULL;
     }
-    IStream* stream = NULL;
-    if (FAILED(CreateStreamOnHGlobal(mem, TRUE, &stream)) || !stream) {
-        GlobalFree(mem);
-        return NULL;
-    }
-    ULARGE_INTEGER size;
-    size.QuadPart = want;
-    stream->SetSize(size);
-    return stream;
+    return StreamOverGlobal(mem, want);
 }
 
 IStream* PreviewRequest::OpenFileStream(uint64_t cap)
@@ -375,14 +374,10 @@ IStream* PreviewRequest::OpenFileStream(uint64_t cap)
         }
         if (out)
             GlobalUnlock(mem);
-        if (ok && SUCCEEDED(CreateStreamOnHGlobal(mem, TRUE, &stream)) && stream) {
-            ULARGE_INTEGER s;
-            s.QuadPart = done;
-            stream->SetSize(s);
-        } else if (mem) {
-            stream = NULL;
+        if (ok)
+            stream = StreamOverGlobal(mem, done);
+        else if (mem)
             GlobalFree(mem);
-        }
     }
     CloseHandle(f);
     return stream;

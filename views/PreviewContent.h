@@ -59,6 +59,9 @@ bool GetPlainFileNameAndSize(const std::wstring& path, std::wstring* name, uint6
 // An IStream over a copy of count bytes in movable global memory, at
 // position 0; null when the memory cannot be had.
 IStream* CreateMemoryStream(const void* data, size_t count);
+// A stream that takes over movable global memory holding count bytes; the
+// memory is freed when the stream cannot be made.
+IStream* StreamOverGlobal(HGLOBAL mem, uint64_t count);
 // The stream's size (0 when its status cannot be read).
 uint64_t GetStreamSize(IStream* stream);
 // Reads up to max bytes from the start of the stream; false when nothing
