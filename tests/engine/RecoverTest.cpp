@@ -630,6 +630,11 @@ TEST(RecoverLostPartition, ReadsAtStartPlusHiddenSectors) {
 
 // ---- the run -----------------------------------------------------------------------
 
+DWORD WINAPI ThumbnailWorker(LPVOID) {
+  Sleep(50);
+  return 0;
+}
+
 TEST(RecoverRun, CarvedFilesThroughItsOwnHandleSortedByTypeNeverReplaced) {
   NEEDS_WINE_DRIVES();
   BoxRecorder boxes;
@@ -644,7 +649,7 @@ TEST(RecoverRun, CarvedFilesThroughItsOwnHandleSortedByTypeNeverReplaced) {
   ASSERT_GT(s.frame.Hits().size(), 10u);
   // The frame's handle is gone (another reader owns it): the run opens its own.
   s.frame.SetDeepScanDevice(INVALID_HANDLE_VALUE);
-  HANDLE thumbnails = CreateThread(nullptr, 0, [](LPVOID) -> DWORD { Sleep(50); return 0; }, nullptr, 0, nullptr);
+  HANDLE thumbnails = CreateThread(nullptr, 0, ThumbnailWorker, nullptr, 0, nullptr);
   s.frame.SetThumbnailThread(thumbnails);
   const std::wstring out = testpaths::MakeTempDir(L"recover-carved");
   std::vector<std::wstring> first;
