@@ -224,14 +224,10 @@ void CRecoverOutput::Keep()
 {
     if (m_hFile == INVALID_HANDLE_VALUE)
         return;
-    // Data a full disk still held in its cache fails here, not before.
-    if (!FlushFileBuffers(m_hFile) && m_dwError == 0)
-    {
-        const DWORD e = GetLastError();
-        if (IsTargetFullError(e))
-            m_dwError = e;
-    }
-    CloseHandle(m_hFile);
+    // Every write was checked; no flush per file (thousands of small files on
+    // a slow stick would each wait for the disk).
+    if (!CloseHandle(m_hFile) && m_dwError == 0)
+        m_dwError = GetLastError();
     m_hFile = INVALID_HANDLE_VALUE;
 }
 
@@ -295,10 +291,10 @@ int CRecoverFile::Finish(CRecoverOutput* output, RecoverResult result, DWORD err
         if (result == kRecoverOk)
         {
             output->Keep();
-            // A flush that found the disk full fails the file after all.
+            // A close that failed fails the file after all.
             if (output->Error() != 0)
             {
-                result = kRecoverTargetFull;
+                result = recoverimpl::WriteFailure(output->Error());
                 error = output->Error();
                 DeleteFileW(output->Path().c_str());
             }

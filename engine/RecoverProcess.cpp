@@ -23,7 +23,6 @@
 namespace
 {
 const char kKeyDiskNoSpace[] = "RGlza05vU3BhY2U=";
-const char kKeyErrorWhenRecover[] = "RXJyb3JXaGVuUmVjb3Zlcg==";
 const char kKeyFileSystemUnknow[] = "RmlsZVN5c3RlbVVua25vdw==";
 const char kKeyRecoverDiffDrive[] = "UmVjb3ZlckRpZmZEcml2ZQ==";
 
@@ -259,7 +258,7 @@ void CRecoverProcessWorker::RunCarved(const std::vector<DeepScanHit*>& hits)
         Record(hitName, m_carvedOutcome);
         if (m_carvedOutcome.TargetFailed())
         {
-            ShowBox(m_carvedOutcome.result == kRecoverTargetFull ? kKeyDiskNoSpace : kKeyErrorWhenRecover,
+            ShowBox(m_carvedOutcome.result == kRecoverTargetFull ? kKeyDiskNoSpace : recoverimpl::kKeyErrorWhenRecover,
                     MB_ICONERROR);
             break;
         }
@@ -299,7 +298,7 @@ void CRecoverProcessWorker::RunFound(const std::vector<CFoundItem*>& entries)
         const RecoverOutcome& outcome = m_results.back().outcome;
         if (outcome.TargetFailed())
         {
-            ShowBox(outcome.result == kRecoverTargetFull ? kKeyDiskNoSpace : kKeyErrorWhenRecover, MB_ICONERROR);
+            ShowBox(outcome.result == kRecoverTargetFull ? kKeyDiskNoSpace : recoverimpl::kKeyErrorWhenRecover, MB_ICONERROR);
             break;
         }
         if (outcome.postedDone)
@@ -440,7 +439,7 @@ int CRecoverProcessWorker::WriteCarvedFile(HANDLE device, const std::wstring& pa
         output.Keep();
         if (output.Error())
         {
-            result = kRecoverTargetFull;
+            result = recoverimpl::WriteFailure(output.Error());
             outcome.error = output.Error();
             DeleteFileW(output.Path().c_str());
         }

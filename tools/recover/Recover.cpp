@@ -22,42 +22,15 @@
 
 #include "RecordingFrame.h"
 #include "RecordingRecoverDlg.h"
+#include "ToolSupport.h"
 #include "common/DeviceMap.h"
 #include "core/Helpers.h"
 #include "core/Language.h"
 
 namespace
 {
-class CToolRegistry : public CFormatPluginRegistry
-{
-protected:
-    void ShowLoadError() override { fwprintf(stderr, L"recover: no file-type plug-ins could be loaded\n"); }
-};
-
-int PrintBox(HWND, const wchar_t* text, const wchar_t* title, UINT, int)
-{
-    fwprintf(stderr, L"recover: %ls: %ls\n", title ? title : L"", text ? text : L"");
-    return IDYES;
-}
-
-std::wstring WindowsPath(const std::wstring& path)
-{
-    if (path.empty() || path[0] != L'/')
-        return path;
-    std::wstring w = L"Z:" + path;
-    for (wchar_t& c : w)
-        if (c == L'/')
-            c = L'\\';
-    return w;
-}
-
-void PrintUtf8(const std::wstring& text)
-{
-    char* utf8 = WideToUtf8(text.c_str());
-    if (utf8)
-        fputs(utf8, stdout);
-    delete[] utf8;
-}
+using toolsupport::PrintUtf8;
+using toolsupport::WindowsPath;
 
 int Usage()
 {
@@ -99,15 +72,18 @@ int wmain(int argc, wchar_t** argv)
         return Usage();
     if (letter < L'C' || letter > L'Z')
         return Usage();
+    for (wchar_t& c : outDir)
+        if (c == L'/')
+            c = L'\\';
     while (outDir.size() > 3 && outDir.back() == L'\\')
         outDir.pop_back();
-    SetMessageDlgProc(PrintBox);
+    toolsupport::PrintBoxes(L"recover", IDYES);
     InitApplicationPaths();
     LoadLanguageStrings();
 
     devicemap::CScopedDeviceMap map;
     CRecordingFrame frame;
-    CToolRegistry registry;
+    toolsupport::CToolRegistry registry(L"recover");
     if (!map.Volume(letter, target))
     {
         fwprintf(stderr, L"recover: cannot map %ls to %lc:\n", target.c_str(), letter);
