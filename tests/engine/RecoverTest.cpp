@@ -242,6 +242,10 @@ TEST(RecoverNtfs, EdgeFilesStreamsStopAndCompressedFiles) {
   EXPECT_FALSE(BoxRecorder::Shown(kNotSupportCompressed));
   EXPECT_EQ(0, reader.RecoverToFile(L"T:\\", nullptr, &packed, SCAN_KIND_DELETED, chosen.c_str(), nullptr, TRUE));
   EXPECT_TRUE(BoxRecorder::Shown(kNotSupportCompressed));
+  // A record without an unnamed data stream ($Secure keeps its data in named
+  // ones): nothing to write, and no empty file.
+  CFoundItem secure(L"$Secure", L"T:\\", L"", 0, 9);
+  EXPECT_EQ(kRecoverNoData, RecoverOne(reader, L"T:\\", &secure, SCAN_KIND_FORMATTED).outcome.result);
   // A live record is no deleted file any more; no volume, no entry: nothing.
   CFoundItem live(L"$MFT", L"T:\\", L"", 4096, 0);
   EXPECT_EQ(kRecoverRecordChanged, RecoverOne(reader, L"T:\\", &live, SCAN_KIND_DELETED).outcome.result);
@@ -441,6 +445,43 @@ TEST(RecoverFat, UnreadableClustersBecomeCountedZeros) {
   ASSERT_EQ(good.bytes.size(), part.bytes.size());
   // The filler is zeros anyway: what could be read is the same, the rest zeros.
   EXPECT_TRUE(part.bytes == good.bytes);
+}
+
+// A cluster in the middle of a file that cannot be read (a bad sector): a
+// cluster of zeros in its place, counted; every other byte where it belongs,
+// never the bytes of the cluster read before.
+uint64_t g_badFrom = 0, g_badTo = 0;
+DWORD BadSectorRead(HANDLE h, unsigned __int64 offset, void* buffer, DWORD size) {
+  if (offset < g_badTo && offset + size > g_badFrom) {
+    SetLastError(ERROR_CRC);
+    return 0;
+  }
+  return RawReadAt(h, offset, buffer, size);
+}
+
+TEST(RecoverFat, AnUnreadableClusterIsWrittenAsZerosNotAsStaleBytes) {
+  NEEDS_WINE_DRIVES();
+  Mapped vol;
+  ASSERT_TRUE(vol.Map(L'T', testpaths::Fixture(L"recover-fat16.img")));
+  Session s;
+  ASSERT_TRUE(s.Scan(L'T', SCAN_KIND_DELETED));
+  CFoundItem* big = s.Find(L"_ig.bin");
+  ASSERT_TRUE(big && big->m_u64Size > (1u << 20));
+  CFATVolume v(L'T');
+  g_badFrom = v.GetDataOffset() + (uint64_t)(big->m_uFirstCluster - 2 + 1100) * 4096 + 1024;
+  g_badTo = g_badFrom + 512;  // one sector inside cluster 1,100 of the file (the second read)
+  CRecoverFileFAT16 reader(nullptr);
+  StorageReadFn old = SetStorageReadHook(BadSectorRead);
+  for (int kind : {SCAN_KIND_DELETED, SCAN_KIND_FORMATTED}) {  // run mode and the free clusters
+    const One r = RecoverOne(reader, L"T:\\", big, kind);
+    ASSERT_EQ(1, r.result);
+    EXPECT_EQ(1u, r.outcome.unreadableClusters);
+    EXPECT_NE(std::wstring::npos, r.outcome.Text().find(L"unreadable"));
+    std::string want = Generated("big.bin-5243003-recover-fat16.img", (size_t)big->m_u64Size);
+    want.replace(1100 * 4096, 4096, 4096, '\0');
+    EXPECT_TRUE(r.bytes == want) << kind;
+  }
+  SetStorageReadHook(old);
 }
 
 // ---- writing -------------------------------------------------------------------
