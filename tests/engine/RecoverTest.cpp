@@ -403,50 +403,6 @@ TEST(RecoverFat, ExFatFilesWithoutChainsAreCertainChainedOnesAreNot) {
   EXPECT_EQ(kRecoverOutsideVolume, RecoverOne(reader, L"T:\\", &past, SCAN_KIND_DELETED).outcome.result);
 }
 
-// A device that ends inside a file: the clusters past its end are written as
-// zeros, counted, and the bytes around them keep their offsets.
-TEST(RecoverFat, UnreadableClustersBecomeCountedZeros) {
-  NEEDS_WINE_DRIVES();
-  const std::string whole = ReadWholeFile(testpaths::Fixture(L"recover-fat16.img"));
-  ASSERT_FALSE(whole.empty());
-  // The live filler runs to the volume's end; the disk is cut in its middle.
-  CFATVolume full;
-  LostPartition disk;
-  disk.info.m_nScheme = 1;
-  disk.info.m_nType = 6;
-  disk.disk = testpaths::Fixture(L"recover-fat16.img");
-  CFoundItem filler(L"filler.bin", L"T:\\", L"", 0, 0);
-  {
-    CLostFATVolume v;
-    ASSERT_TRUE(v.OpenPath(disk.disk.c_str(), 0));
-    BYTE* root = nullptr;
-    uint16_t n = 0;
-    root = v.ReadRootDirectory(&n);
-    ASSERT_TRUE(root);
-    for (uint16_t i = 0; i < n; ++i) {
-      const FatDirEntry* e = (const FatDirEntry*)(root + i * 32);
-      if (!memcmp(e->name, "FILLER  BIN", 11)) filler.m_uFirstCluster = e->firstClusterLow, filler.m_u64Size = e->fileSize;
-    }
-    delete[] root;
-  }
-  ASSERT_GT(filler.m_u64Size, 1u << 20);
-  filler.m_bContiguous = 0;
-  filler.SetRecoverability(100);
-  CRecoverFileFAT16 reader(nullptr);
-  const One good = RecoverOne(reader, nullptr, &filler, SCAN_KIND_LOST_PARTITION, &disk);
-  ASSERT_EQ(1, good.result);
-  const std::wstring cut = testpaths::MakeTempDir(L"recover-cut") + L"\\cut.img";
-  ASSERT_TRUE(WriteBytes(cut, whole.substr(0, whole.size() - (512 << 10))));
-  disk.disk = cut;
-  const One part = RecoverOne(reader, nullptr, &filler, SCAN_KIND_LOST_PARTITION, &disk);
-  ASSERT_EQ(1, part.result);
-  EXPECT_GE(part.outcome.unreadableClusters, 100u);
-  EXPECT_NE(std::wstring::npos, part.outcome.Text().find(L"unreadable"));
-  ASSERT_EQ(good.bytes.size(), part.bytes.size());
-  // The filler is zeros anyway: what could be read is the same, the rest zeros.
-  EXPECT_TRUE(part.bytes == good.bytes);
-}
-
 // A cluster in the middle of a file that cannot be read (a bad sector): a
 // cluster of zeros in its place, counted; every other byte where it belongs,
 // never the bytes of the cluster read before.
