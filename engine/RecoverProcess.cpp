@@ -153,20 +153,24 @@ DWORD WINAPI CRecoverProcessWorker::ThreadProc(LPVOID param)
     return 0;
 }
 
-ScannedSource CRecoverProcessWorker::GetScannedSource() const
+ScannedSource MakeScannedSource(IMainFrameServices* mainFrame, int scanKind, const std::vector<CFoundItem*>& entries)
 {
     ScannedSource s;
-    s.scanKind = m_nScanKind;
-    s.targetKind = m_nTargetKind;
-    s.volumeRoot = m_strVolumeRoot;
-    s.lost = m_pLost;
-    CScanDiskDlg* dlg = m_pMainFrame ? m_pMainFrame->GetScanDiskDlg() : nullptr;
-    if (dlg)
+    s.scanKind = scanKind;
+    if (!mainFrame)
+        return s;
+    s.volumeRoot = mainFrame->GetSelectedVolumeRoot();
+    s.lost = mainFrame->GetLostPartitionSource();
+    if (CScanDiskDlg* dlg = mainFrame->GetScanDiskDlg())
     {
+        s.targetKind = dlg->GetTargetKind();
         s.diskNumber = dlg->GetDiskNumber();
         if (dlg->GetImagePath())
             s.imagePath = dlg->GetImagePath();
     }
+    for (const CFoundItem* e : entries)
+        if (e && std::find(s.entryLetters.begin(), s.entryLetters.end(), e->GetDriveLetter()) == s.entryLetters.end())
+            s.entryLetters.push_back(e->GetDriveLetter());
     return s;
 }
 
@@ -181,12 +185,7 @@ void CRecoverProcessWorker::Run()
 
     // Nothing is written onto what is read: checked once for the whole run,
     // before the first write.
-    ScannedSource source = GetScannedSource();
-    for (const CFoundItem* e : entries)
-        if (e && std::find(source.entryLetters.begin(), source.entryLetters.end(), e->GetDriveLetter()) ==
-                     source.entryLetters.end())
-            source.entryLetters.push_back(e->GetDriveLetter());
-    if (IsTargetOnScannedDevice(source, m_strTarget))
+    if (IsTargetOnScannedDevice(MakeScannedSource(m_pMainFrame, m_nScanKind, entries), m_strTarget))
     {
         m_bRefused = true;
         ShowBox(kKeyRecoverDiffDrive, MB_ICONINFORMATION);

@@ -52,6 +52,11 @@ struct RecoverEntryResult
     RecoverOutcome outcome;
 };
 
+// What a recovery of these entries (of the frame's current result, scan kind
+// `scanKind`) reads: the frame calls IsTargetOnScannedDevice with it before
+// it opens the recovery dialog, the worker again before its first write.
+ScannedSource MakeScannedSource(IMainFrameServices* mainFrame, int scanKind, const std::vector<CFoundItem*>& entries);
+
 class CRecoverProcessWorker
 {
 public:
@@ -90,9 +95,6 @@ public:
     // Writes one file-system entry into `destination` through the reader of
     // its file system: 1 when it was written.
     int RecoverFoundItem(const std::wstring& destination, CFoundItem* entry);
-
-    // What the run reads, for the target check.
-    ScannedSource GetScannedSource() const;
 
     // The dialog's end of a run, on its own thread: the success box owned by
     // the main window and, on Yes, Explorer on the target.
