@@ -181,35 +181,35 @@ public:
                       const wchar_t* destination, const volatile int* stop, BOOL singleFile) override;
 };
 
-// FAT16, FAT32 and exFAT: one algorithm over three volume classes.
-class CRecoverFileFAT32 : public CRecoverFile
+// FAT16, FAT32 and exFAT: one algorithm over three volume classes, chosen by
+// the file-system code (11 FAT32, 6 FAT16, -7 exFAT).
+template <int FileSystemCode>
+class CRecoverFileFatT : public CRecoverFile
 {
 public:
-    explicit CRecoverFileFAT32(HWND notifyWindow) : CRecoverFile(notifyWindow) {}
+    explicit CRecoverFileFatT(HWND notifyWindow) : CRecoverFile(notifyWindow) {}
     IStream* ReadToStream(const wchar_t* root, const ILostPartitionSource* lost, CFoundItem* item, uint64_t limit,
                           int scanKind) override;
     int RecoverToFile(const wchar_t* root, const ILostPartitionSource* lost, CFoundItem* item, int scanKind,
                       const wchar_t* destination, const volatile int* stop, BOOL singleFile) override;
 };
 
-class CRecoverFileFAT16 : public CRecoverFile
+class CRecoverFileFAT32 : public CRecoverFileFatT<11>
 {
 public:
-    explicit CRecoverFileFAT16(HWND notifyWindow) : CRecoverFile(notifyWindow) {}
-    IStream* ReadToStream(const wchar_t* root, const ILostPartitionSource* lost, CFoundItem* item, uint64_t limit,
-                          int scanKind) override;
-    int RecoverToFile(const wchar_t* root, const ILostPartitionSource* lost, CFoundItem* item, int scanKind,
-                      const wchar_t* destination, const volatile int* stop, BOOL singleFile) override;
+    explicit CRecoverFileFAT32(HWND notifyWindow) : CRecoverFileFatT(notifyWindow) {}
 };
 
-class CRecoverFileExFAT : public CRecoverFile
+class CRecoverFileFAT16 : public CRecoverFileFatT<6>
 {
 public:
-    explicit CRecoverFileExFAT(HWND notifyWindow) : CRecoverFile(notifyWindow) {}
-    IStream* ReadToStream(const wchar_t* root, const ILostPartitionSource* lost, CFoundItem* item, uint64_t limit,
-                          int scanKind) override;
-    int RecoverToFile(const wchar_t* root, const ILostPartitionSource* lost, CFoundItem* item, int scanKind,
-                      const wchar_t* destination, const volatile int* stop, BOOL singleFile) override;
+    explicit CRecoverFileFAT16(HWND notifyWindow) : CRecoverFileFatT(notifyWindow) {}
+};
+
+class CRecoverFileExFAT : public CRecoverFileFatT<-7>
+{
+public:
+    explicit CRecoverFileExFAT(HWND notifyWindow) : CRecoverFileFatT(notifyWindow) {}
 };
 
 // The reader of a file-system code (7 NTFS, 11 FAT32, 6 FAT16, -7 exFAT);

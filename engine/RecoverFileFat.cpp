@@ -15,6 +15,7 @@
 #include "engine/RecoverFileImpl.h"
 #include "engine/ScanDiskDlg.h"
 #include "storage/DeviceIo.h"
+#include "storage/PartitionTable.h"
 #include "storage/fs/ExFATVolume.h"
 #include "storage/fs/FAT32Volume.h"
 #include "storage/fs/FATVolume.h"
@@ -334,41 +335,31 @@ IStream* CRecoverFile::FatReadToStream(const wchar_t* root, const ILostPartition
     return sink.Detach();
 }
 
-int CRecoverFileFAT32::RecoverToFile(const wchar_t* root, const ILostPartitionSource* lost, CFoundItem* item,
-                                     int scanKind, const wchar_t* destination, const volatile int* stop,
-                                     BOOL singleFile)
+namespace
 {
-    return FatRecoverToFile<Fat32Traits>(root, lost, item, scanKind, destination, stop, singleFile);
+static_assert(FS_FAT32 == 11 && FS_FAT16 == 6 && FS_EXFAT == -7, "the readers are chosen by these codes");
+template <int Code> struct FatTraitsOf;
+template <> struct FatTraitsOf<11> { typedef Fat32Traits type; };
+template <> struct FatTraitsOf<6> { typedef Fat16Traits type; };
+template <> struct FatTraitsOf<-7> { typedef ExFatTraits type; };
+}  // namespace
+
+template <int Code>
+int CRecoverFileFatT<Code>::RecoverToFile(const wchar_t* root, const ILostPartitionSource* lost, CFoundItem* item,
+                                          int scanKind, const wchar_t* destination, const volatile int* stop,
+                                          BOOL singleFile)
+{
+    return FatRecoverToFile<typename FatTraitsOf<Code>::type>(root, lost, item, scanKind, destination, stop,
+                                                              singleFile);
 }
 
-IStream* CRecoverFileFAT32::ReadToStream(const wchar_t* root, const ILostPartitionSource* lost, CFoundItem* item,
-                                         uint64_t limit, int scanKind)
+template <int Code>
+IStream* CRecoverFileFatT<Code>::ReadToStream(const wchar_t* root, const ILostPartitionSource* lost,
+                                              CFoundItem* item, uint64_t limit, int scanKind)
 {
-    return FatReadToStream<Fat32Traits>(root, lost, item, limit, scanKind);
+    return FatReadToStream<typename FatTraitsOf<Code>::type>(root, lost, item, limit, scanKind);
 }
 
-int CRecoverFileFAT16::RecoverToFile(const wchar_t* root, const ILostPartitionSource* lost, CFoundItem* item,
-                                     int scanKind, const wchar_t* destination, const volatile int* stop,
-                                     BOOL singleFile)
-{
-    return FatRecoverToFile<Fat16Traits>(root, lost, item, scanKind, destination, stop, singleFile);
-}
-
-IStream* CRecoverFileFAT16::ReadToStream(const wchar_t* root, const ILostPartitionSource* lost, CFoundItem* item,
-                                         uint64_t limit, int scanKind)
-{
-    return FatReadToStream<Fat16Traits>(root, lost, item, limit, scanKind);
-}
-
-int CRecoverFileExFAT::RecoverToFile(const wchar_t* root, const ILostPartitionSource* lost, CFoundItem* item,
-                                     int scanKind, const wchar_t* destination, const volatile int* stop,
-                                     BOOL singleFile)
-{
-    return FatRecoverToFile<ExFatTraits>(root, lost, item, scanKind, destination, stop, singleFile);
-}
-
-IStream* CRecoverFileExFAT::ReadToStream(const wchar_t* root, const ILostPartitionSource* lost, CFoundItem* item,
-                                         uint64_t limit, int scanKind)
-{
-    return FatReadToStream<ExFatTraits>(root, lost, item, limit, scanKind);
-}
+template class CRecoverFileFatT<11>;
+template class CRecoverFileFatT<6>;
+template class CRecoverFileFatT<-7>;
