@@ -18,14 +18,20 @@ CRecordingFrame::CRecordingFrame()
       m_scanDone(0)
 {
     InitializeCriticalSection(&m_cs);
+    m_hWnd = CreateRecordingWindow(L"DelvaroRecordingFrame", WndProc, this);
+}
+
+HWND CreateRecordingWindow(const wchar_t* className, WNDPROC proc, void* self)
+{
     WNDCLASSW wc = {};
-    wc.lpfnWndProc = WndProc;
+    wc.lpfnWndProc = proc;
     wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"DelvaroRecordingFrame";
+    wc.lpszClassName = className;
     RegisterClassW(&wc);  // fails harmlessly once registered
-    m_hWnd = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
-    if (m_hWnd)
-        SetWindowLongPtrW(m_hWnd, GWLP_USERDATA, (LONG_PTR)this);
+    HWND hwnd = CreateWindowExW(0, className, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+    if (hwnd)
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, (LONG_PTR)self);
+    return hwnd;
 }
 
 CRecordingFrame::~CRecordingFrame()

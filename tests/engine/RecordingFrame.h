@@ -101,6 +101,9 @@ private:
     CRITICAL_SECTION m_cs;
 };
 
+// A message-only window of the calling thread whose user data is `self`.
+HWND CreateRecordingWindow(const wchar_t* className, WNDPROC proc, void* self);
+
 // File-system name of what a path opens, by its boot sector: "NTFS",
 // "FAT32", "FAT", "exFAT", or "RAW".
 std::wstring DetectFileSystemName(const wchar_t* path);

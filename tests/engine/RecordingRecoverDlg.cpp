@@ -1,17 +1,12 @@
 #include "RecordingRecoverDlg.h"
 
+#include "RecordingFrame.h"
+
 CRecordingRecoverDlg::CRecordingRecoverDlg(IMainFrameServices* frame, const std::wstring& target,
                                            int remainFullPath, bool singleFile)
     : m_worker(new CRecoverProcessWorker(frame, target, remainFullPath, singleFile))
 {
-    WNDCLASSW wc = {};
-    wc.lpfnWndProc = WndProc;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"DelvaroRecordingRecoverDlg";
-    RegisterClassW(&wc);  // fails harmlessly once registered
-    m_hWnd = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
-    if (m_hWnd)
-        SetWindowLongPtrW(m_hWnd, GWLP_USERDATA, (LONG_PTR)this);
+    m_hWnd = CreateRecordingWindow(L"DelvaroRecordingRecoverDlg", WndProc, this);
 }
 
 CRecordingRecoverDlg::~CRecordingRecoverDlg()
