@@ -47,6 +47,18 @@ bool WriteBytes(const std::wstring& path, const std::string& bytes) {
   return ok;
 }
 
+// A fresh folder of the temp folder. Another test program's drive mapping may
+// hide the temp folder for a moment: try again for a while.
+std::wstring TempDir(const wchar_t* tag) {
+  for (int i = 0; i < 200; ++i) {
+    const std::wstring dir = testpaths::MakeTempDir(tag);
+    if (!dir.empty()) return dir;
+    Sleep(25);
+  }
+  ADD_FAILURE() << "no temp folder";
+  return L"Z:\\tmp";
+}
+
 // The content make-recover.sh gives a file: each 512-byte block is its tag,
 // "@", its offset and a newline, padded with "-".
 std::string Generated(const std::string& tag, size_t size) {
@@ -144,7 +156,7 @@ One RecoverOne(CRecoverFile& reader, const wchar_t* root, CFoundItem* item, int 
                const ILostPartitionSource* lost = nullptr, const volatile int* stop = nullptr,
                const std::wstring& into = L"") {
   // A folder of its own (or one the caller empties again).
-  const std::wstring dir = into.empty() ? testpaths::MakeTempDir(L"recover-one") : into;
+  const std::wstring dir = into.empty() ? TempDir(L"recover-one") : into;
   One r;
   r.result = reader.RecoverToFile(root, lost, item, kind, dir.c_str(), stop, FALSE);
   r.outcome = reader.GetLastOutcome();
@@ -223,7 +235,7 @@ TEST(RecoverNtfs, EdgeFilesStreamsStopAndCompressedFiles) {
                 r.bytes.substr(0, 100));
   }
   // Single-file mode replaces the file the user chose.
-  const std::wstring chosen = testpaths::MakeTempDir(L"recover-single") + L"\\chosen.bin";
+  const std::wstring chosen = TempDir(L"recover-single") + L"\\chosen.bin";
   ASSERT_TRUE(WriteBytes(chosen, "an older file of that name"));
   ASSERT_EQ(1, reader.RecoverToFile(L"T:\\", nullptr, s.Find(L"over64k.bin"), SCAN_KIND_DELETED, chosen.c_str(),
                                     nullptr, TRUE));
@@ -282,7 +294,7 @@ TEST(RecoverNtfs, ARecordReusedSinceTheScanIsNotRecoveredUnderTheOldName) {
   CFoundItem* old = s.Find(L"exact64k.bin");
   ASSERT_TRUE(old);
   EXPECT_EQ(kRecoverRecordChanged, RecoverOne(reader, L"U:\\", old, SCAN_KIND_DELETED).outcome.result);
-  const std::wstring file = testpaths::MakeTempDir(L"recover-reused") + L"\\x.bin";
+  const std::wstring file = TempDir(L"recover-reused") + L"\\x.bin";
   EXPECT_EQ(0, reader.RecoverToFile(L"U:\\", nullptr, old, SCAN_KIND_DELETED, file.c_str(), nullptr, TRUE));
   EXPECT_TRUE(BoxRecorder::Shown(kFileRecordParseErr));
 }
@@ -366,7 +378,7 @@ TEST(RecoverFat, ClusterRulesModesAndBounds) {
   EXPECT_EQ(kRecoverOutsideVolume, RecoverOne(reader, L"T:\\", &huge, SCAN_KIND_DELETED).outcome.result);
 
   // One file asked for at below 100 percent: the question first.
-  const std::wstring file = testpaths::MakeTempDir(L"recover-ask") + L"\\ten.bin";
+  const std::wstring file = TempDir(L"recover-ask") + L"\\ten.bin";
   g_answer = IDNO;
   EXPECT_EQ(0, reader.RecoverToFile(L"T:\\", nullptr, ten, SCAN_KIND_DELETED, file.c_str(), nullptr, TRUE));
   EXPECT_TRUE(BoxRecorder::Shown(kNotCompleteRestore));
@@ -475,7 +487,7 @@ TEST(RecoverWrite, AFullOrVanishedTargetIsAFailedRecoveryAndEndsTheRun) {
   const std::vector<std::wstring> names = {L"resident.txt", L"over64k.bin", L"exact64k.bin", L"CON"};
   s.frame.isChecked = [&](const CFoundItem& f) { return std::find(names.begin(), names.end(), f.m_strName) != names.end(); };
   g_writes = 0, g_failAt = 3, g_writeError = ERROR_DISK_FULL;
-  const std::wstring out = testpaths::MakeTempDir(L"recover-full");
+  const std::wstring out = TempDir(L"recover-full");
   {
     CRecordingRecoverDlg dlg(&s.frame, out, 0, false);
     ASSERT_TRUE(dlg.Start() && dlg.WaitForEnd(60000));
@@ -542,7 +554,7 @@ TEST(RecoverTarget, ATargetOnTheScannedDeviceIsRefused) {
   ASSERT_TRUE(s.Scan(L'T', SCAN_KIND_DELETED));
   // T: is also a drive whose root is a folder here: a target on it is refused
   // and nothing is written.
-  const std::wstring root = testpaths::MakeTempDir(L"recover-t-root");
+  const std::wstring root = TempDir(L"recover-t-root");
   ASSERT_TRUE(vol.map.DriveFolder(L't', root));
   {
     CRecordingRecoverDlg dlg(&s.frame, L"T:\\out", 1, false);
@@ -557,14 +569,14 @@ TEST(RecoverTarget, ATargetOnTheScannedDeviceIsRefused) {
   src.volumeRoot = L"T:\\";
   EXPECT_TRUE(IsTargetOnScannedDevice(src, L"T:\\a\\b"));
   EXPECT_TRUE(IsTargetOnScannedDevice(src, L"t:\\"));
-  EXPECT_FALSE(IsTargetOnScannedDevice(src, testpaths::MakeTempDir(L"recover-elsewhere")));
+  EXPECT_FALSE(IsTargetOnScannedDevice(src, TempDir(L"recover-elsewhere")));
   // Recycle bins: each entry's own volume.
   src.scanKind = SCAN_KIND_RECYCLE;
   src.volumeRoot.clear();
   src.entryLetters = {L'Q', L't'};
   EXPECT_TRUE(IsTargetOnScannedDevice(src, L"T:\\x"));
   // A whole disk: any volume of it (the system names the disk of W:).
-  ASSERT_TRUE(vol.map.DriveFolder(L'w', testpaths::MakeTempDir(L"recover-w")) &&
+  ASSERT_TRUE(vol.map.DriveFolder(L'w', TempDir(L"recover-w")) &&
               vol.map.Volume(L'w', testpaths::Fixture(L"recover-exfat.img")));
   StorageIoControlFn oldIo = SetStorageIoControlHook(FakeDisks);
   src = ScannedSource();
@@ -601,7 +613,7 @@ TEST(RecoverLostPartition, ReadsAtStartPlusHiddenSectors) {
     Session s;
     ASSERT_TRUE(s.Scan(L'T', SCAN_KIND_DELETED));
     LostPartition lost;
-    lost.disk = testpaths::MakeTempDir(L"recover-lost") + L"\\disk.img";
+    lost.disk = TempDir(L"recover-lost") + L"\\disk.img";
     ASSERT_TRUE(WriteBytes(lost.disk, std::string(1 << 20, '\0') + vol.bytes));
     lost.info.m_nScheme = 0;  // found by the search: boot sector at start + hidden
     lost.info.m_StartSector = 1024;
@@ -648,7 +660,7 @@ TEST(RecoverRun, CarvedFilesThroughItsOwnHandleSortedByTypeNeverReplaced) {
   s.frame.SetDeepScanDevice(INVALID_HANDLE_VALUE);
   HANDLE thumbnails = CreateThread(nullptr, 0, ThumbnailWorker, nullptr, 0, nullptr);
   s.frame.SetThumbnailThread(thumbnails);
-  const std::wstring out = testpaths::MakeTempDir(L"recover-carved");
+  const std::wstring out = TempDir(L"recover-carved");
   std::vector<std::wstring> first;
   for (int round = 0; round < 2; ++round) {
     CRecordingRecoverDlg dlg(&s.frame, out, 1, false);
@@ -677,7 +689,7 @@ TEST(RecoverRun, CarvedFilesThroughItsOwnHandleSortedByTypeNeverReplaced) {
 TEST(RecoverRun, WriteCarvedFileChecksItsRangeAndEveryRead) {
   BoxRecorder boxes;
   // A sparse image of 80 MiB with marks at chunk edges.
-  const std::wstring dir = testpaths::MakeTempDir(L"recover-wcf");
+  const std::wstring dir = TempDir(L"recover-wcf");
   const std::wstring image = dir + L"\\dev.img";
   HANDLE h = CreateFileW(image.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
   ASSERT_NE(INVALID_HANDLE_VALUE, h);
@@ -746,7 +758,7 @@ TEST(RecoverRun, AVolumeThatWillNotOpenOrIsUnknownEndsTheRun) {
   for (const wchar_t* fs : {L"NTFS", L"RAW"}) {
     s.frame.GetSelectedVolume()->m_strFileSystem = fs;
     g_boxes.clear();
-    CRecordingRecoverDlg dlg(&s.frame, testpaths::MakeTempDir(L"recover-noopen"), 1, false);
+    CRecordingRecoverDlg dlg(&s.frame, TempDir(L"recover-noopen"), 1, false);
     ASSERT_TRUE(dlg.Start() && dlg.WaitForEnd(60000));
     EXPECT_EQ(1u, dlg.Worker().Results().size()) << testpaths::Narrow(fs);
     EXPECT_EQ(1, dlg.DoneMessages());
@@ -771,8 +783,8 @@ TEST(RecoverFuzz, CorruptedVolumesNeverCrashHangOrInventBytes) {
                             {L"recover-fat16.img", FS_FAT16, 256 << 10},
                             {L"recover-exfat.img", FS_EXFAT, 1 << 20}};
   std::mt19937 rng(20241209);
-  const std::wstring dir = testpaths::MakeTempDir(L"recover-fuzz");
-  const std::wstring out = testpaths::MakeTempDir(L"recover-fuzz-out");
+  const std::wstring dir = TempDir(L"recover-fuzz");
+  const std::wstring out = TempDir(L"recover-fuzz-out");
   for (const Target& t : targets) {
     Mapped vol;
     ASSERT_TRUE(vol.Map(L'T', testpaths::Fixture(t.fixture)));
