@@ -250,24 +250,31 @@ IStream* CRecoverFile::ReadToStream(const wchar_t*, const ILostPartitionSource*,
     return nullptr;
 }
 
+void CRecoverFile::Notify(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (m_pfnSink)
+        m_pfnSink(m_pSinkContext, message, wParam, lParam);
+    else if (m_hNotify)
+        PostMessageW(m_hNotify, message, wParam, lParam);
+}
+
 void CRecoverFile::PostProgress(uint64_t done, uint64_t total)
 {
-    if (!m_hNotify || total == 0)
+    if ((!m_hNotify && !m_pfnSink) || total == 0)
         return;
     const double ratio = (double)done * 1000.0 / (double)total;
     const int perMille = ratio < 0 ? 0 : ratio > 1000 ? 1000 : (int)ratio;
     if (perMille == m_nLastPerMille)
         return;
     m_nLastPerMille = perMille;
-    PostMessageW(m_hNotify, WMU_RecoverProgress, (WPARAM)perMille, 0);
+    Notify(WMU_RecoverProgress, (WPARAM)perMille, 0);
 }
 
 void CRecoverFile::ReportWriteError(int scanKind)
 {
     MessageBoxByBase64Key(scanKind == SCAN_KIND_LOST_PARTITION ? kKeyErrorAccessLostPartition : kKeyErrorWhenRecover,
                           m_hNotify, MB_ICONERROR, 0);
-    if (m_hNotify)
-        PostMessageW(m_hNotify, WMU_RecoverDone, 1, 0);
+    Notify(WMU_RecoverDone, 1, 0);
     m_outcome.postedDone = true;
 }
 

@@ -66,6 +66,11 @@ struct RecoverOutcome
     std::wstring Text() const;
 };
 
+// Where a reader's or the recovery worker's messages go when there is no
+// window to post them to (tools and tests: a window costs a desktop process
+// under Wine). The sink takes over what a message carries.
+typedef void (*RecoverMessageSink)(void* context, UINT message, WPARAM wParam, LPARAM lParam);
+
 // Writes to the output go through this function; tests install one that
 // fails as a full or vanished disk does. Returns the previous one.
 typedef BOOL(WINAPI* RecoverWriteFn)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
@@ -141,6 +146,13 @@ public:
 
     const RecoverOutcome& GetLastOutcome() const { return m_outcome; }
 
+    // Messages go to the sink instead of the window.
+    void SetMessageSink(RecoverMessageSink sink, void* context)
+    {
+        m_pfnSink = sink;
+        m_pSinkContext = context;
+    }
+
     // Debug name of a result, for logs and tools.
     static const wchar_t* ResultName(RecoverResult result);
 
@@ -165,9 +177,14 @@ protected:
     IStream* FatReadToStream(const wchar_t* root, const ILostPartitionSource* lost, CFoundItem* item,
                              uint64_t limit, int scanKind);
 
+    // Posts to the window, or hands to the sink.
+    void Notify(UINT message, WPARAM wParam, LPARAM lParam);
+
     HWND m_hNotify;
     RecoverOutcome m_outcome;
     int m_nLastPerMille;
+    RecoverMessageSink m_pfnSink = nullptr;
+    void* m_pSinkContext = nullptr;
 };
 
 // NTFS: the entry's file reference is its MFT record number.

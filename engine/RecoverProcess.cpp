@@ -204,7 +204,7 @@ void CRecoverProcessWorker::Run()
     info->failed = (int)m_results.size() - m_nRecovered;
     info->stopped = m_bStop != 0;
     info->explorerArgument = std::wstring(m_bSingleFile ? L" /select," : L"") + L"\"" + m_strTarget + L"\"";
-    if (!m_hDialog || !PostMessageW(m_hDialog, WMU_RecoverFinished, (WPARAM)info, 0))
+    if (!PostToDialog(WMU_RecoverFinished, (WPARAM)info, 0))
         delete info;
 }
 
@@ -324,12 +324,13 @@ int CRecoverProcessWorker::RecoverFoundItem(const std::wstring& destination, CFo
     const CPartitionInfo* partition = m_pLost ? m_pLost->GetCurrentPartition() : nullptr;
     const int code = m_pMainFrame->GetPartitionTypeCode(m_nScanKind, root, partition);
     std::unique_ptr<CRecoverFile> reader(CreateRecoverFile(code, m_hDialog));
+    if (reader && m_pfnSink)
+        reader->SetMessageSink(m_pfnSink, m_pSinkContext);
     if (!reader)
     {
         MessageBoxByBase64Key(kKeyFileSystemUnknow, m_hDialog, MB_ICONINFORMATION, 0);
         // Posted, never sent: the dialog may be waiting for this thread.
-        if (m_hDialog)
-            PostMessageW(m_hDialog, WMU_RecoverDone, 1, 0);
+        PostToDialog(WMU_RecoverDone, 1, 0);
         outcome.result = kRecoverUnknownFileSystem;
         outcome.postedDone = true;
         Record(entry->m_strName, outcome);
@@ -397,8 +398,8 @@ int CRecoverProcessWorker::WriteCarvedFile(HANDLE device, const std::wstring& pa
             break;
         }
         const int perMille = (int)((double)written * 1000.0 / (double)length);
-        if (notify && perMille != lastPerMille)
-            PostMessageW(notify, WMU_RecoverProgress, (WPARAM)perMille, 0);
+        if (perMille != lastPerMille)
+            PostToDialog(WMU_RecoverProgress, (WPARAM)perMille, 0, notify);
         lastPerMille = perMille;
         // One aligned read covering the next piece; every byte of it must come.
         const uint64_t from = start + written;
@@ -419,8 +420,7 @@ int CRecoverProcessWorker::WriteCarvedFile(HANDLE device, const std::wstring& pa
             {
                 // The device is gone: say so, and end the run.
                 ShowLastErrorBox(notify, L"ReadFile", e);
-                if (notify)
-                    PostMessageW(notify, WMU_RecoverDone, 0, 0);
+                PostToDialog(WMU_RecoverDone, 0, 0, notify);
                 outcome.postedDone = true;
             }
             break;
@@ -464,24 +464,33 @@ bool CRecoverProcessWorker::EnsureFreeSpace(uint64_t bytes)
     return false;
 }
 
+bool CRecoverProcessWorker::PostToDialog(UINT message, WPARAM wParam, LPARAM lParam, HWND window)
+{
+    if (m_pfnSink)
+    {
+        m_pfnSink(m_pSinkContext, message, wParam, lParam);
+        return true;
+    }
+    HWND target = window ? window : m_hDialog;
+    return target && PostMessageW(target, message, wParam, lParam);
+}
+
 void CRecoverProcessWorker::PostStatus(const std::wstring& countText, const std::wstring& nameText)
 {
-    if (!m_hDialog)
-        return;
     RecoverStatusText* status = new RecoverStatusText{countText, nameText};
-    if (!PostMessageW(m_hDialog, WMU_RecoverStatus, (WPARAM)status, 0))
+    if (!PostToDialog(WMU_RecoverStatus, (WPARAM)status, 0))
         delete status;
 }
 
 void CRecoverProcessWorker::PostPerMille(uint64_t done, uint64_t total)
 {
-    if (!m_hDialog || total == 0)
+    if (total == 0)
         return;
     const int perMille = (int)(done * 1000 / total);
     if (perMille == m_nLastPerMille)
         return;
     m_nLastPerMille = perMille;
-    PostMessageW(m_hDialog, WMU_RecoverProgress, (WPARAM)perMille, 0);
+    PostToDialog(WMU_RecoverProgress, (WPARAM)perMille, 0);
 }
 
 void CRecoverProcessWorker::ShowBox(const char* base64Key, UINT type)

@@ -73,6 +73,12 @@ public:
     // reports to `dialog`. False without a scan controller or when the
     // thread cannot start.
     bool Start(HWND dialog);
+    // Messages to the dialog go to the sink instead of a window (tools, tests).
+    void SetDialogMessageSink(RecoverMessageSink sink, void* context)
+    {
+        m_pfnSink = sink;
+        m_pSinkContext = context;
+    }
     // "btnStop" and WMU_RecoverDone: the worker ends after the current chunk.
     void Stop() { m_bStop = 1; }
     // Closing the dialog: stop, then wait for the worker (true when it ended).
@@ -111,6 +117,9 @@ private:
     // Free space for `bytes` more on the target; false shows "DiskNoSpace".
     bool EnsureFreeSpace(uint64_t bytes);
     void PostStatus(const std::wstring& countText, const std::wstring& nameText);
+    // Posts to the dialog (or `window`, when one is given and there is no
+    // sink); false when nothing took the message.
+    bool PostToDialog(UINT message, WPARAM wParam, LPARAM lParam, HWND window = nullptr);
     void PostPerMille(uint64_t done, uint64_t total);
     void ShowBox(const char* base64Key, UINT type);
     void Record(const std::wstring& name, const RecoverOutcome& outcome);
@@ -132,4 +141,6 @@ private:
     bool m_bRefused;
     RecoverOutcome m_carvedOutcome;
     std::vector<RecoverEntryResult> m_results;
+    RecoverMessageSink m_pfnSink = nullptr;
+    void* m_pSinkContext = nullptr;
 };

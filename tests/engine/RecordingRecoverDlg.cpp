@@ -1,72 +1,78 @@
 #include "RecordingRecoverDlg.h"
 
-#include "RecordingFrame.h"
-
 CRecordingRecoverDlg::CRecordingRecoverDlg(IMainFrameServices* frame, const std::wstring& target,
                                            int remainFullPath, bool singleFile)
     : m_worker(new CRecoverProcessWorker(frame, target, remainFullPath, singleFile))
 {
-    m_hWnd = CreateRecordingWindow(L"DelvaroRecordingRecoverDlg", WndProc, this);
+    InitializeCriticalSection(&m_cs);
+    Attach(*m_worker);
 }
 
 CRecordingRecoverDlg::~CRecordingRecoverDlg()
 {
-    // Closing: stop, wait for the worker, then destroy.
+    // Closing: stop, wait for the worker, then go.
     m_worker->StopAndWait(INFINITE);
     PumpMessages();
-    if (m_hWnd)
-        DestroyWindow(m_hWnd);
+    DeleteCriticalSection(&m_cs);
+}
+
+void CRecordingRecoverDlg::Queue(void* self, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    CRecordingRecoverDlg* dlg = (CRecordingRecoverDlg*)self;
+    EnterCriticalSection(&dlg->m_cs);
+    dlg->m_posted.push_back({msg, wParam, lParam});
+    LeaveCriticalSection(&dlg->m_cs);
 }
 
 void CRecordingRecoverDlg::PumpMessages()
 {
-    MSG msg;
-    while (m_hWnd && PeekMessageW(&msg, m_hWnd, 0, 0, PM_REMOVE))
-        DispatchMessageW(&msg);
+    std::vector<Posted> posted;
+    EnterCriticalSection(&m_cs);
+    posted.swap(m_posted);
+    LeaveCriticalSection(&m_cs);
+    for (const Posted& p : posted)
+        Receive(p.msg, p.wParam);
 }
 
 bool CRecordingRecoverDlg::WaitForEnd(DWORD timeoutMs)
 {
     const ULONGLONG until = GetTickCount64() + timeoutMs;
-    while (!m_bFinished)
+    for (;;)
     {
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
         PumpMessages();
+        if (m_bFinished && !m_worker->IsRunning())
+            return m_worker->StopAndWait(timeoutMs);
         if (GetTickCount64() >= until)
             return false;
+        Sleep(5);
     }
-    return m_worker->StopAndWait(timeoutMs);
 }
 
-LRESULT CALLBACK CRecordingRecoverDlg::WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
+void CRecordingRecoverDlg::Receive(UINT msg, WPARAM wParam)
 {
-    CRecordingRecoverDlg* self = (CRecordingRecoverDlg*)GetWindowLongPtrW(hwnd, GWLP_USERDATA);
-    if (!self)
-        return DefWindowProcW(hwnd, msg, wParam, lParam);
     switch (msg)
     {
     case WMU_RecoverProgress:
-        self->m_perMille.push_back((int)wParam);
-        return 0;
+        m_perMille.push_back((int)wParam);
+        break;
     case WMU_RecoverStatus:
         if (wParam)
         {
             std::unique_ptr<RecoverStatusText> status((RecoverStatusText*)wParam);
-            self->m_statuses.push_back(*status);
+            m_statuses.push_back(*status);
         }
-        return 0;
+        break;
     case WMU_RecoverDone:
-        ++self->m_nDone;
-        self->m_worker->Stop();
-        return 0;
+        ++m_nDone;
+        m_worker->Stop();
+        break;
     case WMU_RecoverFinished:
         if (wParam)
         {
             std::unique_ptr<RecoverFinishedInfo> info((RecoverFinishedInfo*)wParam);
-            self->m_finished = *info;
+            m_finished = *info;
         }
-        self->m_bFinished = true;
-        return 0;
+        m_bFinished = true;
+        break;
     }
-    return DefWindowProcW(hwnd, msg, wParam, lParam);
 }

@@ -1,7 +1,9 @@
-// A stand-in for the recovery dialog: a message window on the creating
-// thread that owns the recovery worker, records what the worker posts
-// (progress, status lines, the end of the run) and answers WMU_RecoverDone
-// by stopping the worker, as the dialog does.
+// A stand-in for the recovery dialog: it owns the recovery worker, records
+// what the worker and the readers send it (progress, status lines, the end
+// of the run) and answers WMU_RecoverDone by stopping the worker, as the
+// dialog does. It has no window (a window costs a desktop process under
+// Wine): messages are queued through the sinks, and PumpMessages delivers
+// them on the calling thread, as a message loop would.
 #pragma once
 #include <windows.h>
 
@@ -18,13 +20,15 @@ public:
                          bool singleFile);
     ~CRecordingRecoverDlg();
 
-    HWND GetHwnd() const { return m_hWnd; }
     CRecoverProcessWorker& Worker() { return *m_worker; }
+    // Messages of this reader or worker come here too.
+    void Attach(CRecoverFile& reader) { reader.SetMessageSink(&CRecordingRecoverDlg::Queue, this); }
+    void Attach(CRecoverProcessWorker& worker) { worker.SetDialogMessageSink(&CRecordingRecoverDlg::Queue, this); }
 
     // "windowinit": starts the worker.
-    bool Start() { return m_worker->Start(m_hWnd); }
-    // Pumps until the worker posted the end of the run (at most timeoutMs);
-    // false on time-out.
+    bool Start() { return m_worker->Start(nullptr); }
+    // Pumps until the worker sent the end of the run and ended (at most
+    // timeoutMs); false on time-out.
     bool WaitForEnd(DWORD timeoutMs);
     void PumpMessages();
 
@@ -35,10 +39,13 @@ public:
     const RecoverFinishedInfo& FinishedInfo() const { return m_finished; }
 
 private:
-    static LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+    struct Posted { UINT msg; WPARAM wParam; LPARAM lParam; };
+    static void Queue(void* self, UINT msg, WPARAM wParam, LPARAM lParam);
+    void Receive(UINT msg, WPARAM wParam);
 
-    HWND m_hWnd = nullptr;
     std::unique_ptr<CRecoverProcessWorker> m_worker;
+    std::vector<Posted> m_posted;  // guarded by m_cs
+    CRITICAL_SECTION m_cs;
     std::vector<int> m_perMille;
     std::vector<RecoverStatusText> m_statuses;
     int m_nDone = 0;

@@ -209,7 +209,8 @@ TEST(RecoverNtfs, EdgeFilesStreamsStopAndCompressedFiles) {
   Session s;
   ASSERT_TRUE(s.Scan(L'T', SCAN_KIND_DELETED));
   CRecordingRecoverDlg dlg(&s.frame, L"", 0, false);
-  CRecoverFileNTFS reader(dlg.GetHwnd());
+  CRecoverFileNTFS reader(nullptr);
+  dlg.Attach(reader);
 
   CFoundItem* empty = s.Find(L"empty.dat");
   ASSERT_TRUE(empty);
@@ -738,7 +739,8 @@ TEST(RecoverRun, WriteCarvedFileChecksItsRangeAndEveryRead) {
   CRecordingRecoverDlg dlg(&frame, dir, 0, false);
   const std::wstring p = dir + L"\\gone.bin";
   HANDLE gone = (HANDLE)(ULONG_PTR)0x7FFF0000;  // no handle of this process
-  EXPECT_EQ(0, worker.WriteCarvedFile(gone, p, &hit, SCAN_TARGET_DISK, dlg.GetHwnd(), nullptr));
+  dlg.Attach(worker);
+  EXPECT_EQ(0, worker.WriteCarvedFile(gone, p, &hit, SCAN_TARGET_DISK, nullptr, nullptr));
   dlg.PumpMessages();
   EXPECT_EQ(1, dlg.DoneMessages());
   EXPECT_FALSE(testpaths::FileExists(p));
