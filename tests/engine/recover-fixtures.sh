@@ -20,7 +20,7 @@ winpath() { echo "Z:${1//\//\\}"; }
 stamp() { echo "$(sha256sum < "$1" | cut -d' ' -f1) $(stat -c %Y "$1")"; }
 
 recover() { # recover KIND IMAGE OUTDIR > rows
-  (cd "$bin" && timeout 600 "$wine" ./recover.exe "$1" "$(winpath "$2")" "$(winpath "$3")" --full-path --letter Y) |
+  (cd "$bin" && timeout 600 "$wine" ./recover.exe "$1" "$(winpath "$2")" "$(winpath "$3")" --full-path --letter X) |
     tr -d '\r'
 }
 

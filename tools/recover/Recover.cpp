@@ -1,7 +1,7 @@
 // recover KIND TARGET OUTDIR [--letter X] [--full-path]
 //
 // Runs the scan of the scan tool (KIND deleted, formatted, recycle or deep)
-// over the volume image TARGET, mapped to a drive letter (X, default Y)
+// over the volume image TARGET, mapped to a drive letter (X, default X)
 // through the Wine drive links, checks every entry it found, and runs the
 // real recovery worker into OUTDIR through the recording stand-ins of the
 // main window and the recovery dialog. --full-path keeps each entry's folder
@@ -47,7 +47,7 @@ int wmain(int argc, wchar_t** argv)
     const std::wstring kind = argv[1];
     const std::wstring target = WindowsPath(argv[2]);
     std::wstring outDir = WindowsPath(argv[3]);
-    wchar_t letter = L'Y';
+    wchar_t letter = L'X';
     int fullPath = 0;
     for (int i = 4; i < argc; ++i)
     {
