@@ -1,6 +1,6 @@
 // The found-file readers and the recovery worker over volumes written and
 // deleted by the real drivers (tests/fixtures/make-recover.sh), mapped to
-// drive letters T: and U: (W: serves as a target drive). Every scanned image
+// drive letters T: and A: (W: serves as a target drive). Every scanned image
 // is checked unchanged (bytes and time stamp) when its test ends.
 #include <gtest/gtest.h>
 
@@ -273,14 +273,14 @@ TEST(RecoverNtfs, ARecordReusedSinceTheScanIsNotRecoveredUnderTheOldName) {
   BoxRecorder boxes;
   Mapped before, after;
   ASSERT_TRUE(before.Map(L'T', testpaths::Fixture(L"recover-ntfs.img")));
-  ASSERT_TRUE(after.Map(L'U', testpaths::Fixture(L"recover-ntfs-reused.img")));
+  ASSERT_TRUE(after.Map(L'A', testpaths::Fixture(L"recover-ntfs-reused.img")));
   Session s;
   ASSERT_TRUE(s.Scan(L'T', SCAN_KIND_DELETED));
   CRecoverFileNTFS reader(nullptr);
   int refused = 0, same = 0;
   for (CFoundItem* item : s.frame.Found()) {
     const One was = RecoverOne(reader, L"T:\\", item, SCAN_KIND_DELETED);
-    const One now = RecoverOne(reader, L"U:\\", item, SCAN_KIND_DELETED);
+    const One now = RecoverOne(reader, L"A:\\", item, SCAN_KIND_DELETED);
     if (now.result) {
       EXPECT_TRUE(now.bytes == was.bytes) << testpaths::Narrow(item->m_strName);
       ++same;
@@ -294,9 +294,9 @@ TEST(RecoverNtfs, ARecordReusedSinceTheScanIsNotRecoveredUnderTheOldName) {
   // The record of exact64k.bin holds a live file of that very name now.
   CFoundItem* old = s.Find(L"exact64k.bin");
   ASSERT_TRUE(old);
-  EXPECT_EQ(kRecoverRecordChanged, RecoverOne(reader, L"U:\\", old, SCAN_KIND_DELETED).outcome.result);
+  EXPECT_EQ(kRecoverRecordChanged, RecoverOne(reader, L"A:\\", old, SCAN_KIND_DELETED).outcome.result);
   const std::wstring file = TempDir(L"recover-reused") + L"\\x.bin";
-  EXPECT_EQ(0, reader.RecoverToFile(L"U:\\", nullptr, old, SCAN_KIND_DELETED, file.c_str(), nullptr, TRUE));
+  EXPECT_EQ(0, reader.RecoverToFile(L"A:\\", nullptr, old, SCAN_KIND_DELETED, file.c_str(), nullptr, TRUE));
   EXPECT_TRUE(BoxRecorder::Shown(kFileRecordParseErr));
 }
 
@@ -338,12 +338,12 @@ TEST(RecoverFat, ClusterRulesModesAndBounds) {
   // Chain mode over a live fragmented file (fat16.img's large file written
   // into holes): its chain, not the run from its first cluster.
   Mapped other;
-  ASSERT_TRUE(other.Map(L'U', testpaths::Fixture(L"fat16.img")));
-  CFATVolume fat(L'U');
+  ASSERT_TRUE(other.Map(L'A', testpaths::Fixture(L"fat16.img")));
+  CFATVolume fat(L'A');
   uint16_t count = 0;
   std::unique_ptr<BYTE[]> rootDir(fat.ReadRootDirectory(&count));
   ASSERT_TRUE(rootDir);
-  CFoundItem live(L"fragmented large file.bin", L"U:\\", L"", 0, 0);
+  CFoundItem live(L"fragmented large file.bin", L"A:\\", L"", 0, 0);
   for (uint16_t i = 0; i < count; ++i) {
     const FatDirEntry* e = (const FatDirEntry*)rootDir.get();
     if (fatcommon::LongName(e, i) == L"fragmented large file.bin" && e[i].name[0] != kFatDeletedMark)
@@ -361,15 +361,15 @@ TEST(RecoverFat, ClusterRulesModesAndBounds) {
     expected += c;
   }
   expected.resize((size_t)live.m_u64Size);
-  r = RecoverOne(reader, L"U:\\", &live, SCAN_KIND_DELETED);
+  r = RecoverOne(reader, L"A:\\", &live, SCAN_KIND_DELETED);
   EXPECT_TRUE(r.bytes == expected);
   EXPECT_FALSE(r.outcome.assumedContiguous);
   live.m_bContiguous = 1;  // the same file taken as a run: other bytes
-  EXPECT_FALSE(RecoverOne(reader, L"U:\\", &live, SCAN_KIND_FORMATTED).bytes == expected);
+  EXPECT_FALSE(RecoverOne(reader, L"A:\\", &live, SCAN_KIND_FORMATTED).bytes == expected);
   live.m_bContiguous = 0;
   // A chain shorter than the clusters due: nothing, and no empty file.
   live.m_u64Size += 3 * 4096;
-  EXPECT_EQ(kRecoverChainBroken, RecoverOne(reader, L"U:\\", &live, SCAN_KIND_DELETED).outcome.result);
+  EXPECT_EQ(kRecoverChainBroken, RecoverOne(reader, L"A:\\", &live, SCAN_KIND_DELETED).outcome.result);
   // Clusters due beyond the volume, a first cluster past it: refused.
   CFoundItem huge(L"huge.bin", L"T:\\", L"", 3ull << 30, 0);
   huge.m_uFirstCluster = 5;
