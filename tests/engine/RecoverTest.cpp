@@ -1,6 +1,6 @@
 // The found-file readers and the recovery worker over volumes written and
 // deleted by the real drivers (tests/fixtures/make-recover.sh), mapped to
-// drive letters T: and A: (W: serves as a target drive). Every scanned image
+// drive letters T: and A: (D: serves as a target drive). Every scanned image
 // is checked unchanged (bytes and time stamp) when its test ends.
 #include <gtest/gtest.h>
 
@@ -576,23 +576,23 @@ TEST(RecoverTarget, ATargetOnTheScannedDeviceIsRefused) {
   src.volumeRoot.clear();
   src.entryLetters = {L'Q', L't'};
   EXPECT_TRUE(IsTargetOnScannedDevice(src, L"T:\\x"));
-  // A whole disk: any volume of it (the system names the disk of W:).
-  ASSERT_TRUE(vol.map.DriveFolder(L'w', TempDir(L"recover-w")) &&
-              vol.map.Volume(L'w', testpaths::Fixture(L"recover-exfat.img")));
+  // A whole disk: any volume of it (the system names the disk of D:).
+  ASSERT_TRUE(vol.map.DriveFolder(L'd', TempDir(L"recover-w")) &&
+              vol.map.Volume(L'd', testpaths::Fixture(L"recover-exfat.img")));
   StorageIoControlFn oldIo = SetStorageIoControlHook(FakeDisks);
   src = ScannedSource();
   src.scanKind = SCAN_KIND_DEEP;
   src.targetKind = SCAN_TARGET_DISK;
   src.diskNumber = 14;
-  EXPECT_TRUE(IsTargetOnScannedDevice(src, L"W:\\out"));
+  EXPECT_TRUE(IsTargetOnScannedDevice(src, L"D:\\out"));
   src.diskNumber = 15;
-  EXPECT_FALSE(IsTargetOnScannedDevice(src, L"W:\\out"));
+  EXPECT_FALSE(IsTargetOnScannedDevice(src, L"D:\\out"));
   LostPartition lost;
   lost.disk = L"\\\\.\\PhysicalDrive14";
   src = ScannedSource();
   src.scanKind = SCAN_KIND_LOST_PARTITION;
   src.lost = &lost;
-  EXPECT_TRUE(IsTargetOnScannedDevice(src, L"W:\\out"));
+  EXPECT_TRUE(IsTargetOnScannedDevice(src, L"D:\\out"));
   SetStorageIoControlHook(oldIo);
   // An image: never the image file itself.
   src = ScannedSource();
