@@ -394,6 +394,7 @@ TEST(RecoverFat, ClusterRulesModesAndBounds) {
 
 TEST(RecoverFat, ExFatFilesWithoutChainsAreCertainChainedOnesAreNot) {
   NEEDS_WINE_DRIVES();
+  BoxRecorder boxes;  // a box never waits for a click in a test
   Mapped vol;
   ASSERT_TRUE(vol.Map(L'T', testpaths::Fixture(L"recover-exfat.img")));
   Session s;
@@ -430,6 +431,7 @@ DWORD BadSectorRead(HANDLE h, unsigned __int64 offset, void* buffer, DWORD size)
 
 TEST(RecoverFat, AnUnreadableClusterIsWrittenAsZerosNotAsStaleBytes) {
   NEEDS_WINE_DRIVES();
+  BoxRecorder boxes;  // a box never waits for a click in a test
   Mapped vol;
   ASSERT_TRUE(vol.Map(L'T', testpaths::Fixture(L"recover-fat16.img")));
   Session s;
@@ -608,6 +610,7 @@ TEST(RecoverTarget, ATargetOnTheScannedDeviceIsRefused) {
 // record's type is a table byte.
 TEST(RecoverLostPartition, ReadsAtStartPlusHiddenSectors) {
   NEEDS_WINE_DRIVES();
+  BoxRecorder boxes;  // a box never waits for a click in a test
   for (const wchar_t* fixture : {L"recover-ntfs.img", L"recover-fat16.img"}) {
     Mapped vol;
     ASSERT_TRUE(vol.Map(L'T', testpaths::Fixture(fixture)));
