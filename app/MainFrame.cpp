@@ -174,7 +174,8 @@ LRESULT CMainFrame::OnCreate(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHan
     m_PathTree.Create(m_hWnd, rc, kTreeIds[0]);
     m_TimeTree.Create(m_hWnd, rc, kTreeIds[1]);
     m_TypeTree.Create(m_hWnd, rc, kTreeIds[2]);
-    m_BusyAnim.Create(m_hWnd, GetModuleHandleW(NULL), 220, 0xFFFFFF);
+    if (m_BusyAnim.Create(m_hWnd) && m_BusyAnim.LoadFromResource(220, L"GIF"))
+        m_BusyAnim.SetBkColor(0xFFFFFF);
     return r;
 }
 
@@ -196,8 +197,10 @@ LRESULT CMainFrame::OnSize(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandl
 {
     WindowImplBaseShw::OnSize(uMsg, wParam, lParam, bHandled);
     const int w = LOWORD(lParam), h = HIWORD(lParam);
-    if (w && h)
-        m_BusyAnim.MoveTo(w / 2 - 50, h / 2 - 50, 100, 100);
+    if (w && h) {
+        const SIZE busy = m_BusyAnim.GetPictureSize();
+        m_BusyAnim.MoveTo(w / 2 - busy.cx / 2, h / 2 - busy.cy / 2, busy.cx, busy.cy);
+    }
     if (m_bInitialized && GetCurrentPage() == 4)
         LayoutTrees();
     if (w && h && m_bResultPageBuilt) {
@@ -606,7 +609,7 @@ void CMainFrame::OnClick(TNotifyUI& msg)
         if (GetCurrentPage() == 4) {
             ::PostMessageW(m_hWnd, WMU_ShowGuide, 0, 0);
             m_BusyAnim.Show(true);
-            m_BusyAnim.Start();
+            m_BusyAnim.Draw();
             if (DuiLib::CTabLayoutUI* tab = static_cast<DuiLib::CTabLayoutUI*>(FindControl(L"ScanTab")))
                 tab->SelectItem(0);
         }

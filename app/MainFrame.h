@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "app/BusyAnimation.h"
 #include "app/DuiLibInc.h"
 #include "app/ProgressTaskBar.h"
 #include "app/Services.h"
@@ -25,6 +24,7 @@
 #include "storage/VolumeList.h"
 #include "views/ResultListUI.h"
 #include "views/ResultTrees.h"
+#include "views/PictureExWnd.h"
 
 // Payload of WMU_AddDiskItem: owned by the sender, reused for every row of
 // one enumeration.
@@ -284,7 +284,7 @@ public:
     HANDLE GetThumbnailThread() { return m_hThumbThread; }
     // Every tile of the list whose thumbnail work is done or not asked for.
     bool IsThumbnailWorkerIdle();
-    CBusyAnimation& GetBusyAnimation() { return m_BusyAnim; }
+    CPictureExWnd& GetBusyAnimation() { return m_BusyAnim; }
     size_t GetFoundCount();
     int GetCurrentPage();
     void SelectPage(int page);
@@ -380,7 +380,7 @@ private:
     CResultListUI* m_pFileList;
     DuiLib::CTabLayoutUI* m_pMainTab;
     std::map<std::wstring, int> m_MediaExtensions;
-    CBusyAnimation m_BusyAnim;
+    CPictureExWnd m_BusyAnim;
     CControlUI* m_pPendingTile;
     std::vector<std::wstring> m_SelectionKeys;
     std::vector<std::wstring> m_CheckKeys;

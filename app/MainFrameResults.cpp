@@ -237,8 +237,7 @@ void CMainFrame::PauseScan()
 {
     ShowControl(L"btnPause", false);
     ShowControl(L"btnResume", true);
-    if (m_BusyAnim.IsVisible())
-        m_BusyAnim.Pause();
+    m_BusyAnim.Stop();
     if (ScanKind == SCAN_KIND_LOST_PARTITION)
         m_pPartitionScan->PauseScan();
     else
@@ -250,7 +249,7 @@ void CMainFrame::ResumeScan()
     ShowControl(L"btnPause", true);
     ShowControl(L"btnResume", false);
     if (m_BusyAnim.IsVisible())
-        m_BusyAnim.Start();
+        m_BusyAnim.Draw();
     if (ScanKind == SCAN_KIND_LOST_PARTITION)
         m_pPartitionScan->ResumeScan();
     else

@@ -1,7 +1,9 @@
 // A stand-in for the main window that records what the scan engine hands it:
-// found entries, carved hits, progress payloads and scan-done messages. Its
-// message window lives on the creating thread; PumpMessages drains what scan
-// threads posted.
+// found entries, carved hits, progress payloads and scan-done messages. It
+// has no window (a window would start a desktop process under Wine): what
+// scan threads post to the frame is queued through the controller's message
+// sink, and PumpMessages delivers it on the calling thread, as a message loop
+// would.
 #pragma once
 #include <windows.h>
 
@@ -37,10 +39,21 @@ public:
     std::vector<std::wstring> GetSelectedFormatNames() override { return m_formats; }
     HANDLE GetDeepScanDevice() override { return m_hDevice; }
     void SetDeepScanDevice(HANDLE device) override;
+    // Every kept entry counts as checked, unless isChecked says otherwise.
+    bool GetCheckedFiles(std::vector<CFoundItem*>& out) override;
+    bool GetCheckedCarvedFiles(std::vector<DeepScanHit*>& out) override;
+    ILostPartitionSource* GetLostPartitionSource() override { return m_pLost; }
+    HANDLE GetThumbnailThread() override { return m_hThumbnails; }
+    void SetThumbnailStop(bool stop) override { m_thumbnailStops.push_back(stop); }
 
     void SetRegistry(CFormatPluginRegistry* registry) { m_pRegistry = registry; }
     void SetSelectedFormats(const std::vector<std::wstring>& names) { m_formats = names; }
     void SelectVolume(CVolumeInfo* volume) { m_pSelected = volume; }
+    void SetLostPartitionSource(ILostPartitionSource* lost) { m_pLost = lost; }
+    void SetThumbnailThread(HANDLE thread) { m_hThumbnails = thread; }
+    const std::vector<bool>& ThumbnailStops() const { return m_thumbnailStops; }
+    std::function<bool(const CFoundItem&)> isChecked;
+    std::function<bool(const DeepScanHit&)> isHitChecked;
     // Adds a volume record for a drive letter whose raw device ("\\.\X:")
     // is mapped to an image, with the file-system name its boot sector gives
     // ("NTFS", "FAT32", "FAT", "exFAT", else "RAW"), as Windows would report
@@ -52,9 +65,13 @@ public:
     void RefuseExtension(const std::wstring& ext) { m_refusedExt.insert(ext); }
     // Called on the scan thread for every hit offered, before it is kept.
     std::function<void(const DeepScanHit&)> onOffer;
+    // Called on the scan thread for every hit the frame keeps, once kept; the
+    // hit stays the frame's.
+    std::function<void(const DeepScanHit&)> onKept;
     // Called on the scan thread for every found entry offered.
     std::function<void(const CFoundItem&)> onFound;
 
+    // Delivers what scan threads posted so far.
     void PumpMessages();
     // Pumps until the controller's worker ends and its WMU_ScanDone arrived
     // (at most timeoutMs); false on time-out.
@@ -68,7 +85,9 @@ public:
     void ClearResults();
 
 private:
-    static LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+    struct Posted { UINT msg; WPARAM wParam; LPARAM lParam; };
+    static void QueueMessage(void* self, UINT msg, WPARAM wParam, LPARAM lParam);
+    void Receive(UINT msg, WPARAM wParam, LPARAM lParam);
 
     HWND m_hWnd;
     CScanDiskDlg m_scanDlg;
@@ -77,6 +96,9 @@ private:
     CVolumeInfo* m_pSelected;
     std::vector<std::wstring> m_formats;
     HANDLE m_hDevice;
+    ILostPartitionSource* m_pLost = nullptr;
+    HANDLE m_hThumbnails = nullptr;
+    std::vector<bool> m_thumbnailStops;
     std::set<unsigned int> m_refused;
     std::set<std::wstring> m_refusedExt;
     std::vector<DeepScanHit*> m_hits;
@@ -84,6 +106,7 @@ private:
     std::vector<Progress> m_progress;
     unsigned int m_offers;
     unsigned int m_scanDone;
+    std::vector<Posted> m_posted;  // guarded by m_cs
     CRITICAL_SECTION m_cs;
 };
 
