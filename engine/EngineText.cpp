@@ -22,6 +22,7 @@ const DefaultText kDefaults[] = {
     {L"InInitDeepScan", L"Preparing the deep scan..."},
     {L"UnknowPer", L"Unknown"},
     {L"LostDir", L"Lost folders"},
+    {L"ScanHDTitle", L"Searching for lost partitions, pass %d: %.1f%% (%d passes)"},
 };
 
 // Reading a text opens the language file; scans ask for the same few texts
@@ -73,9 +74,12 @@ std::wstring EngineUIText(const wchar_t* key)
     return text;
 }
 
-bool IsOneArgumentFormat(const std::wstring& text, wchar_t kind)
+bool IsFormatOfKinds(const std::wstring& text, const wchar_t* kinds)
 {
-    int conversions = 0;
+    if (!kinds)
+        return false;
+    size_t conversions = 0;
+    const size_t wanted = wcslen(kinds);
     for (size_t i = 0; i < text.size(); ++i)
     {
         if (text[i] != L'%')
@@ -102,15 +106,63 @@ bool IsOneArgumentFormat(const std::wstring& text, wchar_t kind)
             if (digits > 3)
                 return false;
         }
-        if (j >= text.size())
+        if (j >= text.size() || conversions >= wanted)
             return false;
         const wchar_t conv = text[j];
-        const bool fits = kind == L'd' ? (conv == L'd' || conv == L'i' || conv == L'u') : conv == L's';
-        if (!fits || ++conversions > 1)
+        const wchar_t kind = kinds[conversions++];
+        bool fits = false;
+        if (kind == L'd')
+            fits = conv == L'd' || conv == L'i' || conv == L'u';
+        else if (kind == L's')
+            fits = conv == L's';
+        else if (kind == L'f')
+            fits = conv == L'f' || conv == L'F' || conv == L'e' || conv == L'E' || conv == L'g' || conv == L'G';
+        if (!fits)
             return false;
         i = j;
     }
-    return conversions == 1;
+    return conversions == wanted;
+}
+
+bool IsOneArgumentFormat(const std::wstring& text, wchar_t kind)
+{
+    const wchar_t kinds[2] = {kind, 0};
+    return IsFormatOfKinds(text, kinds);
+}
+
+std::wstring EngineFormatSearchTitle(int pass, double percent, int passes)
+{
+    std::wstring format = EngineUIText(L"ScanHDTitle");
+    // Widths and precisions stay small: the runtime's printf is not trusted
+    // with long ones.
+    bool small = true;
+    bool inConversion = false;
+    for (size_t i = 0, run = 0; i < format.size(); ++i)
+    {
+        const wchar_t c = format[i];
+        if (!inConversion)
+        {
+            if (c == L'%')
+                inConversion = !(i + 1 < format.size() && format[i + 1] == L'%') || (++i, false);
+            run = 0;
+            continue;
+        }
+        if (iswdigit(c))
+        {
+            run = run * 10 + (c - L'0');
+            small = small && run <= 64;
+        }
+        else if (c == L'.')
+            run = 0;
+        else if (!wcschr(L"-+ #0", c))
+            inConversion = false;
+    }
+    if (!small || !IsFormatOfKinds(format, L"dfd"))
+        format = EngineDefaultText(L"ScanHDTitle");
+    wchar_t text[512];
+    _snwprintf(text, 511, format.c_str(), pass, percent, passes);
+    text[511] = 0;
+    return text;
 }
 
 namespace

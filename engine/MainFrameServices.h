@@ -13,6 +13,9 @@ class CFormatPluginRegistry;
 class CFoundItem;
 class CVolumeInfo;
 class CVolumeList;
+class CPartitionScanControl;
+class CPartitionInfo;
+class CPhysicalDiskList;
 struct DeepScanHit;
 
 // The text given after the command-line switch "/pathfile:" (empty without
@@ -75,4 +78,31 @@ public:
     // INVALID_HANDLE_VALUE when none.
     virtual HANDLE GetDeepScanDevice() = 0;
     virtual void SetDeepScanDevice(HANDLE device) = 0;
+
+    // Lost partitions and saved scan results. The defaults serve a frame
+    // without these services.
+
+    // The partition scan control and the physical-disk list the frame owns
+    // for its lifetime.
+    virtual CPartitionScanControl* GetPartitionScanControl() { return nullptr; }
+    virtual CPhysicalDiskList* GetPhysicalDiskList() { return nullptr; }
+    // One row of the lost-partition list for a found partition; the record
+    // stays owned by the partition scan control. Called from the search
+    // thread.
+    virtual void AddLostPartitionItem(CPartitionInfo*) {}
+    // The entries of the result lists in order (the frame keeps them).
+    virtual std::vector<CFoundItem*> GetFoundFiles() { return std::vector<CFoundItem*>(); }
+    virtual std::vector<DeepScanHit*> GetCarvedFiles() { return std::vector<DeepScanHit*>(); }
+    // Appends an entry loaded from a result file, whatever its type; true
+    // when the frame took it (else the caller still owns it).
+    virtual bool AppendLoadedFile(CFoundItem*) { return false; }
+    virtual bool AppendLoadedHit(DeepScanHit*) { return false; }
+    // Empties the result lists and views (deleting the entries).
+    virtual void ClearScanResults() {}
+    // After a loaded result: starts the refresh timer and shows the results.
+    virtual void StartResultRefresh() {}
+    virtual void SetSelectedVolume(CVolumeInfo*) {}
+    // Marks where the shown result came from: 2 a deep-scan result loaded
+    // from a file, 0 a scan.
+    virtual void SetResultFromFile(int) {}
 };
