@@ -164,6 +164,8 @@ private:
     HWND m_hDialog;
     const std::atomic<bool>* m_pStop;
     HANDLE m_hFile;
+    int m_nKind;  // kind digit of the file being read
+    ULONGLONG m_u64LastProgress;
     LzssCodec m_codec;
     std::wstring m_strKey;
     std::wstring m_strError;
