@@ -373,11 +373,10 @@ bool CPartitionScanControl::QuickParsePartition(const std::vector<CVolumeInfo*>&
         gaps.push_back({0, extents.front().start, 0});
     const uint64_t lastEnd = SaturatingEnd(extents.back().start, extents.back().length);
     // An entry that runs past the disk's end leaves no gap after it.
+    // start + length is already the first sector after an entry (a GPT
+    // entry's last sector + 1): a gap starts right there on either table.
     if (diskSectors > 0 && diskSectors > lastEnd && diskSectors - lastEnd >= kMinGapSectors)
-    {
-        const uint64_t start = lastEnd + (gpt ? 1 : 0);
-        gaps.push_back({start, diskSectors - start, 0});
-    }
+        gaps.push_back({lastEnd, diskSectors - lastEnd, 0});
     std::vector<uint32_t> candidates;
     for (size_t i = 0; i + 1 < extents.size(); ++i)
     {
@@ -390,7 +389,7 @@ bool CPartitionScanControl::QuickParsePartition(const std::vector<CVolumeInfo*>&
         // Overlapping or touching entries leave no gap (never a wrapped one).
         if (next <= end || next - end < kMinGapSectors)
             continue;
-        DiskExtent gap = {end + (gpt ? 1 : 0), next - end - (gpt ? 1 : 0), 0};
+        DiskExtent gap = {end, next - end, 0};
         const uint64_t gapEnd = SaturatingEnd(gap.start, gap.length);
         bool inside = false;
         for (const DiskExtent& e : extents)

@@ -15,7 +15,12 @@ CRecordingFrame::CRecordingFrame()
       m_pSelected(nullptr),
       m_hDevice(INVALID_HANDLE_VALUE),
       m_offers(0),
-      m_scanDone(0)
+      m_scanDone(0),
+      m_hDialog(nullptr),
+      m_clears(0),
+      m_refreshStarts(0),
+      m_resultFromFile(0),
+      m_partitionControl(this)
 {
     InitializeCriticalSection(&m_cs);
     WNDCLASSW wc = {};
@@ -26,14 +31,25 @@ CRecordingFrame::CRecordingFrame()
     m_hWnd = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
     if (m_hWnd)
         SetWindowLongPtrW(m_hWnd, GWLP_USERDATA, (LONG_PTR)this);
+    WNDCLASSW dc = {};
+    dc.lpfnWndProc = DialogProc;
+    dc.hInstance = wc.hInstance;
+    dc.lpszClassName = L"DelvaroRecordingDialog";
+    RegisterClassW(&dc);
+    m_hDialog = CreateWindowExW(0, dc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, dc.hInstance, nullptr);
+    if (m_hDialog)
+        SetWindowLongPtrW(m_hDialog, GWLP_USERDATA, (LONG_PTR)this);
 }
 
 CRecordingFrame::~CRecordingFrame()
 {
     m_scanDlg.EndScanThread();
+    m_partitionControl.StopSearch();
     PumpMessages();
     if (m_hWnd)
         DestroyWindow(m_hWnd);
+    if (m_hDialog)
+        DestroyWindow(m_hDialog);
     ClearResults();
     if (m_hDevice != INVALID_HANDLE_VALUE)
         CloseHandle(m_hDevice);
@@ -114,6 +130,140 @@ void CRecordingFrame::PumpMessages()
     MSG msg;
     while (m_hWnd && PeekMessageW(&msg, m_hWnd, 0, 0, PM_REMOVE))
         DispatchMessageW(&msg);
+    while (m_hDialog && PeekMessageW(&msg, m_hDialog, 0, 0, PM_REMOVE))
+        DispatchMessageW(&msg);
+}
+
+void CRecordingFrame::ClearScanResults()
+{
+    EnterCriticalSection(&m_cs);
+    std::vector<DeepScanHit*> hits;
+    std::vector<CFoundItem*> found;
+    hits.swap(m_hits);
+    found.swap(m_found);
+    ++m_clears;
+    LeaveCriticalSection(&m_cs);
+    for (DeepScanHit* hit : hits)
+        delete hit;
+    for (CFoundItem* item : found)
+        delete item;
+}
+
+void CRecordingFrame::AddLostPartitionItem(CPartitionInfo* partition)
+{
+    if (!partition)
+        return;
+    EnterCriticalSection(&m_cs);
+    m_lostItems.push_back(partition);
+    LeaveCriticalSection(&m_cs);
+}
+
+std::vector<CFoundItem*> CRecordingFrame::GetFoundFiles()
+{
+    EnterCriticalSection(&m_cs);
+    std::vector<CFoundItem*> copy = m_found;
+    LeaveCriticalSection(&m_cs);
+    return copy;
+}
+
+std::vector<DeepScanHit*> CRecordingFrame::GetCarvedFiles()
+{
+    EnterCriticalSection(&m_cs);
+    std::vector<DeepScanHit*> copy = m_hits;
+    LeaveCriticalSection(&m_cs);
+    return copy;
+}
+
+bool CRecordingFrame::AppendLoadedFile(CFoundItem* item)
+{
+    if (!item)
+        return false;
+    EnterCriticalSection(&m_cs);
+    m_found.push_back(item);
+    LeaveCriticalSection(&m_cs);
+    return true;
+}
+
+bool CRecordingFrame::AppendLoadedHit(DeepScanHit* hit)
+{
+    if (!hit)
+        return false;
+    EnterCriticalSection(&m_cs);
+    m_hits.push_back(hit);
+    LeaveCriticalSection(&m_cs);
+    return true;
+}
+
+size_t CRecordingFrame::DialogCount(UINT msg) const
+{
+    size_t n = 0;
+    for (const Message& m : m_dialogMessages)
+        n += m.msg == msg;
+    return n;
+}
+
+size_t CRecordingFrame::FrameCount(UINT msg) const
+{
+    size_t n = 0;
+    for (const Message& m : m_frameMessages)
+        n += m.msg == msg;
+    return n;
+}
+
+bool CRecordingFrame::PumpUntil(const std::function<bool()>& pred, DWORD timeoutMs)
+{
+    const ULONGLONG until = GetTickCount64() + timeoutMs;
+    for (;;)
+    {
+        PumpMessages();
+        if (pred())
+            return true;
+        if (GetTickCount64() >= until)
+            return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+    }
+}
+
+bool CRecordingFrame::SelectDisk(int diskNumber)
+{
+    CPhysicalDiskInfo* disk = nullptr;
+    for (int i = 0; i < m_disks.GetCount() && !disk; ++i)
+        if (m_disks.GetDisk(i)->m_nDiskNumber == diskNumber)
+            disk = m_disks.GetDisk(i);
+    if (!disk)
+    {
+        int identified = 0;
+        const int before = m_disks.GetCount();
+        m_disks.AddDisk(diskNumber, &identified);
+        if (m_disks.GetCount() == before)
+            return false;
+        disk = m_disks.GetDisk(m_disks.GetCount() - 1);
+    }
+    m_partitionControl.ResetScan(false);
+    m_partitionControl.SetDisk(diskNumber, disk);
+    m_partitionControl.SetSearchWindow(m_hDialog);
+    return true;
+}
+
+bool CRecordingFrame::SearchDisk(int diskNumber, DWORD timeoutMs)
+{
+    if (!SelectDisk(diskNumber))
+        return false;
+    const size_t before = DialogCount(WMU_PartitionSearchDone);
+    if (!m_partitionControl.StartLostPartitionSearch())
+        return false;
+    return PumpUntil(
+        [&] { return !m_partitionControl.IsRunning() && DialogCount(WMU_PartitionSearchDone) > before; }, timeoutMs);
+}
+
+bool CRecordingFrame::WaitForPartitionWork(DWORD timeoutMs)
+{
+    const size_t done = m_scanDone + DialogCount(WMU_PartitionSearchDone);
+    return PumpUntil(
+        [&] {
+            return !m_partitionControl.IsRunning() && m_scanDone + DialogCount(WMU_PartitionSearchDone) > done;
+        },
+        timeoutMs);
 }
 
 bool CRecordingFrame::WaitForScan(DWORD timeoutMs)
@@ -150,7 +300,31 @@ LRESULT CALLBACK CRecordingFrame::WndProc(HWND hwnd, UINT msg, WPARAM wParam, LP
     if (self && msg == WMU_ScanDone)
     {
         ++self->m_scanDone;
+        self->m_frameMessages.push_back({msg, wParam, lParam});
         return 0;
+    }
+    if (self && msg >= WM_USER)
+    {
+        self->m_frameMessages.push_back({msg, wParam, lParam});
+        return 0;
+    }
+    return DefWindowProcW(hwnd, msg, wParam, lParam);
+}
+
+LRESULT CALLBACK CRecordingFrame::DialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    CRecordingFrame* self = (CRecordingFrame*)GetWindowLongPtrW(hwnd, GWLP_USERDATA);
+    if (self && (msg >= WM_USER || msg == WM_CLOSE))
+    {
+        if (msg == WMU_ScanProgress && wParam)
+        {
+            ScanProgressInfo* info = (ScanProgressInfo*)wParam;
+            self->m_progress.push_back({info->nDone, info->nTotal, info->bActive != 0, info->pszStatus, info->pszRemain});
+            delete info;
+            wParam = 0;
+        }
+        self->m_dialogMessages.push_back({msg, wParam, lParam});
+        return 0;  // WM_CLOSE is recorded, never acted on
     }
     return DefWindowProcW(hwnd, msg, wParam, lParam);
 }

@@ -15,7 +15,9 @@
 #include "engine/FormatPluginRegistry.h"
 #include "engine/FoundItem.h"
 #include "engine/MainFrameServices.h"
+#include "engine/PartitionScanControl.h"
 #include "engine/ScanDiskDlg.h"
+#include "storage/PhysicalDiskList.h"
 #include "storage/VolumeList.h"
 
 class CRecordingFrame : public IMainFrameServices
@@ -37,6 +39,45 @@ public:
     std::vector<std::wstring> GetSelectedFormatNames() override { return m_formats; }
     HANDLE GetDeepScanDevice() override { return m_hDevice; }
     void SetDeepScanDevice(HANDLE device) override;
+    CPartitionScanControl* GetPartitionScanControl() override { return &m_partitionControl; }
+    CPhysicalDiskList* GetPhysicalDiskList() override { return &m_disks; }
+    void AddLostPartitionItem(CPartitionInfo* partition) override;
+    std::vector<CFoundItem*> GetFoundFiles() override;
+    std::vector<DeepScanHit*> GetCarvedFiles() override;
+    bool AppendLoadedFile(CFoundItem* item) override;
+    bool AppendLoadedHit(DeepScanHit* hit) override;
+    void ClearScanResults() override;
+    void StartResultRefresh() override { ++m_refreshStarts; }
+    void SetSelectedVolume(CVolumeInfo* volume) override { m_pSelected = volume; }
+    void SetResultFromFile(int marker) override { m_resultFromFile = marker; }
+
+    // Messages the frame's window and the stand-in dialog window received
+    // (besides progress and scan-done, recorded above).
+    struct Message { UINT msg; WPARAM wParam; LPARAM lParam; };
+    const std::vector<Message>& FrameMessages() const { return m_frameMessages; }
+    const std::vector<Message>& DialogMessages() const { return m_dialogMessages; }
+    // A message-only window standing in for a dialog (search, save, load):
+    // it records what workers post to it; progress payloads are freed.
+    HWND GetDialogWindow() const { return m_hDialog; }
+    // Pumps until pred() holds (at most timeoutMs); false on time-out.
+    bool PumpUntil(const std::function<bool()>& pred, DWORD timeoutMs);
+    // Pumps until the partition control's worker has ended and its final
+    // message (WMU_ScanDone, or WMU_PartitionSearchDone to the dialog)
+    // arrived.
+    bool WaitForPartitionWork(DWORD timeoutMs);
+    // Points the partition control at disk n (its record added to the
+    // frame's disk list) with the stand-in dialog as search window. False
+    // when the disk does not answer.
+    bool SelectDisk(int diskNumber);
+    // SelectDisk, then the lost-partition search to its end. False when the
+    // disk does not answer or the search did not end in time.
+    bool SearchDisk(int diskNumber, DWORD timeoutMs);
+    const std::vector<CPartitionInfo*>& LostItems() const { return m_lostItems; }
+    unsigned int Clears() const { return m_clears; }
+    unsigned int RefreshStarts() const { return m_refreshStarts; }
+    int ResultFromFile() const { return m_resultFromFile; }
+    size_t DialogCount(UINT msg) const;
+    size_t FrameCount(UINT msg) const;
 
     void SetRegistry(CFormatPluginRegistry* registry) { m_pRegistry = registry; }
     void SetSelectedFormats(const std::vector<std::wstring>& names) { m_formats = names; }
@@ -69,6 +110,7 @@ public:
 
 private:
     static LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+    static LRESULT CALLBACK DialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
     HWND m_hWnd;
     CScanDiskDlg m_scanDlg;
@@ -85,6 +127,16 @@ private:
     unsigned int m_offers;
     unsigned int m_scanDone;
     CRITICAL_SECTION m_cs;
+    HWND m_hDialog;
+    CPhysicalDiskList m_disks;
+    std::vector<CPartitionInfo*> m_lostItems;
+    std::vector<Message> m_frameMessages;
+    std::vector<Message> m_dialogMessages;
+    unsigned int m_clears;
+    unsigned int m_refreshStarts;
+    int m_resultFromFile;
+    // Last: it ends its worker before the rest of the frame goes.
+    CPartitionScanControl m_partitionControl;
 };
 
 // File-system name of what a path opens, by its boot sector: "NTFS",
