@@ -100,7 +100,7 @@ void CPartitionScanControl::SearchLostPartitions()
             if (CVolumeList* list = m_pMainFrame->GetVolumeList())
                 list->CollectVolumesOnDisk((DWORD)m_nDiskNumber, volumes);
             std::vector<DiskExtent> extents;
-            CollectOccupiedExtents(volumes, extents, nullptr);
+            CollectOccupiedExtents(volumes, extents, nullptr, true);
             std::unordered_set<uint64_t> occupied;
             for (const DiskExtent& e : extents)
                 occupied.insert(e.start);

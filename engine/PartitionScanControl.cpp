@@ -319,7 +319,7 @@ CPartitionInfo* CPartitionScanControl::CheckPartitionIsValid(uint64_t start, uin
 }
 
 void CPartitionScanControl::CollectOccupiedExtents(const std::vector<CVolumeInfo*>& volumes,
-                                                   std::vector<DiskExtent>& extents, int* scheme)
+                                                   std::vector<DiskExtent>& extents, int* scheme, bool stoppable)
 {
     extents.clear();
     CPartitionTable table;
@@ -329,7 +329,7 @@ void CPartitionScanControl::CollectOccupiedExtents(const std::vector<CVolumeInfo
     const int entries = table.GetCount();
     if ((int)volumes.size() >= entries)
     {
-        for (size_t i = 0; i < volumes.size() && !IsStopRequested(); ++i)
+        for (size_t i = 0; i < volumes.size() && !(stoppable && IsStopRequested()); ++i)
         {
             PARTITION_INFORMATION info;
             memset(&info, 0, sizeof(info));
@@ -344,7 +344,7 @@ void CPartitionScanControl::CollectOccupiedExtents(const std::vector<CVolumeInfo
     }
     if ((int)volumes.size() < entries || extents.empty())
     {
-        for (int i = 0; i < entries && !IsStopRequested(); ++i)
+        for (int i = 0; i < entries && !(stoppable && IsStopRequested()); ++i)
         {
             const CPartitionInfo* p = table.GetAt(i);
             if (!p)
@@ -357,18 +357,11 @@ void CPartitionScanControl::CollectOccupiedExtents(const std::vector<CVolumeInfo
     }
 }
 
-bool CPartitionScanControl::QuickParsePartition(const std::vector<CVolumeInfo*>& volumes)
+void CPartitionScanControl::FindTableGaps(const std::vector<DiskExtent>& extents, uint64_t diskSectors,
+                                          std::vector<DiskExtent>& gaps, std::vector<uint32_t>& candidates)
 {
-    std::vector<DiskExtent> extents;
-    int scheme = CPartitionTable::SCHEME_MBR;
-    CollectOccupiedExtents(volumes, extents, &scheme);
     if (extents.empty())
-        return false;
-    SortPartitionsByStart(extents);
-    const bool gpt = scheme == CPartitionTable::SCHEME_GPT;
-    const uint64_t diskSectors = m_pCurrentDisk ? m_pCurrentDisk->m_SectorCount : 0;
-
-    std::vector<DiskExtent> gaps;
+        return;
     if (extents.front().start >= kMinGapSectors)
         gaps.push_back({0, extents.front().start, 0});
     const uint64_t lastEnd = SaturatingEnd(extents.back().start, extents.back().length);
@@ -377,7 +370,6 @@ bool CPartitionScanControl::QuickParsePartition(const std::vector<CVolumeInfo*>&
     // entry's last sector + 1): a gap starts right there on either table.
     if (diskSectors > 0 && diskSectors > lastEnd && diskSectors - lastEnd >= kMinGapSectors)
         gaps.push_back({lastEnd, diskSectors - lastEnd, 0});
-    std::vector<uint32_t> candidates;
     for (size_t i = 0; i + 1 < extents.size(); ++i)
     {
         DebugPrint(L"[Delvaro] QuickParsePartition other partition HideSectors = %d\n", extents[i].hidden);
@@ -403,9 +395,23 @@ bool CPartitionScanControl::QuickParsePartition(const std::vector<CVolumeInfo*>&
         DebugPrint(L"find lost start=%I64x length=%I64x\n", gap.start, gap.length);
         gaps.push_back(gap);
     }
+}
+
+bool CPartitionScanControl::QuickParsePartition(const std::vector<CVolumeInfo*>& volumes)
+{
+    std::vector<DiskExtent> extents;
+    int scheme = CPartitionTable::SCHEME_MBR;
+    CollectOccupiedExtents(volumes, extents, &scheme, false);
+    if (extents.empty())
+        return false;
+    SortPartitionsByStart(extents);
+    const uint64_t diskSectors = m_pCurrentDisk ? m_pCurrentDisk->m_SectorCount : 0;
+    std::vector<DiskExtent> gaps;
+    std::vector<uint32_t> candidates;
+    FindTableGaps(extents, diskSectors, gaps, candidates);
     if (gaps.empty())
         return false;
-    if (gpt)
+    if (scheme == CPartitionTable::SCHEME_GPT)
         candidates.push_back(0);
     else
         for (uint32_t c : {63u, 1024u, 2048u, 4096u})

@@ -77,12 +77,18 @@ public:
     // probes every gap of 100 MiB or more. True when a lost partition was
     // appended to the lost list.
     bool QuickParsePartition(const std::vector<CVolumeInfo*>& volumes);
+    // The gaps of 100 MiB or more around and between extents (sorted by
+    // start) on a disk of diskSectors, and the hidden-sector values of the
+    // extents (all but the last) below 8,192 as candidates.
+    static void FindTableGaps(const std::vector<DiskExtent>& extents, uint64_t diskSectors,
+                              std::vector<DiskExtent>& gaps, std::vector<uint32_t>& candidates);
     bool FindLostPartition(const std::vector<DiskExtent>& gaps, const std::vector<uint32_t>& candidates, int scheme,
                            std::vector<CPartitionInfo*>& out);
     // The occupied extents of the current disk (volumes, else the table)
-    // and the table's scheme. Extents are clipped to the disk.
+    // and the table's scheme. A stoppable collection (the search's) ends
+    // when the stop flag is set.
     void CollectOccupiedExtents(const std::vector<CVolumeInfo*>& volumes, std::vector<DiskExtent>& extents,
-                                int* scheme);
+                                int* scheme, bool stoppable);
 
     // Start a worker: the scan of one found partition, or the search of the
     // whole disk. False when no frame is set or a worker still runs.
