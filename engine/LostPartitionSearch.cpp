@@ -141,8 +141,9 @@ void CPartitionScanControl::SearchLostPartitions()
                             {
                                 AppendLostPartition(record);
                                 m_pMainFrame->AddLostPartitionItem(record);
-                                found.insert(candidate);
                             }
+                            // A later pass that meets this sector again passes it over.
+                            found.insert(candidate);
                             if (m_bReportToMainFrame == 0)
                                 PostToSearchWindow(WMU_LostPartitionFound, (WPARAM)record);
                         }

@@ -364,7 +364,11 @@ void CPartitionScanControl::FindTableGaps(const std::vector<DiskExtent>& extents
         return;
     if (extents.front().start >= kMinGapSectors)
         gaps.push_back({0, extents.front().start, 0});
-    const uint64_t lastEnd = SaturatingEnd(extents.back().start, extents.back().length);
+    // After the furthest end of any entry (an overlapping entry of a damaged
+    // table may reach further than the last one).
+    uint64_t lastEnd = 0;
+    for (const DiskExtent& e : extents)
+        lastEnd = std::max(lastEnd, SaturatingEnd(e.start, e.length));
     // An entry that runs past the disk's end leaves no gap after it.
     // start + length is already the first sector after an entry (a GPT
     // entry's last sector + 1): a gap starts right there on either table.
