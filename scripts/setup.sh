@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what a fresh Debian machine lacks to build and test Delvaro6,
 # then builds the third-party libraries once into the dependency cache.
+# `setup.sh --tools` also installs the tools of the fixture scripts and benchmarks.
 # Quiet and quick when everything is already there.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -14,13 +15,22 @@ packages=(
   cmake ninja-build xvfb xauth fonts-wqy-microhei
   libz-mingw-w64-dev libstb-dev googletest
   ntfs-3g dosfstools mtools exfatprogs exfat-fuse fdisk gdisk sleuthkit
-  xz-utils dpkg-dev unzip python3 imagemagick testdisk
-  ffmpeg sox libsox-fmt-base lame id3v2 eyed3
-  # archive, document and cabinet samples (tests/fixtures/make-archives.sh, bench/carve)
-  zip gcab osslsigncode libreoffice-writer-nogui libreoffice-calc-nogui libreoffice-impress-nogui
+  xz-utils dpkg-dev unzip python3
   # the web-client tests decrypt reports with an AES of their own
   python3-cryptography openssl
 )
+# The tools that make the fixture samples and run the benchmarks beside
+# PhotoRec and TestDisk; the tests only read what they made. `--tools` adds them.
+tool_packages=(
+  imagemagick testdisk
+  # media samples (tests/fixtures/make-media.sh)
+  ffmpeg sox libsox-fmt-base lame id3v2 eyed3
+  # archive, document and cabinet samples (tests/fixtures/make-archives.sh)
+  zip gcab osslsigncode libreoffice-writer-nogui libreoffice-calc-nogui libreoffice-impress-nogui
+  # documents and programs of the office, PDF and PE samples (tests/fixtures/make-docs.sh)
+  pandoc groff ghostscript libspreadsheet-writeexcel-perl libimage-exiftool-perl
+)
+if [ "${1:-}" = --tools ]; then packages+=("${tool_packages[@]}"); fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -3,7 +3,10 @@
 # random bytes with real files on sector boundaries (pictures by ImageMagick;
 # AVI and WAV by ffmpeg and sox; MP3 by lame with ID3v2.3 tags by id3v2 and
 # eyeD3; AMR by sox; ZIP by zip, cabinets by gcab and office documents by
-# LibreOffice where those are installed; camera raws, RAR, DWG, PDF, PE and
+# LibreOffice where those are installed; Word, Excel, PowerPoint and PDF
+# documents and Windows programs by LibreOffice, Spreadsheet::WriteExcel,
+# groff with Ghostscript and MinGW (make-docs.sh, BENCH_DOCS of them, 120 by
+# default) where those are installed; camera raws, RAR, DWG, PDF, PE and
 # compound-file documents from the shared corpora). Carves it three ways and
 # prints, per type, how many planted files came back byte for byte, and the
 # speed of each:
@@ -76,6 +79,10 @@ for i in $(seq 1 "$count"); do
             fi ;;
   esac
 done
+if have soffice && have pandoc && have groff && have ps2pdf && have x86_64-w64-mingw32-gcc; then
+  echo "making ${BENCH_DOCS:-120} documents and programs..."
+  bash "$root/bench/carve_all/make-docs.sh" "$f" "${BENCH_DOCS:-120}" > /dev/null
+fi
 # What no tool here writes: from the shared corpora.
 for s in cr2/testCR2.cr2 nef/Nikon.nef nef/testNEF.nef dng/DNG.dng dng/testDNG.dng amr/test.amr \
          amr/testAMR.amr rar/rar3-solid.rar rar/rar5-solid.rar rar/unicode.rar rar/rar3-old.rar \

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The plug-in DLLs in bin/type export the contract's entries by their plain
 # names (no stdcall @n, no leading underscore): functions from code, the flag
-# entries as data. The image, media, archive and drawing plug-ins export
-# exactly their sets.
+# entries as data. The image, media, archive, drawing and document plug-ins
+# export exactly their sets.
 set -euo pipefail
 bin="${DELVARO_UNIX_BIN:?}"
 objdump="${OBJDUMP:-x86_64-w64-mingw32-objdump}"
@@ -32,7 +32,10 @@ where = dict(zip(names, map(section_of, rvas)))
 errors += [f"{n} is not code ({where[n]})" for n in functions if where.get(n, '.text') != '.text']
 errors += [f"{n} is not data ({where[n]})" for n in data if where.get(n, '.data') not in ('.data', '.rdata')]
 want = sorted(functions + data + ["GetThumbnailText", "GetThumbnailBitmap", "GetPreviewBitmap"])
-if name in ("fmt_jpg", "fmt_gif", "fmt_ico", "fmt_bmp", "fmt_psd") and sorted(names) != want:
+if name in ("fmt_jpg", "fmt_gif", "fmt_ico", "fmt_bmp", "fmt_psd", "fmt_exe") and sorted(names) != want:
+    errors.append("exports " + ",".join(sorted(names)))
+exact = {"fmt_office": want + ["GetPreviewText"], "fmt_pdf": [n for n in want if n != "GetThumbnailText"]}
+if name in exact and sorted(names) != sorted(exact[name]):
     errors.append("exports " + ",".join(sorted(names)))
 media = {"fmt_riff": ["GetThumbnailBitmap", "GetPreviewBitmap"],
          "fmt_mp3": ["GetThumbnailText", "GetThumbnailBitmap", "GetPreviewBitmap"],
