@@ -577,8 +577,18 @@ bool CScanResultFile::CreateOutput()
 
 bool CScanResultFile::Put(const void* bytes, DWORD count)
 {
+    // Records are small: they are gathered and written 64 KiB at a time.
+    m_out.insert(m_out.end(), (const BYTE*)bytes, (const BYTE*)bytes + count);
+    return m_out.size() < 65536 || Flush();
+}
+
+bool CScanResultFile::Flush()
+{
     DWORD wrote = 0;
-    return WriteFile(m_hFile, bytes, count, &wrote, nullptr) && wrote == count;
+    const bool ok = m_out.empty() || (WriteFile(m_hFile, m_out.data(), (DWORD)m_out.size(), &wrote, nullptr) &&
+                                      wrote == m_out.size());
+    m_out.clear();
+    return ok;
 }
 
 bool CScanResultFile::PutPacked(const BYTE* record, size_t length, uint32_t index)
@@ -594,6 +604,9 @@ bool CScanResultFile::PutPacked(const BYTE* record, size_t length, uint32_t inde
 bool CScanResultFile::EndSave(bool complete, const char* failureKey)
 {
     bool closed = true;
+    if (complete && !Flush())
+        complete = false;
+    m_out.clear();
     if (m_hFile != INVALID_HANDLE_VALUE)
     {
         closed = CloseHandle(m_hFile) != 0;
@@ -704,7 +717,7 @@ bool CScanResultFile::WriteScanResult()
         // The count says what the file really holds.
         LARGE_INTEGER at;
         at.QuadPart = countOffset;
-        if (!SetFilePointerEx(m_hFile, at, nullptr, FILE_BEGIN) || !Put(&written, 4))
+        if (!Flush() || !SetFilePointerEx(m_hFile, at, nullptr, FILE_BEGIN) || !Put(&written, 4))
             return EndSave(false, kSaveResultFailedKey);
     }
     return EndSave(true, kSaveResultFailedKey);
@@ -776,7 +789,7 @@ bool CScanResultFile::WriteDeepScanResult()
     {
         LARGE_INTEGER at;
         at.QuadPart = countOffset;
-        if (!SetFilePointerEx(m_hFile, at, nullptr, FILE_BEGIN) || !Put(&written, 4))
+        if (!Flush() || !SetFilePointerEx(m_hFile, at, nullptr, FILE_BEGIN) || !Put(&written, 4))
             return EndSave(false, kSaveResultFailedKey);
     }
     return EndSave(true, kSaveResultFailedKey);

@@ -23,6 +23,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 class IMainFrameServices;
 class CFoundItem;
@@ -142,6 +143,7 @@ private:
     bool Stopped() const { return m_pStop && m_pStop->load(); }
     bool CreateOutput();
     bool Put(const void* bytes, DWORD count);
+    bool Flush();
     // Packs, scrambles and writes one record with its size.
     bool PutPacked(const BYTE* record, size_t length, uint32_t index);
     // Ends a save: closes, deletes the file unless it is complete.
@@ -169,6 +171,7 @@ private:
     LzssCodec m_codec;
     std::wstring m_strKey;
     std::wstring m_strError;
+    std::vector<BYTE> m_out;  // written, not yet flushed
     BYTE m_packed[kFoundRecordBytes * 10];
 };
 
