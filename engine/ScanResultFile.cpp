@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <cwctype>
+#include <functional>
 #include <memory>
 #include <new>
 #include <vector>
@@ -690,37 +691,14 @@ bool CScanResultFile::WriteScanResult()
         append(path.c_str(), 14);
         append(&length, 8);
     }
-    const LONGLONG countOffset = (LONGLONG)head.size();
-    const uint32_t total = (uint32_t)items.size();
-    append(&total, 4);
-    if (!CreateOutput())
-        return Fail(kSaveResultFailedKey);
-    if (!Put(head.data(), (DWORD)head.size()))
-        return EndSave(false, kSaveResultFailedKey);
-    uint32_t written = 0;
     FoundItemRecord record;
-    for (CFoundItem* item : items)
-    {
-        if (Stopped())
-            break;
-        if (!item || !item->ToRecord(&record))
-            break;
-        if (!PutPacked((const BYTE*)&record, sizeof(record), written))
-            return EndSave(false, kSaveResultFailedKey);
-        ++written;
-        Progress(written, total);
-    }
-    if (Stopped())
-        return EndSave(false, nullptr);
-    if (written != total)
-    {
-        // The count says what the file really holds.
-        LARGE_INTEGER at;
-        at.QuadPart = countOffset;
-        if (!Flush() || !SetFilePointerEx(m_hFile, at, nullptr, FILE_BEGIN) || !Put(&written, 4))
-            return EndSave(false, kSaveResultFailedKey);
-    }
-    return EndSave(true, kSaveResultFailedKey);
+    return SaveRecords(head, (uint32_t)items.size(), [&](uint32_t i, const BYTE** bytes, size_t* length) {
+        if (!items[i] || !items[i]->ToRecord(&record))
+            return false;
+        *bytes = (const BYTE*)&record;
+        *length = sizeof(record);
+        return true;
+    });
 }
 
 bool CScanResultFile::WriteDeepScanResult()
@@ -766,19 +744,30 @@ bool CScanResultFile::WriteDeepScanResult()
     append(&target, 4);
     append(path.c_str(), (path.size() + 1) * 2);
     append(&length, 8);
+    return SaveRecords(head, (uint32_t)hits.size(), [&](uint32_t i, const BYTE** bytes, size_t* length) {
+        *bytes = (const BYTE*)hits[i];
+        *length = sizeof(DeepScanHit);
+        return hits[i] != nullptr;
+    });
+}
+
+bool CScanResultFile::SaveRecords(std::vector<BYTE> head, uint32_t total,
+                                  const std::function<bool(uint32_t, const BYTE**, size_t*)>& record)
+{
     const LONGLONG countOffset = (LONGLONG)head.size();
-    const uint32_t total = (uint32_t)hits.size();
-    append(&total, 4);
+    head.insert(head.end(), (const BYTE*)&total, (const BYTE*)&total + 4);
     if (!CreateOutput())
         return Fail(kSaveResultFailedKey);
     if (!Put(head.data(), (DWORD)head.size()))
         return EndSave(false, kSaveResultFailedKey);
     uint32_t written = 0;
-    for (DeepScanHit* hit : hits)
+    for (uint32_t i = 0; i < total && !Stopped(); ++i)
     {
-        if (Stopped() || !hit)
+        const BYTE* bytes = nullptr;
+        size_t length = 0;
+        if (!record(i, &bytes, &length))
             break;
-        if (!PutPacked((const BYTE*)hit, sizeof(DeepScanHit), written))
+        if (!PutPacked(bytes, length, written))
             return EndSave(false, kSaveResultFailedKey);
         ++written;
         Progress(written, total);
@@ -787,6 +776,7 @@ bool CScanResultFile::WriteDeepScanResult()
         return EndSave(false, nullptr);
     if (written != total)
     {
+        // The count says what the file really holds.
         LARGE_INTEGER at;
         at.QuadPart = countOffset;
         if (!Flush() || !SetFilePointerEx(m_hFile, at, nullptr, FILE_BEGIN) || !Put(&written, 4))

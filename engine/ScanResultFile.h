@@ -22,6 +22,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -146,6 +147,11 @@ private:
     bool Flush();
     // Packs, scrambles and writes one record with its size.
     bool PutPacked(const BYTE* record, size_t length, uint32_t index);
+    // Writes the header (without its count), the count and every record
+    // that record(i) gives (false ends the list early: the count is then
+    // rewritten), and ends the save.
+    bool SaveRecords(std::vector<BYTE> head, uint32_t total,
+                     const std::function<bool(uint32_t, const BYTE**, size_t*)>& record);
     // Ends a save: closes, deletes the file unless it is complete.
     bool EndSave(bool complete, const char* failureKey);
     bool Get(void* bytes, DWORD count);

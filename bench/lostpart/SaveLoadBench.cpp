@@ -30,15 +30,6 @@ double Seconds(const LARGE_INTEGER& a, const LARGE_INTEGER& b)
     return double(b.QuadPart - a.QuadPart) / double(f.QuadPart);
 }
 
-bool Run(CRecordingFrame& frame, CResultFileWorker& worker, bool started)
-{
-    if (!started)
-        return false;
-    frame.PumpUntil([&] { return !worker.IsRunning(); }, 3600 * 1000);
-    worker.WaitForEnd(INFINITE);
-    frame.PumpMessages();
-    return worker.GetResult();
-}
 }  // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -72,11 +63,11 @@ int wmain(int argc, wchar_t** argv)
     LARGE_INTEGER t0, t1, t2;
     QueryPerformanceCounter(&t0);
     CSaveResultWorker saver(&frame, argv[2]);
-    const bool saved = Run(frame, saver, saver.StartSave(frame.GetDialogWindow()));
+    const bool saved = RunResultWorker(frame, saver, saver.StartSave(frame.GetDialogWindow()));
     QueryPerformanceCounter(&t1);
     frame.ClearScanResults();
     CLoadDataWorker loader(&frame, argv[2]);
-    const bool loaded = Run(frame, loader, loader.StartLoad(frame.GetDialogWindow()));
+    const bool loaded = RunResultWorker(frame, loader, loader.StartLoad(frame.GetDialogWindow()));
     QueryPerformanceCounter(&t2);
     WIN32_FILE_ATTRIBUTE_DATA data = {};
     GetFileAttributesExW(argv[2], GetFileExInfoStandard, &data);

@@ -673,3 +673,17 @@ TEST(EngineText, SearchTitleTakesOnlyItsThreeConversions) {
   EXPECT_NE(std::wstring::npos, t.find(L"2")) << testpaths::Narrow(t);
   EXPECT_NE(std::wstring::npos, t.find(L"50")) << testpaths::Narrow(t);
 }
+
+TEST(PartitionControl, WithoutADiskTheSearchOnlyEnds) {
+  CRecordingFrame frame;
+  CPartitionScanControl& c = *frame.GetPartitionScanControl();
+  c.SetSearchWindow(frame.GetDialogWindow());
+  ASSERT_TRUE(c.StartLostPartitionSearch());
+  ASSERT_TRUE(frame.PumpUntil([&] { return frame.DialogCount(WMU_PartitionSearchDone) == 1 && !c.IsRunning(); },
+                              30000));
+  ASSERT_EQ(1u, frame.ProgressReports().size());
+  EXPECT_FALSE(frame.ProgressReports()[0].active);
+  EXPECT_EQ(0u, frame.DialogCount(WMU_LostPartitionFound));
+  EXPECT_TRUE(c.GetLostPartitions().empty());
+  EXPECT_FALSE(c.StartPartitionScan(nullptr));
+}

@@ -2,6 +2,8 @@
 
 #include <cwctype>
 
+#include "core/Language.h"
+#include "engine/SaveLoadWorkers.h"
 #include "storage/DeviceIo.h"
 #include "storage/fs/ExFATVolume.h"
 #include "storage/fs/FAT32Volume.h"
@@ -348,4 +350,41 @@ std::wstring DetectFileSystemName(const wchar_t* path)
     if (CFATVolume().ParseBootSector(boot))
         return L"FAT";
     return L"RAW";
+}
+
+std::wstring ToolWindowsPath(const std::wstring& path)
+{
+    if (path.empty() || path[0] != L'/')
+        return path;
+    std::wstring w = L"Z:" + path;
+    for (wchar_t& c : w)
+        if (c == L'/')
+            c = L'\\';
+    return w;
+}
+
+namespace
+{
+std::wstring g_toolName;
+int PrintBox(HWND, const wchar_t* text, const wchar_t* title, UINT, int)
+{
+    fwprintf(stderr, L"%ls: %ls: %ls\n", g_toolName.c_str(), title ? title : L"", text ? text : L"");
+    return IDOK;
+}
+}  // namespace
+
+void PrintMessageBoxesAs(const wchar_t* tool)
+{
+    g_toolName = tool ? tool : L"";
+    SetMessageDlgProc(PrintBox);
+}
+
+bool RunResultWorker(CRecordingFrame& frame, CResultFileWorker& worker, bool started)
+{
+    if (!started)
+        return false;
+    frame.PumpUntil([&] { return !worker.IsRunning(); }, 24 * 3600 * 1000);
+    worker.WaitForEnd(INFINITE);
+    frame.PumpMessages();
+    return worker.GetResult();
 }

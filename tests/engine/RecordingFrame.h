@@ -139,6 +139,15 @@ private:
     CPartitionScanControl m_partitionControl;
 };
 
+class CResultFileWorker;
+
+// What the tools share: a Windows path for a Unix one ("/x/y" gives
+// "Z:\x\y"), message boxes printed to stderr after the tool's name, and a
+// save or load worker run to its end with the frame's stand-in dialog.
+std::wstring ToolWindowsPath(const std::wstring& path);
+void PrintMessageBoxesAs(const wchar_t* tool);
+bool RunResultWorker(CRecordingFrame& frame, CResultFileWorker& worker, bool started);
+
 // File-system name of what a path opens, by its boot sector: "NTFS",
 // "FAT32", "FAT", "exFAT", or "RAW".
 std::wstring DetectFileSystemName(const wchar_t* path);

@@ -28,23 +28,6 @@
 
 namespace
 {
-int PrintBox(HWND, const wchar_t* text, const wchar_t* title, UINT, int)
-{
-    fwprintf(stderr, L"lostpart: %ls: %ls\n", title ? title : L"", text ? text : L"");
-    return IDOK;
-}
-
-std::wstring WindowsPath(const std::wstring& path)
-{
-    if (path.empty() || path[0] != L'/')
-        return path;
-    std::wstring w = L"Z:" + path;
-    for (wchar_t& c : w)
-        if (c == L'/')
-            c = L'\\';
-    return w;
-}
-
 const char* FileSystemName(int code)
 {
     switch (code)
@@ -82,7 +65,7 @@ int wmain(int argc, wchar_t** argv)
         else if (a == L"--quick")
             quick = true;
         else
-            image = WindowsPath(a);
+            image = ToolWindowsPath(a);
     }
     if (image.empty() || disk < 0 || disk > 15)
     {
@@ -90,7 +73,7 @@ int wmain(int argc, wchar_t** argv)
         return 2;
     }
     _setmode(_fileno(stdout), _O_BINARY);
-    SetMessageDlgProc(PrintBox);
+    PrintMessageBoxesAs(L"lostpart");
     InitApplicationPaths();
     LoadLanguageStrings();
 

@@ -45,23 +45,6 @@ protected:
     void ShowLoadError() override { fwprintf(stderr, L"scan: no file-type plug-ins could be loaded\n"); }
 };
 
-int PrintBox(HWND, const wchar_t* text, const wchar_t* title, UINT, int)
-{
-    fwprintf(stderr, L"scan: %ls: %ls\n", title ? title : L"", text ? text : L"");
-    return IDOK;
-}
-
-std::wstring WindowsPath(const std::wstring& path)
-{
-    if (path.empty() || path[0] != L'/')
-        return path;
-    std::wstring w = L"Z:" + path;
-    for (wchar_t& c : w)
-        if (c == L'/')
-            c = L'\\';
-    return w;
-}
-
 void PrintUtf8(const std::wstring& text)
 {
     char* utf8 = WideToUtf8(text.c_str());
@@ -77,16 +60,6 @@ int Usage()
     return 2;
 }
 
-// Runs a save or load worker to its end with the stand-in dialog window.
-bool RunWorker(CRecordingFrame& frame, CResultFileWorker& worker, bool started)
-{
-    if (!started)
-        return false;
-    frame.PumpUntil([&] { return !worker.IsRunning(); }, 4 * 3600 * 1000);
-    worker.WaitForEnd(INFINITE);
-    frame.PumpMessages();
-    return worker.GetResult();
-}
 }  // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -108,9 +81,9 @@ int wmain(int argc, wchar_t** argv)
         else if (a == L"--start" && i + 1 < argc)
             startSector = _wtoi64(argv[++i]);
         else if (a == L"--save" && i + 1 < argc)
-            saveFile = WindowsPath(argv[++i]);
+            saveFile = ToolWindowsPath(argv[++i]);
         else if (a == L"--load" && i + 1 < argc)
-            loadFile = WindowsPath(argv[++i]);
+            loadFile = ToolWindowsPath(argv[++i]);
         else if (a == L"--letter" && i + 1 < argc)
             letter = (wchar_t)towupper(argv[++i][0]);
         else if (a == L"--folder" && i + 1 < argc)
@@ -118,7 +91,7 @@ int wmain(int argc, wchar_t** argv)
         else if (a == L"--pathfile" && i + 1 < argc)
             g_strPathFilter = argv[++i];
         else
-            targets.push_back(WindowsPath(a));
+            targets.push_back(ToolWindowsPath(a));
     }
     int scanKind;
     if (kind == L"deleted")
@@ -136,7 +109,7 @@ int wmain(int argc, wchar_t** argv)
     if (targets.empty() || letter < L'C' || letter > L'Z' || letter + targets.size() - 1 > L'Z' || disk < 0 ||
         disk > 15 || (!saveFile.empty() && !loadFile.empty()))
         return Usage();
-    SetMessageDlgProc(PrintBox);
+    PrintMessageBoxesAs(L"scan");
     InitApplicationPaths();
     LoadLanguageStrings();
 
@@ -185,7 +158,7 @@ int wmain(int argc, wchar_t** argv)
             return 1;
         }
         CLoadDataWorker loader(&frame, loadFile.c_str());
-        if (!RunWorker(frame, loader, loader.StartLoad(frame.GetDialogWindow())))
+        if (!RunResultWorker(frame, loader, loader.StartLoad(frame.GetDialogWindow())))
         {
             fwprintf(stderr, L"scan: the result could not be loaded\n");
             return 1;
@@ -232,7 +205,7 @@ int wmain(int argc, wchar_t** argv)
     if (!saveFile.empty())
     {
         CSaveResultWorker saver(&frame, saveFile.c_str());
-        if (!RunWorker(frame, saver, saver.StartSave(frame.GetDialogWindow())))
+        if (!RunResultWorker(frame, saver, saver.StartSave(frame.GetDialogWindow())))
         {
             fwprintf(stderr, L"scan: the result could not be saved\n");
             return 1;
