@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <winioctl.h>
 
 #include <atomic>
 #include <cstring>
@@ -686,4 +687,81 @@ TEST(PartitionControl, WithoutADiskTheSearchOnlyEnds) {
   EXPECT_EQ(0u, frame.DialogCount(WMU_LostPartitionFound));
   EXPECT_TRUE(c.GetLostPartitions().empty());
   EXPECT_FALSE(c.StartPartitionScan(nullptr));
+}
+
+namespace {
+// A drive that answers ATA identify (48-bit sector count) and a geometry
+// whose cylinders hold fewer sectors, as real disks do.
+uint64_t g_identifySectors = 0;
+BOOL WINAPI AtaDrive(HANDLE, DWORD code, LPVOID, DWORD inSize, LPVOID out, DWORD outSize, LPDWORD ret, LPOVERLAPPED) {
+  if (code == SMART_GET_VERSION && outSize >= sizeof(GETVERSIONINPARAMS)) {
+    memset(out, 0, sizeof(GETVERSIONINPARAMS));
+    ((GETVERSIONINPARAMS*)out)->bIDEDeviceMap = 0x0F;
+    if (ret) *ret = sizeof(GETVERSIONINPARAMS);
+    return TRUE;
+  }
+  if (code == SMART_RCV_DRIVE_DATA && inSize == 32 && outSize == 528) {
+    memset(out, 0, outSize);
+    WORD* words = (WORD*)((BYTE*)out + 16);
+    words[0] = 1 << 6;
+    words[83] = 1 << 10;
+    for (int i = 0; i < 4; ++i) words[100 + i] = (WORD)(g_identifySectors >> (16 * i));
+    if (ret) *ret = outSize;
+    return TRUE;
+  }
+  if (code == IOCTL_DISK_GET_DRIVE_GEOMETRY && outSize >= sizeof(DISK_GEOMETRY)) {
+    DISK_GEOMETRY* g = (DISK_GEOMETRY*)out;
+    g->Cylinders.QuadPart = (LONGLONG)(g_identifySectors / 16065);
+    g->TracksPerCylinder = 255;
+    g->SectorsPerTrack = 63;
+    g->BytesPerSector = 512;
+    if (ret) *ret = sizeof(*g);
+    return TRUE;
+  }
+  SetLastError(ERROR_NOT_SUPPORTED);
+  return FALSE;
+}
+struct HookGuard {
+  ~HookGuard() { SetStorageIoControlHook(nullptr); }
+};
+}  // namespace
+
+TEST(ResultFile, ADiskThatAnswersAtaIdentifyLoadsItsResultAgain) {
+  NEEDS_WINE_DRIVES();
+  BoxRecorder boxes;
+  Rig s;
+  ASSERT_TRUE(s.MapDisk(L"lost-mbr.img"));
+  g_identifySectors = FileLength(s.dir + L"\\lost-mbr.img") / 512;
+  ASSERT_NE(0u, g_identifySectors % 16065);  // the geometry's size differs
+  HookGuard guard;
+  SetStorageIoControlHook(&AtaDrive);
+  ASSERT_TRUE(s.frame.SelectDisk(kDisk));
+  CPartitionScanControl& c = *s.frame.GetPartitionScanControl();
+  EXPECT_EQ((int64_t)g_identifySectors * 512, c.GetDiskLength());
+  CPartitionInfo* p = c.CheckPartitionIsValid(0, 2048);
+  ASSERT_NE(nullptr, p);
+  c.AppendLostPartition(p);
+  c.SetCurrentPartition(p);
+  s.AddEntries(2);
+  ScanKind = SCAN_KIND_LOST_PARTITION;
+  const std::wstring path = s.File(L"ata.dsr");
+  ASSERT_TRUE(CScanResultFile(&s.frame, path.c_str(), nullptr, nullptr).WriteScanResult());
+  const LoadResult r = Load(s.frame, path);
+  EXPECT_TRUE(r.ok) << testpaths::Narrow(r.error);
+  EXPECT_EQ(2u, r.entries);
+  EXPECT_TRUE(g_boxes.empty());
+}
+
+TEST(PartitionControl, TableEntriesPastTheDiskEndAreMarked) {
+  const std::wstring dir = testpaths::MakeTempDir(L"pastend");
+  const std::wstring path = dir + L"\\short.img";
+  ASSERT_TRUE(WriteBytes(path, Bytes(testpaths::Fixture(L"lost-mbr.img")).substr(0, 140000 * 512)));
+  HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, h);
+  CPartitionTable table;
+  EXPECT_EQ(1, table.ReadFromHandle(h));
+  CloseHandle(h);
+  ASSERT_EQ(5, table.GetCount());
+  for (int i = 0; i < table.GetCount(); ++i)
+    EXPECT_EQ(table.GetAt(i)->m_StartSector == 126976, table.GetAt(i)->m_bPastDiskEnd != 0) << i;
 }
