@@ -37,3 +37,18 @@ set_target_properties(deps_gmock PROPERTIES IMPORTED_LOCATION "${_p}/lib/libgmoc
 
 set(DELVARO_WIN_LIBS kernel32 user32 gdi32 shell32 shlwapi ole32 oleaut32 uuid advapi32
     comctl32 comdlg32 gdiplus wininet ws2_32 version bcrypt dbghelp winmm)
+
+# DuiLib, built by scripts/build-deps.sh from the shared third-party folder.
+# The program ships DuiLib.dll beside itself with the library's licences.
+if(NOT EXISTS "${_p}/lib/libDuiLib.dll.a")
+  message(FATAL_ERROR "DuiLib missing in ${_p}: run scripts/setup.sh")
+endif()
+add_library(deps_duilib SHARED IMPORTED GLOBAL)
+set_target_properties(deps_duilib PROPERTIES
+  IMPORTED_LOCATION "${_p}/bin/DuiLib.dll"
+  IMPORTED_IMPLIB "${_p}/lib/libDuiLib.dll.a"
+  INTERFACE_INCLUDE_DIRECTORIES "${_p}/include/duilib"
+  INTERFACE_SYSTEM_INCLUDE_DIRECTORIES "${_p}/include/duilib")
+set(DELVARO_DUILIB_DLL "${_p}/bin/DuiLib.dll")
+set(DELVARO_DUILIB_LICENSES "${_p}/share/duilib/LICENSE" "${_p}/share/duilib/duilib license.txt"
+    "${_p}/share/duilib/directui license.txt")

@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
 # Cross-builds TinyXML, JsonCpp, minizip and GoogleTest for both MinGW targets
-# from Debian's sources into a cache folder outside the source tree.
+# from Debian's sources, and DuiLib from the shared third-party folder, into a
+# cache folder outside the source tree.
 # Each library is built once; a stamp file marks it done.
 set -euo pipefail
 cache="${DELVARO_DEPS:-$HOME/.cache/delvaro6-deps}"
+repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+shared="${DELVARO_SHARED:-$(cd "$repo/.." && pwd)/shared}"
 mkdir -p "$cache/src"
 stamp_version=1
+duilib_stamp=1
 
 fetch_source() { # package -> prints the extracted folder
   local pkg=$1
@@ -79,5 +83,45 @@ build_arch() {
   fi
 }
 
+# DuiLib: a fresh copy of the pinned upstream with the MinGW patch applied,
+# built as DuiLib.dll with the project's toolchain. Headers go to
+# include/duilib, the import library to lib, the DLL and its three licence
+# files to bin and share/duilib.
+build_duilib() {
+  local arch=$1
+  local prefix="$cache/$arch"
+  [ -f "$prefix/.duilib.$duilib_stamp" ] && return 0
+  local dl="$shared/third_party/duilib"
+  [ -f "$dl/duilib-mingw.patch" ] || { echo "build-deps: DuiLib sources missing in $dl" >&2; exit 1; }
+  local tc="$repo/cmake/toolchain-$arch.cmake"
+  local b="$cache/build/$arch/duilib"
+  rm -rf "$b"; mkdir -p "$b/wrap"
+  cp -r "$dl/upstream" "$b/src"
+  chmod -R u+w "$b/src"
+  (cd "$b/src" && git apply --whitespace=nowarn "$dl/duilib-mingw.patch")
+  # A wrapper project: the library's own CMake file, with the DLL named DuiLib.dll.
+  cat > "$b/wrap/CMakeLists.txt" <<EOT
+cmake_minimum_required(VERSION 3.16)
+project(duilib_build C CXX)
+add_definitions(-DUNICODE -D_UNICODE)
+add_subdirectory("$b/src/DuiLib" duilib)
+set_target_properties(duilib PROPERTIES OUTPUT_NAME DuiLib PREFIX "" IMPORT_PREFIX "lib")
+EOT
+  cmake -S "$b/wrap" -B "$b/build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$tc" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_CXX_STANDARD=17 >/dev/null
+  cmake --build "$b/build" -j "${DELVARO_DEPS_JOBS:-4}" >/dev/null
+  local inc="$prefix/include/duilib"
+  rm -rf "$inc"; mkdir -p "$inc" "$prefix/bin" "$prefix/share/duilib"
+  (cd "$b/src/DuiLib" && find . -name '*.h' -exec cp --parents {} "$inc/" \;)
+  cp "$(find "$b/build" -name DuiLib.dll | head -n1)" "$prefix/bin/DuiLib.dll"
+  cp "$(find "$b/build" -name libDuiLib.dll.a | head -n1)" "$prefix/lib/libDuiLib.dll.a"
+  cp "$dl/upstream/LICENSE" "$dl/upstream/duilib license.txt" "$dl/upstream/directui license.txt" \
+    "$prefix/share/duilib/"
+  chmod u+w "$prefix/share/duilib/"* "$prefix/bin/DuiLib.dll"
+  touch "$prefix/.duilib.$duilib_stamp"
+}
+
 build_arch x86_64
 build_arch i686
+build_duilib x86_64
+build_duilib i686

@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the program and runs it under Wine.
+# Installs what is missing, builds the program and runs it under Wine: on the
+# current display when there is one, else on a virtual screen (Xvfb).
+# Arguments are passed to the program (such as /debug).
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 "$root/scripts/setup.sh"
@@ -7,7 +9,13 @@ bd="$root/build/x86_64"
 "$root/scripts/build.sh" x86_64 "$bd"
 . "$root/scripts/wine-env.sh" "$bd"
 wine_start
-if [ -z "${DISPLAY:-}" ]; then
-  exec xvfb-run -a "$WINE64" "$bd/bin/Delvaro6.exe" "$@"
+exe="$bd/bin/Delvaro6.exe"
+if [ -n "${DISPLAY:-}" ]; then
+  echo "run: starting $exe under Wine on display $DISPLAY."
+  echo "run: to stop it, close its window, or press Ctrl+C here."
+  exec "$WINE64" "$exe" "$@"
 fi
-exec "$WINE64" "$bd/bin/Delvaro6.exe" "$@"
+echo "run: no display: starting $exe under Wine on a virtual screen (Xvfb); nothing is shown."
+echo "run: to stop it, press Ctrl+C here, or run: WINEPREFIX=$WINEPREFIX wineserver -k"
+echo "run: pictures of every page are made by the tests: bash scripts/test.sh, then build/x86_64/screenshots/."
+exec xvfb-run -a -s "-screen 0 1280x1024x24" "$WINE64" "$exe" "$@"

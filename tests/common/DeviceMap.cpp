@@ -1,6 +1,10 @@
 #include "common/DeviceMap.h"
 
 #include <windows.h>
+#include <winioctl.h>
+
+#include <cstring>
+#include <vector>
 
 namespace devicemap {
 namespace {
@@ -111,6 +115,68 @@ CScopedDeviceMap::~CScopedDeviceMap()
         RunUnix(L"Z:\\bin\\rm", "-f \"" + dir + "/" + m_links[i].first + "\"");
     for (size_t i = 0; i < m_links.size(); ++i)
         WaitFor(m_links[i].second, std::string(), 500);
+}
+
+namespace {
+// Wine's own mount-manager request (its extension of the mount manager).
+const DWORD kDefineUnixDrive = CTL_CODE(0x6D, 32, METHOD_BUFFERED, FILE_READ_ACCESS | FILE_WRITE_ACCESS);
+struct UnixDrive
+{
+    ULONG size;
+    ULONG type;
+    ULONG fs_type;
+    DWORD serial;
+    ULONGLONG unix_dev;
+    WCHAR letter;
+    USHORT mount_point_offset;
+    USHORT device_offset;
+    USHORT label_offset;
+};
+
+bool SendDrive(wchar_t letter, ULONG type, const std::string& mount, const std::string& device)
+{
+    std::vector<char> buf(sizeof(UnixDrive) + mount.size() + device.size() + 2, 0);
+    UnixDrive* d = (UnixDrive*)buf.data();
+    d->size = (ULONG)buf.size();
+    d->type = type;
+    d->letter = (WCHAR)towlower(letter);
+    if (!mount.empty()) {
+        d->mount_point_offset = (USHORT)sizeof(UnixDrive);
+        memcpy(buf.data() + d->mount_point_offset, mount.c_str(), mount.size() + 1);
+    }
+    if (!device.empty()) {
+        d->device_offset = (USHORT)(sizeof(UnixDrive) + mount.size() + 1);
+        memcpy(buf.data() + d->device_offset, device.c_str(), device.size() + 1);
+    }
+    HANDLE mgr = CreateFileW(L"\\\\.\\MountPointManager", GENERIC_READ | GENERIC_WRITE,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
+    if (mgr == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD got = 0;
+    BOOL ok = DeviceIoControl(mgr, kDefineUnixDrive, buf.data(), (DWORD)buf.size(), NULL, 0, &got, NULL);
+    CloseHandle(mgr);
+    return ok != FALSE;
+}
+}  // namespace
+
+bool CMountedDrive::Define(wchar_t letter, const std::wstring& rootFolder, const std::wstring& imagePath)
+{
+    const std::string mount = UnixPathOf(rootFolder), device = UnixPathOf(imagePath);
+    if (mount.empty() || device.empty() || !SendDrive(letter, DRIVE_FIXED, mount, device))
+        return false;
+    m_letter = letter;
+    return true;
+}
+
+CMountedDrive::~CMountedDrive()
+{
+    if (!m_letter)
+        return;
+    SendDrive(m_letter, DRIVE_NO_ROOT_DIR, std::string(), std::string());
+    // The mount manager keeps the device link ("x::"); it goes too.
+    const std::string dir = DosDevicesDir();
+    if (!dir.empty())
+        RunUnix(L"Z:\\bin\\rm", "-f \"" + dir + "/" + std::string(1, (char)towlower(m_letter)) + "::\"");
 }
 
 }  // namespace devicemap

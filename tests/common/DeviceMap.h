@@ -34,4 +34,23 @@ private:
     std::vector<std::pair<std::string, std::wstring> > m_links;  // dosdevices name, Windows name
 };
 
+// A drive letter defined through Wine's mount manager, as winecfg does: the
+// letter's root is a folder and its volume device ("\\.\X:") an image,
+// and every process, this one included, lists the letter at once (links
+// made by hand are listed only by processes started after the mount
+// manager saw them). Gone with the object. Wine reports the file system of
+// the root folder's host for such a letter, not the image's.
+class CMountedDrive
+{
+public:
+    CMountedDrive() : m_letter(0) {}
+    ~CMountedDrive();
+    bool Define(wchar_t letter, const std::wstring& rootFolder, const std::wstring& imagePath);
+
+private:
+    CMountedDrive(const CMountedDrive&);
+    CMountedDrive& operator=(const CMountedDrive&);
+    wchar_t m_letter;
+};
+
 }  // namespace devicemap

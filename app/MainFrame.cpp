@@ -1,0 +1,994 @@
+// The main window: lifetime, window messages, notification dispatch and the
+// one way it closes.
+#include "app/MainFrame.h"
+
+#include <commctrl.h>
+#include <dbt.h>
+
+#include "app/CloseConfirm.h"
+#include "app/MenuWnd.h"
+#include "app/PageContainers.h"
+#include "app/WindowMessages.h"
+#include "core/Helpers.h"
+#include "core/Language.h"
+#include "core/Log.h"
+#include "core/Settings.h"
+
+namespace {
+const UINT_PTR kRefreshTimer = 350;
+const int kTreeIds[3] = {101, 102, 103};  // path, time, type
+
+BOOL CALLBACK CloseThreadWindow(HWND hwnd, LPARAM)
+{
+    ::PostMessageW(hwnd, WM_CLOSE, 0, 0);
+    return TRUE;
+}
+}  // namespace
+
+DWORD WINAPI GuideThreadProc(LPVOID param)
+{
+    CMainFrame* frame = static_cast<CMainFrame*>(param);
+    Sleep(100);
+    RunFirstUseGuide(frame);
+    ::PostMessageW(frame->GetFrameWindow(), WMU_GuideDone, 0, 0);
+    return 0;
+}
+
+CMainFrame::CMainFrame()
+    : m_pSelectedVolume(NULL),
+      m_ScanDiskDlg(this),
+      m_nViewKind(0),
+      m_hTargetDevice(INVALID_HANDLE_VALUE),
+      m_hThumbThread(NULL),
+      m_hDiskEnumThread(NULL),
+      m_hGuideThread(NULL),
+      m_hDiskListGate(NULL),
+      m_hTileCheckThread(NULL),
+      m_nThumbStop(1),
+      m_bDiskRowParsed(false),
+      m_hPathTree(NULL),
+      m_hTimeTree(NULL),
+      m_hTypeTree(NULL),
+      m_bInitialized(false),
+      m_bResultPageBuilt(false),
+      m_u64Processed(0),
+      m_u64CheckedCount(0),
+      m_u64CheckedBytes(0),
+      m_bShowGuideAfterEnum(true),
+      m_bNeedsDeepScan(false),
+      m_bOtherTypes(true),
+      m_nUiMode(0),
+      m_nEntryKind(0),
+      m_nDiskFilter(0),
+      m_nSelectedCategories(6),
+      m_pFileList(NULL),
+      m_pMainTab(NULL),
+      m_pPendingTile(NULL),
+      m_bClosing(false),
+      m_bStopEnum(0),
+      m_bEnumAgain(false),
+      m_bEnumAgainQuiet(true),
+      m_bTrayHintShown(false),
+      m_dwWindowThread(GetCurrentThreadId()),
+      m_pDiskListUI(NULL)
+{
+    InitializeCriticalSection(&m_csResults);
+    InitFormatTable();
+    m_PluginRegistry.Load();
+    m_pPartitionScan.reset(CreatePartitionScanControl(this));
+    InitMediaExtensions();
+}
+
+CMainFrame::~CMainFrame()
+{
+    PostQuitMessage(0);
+    for (DeepScanHit* hit : m_CarvedHits)
+        delete hit;
+    m_CarvedHits.clear();
+    for (CFoundItem* item : m_FoundItems)
+        delete item;
+    m_FoundItems.clear();
+    HANDLE handles[] = {m_hThumbThread, m_hDiskEnumThread, m_hGuideThread, m_hDiskListGate, m_hTileCheckThread};
+    for (HANDLE h : handles)
+        if (h)
+            CloseHandle(h);
+    if (m_hTargetDevice && m_hTargetDevice != INVALID_HANDLE_VALUE)
+        CloseHandle(m_hTargetDevice);
+    DeleteCriticalSection(&m_csResults);
+}
+
+void CMainFrame::InitMediaExtensions()
+{
+    const wchar_t* video[] = {L"avi", L"mov", L"mp4", L"wmv", L"rm", L"mkv", L"3gp",
+                              L"swf", L"mpg", L"rmvb", L"m2ts", L"webm", L"m4v"};
+    const wchar_t* audio[] = {L"mp3", L"wav", L"wma", L"pcm", L"aif", L"au", L"wv",
+                              L"mp2", L"amr", L"flac", L"ape", L"ac3", L"mmf"};
+    for (const wchar_t* e : video)
+        m_MediaExtensions[e] = 1;
+    for (const wchar_t* e : audio)
+        m_MediaExtensions[e] = 0;
+}
+
+void CMainFrame::OnFinalMessage(HWND hWnd)
+{
+    WindowImplBase::OnFinalMessage(hWnd);
+    delete this;
+}
+
+CDuiString CMainFrame::GetSkinFile()
+{
+    if (!g_OemInfo.m_strSkinFileName.empty())
+        return (g_OemInfo.m_strSkinFileName + L".xml").c_str();
+    return L"skin.xml";
+}
+
+LRESULT CMainFrame::ResponseDefaultKeyEvent(WPARAM wParam)
+{
+    // Escape does nothing in the main window; Enter goes to the focused control.
+    return wParam == VK_ESCAPE ? 1 : 0;
+}
+
+LRESULT CMainFrame::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, bool& bHandled)
+{
+    return WindowImplBase::MessageHandler(uMsg, wParam, lParam, bHandled);
+}
+
+CControlUI* CMainFrame::CreateControl(LPCTSTR pstrClass)
+{
+    if (!pstrClass)
+        return NULL;
+    if (wcscmp(pstrClass, L"HomeCtrl") == 0)
+        return new CHomeUI(m_PaintManager, NULL);
+    if (wcscmp(pstrClass, L"WizDiskListCtrl") == 0)
+        return new CWizDiskList(m_PaintManager, NULL);
+    if (wcscmp(pstrClass, L"WizScanModeCtrl") == 0)
+        return new CWizScanMode(m_PaintManager, NULL);
+    if (wcscmp(pstrClass, L"WizFileTypeCtrl") == 0)
+        return new CWizFileType(m_PaintManager, NULL);
+    if (wcscmp(pstrClass, L"ScanResultCtrl") == 0) {
+        m_bResultPageBuilt = true;
+        return new CScanResultCtrl(m_PaintManager, NULL);
+    }
+    return NULL;
+}
+
+LRESULT CMainFrame::OnCreate(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandled)
+{
+    m_dwWindowThread = GetCurrentThreadId();
+    LRESULT r = WindowImplBaseShw::OnCreate(uMsg, wParam, lParam, bHandled);
+    HINSTANCE inst = CPaintManagerUI::GetInstance() ? CPaintManagerUI::GetInstance() : GetModuleHandleW(NULL);
+    const DWORD treeStyle = WS_CHILD | TVS_HASBUTTONS | TVS_HASLINES | TVS_LINESATROOT | TVS_SHOWSELALWAYS |
+                            TVS_CHECKBOXES | TVS_TRACKSELECT;
+    HWND* trees[3] = {&m_hPathTree, &m_hTimeTree, &m_hTypeTree};
+    for (int i = 0; i < 3; ++i)
+        *trees[i] = CreateWindowExW(0, WC_TREEVIEWW, L"", treeStyle, 0, 0, 220, 300, m_hWnd,
+                                    (HMENU)(INT_PTR)kTreeIds[i], inst, NULL);
+    m_BusyAnim.Create(m_hWnd, GetModuleHandleW(NULL), 220, 0xFFFFFF);
+    return r;
+}
+
+LRESULT CMainFrame::OnDestroy(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandled)
+{
+    HWND* trees[3] = {&m_hPathTree, &m_hTimeTree, &m_hTypeTree};
+    for (HWND* t : trees) {
+        if (*t)
+            DestroyWindow(*t);
+        *t = NULL;
+    }
+    m_BusyAnim.Destroy();
+    return WindowImplBaseShw::OnDestroy(uMsg, wParam, lParam, bHandled);
+}
+
+HWND CMainFrame::GetTreeWindow(int id) const
+{
+    return id == 101 ? m_hPathTree : id == 102 ? m_hTimeTree : id == 103 ? m_hTypeTree : NULL;
+}
+
+LRESULT CMainFrame::OnSize(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandled)
+{
+    WindowImplBaseShw::OnSize(uMsg, wParam, lParam, bHandled);
+    const int w = LOWORD(lParam), h = HIWORD(lParam);
+    if (w && h)
+        m_BusyAnim.MoveTo(w / 2 - 50, h / 2 - 50, 100, 100);
+    if (m_bInitialized && GetCurrentPage() == 4)
+        LayoutTrees();
+    if (w && h && m_bResultPageBuilt) {
+        if (CControlUI* btns = FindControl(L"ScanBtnCtl")) {
+            RECT pos = btns->GetPos();
+            SIZE xy = btns->GetFixedXY();
+            int top = xy.cy ? xy.cy : 5;
+            int height = btns->GetFixedHeight() ? btns->GetFixedHeight() : (int)(pos.bottom - pos.top);
+            btns->SetAttribute(L"pos", (std::to_wstring(w - 80) + L"," + std::to_wstring(top) + L"," +
+                                        std::to_wstring(w - 53) + L"," + std::to_wstring(top + height))
+                                           .c_str());
+        }
+    }
+    return 0;
+}
+
+LRESULT CMainFrame::OnSysCommand(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandled)
+{
+    DebugPrint(L"[Delvaro] OnSysCommand = %x\n", (unsigned)wParam);
+    if ((wParam & 0xFFF0) == SC_CLOSE) {
+        // The system close takes the close button's way (posted, so that the
+        // window object is not gone under this handler).
+        ::PostMessageW(m_hWnd, WM_CLOSE, 0, 0);
+        bHandled = TRUE;
+        return 0;
+    }
+    BOOL zoomed = IsZoomed(m_hWnd);
+    LRESULT r = WindowImplBaseShw::OnSysCommand(uMsg, wParam, lParam, bHandled);
+    if (IsWindow(m_hWnd) && IsZoomed(m_hWnd) != zoomed) {
+        bool now = IsZoomed(m_hWnd) != 0;
+        ShowControl(L"btnRestore", now);
+        ShowControl(L"btnMax", !now);
+    }
+    return r;
+}
+
+// ---- closing ----
+
+LRESULT CMainFrame::OnClose(UINT, WPARAM, LPARAM, BOOL& bHandled)
+{
+    bHandled = TRUE;
+    if (m_bClosing)
+        return 0;
+    // One way out for the close button, the system menu, Alt+F4 and WM_CLOSE.
+    m_bClosing = true;
+    if (!ConfirmClose(m_hWnd)) {
+        m_bClosing = false;
+        return 0;
+    }
+    ShutDownWork();
+    DestroyWindow(m_hWnd);
+    return 0;
+}
+
+bool CMainFrame::IsScanRunning()
+{
+    return (m_pPartitionScan && m_pPartitionScan->IsRunning()) || m_ScanDiskDlg.IsScanRunning();
+}
+
+void CMainFrame::ShutDownWork()
+{
+    KillTimer(m_hWnd, kRefreshTimer);
+    // A running scan or partition search stops, and it has ended before
+    // anything it reports to goes.
+    if (m_pPartitionScan && m_pPartitionScan->IsRunning())
+        m_pPartitionScan->StopSearch();
+    if (m_ScanDiskDlg.IsScanRunning()) {
+        m_ScanDiskDlg.StopScan();
+        // Its findings still arrive as messages while it ends.
+        while (m_ScanDiskDlg.IsScanRunning())
+            if (m_ScanDiskDlg.m_hThread)
+                WaitWithMessagePump(m_ScanDiskDlg.m_hThread, 200, TRUE);
+    }
+    m_ScanDiskDlg.EndScanThread();
+    // The disk enumeration: released from the gate, told to stop, waited for.
+    InterlockedExchange(&m_bStopEnum, 1);
+    m_bEnumAgain = false;
+    EnterCriticalSection(&m_csResults);
+    if (m_hDiskListGate)
+        SetEvent(m_hDiskListGate);
+    LeaveCriticalSection(&m_csResults);
+    if (m_hDiskEnumThread) {
+        WaitWithMessagePump(m_hDiskEnumThread, INFINITE, TRUE);
+        CloseHandle(m_hDiskEnumThread);
+        m_hDiskEnumThread = NULL;
+    }
+    // The guide's window runs on its own thread: close it and wait.
+    if (m_hGuideThread) {
+        EnumThreadWindows(GetThreadId(m_hGuideThread), CloseThreadWindow, 0);
+        WaitWithMessagePump(m_hGuideThread, INFINITE, TRUE);
+        CloseHandle(m_hGuideThread);
+        m_hGuideThread = NULL;
+    }
+    InterlockedExchange(&m_nThumbStop, 1);
+    EndWorkerThreads(true);
+    if (m_bTrayHintShown) {
+        RemoveTrayIcon(m_hWnd);
+        m_bTrayHintShown = false;
+    }
+}
+
+void CMainFrame::EndWorkerThreads(bool pump)
+{
+    if (m_hThumbThread) {
+        WaitWithMessagePump(m_hThumbThread, INFINITE, pump);
+        CloseHandle(m_hThumbThread);
+        m_hThumbThread = NULL;
+        DebugPrint(L"[Delvaro] Draw completed!\n");
+    }
+    if (m_hTileCheckThread) {
+        WaitWithMessagePump(m_hTileCheckThread, INFINITE, pump);
+        CloseHandle(m_hTileCheckThread);
+        m_hTileCheckThread = NULL;
+        DebugPrint(L"[Delvaro] Check completed!\n");
+    }
+}
+
+// ---- messages ----
+
+LRESULT CMainFrame::HandleCustomMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandled)
+{
+    bHandled = TRUE;
+    switch (uMsg) {
+    case WM_DEVICECHANGE:
+        OnDeviceChange(wParam, lParam);
+        bHandled = FALSE;
+        return TRUE;
+    case WM_TIMER:
+        if (wParam == kRefreshTimer) {
+            // The result intake of a running scan; once the scan has ended
+            // the timer stops.
+            bool ended = ScanKind == SCAN_KIND_LOST_PARTITION ? !m_pPartitionScan->IsRunning()
+                                                              : m_ScanDiskDlg.IsStopRequested();
+            if (ended) {
+                KillTimer(m_hWnd, kRefreshTimer);
+                m_u64Processed = 0;
+            }
+            return 0;
+        }
+        bHandled = FALSE;
+        return 0;
+    case WMU_ShowUDiskHint:
+        ShowControl(L"UDiskHint", wParam != 0);
+        return 0;
+    case WMU_ShowInitHint:
+        ShowControl(L"InitHint", wParam != 0);
+        return 0;
+    case WMU_AddDiskItem: {
+        DiskListItemArgs* a = (DiskListItemArgs*)wParam;
+        if (a)
+            AddDiskListItem(a->pVolume, a->pDisk, a->pLostPartition, a->pszText, a->uFlags, a->pszListName,
+                            a->nIndex);
+        return 0;
+    }
+    case WMU_AddLostPartition:
+        AddDiskListItem(NULL, NULL, (CPartitionInfo*)wParam, NULL, ROWS_LOST, L"listLostDisk", -1);
+        return 0;
+    case WMU_ClearDiskLists:
+        OnClearDiskLists();
+        return 0;
+    case WMU_DiskEnumDone:
+        OnDiskEnumDone();
+        return 0;
+    case WMU_DiskListFilled:
+        FilterDiskList(m_nDiskFilter);
+        return 0;
+    case WMU_ShowGuide:
+        OnShowGuide();
+        return 0;
+    case WMU_FirstResult:
+        OnFirstResult();
+        return 0;
+    case WMU_GuideDone:
+        if (m_hGuideThread) {
+            WaitForSingleObject(m_hGuideThread, INFINITE);
+            CloseHandle(m_hGuideThread);
+            m_hGuideThread = NULL;
+        }
+        return 0;
+    case WMU_SelectLostPartition:
+        SelectLostPartition((CPartitionInfo*)wParam);
+        return 0;
+    case WMU_ScanDone:
+        OnScanDone(lParam);
+        return 0;
+    case WMU_ScanProgress:
+        OnScanProgress((ScanProgressInfo*)wParam, lParam);
+        return 0;
+    case WMU_MenuItemClick: {
+        std::wstring* name = (std::wstring*)wParam;
+        if (name) {
+            OnMenuCommand(*name);
+            delete name;
+        }
+        return 0;
+    }
+    case WMU_SortResults:
+        if (wParam && m_pFileList)
+            m_pFileList->SetItemIndex((CControlUI*)wParam, (int)lParam);
+        return 0;
+    case WMU_NewVersionFound:
+        ShowUpdateDialog(m_hWnd);
+        return 0;
+    case WMU_TreeWidthChanged:
+        if (CControlUI* filter = FindControl(L"filterCtl")) {
+            filter->SetFixedWidth((int)wParam);
+            ::PostMessageW(m_hWnd, WM_SIZE, 0, 0);
+        }
+        return 0;
+    case WMU_SetViewMode:
+    case WMU_PreviewSelected:
+    case WMU_Recover:
+    case WMU_RefreshFileList:
+    case WMU_ThumbnailReady:
+    case WMU_TreeSelChanged:
+    case WMU_TreeCheckChanged:
+    case WMU_CheckAllState:
+    case WMU_TreeCheckClicked:
+    case WMU_TrayNotify:
+        // Result views, previews and recovery are handled by their own code.
+        return 0;
+    default:
+        bHandled = FALSE;
+        return 0;
+    }
+}
+
+void CMainFrame::OnDeviceChange(WPARAM wParam, LPARAM lParam)
+{
+    if (wParam != DBT_DEVICEARRIVAL && wParam != DBT_DEVICEREMOVECOMPLETE)
+        return;
+    const DEV_BROADCAST_HDR* hdr = (const DEV_BROADCAST_HDR*)lParam;
+    if (!hdr || hdr->dbch_devicetype != DBT_DEVTYP_VOLUME)
+        return;
+    StartDiskEnum(0);
+}
+
+void CMainFrame::OnShowGuide()
+{
+    if (m_hGuideThread || m_bClosing)
+        return;
+    m_hGuideThread = CreateThread(NULL, 0, GuideThreadProc, this, 0, NULL);
+}
+
+void CMainFrame::OnScanProgress(ScanProgressInfo* info, LPARAM lParam)
+{
+    if (info && lParam) {
+        m_TaskBar.SetProgress(info->nDone < 0 ? 0 : info->nDone, info->nTotal < 0 ? 0 : info->nTotal);
+        if (!info->bActive || info->nDone == info->nTotal)
+            m_TaskBar.Reset(true);
+    }
+    delete info;
+}
+
+void CMainFrame::OnScanDone(LPARAM lParam)
+{
+    if (ScanKind == SCAN_KIND_LOST_PARTITION)
+        m_pPartitionScan->ResetScan(true);
+    else
+        m_ScanDiskDlg.EndScanThread();
+    ::PostMessageW(m_hWnd, WMU_ShowGuide, 0, 0);
+    m_BusyAnim.Show(false);
+    if (DuiLib::CTabLayoutUI* tab = static_cast<DuiLib::CTabLayoutUI*>(FindControl(L"ScanTab")))
+        tab->SelectItem(1);
+    ShowScanRunningControls(true);
+    m_TaskBar.Reset(true);
+    EnterCriticalSection(&m_csResults);
+    bool empty = ScanKind == SCAN_KIND_DEEP ? m_CarvedHits.empty() : m_FoundItems.empty();
+    LeaveCriticalSection(&m_csResults);
+    if (empty || lParam == 1)
+        EnableControl(L"SaveScanResultButton", false);
+    if (empty && GetLastActivePopup(m_hWnd) == m_hWnd)
+        MessageBoxByBase64Key("Tm9GaWxlQ2FuUmVjb3ZlcmVk", m_hWnd, 0x40, 0);
+    DebugPrint(L"[Delvaro] San completed!\n");
+}
+
+// ---- notifications ----
+
+void CMainFrame::Notify(TNotifyUI& msg)
+{
+    const CDuiString& type = msg.sType;
+    if (type == DUI_MSGTYPE_WINDOWINIT) {
+        OnWindowInit();
+    } else if (type == DUI_MSGTYPE_CLICK) {
+        OnClick(msg);
+    } else if (type == DUI_MSGTYPE_TABSELECT) {
+        if (msg.pSender && msg.pSender->GetName() == L"tabMain")
+            OnTabSelect(msg);
+    } else if (type == DUI_MSGTYPE_ITEMSELECT) {
+        OnItemSelect(msg);
+    } else if (type == DUI_MSGTYPE_ITEMCLICK) {
+        OnItemClick(msg);
+    } else if (type == DUI_MSGTYPE_ITEMACTIVATE) {
+        // A double-click on a disk row goes on like "btnNext".
+        CControlUI* list = msg.pSender && msg.pSender->GetParent() ? msg.pSender->GetParent()->GetParent() : NULL;
+        if (list && (list->GetName() == L"listDisk" || list->GetName() == L"listLostDisk")) {
+            if (CControlUI* next = FindControl(L"btnNext"))
+                m_PaintManager.SendNotify(next, DUI_MSGTYPE_CLICK);
+        } else if (list && list->GetName() == L"listFile") {
+            ::PostMessageW(m_hWnd, WMU_PreviewSelected, 0, 0);
+        }
+    }
+}
+
+void CMainFrame::OnWindowInit()
+{
+    if (CControlUI* title = FindControl(L"TitleText")) {
+        if (!g_OemInfo.m_strTitleLogo.empty())
+            title->SetBkImage(g_OemInfo.m_strTitleLogo.c_str());
+        if (!g_strLangProductName.empty())
+            title->SetText(g_strLangProductName.c_str());
+    }
+    m_bInitialized = true;
+    m_TaskBar.Init(m_hWnd);
+    SelectAllCategories(true);
+    m_pMainTab = static_cast<DuiLib::CTabLayoutUI*>(FindControl(L"tabMain"));
+    m_pFileList = static_cast<DuiLib::CListUI*>(FindControl(L"listFile"));
+    SetUiMode(g_ConfigSetting.m_bShowMode);
+    StartDiskEnum(1);
+}
+
+void CMainFrame::OnClick(TNotifyUI& msg)
+{
+    CControlUI* sender = msg.pSender;
+    if (!sender)
+        return;
+    const std::wstring name = sender->GetName().GetData();
+    static const struct
+    {
+        const wchar_t* button;
+        void (CMainFrame::*job)();
+    } jobs[] = {{L"RecoverDeletedFileButton", &CMainFrame::OnRecoverDeletedFile},
+                {L"FormatHDButton", &CMainFrame::OnRecoverFormatHD},
+                {L"RecoverUButton", &CMainFrame::OnRecoverU},
+                {L"RecoverRecycleButton", &CMainFrame::OnRecoverRecycle},
+                {L"PartitionLostButton", &CMainFrame::OnRecoverPartitionLost},
+                {L"DeepReocverButton", &CMainFrame::OnDeepRecover}};
+    for (const auto& j : jobs)
+        if (name == j.button) {
+            (this->*j.job)();
+            return;
+        }
+    if (name == L"btnClose") {
+        Close();
+    } else if (name == L"btnMax") {
+        ::SendMessageW(m_hWnd, WM_SYSCOMMAND, SC_MAXIMIZE, 0);
+    } else if (name == L"btnMin") {
+        ::SendMessageW(m_hWnd, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    } else if (name == L"btnRestore") {
+        ::SendMessageW(m_hWnd, WM_SYSCOMMAND, SC_RESTORE, 0);
+    } else if (name == L"btnMenu") {
+        RECT rc = sender->GetPos();
+        POINT pt = {rc.left, rc.bottom};
+        ClientToScreen(m_hWnd, &pt);
+        CMenuWnd* menu = new CMenuWnd;
+        if (!menu->Init(sender, pt.x, pt.y))
+            delete menu;
+    } else if (name == L"btnUseWizMode") {
+        SetUiMode(0);
+    } else if (name == L"btnProMode") {
+        SetUiMode(1);
+    } else if (name == L"btnNext") {
+        if (m_nUiMode == 0)
+            WizardNext();
+        else
+            StandardNext();
+        if (GetCurrentPage() == 4) {
+            ::PostMessageW(m_hWnd, WMU_ShowGuide, 0, 0);
+            m_BusyAnim.Show(true);
+            m_BusyAnim.Start();
+            if (DuiLib::CTabLayoutUI* tab = static_cast<DuiLib::CTabLayoutUI*>(FindControl(L"ScanTab")))
+                tab->SelectItem(0);
+        }
+    } else if (name == L"btnBack") {
+        if (m_nUiMode == 0)
+            WizardBack();
+        else
+            StandardBack();
+    } else if (name == L"optQuickScan" || name == L"optDeepScan" || name == L"optFormatedScan") {
+        const wchar_t* bgs[3] = {L"quickScanBg", L"deepScanBg", L"formatedScanBg"};
+        int chosen = name == L"optQuickScan" ? 0 : name == L"optDeepScan" ? 1 : 2;
+        for (int i = 0; i < 3; ++i) {
+            if (CControlUI* bg = FindControl(bgs[i])) {
+                bg->SetBkColor(i == chosen ? 0xFFE5F3FB : 0);
+                bg->SetBorderColor(i == chosen ? 0xFF70C0E7 : 0xFFDCE3EC);
+            }
+        }
+    } else if (name == L"btnHome") {
+        GoHome();
+    } else if (name == L"btnDeepScanPart") {
+        // The dialog works on the frame's disk objects: the enumeration waits.
+        HoldDiskEnumeration(true);
+        ShowLostPartitionDialog(this);
+        HoldDiskEnumeration(false);
+    } else if (name == L"btnPause" || name == L"btnResume") {
+        bool pause = name == L"btnPause";
+        ShowControl(L"btnPause", !pause);
+        ShowControl(L"btnResume", pause);
+        if (pause) {
+            m_BusyAnim.Pause();
+            if (ScanKind == SCAN_KIND_LOST_PARTITION)
+                m_pPartitionScan->PauseScan();
+            else
+                m_ScanDiskDlg.PauseScan();
+        } else {
+            if (m_BusyAnim.IsVisible())
+                m_BusyAnim.Start();
+            if (ScanKind == SCAN_KIND_LOST_PARTITION)
+                m_pPartitionScan->ResumeScan();
+            else
+                m_ScanDiskDlg.ResumeScan();
+        }
+    } else if (name == L"btnStop") {
+        AddUsageEvent(L"OnStopScan");
+        HCURSOR old = SetCursor(LoadCursor(NULL, IDC_WAIT));
+        if (ScanKind == SCAN_KIND_LOST_PARTITION)
+            m_pPartitionScan->StopSearch();
+        else
+            m_ScanDiskDlg.StopScan();
+        SetCursor(old);
+    } else if (name == L"optSelectAllType") {
+        // The click comes before the option changes: its new state is the
+        // opposite of the current one, and DuiLib sets it after this handler.
+        DuiLib::COptionUI* all = static_cast<DuiLib::COptionUI*>(sender->GetInterface(DUI_CTR_OPTION));
+        SelectAllCategories(!(all && all->IsSelected()), false);
+    } else if (name == L"deviceBtn") {
+        ToggleDiskGroup(L"deviceCtl", L"DiskListCtl");
+    } else if (name == L"lostPartBtn") {
+        ToggleDiskGroup(L"lostPartCtl", NULL);
+    } else if (name == L"LineButton") {
+        OpenUrl(CDefaultUrls::Get().m_strInfoUrl.c_str(), m_hWnd);
+    } else if (name == L"RecoverMobileButton") {
+        ShowInstallGuide(m_hWnd, true);
+    } else if (name == L"btnLoadVHD") {
+        OnLoadImage();
+    } else if (name == L"btnSetPos") {
+        OnSetScanRange();
+    } else if (name == L"btnSetPath") {
+        OnSetScanPath();
+    } else if (name == L"btnRestoreFiles") {
+        ::PostMessageW(m_hWnd, WMU_Recover, 0, 0);
+    } else {
+        for (CControlUI* p = sender->GetParent(); p; p = p->GetParent()) {
+            if (p->GetName() == L"typeCtl") {
+                DuiLib::COptionUI* opt = static_cast<DuiLib::COptionUI*>(sender->GetInterface(DUI_CTR_OPTION));
+                if (opt)
+                    OnCategoryOption(sender, !opt->IsSelected());
+                break;
+            }
+        }
+    }
+}
+
+void CMainFrame::OnMenuCommand(const std::wstring& name)
+{
+    if (name == L"menuAbout")
+        ShowAboutDialog(m_hWnd);
+    else if (name == L"menuSetting")
+        ShowSettingDialog(m_hWnd);
+    else if (name == L"menuFeedback")
+        ShowFeedbackDialog(m_hWnd);
+    else if (name == L"menuUpdate")
+        StartManualUpdateCheck(m_hWnd, LoadIconW(GetModuleHandleW(NULL), MAKEINTRESOURCEW(201)));
+    else if (name == L"menuReView")
+        ::PostMessageW(m_hWnd, WMU_PreviewSelected, 0, 0);
+    else if (name == L"menuRestore")
+        ::PostMessageW(m_hWnd, WMU_Recover, 0, 0);
+}
+
+void CMainFrame::OnItemClick(TNotifyUI& msg)
+{
+    // A click on a row of one disk list clears the selection of the other.
+    CControlUI* list = msg.pSender && msg.pSender->GetParent() ? msg.pSender->GetParent()->GetParent() : NULL;
+    if (!list)
+        return;
+    const wchar_t* other = NULL;
+    if (list->GetName() == L"listDisk")
+        other = L"listLostDisk";
+    else if (list->GetName() == L"listLostDisk")
+        other = L"listDisk";
+    if (other)
+        if (DuiLib::CListUI* o = FindList(other))
+            o->SelectItem(-1);
+}
+
+void CMainFrame::OnTabSelect(TNotifyUI&)
+{
+    const int page = GetCurrentPage();
+    if (page >= 0 && page <= 3)
+        ShowTrees(false);
+    switch (page) {
+    case 0:
+        SetBottomTab(0);
+        ShowControl(L"btnNext", false);
+        ShowControl(L"LoadPrevScanButton", true);
+        ShowControl(L"btnRestoreFiles", false);
+        SetWizardStep(1);
+        break;
+    case 1:
+        if (m_nUiMode == 1) {
+            bool lost = ScanKind == SCAN_KIND_LOST_PARTITION;
+            ShowControl(L"deviceCtl", !lost);
+            ShowControl(L"DiskListCtl", !lost);
+            ShowControl(L"lostPartCtl", lost);
+            ShowControl(L"LostDiviseCtl", lost);
+            SetBottomTab(2);
+        } else {
+            SetBottomTab(1);
+        }
+        ShowControl(L"btnNext", true);
+        ShowControl(L"LoadPrevScanButton", true);
+        ShowControl(L"btnRestoreFiles", false);
+        SetWizardStep(1);
+        break;
+    case 2:
+    case 3:
+        ShowControl(L"btnNext", true);
+        ShowControl(L"LoadPrevScanButton", false);
+        SetBottomTab(2);
+        SetWizardStep(page);
+        break;
+    case 4:
+        SetBottomTab(3);
+        EnableControl(L"btnPause", true);
+        EnableControl(L"btnStop", true);
+        ShowControl(L"btnRestoreFiles", true);
+        ShowControl(L"SaveScanResultButton", true);
+        ShowControl(L"btnNext", false);
+        ShowControl(L"LoadPrevScanButton", false);
+        if (ScanKind == SCAN_KIND_DEEP)
+            m_nViewKind = 0;
+        else
+            m_nViewKind = 1;
+        ShowTrees(true);
+        LayoutTrees();
+        break;
+    }
+}
+
+void CMainFrame::ShowTrees(bool visible)
+{
+    HWND trees[3] = {m_hPathTree, m_hTimeTree, m_hTypeTree};
+    for (HWND t : trees)
+        if (t)
+            ::ShowWindow(t, SW_HIDE);
+    if (!visible)
+        return;
+    HWND shown = m_nViewKind == 0 ? m_hTypeTree : m_nViewKind == 2 ? m_hTimeTree : m_hPathTree;
+    if (shown)
+        ::ShowWindow(shown, SW_SHOWNA);
+}
+
+void CMainFrame::LayoutTrees()
+{
+    RECT rcClient;
+    GetClientRect(m_hWnd, &rcClient);
+    // Over the tree area of the skin when it is laid out, else at the
+    // fixed place of the result page.
+    RECT area = {1, IsControlVisible(L"scanProgressCtl") ? 144 : 107, 221, 0};
+    area.bottom = rcClient.bottom - (IsControlVisible(L"scanProgressCtl") ? 221 : 184) + area.top;
+    CControlUI* treeArea = FindControl(L"treeArea");
+    if (treeArea && treeArea->IsVisible()) {
+        RECT pos = treeArea->GetPos();
+        if (pos.right > pos.left && pos.bottom > pos.top)
+            area = pos;
+    }
+    HWND trees[3] = {m_hPathTree, m_hTimeTree, m_hTypeTree};
+    for (HWND t : trees)
+        if (t)
+            MoveWindow(t, area.left, area.top, area.right - area.left, area.bottom - area.top, TRUE);
+}
+
+void CMainFrame::ShowScanRunningControls(bool finished)
+{
+    ShowControl(L"btnStop", !finished);
+    ShowControl(L"btnPause", !finished);
+    ShowControl(L"btnResume", false);
+    if (ScanKind == SCAN_KIND_DEEP) {
+        ShowControl(L"optPathFilter", false);
+        ShowControl(L"optTimeFilter", false);
+        if (DuiLib::COptionUI* o = static_cast<DuiLib::COptionUI*>(FindControl(L"optTypeFilter")))
+            o->Selected(true);
+    } else {
+        ShowControl(L"optPathFilter", true);
+        ShowControl(L"optTimeFilter", true);
+        if (!finished)
+            if (DuiLib::COptionUI* o = static_cast<DuiLib::COptionUI*>(FindControl(L"optPathFilter")))
+                o->Selected(true);
+    }
+    EnableControl(L"SaveScanResultButton", finished);
+    EnableControl(L"btnHome", finished);
+}
+
+int CMainFrame::GetCurrentPage()
+{
+    return m_pMainTab ? m_pMainTab->GetCurSel() : -1;
+}
+
+void CMainFrame::SelectPage(int page)
+{
+    if (m_pMainTab)
+        m_pMainTab->SelectItem(page);
+}
+
+void CMainFrame::SetTabSetting(int page)
+{
+    if (DuiLib::CTabLayoutUI* t = static_cast<DuiLib::CTabLayoutUI*>(FindControl(L"TabSetting")))
+        t->SelectItem(page);
+}
+
+void CMainFrame::SetBottomTab(int page)
+{
+    if (DuiLib::CTabLayoutUI* t = static_cast<DuiLib::CTabLayoutUI*>(FindControl(L"tabBottom")))
+        t->SelectItem(page);
+}
+
+DuiLib::CListUI* CMainFrame::FindList(const wchar_t* name)
+{
+    CControlUI* c = FindControl(name);
+    return c ? static_cast<DuiLib::CListUI*>(c->GetInterface(DUI_CTR_LIST)) : NULL;
+}
+
+// ---- scan start and end ----
+
+bool CMainFrame::KeepsExtension(const std::wstring& ext)
+{
+    // Called with the results lock held.
+    for (const std::wstring& e : m_SelectedExtensions)
+        if (e == ext)
+            return true;
+    // A format chosen for the scan is kept; so is one that no category
+    // names, while other files are chosen.
+    const wchar_t* format = CFormatPluginRegistry::FormatNameOfExtension(ext);
+    bool named = false;
+    for (int cat = 0; cat <= 5 && format; ++cat)
+        for (const std::wstring& f : m_FormatNames[cat])
+            if (f == format) {
+                if (cat == 0)
+                    return true;
+                named = true;
+            }
+    return m_bOtherTypes && !named;
+}
+
+// A finding handed over by a scan thread: kept at the end of its list when
+// its extension is wanted, else freed. The first kept one of a scan is
+// announced to the window's thread.
+template <class T>
+bool CMainFrame::KeepFinding(std::list<T*>& list, T* finding, const std::wstring& ext)
+{
+    EnterCriticalSection(&m_csResults);
+    const bool keep = KeepsExtension(ext);
+    const bool first = keep && list.empty();
+    if (keep)
+        list.push_back(finding);
+    LeaveCriticalSection(&m_csResults);
+    if (!keep)
+        delete finding;
+    else if (first)
+        ::PostMessageW(m_hWnd, WMU_FirstResult, 0, 0);
+    return keep;
+}
+
+int CMainFrame::AddCarvedFile(DeepScanHit* hit)
+{
+    if (!hit)
+        return 0;
+    std::wstring ext;
+    for (const char* p = hit->szExtension; p < hit->szExtension + sizeof(hit->szExtension) && *p; ++p)
+        ext += (wchar_t)(unsigned char)tolower((unsigned char)*p);
+    return KeepFinding(m_CarvedHits, hit, ext) ? 1 : 0;
+}
+
+bool CMainFrame::AddFoundFile(CFoundItem* item)
+{
+    if (!item)
+        return false;
+    const std::wstring& name = item->m_strName;
+    const size_t dot = name.rfind(L'.');
+    std::wstring ext = dot == std::wstring::npos ? std::wstring(L"unknow") : name.substr(dot + 1);
+    for (wchar_t& c : ext)
+        if (c >= L'A' && c <= L'Z')
+            c = c - L'A' + L'a';
+    return KeepFinding(m_FoundItems, item, ext);
+}
+
+void CMainFrame::OnFirstResult()
+{
+    // The scan's first finding: the results are shown, recovery is offered.
+    EnableControl(L"btnRestoreFiles", true);
+    m_BusyAnim.Show(false);
+    if (DuiLib::CTabLayoutUI* tab = static_cast<DuiLib::CTabLayoutUI*>(FindControl(L"ScanTab")))
+        tab->SelectItem(1);
+}
+
+size_t CMainFrame::GetFoundCount()
+{
+    EnterCriticalSection(&m_csResults);
+    size_t n = m_FoundItems.size() + m_CarvedHits.size();
+    LeaveCriticalSection(&m_csResults);
+    return n;
+}
+
+std::wstring CMainFrame::GetSelectedVolumeRoot()
+{
+    return m_pSelectedVolume ? m_pSelectedVolume->m_strRoot : std::wstring();
+}
+
+std::vector<std::wstring> CMainFrame::GetSelectedFormatNames()
+{
+    EnterCriticalSection(&m_csResults);
+    std::vector<std::wstring> names = m_FormatNames[0];
+    LeaveCriticalSection(&m_csResults);
+    return names;
+}
+
+HANDLE CMainFrame::GetDeepScanDevice()
+{
+    return m_hTargetDevice ? m_hTargetDevice : INVALID_HANDLE_VALUE;
+}
+
+void CMainFrame::SetDeepScanDevice(HANDLE device)
+{
+    if (m_hTargetDevice && m_hTargetDevice != INVALID_HANDLE_VALUE && m_hTargetDevice != device)
+        CloseHandle(m_hTargetDevice);
+    m_hTargetDevice = device;
+}
+
+void CMainFrame::HoldDiskEnumeration(bool hold)
+{
+    EnterCriticalSection(&m_csResults);
+    if (hold) {
+        if (!m_hDiskListGate)
+            m_hDiskListGate = CreateEventW(NULL, TRUE, FALSE, NULL);
+        else
+            ResetEvent(m_hDiskListGate);
+    } else if (m_hDiskListGate) {
+        SetEvent(m_hDiskListGate);
+        CloseHandle(m_hDiskListGate);
+        m_hDiskListGate = NULL;
+    }
+    LeaveCriticalSection(&m_csResults);
+}
+
+void CMainFrame::StartResultRefresh()
+{
+    if (!m_pMainTab)
+        return;
+    m_u64Processed = 0;
+    SetTimer(m_hWnd, kRefreshTimer, 1000, NULL);
+    SelectPage(4);
+}
+
+void CMainFrame::GoHome()
+{
+    InterlockedExchange(&m_nThumbStop, 1);
+    KillTimer(m_hWnd, kRefreshTimer);
+    m_u64Processed = 0;
+    if (DuiLib::COptionUI* all = static_cast<DuiLib::COptionUI*>(FindControl(L"checkSelectAll")))
+        all->Selected(false);
+    ShowControl(L"LoadPrevScanButton", true);
+    ShowControl(L"SaveScanResultButton", false);
+    SetControlText(L"NameFilter", L"");
+    HoldDiskEnumeration(false);
+    m_strScanPath.clear();
+    if (m_nUiMode == 1) {
+        m_nDiskFilter = 0;
+        FilterDiskList(0);
+        SelectPage(0);
+    } else {
+        SelectPage(1);
+    }
+    ClearScanResults();
+}
+
+void CMainFrame::ClearScanResults()
+{
+    m_u64CheckedCount = 0;
+    m_u64CheckedBytes = 0;
+    SetControlText(L"BottomStatus", L"");
+    SetControlText(L"ScanTitle", L"");
+    EndWorkerThreads(true);
+    if (m_pFileList)
+        m_pFileList->RemoveAll();
+    HWND trees[3] = {m_hPathTree, m_hTimeTree, m_hTypeTree};
+    for (HWND t : trees)
+        if (t)
+            TreeView_DeleteAllItems(t);
+    EnterCriticalSection(&m_csResults);
+    for (DeepScanHit* hit : m_CarvedHits)
+        delete hit;
+    m_CarvedHits.clear();
+    for (CFoundItem* item : m_FoundItems)
+        delete item;
+    m_FoundItems.clear();
+    LeaveCriticalSection(&m_csResults);
+    m_SelectionKeys.clear();
+    m_CheckKeys.clear();
+    if (m_hTargetDevice && m_hTargetDevice != INVALID_HANDLE_VALUE)
+        CloseHandle(m_hTargetDevice);
+    m_hTargetDevice = INVALID_HANDLE_VALUE;
+}

@@ -1,0 +1,273 @@
+// The main window: the wizard pages (home, disks, scan mode, file types) and
+// the result page in the tab layout "tabMain", the receiver of the program's
+// window messages, and the owner of the scan engines, the result stores and
+// the views for its whole lifetime.
+#pragma once
+#include <cstdint>
+#include <list>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/BusyAnimation.h"
+#include "app/DuiLibInc.h"
+#include "app/ProgressTaskBar.h"
+#include "app/Services.h"
+#include "app/WindowImplBaseShw.h"
+#include "engine/DeepScanEngine.h"
+#include "engine/FormatPluginRegistry.h"
+#include "engine/FoundItem.h"
+#include "engine/MainFrameServices.h"
+#include "engine/ScanDiskDlg.h"
+#include "storage/PartitionTable.h"
+#include "storage/PhysicalDiskList.h"
+#include "storage/VolumeList.h"
+
+// Payload of WMU_AddDiskItem: owned by the sender, reused for every row of
+// one enumeration.
+struct DiskListItemArgs
+{
+    CVolumeInfo* pVolume;
+    CPhysicalDiskInfo* pDisk;
+    CPartitionInfo* pLostPartition;
+    const wchar_t* pszText;
+    uint32_t uFlags;
+    const wchar_t* pszListName;
+    int nIndex;
+};
+
+// Row flags of the disk lists.
+enum DiskRowFlags
+{
+    ROW_DESKTOP_MARK = 0x0001,
+    ROW_DEVICE = 0x0002,
+    ROW_RECYCLE_MARK = 0x0004,
+    ROW_SPACE = 0x0008,
+    ROW_SYSTEM_VOLUME = 0x0010,
+    ROW_VOLUME = 0x0020,
+    ROW_DESKTOP = 0x0040,
+    ROW_RECYCLE = 0x0080,
+    ROW_REMOVABLE = 0x0100,
+    ROW_DISK = 0x0200,
+    ROW_LOST = 0x0400,
+    ROWS_DESKTOP = 0x45,
+    ROWS_RECYCLE = 0x85,
+    ROWS_DISK = 0x206,
+    ROWS_SYSTEM_VOLUME = 0x1A,
+    ROWS_REMOVABLE_VOLUME = 0x10A,
+    ROWS_OTHER_VOLUME = 0x2A,
+    ROWS_LOST = 0x40A,
+};
+
+// The file-system code of a scan target: the lost partition's own type in
+// scan kind 4, else by the volume's file-system name (7 NTFS, 11 FAT32,
+// 6 FAT, -7 exFAT); 0 when unknown.
+int GetPartitionTypeCode(int scanKind, const CVolumeInfo* volume, const CPartitionInfo* partition);
+
+class CMainFrame : public WindowImplBaseShw, public IMainFrameServices
+{
+public:
+    CMainFrame();
+    virtual ~CMainFrame();
+
+    // ---- DuiLib window ----
+    virtual LPCTSTR GetWindowClassName() const { return L"DelvaroWndClass"; }
+    virtual void OnFinalMessage(HWND hWnd);
+    virtual LRESULT OnDestroy(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandled);
+    virtual LRESULT OnSize(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandled);
+    virtual LRESULT OnSysCommand(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandled);
+    virtual LRESULT OnCreate(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandled);
+    virtual LRESULT OnClose(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandled);
+    virtual LRESULT HandleCustomMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandled);
+    virtual CDuiString GetSkinFile();
+    virtual LRESULT ResponseDefaultKeyEvent(WPARAM wParam);
+    virtual void Notify(TNotifyUI& msg);
+    virtual LRESULT MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, bool& bHandled);
+    virtual CControlUI* CreateControl(LPCTSTR pstrClass);
+
+    // ---- what the scan engine uses ----
+    virtual HWND GetFrameWindow() { return m_hWnd; }
+    virtual CScanDiskDlg* GetScanDiskDlg() { return &m_ScanDiskDlg; }
+    virtual CFormatPluginRegistry* GetPluginRegistry() { return &m_PluginRegistry; }
+    virtual int AddCarvedFile(DeepScanHit* hit);
+    virtual bool AddFoundFile(CFoundItem* item);
+    virtual CVolumeList* GetVolumeList() { return &m_VolumeList; }
+    virtual CVolumeInfo* GetSelectedVolume() { return m_pSelectedVolume; }
+    virtual std::wstring GetSelectedVolumeRoot();
+    virtual std::vector<std::wstring> GetSelectedFormatNames();
+    virtual HANDLE GetDeepScanDevice();
+    virtual void SetDeepScanDevice(HANDLE device);
+
+    // ---- wizard and entry flow ----
+    // A home-page job: its event, entry kind, scan kind, disk filter (-1
+    // leaves the list unfiltered) and the page it shows.
+    void ChooseJob(const wchar_t* event, int entry, int kind, int filter, int page);
+    void OnRecoverDeletedFile();
+    void OnRecoverFormatHD();
+    void OnRecoverU();
+    void OnRecoverRecycle();
+    void OnRecoverPartitionLost();
+    void OnDeepRecover();
+    void SetUiMode(int mode);
+    void WizardNext();
+    void WizardBack();
+    void StandardNext();
+    void StandardBack();
+    void FilterDiskList(int filter);
+    void CollapseDiskGroups(int group);
+    void ClearDiskSelection();
+    void OnLoadImage();
+    void OnSetScanRange();
+    void OnSetScanPath();
+    void SelectLostPartition(CPartitionInfo* partition);
+    // (Re)starts the disk enumeration; quiet 0 shows the device-change hint.
+    void StartDiskEnum(int quiet);
+    // Step indicator of the current page: step 1, 2 or 3.
+    void SetWizardStep(int step);
+    // Third step marker at its place for a readable (true) or unreadable volume.
+    void PlaceThirdStep(bool readable);
+
+    // ---- disk page ----
+    void EnumDisks();
+    bool PostDiskListItem(DiskListItemArgs* args, CVolumeInfo* volume, CPhysicalDiskInfo* disk,
+                          CPartitionInfo* lost, const wchar_t* text, uint32_t flags, const wchar_t* listName,
+                          int index);
+    bool AddDiskListItem(CVolumeInfo* volume, CPhysicalDiskInfo* disk, CPartitionInfo* lost, const wchar_t* text,
+                         uint32_t flags, const wchar_t* listName, int index);
+    // A lost-partition row; from the search thread it is handed to the
+    // window's thread, which builds it.
+    void AddLostPartitionItem(CPartitionInfo* partition);
+    // Kind 0 volume, 1 whole disk, 2 lost partition, 3 folder row index.
+    bool GetSelectedDiskRow(int kind, void** out);
+
+    // ---- scan start and end (the parts the wizard needs) ----
+    void StartScan(int kind);
+    void StartResultRefresh();
+    // The disk-list gate: held (the enumeration waits) or released and closed.
+    void HoldDiskEnumeration(bool hold);
+    void GoHome();
+    void ClearScanResults();
+    // All six categories on or off; setAllBox also sets "optSelectAllType"
+    // (not on a click on that box, which DuiLib turns after the handler).
+    void SelectAllCategories(bool on, bool setAllBox = true);
+    void OnCategoryOption(CControlUI* option, bool newState);
+    // Ends the thumbnail worker and the tile check, pumping messages.
+    void EndWorkerThreads(bool pump);
+
+    // ---- state for the views, the dialogs and tests ----
+    bool IsInitialized() const { return m_bInitialized; }
+    int GetUiMode() const { return m_nUiMode; }
+    int GetEntryKind() const { return m_nEntryKind; }
+    int GetDiskFilter() const { return m_nDiskFilter; }
+    bool NeedsDeepScan() const { return m_bNeedsDeepScan; }
+    bool OtherTypesSelected() const { return m_bOtherTypes; }
+    int GetSelectedCategoryCount() const { return m_nSelectedCategories; }
+    const std::vector<std::wstring>& GetDeepScanFormats() const { return m_FormatNames[0]; }
+    const std::wstring& GetScanPath() const { return m_strScanPath; }
+    CPhysicalDiskList& GetPhysicalDiskList() { return m_DiskList; }
+    IPartitionScanControl& GetPartitionScan() { return *m_pPartitionScan; }
+    CProgressTaskBar& GetTaskBar() { return m_TaskBar; }
+    HANDLE GetDiskListGate() const { return m_hDiskListGate; }
+    bool IsDiskEnumRunning() const { return m_hDiskEnumThread != NULL; }
+    HWND GetTreeWindow(int id) const;
+    CBusyAnimation& GetBusyAnimation() { return m_BusyAnim; }
+    size_t GetFoundCount();
+    int GetCurrentPage();
+    void SelectPage(int page);
+
+private:
+    friend DWORD WINAPI DiskEnumThreadProc(LPVOID);
+    friend DWORD WINAPI GuideThreadProc(LPVOID);
+
+    void OnWindowInit();
+    void OnClick(TNotifyUI& msg);
+    void OnItemClick(TNotifyUI& msg);
+    void OnItemSelect(TNotifyUI& msg);
+    void OnTabSelect(TNotifyUI& msg);
+    void OnMenuCommand(const std::wstring& name);
+    void OnDeviceChange(WPARAM wParam, LPARAM lParam);
+    void OnDiskEnumDone();
+    void OnClearDiskLists();
+    void OnShowGuide();
+    void OnScanDone(LPARAM lParam);
+    void OnScanProgress(ScanProgressInfo* info, LPARAM lParam);
+    void ShowScanRunningControls(bool finished);
+    void LayoutTrees();
+    void ShowTrees(bool visible);
+    void ToggleDiskGroup(const wchar_t* button, const wchar_t* group);
+    void ShutDownWork();
+    bool IsScanRunning();
+    void SetTabSetting(int page);
+    // False, after telling the user, when no file type is chosen.
+    bool AnyTypeChosen();
+    void SetBottomTab(int page);
+    DuiLib::CListUI* FindList(const wchar_t* name);
+    void InitFormatTable();
+    void InitMediaExtensions();
+    // Whether a finding of this extension (lower case, no dot) is kept.
+    bool KeepsExtension(const std::wstring& ext);
+    void OnFirstResult();
+    template <class T>
+    bool KeepFinding(std::list<T*>& list, T* finding, const std::wstring& ext);
+    void ClearRowsOf(const wchar_t* listName);
+    void SizeLostPartitionList(CControlUI* newRow);
+    void ApplyRowLook(CControlUI* row, uint32_t flags);
+
+    // Format names: index 0 those selected for a deep scan, 1-6 by category.
+    std::vector<std::wstring> m_FormatNames[7];
+    CFormatPluginRegistry m_PluginRegistry;
+    std::list<DeepScanHit*> m_CarvedHits;
+    std::list<CFoundItem*> m_FoundItems;
+    std::vector<std::wstring> m_SelectedExtensions;
+    CVolumeList m_VolumeList;
+    CPhysicalDiskList m_DiskList;
+    CVolumeInfo* m_pSelectedVolume;
+    CScanDiskDlg m_ScanDiskDlg;
+    CProgressTaskBar m_TaskBar;
+    std::unique_ptr<IPartitionScanControl> m_pPartitionScan;
+    std::wstring m_strScanPath;
+    int m_nViewKind;
+    HANDLE m_hTargetDevice;
+    HANDLE m_hThumbThread;
+    HANDLE m_hDiskEnumThread;
+    HANDLE m_hGuideThread;
+    HANDLE m_hDiskListGate;
+    HANDLE m_hTileCheckThread;
+    volatile LONG m_nThumbStop;
+    DuiLib::CDialogBuilder m_DiskRowBuilder;
+    bool m_bDiskRowParsed;
+    HWND m_hPathTree;
+    HWND m_hTimeTree;
+    HWND m_hTypeTree;
+    bool m_bInitialized;
+    bool m_bResultPageBuilt;
+    uint64_t m_u64Processed;
+    uint64_t m_u64CheckedCount;
+    uint64_t m_u64CheckedBytes;
+    bool m_bShowGuideAfterEnum;
+    bool m_bNeedsDeepScan;
+    bool m_bOtherTypes;
+    int m_nUiMode;
+    int m_nEntryKind;
+    int m_nDiskFilter;
+    int m_nSelectedCategories;
+    DuiLib::CListUI* m_pFileList;
+    DuiLib::CTabLayoutUI* m_pMainTab;
+    std::map<std::wstring, int> m_MediaExtensions;
+    CBusyAnimation m_BusyAnim;
+    CControlUI* m_pPendingTile;
+    std::vector<std::wstring> m_SelectionKeys;
+    std::vector<std::wstring> m_CheckKeys;
+
+    // Closing and the disk enumeration's hand-over.
+    bool m_bClosing;
+    volatile LONG m_bStopEnum;
+    bool m_bEnumAgain;
+    bool m_bEnumAgainQuiet;
+    bool m_bTrayHintShown;
+    DWORD m_dwWindowThread;
+    DuiLib::CListUI* m_pDiskListUI;
+    // Guards the result lists between the scan threads and the window.
+    CRITICAL_SECTION m_csResults;
+};

@@ -1,0 +1,129 @@
+#include "app/Services.h"
+
+#include "app/WindowMessages.h"
+#include "core/Helpers.h"
+#include "core/Settings.h"
+#include "engine/ScanDiskDlg.h"
+#include "net/ReportClient.h"
+#include "storage/VolumeList.h"
+
+namespace {
+
+// The program's report client.
+class CClientReporter : public IUsageReporter
+{
+public:
+    virtual void AddEvent(const wchar_t* name, int count, int value, const wchar_t* text)
+    {
+        g_ReportClient.AddEvent(name, count, value, text);
+    }
+    virtual bool SendAction(int type, bool async) { return g_ReportClient.SendAction(type, async); }
+    virtual bool SendEvents() { return SendExitReport(); }
+    virtual bool SendErrorFile(const wchar_t* path, bool async) { return g_ReportClient.SendErrorFile(path, async); }
+};
+
+CClientReporter g_ClientReporter;
+IUsageReporter* g_pReporter = &g_ClientReporter;
+
+// No partition control yet: no table is parsed, no search runs.
+class CNoPartitionScan : public IPartitionScanControl
+{
+public:
+    virtual void ResetScan(bool) {}
+    virtual void ClearLostPartitions() {}
+    virtual void SetDisk(int, CPhysicalDiskInfo*) {}
+    virtual void SetReportWindow(HWND) {}
+    virtual bool QuickParsePartition(const std::vector<CVolumeInfo*>&) { return false; }
+    virtual int GetLostPartitionCount() { return 0; }
+    virtual CPartitionInfo* GetLostPartition(int) { return NULL; }
+    virtual std::wstring GetPartitionLabel(const CPartitionInfo*) { return std::wstring(); }
+    virtual bool StartPartitionScan(CPartitionInfo*) { return false; }
+    virtual bool StartLostPartitionSearch() { return false; }
+    virtual bool IsRunning() { return false; }
+    virtual bool IsPaused() { return false; }
+    virtual void PauseScan() {}
+    virtual void ResumeScan() {}
+    virtual void StopSearch() {}
+};
+
+IPartitionScanControl* NewNoPartitionScan(CMainFrame*)
+{
+    return new CNoPartitionScan;
+}
+PartitionScanFactory g_pfnPartitionScan = NewNoPartitionScan;
+
+}  // namespace
+
+IUsageReporter& UsageReporter()
+{
+    return *g_pReporter;
+}
+
+IUsageReporter* SetUsageReporter(IUsageReporter* reporter)
+{
+    IUsageReporter* old = g_pReporter;
+    g_pReporter = reporter ? reporter : &g_ClientReporter;
+    return old;
+}
+
+void AddUsageEvent(const wchar_t* name)
+{
+    UsageReporter().AddEvent(name, 1, 0, NULL);
+}
+
+bool RunPendingInstaller()
+{
+    return false;
+}
+
+void StartDailyUpdateCheck(HWND) {}
+void StartManualUpdateCheck(HWND, HICON) {}
+void ShowInstallGuide(HWND, bool) {}
+void ShowAboutDialog(HWND) {}
+void ShowSettingDialog(HWND) {}
+void ShowFeedbackDialog(HWND) {}
+void ShowUpdateDialog(HWND) {}
+void ShowLostPartitionDialog(CMainFrame*) {}
+
+bool ShowScanPathDialog(HWND, std::wstring&)
+{
+    return false;
+}
+
+void ShowScanRangeDialog(HWND, unsigned long long) {}
+void RunFirstUseGuide(CMainFrame*) {}
+
+bool StartControllerScan(CScanDiskDlg& dlg, const wchar_t* folder, int option)
+{
+    (void)option;
+    return dlg.StartScan(folder, true);
+}
+
+bool StartControllerRecycleScan(CScanDiskDlg& dlg)
+{
+    return dlg.StartRecycleScan();
+}
+
+HANDLE OpenControllerTarget(CScanDiskDlg& dlg)
+{
+    wchar_t device[MAX_PATH] = {};
+    HANDLE h = dlg.OpenScanTarget(device, MAX_PATH);
+    return h ? h : INVALID_HANDLE_VALUE;
+}
+
+bool IsSupportedFileSystem(const CVolumeInfo* volume)
+{
+    return volume && CScanDiskDlg::IsSupportedFileSystem(volume->m_strFileSystem.c_str());
+}
+
+PartitionScanFactory SetPartitionScanFactory(PartitionScanFactory factory)
+{
+    PartitionScanFactory old = g_pfnPartitionScan;
+    g_pfnPartitionScan = factory ? factory : NewNoPartitionScan;
+    return old;
+}
+
+IPartitionScanControl* CreatePartitionScanControl(CMainFrame* frame)
+{
+    return g_pfnPartitionScan(frame);
+}

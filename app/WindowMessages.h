@@ -1,0 +1,40 @@
+// The program's own window messages, numbered from WM_USER. The scan
+// engine's messages are declared with the engine, the tray icon's with the
+// core helpers; the rest of the table is here.
+#pragma once
+#include <windows.h>
+
+#include "core/Helpers.h"
+#include "engine/MainFrameServices.h"
+
+enum
+{
+    WMU_ShowUDiskHint = WM_USER + 1,        // 1025: wParam 0 hide, 1 show "UDiskHint"
+    WMU_PreviewSelected = WM_USER + 2,      // 1026
+    WMU_ThumbnailReady = WM_USER + 18,      // 1042: wParam ThumbnailResult (sender's)
+    WMU_RefreshFileList = WM_USER + 22,     // 1046
+    WMU_NewVersionFound = WM_USER + 23,     // 1047
+    WMU_PlayerPosition = WM_USER + 24,      // 1048
+    WMU_PlayerDataLoaded = WM_USER + 25,    // 1049
+    WMU_TreeSelChanged = WM_USER + 26,      // 1050
+    WMU_TreeCheckChanged = WM_USER + 27,    // 1051
+    WMU_CheckAllState = WM_USER + 28,       // 1052: wParam 0 or 1
+    WMU_AddDiskItem = WM_USER + 29,         // 1053: wParam DiskListItemArgs (sender's)
+    WMU_PreviewLoad = WM_USER + 30,         // 1054
+    WMU_TreeCheckClicked = WM_USER + 31,    // 1055
+    WMU_Recover = WM_USER + 33,             // 1057
+    WMU_ShowGuide = WM_USER + 34,           // 1058
+    WMU_TreeWidthChanged = WM_USER + 35,    // 1059: wParam tree width
+    WMU_SelectLostPartition = WM_USER + 38, // 1062: wParam partition
+    WMU_DiskListFilled = WM_USER + 39,      // 1063
+    WMU_ShowInitHint = WM_USER + 40,        // 1064: wParam 0 or 1
+    WMU_SortResults = WM_USER + 43,         // 1067: wParam element, lParam index
+
+    // The frame's own messages between its threads and its window.
+    WMU_ClearDiskLists = WM_USER + 61,      // sent by the disk enumeration before it frees the lists
+    WMU_DiskEnumDone = WM_USER + 62,        // posted when the disk enumeration thread ends
+    WMU_AddLostPartition = WM_USER + 63,    // sent by the partition search: wParam CPartitionInfo*
+    WMU_GuideDone = WM_USER + 64,           // posted when the guide thread ends
+    WMU_FirstResult = WM_USER + 65,         // posted by the intake when a scan's first finding is kept
+};
+static_assert(WMU_AddDiskItem == 1053 && WMU_ShowGuide == 1058 && WMU_SortResults == 1067, "message numbers");

@@ -1,0 +1,285 @@
+// The message dialog, the window base's shadow and region, the taskbar
+// progress, and the layouts of the three languages.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "GuiHarness.h"
+#include "WindowTestUtil.h"
+#include "app/MainFrame.h"
+#include "app/MessageDlg.h"
+#include "app/ProgressTaskBar.h"
+#include "app/WndShadow.h"
+#include "core/Language.h"
+
+using namespace wintest;
+
+namespace {
+
+class DialogTest : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite() { gui::InitProcess(1252); }
+};
+
+// Shows a message box and lets check run on it while it is up.
+int RunBox(const wchar_t* text, const wchar_t* caption, UINT flags, std::function<void(HWND, CPaintManagerUI&)> check)
+{
+    gui::OnDialog(L"DelvaroDlg", [check](HWND dlg) { check(dlg, *gui::ManagerOf(dlg)); });
+    return ShowSkinMessageDlg(NULL, text, caption, flags, 0);
+}
+
+TEST_F(DialogTest, MessageBoxIconsAndButtons)
+{
+    // Flags 0: information icon, one button where the second would be.
+    int result = RunBox(L"Plain text", L"Caption", 0, [](HWND dlg, CPaintManagerUI& pm) {
+        gui::PumpUntil([&] { return gui::IsShown(pm, L"infoLogo"); });
+        EXPECT_TRUE(gui::IsShown(pm, L"infoLogo"));
+        EXPECT_FALSE(gui::IsShown(pm, L"btnClose"));
+        EXPECT_EQ(gui::Find(pm, L"btnClose")->GetFixedXY().cx, gui::Find(pm, L"btnYes")->GetFixedXY().cx);
+        EXPECT_EQ(L"Caption", std::wstring(gui::Find(pm, L"caption")->GetText()));
+        gui::PumpPending();
+        gui::SaveScreenshot(dlg, L"dlg_message");
+        gui::Click(pm, L"btnYes");
+    });
+    EXPECT_EQ(6, result);
+
+    // Yes/no with the question flag: warning icon, both buttons; "no" is 7.
+    result = RunBox(L"Question?", L"", 4 | 0x20, [](HWND, CPaintManagerUI& pm) {
+        gui::PumpUntil([&] { return gui::IsShown(pm, L"warnLogo"); });
+        EXPECT_TRUE(gui::IsShown(pm, L"btnYes") && gui::IsShown(pm, L"btnClose"));
+        EXPECT_TRUE(gui::Find(pm, L"caption")->GetText().IsEmpty());
+        gui::Click(pm, L"btnClose");
+    });
+    EXPECT_EQ(7, result);
+
+    // 0x30 shows the error icon; Escape closes with 7.
+    result = RunBox(L"Error", L"", 0x30, [](HWND dlg, CPaintManagerUI& pm) {
+        gui::PumpUntil([&] { return gui::IsShown(pm, L"errorLogo"); });
+        EXPECT_FALSE(gui::IsShown(pm, L"infoLogo"));
+        gui::Key(dlg, VK_ESCAPE);
+    });
+    EXPECT_EQ(7, result);
+}
+
+TEST_F(DialogTest, MessageBoxExtras)
+{
+    CMessageDlg* dlg = new CMessageDlg(L"Recover?", L"", 4, false);
+    ASSERT_TRUE(dlg->CreateOver(NULL));
+    dlg->ShowRadioGroup(true);
+    dlg->m_strLeftText = L"Left";
+    gui::OnDialog(L"DelvaroDlg", [&](HWND h) {
+        CPaintManagerUI& pm = *gui::ManagerOf(h);
+        gui::PumpUntil([&] { return gui::IsShown(pm, L"btnLeft"); });
+        gui::Click(pm, L"OnSamePath");
+        gui::PumpUntil([&] { return dlg->GetPathChoice() == 1; });
+        gui::Click(pm, L"RemainPath");
+        gui::PumpUntil([&] { return dlg->GetPathChoice() == 0; });
+        EXPECT_TRUE(IsWindow(h));
+        gui::Click(pm, L"btnLeft");
+    });
+    dlg->CenterWindow();
+    dlg->ShowModal();
+    EXPECT_EQ(12, dlg->GetResult());
+    EXPECT_EQ(0, dlg->GetPathChoice());
+    delete dlg;
+}
+
+TEST_F(DialogTest, ShadowFollowsTheWindow)
+{
+    ASSERT_TRUE(CWndShadow::IsAvailable());
+    CMessageDlg* dlg = new CMessageDlg(L"Shadow", L"", 0, false);
+    ASSERT_TRUE(dlg->CreateOver(NULL));
+    ShowWindow(dlg->GetHWND(), SW_SHOWNORMAL);
+    CWndShadow& shadow = dlg->GetShadow();
+    ASSERT_TRUE(gui::PumpUntil([&] { return shadow.GetStatus() == 7; }));
+    EXPECT_TRUE(IsWindowVisible(shadow.GetShadowWindow()));
+    EXPECT_EQ(4, shadow.GetSize());
+    EXPECT_EQ(75, shadow.GetDarkness());
+
+    ShowWindow(dlg->GetHWND(), SW_MINIMIZE);
+    ASSERT_TRUE(gui::PumpUntil([&] { return !(shadow.GetStatus() & CWndShadow::SS_VISABLE); }));
+    EXPECT_FALSE(IsWindowVisible(shadow.GetShadowWindow()));
+    ShowWindow(dlg->GetHWND(), SW_RESTORE);
+    ASSERT_TRUE(gui::PumpUntil([&] { return (shadow.GetStatus() & CWndShadow::SS_VISABLE) != 0; }));
+    EXPECT_TRUE(IsWindowVisible(shadow.GetShadowWindow()));
+
+    // Out-of-range values are refused and change nothing.
+    EXPECT_FALSE(shadow.SetSize(21));
+    EXPECT_FALSE(shadow.SetSharpness(21));
+    EXPECT_FALSE(shadow.SetPosition(0, -21));
+    EXPECT_FALSE(shadow.SetDarkness(256));
+    EXPECT_TRUE(shadow.SetDarkness(255));
+    EXPECT_EQ(4, shadow.GetSize());
+    EXPECT_EQ(0, shadow.GetYOffset());
+    EXPECT_EQ(255, shadow.GetDarkness());
+    // A window smaller than the shadow's inward size has no shadow bitmap.
+    EXPECT_TRUE(shadow.SetSize(-20));
+    SetWindowPos(dlg->GetHWND(), NULL, 0, 0, 12, 12, SWP_NOMOVE | SWP_NOZORDER);
+    shadow.Update(dlg->GetHWND());
+    gui::PumpPending();
+    HWND shadowWnd = shadow.GetShadowWindow();
+    DestroyWindow(dlg->GetHWND());
+    EXPECT_FALSE(IsWindow(shadowWnd));
+    delete dlg;
+}
+
+TEST_F(DialogTest, ShadowBitmapNeverCoversTheWindow)
+{
+    HWND w = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 100, 100, 120, 90, NULL, NULL, NULL, NULL);
+    ASSERT_TRUE(w != NULL);
+    CWndShadow s;
+    s.SetSize(4);
+    s.SetPosition(0, 0);
+    s.SetColor(0x7E7E7E);
+    s.SetDarkness(75);
+    s.SetSharpness(5);
+    RECT rc;
+    GetWindowRect(w, &rc);
+    const int W = 120, H = 90, S = 4, Ws = W + 2 * S, Hs = H + 2 * S;
+
+    // Without a window region the shape is empty: no shadow at all.
+    std::vector<uint32_t> bits((size_t)Ws * Hs, 0);
+    s.MakeShadow(bits.data(), w, &rc);
+    EXPECT_EQ(0u, (size_t)std::count_if(bits.begin(), bits.end(), [](uint32_t p) { return p != 0; }));
+
+    HRGN rgn = CreateFrameRegion(W, H);
+    SetWindowRgn(w, rgn, FALSE);
+    std::fill(bits.begin(), bits.end(), 0);
+    s.MakeShadow(bits.data(), w, &rc);
+    size_t border = 0;
+    for (int y = 0; y < Hs; ++y)
+        for (int x = 0; x < Ws; ++x) {
+            uint32_t p = bits[(size_t)(Hs - 1 - y) * Ws + x];  // bottom-up rows
+            const int wx = x - S, wy = y - S;
+            if (wx >= 2 && wy >= 2 && wx < W - 6 && wy < H - 6)
+                EXPECT_EQ(0u, p) << x << "," << y;  // under the window
+            else if (p)
+                ++border;
+            EXPECT_LE(p >> 24, 75u);
+        }
+    EXPECT_GT(border, (size_t)(2 * (W + H)));
+    // Kernel radius 5 with size 4, sharpness 5: the outer edge is clear.
+    EXPECT_EQ(0u, bits[0]);
+    DestroyWindow(w);
+}
+
+TEST(WindowBase, FrameRegionCoversTheWindow)
+{
+    HRGN rgn = CreateFrameRegion(200, 100);
+    RECT box;
+    EXPECT_EQ(SIMPLEREGION == GetRgnBox(rgn, &box) || COMPLEXREGION == GetRgnBox(rgn, &box), true);
+    EXPECT_EQ(0, box.left);
+    EXPECT_EQ(0, box.top);
+    EXPECT_EQ(200, box.right);
+    EXPECT_EQ(100, box.bottom);
+    EXPECT_TRUE(PtInRegion(rgn, 0, 0) && PtInRegion(rgn, 199, 0) && PtInRegion(rgn, 0, 99));
+    EXPECT_FALSE(PtInRegion(rgn, 200, 50) || PtInRegion(rgn, 100, 100));
+    DeleteObject(rgn);
+    // Red is the COLORREF's low byte and lands in bits 16-23.
+    EXPECT_EQ(0x7E7E7Eu, CWndShadow::PreMultiply(0x7E7E7E, 255));
+    EXPECT_EQ((200u * 128 / 255) << 16 | (100u * 128 / 255) << 8 | (10u * 128 / 255),
+              CWndShadow::PreMultiply(RGB(200, 100, 10), 128));
+}
+
+TEST(TaskBar, ProgressWithoutAndWithTheShell)
+{
+    CProgressTaskBar none;
+    none.SetProgress(5, 10);
+    none.Reset(true);
+    EXPECT_EQ(0.0, none.GetPercent());
+
+    HWND w = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 10, 10, NULL, NULL, NULL, NULL);
+    CoInitialize(NULL);
+    CProgressTaskBar bar;
+    if (!bar.Init(w)) {
+        bar.SetProgress(1, 4);
+        EXPECT_EQ(0.0, bar.GetPercent());
+    } else {
+        bar.SetProgress(1, 4);
+        EXPECT_EQ(25.0, bar.GetPercent());
+        bar.SetProgress(5, 0);
+        EXPECT_EQ(0.0, bar.GetPercent());
+        bar.SetProgress(3, 4);
+        bar.Reset(true);
+        EXPECT_EQ(0.0, bar.GetPercent());
+    }
+    DestroyWindow(w);
+}
+
+// Every text of the main window's pages fits its control in the font the
+// skin names, and the font has a glyph for every character.
+void CheckTexts(CPaintManagerUI& pm, CControlUI* c, const char* lang, int& checked)
+{
+    if (!c || !c->IsVisible())
+        return;
+    DuiLib::CLabelUI* label = static_cast<DuiLib::CLabelUI*>(c->GetInterface(DUI_CTR_LABEL));
+    if (label && !label->GetText().IsEmpty() && !c->IsFloat()) {
+        const std::wstring text = label->GetText().GetData();
+        HDC dc = GetDC(pm.GetPaintWindow());
+        HFONT font = pm.GetFont(label->GetFont());
+        HGDIOBJ old = SelectObject(dc, font);
+        std::vector<WORD> glyphs(text.size());
+        GetGlyphIndicesW(dc, text.c_str(), (int)text.size(), glyphs.data(), GGI_MARK_NONEXISTING_GLYPHS);
+        for (size_t i = 0; i < text.size(); ++i)
+            EXPECT_NE(0xFFFF, glyphs[i]) << lang << ": no glyph in '" << std::string(text.begin(), text.end()) << "'";
+        const RECT pos = c->GetPos();
+        const RECT pad = label->GetTextPadding();
+        const int room = (pos.right - pos.left) - pad.left - pad.right;
+        RECT need = {0, 0, room, 0};
+        if (label->IsMultiLine()) {
+            DrawTextW(dc, text.c_str(), -1, &need, DT_CALCRECT | DT_WORDBREAK);
+            EXPECT_LE(need.bottom, (pos.bottom - pos.top) - pad.top - pad.bottom + 1)
+                << lang << ": '" << c->GetName().GetData() << "' too low for its text";
+        } else {
+            SIZE sz = {};
+            GetTextExtentPoint32W(dc, text.c_str(), (int)text.size(), &sz);
+            EXPECT_LE(sz.cx, room) << lang << ": '" << c->GetName().GetData() << "' cuts its text, width " << room;
+        }
+        SelectObject(dc, old);
+        ReleaseDC(pm.GetPaintWindow(), dc);
+        ++checked;
+    }
+    DuiLib::IContainerUI* cont = static_cast<DuiLib::IContainerUI*>(c->GetInterface(DUI_CTR_ICONTAINER));
+    for (int i = 0; cont && i < cont->GetCount(); ++i)
+        CheckTexts(pm, cont->GetItemAt(i), lang, checked);
+}
+
+class LanguageTest : public ::testing::TestWithParam<int>
+{
+};
+
+TEST_P(LanguageTest, PagesShowTheirTextsWhole)
+{
+    const int cp = GetParam();
+    const char* lang = cp == 936 ? "cn" : cp == 950 ? "tr" : "en";
+    gui::InitProcess(cp);
+    SetCloseConfirm(0);
+    IUsageReporter* oldReporter = SetUsageReporter(NULL);
+    CMainFrame* frame = new CMainFrame;
+    HWND hwnd = frame->Create(NULL, L"Delvaro", WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, 0, 0, 0, 800, 600);
+    ASSERT_TRUE(hwnd != NULL);
+    frame->CenterWindow();
+    ASSERT_TRUE(gui::PumpUntil([&] { return frame->IsInitialized() && !frame->IsDiskEnumRunning(); }));
+    CPaintManagerUI& pm = frame->GetPaintManager();
+    EXPECT_EQ(GetUIText(L"ProductName"), std::wstring(gui::Find(pm, L"TitleText")->GetText()));
+    int checked = 0;
+    const wchar_t* pages[4] = {L"home", L"disks", L"modes", L"types"};
+    for (int page = 0; page < 4; ++page) {
+        frame->SelectPage(page);
+        gui::PumpUntil([] { return false; }, 150);
+        CheckTexts(pm, pm.GetRoot(), lang, checked);
+        if (cp != 1252 || page == 0)
+            gui::SaveScreenshot(hwnd, (std::wstring(L"page_") + pages[page] + L"_" + std::wstring(lang, lang + 2)).c_str());
+    }
+    EXPECT_GT(checked, 60);
+    PostMessageW(hwnd, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(gui::PumpUntil([&] { return !IsWindow(hwnd); }));
+    SetUsageReporter(oldReporter);
+    SetCloseConfirm(-1);
+    gui::UseLanguage(1252);
+}
+
+INSTANTIATE_TEST_SUITE_P(Skins, LanguageTest, ::testing::Values(1252, 936, 950));
+
+}  // namespace

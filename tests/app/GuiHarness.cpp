@@ -1,0 +1,319 @@
+#include "GuiHarness.h"
+
+#include <commctrl.h>
+#include <objbase.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <map>
+namespace Gdiplus {
+using std::max;
+using std::min;
+}
+#include <gdiplus.h>
+
+#include "app/MenuWnd.h"
+#include "app/MessageDlg.h"
+#include "app/Startup.h"
+#include "app/WindowImplBaseShw.h"
+#include "app/WndShadow.h"
+#include "common/TestPaths.h"
+#include "core/Helpers.h"
+#include "core/Language.h"
+#include "core/Settings.h"
+
+namespace gui {
+namespace {
+
+std::wstring g_tempRoot;
+
+}  // namespace
+
+void UseLanguage(int codePage)
+{
+    g_nUICodePage = codePage;
+    LoadLanguageStrings();
+    const std::wstring skin = GetSkinFolderPath();
+    // DuiLib keeps the archive open: it lets go of it before it is replaced.
+    CPaintManagerUI::SetResourceZip(L"", true);
+    // The test program carries the program's resources, the embedded
+    // archive among them.
+    PrepareSkinArchive(GetModuleHandleW(NULL), codePage, g_strAppDir, skin);
+    CPaintManagerUI::SetResourcePath(skin.c_str());
+    CPaintManagerUI::SetResourceZip(L"SKIN.ZIP", true);
+}
+
+void InitProcess(int codePage)
+{
+    static bool done = false;
+    if (done) {
+        UseLanguage(codePage);
+        return;
+    }
+    done = true;
+    CoInitialize(NULL);
+    INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_BAR_CLASSES | ICC_TREEVIEW_CLASSES};
+    InitCommonControlsEx(&icc);
+    CWndShadow::Initialize(GetModuleHandleW(NULL));
+    ULONG_PTR token = 0;
+    Gdiplus::GdiplusStartupInput input;
+    Gdiplus::GdiplusStartup(&token, &input, NULL);
+
+    // A temporary folder of this process: the skin folder lives under it.
+    g_tempRoot = testpaths::MakeTempDir(L"gui");
+    SetEnvironmentVariableW(L"TMP", g_tempRoot.c_str());
+    SetEnvironmentVariableW(L"TEMP", g_tempRoot.c_str());
+
+    InitApplicationPaths();
+    g_ConfigSetting.Load();
+    g_ConfigSetting.m_strIniPath = g_tempRoot + L"\\Config.ini";
+    g_ConfigSetting.m_bShowMode = 0;
+    CPaintManagerUI::SetInstance(GetModuleHandleW(NULL));
+    SetMessageDlgProc(ShowSkinMessageDlg);
+    UseLanguage(codePage);
+}
+
+void PumpPending()
+{
+    MSG msg;
+    while (PeekMessageW(&msg, NULL, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT)
+            continue;  // a frame's destructor posts it; the test goes on
+        if (!CPaintManagerUI::TranslateMessage(&msg)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+    }
+}
+
+bool PumpUntil(const std::function<bool()>& cond, DWORD timeoutMs)
+{
+    const DWORD start = GetTickCount();
+    for (;;) {
+        PumpPending();
+        if (cond())
+            return true;
+        if (GetTickCount() - start > timeoutMs)
+            return cond();
+        MsgWaitForMultipleObjects(0, NULL, FALSE, 20, QS_ALLINPUT);
+    }
+}
+
+CControlUI* Find(CPaintManagerUI& pm, const wchar_t* name)
+{
+    return pm.GetRoot() ? pm.FindControl(name) : NULL;
+}
+
+bool Click(CPaintManagerUI& pm, CControlUI* control)
+{
+    if (!control)
+        return false;
+    RECT rc = control->GetPos();
+    if (rc.right <= rc.left || rc.bottom <= rc.top)
+        return false;
+    LPARAM at = MAKELPARAM((rc.left + rc.right) / 2, (rc.top + rc.bottom) / 2);
+    HWND hwnd = pm.GetPaintWindow();
+    PostMessageW(hwnd, WM_MOUSEMOVE, 0, at);
+    PostMessageW(hwnd, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    PostMessageW(hwnd, WM_LBUTTONUP, 0, at);
+    return true;
+}
+
+bool Click(CPaintManagerUI& pm, const wchar_t* name)
+{
+    return Click(pm, Find(pm, name));
+}
+
+void Key(HWND hwnd, UINT vk)
+{
+    PostMessageW(hwnd, WM_KEYDOWN, vk, 1);
+    PostMessageW(hwnd, WM_KEYUP, vk, 0xC0000001);
+}
+
+bool IsShown(CControlUI* control)
+{
+    for (CControlUI* c = control; c; c = c->GetParent())
+        if (!c->IsVisible())
+            return false;
+    return control != NULL;
+}
+
+bool IsShown(CPaintManagerUI& pm, const wchar_t* name)
+{
+    return IsShown(Find(pm, name));
+}
+
+bool IsSelected(CPaintManagerUI& pm, const wchar_t* name)
+{
+    CControlUI* c = Find(pm, name);
+    DuiLib::COptionUI* o = c ? static_cast<DuiLib::COptionUI*>(c->GetInterface(DUI_CTR_OPTION)) : NULL;
+    return o && o->IsSelected();
+}
+
+namespace {
+struct FindArgs
+{
+    const wchar_t* cls;
+    HWND except;
+    HWND found;
+};
+BOOL CALLBACK FindProc(HWND hwnd, LPARAM lp)
+{
+    FindArgs* a = (FindArgs*)lp;
+    wchar_t cls[128] = {};
+    GetClassNameW(hwnd, cls, 127);
+    if (hwnd != a->except && IsWindowVisible(hwnd) && wcscmp(cls, a->cls) == 0) {
+        a->found = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+std::map<UINT_PTR, std::pair<std::wstring, std::function<void(HWND)>>> g_watchers;
+
+void CALLBACK WatchTimer(HWND, UINT, UINT_PTR id, DWORD)
+{
+    auto it = g_watchers.find(id);
+    if (it == g_watchers.end())
+        return;
+    HWND dlg = FindThreadWindow(it->second.first.c_str());
+    if (!dlg)
+        return;
+    CPaintManagerUI* pm = ManagerOf(dlg);
+    if (pm && !pm->GetRoot())
+        return;
+    KillTimer(NULL, id);
+    std::function<void(HWND)> action = it->second.second;
+    g_watchers.erase(it);
+    action(dlg);
+}
+}  // namespace
+
+HWND FindThreadWindow(const wchar_t* cls, HWND except)
+{
+    FindArgs a = {cls, except, NULL};
+    EnumThreadWindows(GetCurrentThreadId(), FindProc, (LPARAM)&a);
+    return a.found;
+}
+
+void OnDialog(const wchar_t* cls, std::function<void(HWND)> action)
+{
+    UINT_PTR id = SetTimer(NULL, 0, 30, WatchTimer);
+    g_watchers[id] = std::make_pair(std::wstring(cls), action);
+}
+
+CPaintManagerUI* ManagerOf(HWND hwnd)
+{
+    DuiLib::CWindowWnd* w = (DuiLib::CWindowWnd*)GetWindowLongPtrW(hwnd, GWLP_USERDATA);
+    if (!w)
+        return NULL;
+    if (WindowImplBaseShw* s = dynamic_cast<WindowImplBaseShw*>(w))
+        return &s->GetPaintManager();
+    if (CMenuWndBase* m = dynamic_cast<CMenuWndBase*>(w))
+        return &m->GetPaintManager();
+    return NULL;
+}
+
+bool CaptureWindow(HWND hwnd, int& w, int& h, std::vector<uint32_t>& pixels)
+{
+    RECT rc;
+    if (!GetWindowRect(hwnd, &rc))
+        return false;
+    w = rc.right - rc.left;
+    h = rc.bottom - rc.top;
+    if (w <= 0 || h <= 0)
+        return false;
+    UpdateWindow(hwnd);
+    HDC src = GetWindowDC(hwnd);
+    HDC mem = CreateCompatibleDC(src);
+    BITMAPINFO bi = {};
+    bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
+    bi.bmiHeader.biWidth = w;
+    bi.bmiHeader.biHeight = -h;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    void* bits = NULL;
+    HBITMAP bmp = CreateDIBSection(src, &bi, DIB_RGB_COLORS, &bits, NULL, 0);
+    HGDIOBJ old = SelectObject(mem, bmp);
+    BOOL ok = BitBlt(mem, 0, 0, w, h, src, 0, 0, SRCCOPY);
+    GdiFlush();
+    if (ok && bits)
+        pixels.assign((uint32_t*)bits, (uint32_t*)bits + (size_t)w * h);
+    SelectObject(mem, old);
+    DeleteObject(bmp);
+    DeleteDC(mem);
+    ReleaseDC(hwnd, src);
+    return ok && bits;
+}
+
+std::string EncodePng(int w, int h, const std::vector<uint32_t>& pixels)
+{
+    std::string raw;
+    raw.reserve((size_t)(w * 3 + 1) * h);
+    for (int y = 0; y < h; ++y) {
+        raw.push_back(0);
+        for (int x = 0; x < w; ++x) {
+            uint32_t p = pixels[(size_t)y * w + x];
+            raw.push_back((char)((p >> 16) & 0xFF));
+            raw.push_back((char)((p >> 8) & 0xFF));
+            raw.push_back((char)(p & 0xFF));
+        }
+    }
+    uLongf zlen = compressBound((uLong)raw.size());
+    std::string z(zlen, '\0');
+    compress2((Bytef*)&z[0], &zlen, (const Bytef*)raw.data(), (uLong)raw.size(), 6);
+    z.resize(zlen);
+    auto be32 = [](uint32_t v) {
+        std::string s(4, '\0');
+        s[0] = (char)(v >> 24);
+        s[1] = (char)(v >> 16);
+        s[2] = (char)(v >> 8);
+        s[3] = (char)v;
+        return s;
+    };
+    auto chunk = [&](const char* tag, const std::string& body) {
+        std::string t = std::string(tag, 4) + body;
+        uLong crc = crc32(0, (const Bytef*)t.data(), (uInt)t.size());
+        return be32((uint32_t)body.size()) + t + be32((uint32_t)crc);
+    };
+    std::string ihdr = be32(w) + be32(h) + std::string("\x08\x02\x00\x00\x00", 5);
+    return std::string("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", ihdr) + chunk("IDAT", z) + chunk("IEND", "");
+}
+
+std::wstring SaveScreenshot(HWND hwnd, const wchar_t* name)
+{
+    int w = 0, h = 0;
+    std::vector<uint32_t> px;
+    if (!CaptureWindow(hwnd, w, h, px))
+        return std::wstring();
+    // The build folder's "screenshots", beside the program folder.
+    wchar_t exe[MAX_PATH] = {};
+    GetModuleFileNameW(NULL, exe, MAX_PATH);
+    std::wstring dir = exe;
+    dir = dir.substr(0, dir.find_last_of(L'\\'));
+    dir = dir.substr(0, dir.find_last_of(L'\\')) + L"\\screenshots";
+    CreateDirectoryW(dir.c_str(), NULL);
+    std::wstring path = dir + L"\\" + name + L".png";
+    std::string png = EncodePng(w, h, px);
+    HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    if (f == INVALID_HANDLE_VALUE)
+        return std::wstring();
+    DWORD done = 0;
+    WriteFile(f, png.data(), (DWORD)png.size(), &done, NULL);
+    CloseHandle(f);
+    return done == png.size() ? path : std::wstring();
+}
+
+void ImageStats(const std::vector<uint32_t>& pixels, size_t& colours, double& nonBackground)
+{
+    std::map<uint32_t, size_t> counts;
+    for (uint32_t p : pixels)
+        ++counts[p & 0xFFFFFF];
+    colours = counts.size();
+    size_t most = 0;
+    for (auto& c : counts)
+        most = std::max(most, c.second);
+    nonBackground = pixels.empty() ? 0.0 : 1.0 - (double)most / pixels.size();
+}
+
+}  // namespace gui

@@ -1,0 +1,59 @@
+// Driving the program's real windows in the test process: the skin and
+// language set-up of start-up, a message pump that waits on conditions,
+// synthetic clicks and keys on named controls, and PNG screenshots.
+#pragma once
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/DuiLibInc.h"
+
+namespace gui {
+
+// Once per process: COM, common controls, the shadow class, GDI+, the
+// application folders (settings written to a temporary Config.ini) and a
+// temporary folder of this process's own, so the skin archive of parallel
+// runs never collides. Then the skin and texts of codePage.
+void InitProcess(int codePage);
+// Switches the UI language: texts, language file and skin archive.
+void UseLanguage(int codePage);
+
+// Pumps messages (through DuiLib's translation) until cond holds or the
+// time runs out; the result of cond. The bound is generous: tests wait on
+// conditions, never on time.
+bool PumpUntil(const std::function<bool()>& cond, DWORD timeoutMs = 20000);
+// Pumps what is queued now.
+void PumpPending();
+
+CControlUI* Find(CPaintManagerUI& pm, const wchar_t* name);
+// Left click at the middle of a control of a window (posted mouse messages).
+bool Click(CPaintManagerUI& pm, CControlUI* control);
+bool Click(CPaintManagerUI& pm, const wchar_t* name);
+void Key(HWND hwnd, UINT vk);
+// Visible, with all its parents.
+bool IsShown(CControlUI* control);
+bool IsShown(CPaintManagerUI& pm, const wchar_t* name);
+bool IsSelected(CPaintManagerUI& pm, const wchar_t* name);
+
+// The visible top-level window of class cls on this thread, other than except.
+HWND FindThreadWindow(const wchar_t* cls, HWND except = NULL);
+// Calls action once with the first dialog window of class cls that appears
+// while a modal loop runs (a timer polls for it); the action usually clicks
+// one of its buttons.
+void OnDialog(const wchar_t* cls, std::function<void(HWND)> action);
+// The DuiLib paint manager of a skinned window, or NULL.
+CPaintManagerUI* ManagerOf(HWND hwnd);
+
+// Screenshot of a window into a PNG file; the path is in the build folder's
+// "screenshots" folder. Returns the path, empty on failure.
+std::wstring SaveScreenshot(HWND hwnd, const wchar_t* name);
+// Pixels of a window (0xAARRGGBB rows, top-down).
+bool CaptureWindow(HWND hwnd, int& w, int& h, std::vector<uint32_t>& pixels);
+// PNG bytes of 32-bit pixels (alpha ignored).
+std::string EncodePng(int w, int h, const std::vector<uint32_t>& pixels);
+// Distinct colours and the share of pixels unlike the most common colour.
+void ImageStats(const std::vector<uint32_t>& pixels, size_t& colours, double& nonBackground);
+
+}  // namespace gui

@@ -1,0 +1,547 @@
+// The main window driven as a user would: by control name, with synthetic
+// clicks and keys, over two mapped devices: K: a FAT16 volume image and
+// \\.\PhysicalDrive6 an MBR disk image.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <dbt.h>
+
+#include <algorithm>
+#include <thread>
+
+#include "GuiHarness.h"
+#include "WindowTestUtil.h"
+#include "app/MainFrame.h"
+#include "app/MenuWnd.h"
+#include "app/WindowMessages.h"
+#include "common/DeviceMap.h"
+#include "common/TestPaths.h"
+#include "core/Language.h"
+#include "core/Settings.h"
+
+using namespace wintest;
+
+namespace {
+
+const DWORD kFrameStyle = WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX;
+
+void CALLBACK ReleaseParse(HWND, UINT, UINT_PTR id, DWORD)
+{
+    KillTimer(NULL, id);
+    SetEvent(wintest::CFakePartitionScan::parseGate);
+}
+
+class FrameTest : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        gui::InitProcess(1252);
+        SetCloseConfirm(0);
+        s_drive = new devicemap::CMountedDrive;
+        s_disk = new devicemap::CScopedDeviceMap;
+        s_root = testpaths::MakeTempDir(L"kroot");
+        ASSERT_TRUE(s_drive->Define(L'K', s_root, testpaths::Fixture(L"fat16.img")));
+        ASSERT_TRUE(s_disk->PhysicalDrive(6, testpaths::Fixture(L"disk-mbr.img")));
+    }
+    static void TearDownTestSuite()
+    {
+        delete s_disk;
+        delete s_drive;
+        SetCloseConfirm(-1);
+    }
+
+    void SetUp() override
+    {
+        m_oldReporter = SetUsageReporter(&m_reporter);
+        m_oldBox = SetMessageDlgProc(MessageLog::Proc);
+        MessageLog::texts.clear();
+        MessageLog::answer = 7;
+        m_oldFactory = SetPartitionScanFactory(CFakePartitionScan::Make);
+        g_ConfigSetting.m_bShowMode = 0;
+        OpenFrame();
+    }
+
+    void TearDown() override
+    {
+        CloseFrame();
+        SetPartitionScanFactory(m_oldFactory);
+        SetMessageDlgProc(m_oldBox);
+        SetUsageReporter(m_oldReporter);
+    }
+
+    void OpenFrame()
+    {
+        m_frame = new CMainFrame;
+        m_hwnd = m_frame->Create(NULL, L"Delvaro", kFrameStyle, 0, 0, 0, 800, 600);
+        ASSERT_TRUE(m_hwnd != NULL);
+        m_frame->CenterWindow();
+        ASSERT_TRUE(gui::PumpUntil([&] { return m_frame->IsInitialized() && !m_frame->IsDiskEnumRunning(); }));
+        gui::PumpPending();
+    }
+
+    void CloseFrame()
+    {
+        if (m_hwnd && IsWindow(m_hwnd)) {
+            PostMessageW(m_hwnd, WM_CLOSE, 0, 0);
+            EXPECT_TRUE(gui::PumpUntil([&] { return !IsWindow(m_hwnd); }));
+        }
+        m_hwnd = NULL;
+        m_frame = NULL;
+    }
+
+    CPaintManagerUI& pm() { return m_frame->GetPaintManager(); }
+    DuiLib::CListUI* List(const wchar_t* name)
+    {
+        return static_cast<DuiLib::CListUI*>(gui::Find(pm(), name)->GetInterface(DUI_CTR_LIST));
+    }
+    std::wstring RowText(DuiLib::CListUI* list, int i, const wchar_t* sub = L"diskName")
+    {
+        CControlUI* c = pm().FindSubControlByName(list->GetItemAt(i), sub);
+        return c ? c->GetText().GetData() : L"";
+    }
+    int FindRow(const wchar_t* list, const wchar_t* text)
+    {
+        DuiLib::CListUI* l = List(list);
+        for (int i = 0; i < l->GetCount(); ++i)
+            if (RowText(l, i).find(text) != std::wstring::npos)
+                return i;
+        return -1;
+    }
+    void ClickRow(const wchar_t* list, int index)
+    {
+        DuiLib::CListUI* l = List(list);
+        ASSERT_TRUE(index >= 0 && index < l->GetCount());
+        // Scrolled into view first (as the wheel would), then laid out again.
+        auto inView = [&] {
+            RECT r = l->GetItemAt(index)->GetPos(), lr = l->GetList()->GetPos();
+            return r.top >= lr.top && r.bottom <= lr.bottom && r.bottom > r.top;
+        };
+        if (!inView()) {
+            RECT r = l->GetItemAt(index)->GetPos(), lr = l->GetList()->GetPos();
+            l->Scroll(0, r.bottom > lr.bottom ? r.bottom - lr.bottom : r.top - lr.top);
+        }
+        ASSERT_TRUE(gui::PumpUntil(inView));
+        ASSERT_TRUE(gui::Click(pm(), l->GetItemAt(index)));
+        ASSERT_TRUE(gui::PumpUntil([&] { return l->GetCurSel() == index; }));
+    }
+    void ClickAndWaitForPage(const wchar_t* name, int page)
+    {
+        ASSERT_TRUE(gui::Click(pm(), name)) << name;
+        ASSERT_TRUE(gui::PumpUntil([&] { return m_frame->GetCurrentPage() == page; })) << name << " -> " << page;
+    }
+    std::wstring StepImage(int page, int step)
+    {
+        CControlUI* holder = gui::Find(pm(), (L"wizProgress" + std::to_wstring(page)).c_str());
+        CControlUI* m = pm().FindSubControlByName(holder, (L"WizStep" + std::to_wstring(step)).c_str());
+        return m ? m->GetBkImage() : L"";
+    }
+
+    CRecordingReporter m_reporter;
+    IUsageReporter* m_oldReporter = NULL;
+    MessageDlgProc m_oldBox = NULL;
+    PartitionScanFactory m_oldFactory = NULL;
+    CMainFrame* m_frame = NULL;
+    HWND m_hwnd = NULL;
+    static devicemap::CMountedDrive* s_drive;
+    static devicemap::CScopedDeviceMap* s_disk;
+    static std::wstring s_root;
+};
+devicemap::CMountedDrive* FrameTest::s_drive = NULL;
+devicemap::CScopedDeviceMap* FrameTest::s_disk = NULL;
+std::wstring FrameTest::s_root;
+
+// ---- the two ways through the pages ----
+
+TEST_F(FrameTest, StandardModeLeadsFromTheHomePageToTheDiskPageAndBack)
+{
+    ClickAndWaitForPage(L"btnProMode", 0);
+    EXPECT_EQ(1, m_frame->GetUiMode());
+    EXPECT_TRUE(m_reporter.Has(L"Mode_Standard"));
+    EXPECT_EQ(1, g_ConfigSetting.m_bShowMode);
+    EXPECT_FALSE(gui::IsShown(pm(), L"btnNext"));
+    const std::wstring shot = gui::SaveScreenshot(m_hwnd, L"page_home");
+    ASSERT_FALSE(shot.empty());
+
+    // The home screen is a picture, not an empty window.
+    int w = 0, h = 0;
+    std::vector<uint32_t> px;
+    ASSERT_TRUE(gui::CaptureWindow(m_hwnd, w, h, px));
+    size_t colours = 0;
+    double other = 0;
+    gui::ImageStats(px, colours, other);
+    EXPECT_EQ(800, w);
+    EXPECT_GT(colours, 50u);
+    EXPECT_GT(other, 0.25);
+
+    ClickAndWaitForPage(L"RecoverDeletedFileButton", 1);
+    EXPECT_TRUE(m_reporter.Has(L"OnRecoverDeletedFile"));
+    EXPECT_EQ(0, ScanKind);
+    EXPECT_EQ(1, m_frame->GetDiskFilter());
+    // Filter 1: volumes of fixed disks only.
+    DuiLib::CListUI* disks = List(L"listDisk");
+    for (int i = 0; i < disks->GetCount(); ++i) {
+        const CDuiString& tag = disks->GetItemAt(i)->GetUserData();
+        EXPECT_EQ(tag == L"Partition", disks->GetItemAt(i)->IsVisible()) << RowText(disks, i);
+    }
+    gui::SaveScreenshot(m_hwnd, L"page_disks_standard");
+
+    // Next without a selection only tells the user.
+    ClickAndWaitForPage(L"btnNext", 1);
+    ASSERT_TRUE(gui::PumpUntil([] { return !MessageLog::texts.empty(); }));
+    EXPECT_EQ(MessageText(L"SelectDisk"), MessageLog::texts.back());
+
+    const int k = FindRow(L"listDisk", L"(K:\\)");
+    ASSERT_GE(k, 0);
+    ClickRow(L"listDisk", k);
+    ClickAndWaitForPage(L"btnNext", 3);
+    EXPECT_TRUE(gui::IsShown(pm(), L"btnSetPath"));  // the scan-path command of a quick scan
+    gui::SaveScreenshot(m_hwnd, L"page_types");
+
+    ClickAndWaitForPage(L"btnBack", 1);
+    ClickAndWaitForPage(L"btnBack", 0);
+    EXPECT_EQ(0, m_frame->GetDiskFilter());
+    EXPECT_EQ(-1, List(L"listDisk")->GetCurSel());
+    // Back from the file types after the recycle-bin job goes home.
+    ClickAndWaitForPage(L"RecoverRecycleButton", 3);
+    EXPECT_EQ(3, ScanKind);
+    ClickAndWaitForPage(L"btnBack", 0);
+    ClickAndWaitForPage(L"btnUseWizMode", 1);
+}
+
+TEST_F(FrameTest, WizardStepsFollowTheSelection)
+{
+    ASSERT_EQ(1, m_frame->GetCurrentPage());
+    EXPECT_TRUE(m_reporter.Has(L"Mode_Guide"));
+    EXPECT_EQ(L"file='mask/wiz_step_1.png' source='272,0,544,46'", StepImage(1, 1));
+    gui::SaveScreenshot(m_hwnd, L"page_disks");
+
+    const int k = FindRow(L"listDisk", L"(K:\\)");
+    ASSERT_GE(k, 0);
+    ClickRow(L"listDisk", k);
+    EXPECT_FALSE(m_frame->NeedsDeepScan());
+    ClickAndWaitForPage(L"btnNext", 2);
+    EXPECT_EQ(L"file='mask/wiz_step_2.png' source='294,0,588,46'", StepImage(2, 2));
+    ASSERT_TRUE(gui::Click(pm(), L"optDeepScan"));
+    ASSERT_TRUE(gui::PumpUntil([&] { return gui::IsSelected(pm(), L"optDeepScan"); }));
+    EXPECT_EQ(0xFFE5F3FBu, gui::Find(pm(), L"deepScanBg")->GetBkColor());
+    gui::SaveScreenshot(m_hwnd, L"page_modes");
+    ClickAndWaitForPage(L"btnNext", 3);
+    EXPECT_EQ(1, ScanKind);
+    EXPECT_EQ(L"file='mask/wiz_step_3.png' source='294,0,588,46'", StepImage(3, 3));
+    ClickAndWaitForPage(L"btnBack", 2);
+    ClickAndWaitForPage(L"btnBack", 1);
+
+    // The recycle-bin row goes straight to the file types, and back again.
+    ClickRow(L"listDisk", 1);
+    EXPECT_TRUE(m_frame->NeedsDeepScan());
+    CControlUI* third = pm().FindSubControlByName(gui::Find(pm(), L"wizProgress1"), L"WizStep3");
+    EXPECT_EQ(252, third->GetFixedXY().cx);
+    ClickAndWaitForPage(L"btnNext", 3);
+    EXPECT_EQ(3, ScanKind);
+    ClickAndWaitForPage(L"btnBack", 1);
+
+    // A whole disk: the deep scan.
+    const int hd = FindRow(L"listDisk", L"HD6:");
+    ASSERT_GE(hd, 0);
+    ClickRow(L"listDisk", hd);
+    ClickAndWaitForPage(L"btnNext", 3);
+    EXPECT_EQ(1, ScanKind);
+}
+
+TEST_F(FrameTest, ClickArrivesBeforeTheOptionChanges)
+{
+    ClickAndWaitForPage(L"btnProMode", 0);
+    ClickAndWaitForPage(L"RecoverRecycleButton", 3);
+    struct Watch : DuiLib::INotifyUI
+    {
+        int stateAtClick = -1;
+        void Notify(TNotifyUI& msg) override
+        {
+            if (msg.sType == DUI_MSGTYPE_CLICK && msg.pSender->GetName() == L"optSelectPicture")
+                stateAtClick = static_cast<DuiLib::COptionUI*>(msg.pSender)->IsSelected();
+        }
+    } watch;
+    pm().AddNotifier(&watch);
+    ASSERT_TRUE(gui::IsSelected(pm(), L"optSelectPicture"));
+    ASSERT_TRUE(gui::Click(pm(), L"optSelectPicture"));
+    ASSERT_TRUE(gui::PumpUntil([&] { return !gui::IsSelected(pm(), L"optSelectPicture"); }));
+    pm().RemoveNotifier(&watch);
+    EXPECT_EQ(1, watch.stateAtClick);
+    EXPECT_EQ(5, m_frame->GetSelectedCategoryCount());
+    EXPECT_FALSE(gui::IsSelected(pm(), L"optSelectAllType"));
+    // Documents still name PSD and CAD: each stays chosen once.
+    const auto& f = m_frame->GetDeepScanFormats();
+    EXPECT_EQ(1, std::count(f.begin(), f.end(), L"FILE_TYPE_PSD"));
+    EXPECT_EQ(0, std::count(f.begin(), f.end(), L"FILE_TYPE_JPG"));
+
+    ASSERT_TRUE(gui::Click(pm(), L"optSelectAllType"));
+    ASSERT_TRUE(gui::PumpUntil([&] { return gui::IsSelected(pm(), L"optSelectAllType"); }));
+    EXPECT_EQ(6, m_frame->GetSelectedCategoryCount());
+    EXPECT_TRUE(gui::IsSelected(pm(), L"optSelectPicture"));
+    ASSERT_TRUE(gui::Click(pm(), L"optSelectAllType"));
+    ASSERT_TRUE(gui::PumpUntil([&] { return !gui::IsSelected(pm(), L"optSelectAllType"); }));
+    EXPECT_EQ(0, m_frame->GetSelectedCategoryCount());
+    EXPECT_FALSE(m_frame->OtherTypesSelected());
+    ClickAndWaitForPage(L"btnNext", 3);
+    ASSERT_TRUE(gui::PumpUntil([] { return !MessageLog::texts.empty(); }));
+    EXPECT_EQ(MessageText(L"SelectRecoverType"), MessageLog::texts.back());
+}
+
+// ---- the disk page ----
+
+TEST_F(FrameTest, DiskPageListsTheMappedVolumeAndDisk)
+{
+    DuiLib::CListUI* disks = List(L"listDisk");
+    ASSERT_GE(disks->GetCount(), 4);
+    EXPECT_EQ(g_strLangDesktop, RowText(disks, 0));
+    EXPECT_EQ(g_strLangRecycle, RowText(disks, 1));
+    EXPECT_EQ(L"Folder", std::wstring(disks->GetItemAt(1)->GetUserData()));
+
+    const int k = FindRow(L"listDisk", L"(K:\\)");
+    const int hd = FindRow(L"listDisk", L"HD6:");
+    ASSERT_GE(k, 0);
+    ASSERT_GE(hd, 0);
+    EXPECT_FALSE(RowText(disks, k, L"typeName").empty());
+    EXPECT_EQ(L"Partition", std::wstring(disks->GetItemAt(k)->GetUserData()));
+    EXPECT_EQ(L"icon/icon_drive.png", std::wstring(pm().FindSubControlByName(disks->GetItemAt(k), L"ico")->GetBkImage()));
+    EXPECT_EQ(L"Hd", std::wstring(disks->GetItemAt(hd)->GetUserData()));
+    EXPECT_TRUE(RowText(disks, hd, L"typeName").empty());
+    // A disk row is a whole disk and never taken for a volume.
+    ClickRow(L"listDisk", hd);
+    void* data = NULL;
+    EXPECT_TRUE(m_frame->GetSelectedDiskRow(1, &data) && data != NULL);
+    EXPECT_FALSE(m_frame->GetSelectedDiskRow(0, &data));
+    EXPECT_TRUE(m_frame->NeedsDeepScan());
+    // Every volume row comes after a disk row.
+    bool seenDisk = false;
+    for (int i = 2; i < disks->GetCount(); ++i) {
+        const CDuiString& tag = disks->GetItemAt(i)->GetUserData();
+        seenDisk = seenDisk || tag == L"Hd";
+        if (tag == L"Partition") {
+            EXPECT_TRUE(seenDisk) << RowText(disks, i);
+        }
+    }
+
+    // Filter 2 on a machine without removable disks: the hint and no rows.
+    ClickAndWaitForPage(L"btnProMode", 0);
+    ClickAndWaitForPage(L"RecoverUButton", 1);
+    EXPECT_TRUE(gui::IsShown(pm(), L"UDiskHint"));
+    for (int i = 0; i < disks->GetCount(); ++i)
+        EXPECT_FALSE(disks->GetItemAt(i)->IsVisible()) << RowText(disks, i);
+}
+
+TEST_F(FrameTest, EachDiskListsItsOwnLostPartitionsOnce)
+{
+    DuiLib::CListUI* lost = List(L"listLostDisk");
+    const int disks = m_frame->GetPhysicalDiskList().GetCount();
+    ASSERT_GE(disks, 2);
+    ASSERT_EQ(disks, lost->GetCount());
+    for (int i = 0; i < lost->GetCount(); ++i)
+        for (int j = i + 1; j < lost->GetCount(); ++j)
+            EXPECT_NE(lost->GetItemAt(i)->GetTag(), lost->GetItemAt(j)->GetTag());
+    EXPECT_GE(FindRow(L"listLostDisk", L"Lost6 (*:\\)"), 0);
+    EXPECT_EQ(L"NTFS", RowText(lost, 0, L"typeName"));
+
+    // A partition found by the search thread becomes a row through the window.
+    CPartitionInfo found;
+    found.m_nType = 11;
+    found.m_StartSector = 2048 + 40;
+    found.m_SectorCount = 4096;
+    std::thread search([&] { m_frame->AddLostPartitionItem(&found); });
+    ASSERT_TRUE(gui::PumpUntil([&] { return lost->GetCount() == disks + 1; }));
+    search.join();
+    EXPECT_EQ(L"FAT32", RowText(lost, disks, L"typeName"));
+
+    // The lost-partition dialog hands a partition back: it is selected and
+    // the wizard moves on.
+    ClickRow(L"listDisk", FindRow(L"listDisk", L"(K:\\)"));
+    SendMessageW(m_hwnd, WMU_SelectLostPartition, (WPARAM)&found, 0);
+    ASSERT_TRUE(gui::PumpUntil([&] { return m_frame->GetCurrentPage() == 3; }));
+    EXPECT_EQ(disks, lost->GetCurSel());
+    EXPECT_EQ(-1, List(L"listDisk")->GetCurSel());
+    EXPECT_EQ(4, ScanKind);
+    lost->RemoveAt(disks);  // the row points at this test's record
+}
+
+TEST_F(FrameTest, VolumeChangeForgetsTheSelectionAndRefillsOnce)
+{
+    ClickRow(L"listDisk", FindRow(L"listDisk", L"(K:\\)"));
+    ClickAndWaitForPage(L"btnNext", 2);
+    ASSERT_TRUE(m_frame->GetScanDiskDlg()->m_pVolume != NULL);
+    const int before = CFakePartitionScan::enumerations;
+
+    // Not a volume: nothing happens.
+    DEV_BROADCAST_HDR port = {sizeof(port), DBT_DEVTYP_PORT, 0};
+    SendMessageW(m_hwnd, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, (LPARAM)&port);
+    EXPECT_FALSE(m_frame->IsDiskEnumRunning());
+    EXPECT_EQ(2, m_frame->GetCurrentPage());
+
+    // Two volume changes in a row: one enumeration runs, one more follows.
+    DEV_BROADCAST_HDR volume = {sizeof(volume), DBT_DEVTYP_VOLUME, 0};
+    SendMessageW(m_hwnd, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, (LPARAM)&volume);
+    SendMessageW(m_hwnd, WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE, (LPARAM)&volume);
+    ASSERT_TRUE(gui::PumpUntil([&] { return !m_frame->IsDiskEnumRunning() && CFakePartitionScan::enumerations == before + 2; }));
+    gui::PumpPending();
+    EXPECT_EQ(before + 2, CFakePartitionScan::enumerations);
+    EXPECT_TRUE(m_frame->GetScanDiskDlg()->m_pVolume == NULL);
+    EXPECT_EQ(1, m_frame->GetCurrentPage());
+    EXPECT_GE(FindRow(L"listDisk", L"(K:\\)"), 0);
+}
+
+// ---- keys, menus and closing ----
+
+TEST_F(FrameTest, TitleMenuOpensBelowItsButtonAndHandsOverTheItem)
+{
+    static std::vector<std::wstring> commands;
+    static WNDPROC previous = NULL;
+    commands.clear();
+    struct Hook
+    {
+        static LRESULT CALLBACK Proc(HWND h, UINT m, WPARAM w, LPARAM l)
+        {
+            if (m == WMU_MenuItemClick && w)
+                commands.push_back(*(std::wstring*)w);
+            return CallWindowProcW(previous, h, m, w, l);
+        }
+    };
+    previous = (WNDPROC)SetWindowLongPtrW(m_hwnd, GWLP_WNDPROC, (LONG_PTR)Hook::Proc);
+
+    ASSERT_TRUE(gui::Click(pm(), L"btnMenu"));
+    HWND menu = NULL;
+    ASSERT_TRUE(gui::PumpUntil([&] { return (menu = gui::FindThreadWindow(L"MenuWnd")) != NULL; }));
+    gui::PumpUntil([&] { return gui::ManagerOf(menu) && gui::ManagerOf(menu)->GetRoot(); });
+    gui::SaveScreenshot(menu, L"menu_title");
+    RECT rcMenu, rcButton = gui::Find(pm(), L"btnMenu")->GetPos();
+    GetWindowRect(menu, &rcMenu);
+    POINT below = {rcButton.left, rcButton.bottom};
+    ClientToScreen(m_hwnd, &below);
+    EXPECT_EQ(below.y, rcMenu.top);
+    CPaintManagerUI* mpm = gui::ManagerOf(menu);
+    ASSERT_TRUE(mpm != NULL);
+    EXPECT_FALSE(gui::IsShown(*mpm, L"menuSetting"));
+    ASSERT_TRUE(gui::Click(*mpm, L"menuUpdate"));
+    ASSERT_TRUE(gui::PumpUntil([&] { return !commands.empty(); }));
+    EXPECT_EQ(L"menuUpdate", commands[0]);
+    EXPECT_TRUE(gui::PumpUntil([&] { return !IsWindow(menu); }));
+
+    // Escape closes it without a command.
+    ASSERT_TRUE(gui::Click(pm(), L"btnMenu"));
+    ASSERT_TRUE(gui::PumpUntil([&] { return (menu = gui::FindThreadWindow(L"MenuWnd")) != NULL; }));
+    gui::Key(menu, VK_ESCAPE);
+    ASSERT_TRUE(gui::PumpUntil([&] { return !IsWindow(menu); }));
+    EXPECT_EQ(1u, commands.size());
+
+    // The list menu at the screen's corner stays in the work area; with no
+    // row selected its commands are off; losing the focus closes it.
+    CListMenuWnd* listMenu = new CListMenuWnd;
+    ASSERT_TRUE(listMenu->Init(gui::Find(pm(), L"listDisk"), GetSystemMetrics(SM_CXSCREEN) - 5,
+                               GetSystemMetrics(SM_CYSCREEN) - 5, 1));
+    menu = listMenu->GetHWND();
+    ASSERT_TRUE(gui::PumpUntil([&] { return gui::Find(listMenu->GetPaintManager(), L"menuReView") &&
+                                            !gui::Find(listMenu->GetPaintManager(), L"menuReView")->IsEnabled(); }));
+    RECT work;
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    GetWindowRect(menu, &rcMenu);
+    EXPECT_LE(rcMenu.right, work.right);
+    EXPECT_LE(rcMenu.bottom, work.bottom);
+    SetForegroundWindow(m_hwnd);
+    SetFocus(m_hwnd);
+    ASSERT_TRUE(gui::PumpUntil([&] { return !IsWindow(menu); }));
+    EXPECT_EQ(1u, commands.size());
+    SetWindowLongPtrW(m_hwnd, GWLP_WNDPROC, (LONG_PTR)previous);
+}
+
+TEST_F(FrameTest, OneClosePathAsksThenWaitsForTheDiskEnumeration)
+{
+    // Escape does nothing.
+    gui::Key(m_hwnd, VK_ESCAPE);
+    gui::PumpUntil([] { return false; }, 200);
+    ASSERT_TRUE(IsWindow(m_hwnd));
+
+    // Closing asks; "no" with "don't ask again" keeps the window.
+    SetCloseConfirm(-1);
+    bool asked = false;
+    gui::OnDialog(L"DelvaroDlg", [&](HWND dlg) {
+        asked = true;
+        CPaintManagerUI* dpm = gui::ManagerOf(dlg);
+        gui::SaveScreenshot(dlg, L"dlg_close_confirm");
+        gui::Click(*dpm, L"checkRemainFullPath");
+        gui::PumpUntil([&] { return gui::IsSelected(*dpm, L"checkRemainFullPath"); });
+        gui::Click(*dpm, L"btnClose");
+    });
+    SendMessageW(m_hwnd, WM_SYSCOMMAND, SC_CLOSE, 0);
+    ASSERT_TRUE(gui::PumpUntil([&] { return asked && !gui::FindThreadWindow(L"DelvaroDlg"); }));
+    gui::PumpPending();
+    EXPECT_TRUE(IsWindow(m_hwnd));
+    EXPECT_EQ(0, GetCloseConfirm());
+
+    // A disk enumeration that is still reading: the window goes only after it.
+    CFakePartitionScan::parseGate = CreateEventW(NULL, TRUE, FALSE, NULL);
+    CFakePartitionScan::inParse = CreateEventW(NULL, TRUE, FALSE, NULL);
+    CFakePartitionScan::watchWindow = m_hwnd;
+    CFakePartitionScan::windowAliveAtRelease = -1;
+    DEV_BROADCAST_HDR volume = {sizeof(volume), DBT_DEVTYP_VOLUME, 0};
+    SendMessageW(m_hwnd, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, (LPARAM)&volume);
+    ASSERT_TRUE(gui::PumpUntil([] { return WaitForSingleObject(CFakePartitionScan::inParse, 0) == WAIT_OBJECT_0; }));
+    // Released from inside the close's own wait, a moment after it began.
+    SetTimer(NULL, 0, 300, ReleaseParse);
+    gui::Click(pm(), L"btnClose");
+    ASSERT_TRUE(gui::PumpUntil([&] { return !IsWindow(m_hwnd); }));
+    EXPECT_EQ(1, CFakePartitionScan::windowAliveAtRelease);
+    CloseHandle(CFakePartitionScan::parseGate);
+    CloseHandle(CFakePartitionScan::inParse);
+    CFakePartitionScan::parseGate = CFakePartitionScan::inParse = NULL;
+    SetCloseConfirm(0);
+}
+
+TEST_F(FrameTest, ScanOfTheRecycleBinGoesThroughTheCommonStart)
+{
+    ClickAndWaitForPage(L"btnProMode", 0);
+    ClickAndWaitForPage(L"RecoverRecycleButton", 3);
+    MessageLog::texts.clear();
+    ClickAndWaitForPage(L"btnNext", 4);
+    // The scan-running controls and the disk-list gate of every scan.
+    EXPECT_TRUE(m_frame->GetDiskListGate() != NULL);
+    EXPECT_TRUE(gui::IsShown(pm(), L"btnRestoreFiles"));
+    EXPECT_GT(m_frame->GetBusyAnimation().GetFrameCount(), 1);
+    // The native trees over the result page: the folder tree for this scan.
+    for (int id : {101, 102, 103})
+        EXPECT_EQ(id, GetDlgCtrlID(m_frame->GetTreeWindow(id)));
+    EXPECT_TRUE(IsWindowVisible(m_frame->GetTreeWindow(101)));
+    EXPECT_FALSE(IsWindowVisible(m_frame->GetTreeWindow(103)));
+    // No walkers here: the scan ends at once, with the nothing-found box.
+    ASSERT_TRUE(gui::PumpUntil([] { return !MessageLog::texts.empty(); }));
+    EXPECT_EQ(MessageText(L"NoFileCanRecovered"), MessageLog::texts.back());
+    EXPECT_TRUE(gui::Find(pm(), L"btnHome")->IsEnabled());
+    gui::SaveScreenshot(m_hwnd, L"page_results");
+    ClickAndWaitForPage(L"btnHome", 0);
+    EXPECT_TRUE(m_frame->GetDiskListGate() == NULL);
+}
+
+TEST_F(FrameTest, DeletedFilesScanOfTheMappedVolumeRunsFromTheWindow)
+{
+    // Wine names the file system of the drive's root folder; Windows would
+    // name the volume's own, which the walkers go by.
+    CVolumeInfo* k = m_frame->GetVolumeList()->FindVolumeByLetter(L'K');
+    ASSERT_TRUE(k != NULL);
+    k->m_strFileSystem = L"FAT";
+    ClickAndWaitForPage(L"btnProMode", 0);
+    ClickAndWaitForPage(L"RecoverDeletedFileButton", 1);
+    ClickRow(L"listDisk", FindRow(L"listDisk", L"(K:\\)"));
+    ClickAndWaitForPage(L"btnNext", 3);
+    MessageLog::texts.clear();
+    ClickAndWaitForPage(L"btnNext", 4);
+    ASSERT_TRUE(gui::PumpUntil([&] {
+        return !m_frame->GetScanDiskDlg()->IsScanRunning() && gui::Find(pm(), L"btnHome")->IsEnabled();
+    }));
+    // The walkers' findings reached the frame; with them there is no
+    // nothing-found box, and recovery is offered.
+    EXPECT_GT(m_frame->GetFoundCount(), 0u);
+    EXPECT_TRUE(MessageLog::texts.empty());
+    EXPECT_TRUE(gui::Find(pm(), L"btnRestoreFiles")->IsEnabled());
+    ClickAndWaitForPage(L"btnHome", 0);
+    EXPECT_EQ(0u, m_frame->GetFoundCount());
+}
+
+}  // namespace
