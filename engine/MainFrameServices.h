@@ -85,7 +85,7 @@ public:
     // The partition scan control and the physical-disk list the frame owns
     // for its lifetime.
     virtual CPartitionScanControl* GetPartitionScanControl() { return nullptr; }
-    virtual CPhysicalDiskList* GetPhysicalDiskList() { return nullptr; }
+    virtual CPhysicalDiskList* GetPhysicalDisks() { return nullptr; }
     // One row of the lost-partition list for a found partition; the record
     // stays owned by the partition scan control. Called from the search
     // thread.

@@ -109,7 +109,7 @@ void CPartitionScanControl::SetDisk(int diskNumber, CPhysicalDiskInfo* disk)
 void CPartitionScanControl::SetLoadedDisk(int diskNumber, const CPhysicalDiskInfo& disk)
 {
     m_nDiskNumber = diskNumber;
-    CPhysicalDiskList* list = m_pMainFrame ? m_pMainFrame->GetPhysicalDiskList() : nullptr;
+    CPhysicalDiskList* list = m_pMainFrame ? m_pMainFrame->GetPhysicalDisks() : nullptr;
     for (int i = 0; list && i < list->GetCount(); ++i)
     {
         CPhysicalDiskInfo* d = list->GetDisk(i);

@@ -726,7 +726,7 @@ bool CScanResultFile::WriteDeepScanResult()
     {
         const int disk = dlg->GetDiskNumber();
         HANDLE device = m_pFrame->GetDeepScanDevice();
-        if (!FindDisk(m_pFrame->GetPhysicalDiskList(), disk) || device == INVALID_HANDLE_VALUE || !device)
+        if (!FindDisk(m_pFrame->GetPhysicalDisks(), disk) || device == INVALID_HANDLE_VALUE || !device)
             return false;
         if (disk < 0 || disk > 9)
             return Fail(kNoSupportSaveDiskResultKey);

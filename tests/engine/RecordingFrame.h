@@ -40,7 +40,7 @@ public:
     HANDLE GetDeepScanDevice() override { return m_hDevice; }
     void SetDeepScanDevice(HANDLE device) override;
     CPartitionScanControl* GetPartitionScanControl() override { return &m_partitionControl; }
-    CPhysicalDiskList* GetPhysicalDiskList() override { return &m_disks; }
+    CPhysicalDiskList* GetPhysicalDisks() override { return &m_disks; }
     void AddLostPartitionItem(CPartitionInfo* partition) override;
     std::vector<CFoundItem*> GetFoundFiles() override;
     std::vector<DeepScanHit*> GetCarvedFiles() override;
