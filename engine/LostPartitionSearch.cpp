@@ -84,7 +84,8 @@ CPartitionInfo* CPartitionScanControl::MakeFoundRecord(uint64_t sector, const BY
 
 void CPartitionScanControl::SearchLostPartitions()
 {
-    const HWND searchWindow = m_hSearchWnd;
+    const DialogTarget search = m_search;
+    const HWND searchWindow = search.window;
     if (m_pCurrentDisk && m_nDiskNumber >= 0 && m_pMainFrame)
     {
         // One handle for the whole search.
@@ -169,9 +170,9 @@ void CPartitionScanControl::SearchLostPartitions()
         }
     }
     PostProgress(0, 0, nullptr, false);
-    const bool toWindow = m_bReportToMainFrame == 0 && searchWindow;
+    const bool toDialog = m_bReportToMainFrame == 0 && search.IsSet();
     m_bStop = true;
     m_bReportToMainFrame = 1;
-    if (toWindow)
-        PostMessageW(searchWindow, WMU_PartitionSearchDone, 0, 0);
+    if (toDialog)
+        search.Post(WMU_PartitionSearchDone, 0, 0);
 }

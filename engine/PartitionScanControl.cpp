@@ -67,7 +67,7 @@ CPartitionScanControl::CPartitionScanControl(IMainFrameServices* mainFrame)
       m_nDiskNumber(-1),
       m_pCurrentPartition(nullptr),
       m_uSectorSize(512),
-      m_hSearchWnd(nullptr),
+
       m_pCurrentDisk(nullptr),
       m_pMainFrame(mainFrame),
       m_hThread(nullptr),
@@ -555,9 +555,7 @@ DWORD WINAPI CPartitionScanControl::PartitionScanThreadProc(LPVOID param)
     self->m_bPaused = false;
     self->CloseGate();
     self->PostProgress(0, 0, self->FormatScanningText(self->m_u64Found).c_str(), false);
-    HWND frame = self->m_pMainFrame ? self->m_pMainFrame->GetFrameWindow() : nullptr;
-    if (frame)
-        PostMessageW(frame, WMU_ScanDone, 0, 0);
+    PostFrameMessage(self->m_pMainFrame, WMU_ScanDone, 0, 0);
     return 0;
 }
 
@@ -714,10 +712,10 @@ void CPartitionScanControl::PostProgress(int done, int total, const wchar_t* tex
     info->bActive = active;
     info->SetStatus(text ? text : L"");
     bool posted = false;
-    if (m_bReportToMainFrame == 0 && m_hSearchWnd)
-        posted = PostMessageW(m_hSearchWnd, WMU_ScanProgress, (WPARAM)info, 0) != 0;
-    else if (m_bReportToMainFrame == 1 && m_pMainFrame && m_pMainFrame->GetFrameWindow())
-        posted = PostMessageW(m_pMainFrame->GetFrameWindow(), WMU_ScanProgress, (WPARAM)info, 1) != 0;
+    if (m_bReportToMainFrame == 0 && m_search.IsSet())
+        posted = m_search.Post(WMU_ScanProgress, (WPARAM)info, 0);
+    else if (m_bReportToMainFrame == 1)
+        posted = PostFrameMessage(m_pMainFrame, WMU_ScanProgress, (WPARAM)info, 1);
     if (!posted)
         delete info;
 }
@@ -729,8 +727,7 @@ std::wstring CPartitionScanControl::FormatScanningText(uint64_t count)
 
 void CPartitionScanControl::PostToSearchWindow(UINT message, WPARAM wParam)
 {
-    if (m_hSearchWnd)
-        PostMessageW(m_hSearchWnd, message, wParam, 0);
+    m_search.Post(message, wParam, 0);
 }
 
 bool CPartitionScanControl::CurrentBootOffset(uint64_t* offset) const

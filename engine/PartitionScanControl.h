@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/FrameMessage.h"
 #include "engine/ScanWalkHost.h"
 #include "storage/PartitionTable.h"
 #include "storage/PhysicalDiskList.h"
@@ -54,8 +55,10 @@ public:
     CPartitionInfo* GetCurrentPartition() const { return m_pCurrentPartition; }
     void SetCurrentPartition(CPartitionInfo* partition) { m_pCurrentPartition = partition; }
     // The window of the search dialog; progress of a search goes there.
-    void SetSearchWindow(HWND window) { m_hSearchWnd = window; }
-    HWND GetSearchWindow() const { return m_hSearchWnd; }
+    void SetSearchWindow(HWND window) { m_search = DialogTarget(window); }
+    HWND GetSearchWindow() const { return m_search.window; }
+    // The same for a search dialog without a window (its messages through a sink).
+    void SetSearchDialog(const DialogTarget& dialog) { m_search = dialog; }
 
     // count sectors of the current disk from sector, new[]-allocated for
     // the caller; null on failure with the error of the failed step left in
@@ -165,12 +168,13 @@ private:
     // Byte offset of the current partition's file system, false when unknown.
     bool CurrentBootOffset(uint64_t* offset) const;
     void PostToSearchWindow(UINT message, WPARAM wParam);
+    // Wraps a progress payload and sends it where the report flag says.
 
     int m_nDiskNumber;
     CPartitionInfo* m_pCurrentPartition;
     std::vector<CPartitionInfo*> m_lostPartitions;
     unsigned int m_uSectorSize;
-    HWND m_hSearchWnd;
+    DialogTarget m_search;
     CPhysicalDiskInfo* m_pCurrentDisk;
     IMainFrameServices* m_pMainFrame;
     HANDLE m_hThread;

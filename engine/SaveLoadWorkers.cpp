@@ -11,7 +11,7 @@ const char kReadResultDataErrorKey[] = "UmVhZFJlc3VsdERhdGFFcnJvcg==";  // "Read
 }
 
 CResultFileWorker::CResultFileWorker(IMainFrameServices* owner, const wchar_t* path)
-    : m_pOwner(owner), m_strPath(path ? path : L""), m_hDialog(nullptr), m_bStop(false), m_bResult(false),
+    : m_pOwner(owner), m_strPath(path ? path : L""), m_bStop(false), m_bResult(false),
       m_hThread(nullptr)
 {
 }
@@ -29,11 +29,11 @@ int CResultFileWorker::ProgressPerMille(WPARAM done, LPARAM total)
     return (int)((double)done * 1000.0 / (double)total);
 }
 
-bool CResultFileWorker::StartThread(HWND dialog)
+bool CResultFileWorker::StartThread(const DialogTarget& dialog)
 {
     if (m_hThread && !WaitForEnd(0))
         return false;
-    m_hDialog = dialog;
+    m_dialog = dialog;
     m_bResult = false;
     m_hThread = CreateThread(nullptr, 0, ThreadProc, this, 0, nullptr);
     return m_hThread != nullptr;
@@ -43,8 +43,7 @@ DWORD WINAPI CResultFileWorker::ThreadProc(LPVOID param)
 {
     CResultFileWorker* self = (CResultFileWorker*)param;
     self->m_bResult = self->Run();
-    if (self->m_hDialog)
-        PostMessageW(self->m_hDialog, WM_CLOSE, 0, 0);
+    self->m_dialog.Post(WM_CLOSE, 0, 0);
     return 0;
 }
 
@@ -74,7 +73,7 @@ CSaveResultWorker::~CSaveResultWorker()
 
 bool CSaveResultWorker::Run()
 {
-    CScanResultFile file(m_pOwner, m_strPath.c_str(), m_hDialog, &m_bStop);
+    CScanResultFile file(m_pOwner, m_strPath.c_str(), m_dialog, &m_bStop);
     return ScanKind == SCAN_KIND_DEEP ? file.WriteDeepScanResult() : file.WriteScanResult();
 }
 
@@ -84,14 +83,13 @@ CLoadDataWorker::~CLoadDataWorker()
     WaitForEnd(INFINITE);
 }
 
-bool CLoadDataWorker::StartLoad(HWND dialog)
+bool CLoadDataWorker::StartLoad(const DialogTarget& dialog)
 {
     m_nKind = CScanResultFile::ReadKind(m_strPath.c_str());
     if (m_nKind < 0)
     {
-        ErrorBoxByBase64Key(kReadResultDataErrorKey, dialog);
-        if (dialog)
-            PostMessageW(dialog, WM_CLOSE, 0, 0);
+        ErrorBoxByBase64Key(kReadResultDataErrorKey, dialog.window);
+        dialog.Post(WM_CLOSE, 0, 0);
         return false;
     }
     return StartThread(dialog);
@@ -99,7 +97,7 @@ bool CLoadDataWorker::StartLoad(HWND dialog)
 
 bool CLoadDataWorker::Run()
 {
-    CScanResultFile file(m_pOwner, m_strPath.c_str(), m_hDialog, &m_bStop);
+    CScanResultFile file(m_pOwner, m_strPath.c_str(), m_dialog, &m_bStop);
     if (m_nKind == SCAN_KIND_DEEP)
         return file.ReadDeepScanResult();
     if (m_nKind == SCAN_KIND_LOST_PARTITION)

@@ -11,6 +11,8 @@
 #include <atomic>
 #include <string>
 
+#include "engine/FrameMessage.h"
+
 class IMainFrameServices;
 
 class CResultFileWorker
@@ -35,12 +37,12 @@ public:
     static int ProgressPerMille(WPARAM done, LPARAM total);
 
 protected:
-    bool StartThread(HWND dialog);
+    bool StartThread(const DialogTarget& dialog);
     virtual bool Run() = 0;
 
     IMainFrameServices* m_pOwner;
     std::wstring m_strPath;
-    HWND m_hDialog;
+    DialogTarget m_dialog;
     std::atomic<bool> m_bStop;
     volatile bool m_bResult;
 
@@ -58,7 +60,7 @@ public:
     CSaveResultWorker(IMainFrameServices* owner, const wchar_t* path) : CResultFileWorker(owner, path) {}
     ~CSaveResultWorker() override;
     // Writes the frame's result (a deep result when ScanKind is 1).
-    bool StartSave(HWND dialog) { return StartThread(dialog); }
+    bool StartSave(const DialogTarget& dialog) { return StartThread(dialog); }
 
 protected:
     bool Run() override;
@@ -72,7 +74,7 @@ public:
     // Reads the file's kind digit; a file that cannot be opened or whose
     // kind is not 0 to 4 shows "ReadResultDataError" over the dialog, closes
     // it and starts nothing (false).
-    bool StartLoad(HWND dialog);
+    bool StartLoad(const DialogTarget& dialog);
     int GetKind() const { return m_nKind; }
 
 protected:

@@ -507,11 +507,11 @@ CFoundItem* FoundItemFromRecord(const BYTE* r)
 
 // ---- the file ----
 
-CScanResultFile::CScanResultFile(IMainFrameServices* frame, const wchar_t* path, HWND dialog,
+CScanResultFile::CScanResultFile(IMainFrameServices* frame, const wchar_t* path, const DialogTarget& dialog,
                                  const std::atomic<bool>* stop)
     : m_pFrame(frame),
       m_strPath(path ? path : L""),
-      m_hDialog(dialog),
+      m_dialog(dialog),
       m_pStop(stop),
       m_hFile(INVALID_HANDLE_VALUE),
       m_nKind(-1),
@@ -545,7 +545,7 @@ bool CScanResultFile::Fail(const char* key)
 {
     m_strError = DecodeBase64Key(key);
     DebugPrint(L"[Delvaro] scan result %s: %s\n", m_strPath.c_str(), m_strError.c_str());
-    ErrorBoxByBase64Key(key, m_hDialog);
+    ErrorBoxByBase64Key(key, m_dialog.window);
     if (m_hFile != INVALID_HANDLE_VALUE)
     {
         CloseHandle(m_hFile);
@@ -563,8 +563,8 @@ bool CScanResultFile::FailDamaged()
 
 void CScanResultFile::Progress(uint32_t done, uint32_t total)
 {
-    if (m_hDialog && (done == total || ProgressTickDue(m_u64LastProgress)))
-        PostMessageW(m_hDialog, WMU_RecoverProgress, done, total);
+    if (m_dialog.IsSet() && (done == total || ProgressTickDue(m_u64LastProgress)))
+        m_dialog.Post(WMU_RecoverProgress, done, total);
 }
 
 // -- writing --
@@ -1051,14 +1051,11 @@ bool CScanResultFile::ReadDiskScanResult()
 
 void CScanResultFile::FinishLoad(uint32_t count)
 {
-    HWND frame = m_pFrame ? m_pFrame->GetFrameWindow() : nullptr;
-    if (frame)
-        PostMessageW(frame, WMU_SetViewMode, (WPARAM)g_ConfigSetting.m_nViewMode, 0);
-    if (m_pFrame)
-        m_pFrame->StartResultRefresh();
-    if (!frame)
+    if (!m_pFrame)
         return;
-    PostMessageW(frame, WMU_ScanDone, 0, 1);
+    PostFrameMessage(m_pFrame, WMU_SetViewMode, (WPARAM)g_ConfigSetting.m_nViewMode, 0);
+    m_pFrame->StartResultRefresh();
+    PostFrameMessage(m_pFrame, WMU_ScanDone, 0, 1);
     ScanProgressInfo* info = new (std::nothrow) ScanProgressInfo;
     if (!info)
         return;
@@ -1066,6 +1063,6 @@ void CScanResultFile::FinishLoad(uint32_t count)
     info->nTotal = (int)count;
     info->bActive = false;
     info->SetStatus(EngineFormatInt(L"ScanningFile", (int)count).c_str());
-    if (!PostMessageW(frame, WMU_ScanProgress, (WPARAM)info, 1))
+    if (!PostFrameMessage(m_pFrame, WMU_ScanProgress, (WPARAM)info, 1))
         delete info;
 }

@@ -26,6 +26,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/FrameMessage.h"
+
 class IMainFrameServices;
 class CFoundItem;
 
@@ -114,7 +116,8 @@ const uint32_t kDescriptorBytes = 1084;
 class CScanResultFile
 {
 public:
-    CScanResultFile(IMainFrameServices* frame, const wchar_t* path, HWND dialog, const std::atomic<bool>* stop);
+    CScanResultFile(IMainFrameServices* frame, const wchar_t* path, const DialogTarget& dialog,
+                    const std::atomic<bool>* stop);
     ~CScanResultFile();
 
     // Saves a result of kinds 0, 2, 3, 4 / of kind 1. False when nothing was
@@ -169,7 +172,7 @@ private:
 
     IMainFrameServices* m_pFrame;
     std::wstring m_strPath;
-    HWND m_hDialog;
+    DialogTarget m_dialog;
     const std::atomic<bool>* m_pStop;
     HANDLE m_hFile;
     int m_nKind;  // kind digit of the file being read

@@ -63,11 +63,11 @@ int wmain(int argc, wchar_t** argv)
     LARGE_INTEGER t0, t1, t2;
     QueryPerformanceCounter(&t0);
     CSaveResultWorker saver(&frame, argv[2]);
-    const bool saved = RunResultWorker(frame, saver, saver.StartSave(frame.GetDialogWindow()));
+    const bool saved = RunResultWorker(frame, saver, saver.StartSave(frame.StandInDialog()));
     QueryPerformanceCounter(&t1);
     frame.ClearScanResults();
     CLoadDataWorker loader(&frame, argv[2]);
-    const bool loaded = RunResultWorker(frame, loader, loader.StartLoad(frame.GetDialogWindow()));
+    const bool loaded = RunResultWorker(frame, loader, loader.StartLoad(frame.StandInDialog()));
     QueryPerformanceCounter(&t2);
     WIN32_FILE_ATTRIBUTE_DATA data = {};
     GetFileAttributesExW(argv[2], GetFileExInfoStandard, &data);

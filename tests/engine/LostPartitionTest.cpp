@@ -98,7 +98,7 @@ struct LoadResult {
 };
 LoadResult Load(CRecordingFrame& frame, const std::wstring& path) {
   frame.ClearScanResults();
-  CScanResultFile file(&frame, path.c_str(), frame.GetDialogWindow(), nullptr);
+  CScanResultFile file(&frame, path.c_str(), frame.StandInDialog(), nullptr);
   const int kind = CScanResultFile::ReadKind(path.c_str());
   bool ok;
   if (kind == SCAN_KIND_DEEP) ok = file.ReadDeepScanResult();
@@ -443,7 +443,7 @@ TEST(SaveLoadWorkers, ProgressStopAndRefusedFiles) {
   ASSERT_TRUE(WriteBytes(nine, "dsr000009rest"));
   {
     CLoadDataWorker loader(&s.frame, nine.c_str());
-    EXPECT_FALSE(loader.StartLoad(s.frame.GetDialogWindow()));
+    EXPECT_FALSE(loader.StartLoad(s.frame.StandInDialog()));
     EXPECT_FALSE(loader.IsRunning());
   }
   s.frame.PumpMessages();
@@ -457,7 +457,7 @@ TEST(SaveLoadWorkers, ProgressStopAndRefusedFiles) {
   const std::wstring path = s.File(L"w.dsr");
   {
     CSaveResultWorker saver(&s.frame, path.c_str());
-    ASSERT_TRUE(saver.StartSave(s.frame.GetDialogWindow()));
+    ASSERT_TRUE(saver.StartSave(s.frame.StandInDialog()));
     ASSERT_TRUE(saver.WaitForEnd(60000));
     EXPECT_TRUE(saver.GetResult());
   }
@@ -468,7 +468,7 @@ TEST(SaveLoadWorkers, ProgressStopAndRefusedFiles) {
   s.frame.ClearScanResults();
   {
     CLoadDataWorker loader(&s.frame, path.c_str());
-    ASSERT_TRUE(loader.StartLoad(s.frame.GetDialogWindow()));
+    ASSERT_TRUE(loader.StartLoad(s.frame.StandInDialog()));
     ASSERT_TRUE(loader.WaitForEnd(60000));
     EXPECT_TRUE(loader.GetResult());
   }
@@ -678,7 +678,7 @@ TEST(EngineText, SearchTitleTakesOnlyItsThreeConversions) {
 TEST(PartitionControl, WithoutADiskTheSearchOnlyEnds) {
   CRecordingFrame frame;
   CPartitionScanControl& c = *frame.GetPartitionScanControl();
-  c.SetSearchWindow(frame.GetDialogWindow());
+  c.SetSearchDialog(frame.StandInDialog());
   ASSERT_TRUE(c.StartLostPartitionSearch());
   ASSERT_TRUE(frame.PumpUntil([&] { return frame.DialogCount(WMU_PartitionSearchDone) == 1 && !c.IsRunning(); },
                               30000));

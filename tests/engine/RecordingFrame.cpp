@@ -18,29 +18,13 @@ CRecordingFrame::CRecordingFrame()
       m_hDevice(INVALID_HANDLE_VALUE),
       m_offers(0),
       m_scanDone(0),
-      m_hDialog(nullptr),
       m_clears(0),
       m_refreshStarts(0),
       m_resultFromFile(0),
       m_partitionControl(this)
 {
     InitializeCriticalSection(&m_cs);
-    WNDCLASSW wc = {};
-    wc.lpfnWndProc = WndProc;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"DelvaroRecordingFrame";
-    RegisterClassW(&wc);  // fails harmlessly once registered
-    m_hWnd = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
-    if (m_hWnd)
-        SetWindowLongPtrW(m_hWnd, GWLP_USERDATA, (LONG_PTR)this);
-    WNDCLASSW dc = {};
-    dc.lpfnWndProc = DialogProc;
-    dc.hInstance = wc.hInstance;
-    dc.lpszClassName = L"DelvaroRecordingDialog";
-    RegisterClassW(&dc);
-    m_hDialog = CreateWindowExW(0, dc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, dc.hInstance, nullptr);
-    if (m_hDialog)
-        SetWindowLongPtrW(m_hDialog, GWLP_USERDATA, (LONG_PTR)this);
+    m_scanDlg.SetFrameMessageSink(&CRecordingFrame::QueueMessage, this);
 }
 
 CRecordingFrame::~CRecordingFrame()
@@ -48,10 +32,6 @@ CRecordingFrame::~CRecordingFrame()
     m_scanDlg.EndScanThread();
     m_partitionControl.StopSearch();
     PumpMessages();
-    if (m_hWnd)
-        DestroyWindow(m_hWnd);
-    if (m_hDialog)
-        DestroyWindow(m_hDialog);
     ClearResults();
     if (m_hDevice != INVALID_HANDLE_VALUE)
         CloseHandle(m_hDevice);
@@ -84,6 +64,8 @@ int CRecordingFrame::AddCarvedFile(DeepScanHit* hit)
     LeaveCriticalSection(&m_cs);
     if (!keep)
         delete hit;
+    else if (onKept)
+        onKept(*hit);
     return keep ? 1 : 0;
 }
 
@@ -107,33 +89,6 @@ bool CRecordingFrame::AddFoundFile(CFoundItem* item)
     if (!keep)
         delete item;
     return keep;
-}
-
-void CRecordingFrame::SetDeepScanDevice(HANDLE device)
-{
-    if (m_hDevice != INVALID_HANDLE_VALUE && m_hDevice != device)
-        CloseHandle(m_hDevice);
-    m_hDevice = device;
-}
-
-CVolumeInfo* CRecordingFrame::AddMappedVolume(wchar_t letter)
-{
-    CVolumeInfo* info = new CVolumeInfo();
-    const wchar_t root[] = {(wchar_t)towupper(letter), L':', L'\\', 0};
-    info->m_strRoot = root;
-    info->m_strFileSystem = DetectFileSystemName(DriveLetterPath(letter).c_str());
-    info->m_uDriveType = DRIVE_FIXED;
-    m_volumes.Append(info);
-    return info;
-}
-
-void CRecordingFrame::PumpMessages()
-{
-    MSG msg;
-    while (m_hWnd && PeekMessageW(&msg, m_hWnd, 0, 0, PM_REMOVE))
-        DispatchMessageW(&msg);
-    while (m_hDialog && PeekMessageW(&msg, m_hDialog, 0, 0, PM_REMOVE))
-        DispatchMessageW(&msg);
 }
 
 void CRecordingFrame::ClearScanResults()
@@ -243,7 +198,7 @@ bool CRecordingFrame::SelectDisk(int diskNumber)
     }
     m_partitionControl.ResetScan(false);
     m_partitionControl.SetDisk(diskNumber, disk);
-    m_partitionControl.SetSearchWindow(m_hDialog);
+    m_partitionControl.SetSearchDialog(StandInDialog());
     return true;
 }
 
@@ -268,6 +223,65 @@ bool CRecordingFrame::WaitForPartitionWork(DWORD timeoutMs)
         timeoutMs);
 }
 
+void CRecordingFrame::SetDeepScanDevice(HANDLE device)
+{
+    if (m_hDevice != INVALID_HANDLE_VALUE && m_hDevice != device)
+        CloseHandle(m_hDevice);
+    m_hDevice = device;
+}
+
+CVolumeInfo* CRecordingFrame::AddMappedVolume(wchar_t letter)
+{
+    CVolumeInfo* info = new CVolumeInfo();
+    const wchar_t root[] = {(wchar_t)towupper(letter), L':', L'\\', 0};
+    info->m_strRoot = root;
+    info->m_strFileSystem = DetectFileSystemName(DriveLetterPath(letter).c_str());
+    info->m_uDriveType = DRIVE_FIXED;
+    m_volumes.Append(info);
+    return info;
+}
+
+void CRecordingFrame::QueueMessage(void* self, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    CRecordingFrame* frame = (CRecordingFrame*)self;
+    EnterCriticalSection(&frame->m_cs);
+    frame->m_posted.push_back({msg, wParam, lParam});
+    LeaveCriticalSection(&frame->m_cs);
+}
+
+void CRecordingFrame::PumpMessages()
+{
+    std::vector<Posted> posted;
+    EnterCriticalSection(&m_cs);
+    posted.swap(m_posted);
+    LeaveCriticalSection(&m_cs);
+    for (const Posted& p : posted)
+        Receive(p.msg, p.wParam, p.lParam);
+    EnterCriticalSection(&m_cs);
+    posted.clear();
+    posted.swap(m_dialogPosted);
+    LeaveCriticalSection(&m_cs);
+    for (Posted p : posted)
+    {
+        if (p.msg == WMU_ScanProgress && p.wParam)
+        {
+            ScanProgressInfo* info = (ScanProgressInfo*)p.wParam;
+            m_progress.push_back({info->nDone, info->nTotal, info->bActive != 0, info->pszStatus, info->pszRemain});
+            delete info;
+            p.wParam = 0;
+        }
+        m_dialogMessages.push_back({p.msg, p.wParam, p.lParam});
+    }
+}
+
+void CRecordingFrame::QueueDialogMessage(void* self, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    CRecordingFrame* frame = (CRecordingFrame*)self;
+    EnterCriticalSection(&frame->m_cs);
+    frame->m_dialogPosted.push_back({msg, wParam, lParam});
+    LeaveCriticalSection(&frame->m_cs);
+}
+
 bool CRecordingFrame::WaitForScan(DWORD timeoutMs)
 {
     const ULONGLONG until = GetTickCount64() + timeoutMs;
@@ -289,46 +303,20 @@ bool CRecordingFrame::WaitForScan(DWORD timeoutMs)
     }
 }
 
-LRESULT CALLBACK CRecordingFrame::WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
+void CRecordingFrame::Receive(UINT msg, WPARAM wParam, LPARAM lParam)
 {
-    CRecordingFrame* self = (CRecordingFrame*)GetWindowLongPtrW(hwnd, GWLP_USERDATA);
-    if (self && msg == WMU_ScanProgress && wParam)
+    if (msg == WMU_ScanProgress && wParam)
     {
         ScanProgressInfo* info = (ScanProgressInfo*)wParam;
-        self->m_progress.push_back({info->nDone, info->nTotal, info->bActive != 0, info->pszStatus, info->pszRemain});
+        m_progress.push_back({info->nDone, info->nTotal, info->bActive != 0, info->pszStatus, info->pszRemain});
         delete info;
-        return 0;
     }
-    if (self && msg == WMU_ScanDone)
+    else
     {
-        ++self->m_scanDone;
-        self->m_frameMessages.push_back({msg, wParam, lParam});
-        return 0;
+        if (msg == WMU_ScanDone)
+            ++m_scanDone;
+        m_frameMessages.push_back({msg, wParam, lParam});
     }
-    if (self && msg >= WM_USER)
-    {
-        self->m_frameMessages.push_back({msg, wParam, lParam});
-        return 0;
-    }
-    return DefWindowProcW(hwnd, msg, wParam, lParam);
-}
-
-LRESULT CALLBACK CRecordingFrame::DialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
-{
-    CRecordingFrame* self = (CRecordingFrame*)GetWindowLongPtrW(hwnd, GWLP_USERDATA);
-    if (self && (msg >= WM_USER || msg == WM_CLOSE))
-    {
-        if (msg == WMU_ScanProgress && wParam)
-        {
-            ScanProgressInfo* info = (ScanProgressInfo*)wParam;
-            self->m_progress.push_back({info->nDone, info->nTotal, info->bActive != 0, info->pszStatus, info->pszRemain});
-            delete info;
-            wParam = 0;
-        }
-        self->m_dialogMessages.push_back({msg, wParam, lParam});
-        return 0;  // WM_CLOSE is recorded, never acted on
-    }
-    return DefWindowProcW(hwnd, msg, wParam, lParam);
 }
 
 std::wstring DetectFileSystemName(const wchar_t* path)

@@ -1,7 +1,9 @@
 // A stand-in for the main window that records what the scan engine hands it:
-// found entries, carved hits, progress payloads and scan-done messages. Its
-// message window lives on the creating thread; PumpMessages drains what scan
-// threads posted.
+// found entries, carved hits, progress payloads and scan-done messages. It
+// has no window (a window would start a desktop process under Wine): what
+// scan threads post to the frame is queued through the controller's message
+// sink, and PumpMessages delivers it on the calling thread, as a message loop
+// would.
 #pragma once
 #include <windows.h>
 
@@ -14,6 +16,7 @@
 #include "engine/DeepScanEngine.h"
 #include "engine/FormatPluginRegistry.h"
 #include "engine/FoundItem.h"
+#include "engine/FrameMessage.h"
 #include "engine/MainFrameServices.h"
 #include "engine/PartitionScanControl.h"
 #include "engine/ScanDiskDlg.h"
@@ -51,14 +54,50 @@ public:
     void SetSelectedVolume(CVolumeInfo* volume) override { m_pSelected = volume; }
     void SetResultFromFile(int marker) override { m_resultFromFile = marker; }
 
-    // Messages the frame's window and the stand-in dialog window received
-    // (besides progress and scan-done, recorded above).
+    void SetRegistry(CFormatPluginRegistry* registry) { m_pRegistry = registry; }
+    void SetSelectedFormats(const std::vector<std::wstring>& names) { m_formats = names; }
+    void SelectVolume(CVolumeInfo* volume) { m_pSelected = volume; }
+    // Adds a volume record for a drive letter whose raw device ("\\.\X:")
+    // is mapped to an image, with the file-system name its boot sector gives
+    // ("NTFS", "FAT32", "FAT", "exFAT", else "RAW"), as Windows would report
+    // it. The list owns it.
+    CVolumeInfo* AddMappedVolume(wchar_t letter);
+    // Refuses the n-th offered hit (1-based), as the frame does for an unselected type.
+    void RefuseCall(unsigned int n) { m_refused.insert(n); }
+    // Refuses found entries whose name ends in this extension (upper case, no dot).
+    void RefuseExtension(const std::wstring& ext) { m_refusedExt.insert(ext); }
+    // Called on the scan thread for every hit offered, before it is kept.
+    std::function<void(const DeepScanHit&)> onOffer;
+    // Called on the scan thread for every hit the frame keeps, once kept; the
+    // hit stays the frame's.
+    std::function<void(const DeepScanHit&)> onKept;
+    // Called on the scan thread for every found entry offered.
+    std::function<void(const CFoundItem&)> onFound;
+
+    // Delivers what scan threads posted so far.
+    void PumpMessages();
+    // Pumps until the controller's worker ends and its WMU_ScanDone arrived
+    // (at most timeoutMs); false on time-out.
+    bool WaitForScan(DWORD timeoutMs);
+
+    const std::vector<DeepScanHit*>& Hits() const { return m_hits; }
+    const std::vector<CFoundItem*>& Found() const { return m_found; }
+    const std::vector<Progress>& ProgressReports() const { return m_progress; }
+    unsigned int OfferCount() const { return m_offers; }
+    unsigned int ScanDoneCount() const { return m_scanDone; }
+    void ClearResults();
+
+    // Messages the frame and the stand-in dialog received (besides the
+    // frame's progress and scan-done, recorded above). The stand-in dialog
+    // (search, save, load) has no window either: what workers post to it
+    // is queued too and delivered by PumpMessages; progress payloads are
+    // recorded with the frame's and freed.
     struct Message { UINT msg; WPARAM wParam; LPARAM lParam; };
     const std::vector<Message>& FrameMessages() const { return m_frameMessages; }
     const std::vector<Message>& DialogMessages() const { return m_dialogMessages; }
-    // A message-only window standing in for a dialog (search, save, load):
-    // it records what workers post to it; progress payloads are freed.
-    HWND GetDialogWindow() const { return m_hDialog; }
+    DialogTarget StandInDialog() { return DialogTarget(&CRecordingFrame::QueueDialogMessage, this); }
+    size_t DialogCount(UINT msg) const;
+    size_t FrameCount(UINT msg) const;
     // Pumps until pred() holds (at most timeoutMs); false on time-out.
     bool PumpUntil(const std::function<bool()>& pred, DWORD timeoutMs);
     // Pumps until the partition control's worker has ended and its final
@@ -76,41 +115,12 @@ public:
     unsigned int Clears() const { return m_clears; }
     unsigned int RefreshStarts() const { return m_refreshStarts; }
     int ResultFromFile() const { return m_resultFromFile; }
-    size_t DialogCount(UINT msg) const;
-    size_t FrameCount(UINT msg) const;
-
-    void SetRegistry(CFormatPluginRegistry* registry) { m_pRegistry = registry; }
-    void SetSelectedFormats(const std::vector<std::wstring>& names) { m_formats = names; }
-    void SelectVolume(CVolumeInfo* volume) { m_pSelected = volume; }
-    // Adds a volume record for a drive letter whose raw device ("\\.\X:")
-    // is mapped to an image, with the file-system name its boot sector gives
-    // ("NTFS", "FAT32", "FAT", "exFAT", else "RAW"), as Windows would report
-    // it. The list owns it.
-    CVolumeInfo* AddMappedVolume(wchar_t letter);
-    // Refuses the n-th offered hit (1-based), as the frame does for an unselected type.
-    void RefuseCall(unsigned int n) { m_refused.insert(n); }
-    // Refuses found entries whose name ends in this extension (upper case, no dot).
-    void RefuseExtension(const std::wstring& ext) { m_refusedExt.insert(ext); }
-    // Called on the scan thread for every hit offered, before it is kept.
-    std::function<void(const DeepScanHit&)> onOffer;
-    // Called on the scan thread for every found entry offered.
-    std::function<void(const CFoundItem&)> onFound;
-
-    void PumpMessages();
-    // Pumps until the controller's worker ends and its WMU_ScanDone arrived
-    // (at most timeoutMs); false on time-out.
-    bool WaitForScan(DWORD timeoutMs);
-
-    const std::vector<DeepScanHit*>& Hits() const { return m_hits; }
-    const std::vector<CFoundItem*>& Found() const { return m_found; }
-    const std::vector<Progress>& ProgressReports() const { return m_progress; }
-    unsigned int OfferCount() const { return m_offers; }
-    unsigned int ScanDoneCount() const { return m_scanDone; }
-    void ClearResults();
 
 private:
-    static LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
-    static LRESULT CALLBACK DialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+    struct Posted { UINT msg; WPARAM wParam; LPARAM lParam; };
+    static void QueueMessage(void* self, UINT msg, WPARAM wParam, LPARAM lParam);
+    static void QueueDialogMessage(void* self, UINT msg, WPARAM wParam, LPARAM lParam);
+    void Receive(UINT msg, WPARAM wParam, LPARAM lParam);
 
     HWND m_hWnd;
     CScanDiskDlg m_scanDlg;
@@ -126,8 +136,9 @@ private:
     std::vector<Progress> m_progress;
     unsigned int m_offers;
     unsigned int m_scanDone;
+    std::vector<Posted> m_posted;  // guarded by m_cs
+    std::vector<Posted> m_dialogPosted;  // guarded by m_cs
     CRITICAL_SECTION m_cs;
-    HWND m_hDialog;
     CPhysicalDiskList m_disks;
     std::vector<CPartitionInfo*> m_lostItems;
     std::vector<Message> m_frameMessages;

@@ -158,7 +158,7 @@ int wmain(int argc, wchar_t** argv)
             return 1;
         }
         CLoadDataWorker loader(&frame, loadFile.c_str());
-        if (!RunResultWorker(frame, loader, loader.StartLoad(frame.GetDialogWindow())))
+        if (!RunResultWorker(frame, loader, loader.StartLoad(frame.StandInDialog())))
         {
             fwprintf(stderr, L"scan: the result could not be loaded\n");
             return 1;
@@ -205,7 +205,7 @@ int wmain(int argc, wchar_t** argv)
     if (!saveFile.empty())
     {
         CSaveResultWorker saver(&frame, saveFile.c_str());
-        if (!RunResultWorker(frame, saver, saver.StartSave(frame.GetDialogWindow())))
+        if (!RunResultWorker(frame, saver, saver.StartSave(frame.StandInDialog())))
         {
             fwprintf(stderr, L"scan: the result could not be saved\n");
             return 1;
