@@ -1,7 +1,7 @@
 // bench_saveload VOLUMEIMAGE RESULTFILE [COUNT]
 //
 // Saves COUNT (default 100,000) found entries as a scan result of the volume
-// image (mapped to drive letter W:) through the save worker, loads
+// image (mapped to drive letter X:) through the save worker, loads
 // them again through the load worker, and prints the seconds of each and the
 // file's size.
 #include <windows.h>
@@ -44,15 +44,15 @@ int wmain(int argc, wchar_t** argv)
     InitApplicationPaths();
     LoadLanguageStrings();
     devicemap::CScopedDeviceMap map;
-    if (!map.Volume(L'W', argv[1]))
+    if (!map.Volume(L'X', argv[1]))
         return 1;
     CRecordingFrame frame;
-    frame.SelectVolume(frame.AddMappedVolume(L'W'));
+    frame.SelectVolume(frame.AddMappedVolume(L'X'));
     for (int i = 0; i < count; ++i)
     {
         wchar_t name[64], folder[64];
         swprintf(name, 64, L"IMG_%06d.JPG", i);
-        swprintf(folder, 64, L"W:\\DCIM\\%03dCANON\\", i / 1000);
+        swprintf(folder, 64, L"X:\\DCIM\\%03dCANON\\", i / 1000);
         CFoundItem* item = new CFoundItem(name, folder, L"2019-07-14  18:22", 1000000 + i * 37, 0);
         item->m_uFirstCluster = 100 + i * 250;
         item->m_bContiguous = i & 1;

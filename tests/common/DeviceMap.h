@@ -11,6 +11,8 @@
 //   storage_tests  r s v; PhysicalDrive 1 9 11 12 13
 //   engine_tests   i        scan-fixtures.sh (scan tool)  K L M R; scan's default S
 //   app_*_tests    W; PhysicalDrive 6
+//   engine_lostpart_tests  T; PhysicalDrive 2 3
+//                  lostpart-fixtures.sh N; PhysicalDrive 7 (lostpart's default), 8 (scan lost's)
 // Pick new ones outside these.
 #pragma once
 #include <string>

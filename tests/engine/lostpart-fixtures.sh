@@ -109,8 +109,8 @@ roundtrip() { # NAME KIND TARGET [scan options]
   # A formatted result stores each entry's path before its "LostDir" one.
   [ "$kind" = formatted ] && same=same-names
   local f="$work/$name.dsr"
-  scan "$kind" "$target" "$@" --save "$(winpath "$f")" > "$work/$name.saved" 2> "$work/$name.err" &&
-    scan "$kind" "$target" "$@" --load "$(winpath "$f")" > "$work/$name.loaded" 2>> "$work/$name.err" || {
+  scan "$kind" "$target" "$@" --letter N --save "$(winpath "$f")" > "$work/$name.saved" 2> "$work/$name.err" &&
+    scan "$kind" "$target" "$@" --letter N --load "$(winpath "$f")" > "$work/$name.loaded" 2>> "$work/$name.err" || {
       echo "save or load failed for $name"; cat "$work/$name.err"; fail=1; return; }
   python3 "$check" "$same" "$work/$name.saved" "$work/$name.loaded" || fail=1
   python3 "$ref" check "$f" "$key" || fail=1
@@ -127,13 +127,13 @@ roundtrip deep-carve deep "$fix/carve.img"
 # A file the reference writes loads with its entries.
 python3 - "$work/golden.json" <<'EOF'
 import json, sys
-rows = [["report.docx", "S:\\Docs\\", "2021-03-04  05:06", 12345, 0, 77, 1, 88],
-        ["x" * 300, "S:\\" + "deep\\" * 60, "", 1, 0, 2, 0, -1]]
+rows = [["report.docx", "N:\\Docs\\", "2021-03-04  05:06", 12345, 0, 77, 1, 88],
+        ["x" * 300, "N:\\" + "deep\\" * 60, "", 1, 0, 2, 0, -1]]
 json.dump(rows, open(sys.argv[1], "w"))
 EOF
-python3 "$ref" volume "$work/golden.dsr" "$key" '\\.\S:' "$(stat -c %s "$fix/scan-fat16.img")" 3 "$work/golden.json"
-scan deleted "$fix/scan-fat16.img" --load "$(winpath "$work/golden.dsr")" > "$work/golden.rows" 2>&1
-if grep -q $'^S:\\\\Docs\\\\report.docx\t12345\t0\t77\t88\t1$' "$work/golden.rows" &&
+python3 "$ref" volume "$work/golden.dsr" "$key" '\\.\N:' "$(stat -c %s "$fix/scan-fat16.img")" 3 "$work/golden.json"
+scan deleted "$fix/scan-fat16.img" --letter N --load "$(winpath "$work/golden.dsr")" > "$work/golden.rows" 2>&1
+if grep -q $'^N:\\\\Docs\\\\report.docx\t12345\t0\t77\t88\t1$' "$work/golden.rows" &&
    [ "$(grep -c $'\t' "$work/golden.rows")" = 2 ]; then
   echo "reference file: loaded with its entries"
 else
