@@ -5,6 +5,7 @@
 #include <cwchar>
 #include <cwctype>
 #include <map>
+#include <vector>
 
 #include "core/Language.h"
 
@@ -23,6 +24,12 @@ const DefaultText kDefaults[] = {
     {L"UnknowPer", L"Unknown"},
     {L"LostDir", L"Lost folders"},
     {L"ScanHDTitle", L"Searching for lost partitions, pass %d: %.1f%% (%d passes)"},
+    {L"RecoveredCount", L"Recovered %d of %d files"},
+    {L"InRecovering", L"Recovering %s"},
+    {L"StopRecover", L"Stopping the recovery..."},
+    {L"RecoverSuccess", L"%d files were recovered. Open the folder now?"},
+    {L"SuccessTitle", L"Recovery finished"},
+    {L"Recycle", L"Recycle Bin"},
 };
 
 // Reading a text opens the language file; scans ask for the same few texts
@@ -74,12 +81,13 @@ std::wstring EngineUIText(const wchar_t* key)
     return text;
 }
 
-bool IsFormatOfKinds(const std::wstring& text, const wchar_t* kinds)
+namespace
 {
-    if (!kinds)
-        return false;
-    size_t conversions = 0;
-    const size_t wanted = wcslen(kinds);
+// The conversions of a format text in order: the offset of each one's "%"
+// and its letter. False when a width or precision is overlong or a "%"
+// ends the text.
+bool ParseConversions(const std::wstring& text, std::vector<std::pair<size_t, wchar_t> >* out)
+{
     for (size_t i = 0; i < text.size(); ++i)
     {
         if (text[i] != L'%')
@@ -106,56 +114,77 @@ bool IsFormatOfKinds(const std::wstring& text, const wchar_t* kinds)
             if (digits > 3)
                 return false;
         }
-        if (j >= text.size() || conversions >= wanted)
+        if (j >= text.size())
             return false;
-        const wchar_t conv = text[j];
-        const wchar_t kind = kinds[conversions++];
-        bool fits = false;
-        if (kind == L'd')
-            fits = conv == L'd' || conv == L'i' || conv == L'u';
-        else if (kind == L's')
-            fits = conv == L's';
-        else if (kind == L'f')
-            fits = conv == L'f' || conv == L'F' || conv == L'e' || conv == L'E' || conv == L'g' || conv == L'G';
-        if (!fits)
-            return false;
+        out->push_back(std::make_pair(i, text[j]));
         i = j;
     }
-    return conversions == wanted;
+    return true;
 }
+
+// Whether a conversion letter takes an argument of kind (d, s or f).
+bool ConversionFits(wchar_t kind, wchar_t conv)
+{
+    if (kind == L'd')
+        return conv == L'd' || conv == L'i' || conv == L'u';
+    if (kind == L's')
+        return conv == L's';
+    if (kind == L'f')
+        return conv == L'f' || conv == L'F' || conv == L'e' || conv == L'E' || conv == L'g' || conv == L'G';
+    return false;
+}
+
+// Conversions of `kind` in text, with the offset of each one's "%"; -1 when
+// the text holds any other conversion or an overlong width or precision.
+int CountConversions(const std::wstring& text, wchar_t kind, std::vector<size_t>* at)
+{
+    std::vector<std::pair<size_t, wchar_t> > found;
+    if (!ParseConversions(text, &found))
+        return -1;
+    for (size_t k = 0; k < found.size(); ++k)
+    {
+        if (!ConversionFits(kind, found[k].second))
+            return -1;
+        if (at)
+            at->push_back(found[k].first);
+    }
+    return (int)found.size();
+}
+}  // namespace
 
 bool IsOneArgumentFormat(const std::wstring& text, wchar_t kind)
 {
-    const wchar_t kinds[2] = {kind, 0};
-    return IsFormatOfKinds(text, kinds);
+    return CountConversions(text, kind, nullptr) == 1;
+}
+
+bool IsFormatOfKinds(const std::wstring& text, const wchar_t* kinds)
+{
+    if (!kinds)
+        return false;
+    std::vector<std::pair<size_t, wchar_t> > found;
+    if (!ParseConversions(text, &found) || found.size() != wcslen(kinds))
+        return false;
+    for (size_t k = 0; k < found.size(); ++k)
+        if (!ConversionFits(kinds[k], found[k].second))
+            return false;
+    return true;
 }
 
 std::wstring EngineFormatSearchTitle(int pass, double percent, int passes)
 {
     std::wstring format = EngineUIText(L"ScanHDTitle");
-    // Widths and precisions stay small: the runtime's printf is not trusted
-    // with long ones.
-    bool small = true;
-    bool inConversion = false;
-    for (size_t i = 0, run = 0; i < format.size(); ++i)
+    // Widths and precisions stay at two digits: the runtime's printf is not
+    // trusted with long ones.
+    std::vector<std::pair<size_t, wchar_t> > found;
+    bool small = ParseConversions(format, &found);
+    for (size_t k = 0; small && k < found.size(); ++k)
     {
-        const wchar_t c = format[i];
-        if (!inConversion)
+        int run = 0;
+        for (size_t i = found[k].first + 1; small && format[i] != found[k].second; ++i)
         {
-            if (c == L'%')
-                inConversion = !(i + 1 < format.size() && format[i + 1] == L'%') || (++i, false);
-            run = 0;
-            continue;
+            run = iswdigit(format[i]) ? run + 1 : 0;
+            small = run <= 2;
         }
-        if (iswdigit(c))
-        {
-            run = run * 10 + (c - L'0');
-            small = small && run <= 64;
-        }
-        else if (c == L'.')
-            run = 0;
-        else if (!wcschr(L"-+ #0", c))
-            inConversion = false;
     }
     if (!small || !IsFormatOfKinds(format, L"dfd"))
         format = EngineDefaultText(L"ScanHDTitle");
@@ -207,6 +236,21 @@ std::wstring ValidatedFormat(const std::wstring& text, const wchar_t* key, wchar
 std::wstring EngineFormatInt(const wchar_t* key, int value)
 {
     return FormatTextWithInt(CheckedFormat(key, L'd').c_str(), value);
+}
+
+std::wstring EngineFormatTwoInts(const wchar_t* key, int first, int second)
+{
+    std::wstring format = EngineUIText(key);
+    std::vector<size_t> at;
+    if (CountConversions(format, L'd', &at) != 2)
+    {
+        format = EngineDefaultText(key);
+        at.clear();
+        if (CountConversions(format, L'd', &at) != 2)
+            return format;
+    }
+    return FormatTextWithInt(format.substr(0, at[1]).c_str(), first) +
+           FormatTextWithInt(format.substr(at[1]).c_str(), second);
 }
 
 std::wstring EngineFormatText(const wchar_t* key, const wchar_t* value)

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "engine/FrameMessage.h"
+#include "engine/RecoverFile.h"
 #include "engine/ScanWalkHost.h"
 #include "storage/PartitionTable.h"
 #include "storage/PhysicalDiskList.h"
@@ -35,7 +36,9 @@ std::wstring FatVolumeLabel(const BYTE* bytes);
 // Ascending by start (the largest start is taken out first, repeatedly).
 void SortPartitionsByStart(std::vector<DiskExtent>& extents);
 
-class CPartitionScanControl
+// The recovery readers and previews reach the partition of the shown
+// result through ILostPartitionSource.
+class CPartitionScanControl : public ILostPartitionSource
 {
 public:
     // Largest read of ReadDiskSectors, in sectors.
@@ -48,11 +51,11 @@ public:
 
     // The disk the control works on (the frame's enumeration sets both).
     void SetDisk(int diskNumber, CPhysicalDiskInfo* disk);
-    int GetDiskNumber() const { return m_nDiskNumber; }
+    int GetDiskNumber() const override { return m_nDiskNumber; }
     CPhysicalDiskInfo* GetCurrentDisk() const { return m_pCurrentDisk; }
-    unsigned int GetSectorSize() const { return m_uSectorSize; }
+    unsigned int GetSectorSize() const override { return m_uSectorSize; }
     void SetSectorSize(unsigned int bytes) { m_uSectorSize = bytes; }
-    CPartitionInfo* GetCurrentPartition() const { return m_pCurrentPartition; }
+    CPartitionInfo* GetCurrentPartition() const override { return m_pCurrentPartition; }
     void SetCurrentPartition(CPartitionInfo* partition) { m_pCurrentPartition = partition; }
     // The window of the search dialog; progress of a search goes there.
     void SetSearchWindow(HWND window) { m_search = DialogTarget(window); }

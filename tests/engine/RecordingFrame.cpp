@@ -223,6 +223,29 @@ bool CRecordingFrame::WaitForPartitionWork(DWORD timeoutMs)
         timeoutMs);
 }
 
+bool CRecordingFrame::GetCheckedFiles(std::vector<CFoundItem*>& out)
+{
+    out.clear();
+    for (CFoundItem* item : m_found)
+        if (!isChecked || isChecked(*item))
+            out.push_back(item);
+    return !out.empty();
+}
+
+bool CRecordingFrame::GetCheckedCarvedFiles(std::vector<DeepScanHit*>& out)
+{
+    out.clear();
+    for (DeepScanHit* hit : m_hits)
+        if (!isHitChecked || isHitChecked(*hit))
+            out.push_back(hit);
+    return !out.empty();
+}
+
+ILostPartitionSource* CRecordingFrame::GetLostPartitionSource()
+{
+    return m_pLost ? m_pLost : &m_partitionControl;
+}
+
 void CRecordingFrame::SetDeepScanDevice(HANDLE device)
 {
     if (m_hDevice != INVALID_HANDLE_VALUE && m_hDevice != device)
@@ -338,33 +361,6 @@ std::wstring DetectFileSystemName(const wchar_t* path)
     if (CFATVolume().ParseBootSector(boot))
         return L"FAT";
     return L"RAW";
-}
-
-std::wstring ToolWindowsPath(const std::wstring& path)
-{
-    if (path.empty() || path[0] != L'/')
-        return path;
-    std::wstring w = L"Z:" + path;
-    for (wchar_t& c : w)
-        if (c == L'/')
-            c = L'\\';
-    return w;
-}
-
-namespace
-{
-std::wstring g_toolName;
-int PrintBox(HWND, const wchar_t* text, const wchar_t* title, UINT, int)
-{
-    fwprintf(stderr, L"%ls: %ls: %ls\n", g_toolName.c_str(), title ? title : L"", text ? text : L"");
-    return IDOK;
-}
-}  // namespace
-
-void PrintMessageBoxesAs(const wchar_t* tool)
-{
-    g_toolName = tool ? tool : L"";
-    SetMessageDlgProc(PrintBox);
 }
 
 bool RunResultWorker(CRecordingFrame& frame, CResultFileWorker& worker, bool started)

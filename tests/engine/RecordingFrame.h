@@ -53,10 +53,21 @@ public:
     void StartResultRefresh() override { ++m_refreshStarts; }
     void SetSelectedVolume(CVolumeInfo* volume) override { m_pSelected = volume; }
     void SetResultFromFile(int marker) override { m_resultFromFile = marker; }
+    // Every kept entry counts as checked, unless isChecked says otherwise.
+    bool GetCheckedFiles(std::vector<CFoundItem*>& out) override;
+    bool GetCheckedCarvedFiles(std::vector<DeepScanHit*>& out) override;
+    ILostPartitionSource* GetLostPartitionSource() override;
+    HANDLE GetThumbnailThread() override { return m_hThumbnails; }
+    void SetThumbnailStop(bool stop) override { m_thumbnailStops.push_back(stop); }
 
     void SetRegistry(CFormatPluginRegistry* registry) { m_pRegistry = registry; }
     void SetSelectedFormats(const std::vector<std::wstring>& names) { m_formats = names; }
     void SelectVolume(CVolumeInfo* volume) { m_pSelected = volume; }
+    void SetLostPartitionSource(ILostPartitionSource* lost) { m_pLost = lost; }
+    void SetThumbnailThread(HANDLE thread) { m_hThumbnails = thread; }
+    const std::vector<bool>& ThumbnailStops() const { return m_thumbnailStops; }
+    std::function<bool(const CFoundItem&)> isChecked;
+    std::function<bool(const DeepScanHit&)> isHitChecked;
     // Adds a volume record for a drive letter whose raw device ("\\.\X:")
     // is mapped to an image, with the file-system name its boot sector gives
     // ("NTFS", "FAT32", "FAT", "exFAT", else "RAW"), as Windows would report
@@ -129,6 +140,9 @@ private:
     CVolumeInfo* m_pSelected;
     std::vector<std::wstring> m_formats;
     HANDLE m_hDevice;
+    ILostPartitionSource* m_pLost = nullptr;
+    HANDLE m_hThumbnails = nullptr;
+    std::vector<bool> m_thumbnailStops;
     std::set<unsigned int> m_refused;
     std::set<std::wstring> m_refusedExt;
     std::vector<DeepScanHit*> m_hits;
@@ -152,11 +166,8 @@ private:
 
 class CResultFileWorker;
 
-// What the tools share: a Windows path for a Unix one ("/x/y" gives
-// "Z:\x\y"), message boxes printed to stderr after the tool's name, and a
-// save or load worker run to its end with the frame's stand-in dialog.
-std::wstring ToolWindowsPath(const std::wstring& path);
-void PrintMessageBoxesAs(const wchar_t* tool);
+// A save or load worker run to its end with the frame's stand-in dialog
+// (for the tools).
 bool RunResultWorker(CRecordingFrame& frame, CResultFileWorker& worker, bool started);
 
 // File-system name of what a path opens, by its boot sector: "NTFS",

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "RecordingFrame.h"
+#include "ToolSupport.h"
 #include "common/DeviceMap.h"
 #include "core/Helpers.h"
 #include "core/Language.h"
@@ -65,7 +66,7 @@ int wmain(int argc, wchar_t** argv)
         else if (a == L"--quick")
             quick = true;
         else
-            image = ToolWindowsPath(a);
+            image = toolsupport::WindowsPath(a);
     }
     if (image.empty() || disk < 0 || disk > 15)
     {
@@ -73,7 +74,7 @@ int wmain(int argc, wchar_t** argv)
         return 2;
     }
     _setmode(_fileno(stdout), _O_BINARY);
-    PrintMessageBoxesAs(L"lostpart");
+    toolsupport::PrintBoxes(L"lostpart", IDOK);
     InitApplicationPaths();
     LoadLanguageStrings();
 

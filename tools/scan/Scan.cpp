@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "RecordingFrame.h"
+#include "ToolSupport.h"
 #include "common/DeviceMap.h"
 #include "core/Helpers.h"
 #include "core/Language.h"
@@ -39,19 +40,8 @@
 
 namespace
 {
-class CToolRegistry : public CFormatPluginRegistry
-{
-protected:
-    void ShowLoadError() override { fwprintf(stderr, L"scan: no file-type plug-ins could be loaded\n"); }
-};
-
-void PrintUtf8(const std::wstring& text)
-{
-    char* utf8 = WideToUtf8(text.c_str());
-    if (utf8)
-        fputs(utf8, stdout);
-    delete[] utf8;
-}
+using toolsupport::PrintUtf8;
+using toolsupport::WindowsPath;
 
 int Usage()
 {
@@ -81,9 +71,9 @@ int wmain(int argc, wchar_t** argv)
         else if (a == L"--start" && i + 1 < argc)
             startSector = _wtoi64(argv[++i]);
         else if (a == L"--save" && i + 1 < argc)
-            saveFile = ToolWindowsPath(argv[++i]);
+            saveFile = WindowsPath(argv[++i]);
         else if (a == L"--load" && i + 1 < argc)
-            loadFile = ToolWindowsPath(argv[++i]);
+            loadFile = WindowsPath(argv[++i]);
         else if (a == L"--letter" && i + 1 < argc)
             letter = (wchar_t)towupper(argv[++i][0]);
         else if (a == L"--folder" && i + 1 < argc)
@@ -91,7 +81,7 @@ int wmain(int argc, wchar_t** argv)
         else if (a == L"--pathfile" && i + 1 < argc)
             g_strPathFilter = argv[++i];
         else
-            targets.push_back(ToolWindowsPath(a));
+            targets.push_back(WindowsPath(a));
     }
     int scanKind;
     if (kind == L"deleted")
@@ -109,13 +99,13 @@ int wmain(int argc, wchar_t** argv)
     if (targets.empty() || letter < L'C' || letter > L'Z' || letter + targets.size() - 1 > L'Z' || disk < 0 ||
         disk > 15 || (!saveFile.empty() && !loadFile.empty()))
         return Usage();
-    PrintMessageBoxesAs(L"scan");
+    toolsupport::PrintBoxes(L"scan", IDOK);
     InitApplicationPaths();
     LoadLanguageStrings();
 
     devicemap::CScopedDeviceMap map;
     CRecordingFrame frame;
-    CToolRegistry registry;
+    toolsupport::CToolRegistry registry(L"scan");
     for (size_t i = 0; i < targets.size() && scanKind != SCAN_KIND_LOST_PARTITION; ++i)
     {
         const wchar_t l = (wchar_t)(letter + i);
