@@ -15,6 +15,7 @@
 #include "core/Language.h"
 #include "core/Log.h"
 #include "core/Settings.h"
+#include "engine/PartitionScanControl.h"
 
 namespace {
 const UINT_PTR kRefreshTimer = 350;
@@ -818,6 +819,11 @@ DuiLib::CListUI* CMainFrame::FindList(const wchar_t* name)
 }
 
 // ---- scan start and end ----
+
+ILostPartitionSource* CMainFrame::GetLostPartitionSource()
+{
+    return GetPartitionScanControl();
+}
 
 std::wstring CMainFrame::GetSelectedVolumeRoot()
 {
