@@ -393,6 +393,12 @@ LRESULT CMainFrame::HandleCustomMessage(UINT uMsg, WPARAM wParam, LPARAM lParam,
         if (wParam && m_pFileList)
             m_pFileList->SetItemIndex((CControlUI*)wParam, (int)lParam);
         return 0;
+    case WMU_ClearResults:
+        ClearScanResults();
+        return 0;
+    case WMU_StartResultRefresh:
+        StartResultRefresh();
+        return 0;
     case WMU_TileCheckDone:
         OnTileCheckDone();
         return 0;

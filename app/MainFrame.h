@@ -177,11 +177,13 @@ public:
 
     // ---- scan start and end (the parts the wizard needs) ----
     void StartScan(int kind);
-    void StartResultRefresh();
+    // Both may be called by a result-file worker: they run on the window's
+    // thread (sent there when called from another).
+    void StartResultRefresh() override;
+    void ClearScanResults() override;
     // The disk-list gate: held (the enumeration waits) or released and closed.
     void HoldDiskEnumeration(bool hold);
     void GoHome();
-    void ClearScanResults();
     // All six categories on or off; setAllBox also sets "optSelectAllType"
     // (not on a click on that box, which DuiLib turns after the handler).
     void SelectAllCategories(bool on, bool setAllBox = true);
@@ -252,6 +254,19 @@ public:
     void Recover();
     virtual bool GetCheckedFiles(std::vector<CFoundItem*>& out);
     virtual bool GetCheckedCarvedFiles(std::vector<DeepScanHit*>& out);
+    void SetThumbnailStop(bool stop) override;
+
+    // ---- saved results ----
+    std::vector<CFoundItem*> GetFoundFiles() override;
+    std::vector<DeepScanHit*> GetCarvedFiles() override;
+    // Loaded entries go straight into the result, unfiltered, while the
+    // intake is open.
+    bool AppendLoadedFile(CFoundItem* item) override;
+    bool AppendLoadedHit(DeepScanHit* hit) override;
+    void SetSelectedVolume(CVolumeInfo* volume) override;
+    void SetResultFromFile(int from) override;
+    // Before a result file is read: the shown result goes, the intake opens.
+    void BeginLoadedResult();
     // The media class of a lower-case extension: 1 video, 0 audio, 2 none.
     int LookupExtensionValue(const std::wstring& extension) const;
 

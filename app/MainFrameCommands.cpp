@@ -7,6 +7,7 @@
 #include <unordered_set>
 
 #include "app/MainFrame.h"
+#include "engine/RecoverProcess.h"
 #include "app/MenuWnd.h"
 #include "app/MessageDlg.h"
 #include "app/ResultDialogs.h"
@@ -590,8 +591,10 @@ void CMainFrame::PreviewSelected()
         const size_t dot = name.rfind(L'.');
         target.extension = dot == std::wstring::npos ? std::wstring() : LowerAsciiText(name.substr(dot + 1));
         target.volume = m_pSelectedVolume;
-        if (!target.volume)
+        if (!target.volume && ScanKind != SCAN_KIND_LOST_PARTITION)
             target.volume = m_VolumeList.FindVolumeByLetter(target.item->GetDriveLetter());
+        if (ScanKind == SCAN_KIND_LOST_PARTITION)
+            target.lost = GetLostPartitionSource();
     }
     target.mediaClass = target.extension.empty() ? 2 : LookupExtensionValue(target.extension);
     if (target.mediaClass == 0 || target.mediaClass == 1) {
@@ -621,6 +624,8 @@ void CMainFrame::OpenPreviewWindow(CListThumbElementUI* tile)
         target.volume = m_pSelectedVolume;
         if (!target.volume && ScanKind != SCAN_KIND_LOST_PARTITION)
             target.volume = m_VolumeList.FindVolumeByLetter(target.item->GetDriveLetter());
+        if (ScanKind == SCAN_KIND_LOST_PARTITION)
+            target.lost = GetLostPartitionSource();
     }
     PreviewHost().ShowPreviewWindow(target);
 }
@@ -795,38 +800,12 @@ void CMainFrame::OnSaveScanRecord()
 
 bool CMainFrame::TargetOnScannedDisk(const std::wstring& target)
 {
-    wchar_t full[MAX_PATH * 2] = {};
-    if (!GetFullPathNameW(target.c_str(), MAX_PATH * 2, full, NULL))
-        wcsncpy(full, target.c_str(), MAX_PATH * 2 - 1);
-    // An image scan: the image itself.
-    if (m_ScanDiskDlg.GetTargetKind() == SCAN_TARGET_IMAGE && ScanKind == SCAN_KIND_DEEP) {
-        if (const wchar_t* image = m_ScanDiskDlg.GetImagePath()) {
-            wchar_t imageFull[MAX_PATH * 2] = {};
-            if (GetFullPathNameW(image, MAX_PATH * 2, imageFull, NULL) && _wcsicmp(imageFull, full) == 0)
-                return true;
-        }
-    }
-    if (!full[0] || full[1] != L':')
-        return false;
-    const wchar_t letter = (wchar_t)towupper(full[0]);
-    auto same = [letter](wchar_t c) { return c && (wchar_t)towupper(c) == letter; };
-    if (m_pSelectedVolume && !m_pSelectedVolume->m_strRoot.empty() && same(m_pSelectedVolume->m_strRoot[0]))
-        return true;
-    // A recycle-bin scan reads every volume its entries lie on.
-    if (ScanKind == SCAN_KIND_RECYCLE) {
-        std::vector<CFoundItem*> items;
+    // The same check the recovery worker makes before its first write: the
+    // scanned volume, any volume of a scanned disk (whole-disk and
+    // lost-partition scans), the entries' volumes of a recycle-bin scan, the
+    // image file of an image scan.
+    std::vector<CFoundItem*> items;
+    if (!IsDeepResult())
         GetCheckedFiles(items);
-        for (const CFoundItem* i : items)
-            if (same(i->GetDriveLetter()))
-                return true;
-    }
-    // A whole-disk scan: every volume of that disk.
-    if (ScanKind == SCAN_KIND_DEEP && m_ScanDiskDlg.GetTargetKind() == SCAN_TARGET_DISK) {
-        std::vector<VolumeDiskEntry> map;
-        m_VolumeList.GetVolumeDiskMap(map);
-        for (const VolumeDiskEntry& e : map)
-            if (same((wchar_t)e.letter) && (int)e.diskNumber == m_ScanDiskDlg.GetDiskNumber())
-                return true;
-    }
-    return false;
+    return IsTargetOnScannedDevice(MakeScannedSource(this, ScanKind, items), target);
 }

@@ -405,6 +405,10 @@ void CMainFrame::OnRefreshTimer()
 
 void CMainFrame::StartResultRefresh()
 {
+    if (m_hWnd && GetCurrentThreadId() != m_dwWindowThread) {
+        ::SendMessageW(m_hWnd, WMU_StartResultRefresh, 0, 0);
+        return;
+    }
     if (!m_pMainTab)
         return;
     m_u64Processed = 0;
@@ -495,6 +499,10 @@ void CMainFrame::GoHome()
 
 void CMainFrame::ClearScanResults()
 {
+    if (m_hWnd && GetCurrentThreadId() != m_dwWindowThread) {
+        ::SendMessageW(m_hWnd, WMU_ClearResults, 0, 0);
+        return;
+    }
     // From here on a finding that a stopping scan still hands over is
     // refused and freed.
     EnterCriticalSection(&m_csResults);
@@ -529,4 +537,69 @@ void CMainFrame::ClearScanResults()
     if (m_hTargetDevice && m_hTargetDevice != INVALID_HANDLE_VALUE)
         CloseHandle(m_hTargetDevice);
     m_hTargetDevice = INVALID_HANDLE_VALUE;
+}
+
+// ---- saved results ----
+
+std::vector<CFoundItem*> CMainFrame::GetFoundFiles()
+{
+    EnterCriticalSection(&m_csResults);
+    std::vector<CFoundItem*> out(m_FoundItems.begin(), m_FoundItems.end());
+    LeaveCriticalSection(&m_csResults);
+    return out;
+}
+
+std::vector<DeepScanHit*> CMainFrame::GetCarvedFiles()
+{
+    EnterCriticalSection(&m_csResults);
+    std::vector<DeepScanHit*> out(m_CarvedHits.begin(), m_CarvedHits.end());
+    LeaveCriticalSection(&m_csResults);
+    return out;
+}
+
+bool CMainFrame::AppendLoadedFile(CFoundItem* item)
+{
+    if (!item)
+        return false;
+    EnterCriticalSection(&m_csResults);
+    const bool take = m_bIntakeOpen;
+    if (take)
+        m_FoundItems.push_back(item);
+    LeaveCriticalSection(&m_csResults);
+    return take;
+}
+
+bool CMainFrame::AppendLoadedHit(DeepScanHit* hit)
+{
+    if (!hit)
+        return false;
+    EnterCriticalSection(&m_csResults);
+    const bool take = m_bIntakeOpen;
+    if (take)
+        m_CarvedHits.push_back(hit);
+    LeaveCriticalSection(&m_csResults);
+    return take;
+}
+
+void CMainFrame::SetSelectedVolume(CVolumeInfo* volume)
+{
+    m_pSelectedVolume = volume;
+}
+
+void CMainFrame::SetResultFromFile(int from)
+{
+    m_bResultFromFile = from != 0;
+}
+
+void CMainFrame::SetThumbnailStop(bool stop)
+{
+    InterlockedExchange(&m_nThumbStop, stop ? 1 : 0);
+}
+
+void CMainFrame::BeginLoadedResult()
+{
+    ClearScanResults();
+    EnterCriticalSection(&m_csResults);
+    m_bIntakeOpen = true;
+    LeaveCriticalSection(&m_csResults);
 }

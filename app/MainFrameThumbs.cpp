@@ -196,6 +196,8 @@ void CMainFrame::StartThumbnailThread(bool fromMessage)
             run->source.scanKind = ScanKind;
             run->source.registry = &m_PluginRegistry;
             run->source.frame = this;
+            if (ScanKind == SCAN_KIND_LOST_PARTITION)
+                run->source.lost = GetLostPartitionSource();
         }
         m_pThumbRun = run;
         m_hThumbThread = CreateThread(NULL, 0, ThumbnailThreadProc, run, 0, NULL);
@@ -258,7 +260,8 @@ DWORD WINAPI CMainFrame::ThumbnailThreadProc(LPVOID param)
 void CMainFrame::ThumbnailWorker(ThumbnailRun* run)
 {
     for (const ThumbnailJob& job : run->jobs) {
-        if (run->cancel)
+        // A recovery of carved files holds the thumbnails off as well.
+        if (run->cancel || run->frame->m_nThumbStop == 1)
             break;
         std::wstring text;
         HBITMAP bitmap = NULL;

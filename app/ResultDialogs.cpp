@@ -3,6 +3,9 @@
 #include <commdlg.h>
 #include <shlobj.h>
 
+#include "app/MainFrame.h"
+#include "app/WorkerDialogs.h"
+
 namespace {
 
 int CALLBACK BrowseCallback(HWND hwnd, UINT msg, LPARAM, LPARAM data)
@@ -74,16 +77,40 @@ bool ShellChooseOpenFile(HWND owner, const wchar_t* filter, const wchar_t* defau
     return FileDialog(owner, filter, defaultExt, path, false);
 }
 
-// Until the recovery and result-file workers are part of the program.
-void NoRecover(CMainFrame*, const std::wstring&, int, bool) {}
-void NoLoad(CMainFrame*, const std::wstring&) {}
-bool NoSave(CMainFrame*, const std::wstring&)
+void RunRecoverDialog(CMainFrame* frame, const std::wstring& target, int option, bool singleFile)
 {
-    return false;
+    CRecoverProcessDlg* dlg = new CRecoverProcessDlg(frame, target, option, singleFile);
+    dlg->RunModal(frame->GetHWND());
+    const bool finished = dlg->IsFinished();
+    const RecoverFinishedInfo info = dlg->GetFinishedInfo();
+    delete dlg;
+    // The end of the run: the success box over the main window, and the
+    // target in Explorer when the user asks.
+    if (finished)
+        CRecoverProcessWorker::ShowRecoverFinished(frame->GetHWND(), info);
+}
+
+void RunLoadDialog(CMainFrame* frame, const std::wstring& path)
+{
+    frame->BeginLoadedResult();
+    CLoadDataDlg* dlg = new CLoadDataDlg(frame, path);
+    dlg->RunModal(frame->GetHWND());
+    dlg->WaitForWorker();
+    delete dlg;
+}
+
+bool RunSaveDialog(CMainFrame* frame, const std::wstring& path)
+{
+    CSaveResultDlg* dlg = new CSaveResultDlg(frame, path);
+    dlg->RunModal(frame->GetHWND());
+    dlg->WaitForWorker();
+    const bool ok = dlg->GetResult();
+    delete dlg;
+    return ok;
 }
 
 const ResultDialogs kDefaults = {ShellChooseFolder, ShellChooseSaveFile, ShellChooseOpenFile,
-                                 NoRecover,         NoLoad,              NoSave};
+                                 RunRecoverDialog,  RunLoadDialog,       RunSaveDialog};
 ResultDialogs g_Dialogs = kDefaults;
 
 }  // namespace

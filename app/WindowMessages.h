@@ -33,5 +33,7 @@ enum
     WMU_GuideDone = WM_USER + 64,           // posted when the guide thread ends
     WMU_FirstResult = WM_USER + 65,         // posted by the intake when a scan's first finding is kept
     WMU_TileCheckDone = WM_USER + 66,       // posted by the tile check two seconds after a new result
+    WMU_ClearResults = WM_USER + 67,        // sent by a result-file worker: ClearScanResults
+    WMU_StartResultRefresh = WM_USER + 68,  // sent by a result-file worker: StartResultRefresh
 };
 static_assert(WMU_AddDiskItem == 1053 && WMU_ShowGuide == 1058 && WMU_SortResults == 1067, "message numbers");

@@ -1,7 +1,7 @@
 // The one way from the result page to the preview of a finding: the preview
 // window, the media player and the reader of a finding's bytes. The window
-// layer calls these through PreviewHost(); the preview code installs itself
-// there, and until it does a stand-in opens nothing.
+// layer calls these through PreviewHost(); the program's own host opens the
+// preview windows, and tests may install another.
 #pragma once
 #include <windows.h>
 #include <objidl.h>
@@ -48,5 +48,5 @@ public:
 };
 
 IPreviewHost& PreviewHost();
-// Installs a host (null restores the stand-in); returns the previous one.
+// Installs a host (null restores the program's own); returns the previous one.
 IPreviewHost* SetPreviewHost(IPreviewHost* host);
