@@ -712,24 +712,7 @@ void CMainFrame::Recover()
     bool singleFile = false;
     if (count > 1) {
         const std::wstring hint = FormatTextWithInt(GetUIText(L"RecoverFileHint").c_str(), (int)count);
-        CMessageDlg* dlg = new CMessageDlg(hint.c_str(), NULL, 0x40 | 4, false);
-        if (!dlg->CreateOver(m_hWnd)) {
-            delete dlg;
-            return;
-        }
-        if (deep) {
-            dlg->ShowCheckBox(true);
-            dlg->SetCheckBoxText(L"RecoverFileInType");
-            dlg->SetChecked(true);
-        } else {
-            dlg->ShowRadioGroup(true);
-        }
-        dlg->CenterWindow();
-        dlg->ShowModal();
-        const int answer = dlg->GetResult();
-        option = deep ? (dlg->IsChecked() ? 1 : 0) : (dlg->GetPathChoice() == 0 ? 1 : 0);
-        delete dlg;
-        if (answer != 6)
+        if (!GetResultDialogs().AskRecoverOption(m_hWnd, hint, deep, option))
             return;
         if (!GetResultDialogs().ChooseFolder(m_hWnd, GetUIText(L"ChoosePath"), target))
             return;

@@ -4,6 +4,7 @@
 #include <shlobj.h>
 
 #include "app/MainFrame.h"
+#include "app/MessageDlg.h"
 #include "app/WorkerDialogs.h"
 
 namespace {
@@ -77,6 +78,28 @@ bool ShellChooseOpenFile(HWND owner, const wchar_t* filter, const wchar_t* defau
     return FileDialog(owner, filter, defaultExt, path, false);
 }
 
+bool AskRecoverOptionDlg(HWND owner, const std::wstring& hint, bool carved, int& option)
+{
+    CMessageDlg* dlg = new CMessageDlg(hint.c_str(), NULL, 0x40 | 4, false);
+    if (!dlg->CreateOver(owner)) {
+        delete dlg;
+        return false;
+    }
+    if (carved) {
+        dlg->ShowCheckBox(true);
+        dlg->SetCheckBoxText(L"RecoverFileInType");
+        dlg->SetChecked(true);
+    } else {
+        dlg->ShowRadioGroup(true);
+    }
+    dlg->CenterWindow();
+    dlg->ShowModal();
+    const int answer = dlg->GetResult();
+    option = carved ? (dlg->IsChecked() ? 1 : 0) : (dlg->GetPathChoice() == 0 ? 1 : 0);
+    delete dlg;
+    return answer == 6;
+}
+
 void RunRecoverDialog(CMainFrame* frame, const std::wstring& target, int option, bool singleFile)
 {
     CRecoverProcessDlg* dlg = new CRecoverProcessDlg(frame, target, option, singleFile);
@@ -109,7 +132,7 @@ bool RunSaveDialog(CMainFrame* frame, const std::wstring& path)
     return ok;
 }
 
-const ResultDialogs kDefaults = {ShellChooseFolder, ShellChooseSaveFile, ShellChooseOpenFile,
+const ResultDialogs kDefaults = {AskRecoverOptionDlg, ShellChooseFolder, ShellChooseSaveFile, ShellChooseOpenFile,
                                  RunRecoverDialog,  RunLoadDialog,       RunSaveDialog};
 ResultDialogs g_Dialogs = kDefaults;
 

@@ -11,6 +11,10 @@ class CMainFrame;
 
 struct ResultDialogs
 {
+    // The question before several findings are recovered: true on yes.
+    // option is the check box (carved hits: folders by type) or the path
+    // choice (1 keep the folders) on return.
+    bool (*AskRecoverOption)(HWND owner, const std::wstring& hint, bool carved, int& option);
     // A folder for recovered files; false when cancelled.
     bool (*ChooseFolder)(HWND owner, const std::wstring& title, std::wstring& path);
     // A file to save into (overwrite prompt, read-only box hidden); path

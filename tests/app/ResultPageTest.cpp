@@ -7,6 +7,7 @@
 
 #include <windows.h>
 #include <commctrl.h>
+#include <wincrypt.h>
 
 #include <algorithm>
 #include <fstream>
@@ -56,6 +57,33 @@ std::wstring Wide(const std::string& s)
     std::wstring w(n, 0);
     MultiByteToWideChar(CP_UTF8, 0, s.c_str(), (int)s.size(), &w[0], n);
     return w;
+}
+
+// The SHA-256 of a file's bytes in lower-case hex; empty when unreadable.
+std::string FileSha256(const std::wstring& path)
+{
+    std::string data = testpaths::ReadWholeFile(path);
+    HCRYPTPROV prov = 0;
+    HCRYPTHASH hash = 0;
+    std::string hex;
+    if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES ||
+        !CryptAcquireContextW(&prov, NULL, NULL, PROV_RSA_AES, CRYPT_VERIFYCONTEXT))
+        return hex;
+    BYTE digest[32];
+    DWORD len = sizeof(digest);
+    if (CryptCreateHash(prov, CALG_SHA_256, 0, 0, &hash) &&
+        CryptHashData(hash, (const BYTE*)data.data(), (DWORD)data.size(), 0) &&
+        CryptGetHashParam(hash, HP_HASHVAL, digest, &len, 0)) {
+        static const char* const digits = "0123456789abcdef";
+        for (DWORD i = 0; i < len; ++i) {
+            hex += digits[digest[i] >> 4];
+            hex += digits[digest[i] & 15];
+        }
+    }
+    if (hash)
+        CryptDestroyHash(hash);
+    CryptReleaseContext(prov, 0);
+    return hex;
 }
 
 class ResultPageTest : public ::testing::Test
@@ -362,6 +390,106 @@ TEST_F(ResultPageTest, DeepScanOfThousandsOfCarvedPicturesFillsListTreeAndThumbn
         },
         30000));
     g_ConfigSetting.m_nViewMode = 1;
+}
+
+// The acceptance path: a deleted-file scan of a FAT16 volume that mtools
+// wrote and deleted files on, its findings by folder, date and type, all of
+// them checked and recovered through the recovery dialog into a folder,
+// byte for byte.
+TEST_F(ResultPageTest, DeletedFileScanShowsFindingsByFolderDateAndTypeAndRecoversThemByteExact)
+{
+    std::map<std::wstring, std::vector<std::string>> want;  // by name
+    for (const auto& r : ReadTsv(testpaths::Fixture(L"results-fat16.key.tsv")))
+        if (r.size() >= 5 && r[4] == "deleted") {
+            const std::wstring path = Wide(r[0]);
+            want[path.substr(path.rfind(L'\\') + 1)] = r;
+        }
+    ASSERT_EQ(9u, want.size());
+    StartScanOf(L"RecoverDeletedFileButton", L'L', false);
+    WaitForResults(want.size());
+
+    // Each finding is a deleted file of the key, with its size, folder and time.
+    std::set<std::wstring> seen;
+    for (CListThumbElementUI* t : Tiles(false)) {
+        const CFoundItem* item = reinterpret_cast<const CFoundItem*>(t->GetTag());
+        ASSERT_TRUE(item != NULL);
+        auto it = want.find(item->m_strName);
+        ASSERT_TRUE(it != want.end()) << "not in the key: " << std::string(item->m_strName.begin(), item->m_strName.end());
+        seen.insert(item->m_strName);
+        EXPECT_EQ(std::stoull(it->second[1]), item->m_u64Size) << it->second[0];
+        const std::wstring keyPath = Wide(it->second[0]);
+        const std::wstring folder = keyPath.substr(0, keyPath.rfind(L'\\') + 1);
+        EXPECT_NE(std::wstring::npos, item->GetPath().find(folder)) << it->second[0];
+        EXPECT_EQ(Wide(it->second[2]), item->m_strTime) << it->second[0];
+    }
+    EXPECT_EQ(want.size(), seen.size());
+
+    // By type: the two JPEGs (one named in upper case) under "jpg", a name
+    // without a dot under "unknow".
+    HWND typeTree = m_frame->GetTreeWindow(103);
+    ASSERT_TRUE(gui::Click(pm(), L"optTypeFilter"));
+    ASSERT_TRUE(gui::PumpUntil([&] { return IsWindowVisible(typeTree) != FALSE; }));
+    HTREEITEM typeTop = TreeView_GetRoot(typeTree);
+    HTREEITEM jpg = FindTreeItem(typeTree, typeTop, L"jpg");
+    ASSERT_TRUE(jpg != NULL);
+    EXPECT_EQ(L"jpg(2)", TreeLabel(typeTree, jpg));
+    ClickTreeItem(typeTree, jpg, false);
+    ASSERT_TRUE(gui::PumpUntil([&] { return Tiles(true).size() == 2; }));
+    ClickTreeItem(typeTree, typeTop, false);
+    ASSERT_TRUE(gui::PumpUntil([&] { return Tiles(true).size() == want.size(); }));
+
+    // By folder: the 2015 folder holds two of them.
+    ASSERT_TRUE(gui::Click(pm(), L"optPathFilter"));
+    HWND pathTree = m_frame->GetTreeWindow(101);
+    ASSERT_TRUE(gui::PumpUntil([&] { return IsWindowVisible(pathTree) != FALSE; }));
+    HTREEITEM y2015 = FindTreeItem(pathTree, TreeView_GetRoot(pathTree), L"2015");
+    ASSERT_TRUE(y2015 != NULL);
+    ClickTreeItem(pathTree, y2015, false);
+    ASSERT_TRUE(gui::PumpUntil([&] { return Tiles(true).size() == 2; }));
+    for (CListThumbElementUI* t : Tiles(true))
+        EXPECT_NE(std::wstring::npos, reinterpret_cast<const CFoundItem*>(t->GetTag())->GetPath().find(L"2015"));
+
+    // By date: every finding is under the date tree's root.
+    HWND timeTree = m_frame->GetTreeWindow(102);
+    HTREEITEM timeTop = TreeView_GetRoot(timeTree);
+    ASSERT_TRUE(timeTop != NULL);
+    EXPECT_NE(std::wstring::npos, TreeLabel(timeTree, timeTop).find(L"(9)"));
+    gui::SaveScreenshot(m_hwnd, L"results_deleted_list");
+
+    // Check everything by the type tree's root, then recover into a folder
+    // keeping the folders.
+    ASSERT_TRUE(gui::Click(pm(), L"optTypeFilter"));
+    ASSERT_TRUE(gui::PumpUntil([&] { return IsWindowVisible(typeTree) != FALSE; }));
+    ClickTreeItem(typeTree, typeTop, true);
+    ASSERT_TRUE(gui::PumpUntil([&] { return m_frame->GetCheckedCount() == want.size(); }));
+    static std::wstring s_out;
+    s_out = testpaths::MakeTempDir(L"recovered");
+    GetResultDialogs().AskRecoverOption = [](HWND, const std::wstring&, bool, int& option) {
+        option = 1;
+        return true;
+    };
+    GetResultDialogs().ChooseFolder = [](HWND, const std::wstring&, std::wstring& path) {
+        path = s_out;
+        return true;
+    };
+    MessageLog::texts.clear();
+    MessageLog::answer = 7;  // the success box: do not open Explorer
+    const std::wstring success = GetUIText(L"RecoverSuccess");
+    const std::wstring successHead = success.substr(0, success.find(L'%'));
+    ASSERT_TRUE(gui::Click(pm(), L"btnRestoreFiles"));
+    ASSERT_TRUE(gui::PumpUntil(
+        [&] {
+            for (const std::wstring& t : MessageLog::texts)
+                if (t.compare(0, successHead.size(), successHead) == 0)
+                    return true;
+            return false;
+        },
+        60000))
+        << (MessageLog::texts.empty() ? std::string("no box") : std::string(MessageLog::texts[0].begin(), MessageLog::texts[0].end()));
+    for (const auto& w : want) {
+        const std::wstring keyPath = Wide(w.second[0]);
+        EXPECT_EQ(w.second[3], FileSha256(s_out + L"\\" + keyPath)) << w.second[0];
+    }
 }
 
 }  // namespace
