@@ -490,6 +490,42 @@ TEST_F(ResultPageTest, DeletedFileScanShowsFindingsByFolderDateAndTypeAndRecover
         const std::wstring keyPath = Wide(w.second[0]);
         EXPECT_EQ(w.second[3], FileSha256(s_out + L"\\" + keyPath)) << w.second[0];
     }
+
+    // The result saved through the save dialog, and loaded again from the
+    // home page through the load dialog: the same findings.
+    static std::wstring s_saved;
+    s_saved = s_out + L"\\deleted.dsr";
+    GetResultDialogs().ChooseSaveFile = [](HWND, const wchar_t*, const wchar_t*, std::wstring& path) {
+        path = s_saved;
+        return true;
+    };
+    GetResultDialogs().ChooseOpenFile = [](HWND, const wchar_t*, const wchar_t*, std::wstring& path) {
+        path = s_saved;
+        return true;
+    };
+    MessageLog::texts.clear();
+    ASSERT_TRUE(gui::Click(pm(), L"SaveScanResultButton"));
+    const std::wstring saved = MessageText(L"SaveResultOk");
+    ASSERT_TRUE(gui::PumpUntil([&] {
+        return std::find(MessageLog::texts.begin(), MessageLog::texts.end(), saved) != MessageLog::texts.end();
+    })) << MessageLog::texts.size();
+    ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(s_saved.c_str()));
+    ASSERT_TRUE(gui::Click(pm(), L"btnHome"));
+    ASSERT_TRUE(gui::PumpUntil([&] { return m_frame->GetFoundCount() == 0 && gui::IsShown(pm(), L"LoadPrevScanButton"); }));
+    ASSERT_TRUE(gui::Click(pm(), L"LoadPrevScanButton"));
+    ASSERT_TRUE(gui::PumpUntil(
+        [&] {
+            return m_frame->GetCurrentPage() == 4 && !m_frame->IsRefreshTimerRunning() &&
+                   m_frame->GetResultList()->GetCount() == (int)want.size();
+        },
+        30000));
+    std::set<std::wstring> loaded;
+    for (CListThumbElementUI* t : Tiles(false)) {
+        const CFoundItem* item = reinterpret_cast<const CFoundItem*>(t->GetTag());
+        loaded.insert(item->m_strName);
+        EXPECT_EQ(std::stoull(want[item->m_strName][1]), item->m_u64Size);
+    }
+    EXPECT_EQ(seen, loaded);
 }
 
 }  // namespace
