@@ -1,0 +1,258 @@
+// The pieces of the result page below the window: packed DIBs (made from
+// real bitmaps, then mutated as hostile blocks), the compressed thumbnail
+// store of a tile, the file-category table and the result list's one-call
+// reordering.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "views/FileCategory.h"
+#include "views/ListThumbElement.h"
+#include "views/PackedDib.h"
+#include "views/ResultListUI.h"
+
+namespace {
+
+// A 32-bit top-down section of w x h filled by fill(x, y) (0x00RRGGBB).
+template <class F>
+HBITMAP MakeBitmap(int w, int h, F fill)
+{
+    BITMAPINFO bi = {};
+    bi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    bi.bmiHeader.biWidth = w;
+    bi.bmiHeader.biHeight = -h;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    void* bits = NULL;
+    HBITMAP bmp = CreateDIBSection(NULL, &bi, DIB_RGB_COLORS, &bits, NULL, 0);
+    if (bmp && bits)
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                static_cast<uint32_t*>(bits)[y * w + x] = fill(x, y);
+    return bmp;
+}
+
+std::vector<unsigned char> BlockBytes(HGLOBAL block)
+{
+    std::vector<unsigned char> out(GlobalSize(block));
+    if (const void* p = GlobalLock(block)) {
+        memcpy(out.data(), p, out.size());
+        GlobalUnlock(block);
+    }
+    return out;
+}
+
+HGLOBAL BlockOf(const std::vector<unsigned char>& bytes)
+{
+    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, bytes.empty() ? 1 : bytes.size());
+    if (void* p = GlobalLock(block)) {
+        memcpy(p, bytes.data(), bytes.size());
+        GlobalUnlock(block);
+    }
+    return block;
+}
+
+TEST(PackedDibTest, BitmapBecomesAValidBlockThatPaintsItsPixels)
+{
+    HBITMAP bmp = MakeBitmap(37, 21, [](int x, int y) { return (uint32_t)((x * 7) << 16 | (y * 11) << 8 | 0x40); });
+    ASSERT_TRUE(bmp != NULL);
+    HGLOBAL dib = DibFromBitmap(bmp, NULL);
+    ASSERT_TRUE(dib != NULL);
+    EXPECT_TRUE(DibIsValid(dib));
+    EXPECT_EQ(37, DibBlockWidth(dib));
+    EXPECT_EQ(21, DibBlockHeight(dib));
+    EXPECT_EQ(24u, DibBlockBitCount(dib));
+    const std::vector<unsigned char> bytes = BlockBytes(dib);
+    EXPECT_GE(bytes.size(), 40u + 21u * ((37u * 3 + 3) & ~3u));
+
+    // Painted 1:1 into a memory bitmap, the pixels come back.
+    HDC screen = GetDC(NULL);
+    HDC dc = CreateCompatibleDC(screen);
+    HBITMAP target = MakeBitmap(37, 21, [](int, int) { return 0u; });
+    HGDIOBJ old = SelectObject(dc, target);
+    RECT dest = {0, 0, 37, 21}, src = {0, 0, 37, 21};
+    EXPECT_NE(0, PaintDib(dc, &dest, dib, &src, NULL, SRCCOPY));
+    EXPECT_EQ(RGB(3 * 7, 5 * 11, 0x40), GetPixel(dc, 3, 5) & 0xFFFFFF);
+    SelectObject(dc, old);
+
+    // Reduced to 256 colours: an 8-bit block of the same extent.
+    HGLOBAL reduced = ReduceDibTo256(dib);
+    ASSERT_TRUE(reduced != NULL);
+    EXPECT_TRUE(DibIsValid(reduced));
+    EXPECT_EQ(8u, DibBlockBitCount(reduced));
+    EXPECT_EQ(37, DibBlockWidth(reduced));
+    GlobalFree(reduced);
+
+    DeleteObject(target);
+    DeleteDC(dc);
+    ReleaseDC(NULL, screen);
+    GlobalFree(dib);
+    DeleteObject(bmp);
+}
+
+// Blocks cut short or with mutated header fields: each is either refused or
+// lies wholly inside its block; painting never reads past it.
+TEST(PackedDibTest, MutatedAndTruncatedBlocksAreRefusedOrStayInsideTheirBlock)
+{
+    HBITMAP bmp = MakeBitmap(16, 12, [](int x, int y) { return (uint32_t)(x * 16 + y); });
+    HGLOBAL dib = DibFromBitmap(bmp, NULL);
+    ASSERT_TRUE(dib != NULL);
+    const std::vector<unsigned char> good = BlockBytes(dib);
+    GlobalFree(dib);
+    DeleteObject(bmp);
+
+    HDC screen = GetDC(NULL);
+    HDC dc = CreateCompatibleDC(screen);
+    HBITMAP target = CreateCompatibleBitmap(screen, 32, 32);
+    HGDIOBJ old = SelectObject(dc, target);
+    std::mt19937 rng(1234);
+    const uint32_t hostile[] = {0, 1, 2, 3, 4, 8, 12, 15, 16, 24, 32, 40, 64, 124, 255, 256, 0x7FFFFFFF,
+                                0x80000000u, 0xFFFFFFFFu, 0xFFFF, 0x10000};
+    int valid = 0;
+    for (int round = 0; round < 3000; ++round) {
+        std::vector<unsigned char> bytes = good;
+        const int kind = round % 3;
+        if (kind == 0) {
+            bytes.resize(rng() % bytes.size());
+        } else if (kind == 1) {
+            // A 32-bit field of the header set to a hostile value.
+            const size_t at = (rng() % 10) * 4;
+            const uint32_t v = hostile[rng() % (sizeof(hostile) / sizeof(hostile[0]))];
+            memcpy(&bytes[at], &v, 4);
+        } else {
+            for (int k = 0; k < 4; ++k)
+                bytes[rng() % 48] = (unsigned char)rng();
+        }
+        HGLOBAL block = BlockOf(bytes);
+        if (DibIsValid(block)) {
+            ++valid;
+            void* header = GlobalLock(block);
+            const uint32_t need = DibBlockSize(header);
+            GlobalUnlock(block);
+            EXPECT_GT(need, 0u);
+            EXPECT_LE(need, GlobalSize(block)) << "round " << round;
+        }
+        RECT dest = {0, 0, 32, 32}, src = {0, 0, 16, 12};
+        const int painted = PaintDib(dc, &dest, block, &src, NULL, SRCCOPY);
+        if (!DibIsValid(block))
+            EXPECT_EQ(0, painted) << "round " << round;
+        if (HGLOBAL r = ReduceDibTo256(block))
+            GlobalFree(r);
+        GlobalFree(block);
+    }
+    EXPECT_GT(valid, 0);
+    SelectObject(dc, old);
+    DeleteObject(target);
+    DeleteDC(dc);
+    ReleaseDC(NULL, screen);
+    EXPECT_EQ(0, PaintDib(NULL, NULL, NULL, NULL, NULL, SRCCOPY));
+}
+
+TEST(ThumbnailStoreTest, PicturesAreKeptCompressedUnlessTheyDoNotShrink)
+{
+    CListThumbElementUI tile(NULL);
+    // A flat picture shrinks.
+    HBITMAP flat = MakeBitmap(150, 100, [](int, int) { return 0x00336699u; });
+    HGLOBAL dib = DibFromBitmap(flat, NULL);
+    ASSERT_TRUE(tile.CompressDib(dib));
+    EXPECT_FALSE(tile.IsStoredUncompressed());
+    EXPECT_LT(tile.GetCompressedSize(), tile.GetUncompressedSize());
+    HGLOBAL back = tile.DecompressDib();
+    ASSERT_TRUE(back != NULL);
+    EXPECT_EQ(BlockBytes(dib), BlockBytes(back));
+    GlobalFree(back);
+    GlobalFree(dib);
+    DeleteObject(flat);
+
+    // Noise does not: it is stored as it is and still comes back whole.
+    std::mt19937 rng(7);
+    HBITMAP noise = MakeBitmap(150, 100, [&](int, int) { return (uint32_t)rng(); });
+    dib = DibFromBitmap(noise, NULL);
+    ASSERT_TRUE(tile.CompressDib(dib));
+    EXPECT_TRUE(tile.IsStoredUncompressed());
+    back = tile.DecompressDib();
+    ASSERT_TRUE(back != NULL);
+    EXPECT_EQ(BlockBytes(dib), BlockBytes(back));
+    GlobalFree(back);
+    GlobalFree(dib);
+    DeleteObject(noise);
+
+    // No block: no picture.
+    EXPECT_FALSE(tile.CompressDib(NULL));
+    EXPECT_FALSE(tile.HasThumbnail());
+    EXPECT_TRUE(tile.DecompressDib() == NULL);
+}
+
+TEST(FileCategoryTest, ExtensionsByCategoryAndRemovalKeepsSharedOnes)
+{
+    const CFileCategoryTable& t = g_FileCategoryTable;
+    EXPECT_EQ(FILE_CATEGORY_PICTURE, t.GetFileCategory(L"JPG"));
+    EXPECT_EQ(FILE_CATEGORY_AUDIO, t.GetFileCategory(L"Mp3"));
+    EXPECT_EQ(FILE_CATEGORY_OTHER, t.GetFileCategory(L".jpg"));
+    EXPECT_EQ(FILE_CATEGORY_OTHER, t.GetFileCategory(L""));
+    // Only ASCII letters are lowered: a dotted capital I stays what it is.
+    EXPECT_EQ(std::wstring(L"pdf\u0130"), LowerAsciiText(L"PDF\u0130"));
+
+    // Pictures and documents chosen, documents taken away: "eps" and "ai"
+    // stay for the pictures, "pdf" goes.
+    std::vector<std::wstring> sel;
+    t.AddCategoryExtensions(FILE_CATEGORY_PICTURE, sel);
+    t.AddCategoryExtensions(FILE_CATEGORY_DOCUMENT, sel);
+    EXPECT_EQ(1, std::count(sel.begin(), sel.end(), L"eps"));
+    t.RemoveCategoryExtensions(FILE_CATEGORY_DOCUMENT, sel, 1u << FILE_CATEGORY_PICTURE);
+    EXPECT_EQ(1, std::count(sel.begin(), sel.end(), L"eps"));
+    EXPECT_EQ(1, std::count(sel.begin(), sel.end(), L"ai"));
+    EXPECT_EQ(0, std::count(sel.begin(), sel.end(), L"pdf"));
+    EXPECT_EQ(1, std::count(sel.begin(), sel.end(), L"jpg"));
+    // Then pictures too: nothing is left.
+    t.RemoveCategoryExtensions(FILE_CATEGORY_PICTURE, sel, 0);
+    EXPECT_TRUE(sel.empty());
+    // Numbers outside 1 to 5 do nothing.
+    t.AddCategoryExtensions(0, sel);
+    t.AddCategoryExtensions(FILE_CATEGORY_OTHER, sel);
+    EXPECT_TRUE(sel.empty());
+}
+
+TEST(ResultListTest, SortReordersAllTilesInOneCallKeepingTheSelection)
+{
+    CResultListUI list;
+    std::vector<CListThumbElementUI*> tiles;
+    const int n = 5000;
+    std::mt19937 rng(99);
+    for (int i = 0; i < n; ++i) {
+        CListThumbElementUI* t = new CListThumbElementUI(NULL);
+        // Every tenth row has no entry.
+        t->SetTag(i % 10 == 3 ? 0 : (UINT_PTR)(1 + rng() % 1000));
+        list.AppendTile(t);
+        tiles.push_back(t);
+    }
+    list.EndBatch();
+    CControlUI* chosen = list.GetItemAt(17);
+    list.SelectItem(17, false, false);
+    list.SortTiles([](CListThumbElementUI* a, CListThumbElementUI* b) {
+        if (!a->GetTag() || !b->GetTag())
+            return a->GetTag() && !b->GetTag();
+        return a->GetTag() < b->GetTag();
+    });
+    ASSERT_EQ(n, list.GetCount());
+    UINT_PTR last = 0;
+    bool inTail = false;
+    for (int i = 0; i < n; ++i) {
+        const UINT_PTR tag = list.GetItemAt(i)->GetTag();
+        if (!tag) {
+            inTail = true;
+            continue;
+        }
+        EXPECT_FALSE(inTail) << "an entry after the rows without one, at " << i;
+        EXPECT_LE(last, tag);
+        last = tag;
+    }
+    EXPECT_EQ(chosen, list.GetItemAt(list.GetCurSel()));
+}
+
+}  // namespace
