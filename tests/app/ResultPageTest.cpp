@@ -463,7 +463,6 @@ TEST_F(ResultPageTest, DeletedFileScanShowsFindingsByFolderDateAndTypeAndRecover
     ClickTreeItem(typeTree, typeTop, true);
     ASSERT_TRUE(gui::PumpUntil([&] { return m_frame->GetCheckedCount() == want.size(); }));
     static std::wstring s_out;
-    s_out = testpaths::MakeTempDir(L"recovered");
     GetResultDialogs().AskRecoverOption = [](HWND, const std::wstring&, bool, int& option) {
         option = 1;
         return true;
@@ -472,6 +471,18 @@ TEST_F(ResultPageTest, DeletedFileScanShowsFindingsByFolderDateAndTypeAndRecover
         path = s_out;
         return true;
     };
+    // A folder on the scanned drive, named in lower case, is refused before
+    // anything is written.
+    s_out = L"l:\\restored";
+    MessageLog::texts.clear();
+    ASSERT_TRUE(gui::Click(pm(), L"btnRestoreFiles"));
+    const std::wstring refused = MessageText(L"RecoverDiffDrive");
+    ASSERT_TRUE(gui::PumpUntil([&] {
+        return std::find(MessageLog::texts.begin(), MessageLog::texts.end(), refused) != MessageLog::texts.end();
+    }));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(L"L:\\restored"));
+    s_out = testpaths::MakeTempDir(L"recovered");
+
     MessageLog::texts.clear();
     MessageLog::answer = 7;  // the success box: do not open Explorer
     const std::wstring success = GetUIText(L"RecoverSuccess");
@@ -526,6 +537,33 @@ TEST_F(ResultPageTest, DeletedFileScanShowsFindingsByFolderDateAndTypeAndRecover
         EXPECT_EQ(std::stoull(want[item->m_strName][1]), item->m_u64Size);
     }
     EXPECT_EQ(seen, loaded);
+}
+
+// A file that is not a scan result (its kind digit is '9') starts no load:
+// its error is shown and the home page stays.
+TEST_F(ResultPageTest, LoadingAFileThatIsNoScanResultShowsItsErrorAndLoadsNothing)
+{
+    static std::wstring s_path;
+    s_path = testpaths::MakeTempDir(L"notresult") + L"\\bogus.dsr";
+    HANDLE f = CreateFileW(s_path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, f);
+    const char head[] = "DELVARO69 and then nothing a result file holds";
+    DWORD put = 0;
+    WriteFile(f, head, sizeof(head), &put, NULL);
+    CloseHandle(f);
+    GetResultDialogs().ChooseOpenFile = [](HWND, const wchar_t*, const wchar_t*, std::wstring& path) {
+        path = s_path;
+        return true;
+    };
+    MessageLog::texts.clear();
+    ASSERT_TRUE(gui::Click(pm(), L"LoadPrevScanButton"));
+    const std::wstring error = MessageText(L"ReadResultDataError");
+    ASSERT_TRUE(gui::PumpUntil([&] {
+        return std::find(MessageLog::texts.begin(), MessageLog::texts.end(), error) != MessageLog::texts.end();
+    }));
+    gui::PumpPending();
+    EXPECT_EQ(0u, m_frame->GetFoundCount());
+    EXPECT_NE(4, m_frame->GetCurrentPage());
 }
 
 }  // namespace
