@@ -393,6 +393,9 @@ LRESULT CMainFrame::HandleCustomMessage(UINT uMsg, WPARAM wParam, LPARAM lParam,
         if (wParam && m_pFileList)
             m_pFileList->SetItemIndex((CControlUI*)wParam, (int)lParam);
         return 0;
+    case WMU_IntakeMore:
+        ContinueIntake();
+        return 0;
     case WMU_ClearResults:
         ClearScanResults();
         return 0;

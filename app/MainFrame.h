@@ -197,6 +197,8 @@ public:
     void OnScanProgress(ScanProgressInfo* info, LPARAM lParam);
     void OnScanDone(LPARAM lParam);
     void OnRefreshTimer();
+    // The next slice of the tick's entries (WMU_IntakeMore).
+    void ContinueIntake();
     void PauseScan();
     void ResumeScan();
     void OnStopButton();
@@ -421,6 +423,10 @@ private:
     // are cleared, so that a late finding of a stopping scan is refused.
     bool m_bIntakeOpen;
     // Where the intake timer stopped in each list.
+    // The entries of the current tick still to go into the views.
+    std::vector<void*> m_IntakeBatch;
+    size_t m_nIntakePos = 0;
+    CListThumbElementUI* m_pIntakeFirstShown = nullptr;
     std::list<CFoundItem*>::iterator m_itFound;
     std::list<DeepScanHit*>::iterator m_itCarved;
     bool m_bRefreshTimer;

@@ -21,6 +21,8 @@ namespace {
 
 const UINT_PTR kRefreshTimer = 350;
 const size_t kIntakePerTick = 1001;
+// Time of one slice of a tick's entries (ms).
+const DWORD kIntakeSliceMs = 40;
 
 DuiLib::COptionUI* AsOption(CControlUI* c)
 {
@@ -317,6 +319,9 @@ CListThumbElementUI* CMainFrame::MakeTile(void* entry, bool shown, bool checked,
 
 void CMainFrame::OnRefreshTimer()
 {
+    // The last tick's entries are still going in: this tick takes none.
+    if (!m_IntakeBatch.empty())
+        return;
     const bool deep = IsDeepResult();
     EnterCriticalSection(&m_csResults);
     const size_t n = deep ? m_CarvedHits.size() : m_FoundItems.size();
@@ -337,7 +342,7 @@ void CMainFrame::OnRefreshTimer()
     // The next entries, taken under the lock: the lists only grow at their
     // end while the timer walks them, and nothing but the window's thread
     // deletes an entry.
-    std::vector<void*> batch;
+    std::vector<void*>& batch = m_IntakeBatch;
     batch.reserve(kIntakePerTick);
     EnterCriticalSection(&m_csResults);
     if (deep) {
@@ -357,8 +362,24 @@ void CMainFrame::OnRefreshTimer()
     }
     LeaveCriticalSection(&m_csResults);
 
-    CListThumbElementUI* firstShown = NULL;
-    for (void* entry : batch) {
+    m_nIntakePos = 0;
+    m_pIntakeFirstShown = NULL;
+    ContinueIntake();
+}
+
+void CMainFrame::ContinueIntake()
+{
+    if (m_IntakeBatch.empty())
+        return;
+    const bool deep = IsDeepResult();
+    // The entries go in by slices of about kIntakeSliceMs, so that the
+    // window answers in between however much each entry costs.
+    const DWORD sliceStart = GetTickCount();
+    m_TypeTree.BeginUpdate();
+    m_PathTree.BeginUpdate();
+    m_TimeTree.BeginUpdate();
+    while (m_nIntakePos < m_IntakeBatch.size()) {
+        void* entry = m_IntakeBatch[m_nIntakePos++];
         bool shown, checked;
         std::wstring ext;
         uint64_t size;
@@ -387,16 +408,28 @@ void CMainFrame::OnRefreshTimer()
             m_pFileList->AppendTile(tile);
         else
             delete tile;
-        if (shown && !firstShown && m_pFileList)
-            firstShown = tile;
+        if (shown && !m_pIntakeFirstShown && m_pFileList)
+            m_pIntakeFirstShown = tile;
         if (checked) {
             ++m_u64CheckedCount;
             m_u64CheckedBytes += size;
         }
         ++m_u64Processed;
+        if ((m_nIntakePos & 31) == 0 && GetTickCount() - sliceStart > kIntakeSliceMs)
+            break;
     }
+    m_TypeTree.EndUpdate();
+    m_PathTree.EndUpdate();
+    m_TimeTree.EndUpdate();
     if (m_pFileList)
         m_pFileList->EndBatch();
+    if (m_nIntakePos < m_IntakeBatch.size()) {
+        ::PostMessageW(m_hWnd, WMU_IntakeMore, 0, 0);
+        return;
+    }
+    m_IntakeBatch.clear();
+    CListThumbElementUI* firstShown = m_pIntakeFirstShown;
+    m_pIntakeFirstShown = NULL;
     if (firstShown && !m_pPendingTile && !m_hTileCheckThread)
         StartTileCheck(firstShown);
     UpdateBottomStatus(m_u64CheckedCount, m_u64CheckedBytes, true);
@@ -517,6 +550,9 @@ void CMainFrame::ClearScanResults()
     SetControlText(L"ScanTitle", EngineFormatInt(L"ScanningFile", 0).c_str());
     EndWorkerThreads(true);
     m_pPendingTile = NULL;
+    m_IntakeBatch.clear();
+    m_nIntakePos = 0;
+    m_pIntakeFirstShown = NULL;
     if (m_pFileList)
         m_pFileList->RemoveAll();
     m_PathTree.DeleteAllItems();

@@ -35,5 +35,6 @@ enum
     WMU_TileCheckDone = WM_USER + 66,       // posted by the tile check two seconds after a new result
     WMU_ClearResults = WM_USER + 67,        // sent by a result-file worker: ClearScanResults
     WMU_StartResultRefresh = WM_USER + 68,  // sent by a result-file worker: StartResultRefresh
+    WMU_IntakeMore = WM_USER + 69,          // posted by the intake: the next slice of its tick
 };
 static_assert(WMU_AddDiskItem == 1053 && WMU_ShowGuide == 1058 && WMU_SortResults == 1067, "message numbers");

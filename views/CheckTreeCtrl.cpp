@@ -62,7 +62,13 @@ CTreeNodeMap* CTreeNodeMap::GetRoot()
 // ---- the tree ----
 
 CCheckTreeCtrl::CCheckTreeCtrl()
-    : m_hWnd(NULL), m_hClicked(NULL), m_hCurrent(NULL), m_hOwner(NULL), m_hNormalImages(NULL), m_hStateImages(NULL)
+    : m_hWnd(NULL),
+      m_hClicked(NULL),
+      m_hCurrent(NULL),
+      m_hOwner(NULL),
+      m_hNormalImages(NULL),
+      m_hStateImages(NULL),
+      m_nUpdates(0)
 {
 }
 
@@ -242,6 +248,7 @@ HIMAGELIST CCheckTreeCtrl::LoadImageList(const int* resourceIds, int count, int 
 
 void CCheckTreeCtrl::DeleteAllItems()
 {
+    m_pendingLabels.clear();
     m_pRoot.reset();
     m_hClicked = m_hCurrent = NULL;
     if (m_hWnd)
@@ -298,6 +305,35 @@ std::wstring CCheckTreeCtrl::GetItemText(HTREEITEM item) const
         return std::wstring();
     buf[260] = 0;
     return buf;
+}
+
+void CCheckTreeCtrl::BeginUpdate()
+{
+    if (m_nUpdates++ == 0 && m_hWnd)
+        ::SendMessageW(m_hWnd, WM_SETREDRAW, FALSE, 0);
+}
+
+void CCheckTreeCtrl::EndUpdate()
+{
+    if (m_nUpdates == 0 || --m_nUpdates > 0)
+        return;
+    for (const auto& p : m_pendingLabels)
+        SetItemText(p.first->m_hItem, CountedLabel(p.second, p.first->m_nCount));
+    m_pendingLabels.clear();
+    if (m_hWnd) {
+        ::SendMessageW(m_hWnd, WM_SETREDRAW, TRUE, 0);
+        ::InvalidateRect(m_hWnd, NULL, FALSE);
+    }
+}
+
+void CCheckTreeCtrl::SetCountLabel(CTreeNodeMap* node, const std::wstring& key)
+{
+    if (!node)
+        return;
+    if (m_nUpdates > 0)
+        m_pendingLabels[node] = key;
+    else
+        SetItemText(node->m_hItem, CountedLabel(key, node->m_nCount));
 }
 
 void CCheckTreeCtrl::SetItemText(HTREEITEM item, const std::wstring& text)

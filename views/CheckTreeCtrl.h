@@ -96,6 +96,12 @@ public:
 
     const CTreeNodeMap* GetNodeMap() const { return m_pRoot.get(); }
 
+    // Between BeginUpdate and EndUpdate (the intake's batch) the tree is not
+    // redrawn and each count label is set once, at the end, however many
+    // files it counted meanwhile.
+    void BeginUpdate();
+    void EndUpdate();
+
     // Appends what a checked leaf stands for; false when it gives nothing.
     virtual bool CollectChecked(HTREEITEM leaf, std::vector<std::wstring>& out) = 0;
 
@@ -109,6 +115,9 @@ protected:
     // (TVI_SORT, TVI_LAST, TVI_FIRST); its check box takes the state.
     HTREEITEM InsertItem(const std::wstring& text, int image, HTREEITEM parent, HTREEITEM insertAfter, int state);
     void SetItemText(HTREEITEM item, const std::wstring& text);
+    // The node's label becomes "key(count)" with its current count: now, or
+    // at EndUpdate inside an update.
+    void SetCountLabel(CTreeNodeMap* node, const std::wstring& key);
     // A label with its count: "%s(%d)".
     static std::wstring CountedLabel(const std::wstring& key, int count);
     // The label cut before its last "(" (or its first, when first is set).
@@ -127,6 +136,9 @@ protected:
     HIMAGELIST m_hStateImages;
 
 private:
+    int m_nUpdates;
+    std::map<CTreeNodeMap*, std::wstring> m_pendingLabels;
+
     CCheckTreeCtrl(const CCheckTreeCtrl&);
     CCheckTreeCtrl& operator=(const CCheckTreeCtrl&);
     static LRESULT CALLBACK StaticProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);

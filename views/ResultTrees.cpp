@@ -225,7 +225,7 @@ bool CTimeTreeCtrl::AddFile(const std::wstring& dateText, int state)
     bool topNew = false;
     if (root->m_hItem) {
         ++root->m_nCount;
-        SetItemText(root->m_hItem, CountedLabel(g_strLangAllDate, root->m_nCount));
+        SetCountLabel(root, g_strLangAllDate);
     } else {
         HTREEITEM top = InsertItem(CountedLabel(g_strLangAllDate, 1), 0, TVI_ROOT, TVI_SORT, state);
         if (!top)
@@ -236,7 +236,7 @@ bool CTimeTreeCtrl::AddFile(const std::wstring& dateText, int state)
     CTreeNodeMap* yearNode = root->FindChild(year);
     if (yearNode) {
         ++yearNode->m_nCount;
-        SetItemText(yearNode->m_hItem, CountedLabel(year, yearNode->m_nCount));
+        SetCountLabel(yearNode, year);
     } else {
         HTREEITEM item = InsertItem(CountedLabel(year, 1), 0, root->m_hItem, TVI_SORT, state);
         if (item)
@@ -246,7 +246,7 @@ bool CTimeTreeCtrl::AddFile(const std::wstring& dateText, int state)
         const std::wstring dayKey = FormatDay(DayFormat(), month, day);
         if (CTreeNodeMap* dayNode = yearNode->FindChild(dayKey)) {
             ++dayNode->m_nCount;
-            SetItemText(dayNode->m_hItem, CountedLabel(dayKey, dayNode->m_nCount));
+            SetCountLabel(dayNode, dayKey);
         } else {
             HTREEITEM item = InsertItem(CountedLabel(dayKey, 1), 0, yearNode->m_hItem, TVI_SORT, state);
             if (item)
@@ -337,7 +337,7 @@ bool CTypeTreeCtrl::AddFile(const std::wstring& extensionIn, int state)
     bool topNew = false;
     if (root->m_hItem) {
         ++root->m_nCount;
-        SetItemText(root->m_hItem, CountedLabel(g_strLangAllType, root->m_nCount));
+        SetCountLabel(root, g_strLangAllType);
     } else {
         HTREEITEM top = InsertItem(CountedLabel(g_strLangAllType, 1), 0, TVI_ROOT, TVI_LAST, state);
         if (!top)
@@ -350,7 +350,7 @@ bool CTypeTreeCtrl::AddFile(const std::wstring& extensionIn, int state)
     CTreeNodeMap* cat = root->FindChild(key);
     if (cat) {
         ++cat->m_nCount;
-        SetItemText(cat->m_hItem, CountedLabel(key, cat->m_nCount));
+        SetCountLabel(cat, key);
     } else {
         HTREEITEM item = InsertItem(CountedLabel(key, 1), c, root->m_hItem, TVI_SORT, state);
         if (item)
@@ -359,7 +359,7 @@ bool CTypeTreeCtrl::AddFile(const std::wstring& extensionIn, int state)
     if (cat) {
         if (CTreeNodeMap* ext = cat->FindChild(extension)) {
             ++ext->m_nCount;
-            SetItemText(ext->m_hItem, CountedLabel(extension, ext->m_nCount));
+            SetCountLabel(ext, extension);
         } else {
             HTREEITEM item = InsertItem(CountedLabel(extension, 1), c, cat->m_hItem, TVI_SORT, state);
             if (item)
