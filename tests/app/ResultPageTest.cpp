@@ -95,11 +95,15 @@ protected:
         SetCloseConfirm(0);
         s_fat = new devicemap::CMountedDrive;
         s_deep = new devicemap::CMountedDrive;
-        ASSERT_TRUE(s_fat->Define(L'L', testpaths::MakeTempDir(L"lroot"), testpaths::Fixture(L"results-fat16.img")));
-        ASSERT_TRUE(s_deep->Define(L'M', testpaths::MakeTempDir(L"mroot"), testpaths::Fixture(L"results-deep.img")));
+        s_formatted = new devicemap::CMountedDrive;
+        ASSERT_TRUE(s_fat->Define(L'O', testpaths::MakeTempDir(L"oroot"), testpaths::Fixture(L"results-fat16.img")));
+        ASSERT_TRUE(s_deep->Define(L'P', testpaths::MakeTempDir(L"proot"), testpaths::Fixture(L"results-deep.img")));
+        ASSERT_TRUE(
+            s_formatted->Define(L'Q', testpaths::MakeTempDir(L"qroot"), testpaths::Fixture(L"fmt-fat16.img")));
     }
     static void TearDownTestSuite()
     {
+        delete s_formatted;
         delete s_deep;
         delete s_fat;
         SetCloseConfirm(-1);
@@ -281,15 +285,17 @@ protected:
     HWND m_hwnd = NULL;
     static devicemap::CMountedDrive* s_fat;
     static devicemap::CMountedDrive* s_deep;
+    static devicemap::CMountedDrive* s_formatted;
 };
 devicemap::CMountedDrive* ResultPageTest::s_fat = NULL;
 devicemap::CMountedDrive* ResultPageTest::s_deep = NULL;
+devicemap::CMountedDrive* ResultPageTest::s_formatted = NULL;
 
 TEST_F(ResultPageTest, DeepScanOfThousandsOfCarvedPicturesFillsListTreeAndThumbnails)
 {
     const auto key = ReadTsv(testpaths::Fixture(L"results-deep.tsv"));
     ASSERT_EQ(2400u, key.size());
-    StartScanOf(L"DeepReocverButton", L'M', true);
+    StartScanOf(L"DeepReocverButton", L'P', true);
     WaitForResults(key.size());
 
     // The list is the answer key: every picture at its place with its length.
@@ -405,7 +411,7 @@ TEST_F(ResultPageTest, DeletedFileScanShowsFindingsByFolderDateAndTypeAndRecover
             want[path.substr(path.rfind(L'\\') + 1)] = r;
         }
     ASSERT_EQ(9u, want.size());
-    StartScanOf(L"RecoverDeletedFileButton", L'L', false);
+    StartScanOf(L"RecoverDeletedFileButton", L'O', false);
     WaitForResults(want.size());
 
     // Each finding is a deleted file of the key, with its size, folder and time.
@@ -473,14 +479,14 @@ TEST_F(ResultPageTest, DeletedFileScanShowsFindingsByFolderDateAndTypeAndRecover
     };
     // A folder on the scanned drive, named in lower case, is refused before
     // anything is written.
-    s_out = L"l:\\restored";
+    s_out = L"o:\\restored";
     MessageLog::texts.clear();
     ASSERT_TRUE(gui::Click(pm(), L"btnRestoreFiles"));
     const std::wstring refused = MessageText(L"RecoverDiffDrive");
     ASSERT_TRUE(gui::PumpUntil([&] {
         return std::find(MessageLog::texts.begin(), MessageLog::texts.end(), refused) != MessageLog::texts.end();
     }));
-    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(L"L:\\restored"));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(L"O:\\restored"));
     s_out = testpaths::MakeTempDir(L"recovered");
 
     MessageLog::texts.clear();
@@ -566,4 +572,81 @@ TEST_F(ResultPageTest, LoadingAFileThatIsNoScanResultShowsItsErrorAndLoadsNothin
     EXPECT_NE(4, m_frame->GetCurrentPage());
 }
 
+// A formatted-volume scan from the window of a FAT16 volume that mkfs.fat
+// formatted again after files were written to it: every file found is one
+// of the answer key (The Sleuth Kit's listing before the format) with its
+// size, and the one checked and recovered alone, through the save-file
+// choice, comes back with its size.
+TEST_F(ResultPageTest, FormattedScanFromTheWindowFindsTheFilesOfTheOldVolume)
+{
+    std::map<std::wstring, uint64_t> key;  // name -> size
+    {
+        std::istringstream in(testpaths::ReadWholeFile(testpaths::Fixture(L"fmt-fat16.key.tsv")));
+        std::string line;
+        while (std::getline(in, line)) {
+            const size_t tab = line.rfind('\t');
+            if (tab == std::string::npos)
+                continue;
+            const std::wstring path = Wide(line.substr(0, tab));
+            key[path.substr(path.rfind(L'/') + 1)] = std::stoull(line.substr(tab + 1));
+        }
+    }
+    ASSERT_EQ(38u, key.size());
+    StartScanOf(L"FormatHDButton", L'Q', false);
+    ASSERT_TRUE(gui::PumpUntil(
+        [&] {
+            return !m_frame->GetScanDiskDlg()->IsScanRunning() && !m_frame->IsRefreshTimerRunning() &&
+                   m_frame->GetResultList()->GetCount() == (int)m_frame->GetFoundCount();
+        },
+        60000));
+    // A format rewrites the root folder: what was only there is gone.
+    EXPECT_GE(m_frame->GetFoundCount(), 30u);
+    const CFoundItem* one = NULL;
+    for (CListThumbElementUI* t : Tiles(false)) {
+        const CFoundItem* item = reinterpret_cast<const CFoundItem*>(t->GetTag());
+        auto it = key.find(item->m_strName);
+        ASSERT_TRUE(it != key.end()) << std::string(item->m_strName.begin(), item->m_strName.end());
+        EXPECT_EQ(it->second, item->m_u64Size);
+        if (!one && item->m_u64Size > 1000)
+            one = item;
+    }
+    ASSERT_TRUE(one != NULL);
+    // Checked by its own box: one finding, recovered to the file chosen.
+    CListThumbElementUI* tile = NULL;
+    for (CListThumbElementUI* t : Tiles(false))
+        if (reinterpret_cast<const CFoundItem*>(t->GetTag()) == one)
+            tile = t;
+    ASSERT_TRUE(tile != NULL);
+    m_frame->GetResultList()->EnsureVisible(m_frame->GetResultList()->GetItemIndex(tile));
+    gui::PumpPending();
+    RECT box = tile->CheckBoxArea();
+    const POINT pt = {(box.left + box.right) / 2, (box.top + box.bottom) / 2};
+    PostMessageW(m_hwnd, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(pt.x, pt.y));
+    PostMessageW(m_hwnd, WM_LBUTTONUP, 0, MAKELPARAM(pt.x, pt.y));
+    ASSERT_TRUE(gui::PumpUntil([&] { return m_frame->GetCheckedCount() == 1; }));
+    static std::wstring s_file;
+    s_file = testpaths::MakeTempDir(L"single") + L"\\" + one->m_strName;
+    GetResultDialogs().ChooseSaveFile = [](HWND, const wchar_t*, const wchar_t*, std::wstring& path) {
+        path = s_file;
+        return true;
+    };
+    // The reader asks whether to recover a file whose clusters it has to
+    // assume (the format emptied the FAT): yes; the success box: no
+    // Explorer.
+    SetMessageDlgProc([](HWND, const wchar_t* text, const wchar_t* caption, UINT, int) {
+        MessageLog::texts.push_back(text ? text : L"");
+        return caption && GetUIText(L"SuccessTitle") == caption ? 7 : 6;
+    });
+    MessageLog::texts.clear();
+    ASSERT_TRUE(gui::Click(pm(), L"btnRestoreFiles"));
+    WIN32_FILE_ATTRIBUTE_DATA fa = {};
+    ASSERT_TRUE(gui::PumpUntil([&] {
+        return MessageLog::texts.size() >= 2 && GetFileAttributesExW(s_file.c_str(), GetFileExInfoStandard, &fa);
+    }, 60000)) << (MessageLog::texts.empty() ? std::string("no box") : std::string(MessageLog::texts[0].begin(), MessageLog::texts[0].end()))
+               << " file " << (GetFileAttributesW(s_file.c_str()) != INVALID_FILE_ATTRIBUTES) << " popup "
+               << (GetLastActivePopup(m_hwnd) != m_hwnd);
+    EXPECT_EQ(one->m_u64Size, ((uint64_t)fa.nFileSizeHigh << 32) | fa.nFileSizeLow);
+    const std::wstring success = GetUIText(L"RecoverSuccess");
+    EXPECT_EQ(0, MessageLog::texts.back().compare(0, success.find(L'%'), success.substr(0, success.find(L'%'))));
+}
 }  // namespace
