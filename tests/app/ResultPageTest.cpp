@@ -26,6 +26,7 @@
 #include "core/Language.h"
 #include "core/Settings.h"
 #include "views/FileCategory.h"
+#include "views/PreviewHost.h"
 
 using namespace wintest;
 
@@ -85,6 +86,31 @@ std::string FileSha256(const std::wstring& path)
     CryptReleaseContext(prov, 0);
     return hex;
 }
+
+// Records what the result page asks of the previews; streams come from the
+// program's own host.
+class CRecordingPreview : public IPreviewHost
+{
+public:
+    struct Call
+    {
+        std::wstring name;
+        int mediaClass;
+        bool player;
+    };
+    std::vector<Call> calls;
+    IPreviewHost* real = NULL;
+    void ShowPreviewWindow(const PreviewTarget& t) override { calls.push_back({Name(t), t.mediaClass, false}); }
+    int ShowMediaPlayer(const PreviewTarget& t) override
+    {
+        calls.push_back({Name(t), t.mediaClass, true});
+        return 0;
+    }
+    IStream* OpenEntryStream(const PreviewTarget& t, uint64_t cap) override { return real->OpenEntryStream(t, cap); }
+
+private:
+    static std::wstring Name(const PreviewTarget& t) { return t.item ? t.item->m_strName : std::wstring(); }
+};
 
 class ResultPageTest : public ::testing::Test
 {
@@ -461,6 +487,50 @@ TEST_F(ResultPageTest, DeletedFileScanShowsFindingsByFolderDateAndTypeAndRecover
     ASSERT_TRUE(timeTop != NULL);
     EXPECT_NE(std::wstring::npos, TreeLabel(timeTree, timeTop).find(L"(9)"));
     gui::SaveScreenshot(m_hwnd, L"results_deleted_list");
+
+    // Opening a row: audio and video (any case) in the player, everything
+    // else, a name without a dot too, in the preview window.
+    CRecordingPreview previews;
+    previews.real = SetPreviewHost(&previews);
+    ClickTreeItem(pathTree, TreeView_GetRoot(pathTree), false);
+    ASSERT_TRUE(gui::PumpUntil([&] { return Tiles(true).size() == want.size(); }));
+    CResultListUI* list = m_frame->GetResultList();
+    std::map<std::wstring, CRecordingPreview::Call> opened;
+    for (int i = 0; i < list->GetCount(); ++i) {
+        list->SelectItem(i, false, false);
+        previews.calls.clear();
+        PostMessageW(m_hwnd, WMU_PreviewSelected, 0, 0);
+        ASSERT_TRUE(gui::PumpUntil([&] { return !previews.calls.empty(); }));
+        opened[previews.calls[0].name] = previews.calls[0];
+    }
+    EXPECT_TRUE(opened[L"favourite-song.mp3"].player);
+    EXPECT_EQ(0, opened[L"favourite-song.mp3"].mediaClass);
+    EXPECT_FALSE(opened[L"IMG_0001_CAMERA.JPG"].player);
+    EXPECT_FALSE(opened[L"notes for later"].player);
+    EXPECT_FALSE(opened[L"letter-to-anna.txt"].player);
+
+    // Thumbnail view: the pictures' tiles get pictures read through the
+    // volume's reader, the song its play sign.
+    ASSERT_TRUE(gui::Click(pm(), L"optThumbView"));
+    ASSERT_TRUE(gui::PumpUntil([&] { return list->IsTileMode(); }));
+    auto tileOf = [&](const wchar_t* name) -> CListThumbElementUI* {
+        for (CListThumbElementUI* t : Tiles(false))
+            if (reinterpret_cast<const CFoundItem*>(t->GetTag())->m_strName == name)
+                return t;
+        return NULL;
+    };
+    ASSERT_TRUE(gui::PumpUntil(
+        [&] {
+            return m_frame->IsThumbnailWorkerIdle() && tileOf(L"beach-holiday.jpg")->GetState() == THUMB_BITMAP &&
+                   tileOf(L"party-night.gif")->GetState() == THUMB_BITMAP;
+        },
+        30000));
+    EXPECT_TRUE(tileOf(L"beach-holiday.jpg")->HasThumbnail());
+    EXPECT_EQ(THUMB_MEDIA, tileOf(L"favourite-song.mp3")->GetState());
+    gui::SaveScreenshot(m_hwnd, L"results_deleted_thumbnails");
+    SetPreviewHost(previews.real);
+    ASSERT_TRUE(gui::Click(pm(), L"optListView"));
+    ASSERT_TRUE(gui::PumpUntil([&] { return !list->IsTileMode(); }));
 
     // Check everything by the type tree's root, then recover into a folder
     // keeping the folders.
