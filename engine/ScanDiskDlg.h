@@ -110,6 +110,8 @@ public:
     void SetTargetKind(int kind) { m_nTargetKind = kind; }
     int GetTargetKind() const { return m_nTargetKind; }
     void SetPhysicalDiskIndex(int disk) { m_nDiskNumber = disk; }
+    // The volume a loaded result came from (a scan takes the frame's).
+    void SetScanVolume(CVolumeInfo* volume) { m_pVolume = volume; }
     int GetDiskNumber() const { return m_nDiskNumber; }
     IMainFrameServices* GetMainFrame() const { return m_pMainFrame; }
 
@@ -182,7 +184,7 @@ public:
     int ExFAT_SearchEntry(CExFATVolume& volume);
 
     // Opens the deep-scan target read-only: INVALID_HANDLE_VALUE when a
-    // volume or disk target has no selected volume, null when the image path
+    // volume target has no selected volume, null when the image path
     // is empty. The device name goes into buffer (units characters).
     HANDLE OpenScanTarget(wchar_t* buffer, size_t units);
 

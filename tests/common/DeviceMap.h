@@ -62,3 +62,7 @@ private:
 };
 
 }  // namespace devicemap
+
+// Skips the calling test where Wine's drive links cannot be made.
+#define NEEDS_WINE_DRIVES() \
+  if (!devicemap::Available()) GTEST_SKIP() << "needs Wine's dosdevices"
