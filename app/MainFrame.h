@@ -23,6 +23,7 @@
 #include "storage/PhysicalDiskList.h"
 #include "storage/VolumeList.h"
 #include "views/ResultListUI.h"
+#include "views/PreviewHost.h"
 #include "views/ResultTrees.h"
 #include "views/PictureExWnd.h"
 
@@ -251,6 +252,8 @@ public:
 
     // ---- preview and recovery ----
     void PreviewSelected();
+    // What the previews need of a tile's finding.
+    PreviewTarget MakePreviewTarget(CListThumbElementUI* tile);
     void OpenPreviewWindow(CListThumbElementUI* tile);
     void OnRecoverButton();
     void Recover();

@@ -568,13 +568,8 @@ int CMainFrame::LookupExtensionValue(const std::wstring& extension) const
 
 // ---- preview ----
 
-void CMainFrame::PreviewSelected()
+PreviewTarget CMainFrame::MakePreviewTarget(CListThumbElementUI* tile)
 {
-    if (!m_pFileList)
-        return;
-    CListThumbElementUI* tile = AsTile(m_pFileList->GetItemAt(m_pFileList->GetCurSel()));
-    if (!tile || !tile->GetTag())
-        return;
     PreviewTarget target;
     target.owner = m_hWnd;
     target.scanKind = ScanKind;
@@ -590,6 +585,8 @@ void CMainFrame::PreviewSelected()
         const std::wstring& name = target.item->m_strName;
         const size_t dot = name.rfind(L'.');
         target.extension = dot == std::wstring::npos ? std::wstring() : LowerAsciiText(name.substr(dot + 1));
+        // The selected volume, else (not for a lost partition) the volume
+        // of the entry's drive letter.
         target.volume = m_pSelectedVolume;
         if (!target.volume && ScanKind != SCAN_KIND_LOST_PARTITION)
             target.volume = m_VolumeList.FindVolumeByLetter(target.item->GetDriveLetter());
@@ -597,6 +594,17 @@ void CMainFrame::PreviewSelected()
             target.lost = GetLostPartitionSource();
     }
     target.mediaClass = target.extension.empty() ? 2 : LookupExtensionValue(target.extension);
+    return target;
+}
+
+void CMainFrame::PreviewSelected()
+{
+    if (!m_pFileList)
+        return;
+    CListThumbElementUI* tile = AsTile(m_pFileList->GetItemAt(m_pFileList->GetCurSel()));
+    if (!tile || !tile->GetTag())
+        return;
+    const PreviewTarget target = MakePreviewTarget(tile);
     if (target.mediaClass == 0 || target.mediaClass == 1) {
         if (PreviewHost().ShowMediaPlayer(target) == 1)
             ::PostMessageW(m_hWnd, WMU_PreviewSelected, 0, 0);
@@ -609,25 +617,7 @@ void CMainFrame::OpenPreviewWindow(CListThumbElementUI* tile)
 {
     if (!tile || !tile->GetTag())
         return;
-    PreviewTarget target;
-    target.owner = m_hWnd;
-    target.scanKind = ScanKind;
-    target.registry = &m_PluginRegistry;
-    target.frame = this;
-    target.targetKind = m_ScanDiskDlg.GetTargetKind();
-    if (IsDeepResult()) {
-        target.hit = reinterpret_cast<DeepScanHit*>(tile->GetTag());
-        target.extension = ExtensionOfHit(target.hit);
-        target.device = m_hTargetDevice;
-    } else {
-        target.item = reinterpret_cast<CFoundItem*>(tile->GetTag());
-        target.volume = m_pSelectedVolume;
-        if (!target.volume && ScanKind != SCAN_KIND_LOST_PARTITION)
-            target.volume = m_VolumeList.FindVolumeByLetter(target.item->GetDriveLetter());
-        if (ScanKind == SCAN_KIND_LOST_PARTITION)
-            target.lost = GetLostPartitionSource();
-    }
-    PreviewHost().ShowPreviewWindow(target);
+    PreviewHost().ShowPreviewWindow(MakePreviewTarget(tile));
 }
 
 // ---- recovery ----
