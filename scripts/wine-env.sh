@@ -16,10 +16,6 @@ wine_start() {
   fi
   # A persistent server: each test process then starts in a fraction of a second.
   "$WINESERVER" -p >/dev/null 2>&1 || true
-  # Start the prefix's services now, with no output to hold open: a build
-  # step or test that started them would hand them its pipe, and whoever
-  # reads that pipe (ninja, ctest) would wait for them to end.
-  "$WINE64" cmd /c exit </dev/null >/dev/null 2>&1 || true
   # The skins name the Windows fonts of each language; WenQuanYi Micro Hei
   # (installed by the set-up) stands in for the Chinese ones. The window
   # test programs run without a window manager: their windows are left
