@@ -9,15 +9,18 @@ bd="$root/build/x86_64"
 "$root/scripts/build.sh" i686 "$root/build/i686"
 . "$root/scripts/wine-env.sh" "$bd"
 # A fresh server for the run: its desktop and services belong to this run's
-# screen, so it starts (wine_start boots the prefix's services too) once the
-# screen is there.
+# screen.
 wine_stop
+wine_start
 trap wine_stop EXIT
 cd "$bd"
-start_then='. "$0" "$PWD" >/dev/null; wine_start; exec "$@"'
+# The prefix's services (the mount manager among them) start before the
+# tests, with no output to hold open: they live as long as the server, and a
+# test that started them would be waited for until its time-out.
+boot_then='"$0" cmd /c exit </dev/null >/dev/null 2>&1; exec "$@"'
 # Windows are tested on a virtual screen.
 if [ -z "${DISPLAY:-}" ]; then
-  xvfb-run -a -s "-screen 0 1280x1024x24" bash -c "$start_then" "$root/scripts/wine-env.sh" ctest --output-on-failure -j"$(nproc)" "$@"
+  xvfb-run -a -s "-screen 0 1280x1024x24" bash -c "$boot_then" "$WINE64" ctest --output-on-failure -j"$(nproc)" "$@"
 else
-  bash -c "$start_then" "$root/scripts/wine-env.sh" ctest --output-on-failure -j"$(nproc)" "$@"
+  bash -c "$boot_then" "$WINE64" ctest --output-on-failure -j"$(nproc)" "$@"
 fi
