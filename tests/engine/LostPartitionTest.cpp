@@ -1,6 +1,6 @@
 // The partition scan control and scan-result files: the codec, damaged and
 // hostile result files, save refusals, the workers, and the control's
-// thread, gap and label rules. Images are mapped to drive letters T: and U:
+// thread, gap and label rules. Images are mapped to drive letters O:
 // and to physical drives 2 and 3.
 #include <gtest/gtest.h>
 
@@ -26,7 +26,7 @@
 #include "storage/DeviceIo.h"
 
 namespace {
-const wchar_t kVolumeLetter = L'T';
+const wchar_t kVolumeLetter = L'O';
 const int kDisk = 2;
 
 std::string Bytes(const std::wstring& path) { return testpaths::ReadWholeFile(path); }
@@ -43,7 +43,7 @@ struct BoxRecorder {
   ~BoxRecorder() { SetMessageDlgProc(old); }
 };
 
-// A frame with a volume image on T: (selected) and a disk image as
+// A frame with a volume image on O: (selected) and a disk image as
 // PhysicalDrive2, both copies in a temp folder.
 struct Rig {
   std::wstring dir = testpaths::MakeTempDir(L"lostpart");
@@ -67,7 +67,7 @@ struct Rig {
   }
   void AddEntries(int n) {
     for (int i = 0; i < n; ++i) {
-      CFoundItem* item = new CFoundItem((L"file" + std::to_wstring(i) + L".txt").c_str(), L"T:\\Docs\\",
+      CFoundItem* item = new CFoundItem((L"file" + std::to_wstring(i) + L".txt").c_str(), L"O:\\Docs\\",
                                         L"2020-01-02  03:04", 1000 + i, 0);
       item->m_uFirstCluster = 10 + i;
       item->m_bContiguous = i & 1;
@@ -237,8 +237,8 @@ TEST(ResultFile, HostileSizesTextsAndFieldsAreRefused) {
   Rig s;
   ASSERT_TRUE(s.MapVolume(L"fat16.img"));
   const uint64_t length = FileLength(s.dir + L"\\fat16.img");
-  const std::wstring device = L"\\\\.\\T:";
-  CFoundItem item(L"a.txt", L"T:\\", L"", 3, 0);
+  const std::wstring device = L"\\\\.\\O:";
+  CFoundItem item(L"a.txt", L"O:\\", L"", 3, 0);
   const std::string rec = Record(item);
   const std::wstring f = s.File(L"hostile.dsr");
   auto load = [&](const std::string& bytes) {
