@@ -121,15 +121,11 @@ protected:
         SetCloseConfirm(0);
         s_fat = new devicemap::CMountedDrive;
         s_deep = new devicemap::CMountedDrive;
-        s_formatted = new devicemap::CMountedDrive;
-        ASSERT_TRUE(s_fat->Define(L'O', testpaths::MakeTempDir(L"oroot"), testpaths::Fixture(L"results-fat16.img")));
+        ASSERT_TRUE(s_fat->Define(L'Q', testpaths::MakeTempDir(L"qroot"), testpaths::Fixture(L"results-fat16.img")));
         ASSERT_TRUE(s_deep->Define(L'P', testpaths::MakeTempDir(L"proot"), testpaths::Fixture(L"results-deep.img")));
-        ASSERT_TRUE(
-            s_formatted->Define(L'Q', testpaths::MakeTempDir(L"qroot"), testpaths::Fixture(L"fmt-fat16.img")));
     }
     static void TearDownTestSuite()
     {
-        delete s_formatted;
         delete s_deep;
         delete s_fat;
         SetCloseConfirm(-1);
@@ -311,11 +307,9 @@ protected:
     HWND m_hwnd = NULL;
     static devicemap::CMountedDrive* s_fat;
     static devicemap::CMountedDrive* s_deep;
-    static devicemap::CMountedDrive* s_formatted;
 };
 devicemap::CMountedDrive* ResultPageTest::s_fat = NULL;
 devicemap::CMountedDrive* ResultPageTest::s_deep = NULL;
-devicemap::CMountedDrive* ResultPageTest::s_formatted = NULL;
 
 TEST_F(ResultPageTest, DeepScanOfThousandsOfCarvedPicturesFillsListTreeAndThumbnails)
 {
@@ -437,7 +431,7 @@ TEST_F(ResultPageTest, DeletedFileScanShowsFindingsByFolderDateAndTypeAndRecover
             want[path.substr(path.rfind(L'\\') + 1)] = r;
         }
     ASSERT_EQ(9u, want.size());
-    StartScanOf(L"RecoverDeletedFileButton", L'O', false);
+    StartScanOf(L"RecoverDeletedFileButton", L'Q', false);
     WaitForResults(want.size());
 
     // Each finding is a deleted file of the key, with its size, folder and time.
@@ -487,6 +481,23 @@ TEST_F(ResultPageTest, DeletedFileScanShowsFindingsByFolderDateAndTypeAndRecover
     ASSERT_TRUE(timeTop != NULL);
     EXPECT_NE(std::wstring::npos, TreeLabel(timeTree, timeTop).find(L"(9)"));
     gui::SaveScreenshot(m_hwnd, L"results_deleted_list");
+
+    // By name: the filter shows the rows whose name holds the text; the
+    // select-all box then checks those rows only.
+    CControlUI* filter = gui::Find(pm(), L"NameFilter");
+    ASSERT_TRUE(filter != NULL);
+    filter->SetText(L"party");
+    pm().SendNotify(filter, DUI_MSGTYPE_TEXTCHANGED);
+    ASSERT_TRUE(gui::PumpUntil([&] { return Tiles(true).size() == 1; }));
+    ASSERT_TRUE(gui::Click(pm(), L"checkSelectAll"));
+    ASSERT_TRUE(gui::PumpUntil([&] { return m_frame->GetCheckedCount() == 1; }));
+    for (CListThumbElementUI* t : Tiles(false))
+        EXPECT_EQ(reinterpret_cast<const CFoundItem*>(t->GetTag())->m_strName == L"party-night.gif", t->GetCheck());
+    ASSERT_TRUE(gui::Click(pm(), L"checkSelectAll"));
+    ASSERT_TRUE(gui::PumpUntil([&] { return m_frame->GetCheckedCount() == 0; }));
+    filter->SetText(L"");
+    pm().SendNotify(filter, DUI_MSGTYPE_TEXTCHANGED);
+    ASSERT_TRUE(gui::PumpUntil([&] { return Tiles(true).size() == want.size(); }));
 
     // Opening a row: audio and video (any case) in the player, everything
     // else, a name without a dot too, in the preview window.
@@ -549,14 +560,14 @@ TEST_F(ResultPageTest, DeletedFileScanShowsFindingsByFolderDateAndTypeAndRecover
     };
     // A folder on the scanned drive, named in lower case, is refused before
     // anything is written.
-    s_out = L"o:\\restored";
+    s_out = L"q:\\restored";
     MessageLog::texts.clear();
     ASSERT_TRUE(gui::Click(pm(), L"btnRestoreFiles"));
     const std::wstring refused = MessageText(L"RecoverDiffDrive");
     ASSERT_TRUE(gui::PumpUntil([&] {
         return std::find(MessageLog::texts.begin(), MessageLog::texts.end(), refused) != MessageLog::texts.end();
     }));
-    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(L"O:\\restored"));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(L"Q:\\restored"));
     s_out = testpaths::MakeTempDir(L"recovered");
 
     MessageLog::texts.clear();
@@ -662,6 +673,25 @@ TEST_F(ResultPageTest, FormattedScanFromTheWindowFindsTheFilesOfTheOldVolume)
         }
     }
     ASSERT_EQ(38u, key.size());
+    // The formatted volume takes the letter of the other FAT16 volume (of
+    // the same size) for this test: the window knows the letter already.
+    struct Remount
+    {
+        Remount(const wchar_t* image)
+        {
+            delete s_fat;
+            s_fat = new devicemap::CMountedDrive;
+            ok = s_fat->Define(L'Q', testpaths::MakeTempDir(L"qroot"), testpaths::Fixture(image));
+        }
+        ~Remount()
+        {
+            delete s_fat;
+            s_fat = new devicemap::CMountedDrive;
+            s_fat->Define(L'Q', testpaths::MakeTempDir(L"qroot"), testpaths::Fixture(L"results-fat16.img"));
+        }
+        bool ok;
+    } remount(L"fmt-fat16.img");
+    ASSERT_TRUE(remount.ok);
     StartScanOf(L"FormatHDButton", L'Q', false);
     ASSERT_TRUE(gui::PumpUntil(
         [&] {

@@ -15,6 +15,8 @@
 #include "views/ListThumbElement.h"
 #include "views/PackedDib.h"
 #include "views/ResultListUI.h"
+#include "views/ResultTrees.h"
+#include "core/Language.h"
 
 namespace {
 
@@ -253,6 +255,121 @@ TEST(ResultListTest, SortReordersAllTilesInOneCallKeepingTheSelection)
         last = tag;
     }
     EXPECT_EQ(chosen, list.GetItemAt(list.GetCurSel()));
+}
+
+// A hidden owner window for the trees.
+class TreeTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        m_owner = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 400, 400, NULL, NULL, NULL, NULL);
+        ASSERT_TRUE(m_owner != NULL);
+        m_oldFormat = g_strLangDateFormat;
+    }
+    void TearDown() override
+    {
+        g_strLangDateFormat = m_oldFormat;
+        DestroyWindow(m_owner);
+    }
+    static std::vector<std::wstring> Labels(CCheckTreeCtrl& tree)
+    {
+        std::vector<std::wstring> out;
+        HWND h = tree.GetHwnd();
+        std::vector<HTREEITEM> todo(1, TreeView_GetRoot(h));
+        while (!todo.empty()) {
+            HTREEITEM i = todo.back();
+            todo.pop_back();
+            for (; i; i = TreeView_GetNextSibling(h, i)) {
+                out.push_back(tree.GetItemText(i));
+                todo.push_back(TreeView_GetChild(h, i));
+            }
+        }
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+    static bool Has(const std::vector<std::wstring>& v, const std::wstring& s)
+    {
+        return std::find(v.begin(), v.end(), s) != v.end();
+    }
+    HWND m_owner = NULL;
+    std::wstring m_oldFormat;
+};
+
+TEST_F(TreeTest, DateTreeUsesACheckedDayFormatAndFallsBackOnAHostileOne)
+{
+    const RECT rc = {0, 0, 200, 300};
+    {
+        g_strLangDateFormat = L"%s.%s";
+        CTimeTreeCtrl tree;
+        ASSERT_TRUE(tree.Create(m_owner, rc, 102) != NULL);
+        EXPECT_TRUE(tree.AddFile(L"2017-06-16  14:10", 0));
+        EXPECT_TRUE(tree.AddFile(L"2017-06-16  20:00", 0));
+        EXPECT_TRUE(tree.AddFile(L"2018-12-24  20:00", 0));
+        EXPECT_FALSE(tree.AddFile(L"bogus", 0));
+        const auto labels = Labels(tree);
+        EXPECT_TRUE(Has(labels, g_strLangAllDate + L"(3)"));
+        EXPECT_TRUE(Has(labels, L"2017(2)"));
+        EXPECT_TRUE(Has(labels, L"06.16(2)"));
+        EXPECT_TRUE(Has(labels, L"12.24(1)"));
+    }
+    // A format that would read a third argument, or one with another
+    // conversion, is not used.
+    for (const wchar_t* hostile : {L"%s-%s-%s", L"%s%n%s", L"%d.%s", L"", L"%s"}) {
+        g_strLangDateFormat = hostile;
+        CTimeTreeCtrl tree;
+        ASSERT_TRUE(tree.Create(m_owner, rc, 102) != NULL);
+        EXPECT_TRUE(tree.AddFile(L"2017-06-16  14:10", 0));
+        EXPECT_TRUE(Has(Labels(tree), L"06-16(1)")) << std::wstring(hostile).size();
+    }
+    // A very long month text is cut: the label stays bounded.
+    g_strLangDateFormat = L"%s-%s";
+    CTimeTreeCtrl tree;
+    ASSERT_TRUE(tree.Create(m_owner, rc, 102) != NULL);
+    EXPECT_TRUE(tree.AddFile(L"2017-" + std::wstring(5000, L'7') + L"-16", 0));
+    for (const std::wstring& l : Labels(tree))
+        EXPECT_LE(l.size(), 270u);
+}
+
+TEST_F(TreeTest, CountLabelsInsideAnUpdateAreSetOnceAtItsEnd)
+{
+    const RECT rc = {0, 0, 200, 300};
+    CTypeTreeCtrl tree;
+    ASSERT_TRUE(tree.Create(m_owner, rc, 103) != NULL);
+    tree.AddFile(L"jpg", 0);
+    tree.BeginUpdate();
+    for (int i = 0; i < 499; ++i)
+        tree.AddFile(i % 2 ? L"jpg" : L"png", 0);
+    // Not yet relabelled: the counts of before.
+    EXPECT_TRUE(Has(Labels(tree), L"jpg(1)"));
+    tree.EndUpdate();
+    const auto labels = Labels(tree);
+    EXPECT_TRUE(Has(labels, g_strLangAllType + L"(500)"));
+    EXPECT_TRUE(Has(labels, L"jpg(250)"));
+    EXPECT_TRUE(Has(labels, L"png(250)"));
+    EXPECT_TRUE(Has(labels, g_strLangPicture + L"(500)"));
+    // Cleared inside an update: nothing pending is written to a freed node.
+    tree.BeginUpdate();
+    tree.AddFile(L"mp3", 0);
+    tree.DeleteAllItems();
+    tree.EndUpdate();
+    EXPECT_TRUE(Labels(tree).empty());
+}
+
+TEST_F(TreeTest, FolderTreeKnowsADriveWhateverTheCaseOfItsLetter)
+{
+    const RECT rc = {0, 0, 200, 300};
+    CPathTreeCtrl tree;
+    ASSERT_TRUE(tree.Create(m_owner, rc, 101) != NULL);
+    EXPECT_TRUE(tree.AddFile(L"c:\\docs\\letters\\", 0));
+    EXPECT_TRUE(tree.AddFile(L"C:\\docs\\bills\\", 0));
+    EXPECT_TRUE(tree.AddFile(L"C:\\", 0));
+    const auto labels = Labels(tree);
+    EXPECT_EQ(1, std::count(labels.begin(), labels.end(), L"C:"));
+    EXPECT_EQ(1, std::count(labels.begin(), labels.end(), L"docs"));
+    EXPECT_TRUE(Has(labels, L"letters"));
+    EXPECT_TRUE(Has(labels, L"bills"));
+    EXPECT_TRUE(Has(labels, g_strLangRootDir));
 }
 
 }  // namespace
