@@ -10,6 +10,7 @@
 #include <wincrypt.h>
 
 #include <algorithm>
+#include <atomic>
 #include <fstream>
 #include <map>
 #include <set>
@@ -749,4 +750,53 @@ TEST_F(ResultPageTest, FormattedScanFromTheWindowFindsTheFilesOfTheOldVolume)
     const std::wstring success = GetUIText(L"RecoverSuccess");
     EXPECT_EQ(0, MessageLog::texts.back().compare(0, success.find(L'%'), success.substr(0, success.find(L'%'))));
 }
+// A scan with nothing behind it (no volume chosen) ends at once: the end of
+// the scan runs, its box shows, and the page is not left scanning.
+TEST_F(ResultPageTest, AScanThatCannotStartEndsWithItsBox)
+{
+    MessageLog::texts.clear();
+    m_frame->StartScan(SCAN_KIND_DELETED);
+    const std::wstring nothing = MessageText(L"NoFileCanRecovered");
+    ASSERT_TRUE(gui::PumpUntil([&] {
+        return std::find(MessageLog::texts.begin(), MessageLog::texts.end(), nothing) != MessageLog::texts.end();
+    }));
+    EXPECT_FALSE(m_frame->GetScanDiskDlg()->IsScanRunning());
+    EXPECT_FALSE(gui::IsShown(pm(), L"btnStop"));
+    EXPECT_FALSE(gui::IsShown(pm(), L"btnPause"));
+}
+
+// Clearing the results while a scan thread still hands entries over: from
+// the clear on, every late entry is refused (its owner frees it) and the
+// lists stay empty.
+TEST_F(ResultPageTest, EntriesArrivingDuringAClearAreRefused)
+{
+    ScanKind = SCAN_KIND_DELETED;
+    m_frame->BeginLoadedResult();
+    std::atomic<bool> cleared(false), stop(false);
+    std::atomic<int> takenAfterClear(0), offered(0);
+    std::thread scan([&] {
+        for (int i = 0; !stop; ++i) {
+            const bool after = cleared;
+            CFoundItem* item = new CFoundItem(L"late.txt", L"C:\\x\\", L"2020-01-01  00:00", 10, (uint64_t)i);
+            if (m_frame->AppendLoadedFile(item)) {
+                if (after)
+                    ++takenAfterClear;
+            } else {
+                delete item;
+            }
+            ++offered;
+        }
+    });
+    ASSERT_TRUE(gui::PumpUntil([&] { return m_frame->GetFoundCount() > 1000; }));
+    m_frame->ClearScanResults();
+    cleared = true;
+    const int at = offered;
+    ASSERT_TRUE(gui::PumpUntil([&] { return offered > at + 1000; }));
+    stop = true;
+    scan.join();
+    EXPECT_EQ(0, takenAfterClear.load());
+    EXPECT_EQ(0u, m_frame->GetFoundCount());
+    EXPECT_EQ(0, m_frame->GetResultList()->GetCount());
+}
+
 }  // namespace
