@@ -372,6 +372,59 @@ TEST_F(ResultPageTest, DeepScanOfThousandsOfCarvedPicturesFillsListTreeAndThumbn
     EXPECT_NE(std::wstring::npos,
               std::wstring(gui::Find(pm(), L"BottomStatus")->GetText().GetData()).find(L"1200"));
 
+    // The checked bitmaps recovered through the recovery dialog into folders
+    // by type, stopped from the dialog part way: every file written holds
+    // exactly its picture's bytes of the volume, and the dialog goes once
+    // the worker has ended.
+    {
+        static std::wstring s_carvedOut;
+        s_carvedOut = testpaths::MakeTempDir(L"carved");
+        GetResultDialogs().AskRecoverOption = [](HWND, const std::wstring&, bool carved, int& option) {
+            option = carved ? 1 : 0;
+            return true;
+        };
+        GetResultDialogs().ChooseFolder = [](HWND, const std::wstring&, std::wstring& path) {
+            path = s_carvedOut;
+            return true;
+        };
+        auto written = [] {
+            int n = 0;
+            WIN32_FIND_DATAW fd;
+            HANDLE f = FindFirstFileW((s_carvedOut + L"\\bmp\\*.bmp").c_str(), &fd);
+            if (f != INVALID_HANDLE_VALUE) {
+                do
+                    ++n;
+                while (FindNextFileW(f, &fd));
+                FindClose(f);
+            }
+            return n;
+        };
+        MessageLog::texts.clear();
+        MessageLog::answer = 7;
+        bool stopClicked = false;
+        gui::OnDialog(L"DelvaroDlg", [&](HWND dlg) {
+            gui::PumpUntil([&] { return written() >= 20 || !IsWindow(dlg); });
+            // (A run that ended first has nothing left to stop.)
+            if (IsWindow(dlg) && gui::ManagerOf(dlg))
+                EXPECT_TRUE(gui::Click(*gui::ManagerOf(dlg), L"btnStop"));
+            stopClicked = true;
+        });
+        ASSERT_TRUE(gui::Click(pm(), L"btnRestoreFiles"));
+        ASSERT_TRUE(gui::PumpUntil([&] { return stopClicked && !gui::FindThreadWindow(L"DelvaroDlg"); }, 60000));
+        const int n = written();
+        EXPECT_GE(n, 20);
+        EXPECT_LE(n, 1200);
+        const std::string image = testpaths::ReadWholeFile(testpaths::Fixture(L"results-deep.img"));
+        int same = 0;
+        for (const DeepScanHit* h : checked) {
+            const std::wstring path = s_carvedOut + L"\\bmp\\" + Wide(h->szName);
+            if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES)
+                continue;
+            same += testpaths::ReadWholeFile(path) == image.substr((size_t)h->GetStart(), (size_t)h->u64Length);
+        }
+        EXPECT_EQ(n, same);
+    }
+
     // Back to all rows; sort by size: ascending, then descending.
     ClickTreeItem(typeTree, top, false);
     ASSERT_TRUE(gui::PumpUntil([&] { return Tiles(true).size() == 2400; }));
