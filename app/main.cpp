@@ -45,6 +45,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandLine, int)
     ConfigureReportClient();
     UploadPendingCrashDump();
     int rc = RunApplication(instance, commandLine ? commandLine : L"");
+    EndUpdateCheck(3000);
     SendExitReport();
     CoUninitialize();
     return rc;

@@ -18,6 +18,8 @@ packages=(
   xz-utils dpkg-dev unzip python3
   # the web-client tests decrypt reports with an AES of their own
   python3-cryptography openssl
+  # the updater tests sign their stand-in installers
+  osslsigncode
 )
 # The tools that make the fixture samples and run the benchmarks beside
 # PhotoRec and TestDisk; the tests only read what they made. `--tools` adds them.

@@ -1,0 +1,54 @@
+// The update dialog: what the new version brings (the updater's text),
+// then the download of its installer with a progress bar, and its start.
+//
+// The download runs on a thread of the dialog; the thread reports by posted
+// messages and never touches a control. Closing cancels a running download
+// at once (the transfer is aborted from the window's thread) and waits for
+// the thread a bounded time; the thread's callback outlives the window.
+// The opener deletes the dialog after its modal loop (the loop still reads
+// the object after the window is gone).
+#pragma once
+#include "app/WindowImplBaseShw.h"
+
+class CDownLoadAssistant;
+
+class CUpdateDlg : public CSkinDialog
+{
+public:
+    // Posted by the download thread: wParam an Outcome.
+    static const UINT kDownloadDoneMessage = WM_USER + 201;
+    enum Outcome
+    {
+        kDownloadedVerified = 0,   // ready to install
+        kDownloadedUnverified = 1, // downloaded, but no trust policy: not started
+        kDownloadFailed = 2,       // failed or cancelled
+        kDownloadRefused = 3,      // refused by the trust policy
+    };
+
+    explicit CUpdateDlg(HWND owner);
+    virtual ~CUpdateDlg();
+
+    virtual void Notify(TNotifyUI& msg);
+    virtual LRESULT HandleCustomMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandled);
+    virtual LRESULT OnClose(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandled);
+
+    // How long closing waits for a running download thread.
+    static void SetCloseWaitMs(DWORD ms);
+
+private:
+    void OnWindowInit();
+    void StartDownload();
+    void CancelAndClose();
+    // Cancels and waits (bounded) for the download thread.
+    void StopDownload();
+    void RunInstaller();
+    void OnDownloadDone(int outcome);
+
+    HANDLE m_hThread;
+    CDownLoadAssistant* m_pAssistant;
+    HWND m_hOwner;
+    bool m_bClosing;
+};
+
+// The text control's height for the information: 20 pixels per "<n>".
+int UpdateContentHeight(const std::wstring& text);
