@@ -71,6 +71,7 @@ void CDownLoadAssistant::Cancel()
 HRESULT CDownLoadAssistant::Download(CDownloader& downloader, const wchar_t* url, const wchar_t* target,
                                      DWORD disposition)
 {
+    downloader.SetCallBack(this);
     EnterCriticalSection(&m_lock);
     if (m_nCancel)
         downloader.Abort();

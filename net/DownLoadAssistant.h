@@ -39,8 +39,8 @@ public:
     void Cancel();
     bool IsCancelled() const { return m_nCancel != 0; }
 
-    // Downloads with this assistant as the callback (worker thread); Cancel
-    // reaches the transfer meanwhile.
+    // Downloads with this assistant as the downloader's callback (worker
+    // thread); Cancel reaches the transfer meanwhile.
     HRESULT Download(CDownloader& downloader, const wchar_t* url, const wchar_t* target, DWORD disposition);
 
     virtual int OnStatus(int) { return 0; }

@@ -157,7 +157,9 @@ void CDownloader::Abort()
 {
     EnterCriticalSection(&m_lock);
     m_bAborted = true;
-    // Closing the handle a blocked call waits on ends that call at once.
+    // Closing the handle a blocked call waits on ends that call at once on
+    // Windows; Wine's WinINet finishes the call first (the next block, or
+    // the receive time-out of a silent server).
     if (m_hActive) {
         InternetCloseHandle(m_hActive);
         m_hActive = NULL;
@@ -248,8 +250,9 @@ HRESULT CDownloader::Fetch(const std::wstring& host, INTERNET_PORT port, bool se
     if (request) {
         SetWebTimeouts(request, timeout);
         std::wstring text;
-        if (HttpSendRequestW(request, NULL, 0, NULL, 0) && QueryHeaderText(request, HTTP_QUERY_STATUS_CODE, text)) {
-            m_nStatus = _wtoi(text.c_str());
+        // A connection closed without an answer has no status (0): no reply.
+        if (HttpSendRequestW(request, NULL, 0, NULL, 0) && QueryHeaderText(request, HTTP_QUERY_STATUS_CODE, text) &&
+            (m_nStatus = _wtoi(text.c_str())) > 0) {
             if (m_pCallBack)
                 m_pCallBack->OnStatus(m_nStatus);
             unsigned long long length = 0;

@@ -57,6 +57,7 @@ public:
 
     explicit CDownloader(IDownLoadCallBack* callback = NULL);
     ~CDownloader();
+    void SetCallBack(IDownLoadCallBack* callback) { m_pCallBack = callback; }
 
     // 0 on success, E_FAIL on any failure (GetResult says which). The
     // disposition is used for the temporary file (callers pass
@@ -68,9 +69,10 @@ public:
     // file must pass it before it replaces the target (NULL: no check).
     void SetTrustPolicy(const CTrustPolicy* policy) { m_pPolicy = policy; }
 
-    // Stops a running download from any thread: the transfer ends at once,
-    // also when it waits for a silent server. Later downloads of this object
-    // end at once too.
+    // Stops a running download from any thread: the transfer ends at the
+    // latest after the block under way (on Windows also a wait for a silent
+    // server; under Wine that one ends at the receive time-out). Later
+    // downloads of this object end at once.
     void Abort();
 
     DownloadResult GetResult() const { return m_nResult; }

@@ -111,6 +111,14 @@ std::wstring StripLineFeedsAndTabs(const std::wstring& text)
     return out;
 }
 
+std::wstring Trimmed(const std::wstring& s)
+{
+    size_t a = s.find_first_not_of(L" \t\r\n");
+    if (a == std::wstring::npos)
+        return std::wstring();
+    return s.substr(a, s.find_last_not_of(L" \t\r\n") - a + 1);
+}
+
 // What a version may look like: up to 64 letters, digits, dots, "-" and "_".
 bool IsPlausibleVersion(const std::wstring& v)
 {
@@ -405,7 +413,8 @@ void CUpdate::CheckPatch()
     const std::wstring reply = StripLineFeedsAndTabs(GetStringFromUrl(e.patchVersion.c_str(), FALSE));
     if (reply.compare(0, 8, L"version=") != 0)
         return;
-    const std::wstring version = reply.substr(8);
+    // A reply written with CR LF line ends keeps its CR: it is no part of the version.
+    const std::wstring version = Trimmed(reply.substr(8));
     if (!IsPlausibleVersion(version) ||
         !IsNewerVersion(version, RegReadText(HKEY_CURRENT_USER, m_strRegKey, L"patch")))
         return;
@@ -437,7 +446,7 @@ void CUpdate::AutoCheck()
     CheckPatch();
     ClearFound();
     const std::wstring reply = GetStringFromUrl(GetEndpoints().newVersion.c_str(), TRUE);
-    const std::wstring version = GetReplyValue(reply, L"version");
+    const std::wstring version = Trimmed(GetReplyValue(reply, L"version"));
     if (IsPlausibleVersion(version) && IsUpdateEnabled() && !HasNewInstaller() &&
         IsNewerVersion(version, m_strAppVersion)) {
         SetFound(version, GetReplyValue(reply, L"information"));
@@ -451,7 +460,7 @@ void CUpdate::ManualCheck()
     const std::wstring reply = StripLineFeedsAndTabs(GetStringFromUrl(VersionCheckUrl().c_str(), TRUE));
     DownloadConfig();
     ClearFound();
-    const std::wstring version = GetReplyValue(reply, L"version");
+    const std::wstring version = Trimmed(GetReplyValue(reply, L"version"));
     // The window shows the outcome: message boxes belong to its thread.
     if (!IsPlausibleVersion(version)) {
         Post(kCheckNoVersion);

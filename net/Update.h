@@ -83,10 +83,14 @@ public:
     void SaveDownloadedUpdateVersion();
     BOOL IsUpdateEnabled();
 
-    // Copies of what the last check found (the update dialog reads them).
+    // Copies of what the last check found (the update dialog reads them),
+    // and the setter the checks use.
     std::wstring GetInformation();
     std::wstring GetNewVersion();
+    void SetFound(const std::wstring& version, const std::wstring& information);
     HICON GetIcon() const { return m_hIcon; }
+    // The window the outcomes are posted to (the checks' starters set it).
+    void SetOwnerWindow(HWND owner) { m_hOwner = owner; }
 
     // The check bodies (the thread runs one of them).
     void AutoCheck();
@@ -129,7 +133,6 @@ private:
     CUpdate& operator=(const CUpdate&);
 
     BOOL StartCheck();
-    void SetFound(const std::wstring& version, const std::wstring& information);
     void ClearFound();
     void CheckPatch();
     void Post(WPARAM what);

@@ -22,6 +22,7 @@ them from the query); options are "key=value" pairs separated by ";":
   declare=N     Content-Length N whatever the body is (then close)
   stallafter=N  sends the head and N bytes of the body, then nothing for
                 wait=MS (default 60 s) before the rest
+  trickle=MS    sends the body in pieces of 4 KiB, MS apart
   wait=MS       wait before replying
   mode=...      normal | nolen (no Content-Length, close) | chunked |
                 early (declares more than it sends, closes) | repeat
@@ -295,7 +296,11 @@ class Handler(socketserver.BaseRequestHandler):
             head.append("Content-Length: %d" % len(payload))
             data = payload
         self.request.sendall(("\r\n".join(head) + "\r\n\r\n").encode("latin-1"))
-        if "stallafter" in opts:
+        if "trickle" in opts:
+            for i in range(0, len(data), 4096):
+                self.request.sendall(data[i:i + 4096])
+                time.sleep(int(opts["trickle"]) / 1000.0)
+        elif "stallafter" in opts:
             n = int(opts["stallafter"])
             self.request.sendall(data[:n])
             time.sleep(wait or 60)
