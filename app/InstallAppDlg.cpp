@@ -103,12 +103,6 @@ void SelectPage(WindowImplBaseShw* w, int page)
         tab->SelectItem(page);
 }
 
-void SetProgress(WindowImplBaseShw* w, const wchar_t* name, int value)
-{
-    if (DuiLib::CProgressUI* bar = static_cast<DuiLib::CProgressUI*>(w->FindControl(name)))
-        bar->SetValue(value < 0 ? 0 : value > 100 ? 100 : value);
-}
-
 const wchar_t* EventOf(int kind)
 {
     return kind == 2 ? L"Fennicko" : L"Palometo";
@@ -223,7 +217,7 @@ LRESULT CInstallAppDlg::OnClose(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& b
 LRESULT CInstallAppDlg::HandleCustomMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandled)
 {
     if (uMsg == CDownLoadAssistant::kProgressMessage) {
-        SetProgress(this, L"progress", (int)lParam);
+        SetProgressValue(L"progress", (int)lParam);
         bHandled = TRUE;
         return 0;
     }
@@ -361,7 +355,7 @@ void CInstallGuideDlg::OnPhone(int kind)
 LRESULT CInstallGuideDlg::HandleCustomMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandled)
 {
     if (uMsg == CDownLoadAssistant::kProgressMessage) {
-        SetProgress(this, wParam == 1 ? L"progress_IOS" : L"progress_Android", (int)lParam);
+        SetProgressValue(wParam == 1 ? L"progress_IOS" : L"progress_Android", (int)lParam);
         return 0;
     }
     if (uMsg == kInstallStepMessage) {
@@ -379,7 +373,7 @@ LRESULT CInstallGuideDlg::HandleCustomMessage(UINT uMsg, WPARAM wParam, LPARAM l
         KillTimer(m_hWnd, wParam);
         const int i = (int)(wParam - kErrorTimerBase);
         SetButtonState(i == 1 ? 2 : 1, 0);
-        SetProgress(this, i == 1 ? L"progress_IOS" : L"progress_Android", 100);
+        SetProgressValue(i == 1 ? L"progress_IOS" : L"progress_Android", 100);
         bHandled = TRUE;
         return 0;
     }
@@ -398,7 +392,7 @@ void CInstallGuideDlg::OnDone(int kind, int result)
         if (!installed.empty())
             ShellExecuteW(m_hWnd, L"open", installed.c_str(), NULL, NULL, SW_SHOW);
         SetButtonState(kind, 2);
-        SetProgress(this, kind == 2 ? L"progress_IOS" : L"progress_Android", 100);
+        SetProgressValue(kind == 2 ? L"progress_IOS" : L"progress_Android", 100);
     } else if (!m_pAssistant[i]->IsCancelled()) {
         SetButtonState(kind, 4);
         SetTimer(m_hWnd, kErrorTimerBase + i, (UINT)g_errorShowMs, NULL);

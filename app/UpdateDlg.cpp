@@ -160,8 +160,7 @@ LRESULT CUpdateDlg::OnClose(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHand
 LRESULT CUpdateDlg::HandleCustomMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandled)
 {
     if (uMsg == CDownLoadAssistant::kProgressMessage) {
-        if (DuiLib::CProgressUI* bar = static_cast<DuiLib::CProgressUI*>(FindControl(L"progress")))
-            bar->SetValue((int)lParam);
+        SetProgressValue(L"progress", (int)lParam);
         bHandled = TRUE;
         return 0;
     }

@@ -14,46 +14,18 @@ namespace {
 volatile LONG g_timeoutMs = 30000;
 const DWORD kBlock = 8192;
 
-struct CrackedUrl
+// An http or https address with its buffers as long as the address; the
+// fragment names a place in a page and is never sent.
+bool CrackDownloadUrl(const wchar_t* url, WebUrlParts& out)
 {
-    std::wstring host;
-    std::wstring path;  // path with query
-    INTERNET_PORT port;
-    bool secure;
-};
-
-// Scheme, host, port and path of an http or https address; the buffers
-// grow with the address.
-bool CrackDownloadUrl(const wchar_t* url, CrackedUrl& out)
-{
-    if (!url || !*url)
+    if (!url || !*url || !CrackWebUrl(url, 0, out))
         return false;
-    const DWORD cap = (DWORD)wcslen(url) + 1;
-    std::vector<wchar_t> host(cap), path(cap), extra(cap);
-    URL_COMPONENTSW uc;
-    ZeroMemory(&uc, sizeof uc);
-    uc.dwStructSize = sizeof uc;
-    uc.lpszHostName = host.data();
-    uc.dwHostNameLength = cap;
-    uc.lpszUrlPath = path.data();
-    uc.dwUrlPathLength = cap;
-    uc.lpszExtraInfo = extra.data();
-    uc.dwExtraInfoLength = cap;
-    if (!InternetCrackUrlW(url, 0, 0, &uc))
-        return false;
-    if (uc.nScheme != INTERNET_SCHEME_HTTP && uc.nScheme != INTERNET_SCHEME_HTTPS)
-        return false;
-    out.host = host.data();
-    out.path = std::wstring(path.data()) + extra.data();
-    // A fragment names a place in a page; it is never sent.
-    size_t hash = out.path.find(L'#');
+    size_t hash = out.object.find(L'#');
     if (hash != std::wstring::npos)
-        out.path.erase(hash);
-    if (out.path.empty())
-        out.path = L"/";
-    out.port = uc.nPort;
-    out.secure = uc.nScheme == INTERNET_SCHEME_HTTPS;
-    return !out.host.empty();
+        out.object.erase(hash);
+    if (out.object.empty())
+        out.object = L"/";
+    return true;
 }
 
 // A header as text (the buffer grows to what the header needs, up to 4 KiB).
@@ -193,7 +165,7 @@ HRESULT CDownloader::Download(const wchar_t* url, const wchar_t* target, DWORD d
     m_nResult = DL_OK;
     m_nStatus = 0;
     m_ullDeclared = 0;
-    CrackedUrl parts;
+    WebUrlParts parts;
     if (!target || !*target || !CrackDownloadUrl(url, parts)) {
         m_nResult = DL_BAD_ARGUMENT;
         return E_FAIL;
@@ -204,7 +176,7 @@ HRESULT CDownloader::Download(const wchar_t* url, const wchar_t* target, DWORD d
         m_nResult = DL_BAD_ARGUMENT;
         return E_FAIL;
     }
-    HRESULT hr = Fetch(parts.host, parts.port, parts.secure, parts.path, temp, disposition);
+    HRESULT hr = Fetch(parts.host, parts.port, parts.secure, parts.object, temp, disposition);
     if (hr == 0 && m_pPolicy && m_pPolicy->IsConfigured()) {
         CVerifiedFile check(temp.c_str(), *m_pPolicy);
         if (!check.IsTrusted()) {
