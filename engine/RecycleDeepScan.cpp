@@ -145,8 +145,11 @@ void CScanDiskDlg::DeepScan()
                 engine->BindPlugins(formats);
                 const unsigned int unit = DeepScanUnit(g_ConfigSetting.m_uClusterSize);
                 engine->SetBlockStep(unit);
-                CDiskMappingPointer* reader = new CDiskMappingPointer(
-                    m_nTargetKind == SCAN_TARGET_IMAGE ? m_strImagePath.c_str() : name, 0, m_nTargetKind, 0, unit, 0);
+                // The engine's scan window, not the reader's default: two default
+                // windows would hold 64 MB for a scan that reads each byte once.
+                CDiskMappingPointer* reader =
+                    new CDiskMappingPointer(m_nTargetKind == SCAN_TARGET_IMAGE ? m_strImagePath.c_str() : name, 0,
+                                            m_nTargetKind, CDeepScanEngine::SCAN_WINDOW_BYTES, unit, 0);
                 engine->SetReader(reader);
                 engine->Run();
                 delete engine;
