@@ -48,8 +48,9 @@ void StartManualUpdateCheck(HWND reportWindow, HICON icon);
 // WMU_NewVersionFound: wParam 0 the update dialog, 1 and 2 the manual
 // check's "no version information" and "newest version" notes.
 void OnUpdateCheckResult(HWND owner, WPARAM what);
-// The exit path: waits at most ms for a running update check.
-void EndUpdateCheck(DWORD ms);
+// The exit path: waits at most ms for a running update check; false when
+// it still runs.
+bool EndUpdateCheck(DWORD ms);
 // Companion-program guide of "/install-guide" and of "RecoverMobileButton"
 // (the small chooser instead, inside the program, when the UI language is
 // not simplified Chinese).

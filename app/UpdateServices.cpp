@@ -49,9 +49,9 @@ void OnUpdateCheckResult(HWND owner, WPARAM what)
         MessageBoxByKey(L"NotUpdate", owner, MB_ICONINFORMATION, 0);
 }
 
-void EndUpdateCheck(DWORD ms)
+bool EndUpdateCheck(DWORD ms)
 {
-    g_Update.WaitForCheck(ms);
+    return g_Update.WaitForCheck(ms) != FALSE;
 }
 
 void ShowUpdateDialog(HWND owner)

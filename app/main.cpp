@@ -45,8 +45,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandLine, int)
     ConfigureReportClient();
     UploadPendingCrashDump();
     int rc = RunApplication(instance, commandLine ? commandLine : L"");
-    EndUpdateCheck(3000);
+    const bool checkEnded = EndUpdateCheck(3000);
     SendExitReport();
     CoUninitialize();
+    // An update check still waiting for its server uses the settings and
+    // the report client: the process ends it before anything is torn down.
+    if (!checkEnded)
+        ExitProcess((UINT)rc);
     return rc;
 }

@@ -115,6 +115,9 @@ protected:
         e.newVersion = SiteUrl(site, L"update/newversion.htm");
         e.installer = SiteUrl(site, L"update/OvoDelvaroSetup.exe");
         e.decoder = SiteUrl(site, L"decoder_setup.exe");
+        e.remoteConfig = SiteUrl(site, L"remotecfg.cab");
+        e.patchVersion = SiteUrl(site, L"update/patchver.htm");
+        e.patch = SiteUrl(site, L"update/patch.bin");
         g_Update.SetEndpoints(e);
     }
     // The test installer as the site's installer: signed (with the
@@ -292,6 +295,70 @@ TEST_F(UpdateDialogs, CancelAtAnyPoint)
     ShowUpdateDialog(NULL);
     EXPECT_TRUE(m_reporter.actions.empty());
     EXPECT_FALSE(Exists(Setup()));
+}
+
+// The menu's check end to end: the answer reaches the window, which opens
+// the dialog; the installer is downloaded with progress, started only when
+// trusted, and the marks are recorded.
+TEST_F(UpdateDialogs, ManualCheckFindsDownloadsAndRecords)
+{
+    UseSite(L"gdl7");
+    ServeInstaller(L"gdl7", L"update/OvoDelvaroSetup.exe", "trickle=2");
+    ASSERT_TRUE(PutSiteFile(L"gdl7", L"update/newversion.htm", "version=<#6.10.0.0#>\r\ninformation=<#Faster\n<n>safer#>"));
+    ASSERT_TRUE(PutSiteFile(L"gdl7", L"remotecfg.cab", "[Scan]\r\nScanInPath=0\r\n"));
+    struct Owner
+    {
+        static LRESULT CALLBACK Proc(HWND h, UINT m, WPARAM w, LPARAM l)
+        {
+            if (m == kNewVersionFoundMessage) {
+                OnUpdateCheckResult(h, w);
+                return 0;
+            }
+            return DefWindowProcW(h, m, w, l);
+        }
+    };
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = Owner::Proc;
+    wc.hInstance = GetModuleHandleW(NULL);
+    wc.lpszClassName = L"UpdateTestOwner";
+    RegisterClassW(&wc);
+    HWND owner = CreateWindowExW(0, wc.lpszClassName, L"", WS_POPUP, 0, 0, 10, 10, NULL, NULL, wc.hInstance, NULL);
+    ASSERT_TRUE(owner != NULL);
+    bool shown = false;
+    int maxProgress = 0;
+    gui::OnDialog(L"DelvaroDlg", [&](HWND dlg) {
+        shown = true;
+        CPaintManagerUI& pm = *gui::ManagerOf(dlg);
+        gui::PumpUntil([&] { return gui::IsShown(pm, L"btnUpdate"); });
+        EXPECT_EQ(L"Faster<n>safer", Text(pm, L"updateContent"));  // no CR
+        gui::Click(pm, L"btnUpdate");
+        EXPECT_TRUE(gui::PumpUntil([&] {
+            maxProgress = std::max(maxProgress, ProgressOf(pm, L"progress"));
+            return gui::IsShown(pm, L"btnInst") || Text(pm, L"Title") == GetUIText(L"NotVerified");
+        }));
+        if (gui::IsShown(pm, L"btnInst"))
+            gui::Click(pm, L"btnInst");
+        else
+            gui::Click(pm, L"btnCancle");
+        gui::PumpUntil([&] { return !IsWindow(dlg); });
+    });
+    StartManualUpdateCheck(owner, NULL);
+    EXPECT_TRUE(gui::PumpUntil([&] { return shown && !gui::FindThreadWindow(L"DelvaroDlg"); }, 60000));
+    DestroyWindow(owner);
+    EXPECT_GT(maxProgress, 0);
+    EXPECT_EQ(0, ReadScanInPath());  // the remote configuration came along
+    EXPECT_TRUE(Exists(Setup()));
+    EXPECT_EQ(1, g_ConfigSetting.ReadInt(L"main", L"HasNewInstaller", 0));
+    wchar_t version[64] = {};
+    DWORD size = sizeof version;
+    RegGetValueW(HKEY_CURRENT_USER, kTestKey, L"DownloadedUpdateVersion", RRF_RT_REG_SZ, NULL, version, &size);
+    EXPECT_STREQ(L"6.10.0.0", version);
+    EXPECT_EQ(std::vector<int>{4}, m_reporter.actions);
+    // Started only when trusted.
+    if (HaveSigned())
+        EXPECT_TRUE(gui::PumpUntil([&] { return m_env->Runs().size() == 1; }));
+    else
+        EXPECT_TRUE(m_env->Runs().empty());
 }
 
 // The decoder package: "Decode" only after an installer that succeeded.
