@@ -9,45 +9,34 @@
 #include "NetTestUtil.h"
 #include "net/Downloader.h"
 #include "net/TrustCheck.h"
+#include "net/Update.h"
 
 namespace updtest {
 
-inline std::wstring SitesDir() { return nettest::Env(L"DELVARO_NET_SITES"); }
-inline bool HaveSites() { return nettest::HaveServer() && !SitesDir().empty(); }
+inline bool HaveSites() { return nettest::HaveServer() && !nettest::Env(L"DELVARO_NET_SITES").empty(); }
 
-inline std::wstring SitePath(const std::wstring& site, const std::wstring& rel)
-{
-    return testpaths::Join(testpaths::Join(SitesDir(), site), rel);
-}
+inline bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-inline void MakeParents(const std::wstring& path)
+inline bool WriteFileBytes(const std::wstring& path, const std::string& bytes)
 {
     for (size_t i = 3; i < path.size(); ++i)
         if (path[i] == L'\\')
             CreateDirectoryW(path.substr(0, i).c_str(), NULL);
-}
-
-inline bool WriteFileBytes(const std::wstring& path, const std::string& bytes)
-{
-    MakeParents(path);
     HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
-    if (h == INVALID_HANDLE_VALUE)
-        return false;
     DWORD n = 0;
-    BOOL ok = WriteFile(h, bytes.data(), (DWORD)bytes.size(), &n, NULL);
-    CloseHandle(h);
+    BOOL ok = h != INVALID_HANDLE_VALUE && WriteFile(h, bytes.data(), (DWORD)bytes.size(), &n, NULL);
+    if (h != INVALID_HANDLE_VALUE)
+        CloseHandle(h);
     return ok && n == bytes.size();
 }
 
-// A file of the site; "<rel>.opts" beside it scripts how it is served.
+// A file of the site; options in "<rel>.opts" script how it is served.
 inline bool PutSiteFile(const std::wstring& site, const std::wstring& rel, const std::string& bytes,
                         const std::string& opts = std::string())
 {
-    std::wstring path = SitePath(site, rel);
+    const std::wstring path = testpaths::Join(testpaths::Join(nettest::Env(L"DELVARO_NET_SITES"), site), rel);
     DeleteFileW((path + L".opts").c_str());
-    if (!opts.empty() && !WriteFileBytes(path + L".opts", opts))
-        return false;
-    return WriteFileBytes(path, bytes);
+    return (opts.empty() || WriteFileBytes(path + L".opts", opts)) && WriteFileBytes(path, bytes);
 }
 inline bool CopySiteFile(const std::wstring& site, const std::wstring& rel, const std::wstring& source,
                          const std::string& opts = std::string())
@@ -56,18 +45,26 @@ inline bool CopySiteFile(const std::wstring& site, const std::wstring& rel, cons
     return !bytes.empty() && PutSiteFile(site, rel, bytes, opts);
 }
 
-// "http://127.0.0.1:PORT/t/site=NAME[;opts]" + "/" + rel
-inline std::wstring SiteBase(const std::wstring& site, const std::wstring& opts = std::wstring())
+// "http://127.0.0.1:PORT/t/site=NAME;tag=NAME[;opts]/rel": every request
+// is logged under the site's name.
+inline std::wstring SiteUrl(const std::wstring& site, const std::wstring& rel)
 {
-    return L"http://" + nettest::Server() + L"/t/site=" + site + L";tag=" + site + (opts.empty() ? L"" : L";" + opts);
+    return L"http://" + nettest::Server() + L"/t/site=" + site + L";tag=" + site + L"/" + rel;
 }
-inline std::wstring SiteUrl(const std::wstring& site, const std::wstring& rel, const std::wstring& opts = std::wstring())
-{
-    return SiteBase(site, opts) + L"/" + rel;
-}
-
-// Requests the site has had so far (each is logged under its name).
 inline int SiteRequests(const std::wstring& site) { return nettest::CountLogs(site); }
+
+// The updater's addresses on a site, with the paths of the update server.
+inline CUpdate::Endpoints SiteEndpoints(const std::wstring& site)
+{
+    CUpdate::Endpoints e;
+    e.newVersion = SiteUrl(site, L"update/newversion.htm");
+    e.patchVersion = SiteUrl(site, L"update/patchver.htm");
+    e.patch = SiteUrl(site, L"update/patch.bin");
+    e.remoteConfig = SiteUrl(site, L"remotecfg.cab");
+    e.installer = SiteUrl(site, L"update/OvoDelvaroSetup.exe");
+    e.decoder = SiteUrl(site, L"decoder_setup.exe");
+    return e;
+}
 
 inline std::string Pattern(size_t n)
 {
@@ -77,43 +74,31 @@ inline std::string Pattern(size_t n)
     return s;
 }
 
-inline bool Exists(const std::wstring& path)
-{
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 // ---- stand-ins of downloaded code ----
 
 inline std::wstring FakeInstaller() { return testpaths::Join(testpaths::BinDir(), L"fake_installer.exe"); }
 inline std::wstring FakePatch() { return testpaths::Join(testpaths::BinDir(), L"fake_patch.dll"); }
-inline std::wstring Signed(const wchar_t* name)
-{
-    return testpaths::Join(testpaths::Join(testpaths::BinDir(), L"trusttest"), name);
-}
+inline std::wstring Signed(const wchar_t* name) { return testpaths::Join(testpaths::BinDir(), std::wstring(L"trusttest\\") + name); }
 // Signed stand-ins exist where openssl and osslsigncode were at build time.
 inline bool HaveSigned() { return Exists(Signed(L"installer_signed.exe")) && Exists(Signed(L"publisher.sha256")); }
 
-inline Sha256Digest PinOf(const wchar_t* who)
-{
-    std::string hex = testpaths::ReadWholeFile(Signed(who));
-    Sha256Digest d = {};
-    ParseSha256(std::wstring(hex.begin(), hex.begin() + (hex.size() >= 64 ? 64 : hex.size())), d);
-    return d;
-}
 // Trusts the test publisher's certificate.
 inline CTrustPolicy PinPolicy()
 {
+    std::string hex = testpaths::ReadWholeFile(Signed(L"publisher.sha256"));
+    hex.resize(64);
     CTrustPolicy p;
-    p.m_certPins.push_back(PinOf(L"publisher.sha256"));
+    Sha256Digest d = {};
+    if (ParseSha256(std::wstring(hex.begin(), hex.end()), d))
+        p.m_certPins.push_back(d);
     return p;
 }
 
-// Environment of the fake installer (inherited by the processes started).
+// Environment of the fake installer, inherited by what the tests start.
 struct InstallerEnv
 {
     std::wstring mark;
-    explicit InstallerEnv(const std::wstring& markFile, int exitCode = 0)
-        : mark(markFile)
+    explicit InstallerEnv(const std::wstring& markFile, int exitCode = 0) : mark(markFile)
     {
         DeleteFileW(mark.c_str());
         SetEnvironmentVariableW(L"DELVARO_FAKE_INSTALL_MARK", mark.c_str());
@@ -121,65 +106,43 @@ struct InstallerEnv
     }
     ~InstallerEnv()
     {
-        SetEnvironmentVariableW(L"DELVARO_FAKE_INSTALL_MARK", NULL);
-        SetEnvironmentVariableW(L"DELVARO_FAKE_INSTALL_RC", NULL);
-        SetEnvironmentVariableW(L"DELVARO_FAKE_INSTALL_APP", NULL);
-        SetEnvironmentVariableW(L"DELVARO_FAKE_INSTALL_DIR", NULL);
+        for (const wchar_t* v : {L"DELVARO_FAKE_INSTALL_MARK", L"DELVARO_FAKE_INSTALL_RC", L"DELVARO_FAKE_INSTALL_APP",
+                                 L"DELVARO_FAKE_INSTALL_DIR"})
+            SetEnvironmentVariableW(v, NULL);
     }
     // Lines "<path>|<command line>" of the runs so far.
     std::vector<std::string> Runs() const
     {
         std::vector<std::string> lines;
-        std::string text = testpaths::ReadWholeFile(mark), cur;
-        for (char c : text) {
-            if (c == '\n') {
-                lines.push_back(cur);
-                cur.clear();
-            } else {
-                cur += c;
-            }
-        }
+        std::string text = testpaths::ReadWholeFile(mark);
+        for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+            lines.push_back(text.substr(start, end - start));
         return lines;
     }
 };
 
-// Records every callback; can stop after a number of blocks.
-class CRecorder : public IDownLoadCallBack
+// Records the callbacks; can stop after a number of blocks.
+struct CRecorder : public IDownLoadCallBack
 {
-public:
     std::vector<int> statuses;
-    int infoLength = -1;
+    int infoLength = -1, blocks = 0, completes = 0, stopAfter = -1;
     std::wstring infoPath;
-    int blocks = 0;
     unsigned lastDone = 0, lastTotal = 0;
-    int completes = 0;
-    int stopAfter = -1;
-    bool sawFailure = false;
 
-    virtual int OnStatus(int status)
-    {
-        statuses.push_back(status);
-        return 0;
-    }
+    virtual int OnStatus(int status) { return statuses.push_back(status), 0; }
     virtual int OnFileInfo(const wchar_t* path, int length)
     {
         infoPath = path ? path : L"";
         infoLength = length;
         return 0;
     }
-    virtual int OnProgress(BOOL failed, int, unsigned done, unsigned total)
+    virtual int OnProgress(BOOL, int, unsigned done, unsigned total)
     {
-        ++blocks;
-        sawFailure = sawFailure || failed;
         lastDone = done;
         lastTotal = total;
-        return stopAfter >= 0 && blocks >= stopAfter ? 1 : 0;
+        return ++blocks == stopAfter ? 1 : 0;
     }
-    virtual int OnComplete()
-    {
-        ++completes;
-        return 0;
-    }
+    virtual int OnComplete() { return ++completes, 0; }
 };
 
 }  // namespace updtest
