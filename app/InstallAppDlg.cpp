@@ -87,16 +87,6 @@ HANDLE StartInstallWorker(CDownLoadAssistant* a, const std::wstring& url, const 
     return h;
 }
 
-void StopInstallWorker(CDownLoadAssistant* a, HANDLE& thread, DWORD waitMs)
-{
-    if (!thread)
-        return;
-    a->Cancel();
-    WaitForSingleObject(thread, waitMs);
-    CloseHandle(thread);
-    thread = NULL;
-}
-
 void SelectPage(WindowImplBaseShw* w, int page)
 {
     if (DuiLib::CTabLayoutUI* tab = static_cast<DuiLib::CTabLayoutUI*>(w->FindControl(L"tabMain")))
@@ -200,11 +190,7 @@ void CInstallAppDlg::StartWorker()
 
 void CInstallAppDlg::StopWorker()
 {
-    if (!m_hThread)
-        return;
-    HCURSOR old = SetCursor(LoadCursor(NULL, IDC_WAIT));
-    StopInstallWorker(m_pAssistant, m_hThread, (DWORD)g_appCloseWaitMs);
-    SetCursor(old);
+    m_pAssistant->StopWorker(m_hThread, (DWORD)g_appCloseWaitMs);
 }
 
 LRESULT CInstallAppDlg::OnClose(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandled)
@@ -286,7 +272,7 @@ CInstallGuideDlg::~CInstallGuideDlg()
 void CInstallGuideDlg::StopWorkers(DWORD waitMs)
 {
     for (int i = 0; i < 2; ++i)
-        StopInstallWorker(m_pAssistant[i], m_hThread[i], waitMs);
+        m_pAssistant[i]->StopWorker(m_hThread[i], waitMs);
 }
 
 void CInstallGuideDlg::SetButtonState(int kind, int state)

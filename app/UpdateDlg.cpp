@@ -131,16 +131,9 @@ void CUpdateDlg::StartDownload()
 
 void CUpdateDlg::StopDownload()
 {
-    if (!m_hThread)
-        return;
-    HCURSOR old = SetCursor(LoadCursor(NULL, IDC_WAIT));
-    m_pAssistant->Cancel();
-    // The thread keeps its own reference: when it outlasts the wait it
-    // finishes on its own, posting nothing.
-    WaitForSingleObject(m_hThread, (DWORD)g_closeWaitMs);
-    CloseHandle(m_hThread);
-    m_hThread = NULL;
-    SetCursor(old);
+    // The thread keeps its own reference to the assistant: when it outlasts
+    // the wait it finishes on its own, posting nothing.
+    m_pAssistant->StopWorker(m_hThread, (DWORD)g_closeWaitMs);
 }
 
 void CUpdateDlg::CancelAndClose()

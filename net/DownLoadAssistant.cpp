@@ -68,6 +68,18 @@ void CDownLoadAssistant::Cancel()
     LeaveCriticalSection(&m_lock);
 }
 
+void CDownLoadAssistant::StopWorker(HANDLE& thread, DWORD waitMs)
+{
+    if (!thread)
+        return;
+    HCURSOR old = SetCursor(LoadCursor(NULL, IDC_WAIT));
+    Cancel();
+    WaitForSingleObject(thread, waitMs);
+    CloseHandle(thread);
+    thread = NULL;
+    SetCursor(old);
+}
+
 HRESULT CDownLoadAssistant::Download(CDownloader& downloader, const wchar_t* url, const wchar_t* target,
                                      DWORD disposition)
 {

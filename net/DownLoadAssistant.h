@@ -38,6 +38,10 @@ public:
     // next one does not start.
     void Cancel();
     bool IsCancelled() const { return m_nCancel != 0; }
+    // From the window's thread: cancels, waits at most waitMs for the
+    // worker thread under the wait cursor, and closes (and clears) its
+    // handle. A worker that outlasts the wait ends on its own.
+    void StopWorker(HANDLE& thread, DWORD waitMs);
 
     // Downloads with this assistant as the downloader's callback (worker
     // thread); Cancel reaches the transfer meanwhile.
