@@ -20,6 +20,8 @@ packages=(
   python3-cryptography openssl
   # the updater tests sign their stand-in installers
   osslsigncode
+  # the media player's tests play through Wine's DirectShow over GStreamer
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good
 )
 # The tools that make the fixture samples and run the benchmarks beside
 # PhotoRec and TestDisk; the tests only read what they made. `--tools` adds them.
