@@ -334,4 +334,45 @@ TEST(UpdateTexts, VersionsRepliesAndPlainText)
     EXPECT_EQ(L"x\ny z<n>", PlainUpdateText(L"x\ny\tz\x01<<n>>"));
 }
 
+// Mutated replies, versions and addresses: no crash, and what comes out keeps
+// its promises (plain text, safe names, a consistent order of versions).
+TEST(UpdateTexts, MutatedServerTextAndAddresses)
+{
+    const std::wstring seeds[] = {L"version=<#6.0.0.1#>information=<#Fixes<n>More scans#>",
+                                  L"6.10.0.0", L"http://h/update/OvoDelvaroSetup.exe?x=1#y",
+                                  L"<b>{c red}x</b><n>"};
+    const wchar_t pieces[][4] = {L"<#", L"#>", L"<n>", L"<", L">", L"{", L"}", L".", L"..", L"/",
+                                 L"\\", L":", L"?", L"#", L"%", L"\t", L"\n", L"\x01", L"9", L"0"};
+    unsigned rng = 12345;
+    auto next = [&rng](unsigned n) { return (rng = rng * 1103515245u + 12345u) / 65536u % n; };
+    for (int iter = 0; iter < 20000; ++iter) {
+        std::wstring s = seeds[next(4)];
+        for (unsigned m = next(6) + 1; m > 0; --m) {
+            size_t at = s.empty() ? 0 : next((unsigned)s.size() + 1);
+            switch (next(3)) {
+            case 0: s.insert(at, pieces[next(20)]); break;
+            case 1: if (at < s.size()) s.erase(at, next(4) + 1); break;
+            default: if (at < s.size()) s[at] = (wchar_t)next(0x80); break;
+            }
+        }
+        SCOPED_TRACE(iter);
+        const std::wstring v = CUpdate::GetReplyValue(s, L"version");
+        EXPECT_EQ(std::wstring::npos, v.find(L"#>"));
+        const std::wstring plain = PlainUpdateText(s);
+        std::wstring rest = plain;
+        for (size_t at; (at = rest.find(L"<n>")) != std::wstring::npos;)
+            rest.erase(at, 3);
+        for (wchar_t c : rest)
+            EXPECT_TRUE(c != L'<' && c != L'>' && c != L'{' && c != L'}' && (c >= 0x20 || c == L'\n'));
+        const std::wstring name = SafeDownloadName(s, L"downloadinstall.exe");
+        EXPECT_TRUE(!name.empty() && name.size() <= 100 && name[0] != L'.' &&
+                    name.find(L"..") == std::wstring::npos);
+        EXPECT_EQ(std::wstring::npos, name.find_first_not_of(L"abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                                             L"0123456789._-()"));
+        const std::wstring other = seeds[1 + next(2)];
+        EXPECT_EQ(0, CompareVersions(s, s));
+        EXPECT_EQ(CompareVersions(s, other), -CompareVersions(other, s));
+    }
+}
+
 }  // namespace
