@@ -11,7 +11,6 @@
 
 namespace {
 
-volatile LONG g_appCloseWaitMs = 30000;
 volatile LONG g_errorShowMs = 2500;
 
 const wchar_t kCompanionArgs[] = L"/S";
@@ -117,27 +116,13 @@ std::wstring GetCompanionDownloadUrl(int kind)
 
 // ---- CInstallAppDlg ----
 
-void CInstallAppDlg::SetCloseWaitMs(DWORD ms)
-{
-    InterlockedExchange(&g_appCloseWaitMs, (LONG)ms);
-}
+CInstallAppDlg::CInstallAppDlg(int mode) : CDownloadDialog(L"dlg_install_app"), m_nMode(mode) {}
 
-CInstallAppDlg::CInstallAppDlg(int mode)
-    : CSkinDialog(L"dlg_install_app"), m_nMode(mode), m_pAssistant(new CDownLoadAssistant), m_hThread(NULL)
-{
-}
-
-CInstallAppDlg::~CInstallAppDlg()
-{
-    StopWorker();
-    m_pAssistant->Detach();
-    m_pAssistant->Release();
-}
+CInstallAppDlg::~CInstallAppDlg() {}
 
 void CInstallAppDlg::OnWindowInit()
 {
-    ApplyDialogFrameImage();
-    m_pAssistant->SetTarget(0, m_hWnd);
+    InitDownloadWindow();
     if (m_nMode == 3) {
         SetControlText(L"caption", GetUIText(L"DownloadDecoder").c_str());
         SelectPage(this, 1);
@@ -188,25 +173,8 @@ void CInstallAppDlg::StartWorker()
         OnDone(kInstallDownloadFailed);
 }
 
-void CInstallAppDlg::StopWorker()
-{
-    m_pAssistant->StopWorker(m_hThread, (DWORD)g_appCloseWaitMs);
-}
-
-LRESULT CInstallAppDlg::OnClose(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandled)
-{
-    StopWorker();
-    m_pAssistant->Detach();
-    return CSkinDialog::OnClose(uMsg, wParam, lParam, bHandled);
-}
-
 LRESULT CInstallAppDlg::HandleCustomMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandled)
 {
-    if (uMsg == CDownLoadAssistant::kProgressMessage) {
-        SetProgressValue(L"progress", (int)lParam);
-        bHandled = TRUE;
-        return 0;
-    }
     if (uMsg == kInstallStepMessage) {
         SetControlText(L"Title", GetUIText(L"Installing").c_str());
         bHandled = TRUE;
@@ -217,7 +185,7 @@ LRESULT CInstallAppDlg::HandleCustomMessage(UINT uMsg, WPARAM wParam, LPARAM lPa
         bHandled = TRUE;
         return 0;
     }
-    return CSkinDialog::HandleCustomMessage(uMsg, wParam, lParam, bHandled);
+    return CDownloadDialog::HandleCustomMessage(uMsg, wParam, lParam, bHandled);
 }
 
 void CInstallAppDlg::OnDone(int result)

@@ -10,7 +10,7 @@
 // a worker that outlasts the wait (an installer still running) keeps its
 // own reference to its callback and posts nothing more.
 #pragma once
-#include "app/WindowImplBaseShw.h"
+#include "app/DownloadDialog.h"
 
 class CDownLoadAssistant;
 
@@ -26,7 +26,7 @@ enum InstallResult
     kInstallFailed,          // the installer did not end with exit code 0
 };
 
-class CInstallAppDlg : public CSkinDialog
+class CInstallAppDlg : public CDownloadDialog
 {
 public:
     // 0 the choice of the two programs, 3 the decoder package at once.
@@ -35,23 +35,17 @@ public:
 
     virtual void Notify(TNotifyUI& msg);
     virtual LRESULT HandleCustomMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandled);
-    virtual LRESULT OnClose(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandled);
 
     int GetMode() const { return m_nMode; }
-    // How long closing waits for a running worker.
-    static void SetCloseWaitMs(DWORD ms);
 
 private:
     void OnWindowInit();
     void OnPhone(int kind);
     void StartWorker();
-    void StopWorker();
     void OnDone(int result);
 
     std::wstring m_strUrl;
     int m_nMode;
-    CDownLoadAssistant* m_pAssistant;
-    HANDLE m_hThread;
 };
 
 class CInstallGuideDlg : public CSkinDialog

@@ -11,8 +11,6 @@
 
 namespace {
 
-volatile LONG g_closeWaitMs = 30000;
-
 // What the download thread owns: its own copies, and a reference to the
 // callback that the dialog shares.
 struct UpdateJob
@@ -55,33 +53,17 @@ int UpdateContentHeight(const std::wstring& text)
     return 20 * markers;
 }
 
-void CUpdateDlg::SetCloseWaitMs(DWORD ms)
-{
-    InterlockedExchange(&g_closeWaitMs, (LONG)ms);
-}
-
-CUpdateDlg::CUpdateDlg(HWND owner)
-    : CSkinDialog(L"dlg_findnewversion"),
-      m_hThread(NULL),
-      m_pAssistant(new CDownLoadAssistant),
-      m_hOwner(owner),
-      m_bClosing(false)
+CUpdateDlg::CUpdateDlg(HWND owner) : CDownloadDialog(L"dlg_findnewversion"), m_hOwner(owner)
 {
     // Nothing runs until "btnUpdate": a progress callback before that stops at once.
     m_pAssistant->Cancel();
 }
 
-CUpdateDlg::~CUpdateDlg()
-{
-    StopDownload();
-    m_pAssistant->Detach();
-    m_pAssistant->Release();
-}
+CUpdateDlg::~CUpdateDlg() {}
 
 void CUpdateDlg::OnWindowInit()
 {
-    ApplyDialogFrameImage();
-    m_pAssistant->SetTarget(0, m_hWnd);
+    InitDownloadWindow();
     CControlUI* content = FindControl(L"updateContent");
     if (!content)
         return;
@@ -101,7 +83,7 @@ void CUpdateDlg::Notify(TNotifyUI& msg)
         return;
     const CDuiString& name = msg.pSender->GetName();
     if (name == L"btnClose" || name == L"btnCancle")
-        CancelAndClose();
+        Close(IDCANCEL);  // OnClose ends a running download first
     else if (name == L"btnUpdate")
         StartDownload();
     else if (name == L"btnInst")
@@ -129,40 +111,14 @@ void CUpdateDlg::StartDownload()
     }
 }
 
-void CUpdateDlg::StopDownload()
-{
-    // The thread keeps its own reference to the assistant: when it outlasts
-    // the wait it finishes on its own, posting nothing.
-    m_pAssistant->StopWorker(m_hThread, (DWORD)g_closeWaitMs);
-}
-
-void CUpdateDlg::CancelAndClose()
-{
-    StopDownload();
-    Close(IDCANCEL);
-}
-
-LRESULT CUpdateDlg::OnClose(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandled)
-{
-    // Every way of closing (button, Escape, Alt+F4) ends a download first.
-    StopDownload();
-    m_pAssistant->Detach();
-    return CSkinDialog::OnClose(uMsg, wParam, lParam, bHandled);
-}
-
 LRESULT CUpdateDlg::HandleCustomMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandled)
 {
-    if (uMsg == CDownLoadAssistant::kProgressMessage) {
-        SetProgressValue(L"progress", (int)lParam);
-        bHandled = TRUE;
-        return 0;
-    }
     if (uMsg == kDownloadDoneMessage) {
         OnDownloadDone((int)wParam);
         bHandled = TRUE;
         return 0;
     }
-    return CSkinDialog::HandleCustomMessage(uMsg, wParam, lParam, bHandled);
+    return CDownloadDialog::HandleCustomMessage(uMsg, wParam, lParam, bHandled);
 }
 
 void CUpdateDlg::OnDownloadDone(int outcome)

@@ -8,11 +8,9 @@
 // The opener deletes the dialog after its modal loop (the loop still reads
 // the object after the window is gone).
 #pragma once
-#include "app/WindowImplBaseShw.h"
+#include "app/DownloadDialog.h"
 
-class CDownLoadAssistant;
-
-class CUpdateDlg : public CSkinDialog
+class CUpdateDlg : public CDownloadDialog
 {
 public:
     // Posted by the download thread: wParam an Outcome.
@@ -30,24 +28,14 @@ public:
 
     virtual void Notify(TNotifyUI& msg);
     virtual LRESULT HandleCustomMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandled);
-    virtual LRESULT OnClose(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandled);
-
-    // How long closing waits for a running download thread.
-    static void SetCloseWaitMs(DWORD ms);
 
 private:
     void OnWindowInit();
     void StartDownload();
-    void CancelAndClose();
-    // Cancels and waits (bounded) for the download thread.
-    void StopDownload();
     void RunInstaller();
     void OnDownloadDone(int outcome);
 
-    HANDLE m_hThread;
-    CDownLoadAssistant* m_pAssistant;
     HWND m_hOwner;
-    bool m_bClosing;
 };
 
 // The text control's height for the information: 20 pixels per "<n>".
