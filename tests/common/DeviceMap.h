@@ -9,9 +9,9 @@
 // distinct letters and numbers per test program (one prefix per build):
 // test programs run side by side and see each other's links.
 //   storage_tests  r s v (and U, Y stay unmapped); PhysicalDrive 1 9 11 12 13
-//   engine_tests   G H I J A T D  scan-fixtures.sh (scan tool)  K L M R; scan's default S
+//   engine_tests   G H I J A T D  scan-fixtures.sh (scan tool)  K L M-Q R; scan's default S
 //   recover-fixtures.sh (recover tool) X; recover-diskfull.sh E F
-//   app_*_tests    W P Q; PhysicalDrive 6
+//   app_*_tests    W P Q (P and Q locked against scan-fixtures.sh); PhysicalDrive 6
 //   engine_lostpart_tests  O; PhysicalDrive 2 3
 //                  lostpart-fixtures.sh N; PhysicalDrive 7 (lostpart's default), 8 (scan lost's)
 // Pick new ones outside these.
