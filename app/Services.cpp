@@ -46,18 +46,9 @@ void AddUsageEvent(const wchar_t* name)
     UsageReporter().AddEvent(name, 1, 0, NULL);
 }
 
-bool RunPendingInstaller()
-{
-    return false;
-}
-
-void StartDailyUpdateCheck(HWND) {}
-void StartManualUpdateCheck(HWND, HICON) {}
-void ShowInstallGuide(HWND, bool) {}
 void ShowAboutDialog(HWND) {}
 void ShowSettingDialog(HWND) {}
 void ShowFeedbackDialog(HWND) {}
-void ShowUpdateDialog(HWND) {}
 void ShowLostPartitionDialog(CMainFrame*) {}
 
 bool ShowScanPathDialog(HWND, std::wstring&)

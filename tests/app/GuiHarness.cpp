@@ -21,6 +21,7 @@ using std::min;
 #include "core/Helpers.h"
 #include "core/Language.h"
 #include "core/Settings.h"
+#include "net/Update.h"
 
 namespace gui {
 namespace {
@@ -67,6 +68,11 @@ void InitProcess(int codePage)
     InitApplicationPaths();
     g_ConfigSetting.Load();
     g_ConfigSetting.m_strIniPath = g_tempRoot + L"\\Config.ini";
+    // An update check that a test sets off reaches no outside server.
+    CUpdate::Endpoints local;
+    local.newVersion = local.patchVersion = local.patch = local.remoteConfig = local.installer = local.decoder =
+        L"http://127.0.0.1:9/update";
+    g_Update.SetEndpoints(local);
     g_ConfigSetting.m_bShowMode = 0;
     CPaintManagerUI::SetInstance(GetModuleHandleW(NULL));
     SetMessageDlgProc(ShowSkinMessageDlg);
