@@ -8,6 +8,7 @@
 
 #include "core/Helpers.h"
 #include "core/Language.h"
+#include "engine/ScanDiskDlg.h"
 
 namespace toolsupport {
 namespace {
@@ -38,6 +39,17 @@ void PrintUtf8(const std::wstring& text)
     if (utf8)
         fputs(utf8, stdout);
     delete[] utf8;
+}
+
+int ScanKindOfName(const std::wstring& name)
+{
+    static const wchar_t* const kNames[] = {L"deleted", L"deep", L"formatted", L"recycle", L"lost"};
+    static const int kKinds[] = {SCAN_KIND_DELETED, SCAN_KIND_DEEP, SCAN_KIND_FORMATTED, SCAN_KIND_RECYCLE,
+                                 SCAN_KIND_LOST_PARTITION};
+    for (size_t i = 0; i < sizeof(kKinds) / sizeof(kKinds[0]); ++i)
+        if (name == kNames[i])
+            return kKinds[i];
+    return -1;
 }
 
 void PrintBoxes(const wchar_t* tool, int answer)

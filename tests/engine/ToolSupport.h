@@ -14,6 +14,9 @@ namespace toolsupport {
 std::wstring WindowsPath(const std::wstring& path);
 // The text as UTF-8 on stdout.
 void PrintUtf8(const std::wstring& text);
+// The scan kind a tool's KIND argument names (deleted, formatted, recycle,
+// deep, lost); -1 for any other.
+int ScanKindOfName(const std::wstring& name);
 // Message boxes print "<tool>: <title>: <text>" on stderr and answer `answer`.
 void PrintBoxes(const wchar_t* tool, int answer);
 

@@ -141,6 +141,7 @@ roundtrip lost-exfat lost "$img" --start 126976
 roundtrip volume-fat32 deleted "$fix/scan-fat32.img"
 roundtrip volume-ntfs deleted "$fix/scan-ntfs.img"
 roundtrip formatted-fat16 formatted "$fix/fmt-fat16.img"
+roundtrip recycle-ntfs recycle "$fix/scan-ntfs.img"
 roundtrip deep-carve deep "$fix/carve.img"
 
 # A file the reference writes loads with its entries.

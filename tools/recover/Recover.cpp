@@ -57,16 +57,8 @@ int wmain(int argc, wchar_t** argv)
         else
             return Usage();
     }
-    int scanKind;
-    if (kind == L"deleted")
-        scanKind = SCAN_KIND_DELETED;
-    else if (kind == L"formatted")
-        scanKind = SCAN_KIND_FORMATTED;
-    else if (kind == L"recycle")
-        scanKind = SCAN_KIND_RECYCLE;
-    else if (kind == L"deep")
-        scanKind = SCAN_KIND_DEEP;
-    else
+    const int scanKind = toolsupport::ScanKindOfName(kind);
+    if (scanKind < 0 || scanKind == SCAN_KIND_LOST_PARTITION)
         return Usage();
     if (letter < L'C' || letter > L'Z')
         return Usage();

@@ -91,18 +91,8 @@ int wmain(int argc, wchar_t** argv)
         else
             targets.push_back(WindowsPath(a));
     }
-    int scanKind;
-    if (kind == L"deleted")
-        scanKind = SCAN_KIND_DELETED;
-    else if (kind == L"formatted")
-        scanKind = SCAN_KIND_FORMATTED;
-    else if (kind == L"recycle")
-        scanKind = SCAN_KIND_RECYCLE;
-    else if (kind == L"deep")
-        scanKind = SCAN_KIND_DEEP;
-    else if (kind == L"lost")
-        scanKind = SCAN_KIND_LOST_PARTITION;
-    else
+    int scanKind = toolsupport::ScanKindOfName(kind);
+    if (scanKind < 0)
         return Usage();
     if (targets.empty() || letter < L'C' || letter > L'Z' || letter + targets.size() - 1 > L'Z' || disk < 0 ||
         disk > 15 || (!saveFile.empty() && !loadFile.empty()))
