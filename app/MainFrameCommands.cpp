@@ -301,16 +301,29 @@ void CMainFrame::ApplyKeysToFileList(const std::vector<std::wstring>& keys, int 
     ::PostMessageW(m_hWnd, WMU_RefreshFileList, 0, 0);
 }
 
+namespace {
+// What the key list answers before any matching: 1 yes, 0 no, -1 match.
+// An empty list shows every entry and checks none; the tree markers check
+// or uncheck all.
+int MarkerAnswer(const std::vector<std::wstring>& keys, bool checkKeys)
+{
+    if (keys.empty())
+        return checkKeys ? 0 : 1;
+    if (keys[0] == kCheckAllKey)
+        return 1;
+    if (keys[0] == kUncheckAllKey)
+        return 0;
+    return -1;
+}
+}  // namespace
+
 bool CMainFrame::MatchFoundItem(const std::vector<std::wstring>& keys, const CFoundItem* item, bool checkKeys)
 {
     if (!item)
         return false;
-    if (keys.empty())
-        return !checkKeys;
-    if (keys[0] == kCheckAllKey)
-        return true;
-    if (keys[0] == kUncheckAllKey)
-        return false;
+    const int marker = MarkerAnswer(keys, checkKeys);
+    if (marker >= 0)
+        return marker == 1;
     CKeyMatcher matcher(keys, m_nViewKind);
     switch (m_nViewKind) {
     case 0:
@@ -331,12 +344,9 @@ bool CMainFrame::MatchCarvedItem(const std::vector<std::wstring>& keys, const De
 {
     if (!hit)
         return false;
-    if (keys.empty())
-        return !checkKeys;
-    if (keys[0] == kCheckAllKey)
-        return true;
-    if (keys[0] == kUncheckAllKey)
-        return false;
+    const int marker = MarkerAnswer(keys, checkKeys);
+    if (marker >= 0)
+        return marker == 1;
     if (m_nViewKind == 0)
         return std::find(keys.begin(), keys.end(), ExtensionOfHit(hit)) != keys.end();
     if (m_nViewKind == 3)

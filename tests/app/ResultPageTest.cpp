@@ -124,9 +124,14 @@ protected:
         s_deep = new devicemap::CMountedDrive;
         ASSERT_TRUE(s_fat->Define(L'Q', testpaths::MakeTempDir(L"qroot"), testpaths::Fixture(L"results-fat16.img")));
         ASSERT_TRUE(s_deep->Define(L'P', testpaths::MakeTempDir(L"proot"), testpaths::Fixture(L"results-deep.img")));
+        // W is the frame tests' drive, free while this suite runs.
+        s_formatted = new devicemap::CMountedDrive;
+        ASSERT_TRUE(
+            s_formatted->Define(L'W', testpaths::MakeTempDir(L"wroot"), testpaths::Fixture(L"fmt-fat16.img")));
     }
     static void TearDownTestSuite()
     {
+        delete s_formatted;
         delete s_deep;
         delete s_fat;
         SetCloseConfirm(-1);
@@ -308,9 +313,11 @@ protected:
     HWND m_hwnd = NULL;
     static devicemap::CMountedDrive* s_fat;
     static devicemap::CMountedDrive* s_deep;
+    static devicemap::CMountedDrive* s_formatted;
 };
 devicemap::CMountedDrive* ResultPageTest::s_fat = NULL;
 devicemap::CMountedDrive* ResultPageTest::s_deep = NULL;
+devicemap::CMountedDrive* ResultPageTest::s_formatted = NULL;
 
 TEST_F(ResultPageTest, DeepScanOfThousandsOfCarvedPicturesFillsListTreeAndThumbnails)
 {
@@ -727,26 +734,7 @@ TEST_F(ResultPageTest, FormattedScanFromTheWindowFindsTheFilesOfTheOldVolume)
         }
     }
     ASSERT_EQ(38u, key.size());
-    // The formatted volume takes the letter of the other FAT16 volume (of
-    // the same size) for this test: the window knows the letter already.
-    struct Remount
-    {
-        Remount(const wchar_t* image)
-        {
-            delete s_fat;
-            s_fat = new devicemap::CMountedDrive;
-            ok = s_fat->Define(L'Q', testpaths::MakeTempDir(L"qroot"), testpaths::Fixture(image));
-        }
-        ~Remount()
-        {
-            delete s_fat;
-            s_fat = new devicemap::CMountedDrive;
-            s_fat->Define(L'Q', testpaths::MakeTempDir(L"qroot"), testpaths::Fixture(L"results-fat16.img"));
-        }
-        bool ok;
-    } remount(L"fmt-fat16.img");
-    ASSERT_TRUE(remount.ok);
-    StartScanOf(L"FormatHDButton", L'Q', false);
+    StartScanOf(L"FormatHDButton", L'W', false);
     ASSERT_TRUE(gui::PumpUntil(
         [&] {
             return !m_frame->GetScanDiskDlg()->IsScanRunning() && !m_frame->IsRefreshTimerRunning() &&
