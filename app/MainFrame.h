@@ -165,11 +165,13 @@ public:
     int GetSelectedCategoryCount() const { return m_nSelectedCategories; }
     const std::vector<std::wstring>& GetDeepScanFormats() const { return m_FormatNames[0]; }
     const std::wstring& GetScanPath() const { return m_strScanPath; }
+    ScanRange& GetScanRange() { return m_ScanRange; }
     CPhysicalDiskList& GetPhysicalDiskList() { return m_DiskList; }
     IPartitionScanControl& GetPartitionScan() { return *m_pPartitionScan; }
     CProgressTaskBar& GetTaskBar() { return m_TaskBar; }
     HANDLE GetDiskListGate() const { return m_hDiskListGate; }
     bool IsDiskEnumRunning() const { return m_hDiskEnumThread != NULL; }
+    bool IsGuideRunning() const { return m_hGuideThread != NULL; }
     HWND GetTreeWindow(int id) const;
     CBusyAnimation& GetBusyAnimation() { return m_BusyAnim; }
     size_t GetFoundCount();
@@ -178,7 +180,6 @@ public:
 
 private:
     friend DWORD WINAPI DiskEnumThreadProc(LPVOID);
-    friend DWORD WINAPI GuideThreadProc(LPVOID);
 
     void OnWindowInit();
     void OnClick(TNotifyUI& msg);
@@ -201,6 +202,8 @@ private:
     void SetTabSetting(int page);
     // False, after telling the user, when no file type is chosen.
     bool AnyTypeChosen();
+    // Bytes of the selected volume, else of the selected whole disk; 0 for none.
+    unsigned long long SelectedDeviceSize();
     void SetBottomTab(int page);
     DuiLib::CListUI* FindList(const wchar_t* name);
     void InitFormatTable();
@@ -227,6 +230,7 @@ private:
     CProgressTaskBar m_TaskBar;
     std::unique_ptr<IPartitionScanControl> m_pPartitionScan;
     std::wstring m_strScanPath;
+    ScanRange m_ScanRange;
     int m_nViewKind;
     HANDLE m_hTargetDevice;
     HANDLE m_hThumbThread;

@@ -76,22 +76,15 @@ bool RunPendingInstaller()
     return false;
 }
 
+bool IUsageReporter::SendSuggest(const wchar_t* content, const wchar_t* contact)
+{
+    return g_ReportClient.SendSuggest(content, contact);
+}
+
 void StartDailyUpdateCheck(HWND) {}
 void StartManualUpdateCheck(HWND, HICON) {}
 void ShowInstallGuide(HWND, bool) {}
-void ShowAboutDialog(HWND) {}
-void ShowSettingDialog(HWND) {}
-void ShowFeedbackDialog(HWND) {}
 void ShowUpdateDialog(HWND) {}
-void ShowLostPartitionDialog(CMainFrame*) {}
-
-bool ShowScanPathDialog(HWND, std::wstring&)
-{
-    return false;
-}
-
-void ShowScanRangeDialog(HWND, unsigned long long) {}
-void RunFirstUseGuide(CMainFrame*) {}
 
 bool StartControllerScan(CScanDiskDlg& dlg, const wchar_t* folder, int option)
 {
