@@ -32,9 +32,11 @@ bool IsDeviceGone(DWORD error)
 void ReadEdge(HANDLE h, uint64_t offset, unsigned char* buf, size_t len, uint64_t limit,
             unsigned int unit)
 {
-    memset(buf, 0, len);
     if (!h || h == INVALID_HANDLE_VALUE || offset >= limit)
+    {
+        memset(buf, 0, len);
         return;
+    }
     uint64_t want = len;
     if (limit - offset < want)
     {
@@ -88,17 +90,15 @@ CDeepScanEngine::CDeepScanEngine(IMainFrameServices* mainFrame)
       m_hAnalysis(nullptr),
       m_bSharedHandle(false),
       m_hLog(INVALID_HANDLE_VALUE),
-      m_uProgressHead(0),
-      m_uProgressTail(0),
-      m_bPosterDone(true),
-      m_hPoster(nullptr),
-      m_uStatusCount(0)
+      m_u64LastReportTick(0),
+      m_nWindowTurn(WINDOW_IDLE)
 {
+    InitializeSRWLock(&m_windowLock);
+    InitializeConditionVariable(&m_windowTurn);
 }
 
 CDeepScanEngine::~CDeepScanEngine()
 {
-    FinishProgressPoster();
     m_checks.clear();
     m_plugins.clear();
     delete m_pAnalysis;
@@ -238,7 +238,8 @@ int CDeepScanEngine::DirectScan()
         m_hAnalysis = m_pReader->m_hFile;
 
     delete m_pAnalysis;
-    m_pAnalysis = new CDiskMappingPointer(m_hAnalysis, 0, m_pScanDlg->GetTargetKind(), 0, 512, 0);
+    m_pAnalysis =
+        new CDiskMappingPointer(m_hAnalysis, 0, m_pScanDlg->GetTargetKind(), ANALYSIS_WINDOW_BYTES, 512, 0);
     // Where the device length cannot be asked (some drivers, Wine), the scan
     // reader's length is the best one known.
     if (m_pAnalysis->m_Limit == 0 || m_pAnalysis->m_Limit > m_pReader->GetTotalSize())
@@ -251,17 +252,24 @@ int CDeepScanEngine::DirectScan()
     m_u64EdgeStart = windowSize - edgeBytes;
     m_edge.assign((size_t)(2 * edgeBytes), 0);
 
-    StartProgressPoster();
+    m_u64LastReportTick = 0;
+    bool reachedEnd = true;
+    // One window thread for the whole scan, handed one window at a time: a
+    // thread per window costs more (under Wine about a millisecond to start)
+    // than scanning a window of several MiB. Without a handle of its own the
+    // analysis shares the scan handle, and windows are read and scanned in turn.
+    m_nWindowTurn = WINDOW_IDLE;
+    HANDLE scanner = m_bSharedHandle ? nullptr : CreateThread(nullptr, 0, WindowThreadProc, this, 0, nullptr);
     m_pReader->SaveBufferStart();
     while (!m_pReader->IsEnd())
     {
         if (m_pScanDlg->IsStopRequested())
-        {
             m_bRunning = 0;
+        if (!m_bRunning)
+        {
+            reachedEnd = false;
             break;
         }
-        if (!m_bRunning)
-            break;
         if (m_pReader->m_EndOffset != 0 && m_pReader->GetPosition() > m_pReader->m_EndOffset)
             break;
         if (m_pReader->GetPosition() >= m_pReader->GetTotalSize())
@@ -270,14 +278,12 @@ int CDeepScanEngine::DirectScan()
         m_pWindow = m_pReader->GetPointer();
         PrepareWindow(m_pReader->GetPosition());
 
-        HANDLE thread = nullptr;
-        if (!m_bSharedHandle)
-            thread = CreateThread(nullptr, 0, WindowThreadProc, this, 0, nullptr);
-        if (thread)
+        if (scanner)
         {
+            // The window thread scans this window while the next one is read.
+            HandWindow(WINDOW_SCAN);
             m_pReader->ReadNext();
-            WaitForSingleObject(thread, INFINITE);
-            CloseHandle(thread);
+            WaitWindowScanned();
         }
         else
         {
@@ -285,13 +291,27 @@ int CDeepScanEngine::DirectScan()
             m_pReader->ReadNext();
         }
         if (IsDeviceGone(m_pReader->GetError()))
+        {
+            reachedEnd = false;
             break;
+        }
+    }
+    if (scanner)
+    {
+        HandWindow(WINDOW_QUIT);
+        WaitForSingleObject(scanner, INFINITE);
+        CloseHandle(scanner);
     }
     m_pReader->RestoreBufferStart();
+    if (!m_bRunning)
+        reachedEnd = false;  // stopped inside the last window
     m_bRunning = 0;
 
-    // Every window report is out before the final one.
-    FinishProgressPoster();
+    if (reachedEnd)
+    {
+        const uint64_t total = m_pReader->m_EndOffset ? m_pReader->m_EndOffset : m_pReader->GetTotalSize();
+        m_pScanDlg->PublishPosition(total, total);
+    }
     m_pScanDlg->ReportProgress((int)m_uAccepted, (int)m_uAccepted,
                                m_pScanDlg->FormatScanningText(m_uAccepted).c_str(), false, true);
 
@@ -331,105 +351,63 @@ void CDeepScanEngine::PrepareWindow(uint64_t windowStart)
 
 DWORD WINAPI CDeepScanEngine::WindowThreadProc(LPVOID param)
 {
-    ((CDeepScanEngine*)param)->ScanWindow();
-    return 0;
-}
-
-void CDeepScanEngine::ReportScanProgress(uint64_t position, uint64_t total)
-{
-    int done = 0;
-    if (total > 0)
-    {
-        double scaled = (double)position / (double)total * kProgressScale;
-        if (scaled > kProgressScale)
-            scaled = kProgressScale;
-        done = (int)scaled;
-    }
-    if (m_hPoster)
-    {
-        QueueProgress(done);
-        return;
-    }
-    // No poster thread could be started: report from here.
-    m_pScanDlg->ReportProgress(done, kProgressScale, m_pScanDlg->FormatScanningText(m_uAccepted).c_str(), true, true);
-}
-
-void CDeepScanEngine::StartProgressPoster()
-{
-    FinishProgressPoster();
-    if (m_progressQueue.size() != PROGRESS_QUEUE)
-        m_progressQueue.assign(PROGRESS_QUEUE, ProgressNote());
-    m_uProgressHead.store(0);
-    m_uProgressTail.store(0);
-    m_bPosterDone.store(false);
-    m_uStatusCount = 0;
-    m_strStatus.clear();
-    m_hPoster = CreateThread(nullptr, 0, ProgressThreadProc, this, 0, nullptr);
-    if (!m_hPoster)
-        m_bPosterDone.store(true);
-}
-
-void CDeepScanEngine::FinishProgressPoster()
-{
-    if (!m_hPoster)
-        return;
-    m_bPosterDone.store(true, std::memory_order_release);
-    WaitForSingleObject(m_hPoster, INFINITE);
-    CloseHandle(m_hPoster);
-    m_hPoster = nullptr;
-}
-
-void CDeepScanEngine::QueueProgress(int done)
-{
-    const uint32_t tail = m_uProgressTail.load(std::memory_order_relaxed);
-    // A full queue means the poster is a whole queue behind: wait for room
-    // rather than drop a report.
-    while (tail - m_uProgressHead.load(std::memory_order_acquire) >= (uint32_t)PROGRESS_QUEUE)
-        Sleep(1);
-    ProgressNote& note = m_progressQueue[tail & (PROGRESS_QUEUE - 1)];
-    note.nDone = done;
-    note.uAccepted = m_uAccepted;
-    m_uProgressTail.store(tail + 1, std::memory_order_release);
-}
-
-bool CDeepScanEngine::PostQueuedProgress()
-{
-    uint32_t head = m_uProgressHead.load(std::memory_order_relaxed);
-    const uint32_t tail = m_uProgressTail.load(std::memory_order_acquire);
-    if (head == tail)
-        return false;
-    while (head != tail)
-    {
-        const ProgressNote note = m_progressQueue[head & (PROGRESS_QUEUE - 1)];
-        if (m_strStatus.empty() || note.uAccepted != m_uStatusCount)
-        {
-            m_strStatus = m_pScanDlg->FormatScanningText(note.uAccepted);
-            m_uStatusCount = note.uAccepted;
-        }
-        m_pScanDlg->ReportProgress(note.nDone, kProgressScale, m_strStatus.c_str(), true, true);
-        ++head;
-        m_uProgressHead.store(head, std::memory_order_release);
-    }
-    return true;
-}
-
-DWORD WINAPI CDeepScanEngine::ProgressThreadProc(LPVOID param)
-{
     CDeepScanEngine* self = (CDeepScanEngine*)param;
     for (;;)
     {
-        // Read before emptying the queue: what was queued before the flag
-        // was set is still posted.
-        const bool last = self->m_bPosterDone.load(std::memory_order_acquire);
-        const bool posted = self->PostQueuedProgress();
-        if (last)
-            break;
-        // An idle poster (paused or slow scan) looks again after a few
-        // milliseconds; a busy one at once.
-        if (!posted)
-            Sleep(5);
+        AcquireSRWLockExclusive(&self->m_windowLock);
+        while (self->m_nWindowTurn == WINDOW_IDLE)
+            SleepConditionVariableSRW(&self->m_windowTurn, &self->m_windowLock, INFINITE, 0);
+        const int turn = self->m_nWindowTurn;
+        ReleaseSRWLockExclusive(&self->m_windowLock);
+        if (turn == WINDOW_QUIT)
+            return 0;
+        self->ScanWindow();
+        AcquireSRWLockExclusive(&self->m_windowLock);
+        self->m_nWindowTurn = WINDOW_IDLE;
+        ReleaseSRWLockExclusive(&self->m_windowLock);
+        WakeAllConditionVariable(&self->m_windowTurn);
     }
-    return 0;
+}
+
+void CDeepScanEngine::HandWindow(int turn)
+{
+    AcquireSRWLockExclusive(&m_windowLock);
+    m_nWindowTurn = turn;
+    ReleaseSRWLockExclusive(&m_windowLock);
+    WakeAllConditionVariable(&m_windowTurn);
+}
+
+void CDeepScanEngine::WaitWindowScanned()
+{
+    AcquireSRWLockExclusive(&m_windowLock);
+    while (m_nWindowTurn != WINDOW_IDLE)
+        SleepConditionVariableSRW(&m_windowTurn, &m_windowLock, INFINITE, 0);
+    ReleaseSRWLockExclusive(&m_windowLock);
+}
+
+void CDeepScanEngine::ProgressPoint(uint64_t position, uint64_t total)
+{
+    m_pScanDlg->PublishPosition(position, total);
+    // Pausing holds here, within 40 blocks. The gate is only shut while the
+    // controller is paused: waiting on an open gate would still cost a
+    // kernel call per progress point. The report of the holding point always
+    // goes out, so that the frame shows where the scan stands.
+    const bool paused = m_pScanDlg->IsPaused();
+    const ULONGLONG now = GetTickCount64();
+    if (paused || m_u64LastReportTick == 0 || now - m_u64LastReportTick >= (ULONGLONG)PROGRESS_INTERVAL_MS)
+    {
+        m_u64LastReportTick = now ? now : 1;
+        int done = 0;
+        if (total > 0)
+        {
+            double scaled = (double)position / (double)total * kProgressScale;
+            done = scaled > kProgressScale ? kProgressScale : (int)scaled;
+        }
+        m_pScanDlg->ReportProgress(done, kProgressScale, m_pScanDlg->FormatScanningText(m_uAccepted).c_str(), true,
+                                   true);
+    }
+    if (paused)
+        m_pScanDlg->WaitGate();
 }
 
 void CDeepScanEngine::ScanWindow()
@@ -454,14 +432,7 @@ void CDeepScanEngine::ScanWindow()
         if (endLimit != 0 && endLimit < a)
             break;
         if (p % progressEvery == 0)
-        {
-            ReportScanProgress(a, progressTotal);
-            // Pausing stops here, within 40 blocks. The gate is only shut
-            // while the controller is paused; waiting on an open gate would
-            // still cost a kernel call per progress point.
-            if (m_pScanDlg->IsPaused())
-                m_pScanDlg->WaitGate();
-        }
+            ProgressPoint(a, progressTotal);
         if (m_pScanDlg->IsStopRequested())
         {
             Stop();

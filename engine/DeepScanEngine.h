@@ -4,7 +4,6 @@
 #pragma once
 #include <windows.h>
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -90,6 +89,22 @@ public:
     // window so matches near its end see the device's real next bytes.
     enum { EDGE_BYTES = 64 * 1024 };
 
+    // Window the scan reader is best made with: a window is read, then
+    // scanned while the next is read, and two of them are held. Larger
+    // windows only cost memory (the reader's default of 500 allocation units
+    // holds 64 MB); smaller ones cost a hand-over more often.
+    enum { SCAN_WINDOW_BYTES = 4 * 1024 * 1024 };
+
+    // Window of the reader the plug-ins analyse candidates with. Every
+    // candidate outside the window costs a read of a whole window, so it is
+    // small; plug-ins read on through the device for what lies further.
+    enum { ANALYSIS_WINDOW_BYTES = 1024 * 1024 };
+
+    // Least time between two posted progress reports: a posted message is a
+    // round trip to the window system (under Wine to its server), and a
+    // queue holds at most 10,000 of them.
+    enum { PROGRESS_INTERVAL_MS = 200 };
+
     // The "/debug" switch: adds a debug line per analysed candidate.
     static bool s_bDebugTrace;
 
@@ -98,27 +113,22 @@ private:
     CDeepScanEngine& operator=(const CDeepScanEngine&);
 
     int DirectScan();
+    // The window thread and its hand-off: the worker sets the turn to
+    // WINDOW_SCAN (or WINDOW_QUIT), the window thread sets it back to
+    // WINDOW_IDLE when the window is scanned. The lock and condition variable
+    // wait inside the process, without a round trip to the kernel's objects.
+    enum { WINDOW_IDLE, WINDOW_SCAN, WINDOW_QUIT };
     static DWORD WINAPI WindowThreadProc(LPVOID param);
+    void HandWindow(int turn);
+    void WaitWindowScanned();
     void ScanWindow();
     void PrepareWindow(uint64_t windowStart);
     int Match(const unsigned char* data, char* formatName);
     bool AnalyseHit(DeepScanHit* hit, const char* formatName, uint64_t* confirmedLength);
-    void ReportScanProgress(uint64_t position, uint64_t total);
-
-    // Progress of the window threads goes out through a queue that a poster
-    // thread empties: a posted message costs a round trip to the window
-    // system, which the matching loop should not wait for.
-    struct ProgressNote
-    {
-        int nDone;
-        unsigned int uAccepted;
-    };
-    enum { PROGRESS_QUEUE = 4096 };  // a power of two
-    void StartProgressPoster();
-    void FinishProgressPoster();
-    void QueueProgress(int done);
-    bool PostQueuedProgress();  // false when nothing was waiting
-    static DWORD WINAPI ProgressThreadProc(LPVOID param);
+    // A progress point of the window being scanned: publishes the position,
+    // posts a report when the last one is PROGRESS_INTERVAL_MS old (or the
+    // scan is about to hold at a pause) and holds while paused.
+    void ProgressPoint(uint64_t position, uint64_t total);
 
     HANDLE OpenAnalysisHandle(bool* ownHandle);
     bool ProgramFolderOnScanTarget() const;
@@ -154,13 +164,10 @@ private:
     HANDLE m_hLog;
     std::wstring m_strLogPath;
 
-    // Progress queue: one writer (the thread scanning a window), one reader
-    // (the poster).
-    std::vector<ProgressNote> m_progressQueue;
-    std::atomic<uint32_t> m_uProgressHead;  // next note to post
-    std::atomic<uint32_t> m_uProgressTail;  // next free slot
-    std::atomic<bool> m_bPosterDone;        // no more notes will come
-    HANDLE m_hPoster;
-    unsigned int m_uStatusCount;            // accepted count m_strStatus was made for
-    std::wstring m_strStatus;
+    // Tick of the last posted progress report, 0 before the first.
+    ULONGLONG m_u64LastReportTick;
+
+    SRWLOCK m_windowLock;
+    CONDITION_VARIABLE m_windowTurn;
+    int m_nWindowTurn;  // guarded by m_windowLock
 };

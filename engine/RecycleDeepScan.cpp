@@ -179,11 +179,14 @@ void CScanDiskDlg::DeepScan()
                 engine->BindPlugins(formats);
                 const unsigned int unit = DeepScanUnit(g_ConfigSetting.m_uClusterSize);
                 engine->SetBlockStep(unit);
-                // The reader starts at the chosen range and the engine stops
-                // at its end.
-                CDiskMappingPointer* reader = new CDiskMappingPointer(
-                    m_nTargetKind == SCAN_TARGET_IMAGE ? m_strImagePath.c_str() : name, m_u64RangeStart,
-                    m_nTargetKind, 0, unit, m_u64RangeEnd);
+                // The engine's scan window, not the reader's default: two default
+                // windows would hold 64 MB for a scan that reads each byte once.
+                // The reader starts at the chosen range and the engine stops at
+                // its end.
+                CDiskMappingPointer* reader =
+                    new CDiskMappingPointer(m_nTargetKind == SCAN_TARGET_IMAGE ? m_strImagePath.c_str() : name,
+                                            m_u64RangeStart, m_nTargetKind, CDeepScanEngine::SCAN_WINDOW_BYTES, unit,
+                                            m_u64RangeEnd);
                 engine->SetReader(reader);
                 engine->Run();
                 delete engine;

@@ -94,7 +94,11 @@ CScanDiskDlg::CScanDiskDlg(IMainFrameServices* mainFrame)
       m_pVolume(nullptr),
       m_walkHost(this),
       m_u64LastProgressTick(0),
-      m_bFolderRequired(false)
+      m_bFolderRequired(false),
+      m_pfnMessageSink(nullptr),
+      m_pMessageSinkContext(nullptr),
+      m_u64PublishedDone(0),
+      m_u64PublishedTotal(0)
 {
     InitializeCriticalSection(&m_csGate);
 }
@@ -121,9 +125,7 @@ bool CScanDiskDlg::IsScanRunning() const
 
 void CScanDiskDlg::PostScanDone()
 {
-    HWND target = m_pMainFrame ? m_pMainFrame->GetFrameWindow() : nullptr;
-    if (target)
-        PostMessageW(target, WMU_ScanDone, 0, 0);
+    PostToFrame(WMU_ScanDone, 0, 0);
 }
 
 bool CScanDiskDlg::StartWorker(LPTHREAD_START_ROUTINE proc)
@@ -358,23 +360,30 @@ void CScanDiskDlg::ReportProgress(int done, int total, const wchar_t* text, bool
         LeaveCriticalSection(RemainLock());
     }
 
-    HWND target = m_pMainFrame ? m_pMainFrame->GetFrameWindow() : nullptr;
-    if (!target)
-    {
-        delete info;
-        return;
-    }
-    if (post)
+    if (post || m_pfnMessageSink)
     {
         // A full queue or a closed window refuses the post: free the payload
         // here rather than leak it.
-        if (!PostMessageW(target, WMU_ScanProgress, (WPARAM)info, 1))
+        if (!PostToFrame(WMU_ScanProgress, (WPARAM)info, 1))
             delete info;
+        return;
     }
-    else
-    {
+    HWND target = m_pMainFrame ? m_pMainFrame->GetFrameWindow() : nullptr;
+    if (target)
         SendMessageW(target, WMU_ScanProgress, (WPARAM)info, 1);
+    else
+        delete info;
+}
+
+bool CScanDiskDlg::PostToFrame(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (m_pfnMessageSink)
+    {
+        m_pfnMessageSink(m_pMessageSinkContext, message, wParam, lParam);
+        return true;
     }
+    HWND target = m_pMainFrame ? m_pMainFrame->GetFrameWindow() : nullptr;
+    return target && PostMessageW(target, message, wParam, lParam);
 }
 
 std::wstring CScanDiskDlg::RemainingTimeClock(double elapsed, int done, int total)

@@ -126,7 +126,8 @@ public:
     std::wstring FormatScanningText(unsigned __int64 count) const;
 
     // Sends a progress payload to the frame: posted when post is true, sent
-    // otherwise. With no frame window, or when the post fails, the payload
+    // otherwise; handed to the message sink instead when one is set. With
+    // neither a frame window nor a sink, or when the post fails, the payload
     // is freed here.
     void ReportProgress(int done, int total, const wchar_t* text, bool active, bool post);
     // A walker's progress point: posted as ReportProgress(done, total,
@@ -193,6 +194,31 @@ public:
     // volume or disk target has no selected volume, null when the image path
     // is empty. The device name goes into buffer (units characters).
     HANDLE OpenScanTarget(wchar_t* buffer, size_t units);
+
+    // Receives the messages meant for the frame's window, on the scanning
+    // thread, where there is no window (tools, tests): a window costs a
+    // desktop process under Wine. The sink takes over what the message
+    // carries (the progress payload).
+    typedef void (*FrameMessageSink)(void* context, UINT message, WPARAM wParam, LPARAM lParam);
+    void SetFrameMessageSink(FrameMessageSink sink, void* context)
+    {
+        m_pfnMessageSink = sink;
+        m_pMessageSinkContext = context;
+    }
+    // Posts a message to the frame's window, or hands it to the sink. False
+    // when nothing took it: the caller still owns what it carries.
+    bool PostToFrame(UINT message, WPARAM wParam, LPARAM lParam);
+
+    // The scan's position and its total (bytes for the deep scan), published
+    // by the walker at every progress point for the frame to read at its own
+    // pace; posted reports are limited by time.
+    void PublishPosition(unsigned __int64 done, unsigned __int64 total)
+    {
+        m_u64PublishedTotal.store(total, std::memory_order_relaxed);
+        m_u64PublishedDone.store(done, std::memory_order_relaxed);
+    }
+    unsigned __int64 GetPublishedDone() const { return m_u64PublishedDone.load(std::memory_order_relaxed); }
+    unsigned __int64 GetPublishedTotal() const { return m_u64PublishedTotal.load(std::memory_order_relaxed); }
 
 private:
     CScanDiskDlg(const CScanDiskDlg&);
@@ -262,4 +288,8 @@ private:
     // Set by the recycle-bin scan: a walker whose folder does not exist on
     // its volume scans nothing (instead of the whole volume).
     bool m_bFolderRequired;
+    FrameMessageSink m_pfnMessageSink;
+    void* m_pMessageSinkContext;
+    std::atomic<unsigned __int64> m_u64PublishedDone;
+    std::atomic<unsigned __int64> m_u64PublishedTotal;
 };

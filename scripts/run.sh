@@ -16,6 +16,6 @@ if [ -n "${DISPLAY:-}" ]; then
   exec "$WINE64" "$exe" "$@"
 fi
 echo "run: no display: starting $exe under Wine on a virtual screen (Xvfb); nothing is shown."
-echo "run: to stop it, press Ctrl+C here, or run: WINEPREFIX=$WINEPREFIX wineserver -k"
+echo "run: to stop it, press Ctrl+C here, or run: WINEPREFIX=$WINEPREFIX $WINESERVER -k"
 echo "run: pictures of every page are made by the tests: bash scripts/test.sh, then build/x86_64/screenshots/."
 exec xvfb-run -a -s "-screen 0 1280x1024x24" "$WINE64" "$exe" "$@"

@@ -7,13 +7,15 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml,winedbg.exe=d"
 export WINEARCH=win64
 WINE64=/usr/lib/wine/wine64
+# Debian keeps wineserver beside wine64, off the PATH.
+WINESERVER=$(command -v wineserver || echo /usr/lib/wine/wineserver)
 wine_start() {
   mkdir -p "$WINEPREFIX"
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     "$WINE64" wineboot -i >/dev/null 2>&1 || true
   fi
   # A persistent server: each test process then starts in a fraction of a second.
-  wineserver -p >/dev/null 2>&1 || true
+  "$WINESERVER" -p >/dev/null 2>&1 || true
   # The skins name the Windows fonts of each language; WenQuanYi Micro Hei
   # (installed by the set-up) stands in for the Chinese ones. The window
   # test programs run without a window manager: their windows are left
@@ -30,4 +32,4 @@ wine_start() {
     "$WINE64" regedit /S "$reg" >/dev/null 2>&1 && touch "$mark"
   fi
 }
-wine_stop() { wineserver -k >/dev/null 2>&1 || true; }
+wine_stop() { "$WINESERVER" -k >/dev/null 2>&1 || true; }

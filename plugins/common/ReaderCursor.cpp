@@ -160,3 +160,13 @@ uint64_t CReaderCursor::ItemBytes(int64_t size) const {
 }
 
 uint64_t CReaderCursor::Trusted() const { return Min64(GetWindowRemaining(), Loaded()); }
+
+uint64_t CReaderCursor::DefaultWindow() {
+  static const uint64_t window = [] {
+    SYSTEM_INFO si;
+    GetSystemInfo(&si);
+    const uint64_t w = 500ull * (si.dwAllocationGranularity ? si.dwAllocationGranularity : 0x10000);
+    return Min64(w, 52428800ull);
+  }();
+  return window;
+}

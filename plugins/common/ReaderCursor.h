@@ -59,6 +59,10 @@ class CReaderCursor {
 
   CDiskMappingPointer* Reader() const { return m_r; }
 
+  // The program's default window: 500 units of the system's allocation
+  // granularity, at most 50 MiB (32,768,000 bytes for 64 KiB units).
+  static uint64_t DefaultWindow();
+
  private:
   uint64_t Half() const;
   uint64_t Unit() const;

@@ -54,7 +54,9 @@ DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetRawFileInfo(CDiskMappingPointer* read
   if (!cur.IsUsable() || cur.Loaded() < 64) return 0;
   const unsigned char* dos = cur.Data();
   const uint32_t ntOffset = Le32(dos + 60);
-  if (ntOffset == 0 || ntOffset >= reader->m_WindowSize) return 0;
+  // The header may lie as far as a default window reaches, whatever the
+  // window of this reader: it is read through the view below.
+  if (ntOffset == 0 || ntOffset >= CReaderCursor::DefaultWindow()) return 0;
   for (int i = 28; i < 60; ++i)
     if ((i < 36 || i >= 40) && dos[i] != 0) return 0;
   CReaderView view(reader);

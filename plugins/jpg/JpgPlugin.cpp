@@ -5,6 +5,7 @@
 #include "plugins/common/ByteOrder.h"
 #include "plugins/common/PluginExports.h"
 #include "plugins/common/ReaderCursor.h"
+#include "plugins/common/ReaderView.h"
 #include "plugins/common/ThumbnailHelpers.h"
 
 DELVARO_PLUGIN_DATA(IsFileSigSimple, 1);
@@ -53,14 +54,18 @@ bool IsValidJpegMarker(unsigned m) {
 }
 
 // The DHT segment whose FF byte is at p: every table well-formed and the
-// tables ending exactly at the segment's end. end bounds the bytes at b.
-bool CheckJpegHuffmanTable(const unsigned char* b, uint64_t p, uint64_t end) {
+// tables ending exactly at the segment's end. end bounds the bytes.
+bool CheckJpegHuffmanTable(CReaderView& bytes, uint64_t p, uint64_t end) {
   if (p + 4 > end) return false;
-  const uint64_t segEnd = p + Be16(b + p + 2) + 2;
-  if (segEnd - p <= 17 || segEnd > end) return false;
-  uint64_t q = p + 4;
-  while (q < segEnd) {
-    if (q + 17 > segEnd) return false;
+  const unsigned char* h = bytes.At(p, 4);
+  if (h == nullptr) return false;
+  const uint64_t segLen = Be16(h + 2) + 2;
+  if (segLen <= 17 || p + segLen > end) return false;
+  const unsigned char* b = bytes.At(p, segLen);
+  if (b == nullptr) return false;
+  uint64_t q = 4;
+  while (q < segLen) {
+    if (q + 17 > segLen) return false;
     const unsigned cls = b[q];
     if (cls >= 0x20 || (cls & 0x0F) > 3) return false;
     unsigned sum = 0;
@@ -68,25 +73,26 @@ bool CheckJpegHuffmanTable(const unsigned char* b, uint64_t p, uint64_t end) {
     if (sum > 255) return false;
     q += sum + 17;
   }
-  return q == segEnd;
+  return q == segLen;
 }
 
 // Picture size from the first baseline frame header, searched within limit.
-bool FindJpegFrameSize(const unsigned char* b, uint64_t end, uint64_t limit, unsigned* width,
+bool FindJpegFrameSize(CReaderView& bytes, uint64_t end, uint64_t limit, unsigned* width,
                        unsigned* height) {
   uint64_t off = 2;
   while (off + 8 < limit && off + 9 <= end) {
-    if (b[off] != 0xFF) break;
-    if (b[off + 1] == 0xFF) {
+    const unsigned char* b = bytes.At(off, 9);
+    if (b == nullptr || b[0] != 0xFF) break;
+    if (b[1] == 0xFF) {
       ++off;
       continue;
     }
-    if (b[off + 1] == 0xC0) {
-      *height = Be16(b + off + 5);
-      *width = Be16(b + off + 7);
+    if (b[1] == 0xC0) {
+      *height = Be16(b + 5);
+      *width = Be16(b + 7);
       return true;
     }
-    off += Be16(b + off + 2) + 2;
+    off += Be16(b + 2) + 2;
   }
   return false;
 }
@@ -168,6 +174,51 @@ uint64_t ScanEntropyData(CReaderCursor& cur, uint64_t start, uint64_t p, uint64_
   }
 }
 
+// Walks the header from the candidate's first byte to its start of scan, as
+// far as a default window reaches, whatever the window of the reader:
+// segments beyond its bytes are read on. False when this is no picture to
+// measure; else *sos is the offset of the start-of-scan marker. The reader is
+// back at the candidate afterwards.
+bool WalkJpegHeader(CDiskMappingPointer* reader, uint64_t headerBound, uint64_t* sos) {
+  CReaderView bytes(reader);
+  if (!bytes.IsUsable()) return false;
+  uint64_t end = CReaderCursor::DefaultWindow();
+  if (end > bytes.SourceLeft()) end = bytes.SourceLeft();
+  const unsigned char* b = bytes.At(0, 4);
+  if (b == nullptr) return false;
+  if (end >= sizeof(kAvi1Frame) && (b = bytes.At(0, sizeof(kAvi1Frame))) != nullptr &&
+      memcmp(b, kAvi1Frame, sizeof(kAvi1Frame)) == 0)
+    return false;
+  if (end >= sizeof(kJfifNoDensity) && (b = bytes.At(0, sizeof(kJfifNoDensity))) != nullptr &&
+      memcmp(b, kJfifNoDensity, sizeof(kJfifNoDensity)) == 0)
+    return false;
+
+  unsigned width = 0, height = 0;
+  if (FindJpegFrameSize(bytes, end, headerBound, &width, &height) && (b = bytes.At(3, 1)) != nullptr &&
+      b[0] == 0xE0 && width >= 1 && width <= 47 && height >= 1 && height <= 47)
+    return false;
+
+  // Marker walk up to the start of scan.
+  const uint64_t limit = headerBound < end ? headerBound : end;
+  uint64_t off = 2;
+  while (off + 4 < limit) {
+    b = bytes.At(off, 4);
+    if (b == nullptr || b[0] != 0xFF) break;
+    const unsigned m = b[1];
+    if (!IsValidJpegMarker(m)) break;
+    if (m == 0xFF) {
+      ++off;
+      continue;
+    }
+    const uint64_t segment = Be16(b + 2) + 2;
+    if (m == 0xC4 && !CheckJpegHuffmanTable(bytes, off, end)) return false;
+    off += segment;
+  }
+  if (off + 1 >= end || (b = bytes.At(off, 2)) == nullptr || b[0] != 0xFF || b[1] != 0xDA) return false;
+  *sos = off;
+  return true;
+}
+
 }  // namespace
 
 DELVARO_PLUGIN_SIGNATURE_ENTRIES(kFormatName, kSignature)
@@ -184,36 +235,14 @@ DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetRawFileInfo(CDiskMappingPointer* read
   const uint64_t g = AllocationGranularity();
   const uint64_t chunk = 256 * g;
   const uint64_t headerBound = 2560 * g;
-  const unsigned char* b = cur.Data();
-  const uint64_t end = cur.Loaded();
-  if (end < 4) return 0;
-
-  if (end >= sizeof(kAvi1Frame) && memcmp(b, kAvi1Frame, sizeof(kAvi1Frame)) == 0) return 0;
-  if (end >= sizeof(kJfifNoDensity) && memcmp(b, kJfifNoDensity, sizeof(kJfifNoDensity)) == 0)
-    return 0;
-
-  unsigned width = 0, height = 0;
-  if (FindJpegFrameSize(b, end, headerBound, &width, &height) && b[3] == 0xE0 && width >= 1 &&
-      width <= 47 && height >= 1 && height <= 47)
-    return 0;
-
-  // Marker walk up to the start of scan.
-  const uint64_t limit = headerBound < end ? headerBound : end;
-  uint64_t off = 2;
-  while (off + 4 < limit && b[off] == 0xFF) {
-    const unsigned m = b[off + 1];
-    if (!IsValidJpegMarker(m)) break;
-    if (m == 0xFF) {
-      ++off;
-      continue;
-    }
-    if (m == 0xC4 && !CheckJpegHuffmanTable(b, off, end)) return 0;
-    off += Be16(b + off + 2) + 2;
-  }
-  if (off + 1 >= end || b[off] != 0xFF || b[off + 1] != 0xDA) return 0;
-
   const uint64_t start = cur.Position();
-  const uint64_t stop = ScanEntropyData(cur, start, off + 1, chunk);
+  uint64_t sos = 0;
+  if (!WalkJpegHeader(reader, headerBound, &sos)) return 0;
+  if (cur.LastError() != 0) {  // the start's window could not be read back
+    cur.ClearError();
+    return 0;
+  }
+  const uint64_t stop = ScanEntropyData(cur, start, sos + 1, chunk);
   uint64_t length = stop + 2;
   // A picture cut off by the end of the source ends there, not beyond it.
   const uint64_t sourceLeft = cur.Limit() > start ? cur.Limit() - start : 0;

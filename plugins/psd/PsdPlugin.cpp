@@ -185,7 +185,9 @@ DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetRawFileInfo(CDiskMappingPointer* read
     unsigned char field[4];
     if (!ReadAt(cur, offset, field, 4)) return 0;
     const uint64_t len = Be32(field);
-    if (len > reader->m_WindowSize) return 0;
+    // A section may be as long as a default window, whatever the window of
+    // this reader: the reads below go on through the source.
+    if (len > CReaderCursor::DefaultWindow()) return 0;
     offset += 4 + len;
   }
   unsigned char comp[2];

@@ -50,6 +50,27 @@ TEST(ScanDiskDlg, IdleControllerIgnoresPauseAndHasNoGate) {
   dlg.ResumeScan();  // after the worker ended: harmless
 }
 
+TEST(ScanDiskDlg, WithoutAWindowMessagesGoToTheSinkInOrder) {
+  // Nothing takes a message: the caller keeps what it carries.
+  CScanDiskDlg bare(nullptr);
+  EXPECT_FALSE(bare.PostToFrame(WMU_ScanDone, 0, 0));
+  bare.ReportProgress(1, 2, L"freed here", true, true);
+  // The recording frame has no window: posted and sent reports and the
+  // scan's end reach it through the sink, delivered when it pumps.
+  CRecordingFrame frame;
+  CScanDiskDlg& dlg = *frame.GetScanDiskDlg();
+  EXPECT_EQ(nullptr, frame.GetFrameWindow());
+  dlg.ReportProgress(5, 10, L"posted", true, true);
+  dlg.ReportProgress(6, 10, L"sent", true, false);
+  EXPECT_TRUE(dlg.PostToFrame(WMU_ScanDone, 0, 0));
+  EXPECT_TRUE(frame.ProgressReports().empty());
+  frame.PumpMessages();
+  ASSERT_EQ(2u, frame.ProgressReports().size());
+  EXPECT_EQ(L"posted", frame.ProgressReports()[0].status);
+  EXPECT_EQ(6, frame.ProgressReports()[1].done);
+  EXPECT_EQ(1u, frame.ScanDoneCount());
+}
+
 TEST(ScanDiskDlg, ProgressPayloadCarriesTextsAndRemainingTime) {
   CRecordingFrame frame;
   CScanDiskDlg& dlg = *frame.GetScanDiskDlg();

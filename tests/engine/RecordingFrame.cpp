@@ -18,22 +18,13 @@ CRecordingFrame::CRecordingFrame()
       m_scanDone(0)
 {
     InitializeCriticalSection(&m_cs);
-    WNDCLASSW wc = {};
-    wc.lpfnWndProc = WndProc;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"DelvaroRecordingFrame";
-    RegisterClassW(&wc);  // fails harmlessly once registered
-    m_hWnd = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
-    if (m_hWnd)
-        SetWindowLongPtrW(m_hWnd, GWLP_USERDATA, (LONG_PTR)this);
+    m_scanDlg.SetFrameMessageSink(&CRecordingFrame::QueueMessage, this);
 }
 
 CRecordingFrame::~CRecordingFrame()
 {
     m_scanDlg.EndScanThread();
     PumpMessages();
-    if (m_hWnd)
-        DestroyWindow(m_hWnd);
     ClearResults();
     if (m_hDevice != INVALID_HANDLE_VALUE)
         CloseHandle(m_hDevice);
@@ -66,6 +57,8 @@ int CRecordingFrame::AddCarvedFile(DeepScanHit* hit)
     LeaveCriticalSection(&m_cs);
     if (!keep)
         delete hit;
+    else if (onKept)
+        onKept(*hit);
     return keep ? 1 : 0;
 }
 
@@ -109,11 +102,22 @@ CVolumeInfo* CRecordingFrame::AddMappedVolume(wchar_t letter)
     return info;
 }
 
+void CRecordingFrame::QueueMessage(void* self, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    CRecordingFrame* frame = (CRecordingFrame*)self;
+    EnterCriticalSection(&frame->m_cs);
+    frame->m_posted.push_back({msg, wParam, lParam});
+    LeaveCriticalSection(&frame->m_cs);
+}
+
 void CRecordingFrame::PumpMessages()
 {
-    MSG msg;
-    while (m_hWnd && PeekMessageW(&msg, m_hWnd, 0, 0, PM_REMOVE))
-        DispatchMessageW(&msg);
+    std::vector<Posted> posted;
+    EnterCriticalSection(&m_cs);
+    posted.swap(m_posted);
+    LeaveCriticalSection(&m_cs);
+    for (const Posted& p : posted)
+        Receive(p.msg, p.wParam, p.lParam);
 }
 
 bool CRecordingFrame::WaitForScan(DWORD timeoutMs)
@@ -137,22 +141,18 @@ bool CRecordingFrame::WaitForScan(DWORD timeoutMs)
     }
 }
 
-LRESULT CALLBACK CRecordingFrame::WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
+void CRecordingFrame::Receive(UINT msg, WPARAM wParam, LPARAM)
 {
-    CRecordingFrame* self = (CRecordingFrame*)GetWindowLongPtrW(hwnd, GWLP_USERDATA);
-    if (self && msg == WMU_ScanProgress && wParam)
+    if (msg == WMU_ScanProgress && wParam)
     {
         ScanProgressInfo* info = (ScanProgressInfo*)wParam;
-        self->m_progress.push_back({info->nDone, info->nTotal, info->bActive != 0, info->pszStatus, info->pszRemain});
+        m_progress.push_back({info->nDone, info->nTotal, info->bActive != 0, info->pszStatus, info->pszRemain});
         delete info;
-        return 0;
     }
-    if (self && msg == WMU_ScanDone)
+    else if (msg == WMU_ScanDone)
     {
-        ++self->m_scanDone;
-        return 0;
+        ++m_scanDone;
     }
-    return DefWindowProcW(hwnd, msg, wParam, lParam);
 }
 
 std::wstring DetectFileSystemName(const wchar_t* path)

@@ -1,7 +1,9 @@
 // A stand-in for the main window that records what the scan engine hands it:
-// found entries, carved hits, progress payloads and scan-done messages. Its
-// message window lives on the creating thread; PumpMessages drains what scan
-// threads posted.
+// found entries, carved hits, progress payloads and scan-done messages. It
+// has no window (a window would start a desktop process under Wine): what
+// scan threads post to the frame is queued through the controller's message
+// sink, and PumpMessages delivers it on the calling thread, as a message loop
+// would.
 #pragma once
 #include <windows.h>
 
@@ -52,9 +54,13 @@ public:
     void RefuseExtension(const std::wstring& ext) { m_refusedExt.insert(ext); }
     // Called on the scan thread for every hit offered, before it is kept.
     std::function<void(const DeepScanHit&)> onOffer;
+    // Called on the scan thread for every hit the frame keeps, once kept; the
+    // hit stays the frame's.
+    std::function<void(const DeepScanHit&)> onKept;
     // Called on the scan thread for every found entry offered.
     std::function<void(const CFoundItem&)> onFound;
 
+    // Delivers what scan threads posted so far.
     void PumpMessages();
     // Pumps until the controller's worker ends and its WMU_ScanDone arrived
     // (at most timeoutMs); false on time-out.
@@ -68,7 +74,9 @@ public:
     void ClearResults();
 
 private:
-    static LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+    struct Posted { UINT msg; WPARAM wParam; LPARAM lParam; };
+    static void QueueMessage(void* self, UINT msg, WPARAM wParam, LPARAM lParam);
+    void Receive(UINT msg, WPARAM wParam, LPARAM lParam);
 
     HWND m_hWnd;
     CScanDiskDlg m_scanDlg;
@@ -84,6 +92,7 @@ private:
     std::vector<Progress> m_progress;
     unsigned int m_offers;
     unsigned int m_scanDone;
+    std::vector<Posted> m_posted;  // guarded by m_cs
     CRITICAL_SECTION m_cs;
 };
 

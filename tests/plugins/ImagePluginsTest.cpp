@@ -110,6 +110,41 @@ TEST(ImagePluginLength, RealPictures) {
   }
 }
 
+// The deep scan analyses candidates through a reader with a small window;
+// a picture larger than it measures the same as through the default window:
+// the plug-ins read on through the source instead of stopping at the window.
+TEST(ImagePluginLength, ReadOnPastASmallWindow) {
+  // A JPEG whose header holds three comment segments of 60000 bytes before
+  // its tables; a raw document whose layer section grew by 200000 bytes.
+  std::string jpeg = Read(Sample("plugimg_photo.jpg"));
+  for (int i = 0; i < 3; ++i) jpeg.insert(2, "\xFF\xFE\xEA\x62" + std::string(60000, 'c'));
+  std::string psd = Read(Sample("plugimg_raw100.psd"));  // layer section: length at 62, 30080 bytes
+  psd.insert(62 + 4 + 30080, std::string(200000, '\0'));
+  const uint32_t grown = 30080 + 200000;
+  const char be[4] = {char(grown >> 24), char(grown >> 16), char(grown >> 8), char(grown)};
+  psd.replace(62, 4, be, 4);
+  const struct {
+    const wchar_t* dll;
+    std::string bytes;
+    uint64_t length;
+  } cases[] = {{kJpg, jpeg, 15082 + 3 * 60004},
+               {kGif, Read(Sample("plugimg_anim.gif")), 30539},
+               {kPsd, psd, 60148 + 200000}};
+  TempFile f(L"plug-small");
+  for (const auto& c : cases) {
+    PluginModule p;
+    ASSERT_TRUE(p.Load(c.dll));
+    ASSERT_EQ(c.length, c.bytes.size());
+    for (uint64_t window : {uint64_t(0), uint64_t(65536), uint64_t(4096)}) {
+      SCOPED_TRACE(testing::Message() << std::string(c.dll, c.dll + wcslen(c.dll)) << " window " << window);
+      Analysis a = f.Analyse(p, c.bytes, window);
+      EXPECT_EQ(1, a.result);
+      EXPECT_EQ(1, a.info.valid);
+      EXPECT_EQ(c.length, a.info.length);
+    }
+  }
+}
+
 // Pictures followed by other bytes, cut short, or with damaged header fields.
 TEST(ImagePluginLength, FollowedCutAndDamagedPictures) {
   REQUIRE_CORPUS(L"corpora/formats");
