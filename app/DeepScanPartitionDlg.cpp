@@ -46,7 +46,8 @@ CDeepScanPartitionDlg::CDeepScanPartitionDlg(CMainFrame* owner)
       m_pStepTab(NULL),
       m_pProgressText(NULL),
       m_pProgress(NULL),
-      m_bAsking(false)
+      m_bAsking(false),
+      m_bSearching(false)
 {
 }
 
@@ -155,12 +156,12 @@ void CDeepScanPartitionDlg::Notify(TNotifyUI& msg)
 LRESULT CDeepScanPartitionDlg::OnClose(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandled)
 {
     bHandled = TRUE;
-    if (m_bAsking || !AskStopSearch())
+    if (m_bAsking || !AskStopSearch(false))
         return 0;
     return CSkinDialog::OnClose(uMsg, wParam, lParam, bHandled);
 }
 
-bool CDeepScanPartitionDlg::AskStopSearch()
+bool CDeepScanPartitionDlg::AskStopSearch(bool reportEnd)
 {
     if (!m_pScan || !m_pScan->IsRunning())
         return true;
@@ -169,6 +170,8 @@ bool CDeepScanPartitionDlg::AskStopSearch()
     m_bAsking = false;
     if (answer != IDYES)
         return false;
+    if (!reportEnd)
+        m_bSearching = false;
     // The control opens its gate, asks its thread to stop and waits for it
     // while the messages go on.
     m_pScan->StopSearch();
@@ -204,6 +207,7 @@ void CDeepScanPartitionDlg::OnNext()
     ShowControl(L"btnScan", false);
     m_pScan->ResetScan(true);
     m_pScan->SetDisk(m_pSelectedDisk->m_nDiskNumber, m_pSelectedDisk);
+    m_bSearching = true;
     // A search that cannot start ends at once, with what it found: nothing.
     if (!m_pScan->StartLostPartitionSearch())
         OnSearchDone();
@@ -211,8 +215,9 @@ void CDeepScanPartitionDlg::OnNext()
 
 void CDeepScanPartitionDlg::OnPrev()
 {
-    if (m_pStepTab->GetCurSel() != 1 || !AskStopSearch())
+    if (m_pStepTab->GetCurSel() != 1 || !AskStopSearch(false))
         return;
+    m_bSearching = false;
     DropSearchReports();
     m_pSelectedDisk = NULL;
     m_nFound = 0;
@@ -222,9 +227,10 @@ void CDeepScanPartitionDlg::OnPrev()
 
 void CDeepScanPartitionDlg::OnStop()
 {
-    if (!m_pScan->IsRunning() || !AskStopSearch())
+    if (!m_pScan->IsRunning() || !AskStopSearch(true))
         return;
-    // What the search found so far stays; the end is shown once.
+    // What the search found so far stays; the end is shown once, whether or
+    // not the search reported it while it ended.
     DropSearchReports();
     OnSearchDone();
 }
@@ -237,7 +243,7 @@ void CDeepScanPartitionDlg::OnScan()
         MessageBoxByBase64Key(kSelectLostPartition, m_hWnd, MB_ICONINFORMATION, 0);
         return;
     }
-    if (!AskStopSearch())
+    if (!AskStopSearch(false))
         return;
     ::PostMessageW(m_pOwner->GetFrameWindow(), WMU_SelectLostPartition, (WPARAM)row->GetTag(), 0);
     Close(IDOK);
@@ -296,6 +302,9 @@ void CDeepScanPartitionDlg::OnFound(CPartitionInfo* partition)
 
 void CDeepScanPartitionDlg::OnSearchDone()
 {
+    if (!m_bSearching)
+        return;
+    m_bSearching = false;
     ShowControl(L"ScanHDProgressCtl", false);
     ShowControl(L"ScanHDProgressSpc", false);
     ShowControl(L"btnStop", false);

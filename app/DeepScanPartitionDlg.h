@@ -37,8 +37,9 @@ private:
     void OnStop();
     void OnScan();
     // The stop question: true when no search runs, or the user agreed and
-    // the search has ended; false keeps things as they are.
-    bool AskStopSearch();
+    // the search has ended; false keeps things as they are. reportEnd: the
+    // end of the search is still shown (else it is passed over).
+    bool AskStopSearch(bool reportEnd);
     // Drops the reports of a search that has ended and is not shown.
     void DropSearchReports();
     void OnProgress(ScanProgressInfo* info, LPARAM lParam);
@@ -58,4 +59,6 @@ private:
     CControlUI* m_pProgressText;
     DuiLib::CProgressUI* m_pProgress;
     bool m_bAsking;
+    // A search was started and its end not shown yet.
+    bool m_bSearching;
 };
