@@ -322,7 +322,8 @@ TEST_F(ScanDialogTest, ScanRangeReachesTheDeepScan)
         EXPECT_EQ(50, max1);
         EXPECT_EQ(50, max2);
         // Held against its end while the other slider has room, the start
-        // pushes the boundary one step per move; the end stays.
+        // pushes the boundary one step per move; the end stays. The slider
+        // followed the mouse itself: the listener left it its own handling.
         const RECT dialog = gui::Find(dpm, L"DlgFrame")->GetPos();
         Drag(dpm, L"slider1", std::vector<int>(6, dialog.right - 4));
         ASSERT_TRUE(gui::PumpUntil([&] { return SliderValue(dpm, L"slider1") == 55; }));
@@ -332,8 +333,6 @@ TEST_F(ScanDialogTest, ScanRangeReachesTheDeepScan)
         EXPECT_EQ(45, max2);
         EXPECT_EQ(SizeText(655360 * 55 / 100 / 512 * 512), TextOf(dpm, L"beginPos"));
         EXPECT_EQ(SizeText(655360), TextOf(dpm, L"endPos"));
-        // The slider's own handling went on under the listener: it was told
-        // of its new value.
         ASSERT_TRUE(gui::Click(dpm, L"btnDefault"));
         ASSERT_TRUE(gui::PumpUntil([&] { return SliderValue(dpm, L"slider1") == 0; }));
         EXPECT_EQ(50, SliderValue(dpm, L"slider2"));
