@@ -1,5 +1,5 @@
 // The main window driven as a user would: by control name, with synthetic
-// clicks and keys, over two mapped devices: K: a FAT16 volume image and
+// clicks and keys, over two mapped devices: W: a FAT16 volume image and
 // \\.\PhysicalDrive6 an MBR disk image.
 #include <gtest/gtest.h>
 
@@ -41,7 +41,7 @@ protected:
         s_drive = new devicemap::CMountedDrive;
         s_disk = new devicemap::CScopedDeviceMap;
         s_root = testpaths::MakeTempDir(L"kroot");
-        ASSERT_TRUE(s_drive->Define(L'K', s_root, testpaths::Fixture(L"fat16.img")));
+        ASSERT_TRUE(s_drive->Define(L'W', s_root, testpaths::Fixture(L"fat16.img")));
         ASSERT_TRUE(s_disk->PhysicalDrive(6, testpaths::Fixture(L"disk-mbr.img")));
     }
     static void TearDownTestSuite()
@@ -191,7 +191,7 @@ TEST_F(FrameTest, StandardModeLeadsFromTheHomePageToTheDiskPageAndBack)
     ASSERT_TRUE(gui::PumpUntil([] { return !MessageLog::texts.empty(); }));
     EXPECT_EQ(MessageText(L"SelectDisk"), MessageLog::texts.back());
 
-    const int k = FindRow(L"listDisk", L"(K:\\)");
+    const int k = FindRow(L"listDisk", L"(W:\\)");
     ASSERT_GE(k, 0);
     ClickRow(L"listDisk", k);
     ClickAndWaitForPage(L"btnNext", 3);
@@ -216,7 +216,7 @@ TEST_F(FrameTest, WizardStepsFollowTheSelection)
     EXPECT_EQ(L"file='mask/wiz_step_1.png' source='272,0,544,46'", StepImage(1, 1));
     gui::SaveScreenshot(m_hwnd, L"page_disks");
 
-    const int k = FindRow(L"listDisk", L"(K:\\)");
+    const int k = FindRow(L"listDisk", L"(W:\\)");
     ASSERT_GE(k, 0);
     ClickRow(L"listDisk", k);
     EXPECT_FALSE(m_frame->NeedsDeepScan());
@@ -298,7 +298,7 @@ TEST_F(FrameTest, DiskPageListsTheMappedVolumeAndDisk)
     EXPECT_EQ(g_strLangRecycle, RowText(disks, 1));
     EXPECT_EQ(L"Folder", std::wstring(disks->GetItemAt(1)->GetUserData()));
 
-    const int k = FindRow(L"listDisk", L"(K:\\)");
+    const int k = FindRow(L"listDisk", L"(W:\\)");
     const int hd = FindRow(L"listDisk", L"HD6:");
     ASSERT_GE(k, 0);
     ASSERT_GE(hd, 0);
@@ -355,7 +355,7 @@ TEST_F(FrameTest, EachDiskListsItsOwnLostPartitionsOnce)
 
     // The lost-partition dialog hands a partition back: it is selected and
     // the wizard moves on.
-    ClickRow(L"listDisk", FindRow(L"listDisk", L"(K:\\)"));
+    ClickRow(L"listDisk", FindRow(L"listDisk", L"(W:\\)"));
     SendMessageW(m_hwnd, WMU_SelectLostPartition, (WPARAM)&found, 0);
     ASSERT_TRUE(gui::PumpUntil([&] { return m_frame->GetCurrentPage() == 3; }));
     EXPECT_EQ(disks, lost->GetCurSel());
@@ -366,7 +366,7 @@ TEST_F(FrameTest, EachDiskListsItsOwnLostPartitionsOnce)
 
 TEST_F(FrameTest, VolumeChangeForgetsTheSelectionAndRefillsOnce)
 {
-    ClickRow(L"listDisk", FindRow(L"listDisk", L"(K:\\)"));
+    ClickRow(L"listDisk", FindRow(L"listDisk", L"(W:\\)"));
     ClickAndWaitForPage(L"btnNext", 2);
     ASSERT_TRUE(m_frame->GetScanDiskDlg()->m_pVolume != NULL);
     const int before = CFakePartitionScan::enumerations;
@@ -386,7 +386,7 @@ TEST_F(FrameTest, VolumeChangeForgetsTheSelectionAndRefillsOnce)
     EXPECT_EQ(before + 2, CFakePartitionScan::enumerations);
     EXPECT_TRUE(m_frame->GetScanDiskDlg()->m_pVolume == NULL);
     EXPECT_EQ(1, m_frame->GetCurrentPage());
-    EXPECT_GE(FindRow(L"listDisk", L"(K:\\)"), 0);
+    EXPECT_GE(FindRow(L"listDisk", L"(W:\\)"), 0);
 }
 
 // ---- keys, menus and closing ----
@@ -523,12 +523,12 @@ TEST_F(FrameTest, DeletedFilesScanOfTheMappedVolumeRunsFromTheWindow)
 {
     // Wine names the file system of the drive's root folder; Windows would
     // name the volume's own, which the walkers go by.
-    CVolumeInfo* k = m_frame->GetVolumeList()->FindVolumeByLetter(L'K');
+    CVolumeInfo* k = m_frame->GetVolumeList()->FindVolumeByLetter(L'W');
     ASSERT_TRUE(k != NULL);
     k->m_strFileSystem = L"FAT";
     ClickAndWaitForPage(L"btnProMode", 0);
     ClickAndWaitForPage(L"RecoverDeletedFileButton", 1);
-    ClickRow(L"listDisk", FindRow(L"listDisk", L"(K:\\)"));
+    ClickRow(L"listDisk", FindRow(L"listDisk", L"(W:\\)"));
     ClickAndWaitForPage(L"btnNext", 3);
     MessageLog::texts.clear();
     ClickAndWaitForPage(L"btnNext", 4);

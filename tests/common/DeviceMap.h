@@ -6,7 +6,12 @@
 // on those names open the image, so the code under test takes its real
 // device path. Wine's CreateSymbolicLinkW is a stub, so the links are made by
 // the Unix ln/rm, and each call polls until the name shows the image. Use
-// distinct letters and numbers per test program (one prefix per build).
+// distinct letters and numbers per test program (one prefix per build):
+// test programs run side by side and see each other's links.
+//   storage_tests  r s v; PhysicalDrive 1 9 11 12 13
+//   engine_tests   i        scan-fixtures.sh (scan tool)  K L M R; scan's default S
+//   app_*_tests    W; PhysicalDrive 6
+// Pick new ones outside these.
 #pragma once
 #include <string>
 #include <utility>

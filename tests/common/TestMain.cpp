@@ -9,6 +9,7 @@
 int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);
   const int result = RUN_ALL_TESTS();
+  testpaths::RemoveTempDirs();
   if (result == 0 && testpaths::AnyCorpusMissing()) {
     fprintf(stderr, "skipped: tests that need the shared public corpora did not run (see above)\n");
     return 77;

@@ -33,6 +33,39 @@ bool FileExists(const std::wstring& path) {
   return a != INVALID_FILE_ATTRIBUTES;
 }
 
+namespace {
+CRITICAL_SECTION* TempLock() {
+  static CRITICAL_SECTION cs;
+  static LONG once = 0;
+  if (InterlockedCompareExchange(&once, 1, 0) == 0) {
+    InitializeCriticalSection(&cs);
+    InterlockedExchange(&once, 2);
+  }
+  while (once != 2) Sleep(0);
+  return &cs;
+}
+std::vector<std::wstring>& TempDirs() {
+  static std::vector<std::wstring> dirs;
+  return dirs;
+}
+void RemoveTree(const std::wstring& dir) {
+  WIN32_FIND_DATAW fd;
+  HANDLE h = FindFirstFileW((dir + L"\\*").c_str(), &fd);
+  if (h != INVALID_HANDLE_VALUE) {
+    do {
+      const std::wstring name = fd.cFileName;
+      if (name == L"." || name == L"..") continue;
+      const std::wstring path = dir + L"\\" + name;
+      SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+      if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) RemoveTree(path);
+      else DeleteFileW(path.c_str());
+    } while (FindNextFileW(h, &fd));
+    FindClose(h);
+  }
+  RemoveDirectoryW(dir.c_str());
+}
+}  // namespace
+
 std::wstring MakeTempDir(const std::wstring& tag) {
   wchar_t tmp[MAX_PATH];
   GetTempPathW(MAX_PATH, tmp);
@@ -41,9 +74,22 @@ std::wstring MakeTempDir(const std::wstring& tag) {
     std::wstring p = std::wstring(tmp) + L"dlv_" + tag + L"_" +
                      std::to_wstring(GetCurrentProcessId()) + L"_" +
                      std::to_wstring(InterlockedIncrement(&counter));
-    if (CreateDirectoryW(p.c_str(), nullptr)) return p;
+    if (CreateDirectoryW(p.c_str(), nullptr)) {
+      EnterCriticalSection(TempLock());
+      TempDirs().push_back(p);
+      LeaveCriticalSection(TempLock());
+      return p;
+    }
   }
   return L"";
+}
+
+void RemoveTempDirs() {
+  EnterCriticalSection(TempLock());
+  std::vector<std::wstring> dirs;
+  dirs.swap(TempDirs());
+  LeaveCriticalSection(TempLock());
+  for (const std::wstring& d : dirs) RemoveTree(d);
 }
 
 namespace {

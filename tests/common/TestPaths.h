@@ -15,8 +15,11 @@ inline std::wstring Fixture(const std::wstring& rel) { return Join(FixtureDir(),
 inline std::wstring Source(const std::wstring& rel) { return Join(SourceDir(), rel); }
 inline std::wstring Shared(const std::wstring& rel) { return Join(SharedDir(), rel); }
 bool FileExists(const std::wstring& path);
-// A fresh empty folder under the Wine prefix's temp folder, removed by the caller if wanted.
+// A fresh empty folder under the Wine prefix's temp folder; the test program
+// removes it with everything in it when all its tests have run.
 std::wstring MakeTempDir(const std::wstring& tag);
+// Removes every folder MakeTempDir made (what a handle still holds open stays).
+void RemoveTempDirs();
 // Public corpora live in the shared folder beside the checkout. A clone
 // without it still runs every other test: a test that needs a corpus asks
 // here first; when the corpus is missing it is named on the output, the test
