@@ -1,8 +1,8 @@
 // What the window layer uses of parts of the program that are built
 // elsewhere: the usage reporter, the updater and companion installers, the
-// dialogs of the title menu, the first-use guide, the scan controller's
-// starts and the partition scan control. Where that code is not built yet,
-// a stand-in here does nothing the user can see, until the real code is
+// scan controller's starts and the partition scan control; and the entry
+// points of the dialogs (each in its own file). Where that code is not built
+// yet, a stand-in here does nothing the user can see, until the real code is
 // linked in through the same functions.
 #pragma once
 #include <windows.h>

@@ -9,8 +9,8 @@
 // distinct letters and numbers per test program (one prefix per build):
 // test programs run side by side and see each other's links.
 //   storage_tests  r s v; PhysicalDrive 1 9 11 12 13
-//   engine_tests   i        scan-fixtures.sh (scan tool)  K L M R; scan's default S
-//   app_*_tests    W; PhysicalDrive 6
+//   engine_tests   i J      scan-fixtures.sh (scan tool)  K L M R; scan's default S
+//   app_*_tests    W X Y; PhysicalDrive 6 7
 // Pick new ones outside these.
 #pragma once
 #include <string>

@@ -559,11 +559,11 @@ TEST(DeepScanStart, OnlyTheChosenRangeOfAVolumeIsListed) {
   const std::wstring path = testpaths::MakeTempDir(L"deeprange") + L"\\range.img";
   ASSERT_TRUE(WriteBytes(path, img));
   devicemap::CScopedDeviceMap map;
-  ASSERT_TRUE(map.Volume(L'R', path));
+  ASSERT_TRUE(map.Volume(L'J', path));
   Scan s;
   s.frame.SetRegistry(&TestPlugins());
   s.frame.SetSelectedFormats({L"FILE_TYPE_TSIG"});
-  s.Add(L'R');
+  s.Add(L'J');
   s.Dlg().SetTargetKind(SCAN_TARGET_VOLUME);
   s.Dlg().SetScanRange(200 * 1024, 700 * 1024);
   ASSERT_TRUE(s.Run(SCAN_KIND_DEEP));
