@@ -7,12 +7,6 @@
 
 CAboutDlg::CAboutDlg() : CSkinDialog(L"dlg_about") {}
 
-void CAboutDlg::OnFinalMessage(HWND hWnd)
-{
-    CSkinDialog::OnFinalMessage(hWnd);
-    delete this;
-}
-
 void CAboutDlg::OnWindowInit()
 {
     // The product name and the version always; each branding value only
@@ -51,12 +45,5 @@ void CAboutDlg::Notify(TNotifyUI& msg)
 
 void ShowAboutDialog(HWND owner)
 {
-    CAboutDlg* dlg = new CAboutDlg;
-    // The dialog deletes itself when its window goes.
-    if (!dlg->CreateOver(owner)) {
-        delete dlg;
-        return;
-    }
-    dlg->CenterWindow();
-    dlg->ShowModal();
+    CSkinDialog::RunSelfDeleting(new CAboutDlg, owner);
 }

@@ -16,22 +16,6 @@ const char kSelectLostPartition[] = "U2VsZWN0TG9zdFBhcnRpdGlvbg==";
 const char kFoundLostDrive[] = "Rm91bmRMb3N0RHJpdmU=";
 const char kNoPartitionCanRecovered[] = "Tm9QYXJ0aXRpb25DYW5SZWNvdmVyZWQ=";
 const int kRowHeight = 30;
-
-const wchar_t* FileSystemText(int type)
-{
-    switch (type) {
-    case 11:
-        return L"FAT32";
-    case 6:
-        return L"FAT";
-    case 7:
-        return L"NTFS";
-    case -7:
-        return L"exFAT";
-    default:
-        return L"";
-    }
-}
 }  // namespace
 
 CDeepScanPartitionDlg::CDeepScanPartitionDlg(CMainFrame* owner)
@@ -294,7 +278,7 @@ void CDeepScanPartitionDlg::OnFound(CPartitionInfo* partition)
     wchar_t text[512];
     swprintf(text, 512, L"%ls (*:\\)", label.c_str());
     row->SetText(0, text);
-    row->SetText(1, FileSystemText(partition->m_nType));
+    row->SetText(1, FileSystemNameOfType(partition->m_nType));
     row->SetText(2, partition->GetSizeText().c_str());
     row->SetFixedHeight(kRowHeight);
     row->SetTag((UINT_PTR)partition);

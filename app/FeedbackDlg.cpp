@@ -11,12 +11,6 @@ const char kInputSuggest[] = "aW5wdXRTdWdnZXN0";
 
 CFeedbackDlg::CFeedbackDlg() : CSkinDialog(L"dlg_feedback") {}
 
-void CFeedbackDlg::OnFinalMessage(HWND hWnd)
-{
-    CSkinDialog::OnFinalMessage(hWnd);
-    delete this;
-}
-
 void CFeedbackDlg::Notify(TNotifyUI& msg)
 {
     if (msg.sType == DUI_MSGTYPE_WINDOWINIT) {
@@ -54,12 +48,5 @@ void CFeedbackDlg::Submit()
 
 void ShowFeedbackDialog(HWND owner)
 {
-    CFeedbackDlg* dlg = new CFeedbackDlg;
-    // The dialog deletes itself when its window goes.
-    if (!dlg->CreateOver(owner)) {
-        delete dlg;
-        return;
-    }
-    dlg->CenterWindow();
-    dlg->ShowModal();
+    CSkinDialog::RunSelfDeleting(new CFeedbackDlg, owner);
 }

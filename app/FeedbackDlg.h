@@ -9,8 +9,6 @@ public:
     CFeedbackDlg();
 
     virtual void Notify(TNotifyUI& msg);
-    // The object deletes itself once its window is gone.
-    virtual void OnFinalMessage(HWND hWnd);
 
 private:
     void Submit();

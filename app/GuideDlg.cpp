@@ -104,7 +104,7 @@ DWORD WINAPI GuideThreadProc(LPVOID param)
         if (guide->Create(run->hMain, L"", kDialogStyle, 0)) {
             if (run->bPointer)
                 guide->SetPointerPosition(run->ptPointer.x, run->ptPointer.y);
-            guide->RunModal(run->hStop);  // the guide deletes itself
+            guide->RunModal(run->hStop);  // the guide deletes itself with its window
         } else {
             delete guide;
         }
@@ -216,12 +216,6 @@ CDuiString CGuideDlg::GetSkinFile()
     return m_strLayout.empty() ? CSkinDialog::GetSkinFile() : CDuiString(m_strLayout.c_str());
 }
 
-void CGuideDlg::OnFinalMessage(HWND hWnd)
-{
-    CSkinDialog::OnFinalMessage(hWnd);
-    delete this;
-}
-
 void CGuideDlg::SetPointerPosition(int left, int top)
 {
     CControlUI* pointer = FindControl(L"Guide1-2");
@@ -294,7 +288,9 @@ LRESULT CGuideDlg::HandleCustomMessage(UINT uMsg, WPARAM wParam, LPARAM, BOOL& b
 
 void CGuideDlg::RunModal(HANDLE stop)
 {
-    // Locals only: the object is gone once its window is.
+    // The window exists: from here the object goes with it. Locals only
+    // below, as it is gone once its window is.
+    m_bSelfDeleting = true;
     HWND self = m_hWnd;
     HWND main = m_hMainWnd;
     HWND owner = GetWindow(self, GW_OWNER);

@@ -34,8 +34,6 @@ public:
     virtual LPCTSTR GetWindowClassName() const { return L"DelvaroGuideDlg"; }
     virtual void Notify(TNotifyUI& msg);
     virtual LRESULT HandleCustomMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandled);
-    // The object deletes itself once its window is gone.
-    virtual void OnFinalMessage(HWND hWnd);
 
     // Places "Guide1-2" at (left - 5, top - 50), keeping its size.
     void SetPointerPosition(int left, int top);

@@ -64,6 +64,9 @@ enum DiskRowFlags
 // scan kind 4, else by the volume's file-system name (7 NTFS, 11 FAT32,
 // 6 FAT, -7 exFAT); 0 when unknown.
 int GetPartitionTypeCode(int scanKind, const CVolumeInfo* volume, const CPartitionInfo* partition);
+// The file-system name of a partition type code: "FAT32" (11), "FAT" (6),
+// "NTFS" (7), "exFAT" (-7), else empty.
+const wchar_t* FileSystemNameOfType(int type);
 
 class CMainFrame : public WindowImplBaseShw, public IMainFrameServices
 {

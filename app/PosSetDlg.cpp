@@ -40,12 +40,6 @@ CPosSetDlg::CPosSetDlg(DWORD sizeLow, DWORD sizeHigh, ScanRange* range)
         m_Range = *range;
 }
 
-void CPosSetDlg::OnFinalMessage(HWND hWnd)
-{
-    CSkinDialog::OnFinalMessage(hWnd);
-    delete this;
-}
-
 void CPosSetDlg::StepsToRange(uint64_t size, int startStep, int endStep, ScanRange& out)
 {
     startStep = Clamp(startStep, 0, kSteps - 1);
@@ -230,12 +224,5 @@ bool CPosSetDlg::OnSlider2Event(void* param)
 
 void ShowScanRangeDialog(HWND owner, unsigned long long deviceSize, ScanRange* range)
 {
-    CPosSetDlg* dlg = new CPosSetDlg((DWORD)deviceSize, (DWORD)(deviceSize >> 32), range);
-    // The dialog deletes itself when its window goes.
-    if (!dlg->CreateOver(owner)) {
-        delete dlg;
-        return;
-    }
-    dlg->CenterWindow();
-    dlg->ShowModal();
+    CSkinDialog::RunSelfDeleting(new CPosSetDlg((DWORD)deviceSize, (DWORD)(deviceSize >> 32), range), owner);
 }

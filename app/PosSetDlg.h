@@ -17,8 +17,6 @@ public:
     CPosSetDlg(DWORD sizeLow, DWORD sizeHigh, ScanRange* range);
 
     virtual void Notify(TNotifyUI& msg);
-    // The object deletes itself once its window is gone.
-    virtual void OnFinalMessage(HWND hWnd);
 
     enum { kSteps = 100, kStepPixels = 4, kThumbPixels = 12, kDefaultBoundary = 50 };
 

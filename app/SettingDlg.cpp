@@ -29,12 +29,6 @@ CSettingDlg::CSettingDlg()
 {
 }
 
-void CSettingDlg::OnFinalMessage(HWND hWnd)
-{
-    CSkinDialog::OnFinalMessage(hWnd);
-    delete this;
-}
-
 int CSettingDlg::ClusterIndexOfSize(uint32_t size)
 {
     for (int i = 0; i < kClusterChoices; ++i)
@@ -173,12 +167,5 @@ bool CSettingDlg::Apply()
 
 void ShowSettingDialog(HWND owner)
 {
-    CSettingDlg* dlg = new CSettingDlg;
-    // The dialog deletes itself when its window goes.
-    if (!dlg->CreateOver(owner)) {
-        delete dlg;
-        return;
-    }
-    dlg->CenterWindow();
-    dlg->ShowModal();
+    CSkinDialog::RunSelfDeleting(new CSettingDlg, owner);
 }

@@ -13,8 +13,6 @@ public:
     CSettingDlg();
 
     virtual void Notify(TNotifyUI& msg);
-    // The object deletes itself once its window is gone.
-    virtual void OnFinalMessage(HWND hWnd);
 
     // Cluster sizes offered: 512 << index for the indexes below this count
     // (the sizes the settings accept).

@@ -107,7 +107,29 @@ void WindowImplBaseShw::SetControlText(const wchar_t* name, const wchar_t* text)
         c->SetText(text ? text : L"");
 }
 
-CSkinDialog::CSkinDialog(const wchar_t* layoutName) : m_strLayout(layoutName ? layoutName : L"") {}
+CSkinDialog::CSkinDialog(const wchar_t* layoutName) : m_strLayout(layoutName ? layoutName : L""), m_bSelfDeleting(false)
+{
+}
+
+void CSkinDialog::OnFinalMessage(HWND hWnd)
+{
+    WindowImplBaseShw::OnFinalMessage(hWnd);
+    if (m_bSelfDeleting)
+        delete this;
+}
+
+void CSkinDialog::RunSelfDeleting(CSkinDialog* dialog, HWND owner)
+{
+    if (!dialog)
+        return;
+    if (!dialog->CreateOver(owner)) {
+        delete dialog;
+        return;
+    }
+    dialog->m_bSelfDeleting = true;
+    dialog->CenterWindow();
+    dialog->ShowModal();
+}
 
 CDuiString CSkinDialog::GetSkinFile()
 {

@@ -76,8 +76,11 @@ void CDialogFrameTest::CloseFrame()
     m_frame = NULL;
 }
 
-void CDialogFrameTest::RunFromButton(const wchar_t* button, std::function<void(HWND, CPaintManagerUI&)> action,
-                                     const wchar_t* cls)
+namespace {
+// Clicks control of pm once the dialog watcher is set; returns when the
+// dialog of class cls has run the action and is gone.
+void RunDialog(CPaintManagerUI& pm, const wchar_t* control, const wchar_t* cls,
+               std::function<void(HWND, CPaintManagerUI&)> action)
 {
     bool ran = false;
     HWND dialog = NULL;
@@ -89,8 +92,15 @@ void CDialogFrameTest::RunFromButton(const wchar_t* button, std::function<void(H
         action(d, *dpm);
         ran = true;
     });
-    ASSERT_TRUE(gui::Click(pm(), button)) << std::string(button, button + wcslen(button));
+    ASSERT_TRUE(gui::Click(pm, control)) << testpaths::Narrow(control);
     ASSERT_TRUE(gui::PumpUntil([&] { return ran && !IsWindow(dialog); }));
+}
+}  // namespace
+
+void CDialogFrameTest::RunFromButton(const wchar_t* button, std::function<void(HWND, CPaintManagerUI&)> action,
+                                     const wchar_t* cls)
+{
+    RunDialog(pm(), button, cls, action);
 }
 
 void CDialogFrameTest::RunFromMenu(const wchar_t* item, std::function<void(HWND, CPaintManagerUI&)> action,
@@ -102,18 +112,7 @@ void CDialogFrameTest::RunFromMenu(const wchar_t* item, std::function<void(HWND,
     ASSERT_TRUE(gui::PumpUntil([&] { return gui::ManagerOf(menu) && gui::ManagerOf(menu)->GetRoot(); }));
     CPaintManagerUI* mpm = gui::ManagerOf(menu);
     ASSERT_TRUE(gui::IsShown(*mpm, item));
-    bool ran = false;
-    HWND dialog = NULL;
-    gui::OnDialog(cls, [&](HWND d) {
-        dialog = d;
-        CPaintManagerUI* dpm = gui::ManagerOf(d);
-        ASSERT_TRUE(dpm != NULL);
-        gui::PumpPending();
-        action(d, *dpm);
-        ran = true;
-    });
-    ASSERT_TRUE(gui::Click(*mpm, item));
-    ASSERT_TRUE(gui::PumpUntil([&] { return ran && !IsWindow(dialog); }));
+    RunDialog(*mpm, item, cls, action);
 }
 
 std::wstring TextOf(CPaintManagerUI& pm, const wchar_t* name)
