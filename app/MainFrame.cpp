@@ -154,7 +154,8 @@ LRESULT CMainFrame::OnCreate(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHan
     for (int i = 0; i < 3; ++i)
         *trees[i] = CreateWindowExW(0, WC_TREEVIEWW, L"", treeStyle, 0, 0, 220, 300, m_hWnd,
                                     (HMENU)(INT_PTR)kTreeIds[i], inst, NULL);
-    m_BusyAnim.Create(m_hWnd, GetModuleHandleW(NULL), 220, 0xFFFFFF);
+    if (m_BusyAnim.Create(m_hWnd) && m_BusyAnim.LoadFromResource(220, L"GIF"))
+        m_BusyAnim.SetBkColor(0xFFFFFF);
     return r;
 }
 
@@ -179,8 +180,10 @@ LRESULT CMainFrame::OnSize(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandl
 {
     WindowImplBaseShw::OnSize(uMsg, wParam, lParam, bHandled);
     const int w = LOWORD(lParam), h = HIWORD(lParam);
-    if (w && h)
-        m_BusyAnim.MoveTo(w / 2 - 50, h / 2 - 50, 100, 100);
+    if (w && h) {
+        const SIZE busy = m_BusyAnim.GetPictureSize();
+        m_BusyAnim.MoveTo(w / 2 - busy.cx / 2, h / 2 - busy.cy / 2, busy.cx, busy.cy);
+    }
     if (m_bInitialized && GetCurrentPage() == 4)
         LayoutTrees();
     if (w && h && m_bResultPageBuilt) {
@@ -551,7 +554,7 @@ void CMainFrame::OnClick(TNotifyUI& msg)
         if (GetCurrentPage() == 4) {
             ::PostMessageW(m_hWnd, WMU_ShowGuide, 0, 0);
             m_BusyAnim.Show(true);
-            m_BusyAnim.Start();
+            m_BusyAnim.Draw();
             if (DuiLib::CTabLayoutUI* tab = static_cast<DuiLib::CTabLayoutUI*>(FindControl(L"ScanTab")))
                 tab->SelectItem(0);
         }
@@ -581,14 +584,14 @@ void CMainFrame::OnClick(TNotifyUI& msg)
         ShowControl(L"btnPause", !pause);
         ShowControl(L"btnResume", pause);
         if (pause) {
-            m_BusyAnim.Pause();
+            m_BusyAnim.Stop();
             if (ScanKind == SCAN_KIND_LOST_PARTITION)
                 m_pPartitionScan->PauseScan();
             else
                 m_ScanDiskDlg.PauseScan();
         } else {
             if (m_BusyAnim.IsVisible())
-                m_BusyAnim.Start();
+                m_BusyAnim.Draw();
             if (ScanKind == SCAN_KIND_LOST_PARTITION)
                 m_pPartitionScan->ResumeScan();
             else

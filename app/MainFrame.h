@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "app/BusyAnimation.h"
 #include "app/DuiLibInc.h"
 #include "app/ProgressTaskBar.h"
 #include "app/Services.h"
@@ -23,6 +22,7 @@
 #include "storage/PartitionTable.h"
 #include "storage/PhysicalDiskList.h"
 #include "storage/VolumeList.h"
+#include "views/PictureExWnd.h"
 
 // Payload of WMU_AddDiskItem: owned by the sender, reused for every row of
 // one enumeration.
@@ -176,7 +176,7 @@ public:
     bool IsDiskEnumRunning() const { return m_hDiskEnumThread != NULL; }
     bool IsGuideRunning() const { return m_hGuideThread != NULL; }
     HWND GetTreeWindow(int id) const;
-    CBusyAnimation& GetBusyAnimation() { return m_BusyAnim; }
+    CPictureExWnd& GetBusyAnimation() { return m_BusyAnim; }
     size_t GetFoundCount();
     int GetCurrentPage();
     void SelectPage(int page);
@@ -262,7 +262,7 @@ private:
     DuiLib::CListUI* m_pFileList;
     DuiLib::CTabLayoutUI* m_pMainTab;
     std::map<std::wstring, int> m_MediaExtensions;
-    CBusyAnimation m_BusyAnim;
+    CPictureExWnd m_BusyAnim;
     CControlUI* m_pPendingTile;
     std::vector<std::wstring> m_SelectionKeys;
     std::vector<std::wstring> m_CheckKeys;

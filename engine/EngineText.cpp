@@ -5,6 +5,7 @@
 #include <cwchar>
 #include <cwctype>
 #include <map>
+#include <vector>
 
 #include "core/Language.h"
 
@@ -22,6 +23,12 @@ const DefaultText kDefaults[] = {
     {L"InInitDeepScan", L"Preparing the deep scan..."},
     {L"UnknowPer", L"Unknown"},
     {L"LostDir", L"Lost folders"},
+    {L"RecoveredCount", L"Recovered %d of %d files"},
+    {L"InRecovering", L"Recovering %s"},
+    {L"StopRecover", L"Stopping the recovery..."},
+    {L"RecoverSuccess", L"%d files were recovered. Open the folder now?"},
+    {L"SuccessTitle", L"Recovery finished"},
+    {L"Recycle", L"Recycle Bin"},
 };
 
 // Reading a text opens the language file; scans ask for the same few texts
@@ -73,7 +80,11 @@ std::wstring EngineUIText(const wchar_t* key)
     return text;
 }
 
-bool IsOneArgumentFormat(const std::wstring& text, wchar_t kind)
+namespace
+{
+// Conversions of `kind` in text, with the offset of each one's "%"; -1 when
+// the text holds any other conversion or an overlong width or precision.
+int CountConversions(const std::wstring& text, wchar_t kind, std::vector<size_t>* at)
 {
     int conversions = 0;
     for (size_t i = 0; i < text.size(); ++i)
@@ -92,7 +103,7 @@ bool IsOneArgumentFormat(const std::wstring& text, wchar_t kind)
         while (j < text.size() && iswdigit(text[j]))
             ++j, ++digits;
         if (digits > 3)
-            return false;
+            return -1;
         if (j < text.size() && text[j] == L'.')
         {
             ++j;
@@ -100,17 +111,26 @@ bool IsOneArgumentFormat(const std::wstring& text, wchar_t kind)
             while (j < text.size() && iswdigit(text[j]))
                 ++j, ++digits;
             if (digits > 3)
-                return false;
+                return -1;
         }
         if (j >= text.size())
-            return false;
+            return -1;
         const wchar_t conv = text[j];
         const bool fits = kind == L'd' ? (conv == L'd' || conv == L'i' || conv == L'u') : conv == L's';
-        if (!fits || ++conversions > 1)
-            return false;
+        if (!fits)
+            return -1;
+        if (at)
+            at->push_back(i);
+        ++conversions;
         i = j;
     }
-    return conversions == 1;
+    return conversions;
+}
+}  // namespace
+
+bool IsOneArgumentFormat(const std::wstring& text, wchar_t kind)
+{
+    return CountConversions(text, kind, nullptr) == 1;
 }
 
 namespace
@@ -155,6 +175,21 @@ std::wstring ValidatedFormat(const std::wstring& text, const wchar_t* key, wchar
 std::wstring EngineFormatInt(const wchar_t* key, int value)
 {
     return FormatTextWithInt(CheckedFormat(key, L'd').c_str(), value);
+}
+
+std::wstring EngineFormatTwoInts(const wchar_t* key, int first, int second)
+{
+    std::wstring format = EngineUIText(key);
+    std::vector<size_t> at;
+    if (CountConversions(format, L'd', &at) != 2)
+    {
+        format = EngineDefaultText(key);
+        at.clear();
+        if (CountConversions(format, L'd', &at) != 2)
+            return format;
+    }
+    return FormatTextWithInt(format.substr(0, at[1]).c_str(), first) +
+           FormatTextWithInt(format.substr(at[1]).c_str(), second);
 }
 
 std::wstring EngineFormatText(const wchar_t* key, const wchar_t* value)

@@ -16,6 +16,8 @@ std::wstring EngineDefaultText(const wchar_t* key);
 // built-in English text is used instead.
 std::wstring EngineFormatInt(const wchar_t* key, int value);
 std::wstring EngineFormatText(const wchar_t* key, const wchar_t* value);
+// The same for a text that takes two integers ("RecoveredCount").
+std::wstring EngineFormatTwoInts(const wchar_t* key, int first, int second);
 
 // The text of key when it is a one-argument format of that kind, else the
 // built-in English text of key.

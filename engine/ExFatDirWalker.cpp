@@ -252,7 +252,11 @@ void CExFatDirWalker::HandFile(const SetInfo& set, const std::wstring& path, boo
     const bool noChain = (set.flags & kExFatNoFatChain) != 0;
     ExFatEntrySet entrySet = {set.entries, set.count};
     const std::wstring time = m_vol.FormatEntryTime(set.entries, 1);
-    const int percent = noChain ? -1 : m_vol.GetRecoverablePercent(&entrySet);
+    int percent = noChain ? -1 : m_vol.GetRecoverablePercent(&entrySet);
+    // A deleted file that had a FAT chain may have been fragmented, and its
+    // chain is gone: the run from its first cluster is a guess beyond one cluster.
+    if (deleted && percent > 99 && set.validLength > m_vol.GetClusterSize())
+        percent = 99;
     CFoundItem* item = new CFoundItem(set.name.c_str(), path.c_str(), time.c_str(), set.validLength, 0);
     item->m_bContiguous = deleted ? 1 : (noChain ? 1 : 0);
     item->m_uFirstCluster = set.firstCluster;

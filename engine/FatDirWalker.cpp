@@ -417,7 +417,11 @@ void CFatDirWalker::WalkEntries(const BYTE* bytes, size_t count, const Job& job,
         if (name.empty())
             continue;
         const std::wstring time = m_vol.DosTime(e.writeDate, e.writeTime);
-        const int percent = m_vol.RecoverablePercent(&e);
+        int percent = m_vol.RecoverablePercent(&e);
+        // A deleted file's chain is freed: its clusters are taken as one run
+        // from the first, which holds it for certain only when it needs one.
+        if (deleted && percent > 99 && e.fileSize > m_vol.ClusterBytes())
+            percent = 99;
         m_host.ProgressPoint((int)(m_host.Examined() % kProgressScale), kProgressScale);
         CFoundItem* item = new CFoundItem(name.c_str(), job.path.c_str(), time.c_str(), e.fileSize, 0);
         item->m_bContiguous = deleted ? 1 : 0;

@@ -13,6 +13,8 @@ class CFormatPluginRegistry;
 class CFoundItem;
 class CVolumeInfo;
 class CVolumeList;
+class CPartitionInfo;
+class ILostPartitionSource;
 struct DeepScanHit;
 
 // The text given after the command-line switch "/pathfile:" (empty without
@@ -33,6 +35,15 @@ enum
     WMU_LostPartitionFound = WM_USER + 37,   // 1061
 };
 static_assert(WMU_ScanDone == 1029 && WMU_ScanProgress == 1031, "scan message numbers");
+static_assert(WMU_RecoverProgress == 1037 && WMU_RecoverDone == 1040, "recovery message numbers");
+
+// File-system code of a volume for the recovery readers: for the
+// lost-partition kind the partition's own code (its boot sector decides when
+// its type is no file-system code), else by the file-system name of the
+// volume whose root is given ("NTFS" 7, "FAT32" 11, "FAT" 6, "exFAT" -7);
+// 0 when unknown.
+int PartitionTypeCodeOf(CVolumeList* volumes, int scanKind, const std::wstring& root,
+                        const CPartitionInfo* partition, const ILostPartitionSource* lost);
 
 class IMainFrameServices
 {
@@ -75,4 +86,21 @@ public:
     // INVALID_HANDLE_VALUE when none.
     virtual HANDLE GetDeepScanDevice() = 0;
     virtual void SetDeepScanDevice(HANDLE device) = 0;
+
+    // ---- recovery (defaults for frames that have no results to recover) ----
+
+    // Pointers to the checked entries (the frame keeps them); true when any.
+    virtual bool GetCheckedFiles(std::vector<CFoundItem*>& out) { out.clear(); return false; }
+    virtual bool GetCheckedCarvedFiles(std::vector<DeepScanHit*>& out) { out.clear(); return false; }
+    // The lost partition of the shown result and the disk it lies on.
+    virtual ILostPartitionSource* GetLostPartitionSource() { return nullptr; }
+    // File-system code of the volume an entry is recovered from.
+    virtual int GetPartitionTypeCode(int scanKind, const std::wstring& root, const CPartitionInfo* partition)
+    {
+        return PartitionTypeCodeOf(GetVolumeList(), scanKind, root, partition, GetLostPartitionSource());
+    }
+    // The thumbnail worker reads the same devices: a recovery of carved files
+    // holds it off with its stop flag and waits for its thread.
+    virtual HANDLE GetThumbnailThread() { return nullptr; }
+    virtual void SetThumbnailStop(bool stop) { (void)stop; }
 };

@@ -18,6 +18,8 @@ packages=(
   xz-utils dpkg-dev unzip python3
   # the web-client tests decrypt reports with an AES of their own
   python3-cryptography openssl
+  # the media player's tests play through Wine's DirectShow over GStreamer
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good
 )
 # The tools that make the fixture samples and run the benchmarks beside
 # PhotoRec and TestDisk; the tests only read what they made. `--tools` adds them.

@@ -8,12 +8,19 @@ bd="$root/build/x86_64"
 "$root/scripts/build.sh" x86_64 "$bd"
 "$root/scripts/build.sh" i686 "$root/build/i686"
 . "$root/scripts/wine-env.sh" "$bd"
+# A fresh server for the run: its desktop and services belong to this run's
+# screen.
+wine_stop
 wine_start
 trap wine_stop EXIT
 cd "$bd"
+# The prefix's services (the mount manager among them) start before the
+# tests, with no output to hold open: they live as long as the server, and a
+# test that started them would be waited for until its time-out.
+boot_then='"$0" cmd /c exit </dev/null >/dev/null 2>&1; exec "$@"'
 # Windows are tested on a virtual screen.
 if [ -z "${DISPLAY:-}" ]; then
-  xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure -j"$(nproc)" "$@"
+  xvfb-run -a -s "-screen 0 1280x1024x24" bash -c "$boot_then" "$WINE64" ctest --output-on-failure -j"$(nproc)" "$@"
 else
-  ctest --output-on-failure -j"$(nproc)" "$@"
+  bash -c "$boot_then" "$WINE64" ctest --output-on-failure -j"$(nproc)" "$@"
 fi

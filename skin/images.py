@@ -412,7 +412,44 @@ def slider_bar(on):
     return c
 
 
-def slider_thumb():
+# ---- previews and the media player ----
+def player_button(kind):
+    """28x28: normal, hot, pushed, disabled."""
+    def draw(c, st):
+        if st == 1:
+            c.fill(rrect(0, 0, 28, 28, 5), '#FFE3EEFA')
+        elif st == 2:
+            c.fill(rrect(0, 0, 28, 28, 5), '#FFC9DDF3')
+        col = ['#FF3B4B5E', BLUE, BLUE_DOWN, '#FFB8C2CE'][st]
+        if kind == 'play':
+            c.fill([(10, 7), (21, 14), (10, 21)], col)
+        elif kind == 'pause':
+            c.fill(rect(9, 7.5, 12.5, 20.5), col)
+            c.fill(rect(15.5, 7.5, 19, 20.5), col)
+        elif kind in ('back', 'forward'):
+            pts = [[(13, 8), (13, 20), (5, 14)], [(22, 8), (22, 20), (14, 14)]]
+            if kind == 'forward':
+                pts = [[(28 - x, y) for x, y in p] for p in pts]
+            for p in pts:
+                c.fill(p, col)
+        else:
+            c.fill([(6, 11), (10, 11), (15, 6.5), (15, 21.5), (10, 17), (6, 17)], col)
+            if kind == 'volume':
+                c.fill(arc_ring(15, 14, 5.5, 4.2, -50, 50), col)
+                c.fill(arc_ring(15, 14, 9, 7.7, -50, 50), col)
+            else:
+                c.fill(line(17.5, 10.5, 23.5, 17.5, 1.5), RED if st < 3 else col)
+                c.fill(line(17.5, 17.5, 23.5, 10.5, 1.5), RED if st < 3 else col)
+    return strip([0, 1, 2, 3], 28, 28, draw)
+
+
+def slider_track(fg):
+    c = Canvas(16, 28)
+    c.fill(rrect(0, 11, 16, 17, 3), BLUE if fg else '#FFD5DEE8')
+    return c
+
+
+def dlg_slider_thumb():
     def draw(c, st):
         border = [BLUE, BLUE_HOT, BLUE_DOWN][st]
         c.fill(rrect(0, 0, 12, 14, 3), border)
@@ -433,8 +470,69 @@ def guide_bubble():
     return c
 
 
-def busy_frames(size=64, count=12):
-    """Spinner frames as palette indices; palette: white then 16 blues fading in."""
+
+def slider_thumb():
+    def draw(c, st):
+        c.fill(circle(6, 6, 5.8), [BLUE, BLUE_HOT, BLUE_DOWN][st])
+        c.fill(circle(6, 6, 2.6), WHITE)
+    return strip([0, 1, 2], 12, 12, draw)
+
+
+def preview_unknown():
+    c = Canvas(48, 48)
+    c.fill([(10, 3), (30, 3), (39, 12), (39, 45), (10, 45)], '#FF98A6B6')
+    c.fill([(11.5, 4.5), (29.4, 4.5), (37.5, 12.6), (37.5, 43.5), (11.5, 43.5)], WHITE)
+    c.fill([(30, 3), (30, 12), (39, 12)], '#FF98A6B6')
+    c.fill(arc_ring(24.5, 21, 6, 3.8, 180, 405), BLUE)
+    c.fill(rect(23.3, 25, 25.7, 31), BLUE)
+    c.fill(circle(24.5, 35.5, 1.8), BLUE)
+    return c
+
+
+def preview_broken():
+    c = Canvas(64, 64)
+    c.fill(rrect(4, 10, 60, 54, 4), '#FF98A6B6')
+    c.fill(rrect(6.5, 12.5, 57.5, 51.5, 2.5), '#FFEEF2F7')
+    c.fill([(10, 46), (24, 28), (34, 40), (42, 32), (54, 46)], '#FF8FB8E6')
+    c.fill(circle(45, 22, 4.5), '#FFF0C040')
+    # the crack
+    c.fill(polyline([(30, 8), (26, 22), (34, 30), (28, 44), (33, 58)], 3.2), WHITE)
+    c.fill(polyline([(30, 8), (26, 22), (34, 30), (28, 44), (33, 58)], 1.2), RED)
+    return c
+
+
+def player_music():
+    c = Canvas(96, 96)
+    c.fill(circle(48, 48, 46), '#FF2B3B4E')
+    c.fill(circle(48, 48, 43), '#FF344A63')
+    c.fill(rect(54, 22, 59, 64), '#FF8FC1F0')
+    c.fill([(59, 22), (72, 30), (72, 38), (59, 31)], '#FF8FC1F0')
+    c.fill(ellipse(48, 66, 11, 8), '#FF8FC1F0')
+    return c
+
+
+def player_error():
+    c = Canvas(48, 48)
+    c.fill(circle(24, 24, 22), RED)
+    c.fill(line(16, 16, 32, 32, 4), WHITE)
+    c.fill(line(16, 32, 32, 16, 4), WHITE)
+    return c
+
+
+def player_wait():
+    c = Canvas(48, 48)
+    c.fill(circle(24, 24, 22), BLUE)
+    c.fill(circle(24, 24, 18.5), WHITE)
+    c.fill(rect(22.6, 11, 25.4, 25), BLUE)
+    c.fill(line(24, 24, 32, 30, 2.8), BLUE)
+    return c
+
+
+def busy_frames(size=64, count=12, width=None, height=None):
+    """Spinner frames as palette indices; palette: white then 16 blues fading in.
+    The spinner is size across, in the middle of a width x height frame."""
+    width = width or size
+    height = height or size
     palette = [(255, 255, 255)]
     base = rgba(BLUE)
     for k in range(16):
@@ -442,12 +540,12 @@ def busy_frames(size=64, count=12):
         palette.append(tuple(int(255 + (base[i] - 255) * a) for i in range(3)))
     frames = []
     for f in range(count):
-        c = Canvas(size, size, '#FFFFFFFF')
+        c = Canvas(width, height, '#FFFFFFFF')
         for d in range(count):
             ang = 2 * math.pi * d / count - math.pi / 2
             strength = ((d - f) % count) / float(count - 1)
             col = tuple(int(255 + (base[i] - 255) * (0.15 + 0.85 * strength)) for i in range(3))
-            c.fill(circle(size / 2 + math.cos(ang) * size * 0.36, size / 2 + math.sin(ang) * size * 0.36,
+            c.fill(circle(width / 2 + math.cos(ang) * size * 0.36, height / 2 + math.sin(ang) * size * 0.36,
                           size * 0.075, 16), (col[0], col[1], col[2], 255))
         idx = []
         for p in c.px:
@@ -455,7 +553,7 @@ def busy_frames(size=64, count=12):
             t = (1.0 - p[2]) / (1.0 - base[2] / 255.0) if base[2] < 255 else 0
             k = int(round(t * 16))
             idx.append(max(0, min(16, k)))
-        frames.append((size, size, idx))
+        frames.append((width, height, idx))
     return frames, palette
 
 
@@ -493,12 +591,22 @@ def all_images():
         'common/combo.png': combo(),
         'common/slider_on.png': slider_bar(True),
         'common/slider_off.png': slider_bar(False),
-        'common/slider_thumb.png': slider_thumb(),
+        'common/slider_thumb.png': dlg_slider_thumb(),
         'guide/bubble.png': guide_bubble(),
         'about/logo.png': logo(64),
     }
     for k in ('menu', 'min', 'max', 'restore', 'close'):
         imgs['sys/btn_%s.png' % k] = title_button(k)
+    for k in ('play', 'pause', 'back', 'forward', 'volume', 'mute'):
+        imgs['player/%s.png' % k] = player_button(k)
+    imgs['player/slider_bg.png'] = slider_track(False)
+    imgs['player/slider_fg.png'] = slider_track(True)
+    imgs['player/thumb.png'] = slider_thumb()
+    imgs['player/music.png'] = player_music()
+    imgs['player/error.png'] = player_error()
+    imgs['player/wait.png'] = player_wait()
+    imgs['preview/unknown.png'] = preview_unknown()
+    imgs['preview/broken.png'] = preview_broken()
     for k in ('deleted', 'format', 'udisk', 'recycle', 'partition', 'deep'):
         imgs['home/%s.png' % k] = icon_home(k)
     for k in ('quick', 'deep', 'format'):

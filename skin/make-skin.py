@@ -6,7 +6,7 @@ pictures drawn by images.py and the texts of the language sources.
 
 Writes WORK/skin_cn.zip (simplified Chinese, embedded in the program),
 SKIN-DIR/skin_tr.skin (traditional Chinese) and SKIN-DIR/skin_en.skin
-(English), plus WORK/busy.gif, WORK/app.ico and WORK/skinlost.ico for the
+(English), plus WORK/busy.gif, WORK/preview_busy.gif, WORK/app.ico and WORK/skinlost.ico for the
 program's resources.
 
 Layout templates: {{Key}} is the text of Key in section [Skin] of the
@@ -159,6 +159,8 @@ def main():
 
     frames, palette = images.busy_frames()
     write_if_changed(os.path.join(a.work, 'busy.gif'), raster.gif(frames, palette, 8))
+    frames, palette = images.busy_frames(48, 12, 156, 95)
+    write_if_changed(os.path.join(a.work, 'preview_busy.gif'), raster.gif(frames, palette, 8))
     write_if_changed(os.path.join(a.work, 'app.ico'), raster.ico(images.app_icon_canvases()))
     write_if_changed(os.path.join(a.work, 'skinlost.ico'), raster.ico(images.skin_lost_icon_canvases()))
 

@@ -55,7 +55,23 @@ unsigned __int64 QueryDeviceLength(HANDLE hDevice, int bDevice)
     return 0;
 }
 
+namespace {
+StorageReadFn g_pfnReadHook = NULL;
+}  // namespace
+
+StorageReadFn SetStorageReadHook(StorageReadFn fn)
+{
+    StorageReadFn old = g_pfnReadHook;
+    g_pfnReadHook = fn;
+    return old;
+}
+
 DWORD ReadAt(HANDLE hDevice, unsigned __int64 offset, void* buffer, DWORD size)
+{
+    return g_pfnReadHook ? g_pfnReadHook(hDevice, offset, buffer, size) : RawReadAt(hDevice, offset, buffer, size);
+}
+
+DWORD RawReadAt(HANDLE hDevice, unsigned __int64 offset, void* buffer, DWORD size)
 {
     LARGE_INTEGER li;
     li.QuadPart = (LONGLONG)offset;

@@ -30,6 +30,12 @@ unsigned __int64 QueryDeviceLength(HANDLE hDevice, int bDevice);
 
 // Reads size bytes at offset; returns the bytes read (0 on failure).
 DWORD ReadAt(HANDLE hDevice, unsigned __int64 offset, void* buffer, DWORD size);
+// The read itself, without a hook.
+DWORD RawReadAt(HANDLE hDevice, unsigned __int64 offset, void* buffer, DWORD size);
+// Replaces ReadAt (NULL restores it), so that a test can fail reads the way
+// a bad sector does; returns the previous replacement.
+typedef DWORD (*StorageReadFn)(HANDLE, unsigned __int64, void*, DWORD);
+StorageReadFn SetStorageReadHook(StorageReadFn fn);
 
 // "\\.\X:" of a drive letter; empty for anything that is not a letter.
 std::wstring DriveLetterPath(wchar_t letter);

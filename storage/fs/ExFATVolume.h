@@ -81,6 +81,8 @@ class CExFATVolume : public CFatVolumeBase {
   int IsValidCluster(uint32_t cluster) const { return cluster >= 2 && cluster <= kExFatMaxDataCluster; }
 
   DWORD GetClusterCount() const { return m_dwClusterCount; }
+  // Highest cluster number of the heap (clusters run 2 .. this).
+  uint64_t GetMaxCluster() const { return (uint64_t)m_dwClusterCount + 1; }
   DWORD GetRootCluster() const { return m_dwRootCluster; }
   uint64_t GetClusterHeapOffset() const { return m_u64ClusterHeapOffset; }
   BOOL ParseBootSector(const BYTE* boot) override;

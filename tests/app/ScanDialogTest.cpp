@@ -1,6 +1,6 @@
 // The dialogs that shape a scan from the wizard's bottom bar (scan path,
-// scan range) and the lost-partition search, over mapped devices: X: a
-// FAT32 volume, Y: the carving image, \\.\PhysicalDrive7 an MBR disk.
+// scan range) and the lost-partition search, over mapped devices: P: a
+// FAT32 volume, Q: the carving image, \\.\PhysicalDrive14 an MBR disk.
 #include <shlobj.h>
 
 #include <atomic>
@@ -116,9 +116,9 @@ protected:
         s_fat = new devicemap::CMountedDrive;
         s_carve = new devicemap::CMountedDrive;
         s_disk = new devicemap::CScopedDeviceMap;
-        ASSERT_TRUE(s_fat->Define(L'X', s_root, testpaths::Fixture(L"scan-fat32.img")));
-        ASSERT_TRUE(s_carve->Define(L'Y', testpaths::MakeTempDir(L"nroot"), testpaths::Fixture(L"carve.img")));
-        ASSERT_TRUE(s_disk->PhysicalDrive(7, testpaths::Fixture(L"disk-mbr.img")));
+        ASSERT_TRUE(s_fat->Define(L'P', s_root, testpaths::Fixture(L"scan-fat32.img")));
+        ASSERT_TRUE(s_carve->Define(L'Q', testpaths::MakeTempDir(L"nroot"), testpaths::Fixture(L"carve.img")));
+        ASSERT_TRUE(s_disk->PhysicalDrive(14, testpaths::Fixture(L"disk-mbr.img")));
         CSearchingScan::release = CreateEventW(NULL, TRUE, FALSE, NULL);
     }
     static void TearDownTestSuite()
@@ -192,14 +192,14 @@ devicemap::CScopedDeviceMap* ScanDialogTest::s_disk = NULL;
 TEST_F(ScanDialogTest, ScanPathPicksAFolderOfTheVolumeAndTheScanKeepsToIt)
 {
     // Wine names the host's file system for the drive; the walkers go by the volume's.
-    m_frame->GetVolumeList()->FindVolumeByLetter(L'X')->m_strFileSystem = L"FAT32";
-    ChooseVolume(L"RecoverDeletedFileButton", L"(X:\\)");
+    m_frame->GetVolumeList()->FindVolumeByLetter(L'P')->m_strFileSystem = L"FAT32";
+    ChooseVolume(L"RecoverDeletedFileButton", L"(P:\\)");
     ASSERT_TRUE(gui::IsShown(pm(), L"btnSetPath"));
 
     // "OK" at once keeps the path shown; a cancelled picker changes nothing;
     // a folder picked inside the volume is taken.
     RunFromButton(L"btnSetPath", [&](HWND dlg, CPaintManagerUI& dpm) {
-        EXPECT_EQ(L"X:\\", TextOf(dpm, L"PathEdit"));
+        EXPECT_EQ(L"P:\\", TextOf(dpm, L"PathEdit"));
         bool cancelled = false;
         gui::OnDialog(L"#32770", [&](HWND picker) {
             cancelled = true;
@@ -207,23 +207,23 @@ TEST_F(ScanDialogTest, ScanPathPicksAFolderOfTheVolumeAndTheScanKeepsToIt)
         });
         ASSERT_TRUE(gui::Click(dpm, L"btnSelectPath"));
         ASSERT_TRUE(gui::PumpUntil([&] { return cancelled && !gui::FindThreadWindow(L"#32770"); }));
-        EXPECT_EQ(L"X:\\", TextOf(dpm, L"PathEdit"));
+        EXPECT_EQ(L"P:\\", TextOf(dpm, L"PathEdit"));
 
         bool picked = false;
         gui::OnDialog(L"#32770", [&](HWND picker) {
-            SendMessageW(picker, BFFM_SETSELECTIONW, TRUE, (LPARAM)L"X:\\keep");
+            SendMessageW(picker, BFFM_SETSELECTIONW, TRUE, (LPARAM)L"P:\\keep");
             gui::SaveScreenshot(picker, L"dlg_folder_browse");
             PostMessageW(picker, WM_COMMAND, IDOK, 0);
             picked = true;
         });
         ASSERT_TRUE(gui::Click(dpm, L"btnSelectPath"));
-        ASSERT_TRUE(gui::PumpUntil([&] { return picked && TextOf(dpm, L"PathEdit") == L"X:\\keep"; }));
+        ASSERT_TRUE(gui::PumpUntil([&] { return picked && TextOf(dpm, L"PathEdit") == L"P:\\keep"; }));
         gui::SaveScreenshot(dlg, L"dlg_pathset");
         ASSERT_TRUE(gui::Click(dpm, L"btnOk"));
     });
     // Confirmed: the scan starts on the folder.
     ASSERT_TRUE(gui::PumpUntil([&] { return m_frame->GetCurrentPage() == 4; }));
-    EXPECT_EQ(L"X:\\keep", m_frame->GetScanPath());
+    EXPECT_EQ(L"P:\\keep", m_frame->GetScanPath());
     ASSERT_TRUE(WaitForScanEnd());
     // The folder's two deleted files, one of them in a sub-folder.
     const size_t inFolder = m_frame->GetFoundCount();
@@ -231,10 +231,10 @@ TEST_F(ScanDialogTest, ScanPathPicksAFolderOfTheVolumeAndTheScanKeepsToIt)
 
     // Back to the file types: the whole volume ("btnDefault") finds more.
     Go(L"btnHome", 0);
-    ChooseVolume(L"RecoverDeletedFileButton", L"(X:\\)");
+    ChooseVolume(L"RecoverDeletedFileButton", L"(P:\\)");
     RunFromButton(L"btnSetPath", [&](HWND, CPaintManagerUI& dpm) {
         ASSERT_TRUE(gui::Click(dpm, L"btnDefault"));
-        ASSERT_TRUE(gui::PumpUntil([&] { return TextOf(dpm, L"PathEdit") == L"X:\\"; }));
+        ASSERT_TRUE(gui::PumpUntil([&] { return TextOf(dpm, L"PathEdit") == L"P:\\"; }));
         ASSERT_TRUE(gui::Click(dpm, L"btnOk"));
     });
     ASSERT_TRUE(gui::PumpUntil([&] { return m_frame->GetCurrentPage() == 4; }));
@@ -243,11 +243,11 @@ TEST_F(ScanDialogTest, ScanPathPicksAFolderOfTheVolumeAndTheScanKeepsToIt)
 
     // Cancel keeps the frame's path and starts nothing.
     Go(L"btnHome", 0);
-    ChooseVolume(L"RecoverDeletedFileButton", L"(X:\\)");
+    ChooseVolume(L"RecoverDeletedFileButton", L"(P:\\)");
     RunFromButton(L"btnSetPath", [&](HWND dlg, CPaintManagerUI&) { gui::Key(dlg, VK_ESCAPE); });
     gui::PumpPending();
     EXPECT_EQ(3, m_frame->GetCurrentPage());
-    EXPECT_EQ(L"X:\\", m_frame->GetScanPath());
+    EXPECT_EQ(L"P:\\", m_frame->GetScanPath());
 }
 
 // ---- scan range ----
@@ -309,10 +309,10 @@ TEST(ScanRangeSteps, StepsAndBytesBothWays)
 
 TEST_F(ScanDialogTest, ScanRangeReachesTheDeepScan)
 {
-    CVolumeInfo* n = m_frame->GetVolumeList()->FindVolumeByLetter(L'Y');
+    CVolumeInfo* n = m_frame->GetVolumeList()->FindVolumeByLetter(L'Q');
     ASSERT_TRUE(n != NULL);
     ASSERT_EQ(655360u, n->m_Length);
-    ChooseVolume(L"DeepReocverButton", L"(Y:\\)");
+    ChooseVolume(L"DeepReocverButton", L"(Q:\\)");
     ASSERT_TRUE(gui::IsShown(pm(), L"btnSetPos"));
     RunFromButton(L"btnSetPos", [&](HWND dlg, CPaintManagerUI& dpm) {
         EXPECT_EQ(SizeText(655360), TextOf(dpm, L"sizeMax"));
@@ -393,7 +393,7 @@ TEST_F(ScanDialogTest, LostPartitionSearchAsksBeforeItIsCutShortAndHandsTheParti
         ASSERT_EQ(m_frame->GetPhysicalDiskList().GetCount(), disks->GetCount());
         int hd7 = -1;
         for (int i = 0; i < disks->GetCount(); ++i)
-            if (std::wstring(static_cast<DuiLib::CListTextElementUI*>(disks->GetItemAt(i))->GetText(0)).find(L"HD7:") == 0)
+            if (std::wstring(static_cast<DuiLib::CListTextElementUI*>(disks->GetItemAt(i))->GetText(0)).find(L"HD14:") == 0)
                 hd7 = i;
         ASSERT_GE(hd7, 0);
         gui::SaveScreenshot(dlg, L"dlg_deepscanpartition");

@@ -8,9 +8,10 @@
 // the Unix ln/rm, and each call polls until the name shows the image. Use
 // distinct letters and numbers per test program (one prefix per build):
 // test programs run side by side and see each other's links.
-//   storage_tests  r s v; PhysicalDrive 1 9 11 12 13
-//   engine_tests   i J      scan-fixtures.sh (scan tool)  K L M R; scan's default S
-//   app_*_tests    W X Y; PhysicalDrive 6 7
+//   storage_tests  r s v (and U, Y stay unmapped); PhysicalDrive 1 9 11 12 13
+//   engine_tests   G H I J A T D  scan-fixtures.sh (scan tool)  K L M R; scan's default S
+//   recover-fixtures.sh (recover tool) X; recover-diskfull.sh E F
+//   app_*_tests    W P Q; PhysicalDrive 6 14
 // Pick new ones outside these.
 #pragma once
 #include <string>

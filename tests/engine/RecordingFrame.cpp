@@ -84,6 +84,24 @@ bool CRecordingFrame::AddFoundFile(CFoundItem* item)
     return keep;
 }
 
+bool CRecordingFrame::GetCheckedFiles(std::vector<CFoundItem*>& out)
+{
+    out.clear();
+    for (CFoundItem* item : m_found)
+        if (!isChecked || isChecked(*item))
+            out.push_back(item);
+    return !out.empty();
+}
+
+bool CRecordingFrame::GetCheckedCarvedFiles(std::vector<DeepScanHit*>& out)
+{
+    out.clear();
+    for (DeepScanHit* hit : m_hits)
+        if (!isHitChecked || isHitChecked(*hit))
+            out.push_back(hit);
+    return !out.empty();
+}
+
 void CRecordingFrame::SetDeepScanDevice(HANDLE device)
 {
     if (m_hDevice != INVALID_HANDLE_VALUE && m_hDevice != device)

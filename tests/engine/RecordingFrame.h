@@ -39,10 +39,21 @@ public:
     std::vector<std::wstring> GetSelectedFormatNames() override { return m_formats; }
     HANDLE GetDeepScanDevice() override { return m_hDevice; }
     void SetDeepScanDevice(HANDLE device) override;
+    // Every kept entry counts as checked, unless isChecked says otherwise.
+    bool GetCheckedFiles(std::vector<CFoundItem*>& out) override;
+    bool GetCheckedCarvedFiles(std::vector<DeepScanHit*>& out) override;
+    ILostPartitionSource* GetLostPartitionSource() override { return m_pLost; }
+    HANDLE GetThumbnailThread() override { return m_hThumbnails; }
+    void SetThumbnailStop(bool stop) override { m_thumbnailStops.push_back(stop); }
 
     void SetRegistry(CFormatPluginRegistry* registry) { m_pRegistry = registry; }
     void SetSelectedFormats(const std::vector<std::wstring>& names) { m_formats = names; }
     void SelectVolume(CVolumeInfo* volume) { m_pSelected = volume; }
+    void SetLostPartitionSource(ILostPartitionSource* lost) { m_pLost = lost; }
+    void SetThumbnailThread(HANDLE thread) { m_hThumbnails = thread; }
+    const std::vector<bool>& ThumbnailStops() const { return m_thumbnailStops; }
+    std::function<bool(const CFoundItem&)> isChecked;
+    std::function<bool(const DeepScanHit&)> isHitChecked;
     // Adds a volume record for a drive letter whose raw device ("\\.\X:")
     // is mapped to an image, with the file-system name its boot sector gives
     // ("NTFS", "FAT32", "FAT", "exFAT", else "RAW"), as Windows would report
@@ -85,6 +96,9 @@ private:
     CVolumeInfo* m_pSelected;
     std::vector<std::wstring> m_formats;
     HANDLE m_hDevice;
+    ILostPartitionSource* m_pLost = nullptr;
+    HANDLE m_hThumbnails = nullptr;
+    std::vector<bool> m_thumbnailStops;
     std::set<unsigned int> m_refused;
     std::set<std::wstring> m_refusedExt;
     std::vector<DeepScanHit*> m_hits;

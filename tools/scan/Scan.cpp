@@ -22,42 +22,15 @@
 #include <vector>
 
 #include "RecordingFrame.h"
+#include "ToolSupport.h"
 #include "common/DeviceMap.h"
 #include "core/Helpers.h"
 #include "core/Language.h"
 
 namespace
 {
-class CToolRegistry : public CFormatPluginRegistry
-{
-protected:
-    void ShowLoadError() override { fwprintf(stderr, L"scan: no file-type plug-ins could be loaded\n"); }
-};
-
-int PrintBox(HWND, const wchar_t* text, const wchar_t* title, UINT, int)
-{
-    fwprintf(stderr, L"scan: %ls: %ls\n", title ? title : L"", text ? text : L"");
-    return IDOK;
-}
-
-std::wstring WindowsPath(const std::wstring& path)
-{
-    if (path.empty() || path[0] != L'/')
-        return path;
-    std::wstring w = L"Z:" + path;
-    for (wchar_t& c : w)
-        if (c == L'/')
-            c = L'\\';
-    return w;
-}
-
-void PrintUtf8(const std::wstring& text)
-{
-    char* utf8 = WideToUtf8(text.c_str());
-    if (utf8)
-        fputs(utf8, stdout);
-    delete[] utf8;
-}
+using toolsupport::PrintUtf8;
+using toolsupport::WindowsPath;
 
 int Usage()
 {
@@ -101,13 +74,13 @@ int wmain(int argc, wchar_t** argv)
         return Usage();
     if (targets.empty() || letter < L'C' || letter > L'Z' || letter + targets.size() - 1 > L'Z')
         return Usage();
-    SetMessageDlgProc(PrintBox);
+    toolsupport::PrintBoxes(L"scan", IDOK);
     InitApplicationPaths();
     LoadLanguageStrings();
 
     devicemap::CScopedDeviceMap map;
     CRecordingFrame frame;
-    CToolRegistry registry;
+    toolsupport::CToolRegistry registry(L"scan");
     for (size_t i = 0; i < targets.size(); ++i)
     {
         const wchar_t l = (wchar_t)(letter + i);

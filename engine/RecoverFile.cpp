@@ -1,0 +1,567 @@
+#include "engine/RecoverFile.h"
+
+#include <algorithm>
+#include <cwchar>
+#include <memory>
+#include <vector>
+
+#include "core/Helpers.h"
+#include "core/Language.h"
+#include "core/Log.h"
+#include "engine/FoundItem.h"
+#include "engine/MainFrameServices.h"
+#include "engine/PartitionStart.h"
+#include "engine/RecoverFileImpl.h"
+#include "engine/RecoverTarget.h"
+#include "engine/ScanDiskDlg.h"
+#include "storage/DeviceIo.h"
+#include "storage/fs/NTFSAttr.h"
+#include "storage/fs/NTFSFileRecord.h"
+#include "storage/fs/NTFSIndex.h"
+#include "storage/fs/NTFSVolume.h"
+
+namespace recoverimpl {
+const char kKeyErrorAccessLostPartition[] = "RXJyb3JBY2Nlc3NMb3N0UGFydHRpb24=";
+const char kKeyErrorWhenRecover[] = "RXJyb3JXaGVuUmVjb3Zlcg==";
+const char kKeyFileRecordParseErr[] = "RmlsZVJlY29yZFBhcnNlRXJy";
+const char kKeyNotSupportCompressed[] = "Tm90U3VwcG9ydENvbXByZXNzZWQ=";
+const char kKeyNotSupportEncrypted[] = "Tm90U3VwcG9ydEVuY3J5cHRlZA==";
+const char kKeyReadDataErr[] = "UmVhZERhdGFFcnI=";
+const char kKeyNotCompleteRestore[] = "Tm90Q29tcGxldGVSZXN0b3Jl";
+
+CStreamSink::~CStreamSink()
+{
+    if (m_pStream)
+        m_pStream->Release();
+}
+
+bool CStreamSink::Create(uint64_t size)
+{
+    if (size > (uint64_t)(SIZE_T)-1)
+        return false;
+    HGLOBAL memory = nullptr;
+    if (size)
+    {
+        memory = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, (SIZE_T)size);
+        if (!memory)
+            return false;
+    }
+    if (FAILED(CreateStreamOnHGlobal(memory, TRUE, &m_pStream)) || !m_pStream)
+    {
+        m_pStream = nullptr;
+        if (memory)
+            GlobalFree(memory);
+        return false;
+    }
+    return true;
+}
+
+bool CStreamSink::Put(const void* data, DWORD bytes)
+{
+    ULONG written = 0;
+    return m_pStream && SUCCEEDED(m_pStream->Write(data, bytes, &written)) && written == bytes;
+}
+
+IStream* CStreamSink::Detach()
+{
+    IStream* s = m_pStream;
+    m_pStream = nullptr;
+    return s;
+}
+
+RecoverResult WriteFailure(DWORD error)
+{
+    return CRecoverOutput::IsTargetFullError(error) ? kRecoverTargetFull : kRecoverWriteError;
+}
+}  // namespace recoverimpl
+
+using namespace recoverimpl;
+
+namespace
+{
+RecoverWriteFn g_pfnWrite = nullptr;
+
+BOOL WINAPI PlainWriteFile(HANDLE h, LPCVOID data, DWORD bytes, LPDWORD written, LPOVERLAPPED ov)
+{
+    return WriteFile(h, data, bytes, written, ov);
+}
+}  // namespace
+
+RecoverWriteFn SetRecoverWriteHook(RecoverWriteFn fn)
+{
+    RecoverWriteFn old = g_pfnWrite;
+    g_pfnWrite = fn;
+    return old;
+}
+
+std::wstring ILostPartitionSource::GetDiskPath() const
+{
+    return PhysicalDrivePath(GetDiskNumber());
+}
+
+bool LostPartitionOffset(const ILostPartitionSource* lost, uint64_t* offset)
+{
+    if (!lost || !offset || !lost->GetCurrentPartition())
+        return false;
+    return PartitionBootOffset(*lost->GetCurrentPartition(), lost->GetSectorSize(), offset);
+}
+
+// ---------------------------------------------------------------- outcome
+
+const wchar_t* CRecoverFile::ResultName(RecoverResult result)
+{
+    switch (result)
+    {
+    case kRecoverOk: return L"recovered";
+    case kRecoverNoEntry: return L"no entry";
+    case kRecoverStopped: return L"stopped";
+    case kRecoverVolumeNotOpen: return L"the volume cannot be opened";
+    case kRecoverRecordChanged: return L"the file record is unreadable or was reused since the scan";
+    case kRecoverNotSupported: return L"compressed or encrypted";
+    case kRecoverNoData: return L"no data stream";
+    case kRecoverChainBroken: return L"the cluster chain is incomplete";
+    case kRecoverOutsideVolume: return L"its clusters lie outside the volume";
+    case kRecoverOutsideDevice: return L"its range lies past the end of the device";
+    case kRecoverInvalidHit: return L"no length or not valid";
+    case kRecoverReadError: return L"read error";
+    case kRecoverCreateFailed: return L"the output file cannot be created";
+    case kRecoverTargetFull: return L"the target is full";
+    case kRecoverWriteError: return L"write error on the target";
+    case kRecoverDeclined: return L"declined";
+    case kRecoverUnknownFileSystem: return L"unknown file system";
+    case kRecoverTargetOnSource: return L"the target lies on the scanned device";
+    }
+    return L"?";
+}
+
+std::wstring RecoverOutcome::Text() const
+{
+    if (result != kRecoverOk)
+        return std::wstring(L"failed: ") + CRecoverFile::ResultName(result);
+    std::wstring text = L"recovered";
+    if (assumedContiguous)
+        text += L", assumes contiguous clusters";
+    if (unreadableClusters)
+        text += L", " + std::to_wstring(unreadableClusters) + L" unreadable clusters written as zeros";
+    return text;
+}
+
+// ----------------------------------------------------------------- output
+
+CRecoverOutput::~CRecoverOutput()
+{
+    Remove();
+}
+
+bool CRecoverOutput::Create(const std::wstring& destination, const std::wstring& name, bool singleFile,
+                            DWORD access, DWORD share)
+{
+    Remove();
+    m_u64Written = 0;
+    m_dwError = 0;
+    if (singleFile)
+    {
+        // The user chose this file (the save dialog asked about replacing it).
+        m_strPath = destination;
+        m_hFile = CreateFileW(destination.c_str(), access, share, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
+    }
+    else
+    {
+        // Never replace a file: a name taken between the look and the create
+        // (another run into the same folder) means the next free name.
+        for (int tries = 0; tries < 16 && m_hFile == INVALID_HANDLE_VALUE; ++tries)
+        {
+            m_strPath = MakeUniqueFilePath(SafeRecoverName(name), destination);
+            if (m_strPath.empty())
+            {
+                SetLastError(ERROR_FILE_EXISTS);
+                break;
+            }
+            m_hFile = CreateFileW(m_strPath.c_str(), access, share, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                                  nullptr);
+            if (m_hFile == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS &&
+                GetLastError() != ERROR_ALREADY_EXISTS)
+                break;
+        }
+    }
+    if (m_hFile == INVALID_HANDLE_VALUE)
+    {
+        m_dwError = GetLastError();
+        m_strPath.clear();
+        return false;
+    }
+    return true;
+}
+
+bool CRecoverOutput::Write(const void* data, DWORD bytes)
+{
+    if (m_hFile == INVALID_HANDLE_VALUE)
+        return false;
+    const BYTE* p = (const BYTE*)data;
+    RecoverWriteFn write = g_pfnWrite ? g_pfnWrite : PlainWriteFile;
+    while (bytes)
+    {
+        DWORD done = 0;
+        if (!write(m_hFile, p, bytes, &done, nullptr) || done == 0)
+        {
+            m_dwError = GetLastError();
+            // A write that took nothing without an error is a full disk.
+            if (m_dwError == 0)
+                m_dwError = ERROR_DISK_FULL;
+            return false;
+        }
+        if (done > bytes)
+            done = bytes;
+        p += done;
+        bytes -= done;
+        m_u64Written += done;
+    }
+    return true;
+}
+
+void CRecoverOutput::Keep()
+{
+    if (m_hFile == INVALID_HANDLE_VALUE)
+        return;
+    // Every write was checked; no flush per file (thousands of small files on
+    // a slow stick would each wait for the disk).
+    if (!CloseHandle(m_hFile) && m_dwError == 0)
+        m_dwError = GetLastError();
+    m_hFile = INVALID_HANDLE_VALUE;
+}
+
+void CRecoverOutput::Remove()
+{
+    if (m_hFile == INVALID_HANDLE_VALUE)
+        return;
+    CloseHandle(m_hFile);
+    m_hFile = INVALID_HANDLE_VALUE;
+    if (!m_strPath.empty())
+        DeleteFileW(m_strPath.c_str());
+}
+
+// ------------------------------------------------------------------- base
+
+CRecoverFile::CRecoverFile(HWND notifyWindow) : m_hNotify(notifyWindow), m_nLastPerMille(-1) {}
+
+IStream* CRecoverFile::ReadToStream(const wchar_t*, const ILostPartitionSource*, CFoundItem*, uint64_t, int)
+{
+    return nullptr;
+}
+
+void CRecoverFile::Notify(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (m_pfnSink)
+        m_pfnSink(m_pSinkContext, message, wParam, lParam);
+    else if (m_hNotify)
+        PostMessageW(m_hNotify, message, wParam, lParam);
+}
+
+void CRecoverFile::PostProgress(uint64_t done, uint64_t total)
+{
+    if ((!m_hNotify && !m_pfnSink) || total == 0)
+        return;
+    const double ratio = (double)done * 1000.0 / (double)total;
+    const int perMille = ratio < 0 ? 0 : ratio > 1000 ? 1000 : (int)ratio;
+    if (perMille == m_nLastPerMille)
+        return;
+    m_nLastPerMille = perMille;
+    Notify(WMU_RecoverProgress, (WPARAM)perMille, 0);
+}
+
+void CRecoverFile::ReportWriteError(int scanKind)
+{
+    MessageBoxByBase64Key(scanKind == SCAN_KIND_LOST_PARTITION ? kKeyErrorAccessLostPartition : kKeyErrorWhenRecover,
+                          m_hNotify, MB_ICONERROR, 0);
+    Notify(WMU_RecoverDone, 1, 0);
+    m_outcome.postedDone = true;
+}
+
+void CRecoverFile::BeginOutcome()
+{
+    m_outcome = RecoverOutcome();
+    m_nLastPerMille = -1;
+}
+
+int CRecoverFile::FailVolume(int scanKind)
+{
+    ReportWriteError(scanKind);
+    m_outcome.result = kRecoverVolumeNotOpen;
+    return 0;
+}
+
+int CRecoverFile::Finish(CRecoverOutput* output, RecoverResult result, DWORD error)
+{
+    if (output && output->IsOpen())
+    {
+        if (result == kRecoverOk)
+        {
+            output->Keep();
+            // A close that failed fails the file after all.
+            if (output->Error() != 0)
+            {
+                result = recoverimpl::WriteFailure(output->Error());
+                error = output->Error();
+                DeleteFileW(output->Path().c_str());
+            }
+        }
+        else
+        {
+            output->Remove();
+        }
+    }
+    m_outcome.result = result;
+    if (error)
+        m_outcome.error = error;
+    if (output)
+    {
+        m_outcome.bytesWritten = output->Written();
+        m_outcome.path = output->Path();
+    }
+    return result == kRecoverOk ? 1 : 0;
+}
+
+bool CRecoverFile::CreateOutput(CRecoverOutput& output, const wchar_t* destination, const std::wstring& name,
+                                BOOL singleFile)
+{
+    if (!destination || !*destination)
+    {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+    }
+    else if (output.Create(destination, name, singleFile != FALSE, GENERIC_READ | GENERIC_WRITE, 0))
+    {
+        m_outcome.path = output.Path();
+        return true;
+    }
+    const DWORD e = GetLastError();
+    if (singleFile)
+        ShowLastErrorBox(m_hNotify, L"CreateFile", e);
+    m_outcome.result = kRecoverCreateFailed;
+    m_outcome.error = e;
+    return false;
+}
+
+CRecoverFile* CreateRecoverFile(int fileSystemCode, HWND notifyWindow)
+{
+    switch (fileSystemCode)
+    {
+    case FS_NTFS: return new CRecoverFileNTFS(notifyWindow);
+    case FS_FAT32: return new CRecoverFileFAT32(notifyWindow);
+    case FS_FAT16: return new CRecoverFileFAT16(notifyWindow);
+    case FS_EXFAT: return new CRecoverFileExFAT(notifyWindow);
+    }
+    return nullptr;
+}
+
+// ------------------------------------------------------------------- NTFS
+
+namespace
+{
+enum NtfsLoad
+{
+    kNtfsLoaded,
+    kNtfsNoVolume,      // nothing to open (no root, or no lost partition)
+    kNtfsVolumeFailed,  // the volume did not open
+    kNtfsRecordFailed,  // record unreadable, damaged, or not the entry's any more
+    kNtfsCompressed,
+    kNtfsEncrypted,
+    kNtfsAttrsFailed,
+};
+
+// Whether any $FILE_NAME of the record is `name` (names compare exactly).
+bool RecordHasName(CFileRecord& record, const std::wstring& name)
+{
+    CSList<CAttrBase>* names = record.GetAttrList(ATTR_TYPE_FILE_NAME);
+    if (!names)
+        return false;
+    const CAttrBase* hit = names->FindIf([&](CAttrBase* a) {
+        wchar_t buffer[256 + 1];
+        const int n = static_cast<CAttr_FileName*>(a)->GetName(buffer, 257);
+        return n > 0 && name.compare(0, std::wstring::npos, buffer, (size_t)n) == 0;
+    });
+    return hit != nullptr;
+}
+
+// The entry's record, loaded with its names and data, and still the record
+// the scan saw: a record reused since then (another name, or in use again
+// after a deleted-files scan) is not this entry any more.
+struct NtfsEntry
+{
+    std::unique_ptr<CNTFSVolume> volume;
+    std::unique_ptr<CFileRecord> record;
+    const CAttrBase* data = nullptr;
+
+    NtfsLoad Load(const wchar_t* root, const ILostPartitionSource* lost, const CFoundItem* item, int scanKind,
+                  bool preview)
+    {
+        if (scanKind == SCAN_KIND_LOST_PARTITION)
+        {
+            uint64_t offset = 0;
+            if (!LostPartitionOffset(lost, &offset))
+                return kNtfsNoVolume;
+            const std::wstring path = lost->GetDiskPath();
+            volume.reset(new CLostNTFSVolume(path.c_str(), offset));
+        }
+        else
+        {
+            if (!root || !*root)
+                return kNtfsNoVolume;
+            volume.reset(new CNTFSVolume(root[0]));
+            if (preview)
+                DebugPrint(L"[Preview] start ref=%d.\n", (int)item->m_u64FileRef);
+        }
+        if (!volume->IsVolumeOK())
+            return kNtfsVolumeFailed;
+        record.reset(new CFileRecord(volume.get()));
+        record->SetAttrMask(NtfsAttrMask(ATTR_TYPE_DATA) | NtfsAttrMask(ATTR_TYPE_FILE_NAME));
+        const ULONGLONG number = item->m_u64FileRef;
+        bool loaded = false;
+        if (scanKind == SCAN_KIND_FORMATTED)
+        {
+            // The old MFT, straight from where it lay (the new one does not list it).
+            std::unique_ptr<BYTE[]> image(CScanDiskDlg::ReadMftRecordAt(volume.get(), number));
+            loaded = image && record->LoadRecordFromBuffer((DWORD)number, (DWORD)(number >> 32), image.get());
+        }
+        else
+        {
+            loaded = number < kNtfsMax48 && record->LoadRecord(number);
+        }
+        if (!loaded)
+        {
+            if (preview)
+                DebugPrint(L"[Preview] ParseFileRecord fail.\n");
+            return kNtfsRecordFailed;
+        }
+        if (!record->LoadAttributes())
+        {
+            if (preview)
+                DebugPrint(L"[Preview] ParseAttrs fail.\n");
+            if (record->IsCompressed())
+                return kNtfsCompressed;
+            if (record->IsEncrypted())
+                return kNtfsEncrypted;
+            return kNtfsAttrsFailed;
+        }
+        if (record->GetBaseRecord() != 0 || record->IsDirectory() || !RecordHasName(*record, item->m_strName))
+            return kNtfsRecordFailed;
+        // The deleted-file and recycle-bin scans list free records only.
+        if ((scanKind == SCAN_KIND_DELETED || scanKind == SCAN_KIND_RECYCLE) && !record->IsDeleted())
+            return kNtfsRecordFailed;
+        data = record->FindDataStream(nullptr);
+        if (preview)
+            DebugPrint(L"[Preview] CAttrBase=%x.\n", (unsigned)(UINT_PTR)data);
+        return kNtfsLoaded;
+    }
+
+    ~NtfsEntry()
+    {
+        record.reset();  // records go before their volume
+        volume.reset();
+    }
+};
+
+// Copies `total` bytes of the data stream to the sink in chunks.
+RecoverResult CopyNtfsData(const CAttrBase* data, uint64_t total, IRecoverSink& sink, CRecoverFile* progress,
+                           const volatile int* stop, DWORD* error)
+{
+    if (total == 0)
+        return kRecoverOk;
+    const DWORD chunk = (DWORD)std::min<uint64_t>(kCopyChunk, total);
+    std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[chunk]);
+    if (!buffer)
+        return kRecoverReadError;
+    for (uint64_t offset = 0; offset < total;)
+    {
+        if (progress)
+            progress->PostProgress(offset, total);
+        if (stop && *stop)
+            return kRecoverStopped;
+        const DWORD want = (DWORD)std::min<uint64_t>(chunk, total - offset);
+        DWORD got = 0;
+        SetLastError(0);
+        if (!data->ReadData(offset, buffer.get(), want, &got) || got != want)
+        {
+            *error = GetLastError();
+            return kRecoverReadError;
+        }
+        if (!sink.Put(buffer.get(), got))
+            return kRecoverWriteError;
+        offset += got;
+    }
+    if (progress)
+        progress->PostProgress(total, total);
+    return kRecoverOk;
+}
+}  // namespace
+
+int CRecoverFileNTFS::RecoverToFile(const wchar_t* root, const ILostPartitionSource* lost, CFoundItem* item,
+                                    int scanKind, const wchar_t* destination, const volatile int* stop,
+                                    BOOL singleFile)
+{
+    BeginOutcome();
+    if (!item)
+        return 0;
+    NtfsEntry entry;
+    const NtfsLoad load = entry.Load(root, lost, item, scanKind, false);
+    switch (load)
+    {
+    case kNtfsLoaded:
+        break;
+    case kNtfsNoVolume:
+        return Finish(nullptr, kRecoverVolumeNotOpen);
+    case kNtfsVolumeFailed:
+        return FailVolume(scanKind);
+    case kNtfsCompressed:
+    case kNtfsEncrypted:
+        if (singleFile)
+            MessageBoxByBase64Key(load == kNtfsCompressed ? kKeyNotSupportCompressed : kKeyNotSupportEncrypted,
+                                  m_hNotify, MB_ICONINFORMATION, 0);
+        return Finish(nullptr, kRecoverNotSupported);
+    case kNtfsRecordFailed:
+    case kNtfsAttrsFailed:
+        if (singleFile)
+            MessageBoxByBase64Key(kKeyFileRecordParseErr, m_hNotify, MB_ICONERROR, 0);
+        return Finish(nullptr, kRecoverRecordChanged);
+    }
+    // Nothing to write: no file is made.
+    if (!entry.data)
+        return Finish(nullptr, kRecoverNoData);
+    if (!entry.data->IsDataValid())
+    {
+        if (singleFile)
+            MessageBoxByBase64Key(kKeyReadDataErr, m_hNotify, MB_ICONERROR, 0);
+        return Finish(nullptr, kRecoverReadError);
+    }
+    CRecoverOutput output;
+    if (!CreateOutput(output, destination, item->m_strName, singleFile))
+        return 0;
+    CFileSink sink(output);
+    DWORD error = 0;
+    const RecoverResult r = CopyNtfsData(entry.data, entry.data->GetDataSize(), sink, this, stop, &error);
+    if (r == kRecoverWriteError)
+        return Finish(&output, WriteFailure(output.Error()), output.Error());
+    if (r == kRecoverReadError && singleFile)
+        MessageBoxByBase64Key(kKeyReadDataErr, m_hNotify, MB_ICONERROR, 0);
+    return Finish(&output, r, error);
+}
+
+IStream* CRecoverFileNTFS::ReadToStream(const wchar_t* root, const ILostPartitionSource* lost, CFoundItem* item,
+                                        uint64_t limit, int scanKind)
+{
+    BeginOutcome();
+    if (!item)
+        return nullptr;
+    NtfsEntry entry;
+    if (entry.Load(root, lost, item, scanKind, true) != kNtfsLoaded || !entry.data || !entry.data->IsDataValid())
+        return nullptr;
+    const uint64_t size = entry.data->GetDataSize();
+    const uint64_t wanted = limit && limit < size ? limit : size;
+    CStreamSink sink;
+    DWORD error = 0;
+    if (!sink.Create(wanted) || CopyNtfsData(entry.data, wanted, sink, nullptr, nullptr, &error) != kRecoverOk)
+        return nullptr;
+    m_outcome.result = kRecoverOk;
+    m_outcome.bytesWritten = wanted;
+    return sink.Detach();
+}

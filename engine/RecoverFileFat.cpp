@@ -1,0 +1,365 @@
+// The FAT16, FAT32 and exFAT readers of found files. A found entry's data is
+// either its cluster chain (a live file) or, where the chain is gone (a
+// deleted file, a formatted volume), the run of clusters from its first
+// cluster; the second is a guess that holds only when the file was not
+// fragmented, and the outcome says so.
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "core/Language.h"
+#include "engine/FoundItem.h"
+#include "engine/RecoverFile.h"
+#include "engine/RecoverFileImpl.h"
+#include "engine/ScanDiskDlg.h"
+#include "storage/DeviceIo.h"
+#include "storage/PartitionTable.h"
+#include "storage/fs/ExFATVolume.h"
+#include "storage/fs/FAT32Volume.h"
+#include "storage/fs/FATVolume.h"
+
+using namespace recoverimpl;
+
+namespace
+{
+struct Fat32Traits
+{
+    typedef CFAT32Volume Volume;
+    typedef CLostFAT32Volume Lost;
+    // FAT frees a deleted file's chain; exFAT may have had none to free.
+    static const bool kChainsFreedOnDelete = true;
+    static const uint64_t kMaxFileSize = 0xFFFFFFFFull;
+    static uint64_t MaxCluster(Volume& v) { return v.GetMaxCluster(); }
+    static uint64_t DataStart(Volume& v) { return v.GetDataOffset(); }
+    static bool Chain(Volume& v, uint64_t first, uint64_t size, std::vector<uint64_t>& out)
+    {
+        ClusterList list;
+        const int ok = first <= 0xFFFFFFFFull && v.GetFileClusterList((uint32_t)first, list, (uint32_t)size);
+        for (size_t i = 0; i < list.GetCount(); ++i)
+            out.push_back(list[i]);
+        return ok != 0;
+    }
+    static bool Read(Volume& v, uint64_t first, void* buffer, DWORD bytes)
+    {
+        return v.ReadCluster((uint32_t)first, buffer, bytes) != 0;
+    }
+    static bool IsFree(Volume& v, uint64_t cluster)
+    {
+        uint32_t value = 1;
+        return v.GetFatEntry((uint32_t)cluster, &value) && value == 0;
+    }
+};
+
+struct Fat16Traits
+{
+    typedef CFATVolume Volume;
+    typedef CLostFATVolume Lost;
+    static const bool kChainsFreedOnDelete = true;
+    static const uint64_t kMaxFileSize = 0xFFFFFFFFull;
+    static uint64_t MaxCluster(Volume& v) { return std::min<uint64_t>(v.GetMaxCluster(), kFat16MaxDataCluster); }
+    static uint64_t DataStart(Volume& v) { return v.GetDataOffset(); }
+    static bool Chain(Volume& v, uint64_t first, uint64_t size, std::vector<uint64_t>& out)
+    {
+        ClusterList16 list;
+        const int ok = first <= kFat16MaxDataCluster && v.GetFileClusterList((uint16_t)first, list, (uint32_t)size);
+        for (size_t i = 0; i < list.GetCount(); ++i)
+            out.push_back(list[i]);
+        return ok != 0;
+    }
+    static bool Read(Volume& v, uint64_t first, void* buffer, DWORD bytes)
+    {
+        return v.ReadCluster((uint16_t)first, buffer, bytes) != 0;
+    }
+    static bool IsFree(Volume& v, uint64_t cluster)
+    {
+        uint16_t value = 1;
+        return cluster <= kFat16MaxDataCluster && v.GetFatEntry((uint16_t)cluster, &value) && value == 0;
+    }
+};
+
+struct ExFatTraits
+{
+    typedef CExFATVolume Volume;
+    typedef CLostExFATVolume Lost;
+    static const bool kChainsFreedOnDelete = false;
+    static const uint64_t kMaxFileSize = ~0ull;
+    static uint64_t MaxCluster(Volume& v) { return std::min<uint64_t>(v.GetMaxCluster(), kExFatMaxDataCluster); }
+    static uint64_t DataStart(Volume& v) { return v.GetClusterHeapOffset(); }
+    static bool Chain(Volume& v, uint64_t first, uint64_t size, std::vector<uint64_t>& out)
+    {
+        ClusterList list;
+        const int ok = first <= 0xFFFFFFFFull && v.GetFileClusterList((uint32_t)first, list, size);
+        for (size_t i = 0; i < list.GetCount(); ++i)
+            out.push_back(list[i]);
+        return ok != 0;
+    }
+    static bool Read(Volume& v, uint64_t first, void* buffer, DWORD bytes)
+    {
+        return v.ReadCluster((uint32_t)first, buffer, bytes) != 0;
+    }
+    // The exFAT allocation bitmap is not read here, and its FAT says nothing
+    // of clusters without a chain: free clusters cannot be told apart.
+    static bool IsFree(Volume&, uint64_t) { return true; }
+};
+
+enum OpenState
+{
+    kOpenNothing,  // nothing to open: no root text, or no lost partition
+    kOpenFailed,
+    kOpenDone,
+};
+
+template <class T>
+OpenState OpenFatVolume(const wchar_t* root, const ILostPartitionSource* lost, int scanKind,
+                        std::unique_ptr<typename T::Volume>& volume)
+{
+    if (scanKind == SCAN_KIND_LOST_PARTITION)
+    {
+        uint64_t offset = 0;
+        if (!LostPartitionOffset(lost, &offset))
+            return kOpenNothing;
+        typename T::Lost* v = new typename T::Lost();
+        volume.reset(v);
+        v->OpenPath(lost->GetDiskPath().c_str(), offset);
+    }
+    else
+    {
+        if (!root || !*root)
+            return kOpenNothing;
+        volume.reset(new typename T::Volume(root[0]));
+    }
+    return volume->IsValid() && volume->GetClusterSize() ? kOpenDone : kOpenFailed;
+}
+
+// The clusters to copy, as runs of consecutive clusters, and how sure they are.
+struct ClusterPlan
+{
+    std::vector<std::pair<uint64_t, uint64_t>> runs;  // first cluster, count
+    uint64_t clusters = 0;
+    uint64_t size = 0;
+    DWORD clusterBytes = 0;
+    bool assumedContiguous = false;
+};
+
+// Highest cluster whose bytes lie on the device: a damaged boot sector can
+// claim far more clusters than the disk holds.
+template <class T>
+uint64_t LastClusterOnDevice(typename T::Volume& v)
+{
+    const uint64_t last = T::MaxCluster(v);
+    const uint64_t device = QueryDeviceLength(v.GetHandle(), 1);
+    const uint64_t start = T::DataStart(v) + v.GetPartitionOffset();
+    if (!device)
+        return last;
+    if (device <= start)
+        return 1;
+    return std::min<uint64_t>(last, (device - start) / v.GetClusterSize() + 1);
+}
+
+template <class T>
+RecoverResult PlanClusters(typename T::Volume& v, const CFoundItem& item, int scanKind, ClusterPlan* plan)
+{
+    const DWORD cs = v.GetClusterSize();
+    plan->clusterBytes = cs;
+    plan->size = item.m_u64Size;
+    if (item.m_u64Size > T::kMaxFileSize)
+        return kRecoverOutsideVolume;
+    // Clusters due, 64-bit whatever the file system.
+    const uint64_t n = item.m_u64Size / cs + (item.m_u64Size % cs ? 1 : 0);
+    plan->clusters = n;
+    if (n == 0)
+        return kRecoverOk;
+    const uint64_t last = LastClusterOnDevice<T>(v);
+    if (last < 2 || n > last - 1)
+        return kRecoverOutsideVolume;
+    const uint64_t first = item.m_uFirstCluster;
+    const bool chainMode = scanKind != SCAN_KIND_FORMATTED && item.m_nPercent != 0;
+    if (chainMode && !item.m_bContiguous)
+    {
+        std::vector<uint64_t> chain;
+        if (!T::Chain(v, first, item.m_u64Size, chain) || chain.size() != n)
+            return kRecoverChainBroken;
+        for (uint64_t c : chain)
+        {
+            if (!plan->runs.empty() && plan->runs.back().first + plan->runs.back().second == c)
+                ++plan->runs.back().second;
+            else
+                plan->runs.push_back(std::make_pair(c, 1ull));
+        }
+        return kRecoverOk;
+    }
+    if (first < 2 || first > last)
+        return kRecoverOutsideVolume;
+    // A single cluster cannot be fragmented. exFAT marks a file that never had
+    // a chain (the walkers give it no percentage); anything else is a guess.
+    plan->assumedContiguous = n > 1 && (T::kChainsFreedOnDelete || item.m_nPercent != -1);
+    // FAT freed the chain on delete, so no cluster that is in use now was the
+    // file's when it was deleted: when its first cluster is still free, its
+    // clusters are the free ones from there on, going round to the start of
+    // the volume as a driver's allocation does (a file written into the holes
+    // between other files comes back whole).
+    if (T::kChainsFreedOnDelete && n > 1 && T::IsFree(v, first))
+    {
+        uint64_t found = 0;
+        for (uint64_t k = 0; k < last - 1 && found < n; ++k)
+        {
+            const uint64_t c = first + k <= last ? first + k : first + k - (last - 1);
+            if (!T::IsFree(v, c))
+                continue;
+            if (!plan->runs.empty() && plan->runs.back().first + plan->runs.back().second == c)
+                ++plan->runs.back().second;
+            else
+                plan->runs.push_back(std::make_pair(c, 1ull));
+            ++found;
+        }
+        if (found == n)
+            return kRecoverOk;
+        plan->runs.clear();
+    }
+    // Otherwise one run from the first cluster, inside the volume and on the device.
+    if (n - 1 > last - first)
+        return kRecoverOutsideVolume;
+    plan->runs.push_back(std::make_pair(first, n));
+    return kRecoverOk;
+}
+
+// Copies at most `limit` bytes of the plan to the sink, many clusters per
+// read. A cluster that cannot be read becomes a cluster of zeros, so that the
+// bytes after it keep their offsets; the outcome counts it.
+template <class T>
+RecoverResult CopyClusters(typename T::Volume& v, const ClusterPlan& plan, uint64_t limit, IRecoverSink& sink,
+                           CRecoverFile* progress, const volatile int* stop, uint64_t* unreadable)
+{
+    const DWORD cs = plan.clusterBytes;
+    uint64_t left = std::min(plan.size, limit);
+    if (left == 0)
+        return kRecoverOk;
+    const DWORD perRead = std::max<DWORD>(1, kCopyChunk / cs);
+    std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[(size_t)perRead * cs]);
+    if (!buffer)
+        return kRecoverReadError;
+    uint64_t done = 0;
+    for (const auto& run : plan.runs)
+    {
+        for (uint64_t k = 0; k < run.second && left;)
+        {
+            if (progress)
+                progress->PostProgress(done, plan.clusters);
+            if (stop && *stop)
+                return kRecoverStopped;
+            const DWORD count = (DWORD)std::min<uint64_t>(perRead, run.second - k);
+            const uint64_t first = run.first + k;
+            if (!T::Read(v, first, buffer.get(), count * cs))
+            {
+                for (DWORD i = 0; i < count; ++i)
+                {
+                    BYTE* at = buffer.get() + (size_t)i * cs;
+                    if (!T::Read(v, first + i, at, cs))
+                    {
+                        memset(at, 0, cs);
+                        ++*unreadable;
+                    }
+                }
+            }
+            const DWORD bytes = (DWORD)std::min<uint64_t>((uint64_t)count * cs, left);
+            if (!sink.Put(buffer.get(), bytes))
+                return kRecoverWriteError;
+            left -= bytes;
+            k += count;
+            done += count;
+        }
+    }
+    if (progress)
+        progress->PostProgress(plan.clusters, plan.clusters);
+    return left == 0 ? kRecoverOk : kRecoverReadError;
+}
+}  // namespace
+
+template <class T>
+int CRecoverFile::FatRecoverToFile(const wchar_t* root, const ILostPartitionSource* lost, CFoundItem* item,
+                                   int scanKind, const wchar_t* destination, const volatile int* stop,
+                                   BOOL singleFile)
+{
+    BeginOutcome();
+    if (!item)
+        return 0;
+    std::unique_ptr<typename T::Volume> volume;
+    const OpenState open = OpenFatVolume<T>(root, lost, scanKind, volume);
+    if (open == kOpenNothing)
+        return Finish(nullptr, kRecoverVolumeNotOpen);
+    if (open == kOpenFailed)
+        return FailVolume(scanKind);
+    if (singleFile && item->m_nPercent < 100 &&
+        MessageBoxByBase64Key(kKeyNotCompleteRestore, m_hNotify, MB_YESNO | MB_ICONQUESTION, 0) != IDYES)
+        return Finish(nullptr, kRecoverDeclined);
+    // Which clusters, before any file is made: an entry with nothing to copy
+    // leaves no empty file behind.
+    ClusterPlan plan;
+    RecoverResult r = PlanClusters<T>(*volume, *item, scanKind, &plan);
+    if (r != kRecoverOk)
+        return Finish(nullptr, r);
+    m_outcome.assumedContiguous = plan.assumedContiguous;
+    CRecoverOutput output;
+    if (!CreateOutput(output, destination, item->m_strName, singleFile))
+        return 0;
+    CFileSink sink(output);
+    r = CopyClusters<T>(*volume, plan, plan.size, sink, this, stop, &m_outcome.unreadableClusters);
+    if (r == kRecoverWriteError)
+        return Finish(&output, WriteFailure(output.Error()), output.Error());
+    return Finish(&output, r);
+}
+
+template <class T>
+IStream* CRecoverFile::FatReadToStream(const wchar_t* root, const ILostPartitionSource* lost, CFoundItem* item,
+                                       uint64_t limit, int scanKind)
+{
+    BeginOutcome();
+    if (!item)
+        return nullptr;
+    std::unique_ptr<typename T::Volume> volume;
+    if (OpenFatVolume<T>(root, lost, scanKind, volume) != kOpenDone)
+        return nullptr;
+    ClusterPlan plan;
+    if (PlanClusters<T>(*volume, *item, scanKind, &plan) != kRecoverOk)
+        return nullptr;
+    const uint64_t wanted = limit && limit < plan.size ? limit : plan.size;
+    CStreamSink sink;
+    if (!sink.Create(wanted) ||
+        CopyClusters<T>(*volume, plan, wanted, sink, nullptr, nullptr, &m_outcome.unreadableClusters) != kRecoverOk)
+        return nullptr;
+    m_outcome.result = kRecoverOk;
+    m_outcome.assumedContiguous = plan.assumedContiguous;
+    m_outcome.bytesWritten = wanted;
+    return sink.Detach();
+}
+
+namespace
+{
+static_assert(FS_FAT32 == 11 && FS_FAT16 == 6 && FS_EXFAT == -7, "the readers are chosen by these codes");
+template <int Code> struct FatTraitsOf;
+template <> struct FatTraitsOf<11> { typedef Fat32Traits type; };
+template <> struct FatTraitsOf<6> { typedef Fat16Traits type; };
+template <> struct FatTraitsOf<-7> { typedef ExFatTraits type; };
+}  // namespace
+
+template <int Code>
+int CRecoverFileFatT<Code>::RecoverToFile(const wchar_t* root, const ILostPartitionSource* lost, CFoundItem* item,
+                                          int scanKind, const wchar_t* destination, const volatile int* stop,
+                                          BOOL singleFile)
+{
+    return FatRecoverToFile<typename FatTraitsOf<Code>::type>(root, lost, item, scanKind, destination, stop,
+                                                              singleFile);
+}
+
+template <int Code>
+IStream* CRecoverFileFatT<Code>::ReadToStream(const wchar_t* root, const ILostPartitionSource* lost,
+                                              CFoundItem* item, uint64_t limit, int scanKind)
+{
+    return FatReadToStream<typename FatTraitsOf<Code>::type>(root, lost, item, limit, scanKind);
+}
+
+template class CRecoverFileFatT<11>;
+template class CRecoverFileFatT<6>;
+template class CRecoverFileFatT<-7>;

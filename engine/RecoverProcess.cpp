@@ -1,0 +1,516 @@
+#include "engine/RecoverProcess.h"
+
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include <algorithm>
+#include <cwctype>
+#include <memory>
+#include <new>
+
+#include "core/Helpers.h"
+#include "core/Language.h"
+#include "core/Log.h"
+#include "engine/DeepScanEngine.h"
+#include "engine/EngineText.h"
+#include "engine/FoundItem.h"
+#include "engine/RecoverFileImpl.h"
+#include "engine/ScanDiskDlg.h"
+#include "storage/DeviceIo.h"
+#include "storage/PartitionTable.h"
+#include "storage/VolumeList.h"
+
+namespace
+{
+const char kKeyDiskNoSpace[] = "RGlza05vU3BhY2U=";
+const char kKeyFileSystemUnknow[] = "RmlsZVN5c3RlbVVua25vdw==";
+const char kKeyRecoverDiffDrive[] = "UmVjb3ZlckRpZmZEcml2ZQ==";
+
+// Carved reads are aligned to this: a multiple of every sector size.
+const DWORD kCarveAlign = 4096;
+
+int CodeOfFileSystemName(const std::wstring& name)
+{
+    if (name == L"NTFS")
+        return FS_NTFS;
+    if (name == L"FAT32")
+        return FS_FAT32;
+    if (name == L"FAT")
+        return FS_FAT16;
+    if (name == L"exFAT")
+        return FS_EXFAT;
+    return FS_UNKNOWN;
+}
+
+bool IsFileSystemCode(int code)
+{
+    return code == FS_NTFS || code == FS_FAT32 || code == FS_FAT16 || code == FS_EXFAT;
+}
+
+std::wstring WideOf(const char* text, size_t max)
+{
+    std::wstring w;
+    for (size_t i = 0; i < max && text[i]; ++i)
+        w += (wchar_t)(unsigned char)text[i];
+    return w;
+}
+}  // namespace
+
+int PartitionTypeCodeOf(CVolumeList* volumes, int scanKind, const std::wstring& root,
+                        const CPartitionInfo* partition, const ILostPartitionSource* lost)
+{
+    if (scanKind == SCAN_KIND_LOST_PARTITION)
+    {
+        if (!partition)
+            return FS_UNKNOWN;
+        if (IsFileSystemCode(partition->m_nType))
+            return partition->m_nType;
+        // A table's type byte (0x0C, 0x0E, 0xEE...) is no file-system code:
+        // the partition's boot sector decides.
+        uint64_t offset = 0;
+        if (!lost || !LostPartitionOffset(lost, &offset))
+            return FS_UNKNOWN;
+        HANDLE h = OpenRawReadOnly(lost->GetDiskPath().c_str(), 0);
+        if (h == INVALID_HANDLE_VALUE)
+            return FS_UNKNOWN;
+        BYTE boot[4096];
+        const DWORD got = ReadAt(h, offset, boot, sizeof(boot));
+        CloseHandle(h);
+        return got >= 512 ? DetectFileSystem(boot) : FS_UNKNOWN;
+    }
+    if (!volumes || root.empty())
+        return FS_UNKNOWN;
+    const CVolumeInfo* volume = volumes->FindVolumeByLetter((wchar_t)towupper(root[0]));
+    if (!volume)
+        volume = volumes->FindVolumeByLetter((wchar_t)towlower(root[0]));
+    return volume ? CodeOfFileSystemName(volume->m_strFileSystem) : FS_UNKNOWN;
+}
+
+CRecoverProcessWorker::CRecoverProcessWorker(IMainFrameServices* mainFrame, const std::wstring& target,
+                                             int remainFullPath, bool singleFile)
+    : m_pMainFrame(mainFrame),
+      m_strTarget(target),
+      m_bRemainFullPath(remainFullPath),
+      m_bSingleFile(singleFile),
+      m_bStop(0),
+      m_hThread(nullptr),
+      m_hDialog(nullptr),
+      m_nScanKind(0),
+      m_pLost(nullptr),
+      m_pVolumes(nullptr),
+      m_nTargetKind(SCAN_TARGET_VOLUME),
+      m_nLastPerMille(-1),
+      m_nRecovered(0),
+      m_bRefused(false)
+{
+}
+
+CRecoverProcessWorker::~CRecoverProcessWorker()
+{
+    StopAndWait(INFINITE);
+}
+
+bool CRecoverProcessWorker::Start(HWND dialog)
+{
+    if (m_hThread || !m_pMainFrame || !m_pMainFrame->GetScanDiskDlg())
+        return false;
+    m_hDialog = dialog;
+    m_nScanKind = ScanKind;
+    m_pLost = m_pMainFrame->GetLostPartitionSource();
+    m_pVolumes = m_pMainFrame->GetVolumeList();
+    m_strVolumeRoot = m_pMainFrame->GetSelectedVolumeRoot();
+    m_nTargetKind = m_pMainFrame->GetScanDiskDlg()->GetTargetKind();
+    m_bStop = 0;
+    m_results.clear();
+    m_nRecovered = 0;
+    m_bRefused = false;
+    m_hThread = CreateThread(nullptr, 0, ThreadProc, this, 0, nullptr);
+    return m_hThread != nullptr;
+}
+
+bool CRecoverProcessWorker::StopAndWait(DWORD timeoutMs)
+{
+    if (!m_hThread)
+        return true;
+    Stop();
+    if (WaitForSingleObject(m_hThread, timeoutMs) != WAIT_OBJECT_0)
+        return false;
+    CloseHandle(m_hThread);
+    m_hThread = nullptr;
+    return true;
+}
+
+bool CRecoverProcessWorker::IsRunning() const
+{
+    return m_hThread && WaitForSingleObject(m_hThread, 0) == WAIT_TIMEOUT;
+}
+
+DWORD WINAPI CRecoverProcessWorker::ThreadProc(LPVOID param)
+{
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    static_cast<CRecoverProcessWorker*>(param)->Run();
+    CoUninitialize();
+    return 0;
+}
+
+ScannedSource MakeScannedSource(IMainFrameServices* mainFrame, int scanKind, const std::vector<CFoundItem*>& entries)
+{
+    ScannedSource s;
+    s.scanKind = scanKind;
+    if (!mainFrame)
+        return s;
+    s.volumeRoot = mainFrame->GetSelectedVolumeRoot();
+    s.lost = mainFrame->GetLostPartitionSource();
+    if (CScanDiskDlg* dlg = mainFrame->GetScanDiskDlg())
+    {
+        s.targetKind = dlg->GetTargetKind();
+        s.diskNumber = dlg->GetDiskNumber();
+        if (dlg->GetImagePath())
+            s.imagePath = dlg->GetImagePath();
+    }
+    for (const CFoundItem* e : entries)
+        if (e && std::find(s.entryLetters.begin(), s.entryLetters.end(), e->GetDriveLetter()) == s.entryLetters.end())
+            s.entryLetters.push_back(e->GetDriveLetter());
+    return s;
+}
+
+void CRecoverProcessWorker::Run()
+{
+    std::vector<CFoundItem*> entries;
+    std::vector<DeepScanHit*> hits;
+    if (m_nScanKind == SCAN_KIND_DEEP)
+        m_pMainFrame->GetCheckedCarvedFiles(hits);
+    else
+        m_pMainFrame->GetCheckedFiles(entries);
+
+    // Nothing is written onto what is read: checked once for the whole run,
+    // before the first write.
+    if (IsTargetOnScannedDevice(MakeScannedSource(m_pMainFrame, m_nScanKind, entries), m_strTarget))
+    {
+        m_bRefused = true;
+        ShowBox(kKeyRecoverDiffDrive, MB_ICONINFORMATION);
+    }
+    else if (m_nScanKind == SCAN_KIND_DEEP)
+    {
+        RunCarved(hits);
+    }
+    else
+    {
+        RunFound(entries);
+    }
+
+    RecoverFinishedInfo* info = new RecoverFinishedInfo();
+    info->recovered = m_nRecovered;
+    info->failed = (int)m_results.size() - m_nRecovered;
+    info->stopped = m_bStop != 0;
+    info->explorerArgument = std::wstring(m_bSingleFile ? L" /select," : L"") + L"\"" + m_strTarget + L"\"";
+    if (!PostToDialog(WMU_RecoverFinished, (WPARAM)info, 0))
+        delete info;
+}
+
+void CRecoverProcessWorker::RunCarved(const std::vector<DeepScanHit*>& hits)
+{
+    // The thumbnail worker reads the scanned device too: hold it off.
+    m_pMainFrame->SetThumbnailStop(true);
+    if (HANDLE thumbnails = m_pMainFrame->GetThumbnailThread())
+        WaitForSingleObject(thumbnails, 5000);
+    // A handle of our own: the frame's may still be read through elsewhere,
+    // and one handle's file position cannot serve two readers.
+    CScanDiskDlg* dlg = m_pMainFrame->GetScanDiskDlg();
+    HANDLE device = dlg->OpenScanTarget(nullptr, 0);
+    if (device == INVALID_HANDLE_VALUE || device == nullptr)
+    {
+        ShowLastErrorBox(m_hDialog, L"CreateFile", 0);
+        m_pMainFrame->SetThumbnailStop(false);
+        return;
+    }
+    CCarvedFolderLayout layout(m_strTarget, m_bRemainFullPath != 0);
+    const int n = (int)hits.size();
+    for (int k = 0; k < n && m_bStop != 1; ++k)
+    {
+        const DeepScanHit* hit = hits[k];
+        if (!hit)
+            continue;
+        const std::wstring countText = EngineFormatTwoInts(L"RecoveredCount", k, n);
+        if (!EnsureFreeSpace(hit->u64Length))
+            break;
+        const std::wstring hitName = WideOf(hit->szName, sizeof(hit->szName));
+        std::wstring path;
+        if (m_bSingleFile)
+        {
+            path = m_strTarget;
+            const size_t slash = m_strTarget.find_last_of(L'\\');
+            PostStatus(countText, EngineFormatText(L"InRecovering",
+                                                   slash == std::wstring::npos ? m_strTarget.c_str()
+                                                                               : m_strTarget.c_str() + slash + 1));
+        }
+        else
+        {
+            const std::string ext(hit->szExtension, strnlen(hit->szExtension, sizeof(hit->szExtension)));
+            const std::wstring folder = layout.NextFolder(ext);
+            SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
+            path = folder + L"\\" + SafeRecoverName(hitName);
+            PostStatus(countText, EngineFormatText(L"InRecovering", hitName.c_str()));
+        }
+        PostPerMille((uint64_t)k, (uint64_t)n);
+        WriteCarvedFile(device, path, hit, m_nTargetKind, m_hDialog, &m_bStop);
+        Record(hitName, m_carvedOutcome);
+        if (m_carvedOutcome.TargetFailed())
+        {
+            ShowBox(m_carvedOutcome.result == kRecoverTargetFull ? kKeyDiskNoSpace : recoverimpl::kKeyErrorWhenRecover,
+                    MB_ICONERROR);
+            break;
+        }
+        if (m_carvedOutcome.postedDone)
+            break;
+    }
+    CloseHandle(device);
+    m_pMainFrame->SetThumbnailStop(false);
+}
+
+void CRecoverProcessWorker::RunFound(const std::vector<CFoundItem*>& entries)
+{
+    DebugPrint(L"RecoverFile total %d, RemainFullPath %d\n", (int)entries.size(), m_bRemainFullPath);
+    const std::wstring recycleText = EngineUIText(L"Recycle");
+    const int n = (int)entries.size();
+    for (int k = 0; k < n; ++k)
+    {
+        CFoundItem* entry = entries[k];
+        if (!entry)
+            continue;
+        if (!EnsureFreeSpace(entry->m_u64Size))
+            break;
+        std::wstring destination = m_strTarget;
+        if (m_bRemainFullPath && !m_bSingleFile)
+        {
+            const std::wstring& path =
+                m_nScanKind == SCAN_KIND_FORMATTED ? entry->GetCurrentPath() : entry->GetPath();
+            destination = KeepPathFolder(m_strTarget, path, m_nScanKind != SCAN_KIND_LOST_PARTITION, recycleText);
+            SHCreateDirectoryExW(nullptr, destination.c_str(), nullptr);
+        }
+        if (m_bStop == 1)
+            break;
+        PostStatus(EngineFormatTwoInts(L"RecoveredCount", k, n),
+                   EngineFormatText(L"InRecovering", entry->m_strName.c_str()));
+        DebugPrint(L"Recover to %s\n", destination.c_str());
+        RecoverFoundItem(destination, entry);
+        const RecoverOutcome& outcome = m_results.back().outcome;
+        if (outcome.TargetFailed())
+        {
+            ShowBox(outcome.result == kRecoverTargetFull ? kKeyDiskNoSpace : recoverimpl::kKeyErrorWhenRecover, MB_ICONERROR);
+            break;
+        }
+        if (outcome.postedDone)
+            break;
+    }
+    m_bRemainFullPath = 0;
+}
+
+int CRecoverProcessWorker::RecoverFoundItem(const std::wstring& destination, CFoundItem* entry)
+{
+    RecoverOutcome outcome;
+    if (!entry)
+    {
+        Record(L"", outcome);
+        return 0;
+    }
+    std::wstring root = m_strVolumeRoot;
+    if (m_nScanKind == SCAN_KIND_RECYCLE)
+    {
+        const wchar_t letter = entry->GetDriveLetter();
+        const CVolumeInfo* volume = m_pVolumes ? m_pVolumes->FindVolumeByLetter(letter) : nullptr;
+        root = volume ? volume->m_strRoot : std::wstring(1, letter) + L":\\";
+    }
+    const CPartitionInfo* partition = m_pLost ? m_pLost->GetCurrentPartition() : nullptr;
+    const int code = m_pMainFrame->GetPartitionTypeCode(m_nScanKind, root, partition);
+    std::unique_ptr<CRecoverFile> reader(CreateRecoverFile(code, m_hDialog));
+    if (reader && m_pfnSink)
+        reader->SetMessageSink(m_pfnSink, m_pSinkContext);
+    if (!reader)
+    {
+        MessageBoxByBase64Key(kKeyFileSystemUnknow, m_hDialog, MB_ICONINFORMATION, 0);
+        // Posted, never sent: the dialog may be waiting for this thread.
+        PostToDialog(WMU_RecoverDone, 1, 0);
+        outcome.result = kRecoverUnknownFileSystem;
+        outcome.postedDone = true;
+        Record(entry->m_strName, outcome);
+        return 0;
+    }
+    const int ok = reader->RecoverToFile(root.c_str(), m_pLost, entry, m_nScanKind, destination.c_str(), &m_bStop,
+                                         m_bSingleFile ? TRUE : FALSE);
+    Record(entry->m_strName, reader->GetLastOutcome());
+    return ok;
+}
+
+int CRecoverProcessWorker::WriteCarvedFile(HANDLE device, const std::wstring& path, const DeepScanHit* hit,
+                                           int targetKind, HWND notify, const volatile int* stop)
+{
+    RecoverOutcome& outcome = m_carvedOutcome;
+    outcome = RecoverOutcome();
+    if (!hit)
+        return 0;
+    if ((int64_t)hit->u64Length <= 0 || hit->uValid == 0)
+    {
+        outcome.result = kRecoverInvalidHit;
+        return 0;
+    }
+    const uint64_t start = hit->GetStart();
+    const uint64_t length = hit->u64Length;
+    // The range must lie on the device: a result from another device, or a
+    // damaged one, is refused rather than cut short or filled.
+    const uint64_t deviceLength = QueryDeviceLength(device, targetKind != SCAN_TARGET_IMAGE);
+    if (start < hit->u64WindowBase || start + length < start ||
+        (deviceLength && (start >= deviceLength || length > deviceLength - start)))
+    {
+        outcome.result = kRecoverOutsideDevice;
+        return 0;
+    }
+    SYSTEM_INFO si;
+    GetSystemInfo(&si);
+    const DWORD chunk = std::max<DWORD>(si.dwAllocationGranularity, kCarveAlign) * 512;
+    std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[chunk + 2 * kCarveAlign]);
+    if (!buffer)
+    {
+        outcome.result = kRecoverReadError;
+        return 0;
+    }
+    CRecoverOutput output;
+    const size_t slash = path.find_last_of(L'\\');
+    const bool created =
+        m_bSingleFile || slash == std::wstring::npos
+            ? output.Create(path, L"", true, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE)
+            : output.Create(path.substr(0, slash), path.substr(slash + 1), false, GENERIC_WRITE,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE);
+    if (!created)
+    {
+        outcome.result = kRecoverCreateFailed;
+        outcome.error = output.Error();
+        return 0;
+    }
+    outcome.path = output.Path();
+    int lastPerMille = -1;
+    RecoverResult result = kRecoverOk;
+    for (uint64_t written = 0; written < length;)
+    {
+        if (stop && *stop)
+        {
+            result = kRecoverStopped;
+            break;
+        }
+        const int perMille = (int)((double)written * 1000.0 / (double)length);
+        if (perMille != lastPerMille)
+            PostToDialog(WMU_RecoverProgress, (WPARAM)perMille, 0, notify);
+        lastPerMille = perMille;
+        // One aligned read covering the next piece; every byte of it must come.
+        const uint64_t from = start + written;
+        const DWORD want = (DWORD)std::min<uint64_t>(chunk, length - written);
+        const uint64_t alignedFrom = from / kCarveAlign * kCarveAlign;
+        uint64_t alignedTo = (from + want + kCarveAlign - 1) / kCarveAlign * kCarveAlign;
+        if (deviceLength && alignedTo > deviceLength)
+            alignedTo = deviceLength;  // a device ends on a whole sector
+        const DWORD span = (DWORD)(alignedTo - alignedFrom);
+        SetLastError(0);
+        const DWORD got = ReadAt(device, alignedFrom, buffer.get(), span);
+        if (got < (DWORD)(from - alignedFrom) + want)
+        {
+            const DWORD e = GetLastError();
+            outcome.error = e;
+            result = kRecoverReadError;
+            if (e == ERROR_FILE_INVALID || e == ERROR_INVALID_HANDLE || e == ERROR_NOT_READY)
+            {
+                // The device is gone: say so, and end the run.
+                ShowLastErrorBox(notify, L"ReadFile", e);
+                PostToDialog(WMU_RecoverDone, 0, 0, notify);
+                outcome.postedDone = true;
+            }
+            break;
+        }
+        if (!output.Write(buffer.get() + (from - alignedFrom), want))
+        {
+            outcome.error = output.Error();
+            result = recoverimpl::WriteFailure(output.Error());
+            break;
+        }
+        written += want;
+    }
+    if (result == kRecoverOk)
+    {
+        output.Keep();
+        if (output.Error())
+        {
+            result = recoverimpl::WriteFailure(output.Error());
+            outcome.error = output.Error();
+            DeleteFileW(output.Path().c_str());
+        }
+    }
+    else
+    {
+        output.Remove();
+    }
+    outcome.result = result;
+    outcome.bytesWritten = output.Written();
+    return result == kRecoverOk ? 1 : 0;
+}
+
+bool CRecoverProcessWorker::EnsureFreeSpace(uint64_t bytes)
+{
+    uint64_t free = 0;
+    if (!TargetFreeBytes(m_bSingleFile ? m_strTarget : m_strTarget + L"\\", &free) || bytes <= free)
+        return true;
+    ShowBox(kKeyDiskNoSpace, MB_ICONERROR);
+    RecoverOutcome outcome;
+    outcome.result = kRecoverTargetFull;
+    Record(L"", outcome);
+    return false;
+}
+
+bool CRecoverProcessWorker::PostToDialog(UINT message, WPARAM wParam, LPARAM lParam, HWND window)
+{
+    if (m_pfnSink)
+    {
+        m_pfnSink(m_pSinkContext, message, wParam, lParam);
+        return true;
+    }
+    HWND target = window ? window : m_hDialog;
+    return target && PostMessageW(target, message, wParam, lParam);
+}
+
+void CRecoverProcessWorker::PostStatus(const std::wstring& countText, const std::wstring& nameText)
+{
+    RecoverStatusText* status = new RecoverStatusText{countText, nameText};
+    if (!PostToDialog(WMU_RecoverStatus, (WPARAM)status, 0))
+        delete status;
+}
+
+void CRecoverProcessWorker::PostPerMille(uint64_t done, uint64_t total)
+{
+    if (total == 0)
+        return;
+    const int perMille = (int)(done * 1000 / total);
+    if (perMille == m_nLastPerMille)
+        return;
+    m_nLastPerMille = perMille;
+    PostToDialog(WMU_RecoverProgress, (WPARAM)perMille, 0);
+}
+
+void CRecoverProcessWorker::ShowBox(const char* base64Key, UINT type)
+{
+    MessageBoxByBase64Key(base64Key, m_hDialog, type, 0);
+}
+
+void CRecoverProcessWorker::Record(const std::wstring& name, const RecoverOutcome& outcome)
+{
+    m_results.push_back(RecoverEntryResult{name, outcome});
+    if (outcome.Ok())
+        ++m_nRecovered;
+}
+
+void CRecoverProcessWorker::ShowRecoverFinished(HWND mainWindow, const RecoverFinishedInfo& info)
+{
+    if (info.recovered <= 0)
+        return;
+    const std::wstring text = EngineFormatInt(L"RecoverSuccess", info.recovered);
+    const std::wstring title = EngineUIText(L"SuccessTitle");
+    if (ShowMessageDlg(mainWindow, text.c_str(), title.c_str(), MB_YESNO | MB_ICONINFORMATION, 0) == IDYES)
+        ShellExecuteW(nullptr, L"open", L"Explorer.exe", info.explorerArgument.c_str(), nullptr, SW_SHOWDEFAULT);
+}

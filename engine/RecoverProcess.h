@@ -1,0 +1,146 @@
+// The recovery run: one worker thread writes the checked entries of a scan
+// result to a target folder (or one file). Carved hits are copied straight
+// from the device; file-system entries go through the reader of their file
+// system. The worker owns no window: it reports to the recovery dialog by
+// posted messages only, and the dialog answers by Stop().
+#pragma once
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/MainFrameServices.h"
+#include "engine/RecoverFile.h"
+#include "engine/RecoverTarget.h"
+
+class CFoundItem;
+struct DeepScanHit;
+
+// Messages of the worker to its dialog, besides WMU_RecoverProgress (per
+// mille in wParam) and WMU_RecoverDone (the dialog stops the run).
+enum
+{
+    // wParam: a heap RecoverStatusText for the lines "FileCount" and
+    // "FileName"; the receiver deletes it.
+    WMU_RecoverStatus = WM_USER + 14,    // 1038
+    // wParam: a heap RecoverFinishedInfo; the receiver deletes it. The worker
+    // has ended: the dialog closes and, when anything was recovered, offers
+    // to open the target folder (ShowRecoverFinished).
+    WMU_RecoverFinished = WM_USER + 15,  // 1039
+};
+
+struct RecoverStatusText
+{
+    std::wstring countText;  // "RecoveredCount" with k and n
+    std::wstring nameText;   // "InRecovering" with the name
+};
+
+struct RecoverFinishedInfo
+{
+    int recovered = 0;
+    int failed = 0;
+    bool stopped = false;
+    std::wstring explorerArgument;  // " /select,"? followed by the quoted target
+};
+
+// One entry of a run and what became of it.
+struct RecoverEntryResult
+{
+    std::wstring name;  // entry or hit name
+    RecoverOutcome outcome;
+};
+
+// What a recovery of these entries (of the frame's current result, scan kind
+// `scanKind`) reads: the frame calls IsTargetOnScannedDevice with it before
+// it opens the recovery dialog, the worker again before its first write.
+ScannedSource MakeScannedSource(IMainFrameServices* mainFrame, int scanKind, const std::vector<CFoundItem*>& entries);
+
+class CRecoverProcessWorker
+{
+public:
+    // target: the folder (or, with singleFile, the file); remainFullPath: keep
+    // each entry's folder path (file-system entries) or sort carved hits into
+    // folders by type.
+    CRecoverProcessWorker(IMainFrameServices* mainFrame, const std::wstring& target, int remainFullPath,
+                          bool singleFile);
+    // Stops the worker and waits for it.
+    ~CRecoverProcessWorker();
+
+    // What the dialog's "windowinit" does: takes the frame's scan kind, lost
+    // partition, volume list and volume root, and starts the worker, which
+    // reports to `dialog`. False without a scan controller or when the
+    // thread cannot start.
+    bool Start(HWND dialog);
+    // Messages to the dialog go to the sink instead of a window (tools, tests).
+    void SetDialogMessageSink(RecoverMessageSink sink, void* context)
+    {
+        m_pfnSink = sink;
+        m_pSinkContext = context;
+    }
+    // "btnStop" and WMU_RecoverDone: the worker ends after the current chunk.
+    void Stop() { m_bStop = 1; }
+    // Closing the dialog: stop, then wait for the worker (true when it ended).
+    bool StopAndWait(DWORD timeoutMs);
+    bool IsRunning() const;
+    bool IsStopRequested() const { return m_bStop != 0; }
+
+    // After the worker ended: what became of each entry.
+    const std::vector<RecoverEntryResult>& Results() const { return m_results; }
+    int GetRecoveredCount() const { return m_nRecovered; }
+    // Whether the run was refused before anything was written because the
+    // target lies on the scanned device.
+    bool WasRefused() const { return m_bRefused; }
+
+    // Copies a carved hit from `device` into a new file at `path`: 1 when
+    // all of its bytes were written. The range must lie on the device; every
+    // read is checked and a failed one is never written.
+    int WriteCarvedFile(HANDLE device, const std::wstring& path, const DeepScanHit* hit, int targetKind, HWND notify,
+                        const volatile int* stop);
+    // Writes one file-system entry into `destination` through the reader of
+    // its file system: 1 when it was written.
+    int RecoverFoundItem(const std::wstring& destination, CFoundItem* entry);
+
+    // The dialog's end of a run, on its own thread: the success box owned by
+    // the main window and, on Yes, Explorer on the target.
+    static void ShowRecoverFinished(HWND mainWindow, const RecoverFinishedInfo& info);
+
+private:
+    CRecoverProcessWorker(const CRecoverProcessWorker&);
+    CRecoverProcessWorker& operator=(const CRecoverProcessWorker&);
+
+    static DWORD WINAPI ThreadProc(LPVOID param);
+    void Run();
+    void RunCarved(const std::vector<DeepScanHit*>& hits);
+    void RunFound(const std::vector<CFoundItem*>& entries);
+    // Free space for `bytes` more on the target; false shows "DiskNoSpace".
+    bool EnsureFreeSpace(uint64_t bytes);
+    void PostStatus(const std::wstring& countText, const std::wstring& nameText);
+    // Posts to the dialog (or `window`, when one is given and there is no
+    // sink); false when nothing took the message.
+    bool PostToDialog(UINT message, WPARAM wParam, LPARAM lParam, HWND window = nullptr);
+    void PostPerMille(uint64_t done, uint64_t total);
+    void ShowBox(const char* base64Key, UINT type);
+    void Record(const std::wstring& name, const RecoverOutcome& outcome);
+
+    IMainFrameServices* m_pMainFrame;
+    std::wstring m_strTarget;
+    int m_bRemainFullPath;
+    bool m_bSingleFile;
+    volatile int m_bStop;
+    HANDLE m_hThread;
+    HWND m_hDialog;
+    int m_nScanKind;
+    std::wstring m_strVolumeRoot;
+    ILostPartitionSource* m_pLost;
+    CVolumeList* m_pVolumes;
+    int m_nTargetKind;
+    int m_nLastPerMille;
+    int m_nRecovered;
+    bool m_bRefused;
+    RecoverOutcome m_carvedOutcome;
+    std::vector<RecoverEntryResult> m_results;
+    RecoverMessageSink m_pfnSink = nullptr;
+    void* m_pSinkContext = nullptr;
+};

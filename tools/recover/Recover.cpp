@@ -1,0 +1,139 @@
+// recover KIND TARGET OUTDIR [--letter X] [--full-path]
+//
+// Runs the scan of the scan tool (KIND deleted, formatted, recycle or deep)
+// over the volume image TARGET, mapped to a drive letter (X, default X)
+// through the Wine drive links, checks every entry it found, and runs the
+// real recovery worker into OUTDIR through the recording stand-ins of the
+// main window and the recovery dialog. --full-path keeps each entry's folder
+// path (a deep scan: sorts the files into folders by type).
+//
+// Prints one tab-separated row per entry: output path, bytes written,
+// result. The last line gives the counts, the seconds the recovery took and
+// the megabytes written per second.
+#include <windows.h>
+#include <shlobj.h>
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
+#include <cwctype>
+#include <string>
+
+#include "RecordingFrame.h"
+#include "RecordingRecoverDlg.h"
+#include "ToolSupport.h"
+#include "common/DeviceMap.h"
+#include "core/Helpers.h"
+#include "core/Language.h"
+
+namespace
+{
+using toolsupport::PrintUtf8;
+using toolsupport::WindowsPath;
+
+int Usage()
+{
+    fwprintf(stderr, L"usage: recover deleted|formatted|recycle|deep TARGET OUTDIR [--letter X] [--full-path]\n");
+    return 2;
+}
+}  // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    if (argc < 4)
+        return Usage();
+    _setmode(_fileno(stdout), _O_BINARY);
+    const std::wstring kind = argv[1];
+    const std::wstring target = WindowsPath(argv[2]);
+    std::wstring outDir = WindowsPath(argv[3]);
+    wchar_t letter = L'X';
+    int fullPath = 0;
+    for (int i = 4; i < argc; ++i)
+    {
+        const std::wstring a = argv[i];
+        if (a == L"--letter" && i + 1 < argc)
+            letter = (wchar_t)towupper(argv[++i][0]);
+        else if (a == L"--full-path")
+            fullPath = 1;
+        else
+            return Usage();
+    }
+    int scanKind;
+    if (kind == L"deleted")
+        scanKind = SCAN_KIND_DELETED;
+    else if (kind == L"formatted")
+        scanKind = SCAN_KIND_FORMATTED;
+    else if (kind == L"recycle")
+        scanKind = SCAN_KIND_RECYCLE;
+    else if (kind == L"deep")
+        scanKind = SCAN_KIND_DEEP;
+    else
+        return Usage();
+    if (letter < L'C' || letter > L'Z')
+        return Usage();
+    for (wchar_t& c : outDir)
+        if (c == L'/')
+            c = L'\\';
+    while (outDir.size() > 3 && outDir.back() == L'\\')
+        outDir.pop_back();
+    toolsupport::PrintBoxes(L"recover", IDYES);
+    InitApplicationPaths();
+    LoadLanguageStrings();
+
+    devicemap::CScopedDeviceMap map;
+    CRecordingFrame frame;
+    toolsupport::CToolRegistry registry(L"recover");
+    if (!map.Volume(letter, target))
+    {
+        fwprintf(stderr, L"recover: cannot map %ls to %lc:\n", target.c_str(), letter);
+        return 1;
+    }
+    frame.SelectVolume(frame.AddMappedVolume(letter));
+    if (scanKind == SCAN_KIND_DEEP)
+    {
+        registry.Load();
+        frame.SetRegistry(&registry);
+        frame.SetSelectedFormats(registry.GetFormatNames());
+    }
+    ScanKind = scanKind;
+    CScanDiskDlg* dlg = frame.GetScanDiskDlg();
+    const bool started = scanKind == SCAN_KIND_RECYCLE ? dlg->StartRecycleScan() : dlg->StartScan(nullptr, true);
+    if (!started || !frame.WaitForScan(4 * 3600 * 1000))
+    {
+        fwprintf(stderr, L"recover: the scan did not run to its end\n");
+        return 1;
+    }
+    SHCreateDirectoryExW(nullptr, outDir.c_str(), nullptr);
+
+    LARGE_INTEGER freq, t0, t1;
+    QueryPerformanceFrequency(&freq);
+    QueryPerformanceCounter(&t0);
+    CRecordingRecoverDlg recovery(&frame, outDir, fullPath, false);
+    if (!recovery.Start() || !recovery.WaitForEnd(4 * 3600 * 1000))
+    {
+        fwprintf(stderr, L"recover: the recovery did not run to its end\n");
+        return 1;
+    }
+    QueryPerformanceCounter(&t1);
+    const double seconds = double(t1.QuadPart - t0.QuadPart) / double(freq.QuadPart);
+
+    unsigned long long bytes = 0;
+    size_t recovered = 0;
+    const std::vector<RecoverEntryResult>& results = recovery.Worker().Results();
+    for (const RecoverEntryResult& r : results)
+    {
+        PrintUtf8(r.outcome.path.empty() ? L"-" : r.outcome.path);
+        printf("\t%llu\t", (unsigned long long)r.outcome.bytesWritten);
+        PrintUtf8(r.outcome.Text());
+        printf("\n");
+        bytes += r.outcome.bytesWritten;
+        if (r.outcome.Ok())
+            ++recovered;
+    }
+    printf("%zu entries: %zu recovered, %zu failed%s in %.3f s: %.1f MB/s\n", results.size(), recovered,
+           results.size() - recovered, recovery.Worker().WasRefused() ? " (target refused)" : "", seconds,
+           seconds > 0 ? bytes / 1048576.0 / seconds : 0.0);
+    fflush(stdout);
+    return recovery.Worker().WasRefused() ? 3 : 0;
+}
