@@ -13,6 +13,7 @@
 #include "core/Language.h"
 #include "core/Log.h"
 #include "core/Settings.h"
+#include "engine/PartitionScanControl.h"
 
 namespace {
 const UINT_PTR kRefreshTimer = 350;
@@ -878,6 +879,11 @@ void CMainFrame::OnFirstResult()
     m_BusyAnim.Show(false);
     if (DuiLib::CTabLayoutUI* tab = static_cast<DuiLib::CTabLayoutUI*>(FindControl(L"ScanTab")))
         tab->SelectItem(1);
+}
+
+ILostPartitionSource* CMainFrame::GetLostPartitionSource()
+{
+    return GetPartitionScanControl();
 }
 
 size_t CMainFrame::GetFoundCount()

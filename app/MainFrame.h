@@ -170,6 +170,13 @@ public:
     const std::wstring& GetScanPath() const { return m_strScanPath; }
     ScanRange& GetScanRange() { return m_ScanRange; }
     CPhysicalDiskList& GetPhysicalDiskList() { return m_DiskList; }
+    CPhysicalDiskList* GetPhysicalDisks() override { return &m_DiskList; }
+    CPartitionScanControl* GetPartitionScanControl() override
+    {
+        return m_pPartitionScan ? m_pPartitionScan->GetControl() : nullptr;
+    }
+    // The partition of a lost-partition result, for the recovery readers.
+    ILostPartitionSource* GetLostPartitionSource() override;
     IPartitionScanControl& GetPartitionScan() { return *m_pPartitionScan; }
     CProgressTaskBar& GetTaskBar() { return m_TaskBar; }
     HANDLE GetDiskListGate() const { return m_hDiskListGate; }

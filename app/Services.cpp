@@ -25,32 +25,7 @@ public:
 CClientReporter g_ClientReporter;
 IUsageReporter* g_pReporter = &g_ClientReporter;
 
-// No partition control yet: no table is parsed, no search runs.
-class CNoPartitionScan : public IPartitionScanControl
-{
-public:
-    virtual void ResetScan(bool) {}
-    virtual void ClearLostPartitions() {}
-    virtual void SetDisk(int, CPhysicalDiskInfo*) {}
-    virtual void SetReportWindow(HWND) {}
-    virtual bool QuickParsePartition(const std::vector<CVolumeInfo*>&) { return false; }
-    virtual int GetLostPartitionCount() { return 0; }
-    virtual CPartitionInfo* GetLostPartition(int) { return NULL; }
-    virtual std::wstring GetPartitionLabel(const CPartitionInfo*) { return std::wstring(); }
-    virtual bool StartPartitionScan(CPartitionInfo*) { return false; }
-    virtual bool StartLostPartitionSearch() { return false; }
-    virtual bool IsRunning() { return false; }
-    virtual bool IsPaused() { return false; }
-    virtual void PauseScan() {}
-    virtual void ResumeScan() {}
-    virtual void StopSearch() {}
-};
-
-IPartitionScanControl* NewNoPartitionScan(CMainFrame*)
-{
-    return new CNoPartitionScan;
-}
-PartitionScanFactory g_pfnPartitionScan = NewNoPartitionScan;
+PartitionScanFactory g_pfnPartitionScan = NewPartitionScanControl;
 
 }  // namespace
 
@@ -112,7 +87,7 @@ bool IsSupportedFileSystem(const CVolumeInfo* volume)
 PartitionScanFactory SetPartitionScanFactory(PartitionScanFactory factory)
 {
     PartitionScanFactory old = g_pfnPartitionScan;
-    g_pfnPartitionScan = factory ? factory : NewNoPartitionScan;
+    g_pfnPartitionScan = factory ? factory : NewPartitionScanControl;
     return old;
 }
 

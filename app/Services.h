@@ -92,6 +92,7 @@ HANDLE OpenControllerTarget(CScanDiskDlg& dlg);
 bool IsSupportedFileSystem(const CVolumeInfo* volume);
 
 // ---- partition scan control ----
+class CPartitionScanControl;
 class IPartitionScanControl
 {
 public:
@@ -114,7 +115,11 @@ public:
     virtual void ResumeScan() = 0;
     // Opens the gate, asks the worker to stop and waits, pumping messages.
     virtual void StopSearch() = 0;
+    // The engine's control behind the seam (null for a stand-in).
+    virtual CPartitionScanControl* GetControl() { return NULL; }
 };
+// The engine's partition scan control behind the seam: what a frame gets.
+IPartitionScanControl* NewPartitionScanControl(CMainFrame* frame);
 typedef IPartitionScanControl* (*PartitionScanFactory)(CMainFrame* frame);
 // The control a new frame gets; tests install their own.
 PartitionScanFactory SetPartitionScanFactory(PartitionScanFactory factory);

@@ -23,6 +23,7 @@ const DefaultText kDefaults[] = {
     {L"InInitDeepScan", L"Preparing the deep scan..."},
     {L"UnknowPer", L"Unknown"},
     {L"LostDir", L"Lost folders"},
+    {L"ScanHDTitle", L"Searching for lost partitions, pass %d: %.1f%% (%d passes)"},
     {L"RecoveredCount", L"Recovered %d of %d files"},
     {L"InRecovering", L"Recovering %s"},
     {L"StopRecover", L"Stopping the recovery..."},
@@ -82,11 +83,11 @@ std::wstring EngineUIText(const wchar_t* key)
 
 namespace
 {
-// Conversions of `kind` in text, with the offset of each one's "%"; -1 when
-// the text holds any other conversion or an overlong width or precision.
-int CountConversions(const std::wstring& text, wchar_t kind, std::vector<size_t>* at)
+// The conversions of a format text in order: the offset of each one's "%"
+// and its letter. False when a width or precision is overlong or a "%"
+// ends the text.
+bool ParseConversions(const std::wstring& text, std::vector<std::pair<size_t, wchar_t> >* out)
 {
-    int conversions = 0;
     for (size_t i = 0; i < text.size(); ++i)
     {
         if (text[i] != L'%')
@@ -103,7 +104,7 @@ int CountConversions(const std::wstring& text, wchar_t kind, std::vector<size_t>
         while (j < text.size() && iswdigit(text[j]))
             ++j, ++digits;
         if (digits > 3)
-            return -1;
+            return false;
         if (j < text.size() && text[j] == L'.')
         {
             ++j;
@@ -111,26 +112,86 @@ int CountConversions(const std::wstring& text, wchar_t kind, std::vector<size_t>
             while (j < text.size() && iswdigit(text[j]))
                 ++j, ++digits;
             if (digits > 3)
-                return -1;
+                return false;
         }
         if (j >= text.size())
-            return -1;
-        const wchar_t conv = text[j];
-        const bool fits = kind == L'd' ? (conv == L'd' || conv == L'i' || conv == L'u') : conv == L's';
-        if (!fits)
-            return -1;
-        if (at)
-            at->push_back(i);
-        ++conversions;
+            return false;
+        out->push_back(std::make_pair(i, text[j]));
         i = j;
     }
-    return conversions;
+    return true;
+}
+
+// Whether a conversion letter takes an argument of kind (d, s or f).
+bool ConversionFits(wchar_t kind, wchar_t conv)
+{
+    if (kind == L'd')
+        return conv == L'd' || conv == L'i' || conv == L'u';
+    if (kind == L's')
+        return conv == L's';
+    if (kind == L'f')
+        return conv == L'f' || conv == L'F' || conv == L'e' || conv == L'E' || conv == L'g' || conv == L'G';
+    return false;
+}
+
+// Conversions of `kind` in text, with the offset of each one's "%"; -1 when
+// the text holds any other conversion or an overlong width or precision.
+int CountConversions(const std::wstring& text, wchar_t kind, std::vector<size_t>* at)
+{
+    std::vector<std::pair<size_t, wchar_t> > found;
+    if (!ParseConversions(text, &found))
+        return -1;
+    for (size_t k = 0; k < found.size(); ++k)
+    {
+        if (!ConversionFits(kind, found[k].second))
+            return -1;
+        if (at)
+            at->push_back(found[k].first);
+    }
+    return (int)found.size();
 }
 }  // namespace
 
 bool IsOneArgumentFormat(const std::wstring& text, wchar_t kind)
 {
     return CountConversions(text, kind, nullptr) == 1;
+}
+
+bool IsFormatOfKinds(const std::wstring& text, const wchar_t* kinds)
+{
+    if (!kinds)
+        return false;
+    std::vector<std::pair<size_t, wchar_t> > found;
+    if (!ParseConversions(text, &found) || found.size() != wcslen(kinds))
+        return false;
+    for (size_t k = 0; k < found.size(); ++k)
+        if (!ConversionFits(kinds[k], found[k].second))
+            return false;
+    return true;
+}
+
+std::wstring EngineFormatSearchTitle(int pass, double percent, int passes)
+{
+    std::wstring format = EngineUIText(L"ScanHDTitle");
+    // Widths and precisions stay at two digits: the runtime's printf is not
+    // trusted with long ones.
+    std::vector<std::pair<size_t, wchar_t> > found;
+    bool small = ParseConversions(format, &found);
+    for (size_t k = 0; small && k < found.size(); ++k)
+    {
+        int run = 0;
+        for (size_t i = found[k].first + 1; small && format[i] != found[k].second; ++i)
+        {
+            run = iswdigit(format[i]) ? run + 1 : 0;
+            small = run <= 2;
+        }
+    }
+    if (!small || !IsFormatOfKinds(format, L"dfd"))
+        format = EngineDefaultText(L"ScanHDTitle");
+    wchar_t text[512];
+    _snwprintf(text, 511, format.c_str(), pass, percent, passes);
+    text[511] = 0;
+    return text;
 }
 
 namespace

@@ -27,3 +27,13 @@ std::wstring ValidatedFormat(const std::wstring& text, const wchar_t* key, wchar
 // integer: d i u; 's' for a text), with flags, a width and a precision of up
 // to three digits, and otherwise only "%%".
 bool IsOneArgumentFormat(const std::wstring& text, wchar_t kind);
+
+// Whether a text holds exactly the conversions of kinds, in that order ('d'
+// an integer, 's' a text, 'f' a floating value), each with flags, a width
+// and a precision of up to three digits, and otherwise only "%%".
+bool IsFormatOfKinds(const std::wstring& text, const wchar_t* kinds);
+
+// The lost-partition search's status: the "ScanHDTitle" text with the pass
+// (from 1), the percentage done and the number of passes; the built-in
+// English text when the translation is not of that form.
+std::wstring EngineFormatSearchTitle(int pass, double percent, int passes);

@@ -13,7 +13,9 @@ class CFormatPluginRegistry;
 class CFoundItem;
 class CVolumeInfo;
 class CVolumeList;
+class CPartitionScanControl;
 class CPartitionInfo;
+class CPhysicalDiskList;
 class ILostPartitionSource;
 struct DeepScanHit;
 
@@ -87,6 +89,32 @@ public:
     virtual HANDLE GetDeepScanDevice() = 0;
     virtual void SetDeepScanDevice(HANDLE device) = 0;
 
+    // Lost partitions and saved scan results. The defaults serve a frame
+    // without these services.
+
+    // The partition scan control and the physical-disk list the frame owns
+    // for its lifetime.
+    virtual CPartitionScanControl* GetPartitionScanControl() { return nullptr; }
+    virtual CPhysicalDiskList* GetPhysicalDisks() { return nullptr; }
+    // One row of the lost-partition list for a found partition; the record
+    // stays owned by the partition scan control. Called from the search
+    // thread.
+    virtual void AddLostPartitionItem(CPartitionInfo*) {}
+    // The entries of the result lists in order (the frame keeps them).
+    virtual std::vector<CFoundItem*> GetFoundFiles() { return std::vector<CFoundItem*>(); }
+    virtual std::vector<DeepScanHit*> GetCarvedFiles() { return std::vector<DeepScanHit*>(); }
+    // Appends an entry loaded from a result file, whatever its type; true
+    // when the frame took it (else the caller still owns it).
+    virtual bool AppendLoadedFile(CFoundItem*) { return false; }
+    virtual bool AppendLoadedHit(DeepScanHit*) { return false; }
+    // Empties the result lists and views (deleting the entries).
+    virtual void ClearScanResults() {}
+    // After a loaded result: starts the refresh timer and shows the results.
+    virtual void StartResultRefresh() {}
+    virtual void SetSelectedVolume(CVolumeInfo*) {}
+    // Marks where the shown result came from: 2 a deep-scan result loaded
+    // from a file, 0 a scan.
+    virtual void SetResultFromFile(int) {}
     // ---- recovery (defaults for frames that have no results to recover) ----
 
     // Pointers to the checked entries (the frame keeps them); true when any.

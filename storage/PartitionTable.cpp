@@ -80,7 +80,7 @@ int DetectFileSystem(const unsigned char* bs)
 
 CPartitionInfo::CPartitionInfo()
     : m_bActive(FALSE), m_bLogical(FALSE), m_nType(0), m_nScheme(1), m_uSectorSize(kSector),
-      m_StartSector(0), m_SectorCount(0), m_HiddenSectors(0)
+      m_StartSector(0), m_SectorCount(0), m_HiddenSectors(0), m_bPastDiskEnd(FALSE)
 {
 }
 
@@ -208,6 +208,13 @@ int CPartitionTable::ReadFromHandle(HANDLE hDisk)
             m_nScheme = SCHEME_MBR;
             AddMbrEntry(hDisk, e, first, FALSE);
         }
+    }
+    // Entries that claim more than the disk holds are marked.
+    const unsigned __int64 diskSectors = GetDiskSectors(hDisk);
+    for (size_t i = 0; diskSectors && i < m_Items.size(); ++i) {
+        CPartitionInfo* p = m_Items[i];
+        if (p->m_StartSector >= diskSectors || p->m_SectorCount > diskSectors - p->m_StartSector)
+            p->m_bPastDiskEnd = TRUE;
     }
     return 1;
 }

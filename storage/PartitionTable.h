@@ -35,6 +35,9 @@ public:
     unsigned __int64 m_HiddenSectors; // MBR: hidden sectors of the partition's boot sector
     std::wstring m_strName;         // GPT partition name
     std::wstring m_strTypeGuid;     // GPT type GUID "{...}"
+    // The entry (or a found boot sector) claims sectors past the end of its
+    // disk: shown as such, and nothing past the disk's end is read for it.
+    BOOL m_bPastDiskEnd;
 };
 
 class CPartitionTable

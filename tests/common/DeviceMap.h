@@ -12,6 +12,8 @@
 //   engine_tests   G H I J A T D  scan-fixtures.sh (scan tool)  K L M R; scan's default S
 //   recover-fixtures.sh (recover tool) X; recover-diskfull.sh E F
 //   app_*_tests    W P Q; PhysicalDrive 6 14
+//   engine_lostpart_tests  T; PhysicalDrive 2 3
+//                  lostpart-fixtures.sh N; PhysicalDrive 7 (lostpart's default), 8 (scan lost's)
 // Pick new ones outside these.
 #pragma once
 #include <string>

@@ -16,8 +16,11 @@
 #include "engine/DeepScanEngine.h"
 #include "engine/FormatPluginRegistry.h"
 #include "engine/FoundItem.h"
+#include "engine/FrameMessage.h"
 #include "engine/MainFrameServices.h"
+#include "engine/PartitionScanControl.h"
 #include "engine/ScanDiskDlg.h"
+#include "storage/PhysicalDiskList.h"
 #include "storage/VolumeList.h"
 
 class CRecordingFrame : public IMainFrameServices
@@ -39,10 +42,21 @@ public:
     std::vector<std::wstring> GetSelectedFormatNames() override { return m_formats; }
     HANDLE GetDeepScanDevice() override { return m_hDevice; }
     void SetDeepScanDevice(HANDLE device) override;
+    CPartitionScanControl* GetPartitionScanControl() override { return &m_partitionControl; }
+    CPhysicalDiskList* GetPhysicalDisks() override { return &m_disks; }
+    void AddLostPartitionItem(CPartitionInfo* partition) override;
+    std::vector<CFoundItem*> GetFoundFiles() override;
+    std::vector<DeepScanHit*> GetCarvedFiles() override;
+    bool AppendLoadedFile(CFoundItem* item) override;
+    bool AppendLoadedHit(DeepScanHit* hit) override;
+    void ClearScanResults() override;
+    void StartResultRefresh() override { ++m_refreshStarts; }
+    void SetSelectedVolume(CVolumeInfo* volume) override { m_pSelected = volume; }
+    void SetResultFromFile(int marker) override { m_resultFromFile = marker; }
     // Every kept entry counts as checked, unless isChecked says otherwise.
     bool GetCheckedFiles(std::vector<CFoundItem*>& out) override;
     bool GetCheckedCarvedFiles(std::vector<DeepScanHit*>& out) override;
-    ILostPartitionSource* GetLostPartitionSource() override { return m_pLost; }
+    ILostPartitionSource* GetLostPartitionSource() override;
     HANDLE GetThumbnailThread() override { return m_hThumbnails; }
     void SetThumbnailStop(bool stop) override { m_thumbnailStops.push_back(stop); }
 
@@ -84,9 +98,39 @@ public:
     unsigned int ScanDoneCount() const { return m_scanDone; }
     void ClearResults();
 
+    // Messages the frame and the stand-in dialog received (besides the
+    // frame's progress and scan-done, recorded above). The stand-in dialog
+    // (search, save, load) has no window either: what workers post to it
+    // is queued too and delivered by PumpMessages; progress payloads are
+    // recorded with the frame's and freed.
+    struct Message { UINT msg; WPARAM wParam; LPARAM lParam; };
+    const std::vector<Message>& FrameMessages() const { return m_frameMessages; }
+    const std::vector<Message>& DialogMessages() const { return m_dialogMessages; }
+    DialogTarget StandInDialog() { return DialogTarget(&CRecordingFrame::QueueDialogMessage, this); }
+    size_t DialogCount(UINT msg) const;
+    size_t FrameCount(UINT msg) const;
+    // Pumps until pred() holds (at most timeoutMs); false on time-out.
+    bool PumpUntil(const std::function<bool()>& pred, DWORD timeoutMs);
+    // Pumps until the partition control's worker has ended and its final
+    // message (WMU_ScanDone, or WMU_PartitionSearchDone to the dialog)
+    // arrived.
+    bool WaitForPartitionWork(DWORD timeoutMs);
+    // Points the partition control at disk n (its record added to the
+    // frame's disk list) with the stand-in dialog as search window. False
+    // when the disk does not answer.
+    bool SelectDisk(int diskNumber);
+    // SelectDisk, then the lost-partition search to its end. False when the
+    // disk does not answer or the search did not end in time.
+    bool SearchDisk(int diskNumber, DWORD timeoutMs);
+    const std::vector<CPartitionInfo*>& LostItems() const { return m_lostItems; }
+    unsigned int Clears() const { return m_clears; }
+    unsigned int RefreshStarts() const { return m_refreshStarts; }
+    int ResultFromFile() const { return m_resultFromFile; }
+
 private:
     struct Posted { UINT msg; WPARAM wParam; LPARAM lParam; };
     static void QueueMessage(void* self, UINT msg, WPARAM wParam, LPARAM lParam);
+    static void QueueDialogMessage(void* self, UINT msg, WPARAM wParam, LPARAM lParam);
     void Receive(UINT msg, WPARAM wParam, LPARAM lParam);
 
     HWND m_hWnd;
@@ -107,8 +151,24 @@ private:
     unsigned int m_offers;
     unsigned int m_scanDone;
     std::vector<Posted> m_posted;  // guarded by m_cs
+    std::vector<Posted> m_dialogPosted;  // guarded by m_cs
     CRITICAL_SECTION m_cs;
+    CPhysicalDiskList m_disks;
+    std::vector<CPartitionInfo*> m_lostItems;
+    std::vector<Message> m_frameMessages;
+    std::vector<Message> m_dialogMessages;
+    unsigned int m_clears;
+    unsigned int m_refreshStarts;
+    int m_resultFromFile;
+    // Last: it ends its worker before the rest of the frame goes.
+    CPartitionScanControl m_partitionControl;
 };
+
+class CResultFileWorker;
+
+// A save or load worker run to its end with the frame's stand-in dialog
+// (for the tools).
+bool RunResultWorker(CRecordingFrame& frame, CResultFileWorker& worker, bool started);
 
 // File-system name of what a path opens, by its boot sector: "NTFS",
 // "FAT32", "FAT", "exFAT", or "RAW".

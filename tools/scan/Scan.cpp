@@ -1,10 +1,19 @@
 // scan KIND TARGET... [--letter X] [--folder PATH] [--pathfile TEXT]
+//      [--disk N] [--start SECTOR] [--save FILE | --load FILE]
 //
 // Runs a scan of the real scan controller through the recording stand-in of
 // the main window. KIND is deleted, formatted, recycle or deep; each TARGET is
 // a volume image, mapped to a drive letter (from X, default S) through the
 // Wine drive links, so the walkers open "\\.\X:" as they do on Windows. The
 // recycle-bin scan walks every target; the others the first.
+//
+// KIND lost takes a whole-disk image, maps it as "\\.\PhysicalDriveN" (N
+// from --disk, default 8), runs the lost-partition search and scans the found
+// partition whose file system starts at SECTOR (default: the first found).
+//
+// --save FILE writes the result through the save worker after the scan;
+// --load FILE loads a saved result through the load worker instead of
+// scanning (the targets are mapped the same way) and prints its entries.
 //
 // Prints one tab-separated row per found entry: path, size, deleted flag,
 // first cluster (FAT, exFAT) or MFT record number (NTFS), recoverability
@@ -26,6 +35,8 @@
 #include "common/DeviceMap.h"
 #include "core/Helpers.h"
 #include "core/Language.h"
+#include "engine/PartitionStart.h"
+#include "engine/SaveLoadWorkers.h"
 
 namespace
 {
@@ -34,10 +45,11 @@ using toolsupport::WindowsPath;
 
 int Usage()
 {
-    fwprintf(stderr, L"usage: scan deleted|formatted|recycle|deep TARGET... [--letter X] [--folder PATH] "
-                     L"[--pathfile TEXT]\n");
+    fwprintf(stderr, L"usage: scan deleted|formatted|recycle|deep|lost TARGET... [--letter X] [--folder PATH] "
+                     L"[--pathfile TEXT] [--disk N] [--start SECTOR] [--save FILE | --load FILE]\n");
     return 2;
 }
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -48,11 +60,21 @@ int wmain(int argc, wchar_t** argv)
     const std::wstring kind = argv[1];
     std::vector<std::wstring> targets;
     wchar_t letter = L'S';
-    std::wstring folder;
+    std::wstring folder, saveFile, loadFile;
+    int disk = 8;
+    long long startSector = -1;
     for (int i = 2; i < argc; ++i)
     {
         const std::wstring a = argv[i];
-        if (a == L"--letter" && i + 1 < argc)
+        if (a == L"--disk" && i + 1 < argc)
+            disk = _wtoi(argv[++i]);
+        else if (a == L"--start" && i + 1 < argc)
+            startSector = _wtoi64(argv[++i]);
+        else if (a == L"--save" && i + 1 < argc)
+            saveFile = WindowsPath(argv[++i]);
+        else if (a == L"--load" && i + 1 < argc)
+            loadFile = WindowsPath(argv[++i]);
+        else if (a == L"--letter" && i + 1 < argc)
             letter = (wchar_t)towupper(argv[++i][0]);
         else if (a == L"--folder" && i + 1 < argc)
             folder = argv[++i];
@@ -70,9 +92,12 @@ int wmain(int argc, wchar_t** argv)
         scanKind = SCAN_KIND_RECYCLE;
     else if (kind == L"deep")
         scanKind = SCAN_KIND_DEEP;
+    else if (kind == L"lost")
+        scanKind = SCAN_KIND_LOST_PARTITION;
     else
         return Usage();
-    if (targets.empty() || letter < L'C' || letter > L'Z' || letter + targets.size() - 1 > L'Z')
+    if (targets.empty() || letter < L'C' || letter > L'Z' || letter + targets.size() - 1 > L'Z' || disk < 0 ||
+        disk > 15 || (!saveFile.empty() && !loadFile.empty()))
         return Usage();
     toolsupport::PrintBoxes(L"scan", IDOK);
     InitApplicationPaths();
@@ -81,7 +106,7 @@ int wmain(int argc, wchar_t** argv)
     devicemap::CScopedDeviceMap map;
     CRecordingFrame frame;
     toolsupport::CToolRegistry registry(L"scan");
-    for (size_t i = 0; i < targets.size(); ++i)
+    for (size_t i = 0; i < targets.size() && scanKind != SCAN_KIND_LOST_PARTITION; ++i)
     {
         const wchar_t l = (wchar_t)(letter + i);
         if (!map.Volume(l, targets[i]))
@@ -102,19 +127,80 @@ int wmain(int argc, wchar_t** argv)
     if (!folder.empty() && folder[0] == L'\\')
         folder = std::wstring(1, letter) + L":" + folder;
 
+    if (scanKind == SCAN_KIND_LOST_PARTITION && !map.PhysicalDrive(disk, targets[0]))
+    {
+        fwprintf(stderr, L"scan: cannot map %ls to PhysicalDrive%d\n", targets[0].c_str(), disk);
+        return 1;
+    }
+
     CScanDiskDlg* dlg = frame.GetScanDiskDlg();
+    CPartitionScanControl* control = frame.GetPartitionScanControl();
     ScanKind = scanKind;
     LARGE_INTEGER freq, t0, t1;
     QueryPerformanceFrequency(&freq);
     QueryPerformanceCounter(&t0);
-    const bool started = scanKind == SCAN_KIND_RECYCLE ? dlg->StartRecycleScan()
-                                                       : dlg->StartScan(folder.empty() ? nullptr : folder.c_str(), true);
-    if (!started || !frame.WaitForScan(4 * 3600 * 1000))
+    if (!loadFile.empty())
     {
-        fwprintf(stderr, L"scan: the scan did not run to its end\n");
-        return 1;
+        // The disk a lost-partition result names is known to the frame.
+        if (scanKind == SCAN_KIND_LOST_PARTITION && !frame.SelectDisk(disk))
+        {
+            fwprintf(stderr, L"scan: the disk does not answer\n");
+            return 1;
+        }
+        CLoadDataWorker loader(&frame, loadFile.c_str());
+        if (!RunResultWorker(frame, loader, loader.StartLoad(frame.StandInDialog())))
+        {
+            fwprintf(stderr, L"scan: the result could not be loaded\n");
+            return 1;
+        }
+        scanKind = ScanKind;
+    }
+    else if (scanKind == SCAN_KIND_LOST_PARTITION)
+    {
+        if (!frame.SearchDisk(disk, 4 * 3600 * 1000))
+        {
+            fwprintf(stderr, L"scan: the lost-partition search did not run to its end\n");
+            return 1;
+        }
+        CPartitionInfo* chosen = nullptr;
+        for (CPartitionInfo* p : control->GetLostPartitions())
+        {
+            uint64_t first = 0;
+            if (!chosen && PartitionBootSector(*p, &first) && (startSector < 0 || first == (uint64_t)startSector))
+                chosen = p;
+        }
+        if (!chosen)
+        {
+            fwprintf(stderr, L"scan: no found partition starts there\n");
+            return 1;
+        }
+        if (!control->StartPartitionScan(chosen) || !frame.WaitForPartitionWork(4 * 3600 * 1000))
+        {
+            fwprintf(stderr, L"scan: the scan did not run to its end\n");
+            return 1;
+        }
+    }
+    else
+    {
+        const bool started = scanKind == SCAN_KIND_RECYCLE
+                                 ? dlg->StartRecycleScan()
+                                 : dlg->StartScan(folder.empty() ? nullptr : folder.c_str(), true);
+        if (!started || !frame.WaitForScan(4 * 3600 * 1000))
+        {
+            fwprintf(stderr, L"scan: the scan did not run to its end\n");
+            return 1;
+        }
     }
     QueryPerformanceCounter(&t1);
+    if (!saveFile.empty())
+    {
+        CSaveResultWorker saver(&frame, saveFile.c_str());
+        if (!RunResultWorker(frame, saver, saver.StartSave(frame.StandInDialog())))
+        {
+            fwprintf(stderr, L"scan: the result could not be saved\n");
+            return 1;
+        }
+    }
     const double seconds = double(t1.QuadPart - t0.QuadPart) / double(freq.QuadPart);
 
     size_t count = 0;
