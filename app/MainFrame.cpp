@@ -886,6 +886,22 @@ ILostPartitionSource* CMainFrame::GetLostPartitionSource()
     return GetPartitionScanControl();
 }
 
+std::vector<CFoundItem*> CMainFrame::GetFoundFiles()
+{
+    EnterCriticalSection(&m_csResults);
+    std::vector<CFoundItem*> copy(m_FoundItems.begin(), m_FoundItems.end());
+    LeaveCriticalSection(&m_csResults);
+    return copy;
+}
+
+std::vector<DeepScanHit*> CMainFrame::GetCarvedFiles()
+{
+    EnterCriticalSection(&m_csResults);
+    std::vector<DeepScanHit*> copy(m_CarvedHits.begin(), m_CarvedHits.end());
+    LeaveCriticalSection(&m_csResults);
+    return copy;
+}
+
 size_t CMainFrame::GetFoundCount()
 {
     EnterCriticalSection(&m_csResults);

@@ -95,6 +95,9 @@ public:
     virtual CFormatPluginRegistry* GetPluginRegistry() { return &m_PluginRegistry; }
     virtual int AddCarvedFile(DeepScanHit* hit);
     virtual bool AddFoundFile(CFoundItem* item);
+    // Copies of the result lists, in order (the frame keeps the entries).
+    std::vector<CFoundItem*> GetFoundFiles() override;
+    std::vector<DeepScanHit*> GetCarvedFiles() override;
     virtual CVolumeList* GetVolumeList() { return &m_VolumeList; }
     virtual CVolumeInfo* GetSelectedVolume() { return m_pSelectedVolume; }
     virtual std::wstring GetSelectedVolumeRoot();

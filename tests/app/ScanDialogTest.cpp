@@ -1,9 +1,11 @@
 // The dialogs that shape a scan from the wizard's bottom bar (scan path,
 // scan range) and the lost-partition search, over mapped devices: P: a
-// FAT32 volume, Q: the carving image, \\.\PhysicalDrive14 an MBR disk.
+// FAT32 volume, Q: the carving image, \\.\PhysicalDrive14 an MBR disk,
+// \\.\PhysicalDrive15 a disk whose table was wiped.
 #include <shlobj.h>
 
 #include <atomic>
+#include <set>
 #include <thread>
 
 #include "DialogFrame.h"
@@ -12,6 +14,7 @@
 #include "app/WindowMessages.h"
 #include "common/DeviceMap.h"
 #include "core/Helpers.h"
+#include "engine/FoundItem.h"
 #include "engine/ScanDiskDlg.h"
 
 using namespace wintest;
@@ -502,6 +505,99 @@ TEST_F(ScanDialogTest, LostPartitionDialogClosedDuringTheSearchWaitsForItAndAnEm
     EXPECT_FALSE(CSearchingScan::last->IsRunning());
     EXPECT_TRUE(CSearchingScan::last->ReportWindow() == NULL);
     EXPECT_EQ(1, m_frame->GetCurrentPage());
+}
+
+// ---- the lost-partition dialog over a real disk ----
+
+// The engine's partition control behind the window, over a copy of the
+// lost-partition disk (volumes written by the real drivers) whose first
+// sector, with its table, is zeroed: \\.\PhysicalDrive15.
+class LostDiskDialogTest : public ScanDialogTest
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        ScanDialogTest::SetUpTestSuite();
+        std::string bytes = testpaths::ReadWholeFile(testpaths::Fixture(L"lost-mbr.img"));
+        ASSERT_GT(bytes.size(), 512u);
+        memset(&bytes[0], 0, 512);
+        const std::wstring path = testpaths::MakeTempDir(L"lostdisk") + L"\\wiped.img";
+        HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+        ASSERT_NE(INVALID_HANDLE_VALUE, h);
+        DWORD wrote = 0;
+        const BOOL ok = WriteFile(h, bytes.data(), (DWORD)bytes.size(), &wrote, NULL);
+        CloseHandle(h);
+        ASSERT_TRUE(ok && wrote == bytes.size());
+        s_wiped = new devicemap::CScopedDeviceMap;
+        ASSERT_TRUE(s_wiped->PhysicalDrive(15, path));
+    }
+    static void TearDownTestSuite()
+    {
+        delete s_wiped;
+        s_wiped = NULL;
+        ScanDialogTest::TearDownTestSuite();
+    }
+    PartitionScanFactory Factory() override { return NewPartitionScanControl; }
+    static devicemap::CScopedDeviceMap* s_wiped;
+};
+devicemap::CScopedDeviceMap* LostDiskDialogTest::s_wiped = NULL;
+
+std::wstring Cell(DuiLib::CListUI* list, int row, int column)
+{
+    return static_cast<DuiLib::CListTextElementUI*>(list->GetItemAt(row))->GetText(column);
+}
+
+TEST_F(LostDiskDialogTest, AWipedTableStillShowsItsVolumesAndOneOfThemScansToItsFiles)
+{
+    if (!gui::IsShown(pm(), L"btnDeepScanPart"))
+        ASSERT_TRUE(gui::Click(pm(), L"lostPartBtn"));
+    ASSERT_TRUE(gui::PumpUntil([&] { return gui::IsShown(pm(), L"btnDeepScanPart"); }));
+    MessageLog::answer = 6;
+    RunFromButton(L"btnDeepScanPart", [&](HWND dlg, CPaintManagerUI& dpm) {
+        DuiLib::CListUI* disks = ListOf(dpm, L"listDisk");
+        int row = -1;
+        for (int i = 0; i < disks->GetCount(); ++i)
+            if (Cell(disks, i, 0).find(L"HD15:") == 0)
+                row = i;
+        ASSERT_GE(row, 0);
+        SelectRow(dpm, disks, row);
+        MessageLog::texts.clear();
+        ASSERT_TRUE(gui::Click(dpm, L"btnNext"));
+        ASSERT_TRUE(gui::PumpUntil([&] { return gui::IsShown(dpm, L"btnScan"); }, 120000));
+        // The volumes the table held, by label and file system (the exFAT
+        // one has no label).
+        DuiLib::CListUI* found = ListOf(dpm, L"listLostDisk");
+        std::multiset<std::wstring> rows;
+        int fat16 = -1;
+        for (int i = 0; i < found->GetCount(); ++i) {
+            rows.insert(Cell(found, i, 0) + L"|" + Cell(found, i, 1));
+            if (Cell(found, i, 0) == L"MBRFAT16 (*:\\)")
+                fat16 = i;
+        }
+        const std::multiset<std::wstring> expected = {
+            L"MBRFAT16 (*:\\)|FAT", L"MBRNTFS (*:\\)|NTFS", L"LOGNTFS (*:\\)|NTFS", L"LOGFAT32 (*:\\)|FAT32",
+            g_strLangDefDiskName + L" (*:\\)|exFAT"};
+        EXPECT_EQ(expected, rows);
+        ASSERT_FALSE(MessageLog::texts.empty());
+        EXPECT_EQ(FormatTextWithInt(MessageText(L"FoundLostDrive").c_str(), found->GetCount()), MessageLog::texts.back());
+        gui::SaveScreenshot(dlg, L"dlg_deepscanpartition_found");
+        SelectRow(dpm, found, fat16);
+        ASSERT_TRUE(gui::Click(dpm, L"btnScan"));
+    });
+    // The frame takes the partition on to the file types, and its scan lists
+    // the volume's files, the deleted one too.
+    ASSERT_TRUE(gui::PumpUntil([&] { return m_frame->GetCurrentPage() == 3; }));
+    EXPECT_EQ(SCAN_KIND_LOST_PARTITION, ScanKind);
+    Go(L"btnNext", 4);
+    ASSERT_TRUE(WaitForScanEnd());
+    std::set<std::wstring> names;
+    for (CFoundItem* item : m_frame->GetFoundFiles())
+        names.insert(item->m_strName);
+    EXPECT_EQ(1u, names.count(L"readme.txt"));
+    EXPECT_EQ(1u, names.count(L"numbers.txt"));
+    EXPECT_EQ(1u, names.count(L"note.txt"));
+    // The deleted one: FAT keeps its short name without the first letter.
+    EXPECT_EQ(1u, names.count(L"_one.txt"));
 }
 
 }  // namespace
