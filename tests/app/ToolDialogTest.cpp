@@ -361,6 +361,13 @@ protected:
     {
         HWND guide = NULL;
         gui::PumpUntil([&] { return (guide = FindProcessWindow(L"DelvaroGuideDlg")) != NULL; });
+        // Laid over the whole window (and painted) before it is looked at.
+        gui::PumpUntil([&] {
+            RECT g, m;
+            return guide && GetWindowRect(guide, &g) && GetWindowRect(m_hwnd, &m) && EqualRect(&g, &m);
+        });
+        if (guide)
+            UpdateWindow(guide);
         return guide;
     }
     void ShowGuideNow()
@@ -390,12 +397,16 @@ TEST_F(GuideTest, DiskListGuideShowsOnceOverTheWindowAndStepsByClicks)
     ASSERT_TRUE(guide != NULL);
     EXPECT_EQ(1u, ReadGuideMask());
     EXPECT_NE(GetCurrentThreadId(), GetWindowThreadProcessId(guide, NULL));
-    ASSERT_TRUE(gui::PumpUntil([&] {
-        RECT g, m;
-        GetWindowRect(guide, &g);
-        GetWindowRect(m_hwnd, &m);
-        return EqualRect(&g, &m) && !IsWindowEnabled(m_hwnd);
-    }));
+    RECT g, m;
+    GetWindowRect(guide, &g);
+    GetWindowRect(m_hwnd, &m);
+    EXPECT_TRUE(EqualRect(&g, &m));
+    // The window shows through it.
+    BYTE alpha = 255;
+    DWORD flags = 0;
+    EXPECT_TRUE(GetLayeredWindowAttributes(guide, NULL, &alpha, &flags));
+    EXPECT_TRUE((flags & LWA_ALPHA) && alpha < 255);
+    ASSERT_TRUE(gui::PumpUntil([&] { return !IsWindowEnabled(m_hwnd); }));
     gui::SaveScreenshot(guide, L"dlg_guide");
     // Three pictures, one click each; after the last the guide goes.
     for (int i = 0; i < 3; ++i) {
