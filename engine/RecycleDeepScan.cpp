@@ -131,7 +131,8 @@ HANDLE CScanDiskDlg::OpenScanTarget(wchar_t* buffer, size_t units)
     }
     else
     {
-        if (!m_pVolume || m_pVolume->m_strRoot.empty())
+        // A disk target is named by its number alone.
+        if (m_nTargetKind != SCAN_TARGET_DISK && (!m_pVolume || m_pVolume->m_strRoot.empty()))
         {
             SetLastError(ERROR_INVALID_DRIVE);
             if (buffer && units)

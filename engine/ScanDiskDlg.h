@@ -119,6 +119,8 @@ public:
     }
     unsigned __int64 GetRangeStart() const { return m_u64RangeStart; }
     unsigned __int64 GetRangeEnd() const { return m_u64RangeEnd; }
+    // The volume a loaded result came from (a scan takes the frame's).
+    void SetScanVolume(CVolumeInfo* volume) { m_pVolume = volume; }
     int GetDiskNumber() const { return m_nDiskNumber; }
     IMainFrameServices* GetMainFrame() const { return m_pMainFrame; }
 
@@ -191,7 +193,7 @@ public:
     int ExFAT_SearchEntry(CExFATVolume& volume);
 
     // Opens the deep-scan target read-only: INVALID_HANDLE_VALUE when a
-    // volume or disk target has no selected volume, null when the image path
+    // volume target has no selected volume, null when the image path
     // is empty. The device name goes into buffer (units characters).
     HANDLE OpenScanTarget(wchar_t* buffer, size_t units);
 

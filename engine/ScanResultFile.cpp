@@ -868,6 +868,15 @@ bool CScanResultFile::ReadFoundRecords(uint32_t count)
     return true;
 }
 
+CVolumeInfo* CScanResultFile::FindStoredVolume(wchar_t letter)
+{
+    CVolumeList* volumes = m_pFrame->GetVolumeList();
+    CVolumeInfo* volume = volumes ? volumes->FindVolumeByLetter((wchar_t)towupper(letter)) : nullptr;
+    if (!volume && volumes)
+        volume = volumes->FindVolumeByLetter((wchar_t)towlower(letter));
+    return volume;
+}
+
 bool CScanResultFile::ReadVolumeScanResult()
 {
     if (!m_pFrame || !OpenInput(-1))
@@ -877,10 +886,7 @@ bool CScanResultFile::ReadVolumeScanResult()
         return Fail(kReadResultDataErrorKey);
     if (!IsStoredVolumePath(path, 7))
         return Fail(kWrongDataFileKey);
-    CVolumeList* volumes = m_pFrame->GetVolumeList();
-    CVolumeInfo* volume = volumes ? volumes->FindVolumeByLetter((wchar_t)towupper(path[4])) : nullptr;
-    if (!volume && volumes)
-        volume = volumes->FindVolumeByLetter((wchar_t)towlower(path[4]));
+    CVolumeInfo* volume = FindStoredVolume(path[4]);
     if (!volume)
         return Fail(kErrWhenOpenHistoryObjectKey);
     if (!OpenDevice(Units(path, 7)))
@@ -920,6 +926,11 @@ bool CScanResultFile::ReadDeepScanResult()
         return Fail(kReadResultDataErrorKey);
     if (target == SCAN_TARGET_DISK ? !IsStoredDiskPath(path, 19) : !IsStoredVolumePath(path, 7))
         return Fail(kWrongDataFileKey);
+    // The recovery of the hits opens the volume again: it must be one the
+    // frame knows.
+    CVolumeInfo* volume = target == SCAN_TARGET_VOLUME ? FindStoredVolume(path[4]) : nullptr;
+    if (target == SCAN_TARGET_VOLUME && !volume)
+        return Fail(kErrWhenOpenHistoryObjectKey);
     if (!OpenDevice(Units(path, units)))
         return false;
     uint64_t length = 0;
@@ -968,7 +979,11 @@ bool CScanResultFile::ReadDeepScanResult()
         if (target == SCAN_TARGET_DISK)
             dlg->SetPhysicalDiskIndex(path[17] - L'0');
         dlg->SetTargetKind((int)target);
+        if (volume)
+            dlg->SetScanVolume(volume);
     }
+    if (volume)
+        m_pFrame->SetSelectedVolume(volume);
     m_pFrame->SetResultFromFile(2);
     ScanKind = SCAN_KIND_DEEP;
     FinishLoad(count);

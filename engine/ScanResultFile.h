@@ -30,6 +30,7 @@
 
 class IMainFrameServices;
 class CFoundItem;
+class CVolumeInfo;
 
 // The description of a scanned lost partition, stored packed in kind-4 files.
 #pragma pack(push, 1)
@@ -129,6 +130,8 @@ public:
 
     // Load a result: kinds 0, 2, 3 / 1 / 4. False after an error message
     // (or a stop). A complete load ends with FinishLoad.
+    // The frame's volume of a stored drive letter, null when it has none.
+    CVolumeInfo* FindStoredVolume(wchar_t letter);
     bool ReadVolumeScanResult();
     bool ReadDeepScanResult();
     bool ReadDiskScanResult();

@@ -12,6 +12,10 @@ if [ "$arch" = x86_64 ]; then
   # Build steps run tools under Wine: give them a prefix and a server.
   . "$root/scripts/wine-env.sh" "$bd"
   wine_start
+  # Start the prefix's services now, with no output to hold open: a build
+  # step that started them would hand them ninja's pipe, and ninja would
+  # wait for them to end.
+  "$WINE64" cmd /c exit </dev/null >/dev/null 2>&1 || true
 fi
 if ! cmake --build "$bd" -- -k 0 > "$bd/build.log" 2>&1; then
   grep -v '^\[' "$bd/build.log" | tail -n 150

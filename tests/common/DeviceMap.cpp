@@ -107,14 +107,16 @@ bool CScopedDeviceMap::DriveFolder(wchar_t letter, const std::wstring& folder)
 }
 
 // A volume name may go on opening through its drive folder for a moment, so
-// the wait for a removal is short and not required.
+// the wait for a removal is short and not required. A disk name has no such
+// second way: its wait is long, so that an rm still to run (its process
+// cannot be waited for) never removes the link the next user makes.
 CScopedDeviceMap::~CScopedDeviceMap()
 {
     const std::string dir = DosDevicesDir();
     for (size_t i = 0; i < m_links.size(); ++i)
         RunUnix(L"Z:\\bin\\rm", "-f \"" + dir + "/" + m_links[i].first + "\"");
     for (size_t i = 0; i < m_links.size(); ++i)
-        WaitFor(m_links[i].second, std::string(), 500);
+        WaitFor(m_links[i].second, std::string(), m_links[i].first.compare(0, 13, "physicaldrive") == 0 ? 3000 : 500);
 }
 
 namespace {

@@ -12,7 +12,7 @@
 //   engine_tests   G H I J A T D  scan-fixtures.sh (scan tool)  K L M R; scan's default S
 //   recover-fixtures.sh (recover tool) X; recover-diskfull.sh E F
 //   app_*_tests    W P Q; PhysicalDrive 6 14 15
-//   engine_lostpart_tests  T; PhysicalDrive 2 3
+//   engine_lostpart_tests  O; PhysicalDrive 2 3
 //                  lostpart-fixtures.sh N; PhysicalDrive 7 (lostpart's default), 8 (scan lost's)
 // Pick new ones outside these.
 #pragma once
@@ -62,3 +62,7 @@ private:
 };
 
 }  // namespace devicemap
+
+// Skips the calling test where Wine's drive links cannot be made.
+#define NEEDS_WINE_DRIVES() \
+  if (!devicemap::Available()) GTEST_SKIP() << "needs Wine's dosdevices"

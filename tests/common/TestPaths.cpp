@@ -123,4 +123,13 @@ std::string ReadWholeFile(const std::wstring& path) {
   CloseHandle(h);
   return out;
 }
+
+bool WriteWholeFile(const std::wstring& path, const std::string& bytes) {
+  HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  DWORD wrote = 0;
+  const bool ok = WriteFile(h, bytes.data(), (DWORD)bytes.size(), &wrote, nullptr) && wrote == bytes.size();
+  CloseHandle(h);
+  return ok;
+}
 }  // namespace testpaths

@@ -29,6 +29,8 @@ bool CorpusMissing(const std::wstring& rel);
 bool AnyCorpusMissing();
 // Whole file into memory (empty on failure).
 std::string ReadWholeFile(const std::wstring& path);
+// Bytes as a whole new file (replacing one there); false unless all written.
+bool WriteWholeFile(const std::wstring& path, const std::string& bytes);
 }  // namespace testpaths
 
 // Skips the calling test when the public corpus `rel` (a path under the

@@ -1,6 +1,6 @@
 // The partition scan control and scan-result files: the codec, damaged and
 // hostile result files, save refusals, the workers, and the control's
-// thread, gap and label rules. Images are mapped to drive letters T: and U:
+// thread, gap and label rules. Images are mapped to drive letters O:
 // and to physical drives 2 and 3.
 #include <gtest/gtest.h>
 
@@ -26,18 +26,10 @@
 #include "storage/DeviceIo.h"
 
 namespace {
-const wchar_t kVolumeLetter = L'T';
+const wchar_t kVolumeLetter = L'O';
 const int kDisk = 2;
 
 std::string Bytes(const std::wstring& path) { return testpaths::ReadWholeFile(path); }
-bool WriteBytes(const std::wstring& path, const std::string& bytes) {
-  HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
-  DWORD wrote = 0;
-  const bool ok = h != INVALID_HANDLE_VALUE && WriteFile(h, bytes.data(), (DWORD)bytes.size(), &wrote, nullptr) &&
-                  wrote == bytes.size();
-  if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
-  return ok;
-}
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 std::vector<std::wstring> g_boxes;
@@ -51,10 +43,7 @@ struct BoxRecorder {
   ~BoxRecorder() { SetMessageDlgProc(old); }
 };
 
-#define NEEDS_WINE_DRIVES() \
-  if (!devicemap::Available()) GTEST_SKIP() << "needs Wine's dosdevices"
-
-// A frame with a volume image on T: (selected) and a disk image as
+// A frame with a volume image on O: (selected) and a disk image as
 // PhysicalDrive2, both copies in a temp folder.
 struct Rig {
   std::wstring dir = testpaths::MakeTempDir(L"lostpart");
@@ -63,7 +52,7 @@ struct Rig {
   CVolumeInfo* volume = nullptr;
   bool MapVolume(const std::wstring& fixture) {
     const std::wstring path = dir + L"\\" + fixture;
-    if (!WriteBytes(path, Bytes(testpaths::Fixture(fixture))) || !map.Volume(kVolumeLetter, path)) return false;
+    if (!testpaths::WriteWholeFile(path, Bytes(testpaths::Fixture(fixture))) || !map.Volume(kVolumeLetter, path)) return false;
     volume = frame.AddMappedVolume(kVolumeLetter);
     frame.SelectVolume(volume);
     return true;
@@ -74,11 +63,11 @@ struct Rig {
     std::string bytes = Bytes(testpaths::Fixture(fixture));
     if (bytes.size() < wipeSectors * 512) return false;
     memset(&bytes[0], 0, wipeSectors * 512);
-    return WriteBytes(path, bytes) && map.PhysicalDrive(disk, path);
+    return testpaths::WriteWholeFile(path, bytes) && map.PhysicalDrive(disk, path);
   }
   void AddEntries(int n) {
     for (int i = 0; i < n; ++i) {
-      CFoundItem* item = new CFoundItem((L"file" + std::to_wstring(i) + L".txt").c_str(), L"T:\\Docs\\",
+      CFoundItem* item = new CFoundItem((L"file" + std::to_wstring(i) + L".txt").c_str(), L"O:\\Docs\\",
                                         L"2020-01-02  03:04", 1000 + i, 0);
       item->m_uFirstCluster = 10 + i;
       item->m_bContiguous = i & 1;
@@ -223,7 +212,7 @@ TEST(ResultFile, VolumeResultTruncatedAnywhereOrMutatedFailsCleanly) {
 
   const std::wstring cut = s.File(L"cut.dsr");
   for (size_t n = 0; n < good.size(); ++n) {
-    ASSERT_TRUE(WriteBytes(cut, good.substr(0, n)));
+    ASSERT_TRUE(testpaths::WriteWholeFile(cut, good.substr(0, n)));
     const LoadResult r = Load(s.frame, cut);
     EXPECT_FALSE(r.ok) << n;
     EXPECT_TRUE(r.error == L"ReadResultDataError" || r.error == L"WrongDataFile") << n << " " << testpaths::Narrow(r.error);
@@ -232,7 +221,7 @@ TEST(ResultFile, VolumeResultTruncatedAnywhereOrMutatedFailsCleanly) {
   for (int round = 0; round < 300; ++round) {
     std::string bad = good;
     for (int k = 0; k < 1 + round % 4; ++k) bad[rng() % bad.size()] = (char)rng();
-    ASSERT_TRUE(WriteBytes(cut, bad));
+    ASSERT_TRUE(testpaths::WriteWholeFile(cut, bad));
     const LoadResult r = Load(s.frame, cut);
     if (!r.ok)
       EXPECT_TRUE(r.error == L"ReadResultDataError" || r.error == L"WrongDataFile" || r.error == L"WrongDisk" ||
@@ -248,12 +237,12 @@ TEST(ResultFile, HostileSizesTextsAndFieldsAreRefused) {
   Rig s;
   ASSERT_TRUE(s.MapVolume(L"fat16.img"));
   const uint64_t length = FileLength(s.dir + L"\\fat16.img");
-  const std::wstring device = L"\\\\.\\T:";
-  CFoundItem item(L"a.txt", L"T:\\", L"", 3, 0);
+  const std::wstring device = L"\\\\.\\O:";
+  CFoundItem item(L"a.txt", L"O:\\", L"", 3, 0);
   const std::string rec = Record(item);
   const std::wstring f = s.File(L"hostile.dsr");
   auto load = [&](const std::string& bytes) {
-    EXPECT_TRUE(WriteBytes(f, bytes));
+    EXPECT_TRUE(testpaths::WriteWholeFile(f, bytes));
     return Load(s.frame, f);
   };
   // Texts that fill their fields without a terminating zero are cut at 259.
@@ -327,7 +316,7 @@ TEST(ResultFile, LostPartitionAndDeepResultsTruncatedOrDamagedFailCleanly) {
 
   const std::wstring cut = s.File(L"cut4.dsr");
   for (size_t n = 0; n < good.size(); n += (n < 80 ? 1 : 7)) {
-    ASSERT_TRUE(WriteBytes(cut, good.substr(0, n)));
+    ASSERT_TRUE(testpaths::WriteWholeFile(cut, good.substr(0, n)));
     r = Load(s.frame, cut);
     EXPECT_FALSE(r.ok) << n;
     EXPECT_TRUE(r.error == L"ReadResultDataError" || r.error == L"WrongDataFile" || r.error == L"WrongDisk") << n;
@@ -335,10 +324,10 @@ TEST(ResultFile, LostPartitionAndDeepResultsTruncatedOrDamagedFailCleanly) {
   // A descriptor packed size of 0, or past its worst case.
   std::string bad = good;
   memset(&bad[53], 0, 4);
-  ASSERT_TRUE(WriteBytes(cut, bad));
+  ASSERT_TRUE(testpaths::WriteWholeFile(cut, bad));
   EXPECT_EQ(L"WrongDataFile", Load(s.frame, cut).error);
   memset(&bad[53], 0x7F, 4);
-  ASSERT_TRUE(WriteBytes(cut, bad));
+  ASSERT_TRUE(testpaths::WriteWholeFile(cut, bad));
   EXPECT_EQ(L"WrongDataFile", Load(s.frame, cut).error);
 
   // A disk number of 10 or more has no one-digit path: refused, no file.
@@ -388,7 +377,7 @@ TEST(ResultFile, LostPartitionAndDeepResultsTruncatedOrDamagedFailCleanly) {
   EXPECT_EQ(3u, s.frame.Hits().size());
   EXPECT_EQ(2, s.frame.ResultFromFile());
   for (size_t n = 0; n < hits.size(); ++n) {
-    ASSERT_TRUE(WriteBytes(cut, hits.substr(0, n)));
+    ASSERT_TRUE(testpaths::WriteWholeFile(cut, hits.substr(0, n)));
     r = Load(s.frame, cut);
     EXPECT_FALSE(r.ok) << n;
   }
@@ -406,7 +395,7 @@ TEST(ResultFile, LostPartitionAndDeepResultsTruncatedOrDamagedFailCleanly) {
   EXPECT_EQ(L"WrongDataFile", Load(s.frame, deep).error);
   std::string target = hits;
   target[9] = 7;
-  ASSERT_TRUE(WriteBytes(cut, target));
+  ASSERT_TRUE(testpaths::WriteWholeFile(cut, target));
   EXPECT_EQ(L"WrongDataFile", Load(s.frame, cut).error);
 }
 
@@ -440,7 +429,7 @@ TEST(SaveLoadWorkers, ProgressStopAndRefusedFiles) {
   ASSERT_TRUE(s.MapVolume(L"fat16.img"));
   // A file whose ninth byte is '9' never starts a worker.
   const std::wstring nine = s.File(L"nine.dsr");
-  ASSERT_TRUE(WriteBytes(nine, "dsr000009rest"));
+  ASSERT_TRUE(testpaths::WriteWholeFile(nine, "dsr000009rest"));
   {
     CLoadDataWorker loader(&s.frame, nine.c_str());
     EXPECT_FALSE(loader.StartLoad(s.frame.StandInDialog()));
@@ -614,7 +603,7 @@ TEST(PartitionControl, SearchReportsEachFindAndEndsLast) {
   // A disk held open by another program: the search says so and ends.
   devicemap::CScopedDeviceMap map2;
   const std::wstring held = s.File(L"held.img");
-  ASSERT_TRUE(WriteBytes(held, Bytes(testpaths::Fixture(L"lost-63.img"))));
+  ASSERT_TRUE(testpaths::WriteWholeFile(held, Bytes(testpaths::Fixture(L"lost-63.img"))));
   ASSERT_TRUE(map2.PhysicalDrive(3, held));
   ASSERT_TRUE(s.frame.SelectDisk(3));
   HANDLE lock = CreateFileW(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -755,7 +744,7 @@ TEST(ResultFile, ADiskThatAnswersAtaIdentifyLoadsItsResultAgain) {
 TEST(PartitionControl, TableEntriesPastTheDiskEndAreMarked) {
   const std::wstring dir = testpaths::MakeTempDir(L"pastend");
   const std::wstring path = dir + L"\\short.img";
-  ASSERT_TRUE(WriteBytes(path, Bytes(testpaths::Fixture(L"lost-mbr.img")).substr(0, 140000 * 512)));
+  ASSERT_TRUE(testpaths::WriteWholeFile(path, Bytes(testpaths::Fixture(L"lost-mbr.img")).substr(0, 140000 * 512)));
   HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(INVALID_HANDLE_VALUE, h);
   CPartitionTable table;

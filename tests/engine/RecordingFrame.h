@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "ToolSupport.h"
 #include "engine/DeepScanEngine.h"
 #include "engine/FormatPluginRegistry.h"
 #include "engine/FoundItem.h"
@@ -166,8 +167,12 @@ private:
 
 class CResultFileWorker;
 
-// A save or load worker run to its end with the frame's stand-in dialog
-// (for the tools).
+// What the tools share (older names of the ToolSupport helpers): a Windows
+// path for a Unix one, message boxes printed to stderr after the tool's
+// name, and a save or load worker run to its end with the frame's stand-in
+// dialog.
+inline std::wstring ToolWindowsPath(const std::wstring& path) { return toolsupport::WindowsPath(path); }
+inline void PrintMessageBoxesAs(const wchar_t* tool) { toolsupport::PrintBoxes(tool, IDOK); }
 bool RunResultWorker(CRecordingFrame& frame, CResultFileWorker& worker, bool started);
 
 // File-system name of what a path opens, by its boot sector: "NTFS",

@@ -35,17 +35,6 @@
 namespace {
 using testpaths::ReadWholeFile;
 
-#define NEEDS_WINE_DRIVES() \
-  if (!devicemap::Available()) GTEST_SKIP() << "needs Wine's dosdevices"
-
-bool WriteBytes(const std::wstring& path, const std::string& bytes) {
-  HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
-  DWORD wrote = 0;
-  const bool ok = h != INVALID_HANDLE_VALUE && WriteFile(h, bytes.data(), (DWORD)bytes.size(), &wrote, nullptr) &&
-                  wrote == bytes.size();
-  if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
-  return ok;
-}
 
 // A fresh folder of the temp folder. Another test program's drive mapping may
 // hide the temp folder for a moment: try again for a while.
@@ -237,7 +226,7 @@ TEST(RecoverNtfs, EdgeFilesStreamsStopAndCompressedFiles) {
   }
   // Single-file mode replaces the file the user chose.
   const std::wstring chosen = TempDir(L"recover-single") + L"\\chosen.bin";
-  ASSERT_TRUE(WriteBytes(chosen, "an older file of that name"));
+  ASSERT_TRUE(testpaths::WriteWholeFile(chosen, "an older file of that name"));
   ASSERT_EQ(1, reader.RecoverToFile(L"T:\\", nullptr, s.Find(L"over64k.bin"), SCAN_KIND_DELETED, chosen.c_str(),
                                     nullptr, TRUE));
   EXPECT_EQ(65537u, ReadWholeFile(chosen).size());
@@ -618,7 +607,7 @@ TEST(RecoverLostPartition, ReadsAtStartPlusHiddenSectors) {
     ASSERT_TRUE(s.Scan(L'T', SCAN_KIND_DELETED));
     LostPartition lost;
     lost.disk = TempDir(L"recover-lost") + L"\\disk.img";
-    ASSERT_TRUE(WriteBytes(lost.disk, std::string(1 << 20, '\0') + vol.bytes));
+    ASSERT_TRUE(testpaths::WriteWholeFile(lost.disk, std::string(1 << 20, '\0') + vol.bytes));
     lost.info.m_nScheme = 0;  // found by the search: boot sector at start + hidden
     lost.info.m_StartSector = 1024;
     lost.info.m_HiddenSectors = 1024;
@@ -809,7 +798,7 @@ TEST(RecoverFuzz, CorruptedVolumesNeverCrashHangOrInventBytes) {
     lost.disk = dir + L"\\" + t.fixture;
     std::unique_ptr<CRecoverFile> reader(CreateRecoverFile(t.code, nullptr));
     // What the clean image gives.
-    ASSERT_TRUE(WriteBytes(lost.disk, vol.bytes));
+    ASSERT_TRUE(testpaths::WriteWholeFile(lost.disk, vol.bytes));
     std::vector<std::string> clean;
     for (CFoundItem& f : items) clean.push_back(RecoverOne(*reader, nullptr, &f, SCAN_KIND_LOST_PARTITION, &lost).bytes);
     std::vector<size_t> hot;
@@ -830,7 +819,7 @@ TEST(RecoverFuzz, CorruptedVolumesNeverCrashHangOrInventBytes) {
           }
         }
       }
-      ASSERT_TRUE(WriteBytes(lost.disk, img));
+      ASSERT_TRUE(testpaths::WriteWholeFile(lost.disk, img));
       std::unordered_set<std::string> blocks;
       for (size_t i = 0; i + 512 <= img.size(); i += 512) blocks.insert(img.substr(i, 512));
       const std::string zeros(512, '\0');

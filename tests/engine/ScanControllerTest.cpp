@@ -30,14 +30,6 @@ namespace {
 const std::wstring kRecycleFolder = L"S-1-5-21-1004336348-1177238915-682003330-1000";
 
 std::string Bytes(const std::wstring& path) { return testpaths::ReadWholeFile(path); }
-bool WriteBytes(const std::wstring& path, const std::string& bytes) {
-  HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
-  DWORD wrote = 0;
-  const bool ok = h != INVALID_HANDLE_VALUE && WriteFile(h, bytes.data(), (DWORD)bytes.size(), &wrote, nullptr) &&
-                  wrote == bytes.size();
-  if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
-  return ok;
-}
 
 // A fixture image copied to a temp folder (optionally patched), mapped to a
 // drive letter, and barred from writes while it is mapped: any open for
@@ -52,7 +44,7 @@ struct MappedVolume {
     if (original.empty()) return false;
     if (patch) patch(original);
     path = testpaths::MakeTempDir(L"scanvol") + L"\\" + fixture;
-    if (!WriteBytes(path, original) || !map.Volume(letter, path)) return false;
+    if (!testpaths::WriteWholeFile(path, original) || !map.Volume(letter, path)) return false;
     Bar();
     return true;
   }
@@ -103,9 +95,6 @@ struct BoxRecorder {
   BoxRecorder() : old(SetMessageDlgProc(RecordBox)) { g_boxes.clear(); }
   ~BoxRecorder() { SetMessageDlgProc(old); }
 };
-
-#define NEEDS_WINE_DRIVES() \
-  if (!devicemap::Available()) GTEST_SKIP() << "needs Wine's dosdevices"
 
 // ---- found entries and small helpers ------------------------------------------
 
@@ -515,7 +504,7 @@ TEST(DeepScanStart, ImagesNeedNoVolumeAndBadUnitsFallBackTo512) {
   std::string img(64 * 1024, '\0');
   img.replace(512 * 3, 64, Record("DLVTSIG1", 2000));  // at a 512-byte step only
   const std::wstring path = testpaths::MakeTempDir(L"deepstart") + L"\\image.raw";
-  ASSERT_TRUE(WriteBytes(path, img));
+  ASSERT_TRUE(testpaths::WriteWholeFile(path, img));
   const uint32_t unit = g_ConfigSetting.m_uClusterSize;
   Scan s;
   s.frame.SetRegistry(&TestPlugins());
@@ -710,7 +699,7 @@ TEST(DamagedVolumes, MutatedMetadataNeverHangsOrCrashes) {
           default: img.replace(at, 32, base, hot[rng() % hot.size()], 32); // an entry copied elsewhere
         }
       }
-      ASSERT_TRUE(WriteBytes(vol.path, img));
+      ASSERT_TRUE(testpaths::WriteWholeFile(vol.path, img));
       const ULONGLONG t0 = GetTickCount64();
       ASSERT_TRUE(ScanAllKinds(s)) << t.fixture << " round " << round;
       EXPECT_LT(GetTickCount64() - t0, 60000u) << t.fixture << " round " << round;

@@ -1,6 +1,10 @@
 #include "ToolSupport.h"
 
+#include <shlobj.h>
+
 #include <cstdio>
+
+#include "RecordingRecoverDlg.h"
 
 #include "core/Helpers.h"
 #include "core/Language.h"
@@ -41,6 +45,47 @@ void PrintBoxes(const wchar_t* tool, int answer)
     g_tool = tool;
     g_answer = answer;
     SetMessageDlgProc(PrintBox);
+}
+
+int RecoverAndPrint(IMainFrameServices* frame, std::wstring outDir, int fullPath, const wchar_t* tool)
+{
+    for (wchar_t& c : outDir)
+        if (c == L'/')
+            c = L'\\';
+    while (outDir.size() > 3 && outDir.back() == L'\\')
+        outDir.pop_back();
+    SHCreateDirectoryExW(nullptr, outDir.c_str(), nullptr);
+
+    LARGE_INTEGER freq, t0, t1;
+    QueryPerformanceFrequency(&freq);
+    QueryPerformanceCounter(&t0);
+    CRecordingRecoverDlg recovery(frame, outDir, fullPath, false);
+    if (!recovery.Start() || !recovery.WaitForEnd(4 * 3600 * 1000))
+    {
+        fwprintf(stderr, L"%ls: the recovery did not run to its end\n", tool);
+        return 1;
+    }
+    QueryPerformanceCounter(&t1);
+    const double seconds = double(t1.QuadPart - t0.QuadPart) / double(freq.QuadPart);
+
+    unsigned long long bytes = 0;
+    size_t recovered = 0;
+    const std::vector<RecoverEntryResult>& results = recovery.Worker().Results();
+    for (const RecoverEntryResult& r : results)
+    {
+        PrintUtf8(r.outcome.path.empty() ? L"-" : r.outcome.path);
+        printf("\t%llu\t", (unsigned long long)r.outcome.bytesWritten);
+        PrintUtf8(r.outcome.Text());
+        printf("\n");
+        bytes += r.outcome.bytesWritten;
+        if (r.outcome.Ok())
+            ++recovered;
+    }
+    printf("%zu entries: %zu recovered, %zu failed%s in %.3f s: %.1f MB/s\n", results.size(), recovered,
+           results.size() - recovered, recovery.Worker().WasRefused() ? " (target refused)" : "", seconds,
+           seconds > 0 ? bytes / 1048576.0 / seconds : 0.0);
+    fflush(stdout);
+    return recovery.Worker().WasRefused() ? 3 : 0;
 }
 
 void CToolRegistry::ShowLoadError()

@@ -11,8 +11,10 @@
 #     last (GPT) entry was removed
 #   - a disk cut short inside its last partition: that one is marked
 #   - a volume moved to a sector below its hidden-sectors value
-#   - each found partition's files against The Sleuth Kit on that volume
-#   - save and load: the same entries back, and the reference codec in
+#   - each found partition's files against The Sleuth Kit on that volume,
+#     listed and recovered (byte for byte against icat)
+#   - save and load: the same entries back, the same bytes recovered from
+#     them, and the reference codec in
 #     Python writes the program's files again byte for byte (all three
 #     layouts); a file it writes loads
 #   - the public disks: no false finds, counts beside TestDisk's
@@ -61,10 +63,11 @@ for d in mbr gpt 63; do
   # The files of every partition found, against The Sleuth Kit.
   while IFS=$'\t' read -r first _ fs _; do
     [[ "$first" =~ ^[0-9]+$ ]] || continue
-    scan lost "$img" --start "$first" > "$img.$first.rows" 2> "$img.$first.err" || {
+    scan lost "$img" --start "$first" --recover "$img.$first.out" > "$img.$first.rows" 2> "$img.$first.err" || {
       echo "scan lost failed at $first"; cat "$img.$first.err"; fail=1; continue; }
     fls -r -p -l -o "$first" "$fix/lost-$d.img" > "$img.$first.fls" 2>/dev/null
     python3 "$check" files "$img.$first.rows" "$img.$first.fls" || fail=1
+    python3 "$check" bytes "$img.$first.rows" "$img.$first.out" "$fix/lost-$d.img" "$first" || fail=1
   done < "$img.rows"
 done
 
@@ -109,10 +112,26 @@ roundtrip() { # NAME KIND TARGET [scan options]
   # A formatted result stores each entry's path before its "LostDir" one.
   [ "$kind" = formatted ] && same=same-names
   local f="$work/$name.dsr"
-  scan "$kind" "$target" "$@" --letter N --save "$(winpath "$f")" > "$work/$name.saved" 2> "$work/$name.err" &&
-    scan "$kind" "$target" "$@" --letter N --load "$(winpath "$f")" > "$work/$name.loaded" 2>> "$work/$name.err" || {
+  scan "$kind" "$target" "$@" --letter N --save "$(winpath "$f")" --recover "$work/$name.out1" \
+    > "$work/$name.saved" 2> "$work/$name.err" &&
+    scan "$kind" "$target" "$@" --letter N --load "$(winpath "$f")" --recover "$work/$name.out2" \
+      > "$work/$name.loaded" 2>> "$work/$name.err" || {
       echo "save or load failed for $name"; cat "$work/$name.err"; fail=1; return; }
   python3 "$check" "$same" "$work/$name.saved" "$work/$name.loaded" || fail=1
+  # Folders aside (see above) for a formatted result: the same contents.
+  local n
+  n=$(find "$work/$name.out1" -type f | wc -l)
+  if [ "$same" = same-names ]; then
+    sums() { (cd "$1" && find . -type f -exec sha256sum {} + | cut -d' ' -f1 | sort); }
+    same_bytes() { [ "$(sums "$1")" = "$(sums "$2")" ]; }
+  else
+    same_bytes() { diff -r "$1" "$2" >/dev/null; }
+  fi
+  if [ "$n" -gt 0 ] && same_bytes "$work/$name.out1" "$work/$name.out2"; then
+    echo "$name: the loaded result recovers the same $n files byte for byte"
+  else
+    echo "$name: the loaded result recovers other bytes ($n files after the scan)"; fail=1
+  fi
   python3 "$ref" check "$f" "$key" || fail=1
 }
 img="$work/lost-mbr.img"

@@ -14,6 +14,10 @@
       each of them must be among ours
   lostpart_check.py files ROWS FLS
       the files of a found partition against `fls -r -p -l` of the volume
+  lostpart_check.py bytes ROWS OUTDIR DISKIMAGE FIRST
+      what the recovery wrote (its rows in ROWS) for the files of the
+      partition at FIRST, byte for byte against The Sleuth Kit's icat: every
+      live file, and every deleted one recovered without a note
   lostpart_check.py same A B
       two scan listings hold the same entries (the deleted flag aside,
       which is not stored); same-names compares file names without folders
@@ -148,6 +152,50 @@ def cmd_files(args):
     return 1 if bad or live == 0 else 0
 
 
+def cmd_bytes(args):
+    import hashlib
+    import os
+    import subprocess
+    rows_file, outdir, image, first = args
+    outdir_win = "Z:" + outdir.rstrip("/").replace("/", "\\")
+    written = {}
+    for line in open(rows_file, encoding="utf-8"):
+        p = line.rstrip("\r\n").split("\t")
+        if len(p) == 3 and p[0].lower().startswith(outdir_win.lower() + "\\"):
+            rel = p[0][len(outdir_win) + 1:]
+            written[rel.lower()] = (os.path.join(outdir, *rel.split("\\")), p[2])
+    fls = subprocess.run(["fls", "-r", "-p", "-o", first, image], capture_output=True).stdout
+    bad, same = [], 0
+    for line in fls.decode("utf-8", "replace").splitlines():
+        head, _, path = line.partition("\t")
+        parts = head.split()
+        if not parts or parts[0] != "r/r" or path.startswith("$") or "$OrphanFiles" in path or ":" in path or \
+                path.endswith("(Volume Label Entry)"):
+            continue
+        deleted = "*" in parts
+        inode = parts[-1].rstrip(":")
+        got = written.get(path.replace("/", "\\").lower())
+        if not got:
+            if not deleted:
+                bad.append("live %s not recovered" % path)
+            continue
+        if got[1] != "recovered":
+            if not deleted:
+                bad.append("live %s: %s" % (path, got[1]))
+            continue
+        r = subprocess.run(["icat", "-o", first, image, inode], capture_output=True)
+        if r.returncode != 0 or r.stderr:
+            continue
+        with open(got[0], "rb") as f:
+            ours = f.read()
+        if hashlib.sha256(ours).digest() != hashlib.sha256(r.stdout).digest():
+            bad.append("%s differs from icat (%d and %d bytes)" % (path, len(ours), len(r.stdout)))
+        else:
+            same += 1
+    print("partition at %s: %d files recovered as icat reads them%s" % (first, same, "" if not bad else ": " + "; ".join(bad)))
+    return 1 if bad or same == 0 else 0
+
+
 def listing(path, names_only=False):
     rows = []
     for line in open(path, encoding="utf-8"):
@@ -176,7 +224,7 @@ def cmd_same(args, names_only=False):
 
 
 if __name__ == "__main__":
-    cmds = {"key": cmd_key, "subset": cmd_subset, "testdisk": cmd_testdisk, "files": cmd_files, "same": cmd_same, "same-names": cmd_same_names}
+    cmds = {"key": cmd_key, "subset": cmd_subset, "testdisk": cmd_testdisk, "files": cmd_files, "bytes": cmd_bytes, "same": cmd_same, "same-names": cmd_same_names}
     if len(sys.argv) < 2 or sys.argv[1] not in cmds:
         raise SystemExit(__doc__)
     sys.exit(cmds[sys.argv[1]](sys.argv[2:]))

@@ -11,7 +11,6 @@
 // result. The last line gives the counts, the seconds the recovery took and
 // the megabytes written per second.
 #include <windows.h>
-#include <shlobj.h>
 
 #include <fcntl.h>
 #include <io.h>
@@ -21,7 +20,6 @@
 #include <string>
 
 #include "RecordingFrame.h"
-#include "RecordingRecoverDlg.h"
 #include "ToolSupport.h"
 #include "common/DeviceMap.h"
 #include "core/Helpers.h"
@@ -72,11 +70,6 @@ int wmain(int argc, wchar_t** argv)
         return Usage();
     if (letter < L'C' || letter > L'Z')
         return Usage();
-    for (wchar_t& c : outDir)
-        if (c == L'/')
-            c = L'\\';
-    while (outDir.size() > 3 && outDir.back() == L'\\')
-        outDir.pop_back();
     toolsupport::PrintBoxes(L"recover", IDYES);
     InitApplicationPaths();
     LoadLanguageStrings();
@@ -104,36 +97,5 @@ int wmain(int argc, wchar_t** argv)
         fwprintf(stderr, L"recover: the scan did not run to its end\n");
         return 1;
     }
-    SHCreateDirectoryExW(nullptr, outDir.c_str(), nullptr);
-
-    LARGE_INTEGER freq, t0, t1;
-    QueryPerformanceFrequency(&freq);
-    QueryPerformanceCounter(&t0);
-    CRecordingRecoverDlg recovery(&frame, outDir, fullPath, false);
-    if (!recovery.Start() || !recovery.WaitForEnd(4 * 3600 * 1000))
-    {
-        fwprintf(stderr, L"recover: the recovery did not run to its end\n");
-        return 1;
-    }
-    QueryPerformanceCounter(&t1);
-    const double seconds = double(t1.QuadPart - t0.QuadPart) / double(freq.QuadPart);
-
-    unsigned long long bytes = 0;
-    size_t recovered = 0;
-    const std::vector<RecoverEntryResult>& results = recovery.Worker().Results();
-    for (const RecoverEntryResult& r : results)
-    {
-        PrintUtf8(r.outcome.path.empty() ? L"-" : r.outcome.path);
-        printf("\t%llu\t", (unsigned long long)r.outcome.bytesWritten);
-        PrintUtf8(r.outcome.Text());
-        printf("\n");
-        bytes += r.outcome.bytesWritten;
-        if (r.outcome.Ok())
-            ++recovered;
-    }
-    printf("%zu entries: %zu recovered, %zu failed%s in %.3f s: %.1f MB/s\n", results.size(), recovered,
-           results.size() - recovered, recovery.Worker().WasRefused() ? " (target refused)" : "", seconds,
-           seconds > 0 ? bytes / 1048576.0 / seconds : 0.0);
-    fflush(stdout);
-    return recovery.Worker().WasRefused() ? 3 : 0;
+    return toolsupport::RecoverAndPrint(&frame, outDir, fullPath, L"recover");
 }

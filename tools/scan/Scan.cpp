@@ -1,5 +1,6 @@
 // scan KIND TARGET... [--letter X] [--folder PATH] [--pathfile TEXT]
 //      [--disk N] [--start SECTOR] [--save FILE | --load FILE]
+//      [--recover OUTDIR]
 //
 // Runs a scan of the real scan controller through the recording stand-in of
 // the main window. KIND is deleted, formatted, recycle or deep; each TARGET is
@@ -14,6 +15,10 @@
 // --save FILE writes the result through the save worker after the scan;
 // --load FILE loads a saved result through the load worker instead of
 // scanning (the targets are mapped the same way) and prints its entries.
+//
+// --recover OUTDIR then runs the real recovery worker over every entry into
+// OUTDIR, keeping folder paths, and prints its rows after the entries (as
+// the recover tool does: output path, bytes written, result).
 //
 // Prints one tab-separated row per found entry: path, size, deleted flag,
 // first cluster (FAT, exFAT) or MFT record number (NTFS), recoverability
@@ -46,7 +51,8 @@ using toolsupport::WindowsPath;
 int Usage()
 {
     fwprintf(stderr, L"usage: scan deleted|formatted|recycle|deep|lost TARGET... [--letter X] [--folder PATH] "
-                     L"[--pathfile TEXT] [--disk N] [--start SECTOR] [--save FILE | --load FILE]\n");
+                     L"[--pathfile TEXT] [--disk N] [--start SECTOR] [--save FILE | --load FILE] "
+                     L"[--recover OUTDIR]\n");
     return 2;
 }
 
@@ -60,7 +66,7 @@ int wmain(int argc, wchar_t** argv)
     const std::wstring kind = argv[1];
     std::vector<std::wstring> targets;
     wchar_t letter = L'S';
-    std::wstring folder, saveFile, loadFile;
+    std::wstring folder, saveFile, loadFile, recoverDir;
     int disk = 8;
     long long startSector = -1;
     for (int i = 2; i < argc; ++i)
@@ -74,6 +80,8 @@ int wmain(int argc, wchar_t** argv)
             saveFile = WindowsPath(argv[++i]);
         else if (a == L"--load" && i + 1 < argc)
             loadFile = WindowsPath(argv[++i]);
+        else if (a == L"--recover" && i + 1 < argc)
+            recoverDir = WindowsPath(argv[++i]);
         else if (a == L"--letter" && i + 1 < argc)
             letter = (wchar_t)towupper(argv[++i][0]);
         else if (a == L"--folder" && i + 1 < argc)
@@ -226,5 +234,7 @@ int wmain(int argc, wchar_t** argv)
     }
     printf("%zu entries in %.3f s: %.0f entries/s\n", count, seconds, seconds > 0 ? count / seconds : 0.0);
     fflush(stdout);
+    if (!recoverDir.empty())
+        return toolsupport::RecoverAndPrint(&frame, recoverDir, 1, L"scan");
     return 0;
 }
