@@ -522,12 +522,7 @@ protected:
         ASSERT_GT(bytes.size(), 512u);
         memset(&bytes[0], 0, 512);
         const std::wstring path = testpaths::MakeTempDir(L"lostdisk") + L"\\wiped.img";
-        HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
-        ASSERT_NE(INVALID_HANDLE_VALUE, h);
-        DWORD wrote = 0;
-        const BOOL ok = WriteFile(h, bytes.data(), (DWORD)bytes.size(), &wrote, NULL);
-        CloseHandle(h);
-        ASSERT_TRUE(ok && wrote == bytes.size());
+        ASSERT_TRUE(testpaths::WriteWholeFile(path, bytes));
         s_wiped = new devicemap::CScopedDeviceMap;
         ASSERT_TRUE(s_wiped->PhysicalDrive(15, path));
     }

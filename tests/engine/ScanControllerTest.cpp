@@ -546,7 +546,7 @@ TEST(DeepScanStart, OnlyTheChosenRangeOfAVolumeIsListed) {
   std::string img(1024 * 1024, '\0');
   for (size_t at = 0; at < img.size(); at += 64 * 1024) img.replace(at + 512, 64, Record("DLVTSIG1", 2000));
   const std::wstring path = testpaths::MakeTempDir(L"deeprange") + L"\\range.img";
-  ASSERT_TRUE(WriteBytes(path, img));
+  ASSERT_TRUE(testpaths::WriteWholeFile(path, img));
   devicemap::CScopedDeviceMap map;
   ASSERT_TRUE(map.Volume(L'J', path));
   Scan s;
