@@ -387,7 +387,7 @@ LRESULT CMainFrame::HandleCustomMessage(UINT uMsg, WPARAM wParam, LPARAM lParam,
             m_pFileList->SetItemIndex((CControlUI*)wParam, (int)lParam);
         return 0;
     case WMU_NewVersionFound:
-        ShowUpdateDialog(m_hWnd);
+        OnUpdateCheckResult(m_hWnd, wParam);
         return 0;
     case WMU_TreeWidthChanged:
         if (CControlUI* filter = FindControl(L"filterCtl")) {

@@ -25,9 +25,10 @@ DuiLib::COptionUI* AsOption(CControlUI* c)
     return c ? static_cast<DuiLib::COptionUI*>(c->GetInterface(DUI_CTR_OPTION)) : NULL;
 }
 
+// The remote switch of "remotecfg.dat" (section "Scan").
 bool ScanInPath()
 {
-    return g_ConfigSetting.ReadInt(L"Setting", L"ScanInPath", 1) != 0;
+    return ReadScanInPath() != 0;
 }
 
 }  // namespace

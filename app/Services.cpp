@@ -46,20 +46,10 @@ void AddUsageEvent(const wchar_t* name)
     UsageReporter().AddEvent(name, 1, 0, NULL);
 }
 
-bool RunPendingInstaller()
-{
-    return false;
-}
-
 bool IUsageReporter::SendSuggest(const wchar_t* content, const wchar_t* contact)
 {
     return g_ReportClient.SendSuggest(content, contact);
 }
-
-void StartDailyUpdateCheck(HWND) {}
-void StartManualUpdateCheck(HWND, HICON) {}
-void ShowInstallGuide(HWND, bool) {}
-void ShowUpdateDialog(HWND) {}
 
 bool StartControllerScan(CScanDiskDlg& dlg, const wchar_t* folder, int option)
 {

@@ -43,13 +43,23 @@ IUsageReporter* SetUsageReporter(IUsageReporter* reporter);
 void AddUsageEvent(const wchar_t* name);
 
 // ---- start-up services ----
-// The updater: true when a downloaded installer waits and the user chose to
-// run it now (start-up then ends).
+// The updater (app/UpdateServices.cpp): true when a downloaded installer
+// waits and the user chose to run it now (start-up then ends).
 bool RunPendingInstaller();
 void StartDailyUpdateCheck(HWND reportWindow);
 void StartManualUpdateCheck(HWND reportWindow, HICON icon);
-// Companion-program guide of "/install-guide" and of "RecoverMobileButton".
+// WMU_NewVersionFound: wParam 0 the update dialog, 1 and 2 the manual
+// check's "no version information" and "newest version" notes.
+void OnUpdateCheckResult(HWND owner, WPARAM what);
+// The exit path: waits at most ms for a running update check; false when
+// it still runs.
+bool EndUpdateCheck(DWORD ms);
+// Companion-program guide of "/install-guide" and of "RecoverMobileButton"
+// (the small chooser instead, inside the program, when the UI language is
+// not simplified Chinese).
 void ShowInstallGuide(HWND owner, bool inProgram);
+// The decoder package's download and silent installation.
+void ShowDecoderInstallDialog(HWND owner);
 
 // ---- dialogs of the title menu and the bottom bar ----
 void ShowAboutDialog(HWND owner);

@@ -107,6 +107,15 @@ void WindowImplBaseShw::SetControlText(const wchar_t* name, const wchar_t* text)
         c->SetText(text ? text : L"");
 }
 
+void WindowImplBaseShw::SetProgressValue(const wchar_t* name, int value)
+{
+    CControlUI* c = FindControl(name);
+    DuiLib::CProgressUI* bar = c ? static_cast<DuiLib::CProgressUI*>(c->GetInterface(DUI_CTR_PROGRESS)) : NULL;
+    if (!bar)
+        return;
+    bar->SetValue(value < bar->GetMinValue() ? bar->GetMinValue() : value > bar->GetMaxValue() ? bar->GetMaxValue() : value);
+}
+
 CSkinDialog::CSkinDialog(const wchar_t* layoutName) : m_strLayout(layoutName ? layoutName : L""), m_bSelfDeleting(false)
 {
 }

@@ -33,6 +33,8 @@ public:
     void ShowControl(const wchar_t* name, bool visible);
     void EnableControl(const wchar_t* name, bool enable);
     void SetControlText(const wchar_t* name, const wchar_t* text);
+    // The value of a named progress bar, kept within its range.
+    void SetProgressValue(const wchar_t* name, int value);
 
     CPaintManagerUI& GetPaintManager() { return m_PaintManager; }
     CWndShadow& GetShadow() { return m_Shadow; }

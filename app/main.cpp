@@ -12,6 +12,7 @@
 #include "core/Settings.h"
 #include "net/ReportClient.h"
 #include "sectorengine/Blockmill.h"
+#include "views/MediaPlayerWnd.h"
 
 namespace {
 // Folders, settings, partner settings, language texts, sector engine.
@@ -23,6 +24,8 @@ void InitCoreServices()
     g_OemInfo.LoadLanguage(oemPath.c_str());
     g_OemInfo.Load(oemPath.c_str());
     LoadLanguageStrings();
+    // The media player offers the decoder package through the installer dialog.
+    SetDecoderInstaller(ShowDecoderInstallDialog);
     // Sector engine: the bad-sector policy from "Config.ini".
     Blockmill::InitValue(g_ConfigSetting.m_bEnableSkipBadSector, g_ConfigSetting.m_uSkipBadSectorNums,
                          g_ConfigSetting.m_strBadSectorValue.c_str(), nullptr);
@@ -45,7 +48,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandLine, int)
     ConfigureReportClient();
     UploadPendingCrashDump();
     int rc = RunApplication(instance, commandLine ? commandLine : L"");
+    const bool checkEnded = EndUpdateCheck(3000);
     SendExitReport();
     CoUninitialize();
+    // An update check still waiting for its server uses the settings and
+    // the report client: the process ends it before anything is torn down.
+    if (!checkEnded)
+        ExitProcess((UINT)rc);
     return rc;
 }

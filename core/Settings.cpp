@@ -196,7 +196,13 @@ const CDefaultUrls& CDefaultUrls::Get() {
   return urls;
 }
 
-int ReadNtfsScsiCtl() {
-  return (int)GetPrivateProfileIntW(L"Scan", L"NTFSSCSICTL", 1,
-                                    GetAppDataFilePath(L"remotecfg.dat").c_str());
+namespace {
+// "remotecfg.dat" comes from the update server: its switches are 0 or 1.
+int ReadRemoteSwitch(const wchar_t* key) {
+  return GetPrivateProfileIntW(L"Scan", key, 1, GetAppDataFilePath(L"remotecfg.dat").c_str()) != 0 ? 1 : 0;
 }
+}  // namespace
+
+int ReadNtfsScsiCtl() { return ReadRemoteSwitch(L"NTFSSCSICTL"); }
+
+int ReadScanInPath() { return ReadRemoteSwitch(L"ScanInPath"); }

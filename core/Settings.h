@@ -101,8 +101,10 @@ std::wstring ReadServerBaseSetting();
 // Code page of an LCID override: 950 for 1028, 936 for 2052, 0 for others.
 int CodePageFromLcid(int lcid);
 
-// "NTFSSCSICTL" of section "Scan" in "remotecfg.dat"; 1 when missing.
+// "NTFSSCSICTL" of section "Scan" in "remotecfg.dat": 0 or 1, 1 when missing.
 int ReadNtfsScsiCtl();
+// "ScanInPath" of the same section: 0 or 1, 1 when missing.
+int ReadScanInPath();
 
 extern CConfigSetting g_ConfigSetting;
 extern COemInfo g_OemInfo;

@@ -42,35 +42,6 @@ DWORD ReadUpTo(HINTERNET request, char* buffer, DWORD count) {
   return total;
 }
 
-struct UrlParts {
-  std::wstring host;
-  std::wstring object;  // path and query
-  INTERNET_PORT port;
-  bool secure;
-};
-
-bool CrackUrl(const wchar_t* url, DWORD capacity, UrlParts& parts) {
-  if (!url) return false;
-  std::vector<wchar_t> host(capacity), path(capacity), extra(capacity);
-  URL_COMPONENTSW uc;
-  memset(&uc, 0, sizeof uc);
-  uc.dwStructSize = sizeof uc;
-  uc.lpszHostName = host.data();
-  uc.dwHostNameLength = capacity;
-  uc.lpszUrlPath = path.data();
-  uc.dwUrlPathLength = capacity;
-  uc.lpszExtraInfo = extra.data();
-  uc.dwExtraInfoLength = capacity;
-  if (!InternetCrackUrlW(url, 0, 0, &uc)) return false;
-  if (uc.nScheme != INTERNET_SCHEME_HTTP && uc.nScheme != INTERNET_SCHEME_HTTPS) return false;
-  parts.host = host.data();
-  parts.object = std::wstring(path.data()) + extra.data();
-  if (parts.object.empty()) parts.object = L"/";
-  parts.port = uc.nPort;
-  parts.secure = uc.nScheme == INTERNET_SCHEME_HTTPS;
-  return !parts.host.empty();
-}
-
 // Internet handle, connection and request for one exchange, each with the
 // time-outs set before anything is sent.
 struct Exchange {
@@ -80,7 +51,7 @@ struct Exchange {
     if (conn) InternetCloseHandle(conn);
     if (inet) InternetCloseHandle(inet);
   }
-  bool Open(const UrlParts& parts, DWORD accessType, const wchar_t* verb, DWORD flags, DWORD timeoutMs) {
+  bool Open(const WebUrlParts& parts, DWORD accessType, const wchar_t* verb, DWORD flags, DWORD timeoutMs) {
     inet = InternetOpenW(L"", accessType, nullptr, nullptr, 0);
     if (!inet) return false;
     SetWebTimeouts(inet, timeoutMs);
@@ -98,8 +69,8 @@ struct Exchange {
 
 std::wstring GetOnce(const wchar_t* url, BOOL utf8, DWORD timeoutMs, DWORD accessType) {
   std::wstring text;
-  UrlParts parts;
-  if (!CrackUrl(url, 2048, parts)) return text;
+  WebUrlParts parts;
+  if (!CrackWebUrl(url, 2048, parts)) return text;
   Exchange x;
   // Always from the server: a cached answer would hide a new reply.
   if (!x.Open(parts, accessType, L"GET", INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, timeoutMs) ||
@@ -177,6 +148,29 @@ std::wstring BracedObject(const std::string& reply) {
 
 }  // namespace
 
+bool CrackWebUrl(const wchar_t* url, DWORD capacity, WebUrlParts& parts) {
+  if (!url) return false;
+  if (capacity == 0) capacity = (DWORD)wcslen(url) + 1;
+  std::vector<wchar_t> host(capacity), path(capacity), extra(capacity);
+  URL_COMPONENTSW uc;
+  memset(&uc, 0, sizeof uc);
+  uc.dwStructSize = sizeof uc;
+  uc.lpszHostName = host.data();
+  uc.dwHostNameLength = capacity;
+  uc.lpszUrlPath = path.data();
+  uc.dwUrlPathLength = capacity;
+  uc.lpszExtraInfo = extra.data();
+  uc.dwExtraInfoLength = capacity;
+  if (!InternetCrackUrlW(url, 0, 0, &uc)) return false;
+  if (uc.nScheme != INTERNET_SCHEME_HTTP && uc.nScheme != INTERNET_SCHEME_HTTPS) return false;
+  parts.host = host.data();
+  parts.object = std::wstring(path.data()) + extra.data();
+  if (parts.object.empty()) parts.object = L"/";
+  parts.port = uc.nPort;
+  parts.secure = uc.nScheme == INTERNET_SCHEME_HTTPS;
+  return !parts.host.empty();
+}
+
 void SetWebTimeouts(HINTERNET handle, DWORD ms) {
   if (ms == 0 || !handle) return;
   InternetSetOptionW(handle, INTERNET_OPTION_CONNECT_TIMEOUT, &ms, sizeof ms);
@@ -211,9 +205,9 @@ std::wstring HttpGetString(const wchar_t* url, BOOL utf8, DWORD timeoutMs) {
 }
 
 std::wstring SocketGetString(const wchar_t* url, DWORD timeoutMs) {
-  UrlParts parts;
+  WebUrlParts parts;
   // A plain socket speaks no TLS: https addresses stay with WinINet.
-  if (!CrackUrl(url, 2048, parts) || parts.secure) return std::wstring();
+  if (!CrackWebUrl(url, 2048, parts) || parts.secure) return std::wstring();
   WSADATA wsa;
   if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0) return std::wstring();
   std::wstring text;
@@ -277,8 +271,8 @@ std::wstring GetStringFromUrl(const wchar_t* url, BOOL utf8) {
 }
 
 BOOL HttpPostForm(const wchar_t* url, const void* body, DWORD length, std::wstring* reply, BOOL utf8) {
-  UrlParts parts;
-  if (!CrackUrl(url, 260, parts)) return FALSE;
+  WebUrlParts parts;
+  if (!CrackWebUrl(url, 260, parts)) return FALSE;
   BOOL sent = FALSE;
   char* buffer = nullptr;
   try {

@@ -28,6 +28,17 @@ std::wstring SocketGetString(const wchar_t* url, DWORD timeoutMs);
 BOOL HttpPostForm(const wchar_t* url, const void* body, DWORD length, std::wstring* reply, BOOL utf8);
 std::wstring Utf8ToWideString(const char* text);
 
+// An http or https address taken apart: host, path with its query (and
+// fragment), port and scheme. The parts may be as long as capacity
+// characters (0: as long as the address). False for other schemes.
+struct WebUrlParts {
+  std::wstring host;
+  std::wstring object;
+  INTERNET_PORT port;
+  bool secure;
+};
+bool CrackWebUrl(const wchar_t* url, DWORD capacity, WebUrlParts& parts);
+
 // Sets the connect, send and receive time-outs of a WinINet handle (the
 // request and connection handles honour them; 0 leaves the defaults).
 void SetWebTimeouts(HINTERNET handle, DWORD ms);

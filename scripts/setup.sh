@@ -18,6 +18,8 @@ packages=(
   xz-utils dpkg-dev unzip python3
   # the web-client tests decrypt reports with an AES of their own
   python3-cryptography openssl
+  # the updater tests sign their stand-in installers
+  osslsigncode
   # the media player's tests play through Wine's DirectShow over GStreamer
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good
 )

@@ -22,6 +22,7 @@ using std::min;
 #include "core/Helpers.h"
 #include "core/Language.h"
 #include "core/Settings.h"
+#include "net/Update.h"
 
 namespace gui {
 namespace {
@@ -68,6 +69,11 @@ void InitProcess(int codePage)
     InitApplicationPaths();
     g_ConfigSetting.Load();
     g_ConfigSetting.m_strIniPath = g_tempRoot + L"\\Config.ini";
+    // An update check that a test sets off reaches no outside server.
+    CUpdate::Endpoints local;
+    local.newVersion = local.patchVersion = local.patch = local.remoteConfig = local.installer = local.decoder =
+        L"http://127.0.0.1:9/update";
+    g_Update.SetEndpoints(local);
     g_ConfigSetting.m_bShowMode = 0;
     // Every first-use guide counts as shown: no overlay over the windows under
     // test, except where a test clears the mask.

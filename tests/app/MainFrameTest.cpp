@@ -400,8 +400,15 @@ TEST_F(FrameTest, TitleMenuOpensBelowItsButtonAndHandsOverTheItem)
     {
         static LRESULT CALLBACK Proc(HWND h, UINT m, WPARAM w, LPARAM l)
         {
-            if (m == WMU_MenuItemClick && w)
+            if (m == WMU_MenuItemClick && w) {
                 commands.push_back(*(std::wstring*)w);
+                // The update check itself is the update tests' subject:
+                // here it would only end in a message box nobody answers.
+                if (commands.back() == L"menuUpdate") {
+                    delete (std::wstring*)w;
+                    return 0;
+                }
+            }
             return CallWindowProcW(previous, h, m, w, l);
         }
     };

@@ -46,6 +46,11 @@ TEST_F(SettingsTest, MissingFileGivesDefaultsAndCreatesNothing) {
   EXPECT_EQ(1, ReadNtfsScsiCtl());  // no remote switch file: SCSI reads stay on
   ASSERT_TRUE(coretest::WriteBytes(m_dir + L"\\remotecfg.dat", "[Scan]\r\nNTFSSCSICTL=0\r\n"));
   EXPECT_EQ(0, ReadNtfsScsiCtl());
+  EXPECT_EQ(1, ReadScanInPath());
+  // The file comes from the update server: any other value counts as 1.
+  ASSERT_TRUE(coretest::WriteBytes(m_dir + L"\\remotecfg.dat", "[Scan]\r\nNTFSSCSICTL=7\r\nScanInPath=-3\r\n"));
+  EXPECT_EQ(1, ReadNtfsScsiCtl());
+  EXPECT_EQ(1, ReadScanInPath());
 }
 
 TEST_F(SettingsTest, StoredGarbageAndOverlongValues) {

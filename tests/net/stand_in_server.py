@@ -4,8 +4,9 @@
     stand_in_server.py -- COMMAND [ARGS...]
 
 starts the server on a free port, runs COMMAND with
-DELVARO_NET_SERVER=127.0.0.1:PORT and DELVARO_NET_LOG=<log folder as a
-Windows path>, stops the server and exits with COMMAND's exit code.
+DELVARO_NET_SERVER=127.0.0.1:PORT, DELVARO_NET_LOG=<log folder as a
+Windows path> and DELVARO_NET_SITES=<site folder as a Windows path>, stops
+the server and exits with COMMAND's exit code.
 
 A request path "/t/<options>/<rest>" scripts the reply (other paths take
 them from the query); options are "key=value" pairs separated by ";":
@@ -15,6 +16,13 @@ them from the query); options are "key=value" pairs separated by ";":
   bodylen=N     a body of N bytes instead
   ctype=TEXT    Content-Type (text/html)
   echo=1        the body is a JSON record of the request itself
+  site=NAME     the body is the file <rest> of the folder NAME in the site
+                folder (404 when missing); a file "<rest>.opts" beside it
+                holds more options for that file ("mode=early;status=500")
+  declare=N     Content-Length N whatever the body is (then close)
+  stallafter=N  sends the head and N bytes of the body, then nothing for
+                wait=MS (default 60 s) before the rest
+  trickle=MS    sends the body in pieces of 4 KiB, MS apart
   wait=MS       wait before replying
   mode=...      normal | nolen (no Content-Length, close) | chunked |
                 early (declares more than it sends, closes) | repeat
@@ -33,6 +41,7 @@ import base64
 import binascii
 import json
 import os
+import shutil
 import socket
 import socketserver
 import subprocess
@@ -44,6 +53,7 @@ import urllib.parse
 
 REPORT_KEY = b"Rpt#Key#0000#XYZ"
 LOG_DIR = None
+SITE_DIR = None
 _lock = threading.Lock()
 _seq = [0]
 
@@ -226,6 +236,9 @@ class Handler(socketserver.BaseRequestHandler):
         else:
             # Requests for "/" script their reply in the query instead.
             opts = {k: v[0] for k, v in urllib.parse.parse_qs(query, encoding="latin-1").items()}
+        site_body = None
+        if "site" in opts:
+            site_body = self.site_file(opts, rest)
         record = {"method": method, "target": target, "path": rest, "query": query,
                   "headers": headers, "body_b64": base64.b64encode(body).decode(),
                   "body_len": len(body), "declared_len": declared}
@@ -243,10 +256,12 @@ class Handler(socketserver.BaseRequestHandler):
             return False
         if mode == "drop":
             return False
-        if wait and mode != "slow":
+        if wait and mode != "slow" and "stallafter" not in opts:
             time.sleep(wait)
         status = int(opts.get("status", "200"))
-        if opts.get("echo"):
+        if site_body is not None:
+            payload = site_body
+        elif opts.get("echo"):
             payload = json.dumps(record).encode()
         elif "bodylen" in opts:
             payload = bytes((48 + i % 10) for i in range(int(opts["bodylen"])))
@@ -274,11 +289,23 @@ class Handler(socketserver.BaseRequestHandler):
         elif mode == "huge":
             head += ["Content-Length: 4000000000", "Connection: close"]
             keep, data = False, payload
+        elif "declare" in opts:
+            head += ["Content-Length: " + opts["declare"], "Connection: close"]
+            keep, data = False, payload
         else:
             head.append("Content-Length: %d" % len(payload))
             data = payload
         self.request.sendall(("\r\n".join(head) + "\r\n\r\n").encode("latin-1"))
-        if mode == "slow":
+        if "trickle" in opts:
+            for i in range(0, len(data), 4096):
+                self.request.sendall(data[i:i + 4096])
+                time.sleep(int(opts["trickle"]) / 1000.0)
+        elif "stallafter" in opts:
+            n = int(opts["stallafter"])
+            self.request.sendall(data[:n])
+            time.sleep(wait or 60)
+            self.request.sendall(data[n:])
+        elif mode == "slow":
             for i in range(len(data)):
                 self.request.sendall(data[i:i + 1])
                 time.sleep(wait or 0.05)
@@ -289,17 +316,45 @@ class Handler(socketserver.BaseRequestHandler):
         return keep
 
 
+    @staticmethod
+    def site_file(opts, rest):
+        """The bytes of a site file (b"" and status 404 when missing); its
+        ".opts" file adds options."""
+        parts = [p for p in rest.split("/") if p]
+        name = opts["site"]
+        if (not parts or any(p in (".", "..") or "\\" in p for p in parts)
+                or name in (".", "..") or "/" in name):
+            opts["status"] = "404"
+            return b""
+        path = os.path.join(SITE_DIR, name, *parts)
+        try:
+            with open(path + ".opts", encoding="latin-1") as f:
+                for kv in f.read().strip().split(";"):
+                    if "=" in kv:
+                        k, v = kv.split("=", 1)
+                        opts[k.strip()] = v.strip()
+        except OSError:
+            pass
+        try:
+            with open(path, "rb") as f:
+                return f.read()
+        except OSError:
+            opts.setdefault("status", "404")
+            return b""
+
+
 class Server(socketserver.ThreadingTCPServer):
     daemon_threads = True
     allow_reuse_address = True
 
 
 def main():
-    global LOG_DIR
+    global LOG_DIR, SITE_DIR
     if "--" not in sys.argv:
         sys.exit("usage: stand_in_server.py -- COMMAND [ARGS...]")
     cmd = sys.argv[sys.argv.index("--") + 1:]
     LOG_DIR = tempfile.mkdtemp(prefix="dlv-net-")
+    SITE_DIR = tempfile.mkdtemp(prefix="dlv-site-")
     server = Server(("127.0.0.1", 0), Handler)
     port = server.server_address[1]
     thread = threading.Thread(target=server.serve_forever, daemon=True)
@@ -308,11 +363,13 @@ def main():
     env["DELVARO_NET_SERVER"] = "127.0.0.1:%d" % port
     env["DELVARO_NET_LOG"] = "Z:" + LOG_DIR.replace("/", "\\")
     env["DELVARO_NET_UNIX_LOG"] = LOG_DIR
+    env["DELVARO_NET_SITES"] = "Z:" + SITE_DIR.replace("/", "\\")
     try:
         rc = subprocess.call(cmd, env=env)
     finally:
         server.shutdown()
         server.server_close()
+        shutil.rmtree(SITE_DIR, ignore_errors=True)
     if rc == 0:
         for name in os.listdir(LOG_DIR):
             os.remove(os.path.join(LOG_DIR, name))
