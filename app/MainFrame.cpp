@@ -29,15 +29,6 @@ BOOL CALLBACK CloseThreadWindow(HWND hwnd, LPARAM)
 }
 }  // namespace
 
-DWORD WINAPI GuideThreadProc(LPVOID param)
-{
-    CMainFrame* frame = static_cast<CMainFrame*>(param);
-    Sleep(100);
-    RunFirstUseGuide(frame);
-    ::PostMessageW(frame->GetFrameWindow(), WMU_GuideDone, 0, 0);
-    return 0;
-}
-
 CMainFrame::CMainFrame()
     : m_pSelectedVolume(NULL),
       m_ScanDiskDlg(this),
@@ -290,6 +281,7 @@ void CMainFrame::ShutDownWork()
     }
     // The guide's window runs on its own thread: close it and wait.
     if (m_hGuideThread) {
+        StopFirstUseGuide();
         EnumThreadWindows(GetThreadId(m_hGuideThread), CloseThreadWindow, 0);
         WaitWithMessagePump(m_hGuideThread, INFINITE, TRUE);
         CloseHandle(m_hGuideThread);
@@ -472,7 +464,7 @@ void CMainFrame::OnShowGuide()
 {
     if (m_hGuideThread || m_bClosing)
         return;
-    m_hGuideThread = CreateThread(NULL, 0, GuideThreadProc, this, 0, NULL);
+    m_hGuideThread = StartFirstUseGuide(this);
 }
 
 // ---- notifications ----

@@ -3,36 +3,20 @@
 #include <commdlg.h>
 #include <shlobj.h>
 
+#include "app/FolderBrowse.h"
 #include "app/MainFrame.h"
 #include "app/MessageDlg.h"
 #include "app/WorkerDialogs.h"
 
 namespace {
 
-int CALLBACK BrowseCallback(HWND hwnd, UINT msg, LPARAM, LPARAM data)
-{
-    if (msg == BFFM_INITIALIZED && data)
-        ::SendMessageW(hwnd, BFFM_SETSELECTIONW, TRUE, data);
-    return 0;
-}
-
 bool ShellChooseFolder(HWND owner, const std::wstring& title, std::wstring& path)
 {
-    BROWSEINFOW bi = {};
-    bi.hwndOwner = owner;
-    bi.lpszTitle = title.c_str();
-    bi.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
-    bi.lpfn = BrowseCallback;
-    bi.lParam = path.empty() ? 0 : (LPARAM)path.c_str();
-    PIDLIST_ABSOLUTE pidl = SHBrowseForFolderW(&bi);
-    if (!pidl)
+    CFolderBrowse browse(owner);
+    if (!browse.Browse(path.empty() ? NULL : path.c_str(), title.c_str()) || browse.GetPath().empty())
         return false;
-    wchar_t buf[MAX_PATH] = {};
-    const bool ok = SHGetPathFromIDListW(pidl, buf) && buf[0];
-    CoTaskMemFree(pidl);
-    if (ok)
-        path = buf;
-    return ok;
+    path = browse.GetPath();
+    return true;
 }
 
 // The filter as the file dialogs want it: pairs of texts, each ended by a
