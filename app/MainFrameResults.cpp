@@ -520,6 +520,7 @@ void CMainFrame::GoHome()
     SetControlText(L"NameFilter", L"");
     HoldDiskEnumeration(false);
     m_strScanPath.clear();
+    m_ScanRange = ScanRange();
     if (m_nUiMode == 1) {
         m_nDiskFilter = 0;
         FilterDiskList(0);

@@ -147,6 +147,10 @@ protected:
         m_oldDialogs = GetResultDialogs();
         g_ConfigSetting.m_bShowMode = 0;
         g_ConfigSetting.m_nViewMode = 1;
+        // The deep scan steps by the cluster-size setting; the pictures of
+        // the carving image lie on 512-byte clusters (other tests change it).
+        m_oldClusterSize = g_ConfigSetting.m_uClusterSize;
+        g_ConfigSetting.SetClusterSize(512, 0);
         m_frame = new CMainFrame;
         m_hwnd = m_frame->Create(NULL, L"Delvaro", kFrameStyle, 0, 0, 0, 800, 600);
         ASSERT_TRUE(m_hwnd != NULL) << GetLastError();
@@ -162,6 +166,7 @@ protected:
             EXPECT_TRUE(gui::PumpUntil([&] { return !IsWindow(m_hwnd); }));
         }
         GetResultDialogs() = m_oldDialogs;
+        g_ConfigSetting.SetClusterSize(m_oldClusterSize, 0);
         SetPartitionScanFactory(m_oldFactory);
         SetMessageDlgProc(m_oldBox);
         SetUsageReporter(m_oldReporter);
@@ -309,6 +314,7 @@ protected:
     MessageDlgProc m_oldBox = NULL;
     PartitionScanFactory m_oldFactory = NULL;
     ResultDialogs m_oldDialogs = {};
+    uint32_t m_oldClusterSize = 512;
     CMainFrame* m_frame = NULL;
     HWND m_hwnd = NULL;
     static devicemap::CMountedDrive* s_fat;
