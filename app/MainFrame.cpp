@@ -26,15 +26,6 @@ BOOL CALLBACK CloseThreadWindow(HWND hwnd, LPARAM)
 }
 }  // namespace
 
-DWORD WINAPI GuideThreadProc(LPVOID param)
-{
-    CMainFrame* frame = static_cast<CMainFrame*>(param);
-    Sleep(100);
-    RunFirstUseGuide(frame);
-    ::PostMessageW(frame->GetFrameWindow(), WMU_GuideDone, 0, 0);
-    return 0;
-}
-
 CMainFrame::CMainFrame()
     : m_pSelectedVolume(NULL),
       m_ScanDiskDlg(this),
@@ -282,6 +273,7 @@ void CMainFrame::ShutDownWork()
     }
     // The guide's window runs on its own thread: close it and wait.
     if (m_hGuideThread) {
+        StopFirstUseGuide();
         EnumThreadWindows(GetThreadId(m_hGuideThread), CloseThreadWindow, 0);
         WaitWithMessagePump(m_hGuideThread, INFINITE, TRUE);
         CloseHandle(m_hGuideThread);
@@ -435,7 +427,7 @@ void CMainFrame::OnShowGuide()
 {
     if (m_hGuideThread || m_bClosing)
         return;
-    m_hGuideThread = CreateThread(NULL, 0, GuideThreadProc, this, 0, NULL);
+    m_hGuideThread = StartFirstUseGuide(this);
 }
 
 void CMainFrame::OnScanProgress(ScanProgressInfo* info, LPARAM lParam)
@@ -894,6 +886,22 @@ ILostPartitionSource* CMainFrame::GetLostPartitionSource()
     return GetPartitionScanControl();
 }
 
+std::vector<CFoundItem*> CMainFrame::GetFoundFiles()
+{
+    EnterCriticalSection(&m_csResults);
+    std::vector<CFoundItem*> copy(m_FoundItems.begin(), m_FoundItems.end());
+    LeaveCriticalSection(&m_csResults);
+    return copy;
+}
+
+std::vector<DeepScanHit*> CMainFrame::GetCarvedFiles()
+{
+    EnterCriticalSection(&m_csResults);
+    std::vector<DeepScanHit*> copy(m_CarvedHits.begin(), m_CarvedHits.end());
+    LeaveCriticalSection(&m_csResults);
+    return copy;
+}
+
 size_t CMainFrame::GetFoundCount()
 {
     EnterCriticalSection(&m_csResults);
@@ -964,6 +972,7 @@ void CMainFrame::GoHome()
     SetControlText(L"NameFilter", L"");
     HoldDiskEnumeration(false);
     m_strScanPath.clear();
+    m_ScanRange = ScanRange();
     if (m_nUiMode == 1) {
         m_nDiskFilter = 0;
         FilterDiskList(0);

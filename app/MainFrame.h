@@ -64,6 +64,9 @@ enum DiskRowFlags
 // scan kind 4, else by the volume's file-system name (7 NTFS, 11 FAT32,
 // 6 FAT, -7 exFAT); 0 when unknown.
 int GetPartitionTypeCode(int scanKind, const CVolumeInfo* volume, const CPartitionInfo* partition);
+// The file-system name of a partition type code: "FAT32" (11), "FAT" (6),
+// "NTFS" (7), "exFAT" (-7), else empty.
+const wchar_t* FileSystemNameOfType(int type);
 
 class CMainFrame : public WindowImplBaseShw, public IMainFrameServices
 {
@@ -92,6 +95,9 @@ public:
     virtual CFormatPluginRegistry* GetPluginRegistry() { return &m_PluginRegistry; }
     virtual int AddCarvedFile(DeepScanHit* hit);
     virtual bool AddFoundFile(CFoundItem* item);
+    // Copies of the result lists, in order (the frame keeps the entries).
+    std::vector<CFoundItem*> GetFoundFiles() override;
+    std::vector<DeepScanHit*> GetCarvedFiles() override;
     virtual CVolumeList* GetVolumeList() { return &m_VolumeList; }
     virtual CVolumeInfo* GetSelectedVolume() { return m_pSelectedVolume; }
     virtual std::wstring GetSelectedVolumeRoot();
@@ -165,6 +171,7 @@ public:
     int GetSelectedCategoryCount() const { return m_nSelectedCategories; }
     const std::vector<std::wstring>& GetDeepScanFormats() const { return m_FormatNames[0]; }
     const std::wstring& GetScanPath() const { return m_strScanPath; }
+    ScanRange& GetScanRange() { return m_ScanRange; }
     CPhysicalDiskList& GetPhysicalDiskList() { return m_DiskList; }
     CPhysicalDiskList* GetPhysicalDisks() override { return &m_DiskList; }
     CPartitionScanControl* GetPartitionScanControl() override
@@ -177,6 +184,7 @@ public:
     CProgressTaskBar& GetTaskBar() { return m_TaskBar; }
     HANDLE GetDiskListGate() const { return m_hDiskListGate; }
     bool IsDiskEnumRunning() const { return m_hDiskEnumThread != NULL; }
+    bool IsGuideRunning() const { return m_hGuideThread != NULL; }
     HWND GetTreeWindow(int id) const;
     CPictureExWnd& GetBusyAnimation() { return m_BusyAnim; }
     size_t GetFoundCount();
@@ -185,7 +193,6 @@ public:
 
 private:
     friend DWORD WINAPI DiskEnumThreadProc(LPVOID);
-    friend DWORD WINAPI GuideThreadProc(LPVOID);
 
     void OnWindowInit();
     void OnClick(TNotifyUI& msg);
@@ -208,6 +215,8 @@ private:
     void SetTabSetting(int page);
     // False, after telling the user, when no file type is chosen.
     bool AnyTypeChosen();
+    // Bytes of the selected volume, else of the selected whole disk; 0 for none.
+    unsigned long long SelectedDeviceSize();
     void SetBottomTab(int page);
     DuiLib::CListUI* FindList(const wchar_t* name);
     void InitFormatTable();
@@ -234,6 +243,7 @@ private:
     CProgressTaskBar m_TaskBar;
     std::unique_ptr<IPartitionScanControl> m_pPartitionScan;
     std::wstring m_strScanPath;
+    ScanRange m_ScanRange;
     int m_nViewKind;
     HANDLE m_hTargetDevice;
     HANDLE m_hThumbThread;

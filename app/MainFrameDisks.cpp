@@ -35,8 +35,7 @@ int GetPartitionTypeCode(int scanKind, const CVolumeInfo* volume, const CPartiti
     return 0;
 }
 
-namespace {
-const wchar_t* FileSystemName(int type)
+const wchar_t* FileSystemNameOfType(int type)
 {
     switch (type) {
     case 11:
@@ -51,7 +50,6 @@ const wchar_t* FileSystemName(int type)
         return L"";
     }
 }
-}  // namespace
 
 // ---- the enumeration thread ----
 
@@ -333,7 +331,7 @@ bool CMainFrame::AddDiskListItem(CVolumeInfo* volume, CPhysicalDiskInfo* disk, C
                 label = g_strLangDefDiskName;
             swprintf(buf, 512, L"%ls (*:\\)", label.c_str());
             setText(L"diskName", buf);
-            setText(L"typeName", FileSystemName(lost->m_nType));
+            setText(L"typeName", FileSystemNameOfType(lost->m_nType));
             setText(L"totalSize", lost->GetSizeText());
             setText(L"freeSize", g_strLangUnknow);
             row->SetTag((UINT_PTR)lost);

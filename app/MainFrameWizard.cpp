@@ -381,6 +381,7 @@ void CMainFrame::StandardBack()
         target = 0;
     } else if (p == 3) {
         m_strScanPath.clear();
+        m_ScanRange = ScanRange();
         target = m_nEntryKind == 3 ? 0 : 1;
         if (m_nEntryKind == 5) {
             m_ScanDiskDlg.SetTargetKind(SCAN_TARGET_VOLUME);
@@ -465,6 +466,14 @@ void CMainFrame::OnSetScanRange()
         return;
     }
     AddUsageEvent(L"OnSetPos");
+    const unsigned long long size = SelectedDeviceSize();
+    if (size == 0)
+        return;
+    ShowScanRangeDialog(m_hWnd, size, &m_ScanRange);
+}
+
+unsigned long long CMainFrame::SelectedDeviceSize()
+{
     unsigned long long size = 0;
     void* data = NULL;
     if (GetSelectedDiskRow(0, &data)) {
@@ -475,9 +484,7 @@ void CMainFrame::OnSetScanRange()
             if (m_DiskList.GetDisk(i) && m_DiskList.GetDisk(i)->m_nDiskNumber == number)
                 size = m_DiskList.GetDiskBytes(i);
     }
-    if (size == 0)
-        return;
-    ShowScanRangeDialog(m_hWnd, size);
+    return size;
 }
 
 void CMainFrame::OnSetScanPath()
@@ -538,6 +545,12 @@ void CMainFrame::StartScan(int kind)
             m_ScanDiskDlg.m_pVolume = (CVolumeInfo*)data;
             m_pSelectedVolume = (CVolumeInfo*)data;
         }
+        // The range chosen for this device, else the whole device.
+        if (m_ScanRange.u64DeviceSize && m_ScanRange.u64DeviceSize == SelectedDeviceSize() &&
+            m_ScanDiskDlg.GetTargetKind() != SCAN_TARGET_IMAGE)
+            m_ScanDiskDlg.SetScanRange(m_ScanRange.u64Start, m_ScanRange.u64End);
+        else
+            m_ScanDiskDlg.SetScanRange(0, 0);
         ownDone = !StartControllerScan(m_ScanDiskDlg, NULL, 0);
         break;
     case SCAN_KIND_RECYCLE:

@@ -46,18 +46,10 @@ void AddUsageEvent(const wchar_t* name)
     UsageReporter().AddEvent(name, 1, 0, NULL);
 }
 
-void ShowAboutDialog(HWND) {}
-void ShowSettingDialog(HWND) {}
-void ShowFeedbackDialog(HWND) {}
-void ShowLostPartitionDialog(CMainFrame*) {}
-
-bool ShowScanPathDialog(HWND, std::wstring&)
+bool IUsageReporter::SendSuggest(const wchar_t* content, const wchar_t* contact)
 {
-    return false;
+    return g_ReportClient.SendSuggest(content, contact);
 }
-
-void ShowScanRangeDialog(HWND, unsigned long long) {}
-void RunFirstUseGuide(CMainFrame*) {}
 
 bool StartControllerScan(CScanDiskDlg& dlg, const wchar_t* folder, int option)
 {

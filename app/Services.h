@@ -1,8 +1,8 @@
 // What the window layer uses of parts of the program that are built
 // elsewhere: the usage reporter, the updater and companion installers, the
-// dialogs of the title menu, the first-use guide, the scan controller's
-// starts and the partition scan control. Where that code is not built yet,
-// a stand-in here does nothing the user can see, until the real code is
+// scan controller's starts and the partition scan control; and the entry
+// points of the dialogs (each in its own file). Where that code is not built
+// yet, a stand-in here does nothing the user can see, until the real code is
 // linked in through the same functions.
 #pragma once
 #include <windows.h>
@@ -31,6 +31,9 @@ public:
     virtual bool SendEvents() = 0;
     // Hands a crash dump to the uploader.
     virtual bool SendErrorFile(const wchar_t* path, bool async) = 0;
+    // The feedback form's text and contact, sent at once; true when the
+    // server took it. By default through the report client.
+    virtual bool SendSuggest(const wchar_t* content, const wchar_t* contact);
 };
 IUsageReporter& UsageReporter();
 // Replaces the reporter (NULL restores the report client); returns the
@@ -66,9 +69,26 @@ void ShowUpdateDialog(HWND owner);
 void ShowLostPartitionDialog(CMainFrame* frame);
 // Scan-path dialog over path; true when the user confirmed it.
 bool ShowScanPathDialog(HWND owner, std::wstring& path);
-void ShowScanRangeDialog(HWND owner, unsigned long long deviceSize);
-// The first-use guide, run on the guide thread with the frame's window.
-void RunFirstUseGuide(CMainFrame* frame);
+
+// The part of a device that a deep scan reads: bytes [start, end), end 0 for
+// the device's end. Chosen in the scan-range dialog for a device of
+// u64DeviceSize bytes (0: nothing chosen, the whole device is read).
+struct ScanRange
+{
+    unsigned long long u64Start = 0;
+    unsigned long long u64End = 0;
+    unsigned long long u64DeviceSize = 0;
+};
+// Scan-range dialog over a device of deviceSize bytes; "OK" writes the
+// chosen range into range.
+void ShowScanRangeDialog(HWND owner, unsigned long long deviceSize, ScanRange* range);
+
+// The first-use guide: decided on the window's thread from the frame's state
+// and shown on a thread of its own; the thread's handle, or NULL when no
+// guide is due. The thread posts WMU_GuideDone to the frame when it ends.
+HANDLE StartFirstUseGuide(CMainFrame* frame);
+// Tells a running guide to close (its thread then ends by itself).
+void StopFirstUseGuide();
 
 // ---- scan controller starts ----
 // Starts the scan of ScanKind with the folder limit (NULL: whole volume);

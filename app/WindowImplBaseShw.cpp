@@ -116,7 +116,29 @@ void WindowImplBaseShw::SetProgressValue(const wchar_t* name, int value)
     bar->SetValue(value < bar->GetMinValue() ? bar->GetMinValue() : value > bar->GetMaxValue() ? bar->GetMaxValue() : value);
 }
 
-CSkinDialog::CSkinDialog(const wchar_t* layoutName) : m_strLayout(layoutName ? layoutName : L"") {}
+CSkinDialog::CSkinDialog(const wchar_t* layoutName) : m_strLayout(layoutName ? layoutName : L""), m_bSelfDeleting(false)
+{
+}
+
+void CSkinDialog::OnFinalMessage(HWND hWnd)
+{
+    WindowImplBaseShw::OnFinalMessage(hWnd);
+    if (m_bSelfDeleting)
+        delete this;
+}
+
+void CSkinDialog::RunSelfDeleting(CSkinDialog* dialog, HWND owner)
+{
+    if (!dialog)
+        return;
+    if (!dialog->CreateOver(owner)) {
+        delete dialog;
+        return;
+    }
+    dialog->m_bSelfDeleting = true;
+    dialog->CenterWindow();
+    dialog->ShowModal();
+}
 
 CDuiString CSkinDialog::GetSkinFile()
 {

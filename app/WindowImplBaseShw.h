@@ -64,6 +64,11 @@ public:
     // Creates the window over owner without running it (callers that set
     // options before the modal run); true when the window exists.
     bool CreateOver(HWND owner);
+    // Creates the dialog over owner, centres it and runs it modally; the
+    // dialog deletes itself when its window goes (here when it cannot be
+    // created), so nothing of it may be touched afterwards.
+    static void RunSelfDeleting(CSkinDialog* dialog, HWND owner);
+    virtual void OnFinalMessage(HWND hWnd);
 
 protected:
     virtual CDuiString GetSkinFile();
@@ -71,6 +76,8 @@ protected:
     void ApplyDialogFrameImage();
 
     std::wstring m_strLayout;
+    // The object deletes itself after its window's last message.
+    bool m_bSelfDeleting;
 };
 
 const DWORD kDialogStyle = WS_POPUP | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN | WS_CAPTION | WS_SYSMENU;

@@ -32,6 +32,38 @@ unsigned int DeepScanUnit(unsigned int configured)
         return 512;
     return configured;
 }
+
+// The frame as the carving engine sees it when a scan range ends before the
+// device: hits that start at or past the end are not handed on. (The engine
+// reads whole windows, the last of which may reach past the end.)
+class CRangeEndFrame : public IMainFrameServices
+{
+public:
+    CRangeEndFrame(IMainFrameServices* frame, unsigned __int64 end) : m_pFrame(frame), m_u64End(end) {}
+    HWND GetFrameWindow() override { return m_pFrame->GetFrameWindow(); }
+    CScanDiskDlg* GetScanDiskDlg() override { return m_pFrame->GetScanDiskDlg(); }
+    CFormatPluginRegistry* GetPluginRegistry() override { return m_pFrame->GetPluginRegistry(); }
+    int AddCarvedFile(DeepScanHit* hit) override
+    {
+        if (hit && hit->GetStart() >= m_u64End)
+        {
+            delete hit;
+            return 0;
+        }
+        return m_pFrame->AddCarvedFile(hit);
+    }
+    bool AddFoundFile(CFoundItem* item) override { return m_pFrame->AddFoundFile(item); }
+    CVolumeList* GetVolumeList() override { return m_pFrame->GetVolumeList(); }
+    CVolumeInfo* GetSelectedVolume() override { return m_pFrame->GetSelectedVolume(); }
+    std::wstring GetSelectedVolumeRoot() override { return m_pFrame->GetSelectedVolumeRoot(); }
+    std::vector<std::wstring> GetSelectedFormatNames() override { return m_pFrame->GetSelectedFormatNames(); }
+    HANDLE GetDeepScanDevice() override { return m_pFrame->GetDeepScanDevice(); }
+    void SetDeepScanDevice(HANDLE device) override { m_pFrame->SetDeepScanDevice(device); }
+
+private:
+    IMainFrameServices* m_pFrame;
+    unsigned __int64 m_u64End;
+};
 }  // namespace
 
 void CScanDiskDlg::RecycleScan()
@@ -141,16 +173,21 @@ void CScanDiskDlg::DeepScan()
                 m_pMainFrame ? m_pMainFrame->GetSelectedFormatNames() : std::vector<std::wstring>();
             if (!formats.empty())
             {
-                CDeepScanEngine* engine = new CDeepScanEngine(m_pMainFrame);
+                CRangeEndFrame rangeEnd(m_pMainFrame, m_u64RangeEnd);
+                CDeepScanEngine* engine =
+                    new CDeepScanEngine(m_u64RangeEnd ? (IMainFrameServices*)&rangeEnd : m_pMainFrame);
                 ReportProgress(0, 0, EngineUIText(L"InInitDeepScan").c_str(), true, true);
                 engine->BindPlugins(formats);
                 const unsigned int unit = DeepScanUnit(g_ConfigSetting.m_uClusterSize);
                 engine->SetBlockStep(unit);
                 // The engine's scan window, not the reader's default: two default
                 // windows would hold 64 MB for a scan that reads each byte once.
+                // The reader starts at the chosen range and the engine stops at
+                // its end.
                 CDiskMappingPointer* reader =
-                    new CDiskMappingPointer(m_nTargetKind == SCAN_TARGET_IMAGE ? m_strImagePath.c_str() : name, 0,
-                                            m_nTargetKind, CDeepScanEngine::SCAN_WINDOW_BYTES, unit, 0);
+                    new CDiskMappingPointer(m_nTargetKind == SCAN_TARGET_IMAGE ? m_strImagePath.c_str() : name,
+                                            m_u64RangeStart, m_nTargetKind, CDeepScanEngine::SCAN_WINDOW_BYTES, unit,
+                                            m_u64RangeEnd);
                 engine->SetReader(reader);
                 engine->Run();
                 delete engine;

@@ -110,6 +110,15 @@ public:
     void SetTargetKind(int kind) { m_nTargetKind = kind; }
     int GetTargetKind() const { return m_nTargetKind; }
     void SetPhysicalDiskIndex(int disk) { m_nDiskNumber = disk; }
+    // The byte range of the target that a deep scan reads: [start, end), end
+    // 0 for the target's end. Both 0 read the whole target.
+    void SetScanRange(unsigned __int64 start, unsigned __int64 end)
+    {
+        m_u64RangeStart = start;
+        m_u64RangeEnd = end;
+    }
+    unsigned __int64 GetRangeStart() const { return m_u64RangeStart; }
+    unsigned __int64 GetRangeEnd() const { return m_u64RangeEnd; }
     // The volume a loaded result came from (a scan takes the frame's).
     void SetScanVolume(CVolumeInfo* volume) { m_pVolume = volume; }
     int GetDiskNumber() const { return m_nDiskNumber; }
@@ -265,6 +274,8 @@ public:
     __int64 m_i64StartTime;
     std::wstring m_strImagePath;
     std::wstring m_strFolderFilter;
+    unsigned __int64 m_u64RangeStart = 0;
+    unsigned __int64 m_u64RangeEnd = 0;
     IMainFrameServices* m_pMainFrame;
     CVolumeInfo* m_pVolume;
     // Directory clusters the exFAT formatted scan has walked.

@@ -393,6 +393,25 @@ def icon_dialog(kind):
     return c
 
 
+
+# ---- dialog controls ----
+def combo():
+    def draw(c, st):
+        border = ['#FFC3CEDA', BLUE, BLUE_DOWN, '#FFDCE3EC'][st]
+        body = [WHITE, '#FFF7FAFE', '#FFE3EEFA', '#FFF7F9FB'][st]
+        c.fill(rrect(0, 0, 64, 28, 4), border)
+        c.fill(rrect(1, 1, 63, 27, 3.2), body)
+        arrow = GREY if st != 3 else '#FFC3CEDA'
+        c.fill([(46, 11.5), (56, 11.5), (51, 17)], arrow)
+    return strip([0, 1, 2, 3], 64, 28, draw)
+
+
+def slider_bar(on):
+    c = Canvas(16, 14)
+    c.fill(rrect(0, 3, 16, 11, 4), BLUE if on else '#FFD5DEE8')
+    return c
+
+
 # ---- previews and the media player ----
 def player_button(kind):
     """28x28: normal, hot, pushed, disabled."""
@@ -428,6 +447,28 @@ def slider_track(fg):
     c = Canvas(16, 28)
     c.fill(rrect(0, 11, 16, 17, 3), BLUE if fg else '#FFD5DEE8')
     return c
+
+
+def dlg_slider_thumb():
+    def draw(c, st):
+        border = [BLUE, BLUE_HOT, BLUE_DOWN][st]
+        c.fill(rrect(0, 0, 12, 14, 3), border)
+        c.fill(rrect(1.5, 1.5, 10.5, 12.5, 2), WHITE if st != 2 else '#FFE3EEFA')
+        for x in (4.5, 7.5):
+            c.fill(rect(x - 0.6, 4, x + 0.6, 10), border)
+    return strip([0, 1, 2], 12, 14, draw)
+
+
+def guide_bubble():
+    """A hint bubble, its tail at the bottom left (inside the corner that is
+    never stretched)."""
+    c = Canvas(64, 64)
+    c.fill(rrect(0, 0, 64, 52, 8), '#FFFFD54A')
+    c.fill(rrect(2, 2, 62, 50, 6.5), '#FFFFFBEA')
+    c.fill([(10, 50), (24, 50), (12, 64)], '#FFFFD54A')
+    c.fill([(12.5, 49), (21.5, 49), (13.2, 60)], '#FFFFFBEA')
+    return c
+
 
 
 def slider_thumb():
@@ -547,6 +588,12 @@ def all_images():
         'dlg/info.png': icon_dialog('info'),
         'dlg/error.png': icon_dialog('error'),
         'dlg/warn.png': icon_dialog('warn'),
+        'common/combo.png': combo(),
+        'common/slider_on.png': slider_bar(True),
+        'common/slider_off.png': slider_bar(False),
+        'common/slider_thumb.png': dlg_slider_thumb(),
+        'guide/bubble.png': guide_bubble(),
+        'about/logo.png': logo(64),
     }
     for k in ('menu', 'min', 'max', 'restore', 'close'):
         imgs['sys/btn_%s.png' % k] = title_button(k)

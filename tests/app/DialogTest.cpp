@@ -280,6 +280,31 @@ TEST_P(LanguageTest, PagesShowTheirTextsWhole)
     gui::UseLanguage(1252);
 }
 
+// The dialogs' layouts in each language: every text fits and has glyphs.
+TEST_P(LanguageTest, DialogsShowTheirTextsWhole)
+{
+    const int cp = GetParam();
+    const char* lang = cp == 936 ? "cn" : cp == 950 ? "tr" : "en";
+    gui::InitProcess(cp);
+    int checked = 0;
+    for (const wchar_t* layout : {L"dlg_setting", L"dlg_about", L"dlg_feedback", L"dlg_pathset", L"dlg_posset",
+                                  L"dlg_deepscanpartition"}) {
+        CSkinDialog* dlg = new CSkinDialog(layout);
+        ASSERT_TRUE(dlg->CreateOver(NULL));
+        ShowWindow(dlg->GetHWND(), SW_SHOWNORMAL);
+        CPaintManagerUI& pm = dlg->GetPaintManager();
+        ASSERT_TRUE(gui::PumpUntil([&] { return pm.GetRoot() && pm.GetRoot()->GetPos().right > 0; }));
+        CheckTexts(pm, pm.GetRoot(), lang, checked);
+        if (cp != 1252)
+            gui::SaveScreenshot(dlg->GetHWND(), (std::wstring(layout) + L"_" + std::wstring(lang, lang + 2)).c_str());
+        HWND h = dlg->GetHWND();
+        DestroyWindow(h);
+        delete dlg;
+    }
+    EXPECT_GT(checked, 20);
+    gui::UseLanguage(1252);
+}
+
 INSTANTIATE_TEST_SUITE_P(Skins, LanguageTest, ::testing::Values(1252, 936, 950));
 
 }  // namespace

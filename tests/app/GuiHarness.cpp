@@ -13,6 +13,7 @@ using std::min;
 #include <gdiplus.h>
 
 #include "app/MenuWnd.h"
+#include "app/GuideDlg.h"
 #include "app/MessageDlg.h"
 #include "app/Startup.h"
 #include "app/WindowImplBaseShw.h"
@@ -74,6 +75,9 @@ void InitProcess(int codePage)
         L"http://127.0.0.1:9/update";
     g_Update.SetEndpoints(local);
     g_ConfigSetting.m_bShowMode = 0;
+    // Every first-use guide counts as shown: no overlay over the windows under
+    // test, except where a test clears the mask.
+    WriteGuideMask(GUIDE_DISK_LIST | GUIDE_RESULTS | GUIDE_SCANNING);
     CPaintManagerUI::SetInstance(GetModuleHandleW(NULL));
     SetMessageDlgProc(ShowSkinMessageDlg);
     UseLanguage(codePage);

@@ -11,7 +11,7 @@
 //   storage_tests  r s v (and U, Y stay unmapped); PhysicalDrive 1 9 11 12 13
 //   engine_tests   G H I J A T D  scan-fixtures.sh (scan tool)  K L M R; scan's default S
 //   recover-fixtures.sh (recover tool) X; recover-diskfull.sh E F
-//   app_*_tests    W; PhysicalDrive 6
+//   app_*_tests    W P Q; PhysicalDrive 6 14 15
 //   engine_lostpart_tests  O; PhysicalDrive 2 3
 //                  lostpart-fixtures.sh N; PhysicalDrive 7 (lostpart's default), 8 (scan lost's)
 // Pick new ones outside these.

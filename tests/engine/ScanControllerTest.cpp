@@ -539,6 +539,36 @@ TEST(DeepScanStart, ImagesNeedNoVolumeAndBadUnitsFallBackTo512) {
   EXPECT_EQ(0, name[0]);
 }
 
+// A scan range of a volume: the reader starts at its start, and nothing at
+// or past its end is listed, though the engine reads whole windows.
+TEST(DeepScanStart, OnlyTheChosenRangeOfAVolumeIsListed) {
+  NEEDS_WINE_DRIVES();
+  std::string img(1024 * 1024, '\0');
+  for (size_t at = 0; at < img.size(); at += 64 * 1024) img.replace(at + 512, 64, Record("DLVTSIG1", 2000));
+  const std::wstring path = testpaths::MakeTempDir(L"deeprange") + L"\\range.img";
+  ASSERT_TRUE(testpaths::WriteWholeFile(path, img));
+  devicemap::CScopedDeviceMap map;
+  ASSERT_TRUE(map.Volume(L'J', path));
+  Scan s;
+  s.frame.SetRegistry(&TestPlugins());
+  s.frame.SetSelectedFormats({L"FILE_TYPE_TSIG"});
+  s.Add(L'J');
+  s.Dlg().SetTargetKind(SCAN_TARGET_VOLUME);
+  s.Dlg().SetScanRange(200 * 1024, 700 * 1024);
+  ASSERT_TRUE(s.Run(SCAN_KIND_DEEP));
+  std::vector<uint64_t> starts;
+  for (const DeepScanHit* h : s.frame.Hits()) starts.push_back(h->GetStart());
+  std::sort(starts.begin(), starts.end());
+  std::vector<uint64_t> expected;
+  for (uint64_t k = 4; k <= 10; ++k) expected.push_back(k * 64 * 1024 + 512);
+  EXPECT_EQ(expected, starts);
+  // Without a range the whole volume.
+  s.Dlg().SetScanRange(0, 0);
+  s.frame.ClearResults();
+  ASSERT_TRUE(s.Run(SCAN_KIND_DEEP));
+  EXPECT_EQ(16u, s.frame.Hits().size());
+}
+
 // ---- damaged volumes ------------------------------------------------------------------
 
 // Runs every scan kind over the volume at letter; false when one did not end.
