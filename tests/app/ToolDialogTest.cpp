@@ -27,6 +27,50 @@ class ToolDialogTest : public CDialogFrameTest
 {
 };
 
+// The settings test changes what the other tests (and the other test
+// programs sharing the prefix) read: it puts the file and the values back.
+class SettingsKept
+{
+public:
+    SettingsKept() : m_saved(g_ConfigSetting)
+    {
+        m_had = ReadAll(g_ConfigSetting.m_strIniPath, &m_bytes);
+    }
+    ~SettingsKept()
+    {
+        g_ConfigSetting = m_saved;
+        Blockmill::SetSkipNums(m_saved.m_uSkipBadSectorNums);
+        Blockmill::EnableSkip(m_saved.m_bEnableSkipBadSector);
+        Blockmill::SetBadSectorValue(m_saved.m_strBadSectorValue.c_str());
+        const std::wstring& path = m_saved.m_strIniPath;
+        if (!m_had) {
+            DeleteFileW(path.c_str());
+            return;
+        }
+        HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        if (h == INVALID_HANDLE_VALUE) return;
+        DWORD done = 0;
+        WriteFile(h, m_bytes.data(), (DWORD)m_bytes.size(), &done, nullptr);
+        CloseHandle(h);
+    }
+
+private:
+    static bool ReadAll(const std::wstring& path, std::string* out)
+    {
+        HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+        if (h == INVALID_HANDLE_VALUE) return false;
+        char buf[4096];
+        DWORD got = 0;
+        while (ReadFile(h, buf, sizeof(buf), &got, nullptr) && got > 0) out->append(buf, got);
+        CloseHandle(h);
+        return true;
+    }
+    CConfigSetting m_saved;
+    std::string m_bytes;
+    bool m_had = false;
+};
+
 int IniInt(const wchar_t* key)
 {
     return (int)GetPrivateProfileIntW(L"Setting", key, -1, g_ConfigSetting.m_strIniPath.c_str());
@@ -88,6 +132,7 @@ TEST(SettingValues, ClusterEntriesAndSkipCounts)
 
 TEST_F(ToolDialogTest, SettingsStoreWhatTheDialogShowsAndRefuseABadCount)
 {
+    SettingsKept kept;
     g_ConfigSetting.SetEnableSkipBadSector(0);
     g_ConfigSetting.SetSkipBadSectorNums(32);
     g_ConfigSetting.SetBadSectorValue(L"UNREADABLESECTO");
