@@ -34,7 +34,9 @@ class SettingsKept
 public:
     SettingsKept() : m_saved(g_ConfigSetting)
     {
-        m_had = ReadAll(g_ConfigSetting.m_strIniPath, &m_bytes);
+        m_had = GetFileAttributesW(m_saved.m_strIniPath.c_str()) != INVALID_FILE_ATTRIBUTES;
+        if (m_had)
+            m_bytes = testpaths::ReadWholeFile(m_saved.m_strIniPath);
     }
     ~SettingsKept()
     {
@@ -42,30 +44,13 @@ public:
         Blockmill::SetSkipNums(m_saved.m_uSkipBadSectorNums);
         Blockmill::EnableSkip(m_saved.m_bEnableSkipBadSector);
         Blockmill::SetBadSectorValue(m_saved.m_strBadSectorValue.c_str());
-        const std::wstring& path = m_saved.m_strIniPath;
-        if (!m_had) {
-            DeleteFileW(path.c_str());
-            return;
-        }
-        HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        if (h == INVALID_HANDLE_VALUE) return;
-        DWORD done = 0;
-        WriteFile(h, m_bytes.data(), (DWORD)m_bytes.size(), &done, nullptr);
-        CloseHandle(h);
+        if (m_had)
+            testpaths::WriteWholeFile(m_saved.m_strIniPath, m_bytes);
+        else
+            DeleteFileW(m_saved.m_strIniPath.c_str());
     }
 
 private:
-    static bool ReadAll(const std::wstring& path, std::string* out)
-    {
-        HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                               OPEN_EXISTING, 0, nullptr);
-        if (h == INVALID_HANDLE_VALUE) return false;
-        char buf[4096];
-        DWORD got = 0;
-        while (ReadFile(h, buf, sizeof(buf), &got, nullptr) && got > 0) out->append(buf, got);
-        CloseHandle(h);
-        return true;
-    }
     CConfigSetting m_saved;
     std::string m_bytes;
     bool m_had = false;
