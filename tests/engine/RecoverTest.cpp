@@ -31,6 +31,7 @@
 #include "storage/PartitionTable.h"
 #include "storage/fs/ExFATVolume.h"
 #include "storage/fs/FATVolume.h"
+#include "storage/fs/NTFSVolume.h"
 
 namespace {
 using testpaths::ReadWholeFile;
@@ -442,6 +443,37 @@ TEST(RecoverFat, AnUnreadableClusterIsWrittenAsZerosNotAsStaleBytes) {
     EXPECT_TRUE(r.bytes == want) << kind;
   }
   SetStorageReadHook(old);
+}
+
+TEST(RecoverNtfs, AnUnreadableClusterIsWrittenAsZerosAndTheFileKeptAsPartial) {
+  NEEDS_WINE_DRIVES();
+  BoxRecorder boxes;
+  Mapped vol;
+  ASSERT_TRUE(vol.Map(L'T', testpaths::Fixture(L"recover-ntfs.img")));
+  Session s;
+  ASSERT_TRUE(s.Scan(L'T', SCAN_KIND_DELETED));
+  CFoundItem* big = s.Find(L"big.bin");
+  ASSERT_TRUE(big && big->m_u64Size > (1u << 20));
+  CNTFSVolume v(L'T');
+  const DWORD cs = v.GetClusterSize();
+  ASSERT_GE(cs, 512u);
+  // Where cluster 5 of the file lies: its bytes, looked up in the image.
+  std::string want = Generated("big.bin-" + std::to_string(big->m_u64Size), (size_t)big->m_u64Size);
+  const std::string image = ReadWholeFile(testpaths::Fixture(L"recover-ntfs.img"));
+  const size_t at = image.find(want.substr(5 * cs, cs));
+  ASSERT_NE(std::string::npos, at);
+  g_badFrom = at + 1024;
+  g_badTo = g_badFrom + 512;  // one sector of that cluster
+  CRecoverFileNTFS reader(nullptr);
+  StorageReadFn old = SetStorageReadHook(BadSectorRead);
+  const One r = RecoverOne(reader, L"T:\\", big, SCAN_KIND_DELETED);
+  SetStorageReadHook(old);
+  ASSERT_EQ(1, r.result);  // kept, not deleted at the first failed read
+  EXPECT_EQ(1u, r.outcome.unreadableClusters);
+  EXPECT_NE(std::wstring::npos, r.outcome.Text().find(L"partial"));
+  want.replace(5 * cs, cs, cs, '\0');
+  EXPECT_EQ(want.size(), r.bytes.size());
+  EXPECT_TRUE(r.bytes == want);
 }
 
 // ---- writing -------------------------------------------------------------------
