@@ -324,8 +324,11 @@ void CUpdate::CheckNow(HWND owner, HICON icon)
 
 BOOL CUpdate::StartCheck()
 {
-    // The first use of the addresses on this thread, before the check's.
+    // The first use of the addresses and of the trust policy on this
+    // thread, before the check's: a fault in the check never leaves their
+    // one-time set-up half done.
     GetEndpoints();
+    GetTrustPolicy();
     m_hThread = CreateThread(NULL, 0, UpdateThreadProc, this, 0, NULL);
     return m_hThread != NULL;
 }

@@ -100,17 +100,16 @@ TEST(SehGuard, FaultsBecomeExceptionsOnGuardedThreads) {
 
 // Runs fn on a thread of its own; false when it did not end within ms
 // (the thread is left blocked: a deadlock).
+DWORD WINAPI RunFunction(void* p) {
+  auto* f = (std::function<void()>*)p;
+  (*f)();
+  delete f;
+  return 0;
+}
+
 bool EndsWithin(DWORD ms, std::function<void()> fn) {
   auto* copy = new std::function<void()>(std::move(fn));
-  HANDLE t = CreateThread(
-      nullptr, 0,
-      [](void* p) -> DWORD {
-        auto* f = (std::function<void()>*)p;
-        (*f)();
-        delete f;
-        return 0;
-      },
-      copy, 0, nullptr);
+  HANDLE t = CreateThread(nullptr, 0, RunFunction, copy, 0, nullptr);
   if (!t) return false;
   const bool ended = WaitForSingleObject(t, ms) == WAIT_OBJECT_0;
   CloseHandle(t);
@@ -175,19 +174,19 @@ TEST(SehGuard, ReportClientKeepsWorkingAfterAFaultUnderItsLock) {
     GuardRun* r;
     ReportRun* run;
   } arg = {&r, &run};
-  HANDLE t = CreateThread(
-      nullptr, 0,
-      [](void* p) -> DWORD {
-        Arg* a = (Arg*)p;
-        try {
-          RunWithSehTranslation(&SendWithFaultingEncryption, a->run);
-        } catch (const CSEHException& e) {
-          a->r->caught = true;
-          a->r->code = e.GetExceptionCode();
-        }
-        return 0;
-      },
-      &arg, 0, nullptr);
+  struct Thread {
+    static DWORD WINAPI Run(void* p) {
+      Arg* a = (Arg*)p;
+      try {
+        RunWithSehTranslation(&SendWithFaultingEncryption, a->run);
+      } catch (const CSEHException& e) {
+        a->r->caught = true;
+        a->r->code = e.GetExceptionCode();
+      }
+      return 0;
+    }
+  };
+  HANDLE t = CreateThread(nullptr, 0, Thread::Run, &arg, 0, nullptr);
   ASSERT_TRUE(t);
   ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(t, 60000));
   CloseHandle(t);

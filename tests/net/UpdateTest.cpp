@@ -5,6 +5,7 @@
 #include "core/Helpers.h"
 #include "core/Language.h"
 #include "core/Settings.h"
+#include "net/ReportClient.h"
 
 using namespace updtest;
 
@@ -424,6 +425,53 @@ TEST_F(UpdateCheck, NothingPlantedBesideDownloadsIsLoaded)
     if (loose)
         FreeLibrary(loose);
     g_answer = IDNO;
+}
+
+// A fault in the check's own code while the report client holds its lock
+// (its action report): the check ends quietly, and the client and the
+// updater go on working for the window's thread.
+int NullEncrypt(const uint8_t*, uint32_t, uint8_t**, uint32_t*, const char*)
+{
+    return *(volatile int*)(ULONG_PTR)8;
+}
+
+TEST_F(UpdateCheck, AFaultInTheCheckLeavesNothingLocked)
+{
+    MakeSite(L"supd11", FakePatch());
+    struct CFaultingUpdate : public CUpdate
+    {
+        CReportClient* client = NULL;
+        virtual bool SendActionReport(int typeId) { return client->SendAction(typeId, false); }
+    };
+    CReportClient client;
+    client.SetServer(nettest::ClosedPortBase().c_str());
+    client.SetEncryptHook(&NullEncrypt);
+    CFaultingUpdate u;
+    u.client = &client;
+    Configure(u, L"supd11", &m_none);
+    SetRegText(L"SendInstallMessage", L"1");
+    u.StartDailyCheck(m_window);
+    ASSERT_TRUE(u.WaitForCheck(60000));
+    EXPECT_TRUE(Posted().empty());  // it ended at the fault, before the version check
+    EXPECT_EQ(L"1", RegText(HKEY_CURRENT_USER, L"SendInstallMessage"));
+
+    client.SetEncryptHook(NULL);
+    struct Probe
+    {
+        static DWORD WINAPI Run(void* p)
+        {
+            ((CReportClient*)p)->AddEvent(L"OnStopScan");
+            return 0;
+        }
+    };
+    HANDLE t = CreateThread(NULL, 0, Probe::Run, &client, 0, NULL);
+    ASSERT_TRUE(t);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(t, 20000));  // not a deadlock
+    CloseHandle(t);
+    EXPECT_EQ(1u, client.GetEventCount());
+    u.CheckNow(m_window, NULL);
+    ASSERT_TRUE(u.WaitForCheck(60000));
+    EXPECT_EQ(std::vector<WPARAM>{kCheckFoundVersion}, Posted());
 }
 
 TEST_F(UpdateCheck, PartnerFromTheInstallerName)
