@@ -29,11 +29,18 @@ DWORD WINAPI UpdateDownloadThreadProc(void* param)
     downloader.SetTrustPolicy(&policy);
     HRESULT hr = job->assistant->Download(downloader, job->url.c_str(), job->target.c_str(), CREATE_ALWAYS);
     int outcome = CUpdateDlg::kDownloadFailed;
-    if (hr == 0) {
+    if (hr == 0 && !policy.IsConfigured()) {
+        // An installer that will never run is no pending update: no mark,
+        // no report, and the file goes, so the checks go on offering it.
+        DeleteFileW(job->target.c_str());
+        outcome = CUpdateDlg::kDownloadedUnverified;
+    } else if (hr == 0) {
+        // The downloader checked it against the policy before it took the
+        // installer's name.
         g_Update.SetHasNewInstaller();
         g_Update.SaveDownloadedUpdateVersion();
         UsageReporter().SendAction(CReportClient::kUpdateDownloaded, false);
-        outcome = policy.IsConfigured() ? CUpdateDlg::kDownloadedVerified : CUpdateDlg::kDownloadedUnverified;
+        outcome = CUpdateDlg::kDownloadedVerified;
     } else if (downloader.GetResult() == DL_NOT_VERIFIED) {
         outcome = CUpdateDlg::kDownloadRefused;
     }
@@ -144,7 +151,7 @@ void CUpdateDlg::OnDownloadDone(int outcome)
 void CUpdateDlg::RunInstaller()
 {
     TrustVerdict verdict = TRUST_NO_POLICY;
-    if (!OpenVerifiedProgram(GetNewInstallerPath(), g_Update.GetTrustPolicy(), &verdict)) {
+    if (!StartVerifiedInstaller(GetNewInstallerPath(), g_Update.GetTrustPolicy(), &verdict)) {
         DebugPrint(L"[update] installer not started: %s.\n", TrustVerdictText(verdict));
         ShowControl(L"btnInst", false);
         ShowControl(L"btnCancle", true);

@@ -3,8 +3,12 @@
 //
 // The download runs on a thread of the dialog; the thread reports by posted
 // messages and never touches a control. Closing cancels a running download
-// at once (the transfer is aborted from the window's thread) and waits for
-// the thread a bounded time; the thread's callback outlives the window.
+// (it ends after the block under way) and waits for the thread a bounded
+// time; the thread's callback outlives the window.
+//
+// Only a download that passed the trust policy is kept: without a policy,
+// or refused by it, the file is deleted and nothing is recorded, so the
+// next check offers the version again.
 // The opener deletes the dialog after its modal loop (the loop still reads
 // the object after the window is gone).
 #pragma once

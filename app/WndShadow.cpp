@@ -13,6 +13,10 @@ UpdateLayeredWindowFn s_UpdateLayeredWindow = NULL;
 HINSTANCE s_hInstance = NULL;
 const wchar_t kShadowClass[] = L"HaldenShadowWnd";
 const HWND kNoWindow = (HWND)(LONG_PTR)-1;
+int s_nCompositionOverride = -1;
+#ifndef WM_DWMCOMPOSITIONCHANGED
+#define WM_DWMCOMPOSITIONCHANGED 0x031E
+#endif
 
 // Shadowed window -> its shadow. The main thread and the guide's thread both
 // own shadowed windows, so every use of the map takes the lock.
@@ -48,6 +52,28 @@ void SetShadow(HWND hwnd, CWndShadow* p)
     LeaveCriticalSection(&s.cs);
 }
 
+const UINT kPlaceBelowMsg = WM_USER + 1;
+
+// The shadow window's own procedure: whatever moves it in the z-order (the
+// system raising a window it maps, say), it goes right below the window it
+// shadows, kept in its user data, and never over it.
+LRESULT CALLBACK ShadowWndProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
+    if (uMsg == kPlaceBelowMsg) {
+        HWND parent = (HWND)GetWindowLongPtrW(hwnd, GWLP_USERDATA);
+        if (parent && IsWindow(parent) && GetWindow(parent, GW_HWNDNEXT) != hwnd)
+            SetWindowPos(hwnd, parent, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_NOOWNERZORDER);
+        return 0;
+    }
+    if (uMsg == WM_WINDOWPOSCHANGING && lParam) {
+        WINDOWPOS* pos = (WINDOWPOS*)lParam;
+        HWND parent = (HWND)GetWindowLongPtrW(hwnd, GWLP_USERDATA);
+        if (parent && IsWindow(parent) && !(pos->flags & SWP_NOZORDER) && pos->hwndInsertAfter != parent)
+            pos->hwndInsertAfter = parent;
+    }
+    return DefWindowProcW(hwnd, uMsg, wParam, lParam);
+}
+
 // A row of the shadow: [start, end) in shadow x; (W, 0) when empty.
 struct Anchor
 {
@@ -68,7 +94,8 @@ CWndShadow::CWndShadow()
       m_nyOffset(5),
       m_WndSize(0),
       m_bUpdate(false),
-      m_Color(RGB(0, 0, 0))
+      m_Color(RGB(0, 0, 0)),
+      m_hParent(NULL)
 {
 }
 
@@ -86,7 +113,7 @@ bool CWndShadow::Initialize(HINSTANCE hInstance)
     WNDCLASSEXW wc = {};
     wc.cbSize = sizeof(wc);
     wc.style = CS_HREDRAW | CS_VREDRAW;
-    wc.lpfnWndProc = DefWindowProcW;
+    wc.lpfnWndProc = ShadowWndProc;
     wc.hInstance = hInstance;
     wc.hCursor = LoadCursor(NULL, IDC_ARROW);
     wc.hbrBackground = (HBRUSH)(COLOR_WINDOW + 1);
@@ -103,13 +130,49 @@ bool CWndShadow::IsAvailable()
     return s_UpdateLayeredWindow != NULL;
 }
 
+bool CWndShadow::IsComposited()
+{
+    if (s_nCompositionOverride >= 0)
+        return s_nCompositionOverride != 0;
+    typedef HRESULT(WINAPI * CompositionFn)(BOOL*);
+    // Loaded once and kept: the answer itself is asked each time, as the
+    // user can switch composition off and on.
+    static HMODULE dwm = LoadLibraryW(L"dwmapi.dll");
+    static CompositionFn fn = dwm ? (CompositionFn)(void*)GetProcAddress(dwm, "DwmIsCompositionEnabled") : NULL;
+    if (!dwm || !fn)
+        return true;  // no desktop window manager: the system draws layered windows itself
+    BOOL enabled = FALSE;
+    return SUCCEEDED(fn(&enabled)) && enabled;
+}
+
+void CWndShadow::SetCompositionOverride(int composited)
+{
+    s_nCompositionOverride = composited < 0 ? -1 : composited != 0;
+}
+
+void CWndShadow::PlaceBelow(HWND hParent, bool show)
+{
+    if (m_hWnd == kNoWindow)
+        return;
+    SetWindowPos(m_hWnd, hParent, 0, 0, 0, 0,
+                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_NOOWNERZORDER | (show ? SWP_SHOWWINDOW : 0));
+}
+
 void CWndShadow::Create(HWND hParentWnd)
 {
-    if (!s_UpdateLayeredWindow || !IsWindow(hParentWnd))
+    // Where layered windows are not composed, a shadow would be an opaque
+    // rectangle: the window goes without one.
+    if (!s_UpdateLayeredWindow || !IsWindow(hParentWnd) || !IsComposited())
         return;
     SetShadow(hParentWnd, this);
-    m_hWnd = CreateWindowExW(WS_EX_LAYERED | WS_EX_TRANSPARENT, kShadowClass, NULL, WS_POPUPWINDOW, CW_USEDEFAULT,
-                             0, 0, 0, hParentWnd, NULL, s_hInstance, NULL);
+    m_hParent = hParentWnd;
+    // Owned like its window (by that window's owner), so it can stay below
+    // the window; a tool window, so it never has a task-bar button.
+    m_hWnd = CreateWindowExW(WS_EX_LAYERED | WS_EX_TRANSPARENT | WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE, kShadowClass,
+                             NULL, WS_POPUPWINDOW, CW_USEDEFAULT, 0, 0, 0, GetWindow(hParentWnd, GW_OWNER), NULL,
+                             s_hInstance, NULL);
+    if (m_hWnd)
+        SetWindowLongPtrW(m_hWnd, GWLP_USERDATA, (LONG_PTR)hParentWnd);
     if (!m_hWnd) {
         m_hWnd = kNoWindow;
         SetShadow(hParentWnd, NULL);
@@ -122,7 +185,7 @@ void CWndShadow::Create(HWND hParentWnd)
         m_Status = SS_ENABLED | SS_PARENTVISIBLE;
     } else {
         m_Status = SS_ENABLED | SS_VISABLE | SS_PARENTVISIBLE;
-        ShowWindow(m_hWnd, SW_SHOWNA);
+        PlaceBelow(hParentWnd, true);
         Update(hParentWnd);
     }
     m_OriParentProc = (WNDPROC)GetWindowLongPtrW(hParentWnd, GWLP_WNDPROC);
@@ -159,7 +222,7 @@ LRESULT CALLBACK CWndShadow::ParentProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPA
                 else
                     pThis->Update(hwnd);
                 if (!(pThis->m_Status & SS_VISABLE)) {
-                    ShowWindow(pThis->m_hWnd, SW_SHOWNA);
+                    pThis->PlaceBelow(hwnd, true);
                     pThis->m_Status |= SS_VISABLE;
                 }
             }
@@ -183,9 +246,21 @@ LRESULT CALLBACK CWndShadow::ParentProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPA
                 pThis->m_Status &= ~(SS_VISABLE | SS_PARENTVISIBLE);
             } else if (!(pThis->m_Status & SS_PARENTVISIBLE)) {
                 pThis->m_bUpdate = true;
-                ShowWindow(pThis->m_hWnd, SW_SHOWNA);
+                pThis->PlaceBelow(hwnd, true);
                 pThis->m_Status |= SS_VISABLE | SS_PARENTVISIBLE;
             }
+        }
+        break;
+    case WM_WINDOWPOSCHANGED:
+        // The window was raised (activated, or placed over another): the
+        // shadow follows it down to just below it.
+        if ((pThis->m_Status & SS_VISABLE) && lParam && !(((WINDOWPOS*)lParam)->flags & SWP_NOZORDER))
+            pThis->PlaceBelow(hwnd, false);
+        break;
+    case WM_DWMCOMPOSITIONCHANGED:
+        if ((pThis->m_Status & SS_ENABLED) && !IsComposited()) {
+            ShowWindow(pThis->m_hWnd, SW_HIDE);
+            pThis->m_Status = 0;
         }
         break;
     case WM_DESTROY:
@@ -241,6 +316,10 @@ void CWndShadow::Update(HWND hParent)
     BLENDFUNCTION blendPixelFunction = {AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
     MoveWindow(m_hWnd, ptDst.x, ptDst.y, nShadWndWid, nShadWndHei, FALSE);
     s_UpdateLayeredWindow(m_hWnd, NULL, &ptDst, &wndSize, hMemDC, &ptSrc, 0, &blendPixelFunction, ULW_ALPHA);
+    // Some systems raise a layered window once it has its first picture, a
+    // moment after this: back below, now and once that is done.
+    PlaceBelow(hParent, false);
+    PostMessageW(m_hWnd, kPlaceBelowMsg, 0, 0);
     SelectObject(hMemDC, hOriBmp);
     DeleteObject(hbitmap);
     DeleteDC(hMemDC);
@@ -399,8 +478,8 @@ void CWndShadow::MakeShadow(uint32_t* pShadBits, HWND hParent, const RECT* rcPar
 
 void CWndShadow::RedrawIfVisible()
 {
-    if (m_Status & SS_VISABLE)
-        Update(GetWindow(m_hWnd, GW_OWNER));
+    if ((m_Status & SS_VISABLE) && m_hParent)
+        Update(m_hParent);
 }
 
 bool CWndShadow::SetSize(int NewSize)

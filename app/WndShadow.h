@@ -17,6 +17,14 @@ public:
     static bool Initialize(HINSTANCE hInstance);
     // Whether Initialize succeeded (tests and callers that want to know).
     static bool IsAvailable();
+    // Whether the system composes layered windows over what lies below
+    // them. Where it does not (an X display without a compositor under
+    // Wine), a shadow would be painted as an opaque dark rectangle, so none
+    // is made. Asked of the desktop window manager where there is one; a
+    // system without one (before Vista) draws layered windows itself.
+    static bool IsComposited();
+    // Tests: 1 or 0 forces the answer of IsComposited, -1 asks the system.
+    static void SetCompositionOverride(int composited);
 
     // Makes the shadow window for parent and subclasses parent.
     void Create(HWND hParentWnd);
@@ -61,6 +69,9 @@ private:
 
     static LRESULT CALLBACK ParentProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
     void RedrawIfVisible();
+    // Shows the shadow (when show) and puts it right below its window in
+    // the z-order, never over it.
+    void PlaceBelow(HWND hParent, bool show);
 
     HWND m_hWnd;
     WNDPROC m_OriParentProc;
@@ -73,4 +84,8 @@ private:
     LPARAM m_WndSize;
     bool m_bUpdate;
     COLORREF m_Color;
+    // The shadowed window. The shadow is owned by that window's owner, not
+    // by the window itself: an owned window always lies above its owner,
+    // and the shadow has to lie below.
+    HWND m_hParent;
 };

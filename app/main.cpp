@@ -36,10 +36,17 @@ void InitCoreServices()
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandLine, int)
 {
-    // Hardware faults on the window's thread end in the crash filter; the
-    // threads that turn them into exceptions do so around their own bodies
-    // (net/SehGuard.h).
+    // Hardware faults on the window's thread end in the crash filter: the
+    // compiler has no per-thread translator to turn them into exceptions
+    // here. The update check turns its own faults into exceptions around
+    // its body (net/SehGuard.h).
     SetUnhandledExceptionFilter(CrashFilter);
+    // Libraries are looked up beside the program and in System32 only, not
+    // in the working folder or along PATH (where the system has the call).
+    typedef BOOL(WINAPI * SetDllDirsFn)(DWORD);
+    if (SetDllDirsFn setDllDirs =
+            (SetDllDirsFn)(void*)GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories"))
+        setDllDirs(LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
     CoInitialize(nullptr);
     INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_BAR_CLASSES | ICC_TREEVIEW_CLASSES};
     InitCommonControlsEx(&icc);

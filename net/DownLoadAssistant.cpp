@@ -3,6 +3,7 @@
 #include <shellapi.h>
 
 #include "core/Log.h"
+#include "net/SehGuard.h"
 
 CDownLoadAssistant::CDownLoadAssistant()
     : m_nRefs(1), m_nId(0), m_hWnd(NULL), m_nCancel(0), m_nLastPercent(-1), m_pActive(NULL)
@@ -30,42 +31,42 @@ LONG CDownLoadAssistant::Release()
 
 void CDownLoadAssistant::SetTarget(int id, HWND window)
 {
-    EnterCriticalSection(&m_lock);
+    EnterGuardedLock(&m_lock);
     m_nId = id;
     m_hWnd = window;
-    LeaveCriticalSection(&m_lock);
+    LeaveGuardedLock(&m_lock);
 }
 
 void CDownLoadAssistant::Detach()
 {
-    EnterCriticalSection(&m_lock);
+    EnterGuardedLock(&m_lock);
     m_hWnd = NULL;
-    LeaveCriticalSection(&m_lock);
+    LeaveGuardedLock(&m_lock);
 }
 
 bool CDownLoadAssistant::Post(UINT msg, WPARAM wParam, LPARAM lParam)
 {
-    EnterCriticalSection(&m_lock);
+    EnterGuardedLock(&m_lock);
     bool posted = m_hWnd && PostMessageW(m_hWnd, msg, wParam, lParam);
-    LeaveCriticalSection(&m_lock);
+    LeaveGuardedLock(&m_lock);
     return posted;
 }
 
 void CDownLoadAssistant::Reset()
 {
-    EnterCriticalSection(&m_lock);
+    EnterGuardedLock(&m_lock);
     InterlockedExchange(&m_nCancel, 0);
     m_nLastPercent = -1;
-    LeaveCriticalSection(&m_lock);
+    LeaveGuardedLock(&m_lock);
 }
 
 void CDownLoadAssistant::Cancel()
 {
-    EnterCriticalSection(&m_lock);
+    EnterGuardedLock(&m_lock);
     InterlockedExchange(&m_nCancel, 1);
     if (m_pActive)
         m_pActive->Abort();
-    LeaveCriticalSection(&m_lock);
+    LeaveGuardedLock(&m_lock);
 }
 
 void CDownLoadAssistant::StopWorker(HANDLE& thread, DWORD waitMs)
@@ -84,15 +85,15 @@ HRESULT CDownLoadAssistant::Download(CDownloader& downloader, const wchar_t* url
                                      DWORD disposition)
 {
     downloader.SetCallBack(this);
-    EnterCriticalSection(&m_lock);
+    EnterGuardedLock(&m_lock);
     if (m_nCancel)
         downloader.Abort();
     m_pActive = &downloader;
-    LeaveCriticalSection(&m_lock);
+    LeaveGuardedLock(&m_lock);
     HRESULT hr = downloader.Download(url, target, disposition);
-    EnterCriticalSection(&m_lock);
+    EnterGuardedLock(&m_lock);
     m_pActive = NULL;
-    LeaveCriticalSection(&m_lock);
+    LeaveGuardedLock(&m_lock);
     return hr;
 }
 
@@ -138,12 +139,86 @@ InstallOutcome RunInstallerAndWait(const std::wstring& installer, const wchar_t*
     return code == 0 ? INSTALL_OK : INSTALL_FAILED;
 }
 
-bool OpenVerifiedProgram(const std::wstring& program, const CTrustPolicy& policy, TrustVerdict* verdict)
+namespace {
+
+struct FolderCleanup
 {
-    CVerifiedFile check(program.c_str(), policy);
+    HANDLE process;
+    std::wstring folder;
+};
+
+DWORD WINAPI RemoveFolderAfterProcess(void* param)
+{
+    FolderCleanup* job = (FolderCleanup*)param;
+    WaitForSingleObject(job->process, INFINITE);
+    CloseHandle(job->process);
+    // The process may take a moment to let go of its file.
+    for (int i = 0; i < 50; ++i) {
+        RemoveDownloadFolder(job->folder);
+        if (GetFileAttributesW(job->folder.c_str()) == INVALID_FILE_ATTRIBUTES)
+            break;
+        Sleep(100);
+    }
+    delete job;
+    return 0;
+}
+
+}  // namespace
+
+bool StartVerifiedInstaller(const std::wstring& installer, const CTrustPolicy& policy, TrustVerdict* verdict)
+{
     if (verdict)
-        *verdict = check.Verdict();
-    if (!check.IsTrusted())
+        *verdict = TRUST_NO_POLICY;
+    if (!policy.IsConfigured())
         return false;
-    return (INT_PTR)ShellExecuteW(NULL, L"open", program.c_str(), NULL, NULL, SW_SHOWDEFAULT) > 32;
+    const std::wstring folder = CreatePrivateDownloadFolder();
+    size_t slash = installer.find_last_of(L"\\/");
+    const std::wstring copy = folder + L"\\" + (slash == std::wstring::npos ? installer : installer.substr(slash + 1));
+    if (folder.empty() || !CopyFileW(installer.c_str(), copy.c_str(), TRUE)) {
+        if (verdict)
+            *verdict = TRUST_UNREADABLE;
+        RemoveDownloadFolder(folder);
+        return false;
+    }
+    bool started = false;
+    HANDLE process = NULL;
+    {
+        // What is checked is the copy, held unchanged until it runs.
+        CVerifiedFile check(copy.c_str(), policy);
+        if (verdict)
+            *verdict = check.Verdict();
+        if (!check.IsTrusted()) {
+            DebugPrint(L"[Delvaro] %s not started: %s.\n", installer.c_str(), TrustVerdictText(check.Verdict()));
+        } else {
+            SHELLEXECUTEINFOW sei;
+            ZeroMemory(&sei, sizeof sei);
+            sei.cbSize = sizeof sei;
+            sei.fMask = SEE_MASK_NOCLOSEPROCESS;
+            sei.lpVerb = L"open";
+            sei.lpFile = copy.c_str();
+            sei.lpDirectory = folder.c_str();
+            sei.nShow = SW_SHOWDEFAULT;
+            started = ShellExecuteExW(&sei) && (INT_PTR)sei.hInstApp > 32;
+            process = sei.hProcess;
+        }
+    }
+    if (!started) {
+        if (process)
+            CloseHandle(process);
+        RemoveDownloadFolder(folder);
+        return false;
+    }
+    if (process) {
+        FolderCleanup* job = new FolderCleanup;
+        job->process = process;
+        job->folder = folder;
+        HANDLE t = CreateThread(NULL, 0, RemoveFolderAfterProcess, job, 0, NULL);
+        if (t) {
+            CloseHandle(t);
+        } else {
+            CloseHandle(process);
+            delete job;
+        }
+    }
+    return true;
 }

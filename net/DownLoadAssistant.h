@@ -34,8 +34,9 @@ public:
 
     // Clears the cancel flag before a download.
     void Reset();
-    // From the window's thread: the running transfer ends at once and the
-    // next one does not start.
+    // From the window's thread: the running transfer ends after the block
+    // under way (a wait for a silent server at its receive time-out), and
+    // the next one does not start.
     void Cancel();
     bool IsCancelled() const { return m_nCancel != 0; }
     // From the window's thread: cancels, waits at most waitMs for the
@@ -81,6 +82,9 @@ enum InstallOutcome
 // ends. *exitCode gets its exit code when it ran.
 InstallOutcome RunInstallerAndWait(const std::wstring& installer, const wchar_t* arguments,
                                    const CTrustPolicy& policy, DWORD* exitCode);
-// Starts a checked program with the shell verb "open" (SW_SHOWDEFAULT);
-// true when it was started.
-bool OpenVerifiedProgram(const std::wstring& program, const CTrustPolicy& policy, TrustVerdict* verdict);
+// Starts a downloaded installer that passes the policy, from a copy in a
+// fresh private folder (with that folder as its working folder), so that
+// nothing another process put beside the download is loaded by it. The
+// shell verb "open" with SW_SHOWDEFAULT; true when it was started. The
+// folder goes when the installer ends (or at once when it did not start).
+bool StartVerifiedInstaller(const std::wstring& installer, const CTrustPolicy& policy, TrustVerdict* verdict);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/Log.h"
+#include "net/SehGuard.h"
 #include "net/TrustCheck.h"
 #include "net/WebRequest.h"
 
@@ -119,45 +120,49 @@ std::wstring CDownloader::TempPathOf(const wchar_t* target)
 
 bool CDownloader::IsAborted()
 {
-    EnterCriticalSection(&m_lock);
+    EnterGuardedLock(&m_lock);
     bool aborted = m_bAborted;
-    LeaveCriticalSection(&m_lock);
+    LeaveGuardedLock(&m_lock);
     return aborted;
 }
 
 void CDownloader::Abort()
 {
-    EnterCriticalSection(&m_lock);
+    // Only the flag: the downloading thread owns its handles and closes
+    // them itself. A handle closed from here could be in use at that very
+    // moment, or be taken by a handle opened meanwhile before the thread's
+    // next read. The thread sees the flag after the block under way (a read
+    // that waits for a silent server ends at the receive time-out).
+    EnterGuardedLock(&m_lock);
     m_bAborted = true;
-    // Closing the handle a blocked call waits on ends that call at once on
-    // Windows; Wine's WinINet finishes the call first (the next block, or
-    // the receive time-out of a silent server).
-    if (m_hActive) {
-        InternetCloseHandle(m_hActive);
-        m_hActive = NULL;
-    }
-    LeaveCriticalSection(&m_lock);
+    LeaveGuardedLock(&m_lock);
+}
+
+HINTERNET CDownloader::GetActiveRequest()
+{
+    EnterGuardedLock(&m_lock);
+    HINTERNET h = m_hActive;
+    LeaveGuardedLock(&m_lock);
+    return h;
 }
 
 bool CDownloader::SetActiveRequest(HINTERNET request)
 {
-    EnterCriticalSection(&m_lock);
+    EnterGuardedLock(&m_lock);
     bool ok = !m_bAborted;
     if (ok)
         m_hActive = request;
-    LeaveCriticalSection(&m_lock);
+    LeaveGuardedLock(&m_lock);
     return ok;
 }
 
 void CDownloader::CloseActiveRequest(HINTERNET request)
 {
-    EnterCriticalSection(&m_lock);
-    // Abort may have closed it already.
-    if (m_hActive == request) {
-        InternetCloseHandle(request);
+    EnterGuardedLock(&m_lock);
+    if (m_hActive == request)
         m_hActive = NULL;
-    }
-    LeaveCriticalSection(&m_lock);
+    LeaveGuardedLock(&m_lock);
+    InternetCloseHandle(request);
 }
 
 HRESULT CDownloader::Download(const wchar_t* url, const wchar_t* target, DWORD disposition)

@@ -69,11 +69,13 @@ public:
     // file must pass it before it replaces the target (NULL: no check).
     void SetTrustPolicy(const CTrustPolicy* policy) { m_pPolicy = policy; }
 
-    // Stops a running download from any thread: the transfer ends at the
-    // latest after the block under way (on Windows also a wait for a silent
-    // server; under Wine that one ends at the receive time-out). Later
+    // Stops a running download from any thread: the transfer ends after
+    // the block under way, or, while it waits for a silent server, at the
+    // receive time-out. No handle is touched from the calling thread. Later
     // downloads of this object end at once.
     void Abort();
+    // The request of the transfer under way, or NULL (for the tests).
+    HINTERNET GetActiveRequest();
 
     DownloadResult GetResult() const { return m_nResult; }
     int GetHttpStatus() const { return m_nStatus; }
@@ -94,7 +96,7 @@ protected:
 
 private:
     bool IsAborted();
-    // Publishes or withdraws the request handle that Abort closes.
+    // Publishes or withdraws the request handle of the transfer under way.
     bool SetActiveRequest(HINTERNET request);
     void CloseActiveRequest(HINTERNET request);
 

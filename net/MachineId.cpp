@@ -280,45 +280,63 @@ std::string GetDiskSerialText() {
   return text;
 }
 
+namespace {
+
+MachineIdSectionHooks g_sectionHooks = {};
+
+}  // namespace
+
+void SetMachineIdSectionHooks(const MachineIdSectionHooks* hooks) {
+  if (hooks)
+    g_sectionHooks = *hooks;
+  else
+    g_sectionHooks = MachineIdSectionHooks();
+}
+
 std::string GetBiosCrcText() {
-  typedef NTSTATUS(NTAPI * OpenSectionFn)(HANDLE*, ACCESS_MASK, OBJECT_ATTRIBUTES*);
-  typedef NTSTATUS(NTAPI * MapViewFn)(HANDLE, HANDLE, PVOID*, ULONG_PTR, SIZE_T, LARGE_INTEGER*, SIZE_T*,
-                                      DWORD, ULONG, ULONG);
-  typedef NTSTATUS(NTAPI * UnmapViewFn)(HANDLE, PVOID);
   typedef VOID(NTAPI * InitStringFn)(UNICODE_STRING*, PCWSTR);
 
   std::string text;
   HMODULE ntdll = LoadLibraryW(L"ntdll.dll");
   if (!ntdll) return text;
-  OpenSectionFn openSection = (OpenSectionFn)(void*)GetProcAddress(ntdll, "ZwOpenSection");
-  MapViewFn mapView = (MapViewFn)(void*)GetProcAddress(ntdll, "ZwMapViewOfSection");
-  UnmapViewFn unmapView = (UnmapViewFn)(void*)GetProcAddress(ntdll, "ZwUnmapViewOfSection");
+  MachineIdSectionHooks api = g_sectionHooks;
+  if (!api.openSection) api.openSection = (MachineIdSectionHooks::OpenSectionFn)(void*)GetProcAddress(ntdll, "ZwOpenSection");
+  if (!api.mapView) api.mapView = (MachineIdSectionHooks::MapViewFn)(void*)GetProcAddress(ntdll, "ZwMapViewOfSection");
+  if (!api.unmapView)
+    api.unmapView = (MachineIdSectionHooks::UnmapViewFn)(void*)GetProcAddress(ntdll, "ZwUnmapViewOfSection");
   InitStringFn initString = (InitStringFn)(void*)GetProcAddress(ntdll, "RtlInitUnicodeString");
   HANDLE section = nullptr;
-  if (openSection && mapView && unmapView && initString) {
+  if (api.openSection && api.mapView && api.unmapView && initString) {
     UNICODE_STRING name;
     initString(&name, L"\\Device\\PhysicalMemory");
     OBJECT_ATTRIBUTES attributes;
     InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE, nullptr, nullptr);
     const ACCESS_MASK kSectionMapRead = 0x0004;
-    if (NT_SUCCESS(openSection(&section, kSectionMapRead, &attributes)) && section) {
+    if (NT_SUCCESS(api.openSection(&section, kSectionMapRead, &attributes)) && section) {
+      // A view starts on an allocation-granularity (64 KiB) boundary: the
+      // 64 KiB from 0xF0000 are mapped and the 4 KiB at 0xFE000 copied out.
+      const ULONGLONG kBiosArea = 0xFE000, kViewBase = kBiosArea & ~0xFFFFull;
       PVOID view = nullptr;
       LARGE_INTEGER offset;
-      offset.QuadPart = 0xFE000;
-      SIZE_T size = 4096;
+      offset.QuadPart = (LONGLONG)kViewBase;
+      SIZE_T size = 0x10000;
       const DWORD kViewShare = 1;
-      if (NT_SUCCESS(mapView(section, GetCurrentProcess(), &view, 0, 4096, &offset, &size, kViewShare, 0,
-                             PAGE_READONLY)) &&
+      if (NT_SUCCESS(api.mapView(section, GetCurrentProcess(), &view, 0, 0x10000, &offset, &size, kViewShare, 0,
+                                 PAGE_READONLY)) &&
           view) {
-        unsigned char bios[4096];
-        memcpy(bios, view, sizeof bios);
-        unmapView(GetCurrentProcess(), view);
-        char crc[24];
-        _snprintf(crc, sizeof crc - 1, "%04X", (unsigned)Crc32Update(bios, 2048));
-        crc[sizeof crc - 1] = 0;
-        text += crc;
-        _snprintf(crc, sizeof crc - 1, "%04X", (unsigned)Crc32Update(bios + 1024, 2048));
-        text += crc;
+        // The call may round the offset down further and says what it mapped.
+        const ULONGLONG start = (ULONGLONG)offset.QuadPart;
+        if (start <= kBiosArea && kBiosArea - start + 4096 <= size) {
+          unsigned char bios[4096];
+          memcpy(bios, (const unsigned char*)view + (kBiosArea - start), sizeof bios);
+          char crc[24];
+          _snprintf(crc, sizeof crc - 1, "%04X", (unsigned)Crc32Update(bios, 2048));
+          crc[sizeof crc - 1] = 0;
+          text += crc;
+          _snprintf(crc, sizeof crc - 1, "%04X", (unsigned)Crc32Update(bios + 1024, 2048));
+          text += crc;
+        }
+        api.unmapView(GetCurrentProcess(), view);
       }
       CloseHandle(section);
     }

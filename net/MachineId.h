@@ -46,9 +46,24 @@ BOOL GetMachineCode(wchar_t* buffer, int capacity);
 // Serial numbers of the disks that answer an ATA identify (SMART path for
 // drives 0 to 3, else the SCSI miniport path), in drive order.
 std::string GetDiskSerialText();
-// Two CRC-32 values ("%04X") over the BIOS area at 0xFE000, or empty when
-// the physical-memory section cannot be mapped.
+// Two CRC-32 values ("%04X") over the 4 KiB of the BIOS area at 0xFE000,
+// or empty when the physical-memory section cannot be mapped.
 std::string GetBiosCrcText();
+
+// Test seam: the section calls of GetBiosCrcText (a null member keeps the
+// ntdll function; NULL restores all). The section handle that openSection
+// returns is closed with CloseHandle.
+struct MachineIdSectionHooks {
+  typedef LONG(NTAPI* OpenSectionFn)(HANDLE*, ACCESS_MASK, void* objectAttributes);
+  typedef LONG(NTAPI* MapViewFn)(HANDLE section, HANDLE process, PVOID* view, ULONG_PTR zeroBits, SIZE_T commit,
+                                 LARGE_INTEGER* offset, SIZE_T* viewSize, DWORD inherit, ULONG allocationType,
+                                 ULONG protect);
+  typedef LONG(NTAPI* UnmapViewFn)(HANDLE process, PVOID view);
+  OpenSectionFn openSection;
+  MapViewFn mapView;
+  UnmapViewFn unmapView;
+};
+void SetMachineIdSectionHooks(const MachineIdSectionHooks* hooks);
 
 // Test seam: how the identify paths open "\\.\PhysicalDriveN" and
 // "\\.\ScsiN:" (NULL restores CreateFileW). Their control calls go through

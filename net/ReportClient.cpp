@@ -12,6 +12,7 @@
 #include "core/Settings.h"
 #include "net/Aes.h"
 #include "net/MachineId.h"
+#include "net/SehGuard.h"
 #include "net/SysInfo.h"
 #include "net/WebRequest.h"
 #include "net/http/HttpClient.h"
@@ -33,20 +34,26 @@ std::string ToAnsi(const wchar_t* text, UINT codePage = CP_THREAD_ACP) {
   return out;
 }
 
-std::wstring FromAnsi(const std::string& text) { return CStringFromAnsi(text.c_str()); }
 
-// A text URL-encoded for a query value.
+// A text for a query value of the crash-dump upload: as it is (versions and
+// Windows names such as "6.0.0.1" and "windows10"), with only the bytes that
+// would end or break the query (all but letters, digits and ".-_~")
+// percent-encoded.
 std::wstring QueryValue(const std::string& ansi) {
-  std::wstring text = FromAnsi(ansi);
-  try {
-    DWORD n = Kestor::CHttpEncoderW::UrlEncodeLen(text.c_str(), FALSE, CP_ACP);
-    std::wstring out(n + 1, L'\0');
-    Kestor::CHttpEncoderW::UrlEncodeW(&out[0], text.c_str(), FALSE, CP_ACP);
-    out.resize(n);
-    return out;
-  } catch (const Kestor::httpclientexceptionW&) {
-    return std::wstring();
+  static const char kHex[] = "0123456789ABCDEF";
+  std::wstring out;
+  for (unsigned char c : ansi) {
+    const bool plain = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '.' ||
+                       c == '-' || c == '_' || c == '~';
+    if (plain) {
+      out += (wchar_t)c;
+    } else {
+      out += L'%';
+      out += (wchar_t)kHex[c >> 4];
+      out += (wchar_t)kHex[c & 15];
+    }
   }
+  return out;
 }
 
 }  // namespace
@@ -60,13 +67,11 @@ struct CReportClient::Job {
   std::wstring path;
 };
 
-class CReportClient::CLock {
+// The client's lock. A report may be built inside a guarded call (the
+// update check's action reports): a fault there leaves the lock released.
+class CReportClient::CLock : public CGuardedLock {
  public:
-  explicit CLock(CRITICAL_SECTION* cs) : m_cs(cs) { EnterCriticalSection(m_cs); }
-  ~CLock() { LeaveCriticalSection(m_cs); }
-
- private:
-  CRITICAL_SECTION* m_cs;
+  explicit CLock(CRITICAL_SECTION* cs) : CGuardedLock(cs) {}
 };
 
 CReportClient::CReportClient()
@@ -208,6 +213,19 @@ std::string CReportClient::SerializeReport(const Json::Value& root) {
       }
     }
     out += text[i];
+  }
+  // Control characters other than the five with their own escapes are
+  // written "\u00XX" with upper-case hex digits, as the server expects.
+  bool inString = false;
+  for (size_t i = 0; i < out.size(); ++i) {
+    if (out[i] == '"') {
+      inString = !inString;
+    } else if (inString && out[i] == '\\' && i + 1 < out.size()) {
+      if (out[i + 1] == 'u')
+        for (size_t k = i + 2; k < i + 6 && k < out.size(); ++k)
+          if (out[k] >= 'a' && out[k] <= 'f') out[k] = (char)(out[k] - 'a' + 'A');
+      ++i;  // the escaped character is no quote of its own
+    }
   }
   out += '\n';
   return out;

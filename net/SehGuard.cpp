@@ -1,7 +1,10 @@
 #include "net/SehGuard.h"
 
+#include <psapi.h>
+
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 
 #include "core/Log.h"
 
@@ -20,6 +23,16 @@ void SeTranslatorFunc(unsigned int code, EXCEPTION_POINTERS* pointers) {
 
 namespace {
 
+const int kMaxModules = 256;
+const int kMaxHeldLocks = 32;
+
+// The modules of this program (the executable and what was loaded from its
+// folder), by their load address.
+struct ModuleTable {
+  int count;
+  void* bases[kMaxModules];
+};
+
 // One guarded call on a thread; guards nest through previous.
 struct GuardFrame {
   void* jump[5];  // __builtin_setjmp buffer
@@ -27,9 +40,65 @@ struct GuardFrame {
   DWORD code;
   EXCEPTION_RECORD record;
   CONTEXT context;
+  ModuleTable modules;  // taken when the call began; read by the handler
+  int heldCount;        // locks taken inside this call and still held
+  CRITICAL_SECTION* held[kMaxHeldLocks];
 };
 
-DWORD g_slot = TLS_OUT_OF_INDEXES;
+volatile DWORD g_slot = TLS_OUT_OF_INDEXES;
+
+// The guard frame of this thread, or NULL; the thread's last error stays.
+GuardFrame* CurrentFrame() {
+  if (g_slot == TLS_OUT_OF_INDEXES) return nullptr;
+  const DWORD error = GetLastError();
+  GuardFrame* frame = (GuardFrame*)TlsGetValue(g_slot);
+  SetLastError(error);
+  return frame;
+}
+
+void CollectProgramModules(ModuleTable& table) {
+  table.count = 0;
+  HMODULE exe = GetModuleHandleW(nullptr);
+  wchar_t folder[MAX_PATH] = {};
+  DWORD n = GetModuleFileNameW(exe, folder, MAX_PATH);
+  size_t folderLength = 0;
+  if (n > 0 && n < MAX_PATH) {
+    wchar_t* slash = wcsrchr(folder, L'\\');
+    if (slash) {
+      slash[1] = 0;
+      folderLength = wcslen(folder);
+    }
+  }
+  table.bases[table.count++] = exe;
+  HMODULE modules[kMaxModules];
+  DWORD needed = 0;
+  if (!K32EnumProcessModules(GetCurrentProcess(), modules, sizeof modules, &needed)) return;
+  const DWORD listed = needed / sizeof(HMODULE) < (DWORD)kMaxModules ? needed / sizeof(HMODULE) : kMaxModules;
+  for (DWORD i = 0; i < listed && table.count < kMaxModules; ++i) {
+    if (modules[i] == exe || folderLength == 0) continue;
+    wchar_t path[MAX_PATH] = {};
+    DWORD len = GetModuleFileNameW(modules[i], path, MAX_PATH);
+    if (len > folderLength && len < MAX_PATH && _wcsnicmp(path, folder, folderLength) == 0)
+      table.bases[table.count++] = modules[i];
+  }
+}
+
+// The load address of the image that holds address, or NULL. Takes no lock
+// (the handler may run while the loader's lock is held elsewhere).
+void* ImageBaseOf(const void* address) {
+  MEMORY_BASIC_INFORMATION info;
+  if (!address || VirtualQuery(address, &info, sizeof info) != sizeof info || info.Type != MEM_IMAGE)
+    return nullptr;
+  return info.AllocationBase;
+}
+
+bool TableHolds(const ModuleTable& table, const void* address) {
+  void* base = ImageBaseOf(address);
+  if (!base) return false;
+  for (int i = 0; i < table.count; ++i)
+    if (table.bases[i] == base) return true;
+  return false;
+}
 
 bool IsTranslatable(DWORD code) {
   switch (code) {
@@ -61,9 +130,12 @@ __attribute__((noinline, noreturn)) void LandInGuard(GuardFrame* frame) { __buil
 LONG CALLBACK GuardHandler(EXCEPTION_POINTERS* ep) {
   if (g_slot == TLS_OUT_OF_INDEXES || !ep || !ep->ExceptionRecord || !ep->ContextRecord)
     return EXCEPTION_CONTINUE_SEARCH;
-  GuardFrame* frame = (GuardFrame*)TlsGetValue(g_slot);
+  GuardFrame* frame = CurrentFrame();
   const DWORD code = ep->ExceptionRecord->ExceptionCode;
   if (!frame || !IsTranslatable(code)) return EXCEPTION_CONTINUE_SEARCH;
+  // A fault in a system library is that library's own business: many catch
+  // their first-chance faults themselves, and they may hold their locks.
+  if (!TableHolds(frame->modules, ep->ExceptionRecord->ExceptionAddress)) return EXCEPTION_CONTINUE_SEARCH;
   frame->code = code;
   frame->record = *ep->ExceptionRecord;
   frame->context = *ep->ContextRecord;
@@ -122,6 +194,7 @@ void RunWithSehTranslation(void (*body)(void*), void* arg) {
   }
   GuardFrame* frame = new GuardFrame;
   memset(frame, 0, sizeof *frame);
+  CollectProgramModules(frame->modules);
   frame->previous = (GuardFrame*)TlsGetValue(g_slot);
   bool completed;
   try {
@@ -136,10 +209,42 @@ void RunWithSehTranslation(void (*body)(void*), void* arg) {
     delete frame;
     return;
   }
+  // The abandoned frames release nothing themselves: what they held is left here.
+  for (int i = frame->heldCount - 1; i >= 0; --i) LeaveCriticalSection(frame->held[i]);
   CSEHException e(frame->code, &frame->record, &frame->context);
   delete frame;
   throw e;
 }
+
+bool IsProgramCodeAddress(const void* address) {
+  ModuleTable* table = new ModuleTable;
+  CollectProgramModules(*table);
+  const bool own = TableHolds(*table, address);
+  delete table;
+  return own;
+}
+
+void EnterGuardedLock(CRITICAL_SECTION* cs) {
+  EnterCriticalSection(cs);
+  GuardFrame* frame = CurrentFrame();
+  if (frame && frame->heldCount < kMaxHeldLocks) frame->held[frame->heldCount++] = cs;
+}
+
+void LeaveGuardedLock(CRITICAL_SECTION* cs) {
+  GuardFrame* frame = CurrentFrame();
+  if (frame) {
+    for (int i = frame->heldCount - 1; i >= 0; --i) {
+      if (frame->held[i] != cs) continue;
+      memmove(&frame->held[i], &frame->held[i + 1], (size_t)(frame->heldCount - 1 - i) * sizeof frame->held[0]);
+      --frame->heldCount;
+      break;
+    }
+  }
+  LeaveCriticalSection(cs);
+}
+
+CGuardedLock::CGuardedLock(CRITICAL_SECTION* cs) : m_cs(cs) { EnterGuardedLock(m_cs); }
+CGuardedLock::~CGuardedLock() { LeaveGuardedLock(m_cs); }
 
 BOOL RunGuardedThreadBody(void (*body)(void*), void* arg, const char* file, int line, std::wstring* trace) {
   wchar_t text[512] = {};

@@ -3,11 +3,20 @@
 //
 // The compiler has no per-thread translator hook, so the guard is a
 // process-wide vectored handler that acts only on threads inside
-// RunWithSehTranslation: it records the fault, abandons the faulting frames
-// (their destructors do not run) and throws CSEHException from the guard's
-// own frame. Faults on other threads, and stack overflows, go on to the
-// unhandled-exception filter as before. Use the guard only around code that
-// ends its thread after a caught fault (the update check).
+// RunWithSehTranslation, and only on faults in this program's own code (the
+// program and the modules in its folder): it records the fault, abandons
+// the faulting frames (their destructors do not run) and throws
+// CSEHException from the guard's own frame. Faults on other threads, faults
+// in system libraries (which often handle their own first-chance faults),
+// and stack overflows go on as before, in the end to the unhandled-exception
+// filter.
+//
+// Abandoned frames release nothing, so the locks that guarded code may take
+// are CGuardedLock: the guard leaves the ones its abandoned frames held. Do
+// not guard code that calls into other modules which call back into ours
+// (window procedures, loader callbacks): their locks are not known here. Use
+// the guard only around code that ends its thread after a caught fault (the
+// update check).
 #pragma once
 #include <windows.h>
 
@@ -35,6 +44,27 @@ class CSEHException {
 // Runs body(arg) on this thread; a hardware fault inside it is thrown as
 // CSEHException from here. C++ exceptions of body pass unchanged.
 void RunWithSehTranslation(void (*body)(void*), void* arg);
+
+// A critical section held for a scope. Taken inside a guarded call, it is
+// recorded with that call, and a fault that abandons the holding frames
+// leaves it released before CSEHException is thrown.
+class CGuardedLock {
+ public:
+  explicit CGuardedLock(CRITICAL_SECTION* cs);
+  ~CGuardedLock();
+
+ private:
+  CGuardedLock(const CGuardedLock&);
+  CGuardedLock& operator=(const CGuardedLock&);
+  CRITICAL_SECTION* m_cs;
+};
+// The same as calls, for code that cannot hold the lock for a scope.
+void EnterGuardedLock(CRITICAL_SECTION* cs);
+void LeaveGuardedLock(CRITICAL_SECTION* cs);
+
+// Whether a fault at address lies in this program's own code: the program
+// and the modules loaded from its folder (or below).
+bool IsProgramCodeAddress(const void* address);
 
 // The catch site of a guarded thread body: runs body with translation; a
 // fault is traced as "Type=1 File=<base name> Line=<line> ExceptCode=<code>

@@ -9,6 +9,7 @@
 #include "core/Language.h"
 #include "core/Log.h"
 #include "core/Settings.h"
+#include "net/DownLoadAssistant.h"
 #include "net/Downloader.h"
 #include "net/ReportClient.h"
 #include "net/SehGuard.h"
@@ -258,7 +259,7 @@ CUpdate::~CUpdate()
 
 CUpdate::Endpoints CUpdate::GetEndpoints()
 {
-    EnterCriticalSection(&m_lock);
+    EnterGuardedLock(&m_lock);
     if (!m_bEndpointsSet) {
         // The built-in set depends on the language and "ServerBase", known
         // only after start-up read the settings.
@@ -272,16 +273,16 @@ CUpdate::Endpoints CUpdate::GetEndpoints()
         m_bEndpointsSet = true;
     }
     Endpoints e = m_endpoints;
-    LeaveCriticalSection(&m_lock);
+    LeaveGuardedLock(&m_lock);
     return e;
 }
 
 void CUpdate::SetEndpoints(const Endpoints& e)
 {
-    EnterCriticalSection(&m_lock);
+    EnterGuardedLock(&m_lock);
     m_endpoints = e;
     m_bEndpointsSet = true;
-    LeaveCriticalSection(&m_lock);
+    LeaveGuardedLock(&m_lock);
 }
 
 DWORD CUpdate::TodayStamp()
@@ -323,8 +324,11 @@ void CUpdate::CheckNow(HWND owner, HICON icon)
 
 BOOL CUpdate::StartCheck()
 {
-    // The first use of the addresses on this thread, before the check's.
+    // The first use of the addresses and of the trust policy on this
+    // thread, before the check's: a fault in the check never leaves their
+    // one-time set-up half done.
     GetEndpoints();
+    GetTrustPolicy();
     m_hThread = CreateThread(NULL, 0, UpdateThreadProc, this, 0, NULL);
     return m_hThread != NULL;
 }
@@ -369,10 +373,10 @@ void CUpdate::Post(WPARAM what)
 
 void CUpdate::SetFound(const std::wstring& version, const std::wstring& information)
 {
-    EnterCriticalSection(&m_lock);
+    EnterGuardedLock(&m_lock);
     m_strNewVersion = version;
     m_strInformation = information;
-    LeaveCriticalSection(&m_lock);
+    LeaveGuardedLock(&m_lock);
 }
 
 void CUpdate::ClearFound()
@@ -382,17 +386,17 @@ void CUpdate::ClearFound()
 
 std::wstring CUpdate::GetInformation()
 {
-    EnterCriticalSection(&m_lock);
+    EnterGuardedLock(&m_lock);
     std::wstring s = m_strInformation;
-    LeaveCriticalSection(&m_lock);
+    LeaveGuardedLock(&m_lock);
     return s;
 }
 
 std::wstring CUpdate::GetNewVersion()
 {
-    EnterCriticalSection(&m_lock);
+    EnterGuardedLock(&m_lock);
     std::wstring s = m_strNewVersion;
-    LeaveCriticalSection(&m_lock);
+    LeaveGuardedLock(&m_lock);
     return s;
 }
 
@@ -403,8 +407,21 @@ bool CUpdate::SendActionReport(int typeId)
 
 void CUpdate::DownloadConfig()
 {
+    // The file changes scan switches: it is taken only when it passes the
+    // trust policy (a FileSha256 pin or a signature). Without a policy
+    // nothing is fetched, and a file left by an earlier version goes, so
+    // the built-in defaults hold.
+    const std::wstring target = MakeExeDirPath(L"remotecfg.dat");
+    const CTrustPolicy& policy = GetTrustPolicy();
+    if (!policy.IsConfigured()) {
+        DeleteFileW(target.c_str());
+        return;
+    }
     CDownloader d;
-    d.Download(GetEndpoints().remoteConfig.c_str(), MakeExeDirPath(L"remotecfg.dat").c_str(), CREATE_ALWAYS);
+    d.SetTrustPolicy(&policy);
+    if (d.Download(GetEndpoints().remoteConfig.c_str(), target.c_str(), CREATE_ALWAYS) != 0 &&
+        d.GetResult() == DL_NOT_VERIFIED)
+        DebugPrint(L"[update] remote configuration refused: not trusted.\n");
 }
 
 void CUpdate::CheckPatch()
@@ -431,9 +448,13 @@ void CUpdate::CheckPatch()
         DebugPrint(L"[update] patch %s downloaded, not loaded: %s.\n", version.c_str(), TrustVerdictText(check.Verdict()));
         return;
     }
-    HMODULE h = LoadLibraryExW(target.c_str(), NULL, LOAD_WITH_ALTERED_SEARCH_PATH);
+    // Its own file and System32 only: the product folder is open to every
+    // process of the user, so nothing beside the patch is looked up there.
+    HMODULE h = LoadLibraryExW(target.c_str(), NULL, LOAD_LIBRARY_SEARCH_SYSTEM32);
     if (h)
         m_hPatch = h;
+    else
+        DebugPrint(L"[update] patch %s not loaded (error %lu).\n", version.c_str(), GetLastError());
 }
 
 void CUpdate::AutoCheck()
@@ -502,11 +523,31 @@ BOOL CUpdate::HasNewInstaller()
     const std::wstring downloaded = RegReadText(HKEY_CURRENT_USER, m_strRegKey, L"DownloadedUpdateVersion");
     if (!downloaded.empty() && !m_strAppVersion.empty() && !IsNewerVersion(downloaded, m_strAppVersion)) {
         // This version (or a later one) runs already: nothing is pending.
-        g_ConfigSetting.WriteInt(L"main", L"HasNewInstaller", 0);
-        DeleteFileW(path.c_str());
+        ClearPendingInstaller(path);
         return FALSE;
     }
-    return FileExists(path);
+    if (!FileExists(path))
+        return FALSE;
+    // An installer that can never run (no policy, or refused by it; marked
+    // by an earlier version) is nothing pending: it would stop the checks.
+    TrustVerdict verdict;
+    {
+        CVerifiedFile check(path.c_str(), GetTrustPolicy());
+        verdict = check.Verdict();
+    }
+    if (verdict != TRUST_OK) {
+        DebugPrint(L"[update] pending %s dropped: %s.\n", path.c_str(), TrustVerdictText(verdict));
+        ClearPendingInstaller(path);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+void CUpdate::ClearPendingInstaller(const std::wstring& path)
+{
+    g_ConfigSetting.WriteInt(L"main", L"HasNewInstaller", 0);
+    RegDeleteValueOf(HKEY_CURRENT_USER, m_strRegKey, L"DownloadedUpdateVersion");
+    DeleteFileW(path.c_str());
 }
 
 int CUpdate::RunPendingInstaller()
@@ -514,15 +555,22 @@ int CUpdate::RunPendingInstaller()
     const std::wstring path = GetNewInstallerPath();
     if (!FileExists(path))
         return 0;
-    CVerifiedFile check(path.c_str(), GetTrustPolicy());
-    if (!check.IsTrusted()) {
-        DebugPrint(L"[update] %s not started: %s.\n", path.c_str(), TrustVerdictText(check.Verdict()));
+    TrustVerdict verdict;
+    {
+        CVerifiedFile check(path.c_str(), GetTrustPolicy());
+        verdict = check.Verdict();
+    }
+    if (verdict != TRUST_OK) {
+        DebugPrint(L"[update] %s not started: %s.\n", path.c_str(), TrustVerdictText(verdict));
         return -1;
     }
     if (MessageBoxByBase64Key("SGFzVXBkYXRl", NULL, MB_YESNO, 0) != IDYES)  // "HasUpdate"
         return 0;
-    HINSTANCE h = ShellExecuteW(NULL, L"open", path.c_str(), NULL, NULL, SW_SHOWDEFAULT);
-    return (INT_PTR)h > 32 ? 1 : 0;
+    // Started from a private copy, checked again: the product folder is
+    // open to every process of the user.
+    if (StartVerifiedInstaller(path, GetTrustPolicy(), &verdict))
+        return 1;
+    return verdict == TRUST_OK ? 0 : -1;
 }
 
 void CUpdate::SetHasNewInstaller()

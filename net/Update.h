@@ -5,10 +5,13 @@
 // tell the main window when the server offers a newer program version; the
 // update dialog then fetches its installer.
 //
-// Nothing downloaded runs unchecked: the patch library and the installers
-// are checked against the program's trust policy (net/TrustCheck.h) before
-// they replace an earlier file and again right before they are loaded or
-// started; with no policy they are downloaded but neither loaded nor run.
+// Nothing downloaded is used unchecked: the patch library, the installers
+// and the remote configuration are checked against the program's trust
+// policy (net/TrustCheck.h) before they replace an earlier file, and the
+// code again right before it is loaded or started; with no policy the patch
+// is downloaded but not loaded, an installer is not kept, and the remote
+// configuration is not fetched. The patch loads with its dependencies from
+// System32 only, and installers start from a private copy.
 #pragma once
 #include <windows.h>
 
@@ -56,8 +59,9 @@ public:
 
     CUpdate();
     virtual ~CUpdate();
-    // "/remotecfg.cab" to "remotecfg.dat" in the product folder; a failed
-    // download keeps the earlier file.
+    // "/remotecfg.cab" to "remotecfg.dat" in the product folder when it
+    // passes the trust policy; a failed or refused download keeps the
+    // earlier file, and without a policy the file is removed.
     virtual void DownloadConfig();
 
     // Start-up: at most one automatic check per calendar day.
@@ -71,12 +75,13 @@ public:
     BOOL WaitForCheck(DWORD ms);
 
     // A downloaded installer waits: "HasNewInstaller" set and the file
-    // present. Once the running version is not older than the downloaded
-    // one, the mark is cleared and the file removed.
+    // present and passing the trust policy. Once the running version is not
+    // older than the downloaded one, or when the file does not pass the
+    // policy, the mark is cleared and the file removed.
     BOOL HasNewInstaller();
-    // Asks (yes/no) and starts the pending installer (UI thread): 1
-    // started, 0 not (no file, or the user said no), -1 refused because it
-    // does not pass the trust policy (nothing asked).
+    // Asks (yes/no) and starts the pending installer (UI thread) from a
+    // private copy: 1 started, 0 not (no file, or the user said no), -1
+    // refused because it does not pass the trust policy (nothing asked).
     int RunPendingInstaller();
     BOOL RunNewInstaller() { return RunPendingInstaller() == 1; }
     void SetHasNewInstaller();
@@ -133,6 +138,8 @@ private:
     CUpdate& operator=(const CUpdate&);
 
     BOOL StartCheck();
+    // Drops the pending mark, the recorded version and the file.
+    void ClearPendingInstaller(const std::wstring& path);
     void ClearFound();
     void CheckPatch();
     void Post(WPARAM what);

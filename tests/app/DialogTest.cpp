@@ -88,6 +88,8 @@ TEST_F(DialogTest, MessageBoxExtras)
 TEST_F(DialogTest, ShadowFollowsTheWindow)
 {
     ASSERT_TRUE(CWndShadow::IsAvailable());
+    // As where layered windows are composed (elsewhere no shadow is made).
+    CWndShadow::SetCompositionOverride(1);
     CMessageDlg* dlg = new CMessageDlg(L"Shadow", L"", 0, false);
     ASSERT_TRUE(dlg->CreateOver(NULL));
     ShowWindow(dlg->GetHWND(), SW_SHOWNORMAL);
@@ -122,6 +124,7 @@ TEST_F(DialogTest, ShadowFollowsTheWindow)
     DestroyWindow(dlg->GetHWND());
     EXPECT_FALSE(IsWindow(shadowWnd));
     delete dlg;
+    CWndShadow::SetCompositionOverride(-1);
 }
 
 TEST_F(DialogTest, ShadowBitmapNeverCoversTheWindow)

@@ -290,12 +290,10 @@ std::string EncodePng(int w, int h, const std::vector<uint32_t>& pixels)
     return std::string("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", ihdr) + chunk("IDAT", z) + chunk("IEND", "");
 }
 
-std::wstring SaveScreenshot(HWND hwnd, const wchar_t* name)
+namespace {
+
+std::wstring ScreenshotPath(const wchar_t* name)
 {
-    int w = 0, h = 0;
-    std::vector<uint32_t> px;
-    if (!CaptureWindow(hwnd, w, h, px))
-        return std::wstring();
     // The build folder's "screenshots", beside the program folder.
     wchar_t exe[MAX_PATH] = {};
     GetModuleFileNameW(NULL, exe, MAX_PATH);
@@ -303,15 +301,147 @@ std::wstring SaveScreenshot(HWND hwnd, const wchar_t* name)
     dir = dir.substr(0, dir.find_last_of(L'\\'));
     dir = dir.substr(0, dir.find_last_of(L'\\')) + L"\\screenshots";
     CreateDirectoryW(dir.c_str(), NULL);
-    std::wstring path = dir + L"\\" + name + L".png";
+    return dir + L"\\" + name + L".png";
+}
+
+bool WritePng(const std::wstring& path, int w, int h, const std::vector<uint32_t>& px)
+{
     std::string png = EncodePng(w, h, px);
     HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
     if (f == INVALID_HANDLE_VALUE)
-        return std::wstring();
+        return false;
     DWORD done = 0;
     WriteFile(f, png.data(), (DWORD)png.size(), &done, NULL);
     CloseHandle(f);
-    return done == png.size() ? path : std::wstring();
+    return done == png.size();
+}
+
+bool IsDark(uint32_t p)
+{
+    return ((p >> 16) & 0xFF) < 48 && ((p >> 8) & 0xFF) < 48 && (p & 0xFF) < 48;
+}
+
+bool Near(uint32_t a, uint32_t b)
+{
+    for (int shift = 0; shift < 24; shift += 8) {
+        const int d = (int)((a >> shift) & 0xFF) - (int)((b >> shift) & 0xFF);
+        if (d > 24 || d < -24)
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool CaptureScreen(const RECT& rc, int& w, int& h, std::vector<uint32_t>& pixels)
+{
+    w = rc.right - rc.left;
+    h = rc.bottom - rc.top;
+    if (w <= 0 || h <= 0)
+        return false;
+    HDC src = GetDC(NULL);
+    HDC mem = CreateCompatibleDC(src);
+    BITMAPINFO bi = {};
+    bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
+    bi.bmiHeader.biWidth = w;
+    bi.bmiHeader.biHeight = -h;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    void* bits = NULL;
+    HBITMAP bmp = CreateDIBSection(src, &bi, DIB_RGB_COLORS, &bits, NULL, 0);
+    HGDIOBJ old = SelectObject(mem, bmp);
+    BOOL ok = BitBlt(mem, 0, 0, w, h, src, rc.left, rc.top, SRCCOPY | CAPTUREBLT);
+    GdiFlush();
+    if (ok && bits)
+        pixels.assign((uint32_t*)bits, (uint32_t*)bits + (size_t)w * h);
+    SelectObject(mem, old);
+    DeleteObject(bmp);
+    DeleteDC(mem);
+    ReleaseDC(NULL, src);
+    return ok && bits;
+}
+
+std::wstring SaveScreenshot(HWND hwnd, const wchar_t* name)
+{
+    int w = 0, h = 0;
+    std::vector<uint32_t> px;
+    if (!CaptureWindow(hwnd, w, h, px))
+        return std::wstring();
+    const std::wstring path = ScreenshotPath(name);
+    if (!WritePng(path, w, h, px))
+        return std::wstring();
+    // What the screen shows there, with a margin for what lies round it.
+    RECT rc;
+    GetWindowRect(hwnd, &rc);
+    InflateRect(&rc, 16, 16);
+    RECT screen = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    IntersectRect(&rc, &rc, &screen);
+    std::vector<uint32_t> shown;
+    if (CaptureScreen(rc, w, h, shown))
+        WritePng(ScreenshotPath((std::wstring(name) + L"_screen").c_str()), w, h, shown);
+    return path;
+}
+
+std::wstring SaveScreenScreenshot(const wchar_t* name)
+{
+    RECT screen = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    int w = 0, h = 0;
+    std::vector<uint32_t> px;
+    if (!CaptureScreen(screen, w, h, px))
+        return std::wstring();
+    const std::wstring path = ScreenshotPath(name);
+    return WritePng(path, w, h, px) ? path : std::wstring();
+}
+
+bool CompareWithScreen(HWND hwnd, double& differing, double& darkened)
+{
+    differing = darkened = 1.0;
+    PumpPending();
+    int w = 0, h = 0, sw = 0, sh = 0;
+    std::vector<uint32_t> own, shown;
+    if (!CaptureWindow(hwnd, w, h, own))
+        return false;
+    RECT rc;
+    GetWindowRect(hwnd, &rc);
+    // Only the part on the screen can be compared.
+    RECT screen = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    RECT on;
+    if (!IntersectRect(&on, &rc, &screen) || !CaptureScreen(on, sw, sh, shown))
+        return false;
+    HRGN rgn = CreateRectRgn(0, 0, 0, 0);
+    const bool hasRegion = GetWindowRgn(hwnd, rgn) != ERROR;
+    size_t total = 0, differ = 0, dark = 0;
+    for (int y = 0; y < sh; ++y)
+        for (int x = 0; x < sw; ++x) {
+            const int wx = x + on.left - rc.left, wy = y + on.top - rc.top;
+            if (hasRegion && !PtInRegion(rgn, wx, wy))
+                continue;
+            const uint32_t a = own[(size_t)wy * w + wx], b = shown[(size_t)y * sw + x];
+            ++total;
+            if (!Near(a, b))
+                ++differ;
+            if (IsDark(b) && !IsDark(a))
+                ++dark;
+        }
+    DeleteObject(rgn);
+    if (!total)
+        return false;
+    differing = (double)differ / total;
+    darkened = (double)dark / total;
+    return true;
+}
+
+bool IsUncoveredOnScreen(HWND hwnd, std::wstring* why)
+{
+    double differing = 1, darkened = 1;
+    const bool ok = CompareWithScreen(hwnd, differing, darkened);
+    // A caret or a hover can differ in a few pixels; a cover differs in a
+    // band round the edges at least.
+    const bool uncovered = ok && differing < 0.01 && darkened < 0.002;
+    if (why)
+        *why = !ok ? L"no capture"
+                   : L"differing " + std::to_wstring(differing) + L", darkened " + std::to_wstring(darkened);
+    return uncovered;
 }
 
 void ImageStats(const std::vector<uint32_t>& pixels, size_t& colours, double& nonBackground)

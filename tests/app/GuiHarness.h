@@ -46,11 +46,26 @@ void OnDialog(const wchar_t* cls, std::function<void(HWND)> action);
 // The DuiLib paint manager of a skinned window, or NULL.
 CPaintManagerUI* ManagerOf(HWND hwnd);
 
-// Screenshot of a window into a PNG file; the path is in the build folder's
-// "screenshots" folder. Returns the path, empty on failure.
+// Screenshots of a window into PNG files in the build folder's
+// "screenshots" folder: the window's own picture as name.png, and what the
+// screen shows of it and a margin round it (taken from the root window, so
+// whatever covers the window shows) as name_screen.png. Returns the path of
+// the first, empty on failure.
 std::wstring SaveScreenshot(HWND hwnd, const wchar_t* name);
-// Pixels of a window (0xAARRGGBB rows, top-down).
+// Pixels of a window's own picture (0xAARRGGBB rows, top-down).
 bool CaptureWindow(HWND hwnd, int& w, int& h, std::vector<uint32_t>& pixels);
+// Pixels of a rectangle of the screen, read from the root window.
+bool CaptureScreen(const RECT& rc, int& w, int& h, std::vector<uint32_t>& pixels);
+// Compares what the screen shows inside the window's rectangle with the
+// window's own picture, inside the window's region: the share of pixels
+// that differ, and the share that the screen shows dark (near black) where
+// the window's own picture is not. False when either capture fails.
+bool CompareWithScreen(HWND hwnd, double& differing, double& darkened);
+// The window is on the screen as it paints itself: nothing (a shadow, a
+// black rectangle, another window) covers it. The message names the shares.
+bool IsUncoveredOnScreen(HWND hwnd, std::wstring* why = NULL);
+// Saves the whole screen as name.png (root window).
+std::wstring SaveScreenScreenshot(const wchar_t* name);
 // PNG bytes of 32-bit pixels (alpha ignored).
 std::string EncodePng(int w, int h, const std::vector<uint32_t>& pixels);
 // Distinct colours and the share of pixels unlike the most common colour.

@@ -163,25 +163,46 @@ TEST_F(UpdateDialogs, LayoutsAndPlainServerText)
     EXPECT_EQ(0, UpdateContentHeight(L"no breaks"));
 }
 
-// No trust policy: the installer is downloaded and recorded, never started.
+// No trust policy: the installer is downloaded, never started, and not
+// kept: no mark, no recorded version, no "downloaded" report, so checking
+// goes on as before, whatever the user answers.
 TEST_F(UpdateDialogs, UnverifiedInstallerIsNotStarted)
 {
     g_Update.SetEndpoints(SiteEndpoints(L"gdl1"));
     ASSERT_TRUE(CopySiteFile(L"gdl1", L"update/OvoDelvaroSetup.exe", FakeInstaller()));
-    gui::OnDialog(L"DelvaroDlg", [&](HWND dlg) {
-        CPaintManagerUI& pm = *gui::ManagerOf(dlg);
-        EXPECT_TRUE(Download(pm, [&] { return Text(pm, L"Title") == GetUIText(L"NotVerified"); }));
-        EXPECT_FALSE(gui::IsShown(pm, L"btnUpdate") || gui::IsShown(pm, L"btnInst") || gui::IsShown(pm, L"progress"));
-        gui::SaveScreenshot(dlg, L"dlg_findnewversion_refused");
-        gui::Click(pm, L"btnCancle");
-    });
-    ShowUpdateDialog(NULL);
-    EXPECT_TRUE(Exists(Setup()));
-    EXPECT_FALSE(Exists(Setup() + L".upd"));
-    EXPECT_EQ(1, Pending());
-    EXPECT_EQ(std::vector<int>{4}, m_reporter.actions);
-    // Nor does the next start run it.
-    EXPECT_FALSE(RunPendingInstaller());
+    ASSERT_TRUE(PutSiteFile(L"gdl1", L"update/newversion.htm", "version=<#6.10.0.0#>information=<#x#>"));
+    ASSERT_TRUE(PutSiteFile(L"gdl1", L"update/patchver.htm", "none"));
+    for (const wchar_t* close : {L"btnCancle", L"btnClose"}) {
+        gui::OnDialog(L"DelvaroDlg", [&](HWND dlg) {
+            CPaintManagerUI& pm = *gui::ManagerOf(dlg);
+            EXPECT_TRUE(Download(pm, [&] { return Text(pm, L"Title") == GetUIText(L"NotVerified"); }));
+            EXPECT_FALSE(gui::IsShown(pm, L"btnUpdate") || gui::IsShown(pm, L"btnInst") ||
+                         gui::IsShown(pm, L"progress"));
+            gui::SaveScreenshot(dlg, L"dlg_findnewversion_refused");
+            gui::Click(pm, close);
+        });
+        ShowUpdateDialog(NULL);
+        EXPECT_FALSE(Exists(Setup()));
+        EXPECT_FALSE(Exists(Setup() + L".upd"));
+        EXPECT_EQ(0, Pending());
+        EXPECT_TRUE(m_reporter.actions.empty());
+        wchar_t version[64] = {};
+        DWORD size = sizeof version;
+        EXPECT_NE(ERROR_SUCCESS, RegGetValueW(HKEY_CURRENT_USER, kTestKey, L"DownloadedUpdateVersion", RRF_RT_REG_SZ,
+                                              NULL, version, &size));
+        // Nothing waits for the next start, and the daily check still
+        // announces the version.
+        EXPECT_FALSE(g_Update.HasNewInstaller());
+        EXPECT_FALSE(RunPendingInstaller());
+        HWND owner = CreateWindowExW(0, L"STATIC", NULL, 0, 0, 0, 0, 0, HWND_MESSAGE, NULL, NULL, NULL);
+        g_Update.SetOwnerWindow(owner);
+        g_Update.AutoCheck();
+        MSG msg;
+        EXPECT_TRUE(PeekMessageW(&msg, owner, kNewVersionFoundMessage, kNewVersionFoundMessage, PM_REMOVE));
+        EXPECT_EQ(L"6.10.0.0", g_Update.GetNewVersion());
+        g_Update.SetOwnerWindow(NULL);
+        DestroyWindow(owner);
+    }
     EXPECT_TRUE(m_env->Runs().empty());
 }
 
@@ -192,7 +213,12 @@ TEST_F(UpdateDialogs, ManualCheckFindsDownloadsAndRecords)
 {
     ServeInstaller(L"gdl7", L"update/OvoDelvaroSetup.exe", "trickle=2");
     ASSERT_TRUE(PutSiteFile(L"gdl7", L"update/newversion.htm", "version=<#6.10.0.0#>\r\ninformation=<#Faster\n<n>safer#>"));
-    ASSERT_TRUE(PutSiteFile(L"gdl7", L"remotecfg.cab", "[Scan]\r\nScanInPath=0\r\n"));
+    const char config[] = "[Scan]\r\nScanInPath=0\r\n";
+    ASSERT_TRUE(PutSiteFile(L"gdl7", L"remotecfg.cab", config));
+    // The remote configuration is taken by its pinned hash.
+    Sha256Digest configHash = {};
+    ASSERT_TRUE(Sha256OfBytes(config, sizeof config - 1, configHash));
+    m_policy.m_fileHashes.push_back(configHash);
     struct Owner
     {
         static LRESULT CALLBACK Proc(HWND h, UINT m, WPARAM w, LPARAM l)
@@ -230,12 +256,13 @@ TEST_F(UpdateDialogs, ManualCheckFindsDownloadsAndRecords)
     DestroyWindow(owner);
     EXPECT_GT(maxProgress, 0);
     EXPECT_EQ(0, ReadScanInPath());  // the remote configuration came along
-    EXPECT_EQ(1, Pending());
+    // Recorded only when the installer passed the policy (signed stand-ins).
+    EXPECT_EQ(HaveSigned() ? 1 : 0, Pending());
     wchar_t version[64] = {};
     DWORD size = sizeof version;
     RegGetValueW(HKEY_CURRENT_USER, kTestKey, L"DownloadedUpdateVersion", RRF_RT_REG_SZ, NULL, version, &size);
-    EXPECT_STREQ(L"6.10.0.0", version);
-    EXPECT_EQ(std::vector<int>{4}, m_reporter.actions);
+    EXPECT_STREQ(HaveSigned() ? L"6.10.0.0" : L"", version);
+    EXPECT_EQ(HaveSigned() ? std::vector<int>{4} : std::vector<int>{}, m_reporter.actions);
     EXPECT_TRUE(gui::PumpUntil([&] { return m_env->Runs().size() == (HaveSigned() ? 1u : 0u); }));
 }
 

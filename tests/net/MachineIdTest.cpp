@@ -8,7 +8,9 @@
 #include <cctype>
 #include <cstring>
 #include <map>
+#include <cstdio>
 #include <string>
+#include <vector>
 
 #include "common/TestPaths.h"
 #include "net/MachineId.h"
@@ -213,6 +215,67 @@ TEST(SysInfo, WindowsNameAndResources) {
   EXPECT_FALSE(testpaths::FileExists(wpath));
   EXPECT_FALSE(SaveResourceToFile(nullptr, 399, path.c_str(), "DATA"));  // missing
   RemoveDirectoryW(dir.c_str());
+}
+
+}  // namespace
+
+namespace {
+
+// ---- stand-in physical memory: byte at address a is (a * 13 + a / 4099) ----
+BYTE MemoryByte(ULONGLONG a) { return (BYTE)(a * 13 + a / 4099); }
+std::vector<BYTE> g_view;
+LONGLONG g_mappedAt = -1;
+SIZE_T g_mappedSize = 0;
+int g_unmaps = 0;
+
+LONG NTAPI FakeOpenSection(HANDLE* section, ACCESS_MASK, void*) {
+  *section = CreateEventW(nullptr, TRUE, FALSE, nullptr);  // closed by CloseHandle
+  return 0;
+}
+
+// As the system does: a view starts on a 64 KiB boundary, else
+// STATUS_MAPPED_ALIGNMENT.
+LONG NTAPI FakeMapView(HANDLE, HANDLE, PVOID* view, ULONG_PTR, SIZE_T, LARGE_INTEGER* offset, SIZE_T* size, DWORD,
+                       ULONG, ULONG) {
+  g_mappedAt = offset->QuadPart;
+  if (offset->QuadPart % 0x10000 != 0) return (LONG)0xC0000220;
+  g_mappedSize = *size;
+  g_view.resize(*size);
+  for (SIZE_T i = 0; i < *size; ++i) g_view[i] = MemoryByte((ULONGLONG)offset->QuadPart + i);
+  *view = g_view.data();
+  return 0;
+}
+
+LONG NTAPI FakeUnmapView(HANDLE, PVOID) { return ++g_unmaps, 0; }
+
+TEST(MachineIdBios, ChecksumsMapAnAlignedViewAndReadFromItsOffset) {
+  MachineIdSectionHooks hooks = {&FakeOpenSection, &FakeMapView, &FakeUnmapView};
+  SetMachineIdSectionHooks(&hooks);
+  const std::string text = GetBiosCrcText();
+  SetMachineIdSectionHooks(nullptr);
+  EXPECT_EQ(0xF0000, g_mappedAt);
+  EXPECT_EQ(0x10000u, g_mappedSize);
+  EXPECT_EQ(1, g_unmaps);
+  BYTE area[4096];
+  for (int i = 0; i < 4096; ++i) area[i] = MemoryByte(0xFE000 + i);
+  char expected[40];
+  snprintf(expected, sizeof expected, "%04X%04X", (unsigned)Crc32Update(area, 2048),
+           (unsigned)Crc32Update(area + 1024, 2048));
+  EXPECT_EQ(expected, text);
+
+  // A view that came back shorter than the area is not read.
+  struct Short {
+    static LONG NTAPI Map(HANDLE s, HANDLE p, PVOID* v, ULONG_PTR z, SIZE_T c, LARGE_INTEGER* o, SIZE_T* n, DWORD i,
+                          ULONG a, ULONG pr) {
+      *n = 0xE800;
+      return FakeMapView(s, p, v, z, c, o, n, i, a, pr);
+    }
+  };
+  hooks.mapView = &Short::Map;
+  SetMachineIdSectionHooks(&hooks);
+  EXPECT_EQ("", GetBiosCrcText());
+  SetMachineIdSectionHooks(nullptr);
+  EXPECT_EQ(2, g_unmaps);
 }
 
 }  // namespace

@@ -271,7 +271,7 @@ TEST_F(Uploads, CrashDumpVerdicts) {
   }
   Json::Value rec = WaitLog(L"rup1");
   EXPECT_EQ("/report/crashdump", rec["path"].asString());
-  EXPECT_EQ("aid=1&v=6%2E0%2E0%2E1&os=windows10", rec["query"].asString());
+  EXPECT_EQ("aid=1&v=6.0.0.1&os=windows10", rec["query"].asString());
   EXPECT_EQ(rec["declared_len"].asInt(), rec["body_len"].asInt());
   const Json::Value& part = rec["multipart"]["parts"][0];
   EXPECT_TRUE(rec["multipart"]["ok"].asBool());
@@ -279,20 +279,26 @@ TEST_F(Uploads, CrashDumpVerdicts) {
   EXPECT_EQ(nettest::Narrow(m_dump), part["filename"].asString());
   EXPECT_TRUE(part["file_match"].asBool());
 
-  // A stalled server ends the upload after the time-out.
+  // A server that keeps the connection open and silent for a minute: the
+  // upload ends at its one-second time-out.
   const DWORD old = GetPostFormTimeout();
   SetPostFormTimeout(1000);
   CReportClient stalled;
-  Configure(stalled, L"ctype=text%2Fplain;mode=stall;wait=30000");
+  Configure(stalled, L"tag=rup3;ctype=text%2Fplain;mode=stall;wait=60000");
+  const DWORD start = GetTickCount();
   EXPECT_FALSE(stalled.SendErrorFile(m_dump.c_str(), false));
+  EXPECT_LT(GetTickCount() - start, 20000u);
+  EXPECT_FALSE(WaitLog(L"rup3").isNull());
   SetPostFormTimeout(old);
 
-  // Version and OS texts are encoded into the query.
+  // Version and OS texts go into the query as they are; only what would
+  // break it is percent-encoded.
   CReportClient odd;
   Configure(odd, L"tag=rup2");
   odd.SetOs(L"Windows 7 & more");
+  odd.SetVersion(L"6.0-beta_2~x#1");
   odd.SendErrorFile(m_dump.c_str(), false);
-  EXPECT_EQ("aid=1&v=6%2E0%2E0%2E1&os=Windows+7+%26+more", WaitLog(L"rup2")["query"].asString());
+  EXPECT_EQ("aid=1&v=6.0-beta_2~x%231&os=Windows%207%20%26%20more", WaitLog(L"rup2")["query"].asString());
 }
 
 TEST_F(Uploads, StartUpCheckUploadsEachDumpOnce) {
@@ -398,6 +404,14 @@ TEST(ReportJson, StyledLayoutWithTheTextsAsTheirBytes) {
   text["Content"] = std::string("caf\xE9 \xC3\xA9 \" \\ \x01");
   EXPECT_EQ("{\n   \"Content\" : \"caf\xE9 \xC3\xA9 \\\" \\\\ \\u0001\"\n}\n",
             CReportClient::SerializeReport(text));
+
+  // Other control characters take upper-case hex digits; the five with
+  // escapes of their own keep them, and a text that merely looks like an
+  // escape ("\u001f" typed out) stays as it was.
+  Json::Value controls(Json::objectValue);
+  controls["a\x1f"] = std::string("\x1b\x0b\x7f\b\f\n\r\t\\u001f \x1a");
+  EXPECT_EQ("{\n   \"a\\u001F\" : \"\\u001B\\u000B\x7f\\b\\f\\n\\r\\t\\\\u001f \\u001A\"\n}\n",
+            CReportClient::SerializeReport(controls));
 }
 #pragma GCC diagnostic pop
 

@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <functional>
 #include <stdexcept>
 #include <string>
 
+#include "net/ReportClient.h"
 #include "net/SehGuard.h"
 
 namespace {
@@ -94,6 +96,121 @@ TEST(SehGuard, FaultsBecomeExceptionsOnGuardedThreads) {
 
   // A C++ exception inside a guard passes unchanged, and the guard is gone after it.
   EXPECT_THROW(RunWithSehTranslation(&ThrowCpp, nullptr), std::runtime_error);
+}
+
+// Runs fn on a thread of its own; false when it did not end within ms
+// (the thread is left blocked: a deadlock).
+DWORD WINAPI RunFunction(void* p) {
+  auto* f = (std::function<void()>*)p;
+  (*f)();
+  delete f;
+  return 0;
+}
+
+bool EndsWithin(DWORD ms, std::function<void()> fn) {
+  auto* copy = new std::function<void()>(std::move(fn));
+  HANDLE t = CreateThread(nullptr, 0, RunFunction, copy, 0, nullptr);
+  if (!t) return false;
+  const bool ended = WaitForSingleObject(t, ms) == WAIT_OBJECT_0;
+  CloseHandle(t);
+  return ended;
+}
+
+CRITICAL_SECTION g_cs;
+
+void FaultHoldingLocks(void*) {
+  CGuardedLock outer(&g_cs);
+  CGuardedLock inner(&g_cs);  // taken twice: left twice
+  (void)g_null[1];
+}
+
+void TakeAndLeave(void* out) {
+  { CGuardedLock lock(&g_cs); }
+  *(int*)out = 1;
+}
+
+// A system library that meets a fault and handles it itself: IsBadReadPtr
+// reads the address under its own handler.
+void AskTheSystem(void* out) { *(int*)out = IsBadReadPtr((const void*)(ULONG_PTR)16, 4) ? 2 : 3; }
+
+int NullEncrypt(const uint8_t*, uint32_t, uint8_t**, uint32_t*, const char*) { return g_null[2]; }
+
+struct ReportRun {
+  CReportClient* client;
+};
+void SendWithFaultingEncryption(void* p) { ((ReportRun*)p)->client->SendAction(3, false); }
+
+TEST(SehGuard, LocksTakenInsideAreReleasedAfterAFault) {
+  InitializeCriticalSection(&g_cs);
+  GuardRun held;
+  held.body = &FaultHoldingLocks;
+  RunOnThread(TranslatedThread, held);
+  EXPECT_TRUE(held.caught);
+  // Another thread takes the lock: it was left by the guard.
+  EXPECT_TRUE(EndsWithin(20000, [] {
+    EnterCriticalSection(&g_cs);
+    LeaveCriticalSection(&g_cs);
+  }));
+  // Locks taken and left inside a guard that ends normally stay balanced.
+  GuardRun balanced;
+  balanced.body = &TakeAndLeave;
+  RunOnThread(TranslatedThread, balanced);
+  EXPECT_FALSE(balanced.caught);
+  EXPECT_EQ(1, balanced.value);
+  EXPECT_TRUE(TryEnterCriticalSection(&g_cs));
+  LeaveCriticalSection(&g_cs);
+}
+
+// The report client faults while it builds a report under its lock (as the
+// update check's action report would): the check's thread catches it, and
+// the window's thread can still queue and count its events.
+TEST(SehGuard, ReportClientKeepsWorkingAfterAFaultUnderItsLock) {
+  CReportClient client;
+  client.SetServer(L"127.0.0.1:9");
+  client.SetEncryptHook(&NullEncrypt);
+  ReportRun run = {&client};
+  GuardRun r;
+  struct Arg {
+    GuardRun* r;
+    ReportRun* run;
+  } arg = {&r, &run};
+  struct Thread {
+    static DWORD WINAPI Run(void* p) {
+      Arg* a = (Arg*)p;
+      try {
+        RunWithSehTranslation(&SendWithFaultingEncryption, a->run);
+      } catch (const CSEHException& e) {
+        a->r->caught = true;
+        a->r->code = e.GetExceptionCode();
+      }
+      return 0;
+    }
+  };
+  HANDLE t = CreateThread(nullptr, 0, Thread::Run, &arg, 0, nullptr);
+  ASSERT_TRUE(t);
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(t, 60000));
+  CloseHandle(t);
+  EXPECT_TRUE(r.caught);
+  EXPECT_EQ(0xC0000005u, r.code);
+  client.SetEncryptHook(nullptr);
+  size_t count = 0;
+  EXPECT_TRUE(EndsWithin(20000, [&] {
+    client.AddEvent(L"OnStopScan");
+    count = client.GetEventCount();
+  }));
+  EXPECT_EQ(1u, count);
+}
+
+TEST(SehGuard, OnlyFaultsInTheProgramsOwnCodeAreTaken) {
+  EXPECT_TRUE(IsProgramCodeAddress((const void*)&ReadNull));
+  EXPECT_FALSE(IsProgramCodeAddress((const void*)GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "Sleep")));
+  EXPECT_FALSE(IsProgramCodeAddress(nullptr));
+  // The system's own fault stays the system's: IsBadReadPtr answers.
+  GuardRun system;
+  system.body = &AskTheSystem;
+  RunOnThread(TranslatedThread, system);
+  EXPECT_FALSE(system.caught);
+  EXPECT_EQ(2, system.value);
 }
 
 LONG WINAPI ExitFilter(EXCEPTION_POINTERS*) {

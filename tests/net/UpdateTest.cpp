@@ -5,12 +5,14 @@
 #include "core/Helpers.h"
 #include "core/Language.h"
 #include "core/Settings.h"
+#include "net/ReportClient.h"
 
 using namespace updtest;
 
 namespace {
 
 const wchar_t kTestKey[] = L"Software\\OvoDelvaro6UpdateTest";
+const char kRemoteConfig[] = "[Scan]\r\nNTFSSCSICTL=0\r\n";
 
 struct CTestUpdate : public CUpdate
 {
@@ -99,7 +101,7 @@ protected:
     {
         ASSERT_TRUE(PutSiteFile(site, L"update/patchver.htm", "version=10\r\n\t"));
         ASSERT_TRUE(CopySiteFile(site, L"update/patch.bin", patch, "tag=" + nettest::Narrow(site) + "-patch"));
-        ASSERT_TRUE(PutSiteFile(site, L"remotecfg.cab", "[Scan]\r\nNTFSSCSICTL=0\r\n"));
+        ASSERT_TRUE(PutSiteFile(site, L"remotecfg.cab", kRemoteConfig, "tag=" + nettest::Narrow(site) + "-cfg"));
         ASSERT_TRUE(PutSiteFile(site, L"update/newversion.htm", std::string("version=<#") + newVersion +
                                                                     "#>\ninformation=<#Line one\n\tand<n>line two#>"));
     }
@@ -131,7 +133,10 @@ TEST_F(UpdateCheck, DailyCheckFetchesButLoadsNoUnverifiedPatch)
 
     EXPECT_EQ(std::vector<int>{1}, u.reports);
     EXPECT_EQ(L"", RegText(HKEY_CURRENT_USER, L"SendInstallMessage"));
-    EXPECT_EQ(0, ReadNtfsScsiCtl());  // remotecfg.dat arrived
+    // Without a policy the remote configuration is not even fetched.
+    EXPECT_EQ(0, nettest::CountLogs(L"supd1-cfg"));
+    EXPECT_EQ(1, ReadNtfsScsiCtl());
+    EXPECT_FALSE(Exists(MakeExeDirPath(L"remotecfg.dat")));
     // The patch (10 is newer than 9) is downloaded and recorded, not loaded.
     EXPECT_TRUE(Exists(MakeExeDirPath(L"patch.dll")));
     EXPECT_EQ(L"10", RegText(HKEY_CURRENT_USER, L"patch"));
@@ -205,13 +210,17 @@ TEST_F(UpdateCheck, WhatIsNewer)
         u.AutoCheck();
         EXPECT_EQ(c.fetches, nettest::CountLogs(L"supd3-patch"));
     }
-    // The same version is no news; nor a newer one while an installer waits,
-    // nor anything before the settings were read.
+    // The same version is no news; nor a newer one while an installer (one
+    // that passes the policy) waits, nor anything before the settings were read.
     EXPECT_TRUE(Posted().empty());
     MakeSite(L"supd3", FakePatch(), "7.0");
     g_ConfigSetting.WriteInt(L"main", L"HasNewInstaller", 1);
     ASSERT_TRUE(WriteFileBytes(GetNewInstallerPath(), "x"));
+    CTrustPolicy pending = FilePinPolicy({GetNewInstallerPath()});
+    u.SetTrustPolicy(&pending);
     u.AutoCheck();
+    EXPECT_TRUE(u.HasNewInstaller());
+    u.SetTrustPolicy(&m_none);
     g_ConfigSetting.WriteInt(L"main", L"HasNewInstaller", 0);
     g_ConfigSetting.m_bLoaded = 0;
     u.AutoCheck();
@@ -253,22 +262,73 @@ TEST_F(UpdateCheck, ManualCheckOutcomes)
     ASSERT_TRUE(u.WaitForCheck(60000));
 }
 
+// The remote configuration changes scan switches: it is taken only when it
+// passes the policy, and a refused one leaves the earlier file.
+TEST_F(UpdateCheck, RemoteConfigurationOnlyWhenTrusted)
+{
+    MakeSite(L"supd8", FakePatch(), "6.9.0.0");
+    const std::wstring cfg = MakeExeDirPath(L"remotecfg.dat");
+    CTestUpdate u;
+    // A file left by an earlier version, unchecked: gone without a policy.
+    ASSERT_TRUE(WriteFileBytes(cfg, "[Scan]\r\nScanInPath=0\r\n"));
+    Configure(u, L"supd8", &m_none);
+    u.DownloadConfig();
+    EXPECT_FALSE(Exists(cfg));
+    EXPECT_EQ(1, ReadScanInPath());
+    EXPECT_EQ(0, nettest::CountLogs(L"supd8-cfg"));
+
+    const std::wstring served = g_strAppDataDir + L"\\served.cfg";
+    ASSERT_TRUE(WriteFileBytes(served, kRemoteConfig));
+    CTrustPolicy pinned = FilePinPolicy({served});
+    Configure(u, L"supd8", &pinned);
+    u.DownloadConfig();
+    EXPECT_EQ(0, ReadNtfsScsiCtl());  // pinned: applied
+    EXPECT_EQ(1, nettest::CountLogs(L"supd8-cfg"));
+
+    // Another file on the server: refused, the pinned one stays.
+    ASSERT_TRUE(PutSiteFile(L"supd8", L"remotecfg.cab", "[Scan]\r\nNTFSSCSICTL=1\r\nScanInPath=0\r\n"));
+    u.DownloadConfig();
+    EXPECT_EQ(0, ReadNtfsScsiCtl());
+    EXPECT_EQ(1, ReadScanInPath());
+    EXPECT_FALSE(Exists(cfg + L".upd"));
+}
+
 TEST_F(UpdateCheck, PendingInstaller)
 {
     CTestUpdate u;
     Configure(u, L"supd7", &m_none);
+    MakeSite(L"supd7", FakePatch(), "6.10.0.0");
     const std::wstring setup = GetNewInstallerPath();
     u.SetHasNewInstaller();
     EXPECT_FALSE(u.HasNewInstaller());  // no file
     ASSERT_TRUE(CopyFileW(FakeInstaller().c_str(), setup.c_str(), FALSE));
-    EXPECT_TRUE(u.HasNewInstaller());
+    SetRegText(L"DownloadedUpdateVersion", L"6.10.0.0");
 
-    // Unverified: not offered, not run; the menu says why and starts no check.
+    // A mark an earlier version left for an installer that can never run
+    // (no policy): dropped with its file, and checking goes on.
     InstallerEnv env(g_strAppDataDir + L"\\runs.txt");
-    EXPECT_EQ(-1, u.RunPendingInstaller());
+    EXPECT_FALSE(u.HasNewInstaller());
+    EXPECT_EQ(0, g_ConfigSetting.ReadInt(L"main", L"HasNewInstaller", 0));
+    EXPECT_FALSE(Exists(setup));
+    EXPECT_EQ(L"", RegText(HKEY_CURRENT_USER, L"DownloadedUpdateVersion"));
+    u.SetHasNewInstaller();
+    ASSERT_TRUE(CopyFileW(FakeInstaller().c_str(), setup.c_str(), FALSE));
     u.CheckNow(m_window, NULL);
-    EXPECT_FALSE(u.IsChecking());
-    EXPECT_EQ(std::vector<std::wstring>{Message(L"NotVerified")}, g_boxes);
+    ASSERT_TRUE(u.WaitForCheck(60000));
+    EXPECT_EQ(std::vector<WPARAM>{kCheckFoundVersion}, Posted());
+    u.SetHasNewInstaller();
+    ASSERT_TRUE(CopyFileW(FakeInstaller().c_str(), setup.c_str(), FALSE));
+    u.AutoCheck();
+    EXPECT_EQ(std::vector<WPARAM>{kCheckFoundVersion}, Posted());
+    EXPECT_TRUE(g_boxes.empty());
+    EXPECT_TRUE(env.Runs().empty());
+    // A file that does not pass the policy is refused at once, nothing asked.
+    CTrustPolicy other = FilePinPolicy({FakePatch()});
+    u.SetTrustPolicy(&other);
+    ASSERT_TRUE(CopyFileW(FakeInstaller().c_str(), setup.c_str(), FALSE));
+    EXPECT_EQ(-1, u.RunPendingInstaller());
+    EXPECT_TRUE(g_boxes.empty());
+    u.SetTrustPolicy(&m_none);
 
     CTrustPolicy pin = PinPolicy();
     if (HaveSigned()) {
@@ -282,15 +342,13 @@ TEST_F(UpdateCheck, PendingInstaller)
         for (int i = 0; i < 3000 && env.Runs().empty(); ++i)
             Sleep(10);
         EXPECT_EQ(1u, env.Runs().size());
-        // Until the started installer lets go of its file.
-        for (int i = 0; i < 3000; ++i, Sleep(10)) {
-            HANDLE h = CreateFileW(setup.c_str(), GENERIC_READ | DELETE, 0, NULL, OPEN_EXISTING, 0, NULL);
-            if (h != INVALID_HANDLE_VALUE && CloseHandle(h))
-                break;
-        }
     }
 
     // Once the downloaded version runs, nothing is pending any more.
+    CTrustPolicy pinned = FilePinPolicy({FakeInstaller()});
+    u.SetTrustPolicy(&pinned);
+    u.SetHasNewInstaller();
+    ASSERT_TRUE(CopyFileW(FakeInstaller().c_str(), setup.c_str(), FALSE));
     u.SetFound(L"6.10.0.0", L"");
     u.SaveDownloadedUpdateVersion();
     EXPECT_EQ(L"6.10.0.0", RegText(HKEY_CURRENT_USER, L"DownloadedUpdateVersion"));
@@ -299,6 +357,121 @@ TEST_F(UpdateCheck, PendingInstaller)
     EXPECT_FALSE(u.HasNewInstaller());
     EXPECT_EQ(0, g_ConfigSetting.ReadInt(L"main", L"HasNewInstaller", 0));
     EXPECT_FALSE(Exists(setup));
+}
+
+// Libraries planted in the product folder, beside where the patch is
+// loaded and the installer waits: neither the patch nor the installer
+// loads them.
+TEST_F(UpdateCheck, NothingPlantedBesideDownloadsIsLoaded)
+{
+    const std::wstring plantMark = g_strAppDataDir + L"\\planted.txt";
+    InstallerEnv env(g_strAppDataDir + L"\\runs.txt");
+    SetEnvironmentVariableW(L"DELVARO_PLANTED_MARK", plantMark.c_str());
+    SetEnvironmentVariableW(L"DELVARO_PLANTED_LOADED", NULL);
+
+    // A trusted patch without imports of its own loads as before.
+    MakeSite(L"supd9", FakePatch());
+    CTrustPolicy pinned = FilePinPolicy({FakePatch(), FakePatchWithImport(), FakeInstaller()});
+    CTestUpdate plain;
+    Configure(plain, L"supd9", &pinned);
+    SetRegText(L"patch", L"9");
+    plain.AutoCheck();
+    EXPECT_NE((HMODULE)NULL, plain.GetPatchModule());
+
+    // A trusted patch that imports a library planted beside it: its
+    // imports come from System32 only, so it does not load, nor does the plant.
+    UseProductFolder(L"supd10");
+    const std::wstring planted = MakeExeDirPath(L"planted_dep.dll");
+    ASSERT_TRUE(CopyFileW(PlantedDll().c_str(), planted.c_str(), FALSE));
+    MakeSite(L"supd10", FakePatchWithImport());
+    CTestUpdate u;
+    Configure(u, L"supd10", &pinned);
+    SetRegText(L"patch", L"9");
+    u.AutoCheck();
+    EXPECT_EQ(L"10", RegText(HKEY_CURRENT_USER, L"patch"));  // downloaded and passed the policy
+    EXPECT_TRUE(Exists(MakeExeDirPath(L"patch.dll")));
+    EXPECT_EQ(NULL, u.GetPatchModule());
+    EXPECT_EQ(NULL, GetModuleHandleW(L"planted_dep.dll"));
+    EXPECT_EQ(0u, GetEnvironmentVariableW(L"DELVARO_PLANTED_LOADED", NULL, 0));
+
+    // The pending installer beside the plant starts from a private copy,
+    // where there is nothing to load.
+    const std::wstring setup = GetNewInstallerPath();
+    ASSERT_TRUE(CopyFileW(FakeInstaller().c_str(), setup.c_str(), FALSE));
+    u.SetHasNewInstaller();
+    g_answer = IDYES;
+    EXPECT_EQ(1, u.RunPendingInstaller());
+    for (int i = 0; i < 3000 && env.Runs().empty(); ++i)
+        Sleep(10);
+    ASSERT_EQ(1u, env.Runs().size());
+    EXPECT_NE(std::string::npos, env.Runs()[0].find("\\OvoDelvaro6-"));
+    EXPECT_EQ(std::string::npos, env.Runs()[0].find(nettest::Narrow(g_strAppDataDir)));
+    EXPECT_FALSE(Exists(plantMark));
+
+    // Where the plant is looked for, it is loaded: the same installer run
+    // in the product folder, and the patch loaded with its folder searched.
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    std::wstring cmd = L"\"" + setup + L"\"";
+    ASSERT_TRUE(CreateProcessW(setup.c_str(), &cmd[0], NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(pi.hProcess, 60000));
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    EXPECT_NE(std::string::npos, testpaths::ReadWholeFile(plantMark).find("OvoDelvaroSetup6.exe"));
+    HMODULE loose = LoadLibraryExW(MakeExeDirPath(L"patch.dll").c_str(), NULL, LOAD_WITH_ALTERED_SEARCH_PATH);
+    EXPECT_NE((HMODULE)NULL, loose);
+    EXPECT_NE((HMODULE)NULL, GetModuleHandleW(L"planted_dep.dll"));
+    if (loose)
+        FreeLibrary(loose);
+    g_answer = IDNO;
+}
+
+// A fault in the check's own code while the report client holds its lock
+// (its action report): the check ends quietly, and the client and the
+// updater go on working for the window's thread.
+int NullEncrypt(const uint8_t*, uint32_t, uint8_t**, uint32_t*, const char*)
+{
+    return *(volatile int*)(ULONG_PTR)8;
+}
+
+TEST_F(UpdateCheck, AFaultInTheCheckLeavesNothingLocked)
+{
+    MakeSite(L"supd11", FakePatch());
+    struct CFaultingUpdate : public CUpdate
+    {
+        CReportClient* client = NULL;
+        virtual bool SendActionReport(int typeId) { return client->SendAction(typeId, false); }
+    };
+    CReportClient client;
+    client.SetServer(nettest::ClosedPortBase().c_str());
+    client.SetEncryptHook(&NullEncrypt);
+    CFaultingUpdate u;
+    u.client = &client;
+    Configure(u, L"supd11", &m_none);
+    SetRegText(L"SendInstallMessage", L"1");
+    u.StartDailyCheck(m_window);
+    ASSERT_TRUE(u.WaitForCheck(60000));
+    EXPECT_TRUE(Posted().empty());  // it ended at the fault, before the version check
+    EXPECT_EQ(L"1", RegText(HKEY_CURRENT_USER, L"SendInstallMessage"));
+
+    client.SetEncryptHook(NULL);
+    struct Probe
+    {
+        static DWORD WINAPI Run(void* p)
+        {
+            ((CReportClient*)p)->AddEvent(L"OnStopScan");
+            return 0;
+        }
+    };
+    HANDLE t = CreateThread(NULL, 0, Probe::Run, &client, 0, NULL);
+    ASSERT_TRUE(t);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(t, 20000));  // not a deadlock
+    CloseHandle(t);
+    EXPECT_EQ(1u, client.GetEventCount());
+    u.CheckNow(m_window, NULL);
+    ASSERT_TRUE(u.WaitForCheck(60000));
+    EXPECT_EQ(std::vector<WPARAM>{kCheckFoundVersion}, Posted());
 }
 
 TEST_F(UpdateCheck, PartnerFromTheInstallerName)

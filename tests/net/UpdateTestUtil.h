@@ -3,6 +3,7 @@
 #pragma once
 #include <windows.h>
 
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -94,6 +95,23 @@ inline CTrustPolicy PinPolicy()
     return p;
 }
 
+// Trusts exactly these files (their SHA-256), whatever signs them.
+inline CTrustPolicy FilePinPolicy(std::initializer_list<std::wstring> files)
+{
+    CTrustPolicy p;
+    for (const std::wstring& f : files) {
+        std::string bytes = testpaths::ReadWholeFile(f);
+        Sha256Digest d = {};
+        if (!bytes.empty() && Sha256OfBytes(bytes.data(), bytes.size(), d))
+            p.m_fileHashes.push_back(d);
+    }
+    return p;
+}
+
+// The planted library and the patch that imports it (bin\plant).
+inline std::wstring PlantedDll() { return testpaths::Join(testpaths::BinDir(), L"plant\\planted_dep.dll"); }
+inline std::wstring FakePatchWithImport() { return testpaths::Join(testpaths::BinDir(), L"plant\\fake_patch_dep.dll"); }
+
 // Environment of the fake installer, inherited by what the tests start.
 struct InstallerEnv
 {
@@ -107,7 +125,7 @@ struct InstallerEnv
     ~InstallerEnv()
     {
         for (const wchar_t* v : {L"DELVARO_FAKE_INSTALL_MARK", L"DELVARO_FAKE_INSTALL_RC", L"DELVARO_FAKE_INSTALL_APP",
-                                 L"DELVARO_FAKE_INSTALL_DIR"})
+                                 L"DELVARO_FAKE_INSTALL_DIR", L"DELVARO_PLANTED_MARK"})
             SetEnvironmentVariableW(v, NULL);
     }
     // Lines "<path>|<command line>" of the runs so far.

@@ -71,10 +71,18 @@ TEST_F(WebRequests, DownOrStalledServersEndTheCall) {
                             &reply, TRUE));
   EXPECT_FALSE(HttpPostForm(L"ftp://127.0.0.1/x", "x", 1, &reply, TRUE));
   EXPECT_EQ(L"", HttpGetString((L"http://" + nettest::ClosedPortBase() + L"/x").c_str(), TRUE, 2000));
+  // A server that keeps the connection open and says nothing for a minute:
+  // each call ends at its one-second time-out (each of the GET's two
+  // attempts has its own), well before the server would give up.
   const DWORD old = GetPostFormTimeout();
   SetPostFormTimeout(1000);
-  HttpPostForm(Url(L"mode=stall;wait=30000").c_str(), "x", 1, &reply, TRUE);
-  EXPECT_EQ(L"", HttpGetString(Url(L"mode=stall;wait=30000").c_str(), TRUE, 1000));
+  DWORD start = GetTickCount();
+  HttpPostForm(Url(L"tag=stallpost;mode=stall;wait=60000").c_str(), "x", 1, &reply, TRUE);
+  EXPECT_LT(GetTickCount() - start, 20000u);
+  EXPECT_FALSE(nettest::WaitLog(L"stallpost").isNull());  // it did reach the server
+  start = GetTickCount();
+  EXPECT_EQ(L"", HttpGetString(Url(L"mode=stall;wait=60000").c_str(), TRUE, 1000));
+  EXPECT_LT(GetTickCount() - start, 20000u);
   HttpPostForm(Url(L"mode=drop").c_str(), "x", 1, &reply, TRUE);
   SetPostFormTimeout(old);
   EXPECT_EQ(L"unchanged", reply);

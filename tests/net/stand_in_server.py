@@ -21,14 +21,16 @@ them from the query); options are "key=value" pairs separated by ";":
                 holds more options for that file ("mode=early;status=500")
   declare=N     Content-Length N whatever the body is (then close)
   stallafter=N  sends the head and N bytes of the body, then nothing for
-                wait=MS (default 60 s) before the rest
+                wait=MS (default 60 s) before the rest; the connection
+                stays open meanwhile
   trickle=MS    sends the body in pieces of 4 KiB, MS apart
   wait=MS       wait before replying
   mode=...      normal | nolen (no Content-Length, close) | chunked |
                 early (declares more than it sends, closes) | repeat
                 (repeated X-Multi headers) | huge (Content-Length 4000000000,
                 a short body, close) | slow (body byte by byte, wait=MS apart)
-                | stall (answers nothing for wait=MS, default 60 s) |
+                | stall (answers nothing for wait=MS, default 60 s, or
+                until the client closes; the connection stays open) |
                 drop (closes without answering) | reset (resets the
                 connection as soon as the request headers are in)
 Every request is logged before it is answered: method, target, headers,
@@ -252,7 +254,7 @@ class Handler(socketserver.BaseRequestHandler):
         mode = opts.get("mode", "normal")
         wait = int(opts.get("wait", "0")) / 1000.0
         if mode == "stall":
-            time.sleep(wait or 60)
+            self.hold(wait or 60)
             return False
         if mode == "drop":
             return False
@@ -303,7 +305,8 @@ class Handler(socketserver.BaseRequestHandler):
         elif "stallafter" in opts:
             n = int(opts["stallafter"])
             self.request.sendall(data[:n])
-            time.sleep(wait or 60)
+            if not self.hold(wait or 60):
+                return False
             self.request.sendall(data[n:])
         elif mode == "slow":
             for i in range(len(data)):
@@ -315,6 +318,24 @@ class Handler(socketserver.BaseRequestHandler):
             self.request.shutdown(socket.SHUT_RDWR)
         return keep
 
+
+    def hold(self, seconds):
+        """Keeps the connection open and silent for seconds; False when the
+        client closed it first."""
+        end = time.time() + seconds
+        try:
+            while time.time() < end:
+                self.request.settimeout(max(0.05, min(0.5, end - time.time())))
+                try:
+                    if not self.request.recv(65536):
+                        return False
+                except socket.timeout:
+                    continue
+        except OSError:
+            return False
+        finally:
+            self.request.settimeout(120)
+        return True
 
     @staticmethod
     def site_file(opts, rest):

@@ -5,7 +5,9 @@
  * and DELVARO_FAKE_INSTALL_DIR to a folder, a run with "/S" also
  * "installs" that companion program: a copy of itself under the
  * program's name in the folder, recorded in the registry where the
- * program looks for it. */
+ * program looks for it. With DELVARO_PLANTED_MARK set it first loads
+ * "planted_dep.dll" by its bare name, as installers load their helper
+ * libraries: from its own folder before any other. */
 #include <windows.h>
 #include <stdlib.h>
 #include <wchar.h>
@@ -63,6 +65,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE prev, LPWSTR args, int show)
     (void)show;
     wchar_t self[MAX_PATH];
     GetModuleFileNameW(NULL, self, MAX_PATH);
+    if (GetEnvironmentVariableW(L"DELVARO_PLANTED_MARK", NULL, 0) > 0)
+        LoadLibraryW(L"planted_dep.dll");
     Mark(self, GetCommandLineW());
     if (args && wcsstr(args, L"/S"))
         InstallCompanion(self);
