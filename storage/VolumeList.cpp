@@ -48,14 +48,25 @@ CVolumeInfo::CVolumeInfo()
     m_DeviceNumber.PartitionNumber = 0;
 }
 
+// A RAW record counts its clusters in bytes, of which 32 bits hold only what
+// lies below 4 GiB: its length says the rest.
 std::wstring CVolumeInfo::GetTotalSizeText() const
 {
+    if (IsRawRecord())
+        return SizeText(m_Length, 1, 1);
     return SizeText(m_dwTotalClusters, m_dwSectorsPerCluster, m_dwBytesPerSector);
 }
 
 std::wstring CVolumeInfo::GetFreeSizeText() const
 {
+    if (IsRawRecord())
+        return SizeText(m_Length, 1, 1);
     return SizeText(m_dwFreeClusters, m_dwSectorsPerCluster, m_dwBytesPerSector);
+}
+
+bool CVolumeInfo::IsRawRecord() const
+{
+    return m_Length != 0 && m_strFileSystem == L"RAW" && m_dwSectorsPerCluster == 1 && m_dwBytesPerSector == 1;
 }
 
 void CVolumeInfo::QueryDevice()
@@ -191,17 +202,26 @@ int CVolumeList::AddRemovableVolume(const wchar_t* root)
 {
     if (!root || GetDriveTypeW(root) != DRIVE_REMOVABLE)
         return 0;
-    // A removable medium with a file system replaces its RAW record.
+    // The RAW record the enumeration made for this medium, if any.
+    CVolumeInfo* raw = NULL;
     for (size_t i = 0; i < m_Raw.size(); ++i) {
         if (_wcsicmp(m_Raw[i]->m_strRoot.c_str(), root) == 0) {
-            delete m_Raw[i];
+            raw = m_Raw[i];
             m_Raw.erase(m_Raw.begin() + i);
             break;
         }
     }
+    // A medium with a file system replaces its RAW record. One without (a
+    // damaged or unformatted card) stays a removable volume, RAW, so that it
+    // can still be chosen for a deep scan.
     CVolumeInfo* v = MakeFilesystemVolume(root, DRIVE_REMOVABLE);
-    if (!v)
-        return 0;
+    if (v) {
+        delete raw;
+    } else {
+        v = raw ? raw : MakeRawVolume(root, DRIVE_REMOVABLE);
+        if (!v)
+            return 0;
+    }
     m_Removable.push_back(v);
     return 1;
 }
@@ -213,9 +233,18 @@ int CVolumeList::AddRawVolume(const wchar_t* root)
     UINT type = GetDriveTypeW(root);
     if (type == DRIVE_REMOTE || type == DRIVE_CDROM)
         return 0;
-    CVolumeInfo* v = new (std::nothrow) CVolumeInfo;
+    CVolumeInfo* v = MakeRawVolume(root, type);
     if (!v)
         return 0;
+    m_Raw.push_back(v);
+    return 1;
+}
+
+CVolumeInfo* CVolumeList::MakeRawVolume(const wchar_t* root, UINT type)
+{
+    CVolumeInfo* v = new (std::nothrow) CVolumeInfo;
+    if (!v)
+        return NULL;
     v->m_uDriveType = type;
     v->m_strRoot = root;
     v->m_strFileSystem = L"RAW";
@@ -231,11 +260,10 @@ int CVolumeList::AddRawVolume(const wchar_t* root)
     v->QueryDevice();
     if (v->m_Length == 0 && v->m_dwTotalClusters == 0) {
         delete v;
-        return 0;
+        return NULL;
     }
     ApplyLabelFallback(v);
-    m_Raw.push_back(v);
-    return 1;
+    return v;
 }
 
 CVolumeInfo* CVolumeList::GetAtOrNull(int index) const

@@ -486,7 +486,8 @@ TEST(RecoverWrite, AFullOrVanishedTargetIsAFailedRecoveryAndEndsTheRun) {
     EXPECT_EQ(3u, dlg.Worker().Results().size());
     EXPECT_EQ(2, dlg.FinishedInfo().recovered);
     EXPECT_TRUE(BoxRecorder::Shown(kDiskNoSpace));
-    EXPECT_EQ(3u, dlg.Statuses().size());
+    // Status lines go out by time, not per file: the first at once.
+    EXPECT_TRUE(dlg.Statuses().size() >= 1 && dlg.Statuses().size() <= 3u);
   }
   SetRecoverWriteHook(old);
 }
@@ -661,7 +662,7 @@ TEST(RecoverRun, CarvedFilesThroughItsOwnHandleSortedByTypeNeverReplaced) {
     EXPECT_EQ((int)s.frame.Hits().size(), dlg.FinishedInfo().recovered);
     EXPECT_EQ(std::vector<bool>({true, false}),
               std::vector<bool>(s.frame.ThumbnailStops().end() - 2, s.frame.ThumbnailStops().end()));
-    EXPECT_EQ(s.frame.Hits().size(), dlg.Statuses().size());
+    EXPECT_TRUE(dlg.Statuses().size() >= 1 && dlg.Statuses().size() <= s.frame.Hits().size());
     EXPECT_FALSE(dlg.PerMille().empty());
     for (size_t i = 0; i < s.frame.Hits().size(); ++i) {
       const DeepScanHit* hit = s.frame.Hits()[i];
