@@ -5,6 +5,7 @@
 
 #include "core/Language.h"
 #include "storage/DeviceIo.h"
+#include "storage/PartitionTable.h"
 
 namespace {
 std::wstring SizeText(unsigned __int64 clusters, DWORD sectorsPerCluster, DWORD bytesPerSector)
@@ -66,7 +67,9 @@ std::wstring CVolumeInfo::GetFreeSizeText() const
 
 bool CVolumeInfo::IsRawRecord() const
 {
-    return m_Length != 0 && m_strFileSystem == L"RAW" && m_dwSectorsPerCluster == 1 && m_dwBytesPerSector == 1;
+    // Known by its byte-sized clusters: its name may be the one its boot
+    // sector gave it.
+    return m_Length != 0 && m_dwSectorsPerCluster == 1 && m_dwBytesPerSector == 1;
 }
 
 void CVolumeInfo::QueryDevice()
@@ -84,6 +87,35 @@ void CVolumeInfo::QueryDevice()
     unsigned __int64 len = QueryDeviceLength(h, 1);
     if (len)
         m_Length = len;
+    // The file system the volume's own boot sector names; the system's name
+    // is only a hint: it calls a volume it cannot read "RAW", and a drive
+    // mapped onto a folder after that folder's host. 4096 bytes suit every
+    // sector size up to 4 KiB.
+    unsigned char* boot = new (std::nothrow) unsigned char[4096];
+    if (boot) {
+        if (ReadAt(h, 0, boot, 4096) >= 512) {
+            const wchar_t* name = NULL;
+            switch (DetectFileSystem(boot)) {
+            case FS_NTFS:
+                name = L"NTFS";
+                break;
+            case FS_FAT32:
+                name = L"FAT32";
+                break;
+            case FS_FAT16:
+                name = L"FAT";
+                break;
+            case FS_EXFAT:
+                name = L"exFAT";
+                break;
+            default:
+                break;
+            }
+            if (name)
+                m_strFileSystem = name;
+        }
+        delete[] boot;
+    }
     CloseHandle(h);
 }
 

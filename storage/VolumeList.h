@@ -15,7 +15,9 @@ public:
     std::wstring GetFreeSizeText() const;
     // A volume without a recognised file system, counted in bytes.
     bool IsRawRecord() const;
-    // Device number and length of "\\.\X:"; fields stay as they are when the open fails.
+    // Device number, length and file system (the one its boot sector names,
+    // when it names one) of "\\.\X:"; fields stay as they are when the open
+    // fails.
     void QueryDevice();
     // IOCTL_DISK_GET_PARTITION_INFO of the volume; 1 on success.
     int GetPartitionInfo(PARTITION_INFORMATION* out) const;

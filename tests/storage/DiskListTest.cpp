@@ -193,7 +193,9 @@ TEST(VolumeList, MappedVolumesFixedAndRaw)
     EXPECT_EQ(1, list.AddFixedVolume(L"S:\\"));
     CVolumeInfo* v = list.FindVolumeByLetter(L'S');
     ASSERT_TRUE(v != NULL);
-    EXPECT_TRUE(v->m_uDriveType == DRIVE_FIXED && !v->m_strFileSystem.empty());
+    // Wine names the root folder's host file system; the boot sector names FAT16.
+    EXPECT_EQ(DRIVE_FIXED, v->m_uDriveType);
+    EXPECT_EQ(L"FAT", v->m_strFileSystem);
     EXPECT_EQ(16384ull * 512, v->m_Length);
     PARTITION_INFORMATION pi;
     EXPECT_EQ(0, v->GetPartitionInfo(&pi));  // Wine has no partition information
@@ -202,12 +204,13 @@ TEST(VolumeList, MappedVolumesFixedAndRaw)
     EXPECT_EQ((DWORD)L'S', e.letter);
     EXPECT_EQ(0, GetVolumeDiskNumber(L'U', &e));
 
-    // Without its folder the letter is only a device: listed as RAW with its length.
+    // Without its folder the letter is only a device: listed with the raw
+    // volumes, with its length, and named by its boot sector.
     EXPECT_EQ(0, list.AddFixedVolume(L"V:\\"));
     EXPECT_EQ(1, list.AddRawVolume(L"V:\\"));
     ASSERT_EQ(1u, list.Raw().size());
     CVolumeInfo* raw = list.Raw()[0];
-    EXPECT_EQ(L"RAW", raw->m_strFileSystem);
+    EXPECT_EQ(L"FAT", raw->m_strFileSystem);
     EXPECT_EQ(16384ull * 512, raw->m_Length);
     EXPECT_TRUE(raw->m_dwTotalClusters == 16384u * 512 && raw->m_dwFreeClusters == raw->m_dwTotalClusters);
     EXPECT_EQ(L"8M", raw->GetTotalSizeText());
@@ -218,6 +221,18 @@ TEST(VolumeList, MappedVolumesFixedAndRaw)
     raw->m_dwBytesPerSector = 512;
     EXPECT_EQ(L"1023M", raw->GetTotalSizeText());
     EXPECT_EQ(L"1.00G", raw->GetFreeSizeText());
+
+    // A boot sector that names no file system leaves the system's name.
+    const std::wstring blank = dir.m_dir + L"\\blank.img";
+    h = CreateFileW(blank.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    const std::string zeros(1024 * 1024, '\0');
+    ASSERT_TRUE(WriteFile(h, zeros.data(), (DWORD)zeros.size(), &w, NULL));
+    CloseHandle(h);
+    ASSERT_TRUE(map.Volume(L'r', blank));
+    EXPECT_EQ(1, list.AddRawVolume(L"R:\\"));
+    ASSERT_EQ(2u, list.Raw().size());
+    EXPECT_EQ(L"RAW", list.Raw()[1]->m_strFileSystem);
+    EXPECT_EQ(1024ull * 1024, list.Raw()[1]->m_Length);
 }
 
 }  // namespace
