@@ -358,6 +358,9 @@ private:
     void OnFirstResult();
     template <class T>
     bool KeepFinding(std::list<T*>& list, T* finding, const std::wstring& ext);
+    // The next intake batch of a list, one step after the last entry taken.
+    template <class T>
+    void TakeIntakeBatch(std::list<T*>& list, typename std::list<T*>::iterator& last, size_t n);
     // A tile for one entry, added to the list by the intake.
     CListThumbElementUI* MakeTile(void* entry, bool shown, bool checked, bool media);
     // The lower-case extension of a name ("unknow" without a dot) and of a hit.

@@ -323,11 +323,16 @@ void CMainFrame::OnRefreshTimer()
     if (!m_IntakeBatch.empty())
         return;
     const bool deep = IsDeepResult();
+    // Whether the scan has ended is read before the list's size: an entry
+    // handed over in between is then still taken by a later tick.
+    // A stop is only asked for until the worker has really ended: what it
+    // still hands over meanwhile is taken too.
+    const bool ended = ScanKind == SCAN_KIND_LOST_PARTITION
+                           ? !m_pPartitionScan->IsRunning()
+                           : m_ScanDiskDlg.IsStopRequested() && !m_ScanDiskDlg.IsScanRunning();
     EnterCriticalSection(&m_csResults);
     const size_t n = deep ? m_CarvedHits.size() : m_FoundItems.size();
     LeaveCriticalSection(&m_csResults);
-    const bool ended =
-        ScanKind == SCAN_KIND_LOST_PARTITION ? !m_pPartitionScan->IsRunning() : m_ScanDiskDlg.IsStopRequested();
     if (ended && m_u64Processed == n) {
         UpdateBottomStatus(m_u64CheckedCount, m_u64CheckedBytes, false);
         DebugPrint(L"[Delvaro] Update completed!\n");
@@ -341,30 +346,37 @@ void CMainFrame::OnRefreshTimer()
 
     // The next entries, taken under the lock: the lists only grow at their
     // end while the timer walks them, and nothing but the window's thread
-    // deletes an entry.
+    // deletes an entry. The iterators stay on the last entry taken (never
+    // on end(), which a later append would leave behind), and each tick
+    // goes on one step after it.
     std::vector<void*>& batch = m_IntakeBatch;
     batch.reserve(kIntakePerTick);
     EnterCriticalSection(&m_csResults);
-    if (deep) {
-        if (m_u64Processed == 0)
-            m_itCarved = m_CarvedHits.begin();
-        for (; m_itCarved != m_CarvedHits.end() && batch.size() < kIntakePerTick &&
-               m_u64Processed + batch.size() < n;
-             ++m_itCarved)
-            batch.push_back(*m_itCarved);
-    } else {
-        if (m_u64Processed == 0)
-            m_itFound = m_FoundItems.begin();
-        for (; m_itFound != m_FoundItems.end() && batch.size() < kIntakePerTick &&
-               m_u64Processed + batch.size() < n;
-             ++m_itFound)
-            batch.push_back(*m_itFound);
-    }
+    if (deep)
+        TakeIntakeBatch(m_CarvedHits, m_itCarved, n);
+    else
+        TakeIntakeBatch(m_FoundItems, m_itFound, n);
     LeaveCriticalSection(&m_csResults);
 
     m_nIntakePos = 0;
     m_pIntakeFirstShown = NULL;
     ContinueIntake();
+}
+
+template <class T>
+void CMainFrame::TakeIntakeBatch(std::list<T*>& list, typename std::list<T*>::iterator& last, size_t n)
+{
+    // Called with the results lock held.
+    typename std::list<T*>::iterator it = list.begin();
+    if (m_u64Processed != 0) {
+        it = last;
+        ++it;
+    }
+    for (; it != list.end() && m_IntakeBatch.size() < kIntakePerTick && m_u64Processed + m_IntakeBatch.size() < n;
+         ++it) {
+        m_IntakeBatch.push_back(*it);
+        last = it;
+    }
 }
 
 void CMainFrame::ContinueIntake()

@@ -224,11 +224,24 @@ bool IsReservedDeviceName(const std::wstring& name) {
 const size_t kMaxNameChars = 240;
 }  // namespace
 
+namespace {
+// Characters that draw nothing but change how the name around them is shown
+// or read: the bidirectional controls (a right-to-left override makes
+// "\u202Eexe.txt" show as "txt.exe"), zero-width marks and joiners, the
+// invisible operators, the deprecated format controls, the byte-order mark,
+// the interlinear annotation marks, and C1 controls.
+bool IsInvisibleFormatChar(wchar_t c) {
+  return (c >= 0x80 && c <= 0x9F) || c == 0x00AD || c == 0x061C || c == 0x180E ||
+         (c >= 0x200B && c <= 0x200F) || (c >= 0x202A && c <= 0x202E) || (c >= 0x2060 && c <= 0x206F) ||
+         c == 0xFEFF || (c >= 0xFFF9 && c <= 0xFFFB);
+}
+}  // namespace
+
 std::wstring MakeSafeFileName(const std::wstring& name) {
   std::wstring r;
   r.reserve(name.size());
   for (wchar_t c : name) {
-    if (c < 0x20 || c == 0x7F) {
+    if (c < 0x20 || c == 0x7F || IsInvisibleFormatChar(c)) {
       r += L'_';
       continue;
     }
@@ -277,6 +290,49 @@ std::wstring MakeUniqueFilePath(const std::wstring& name, const std::wstring& fo
     candidate = dir + base + L"(" + std::to_wstring(counter) + L")" + ext;
   }
   return candidate;
+}
+
+namespace {
+std::wstring UpperName(const std::wstring& s) {
+  std::wstring u = s;
+  if (!u.empty()) CharUpperBuffW(&u[0], (DWORD)u.size());
+  return u;
+}
+}  // namespace
+
+std::wstring CUniqueNameMemory::NextPath(const std::wstring& safeName, const std::wstring& folder) {
+  if (folder.empty() || safeName.empty()) return L"";
+  std::wstring dir = folder;
+  if (dir.back() != L'\\') dir += L'\\';
+  Folder& f = m_folders[UpperName(dir)];
+  const std::wstring key = UpperName(safeName);
+  if (f.given.insert(key).second) return dir + safeName;
+  size_t dot = safeName.rfind(L'.');
+  std::wstring base, ext;
+  if (dot == std::wstring::npos) {
+    ext = safeName;
+  } else {
+    base = safeName.substr(0, dot);
+    ext = safeName.substr(dot);
+  }
+  int& counter = f.next[key];
+  if (counter < 1) counter = 1;
+  for (; counter <= 1000000; ++counter) {
+    const std::wstring candidate = base + L"(" + std::to_wstring(counter) + L")" + ext;
+    if (f.given.insert(UpperName(candidate)).second) {
+      ++counter;
+      return dir + candidate;
+    }
+  }
+  return L"";
+}
+
+std::wstring LongPathForm(const std::wstring& path, size_t limit) {
+  if (path.size() <= limit || path.compare(0, 4, L"\\\\?\\") == 0) return path;
+  if (path.size() >= 3 && iswalpha(path[0]) && path[1] == L':' && path[2] == L'\\') return L"\\\\?\\" + path;
+  if (path.size() > 2 && path[0] == L'\\' && path[1] == L'\\' && path[2] != L'.' && path[2] != L'?')
+    return L"\\\\?\\UNC\\" + path.substr(2);
+  return path;
 }
 
 DWORD WaitWithMessagePump(HANDLE handle, DWORD timeoutMs, BOOL pump) {

@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <map>
+#include <set>
 #include <string>
 
 // UI language as a code page: 936 simplified Chinese, 950 traditional
@@ -60,6 +62,33 @@ std::wstring SanitizeFileName(const std::wstring& name, wchar_t replacement);
 std::wstring MakeUniqueFilePath(const std::wstring& name, const std::wstring& folder);
 // The name MakeUniqueFilePath starts from (exposed for the recovery writers).
 std::wstring MakeSafeFileName(const std::wstring& name);
+
+// The names one run has given in each folder, so that the next file of a
+// name already given costs no probing: NextPath gives folder\name, else the
+// first of name(k) (in MakeUniqueFilePath's form) not given yet, counting on
+// from where that name's counter stopped. Names compare without regard to
+// case, as Windows compares them. A name the caller found taken on disk is
+// given by Taken, and NextPath goes on past it.
+class CUniqueNameMemory {
+ public:
+  // The next candidate path for the (already safe) name in folder, marked as
+  // given; empty for an empty folder or when the counter ran out.
+  std::wstring NextPath(const std::wstring& safeName, const std::wstring& folder);
+  size_t FolderCount() const { return m_folders.size(); }
+
+ private:
+  struct Folder {
+    std::set<std::wstring> given;        // upper-cased names
+    std::map<std::wstring, int> next;    // upper-cased name -> next counter to try
+  };
+  std::map<std::wstring, Folder> m_folders;  // upper-cased folder with its trailing backslash
+};
+
+// A path as the wide file functions take it beyond MAX_PATH: "\\?\" in front
+// of an absolute drive path ("\\?\UNC\" for a share) once it is longer
+// than `limit` characters; shorter paths and relative ones are returned as
+// they are.
+std::wstring LongPathForm(const std::wstring& path, size_t limit = MAX_PATH - 12);
 
 // Waits for handle under the wait cursor; with pump set, window messages are
 // dispatched while waiting. Returns the wait result (WAIT_OBJECT_0,

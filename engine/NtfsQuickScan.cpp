@@ -227,8 +227,12 @@ bool CScanDiskDlg::NTFSQuickScan(const wchar_t* folderFilter, bool includeSubfol
         if (!data)
             continue;
         const ULONGLONG size = data->GetDataSize();
+        // A size the volume cannot hold is a damaged record: listed as it
+        // says, but not recoverable (and never a run-stopping giant).
         const int percent =
-            data->IsNonResident() ? EstimateNtfsRecoverability(volume.get(), static_cast<const CAttrNonResident*>(data)) : 100;
+            NtfsSizeBeyondVolume(*volume, size) ? 0
+            : data->IsNonResident() ? EstimateNtfsRecoverability(volume.get(), static_cast<const CAttrNonResident*>(data))
+                                    : 100;
         const std::wstring time = ModificationTimeText(rec);
 
         // The folders above it, as far as they lead: a folder record that was

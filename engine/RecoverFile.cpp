@@ -19,6 +19,9 @@
 #include "storage/fs/NTFSFileRecord.h"
 #include "storage/fs/NTFSIndex.h"
 #include "storage/fs/NTFSVolume.h"
+#include "storage/fs/ExFATVolume.h"
+#include "storage/fs/FAT32Volume.h"
+#include "storage/fs/FATVolume.h"
 
 namespace recoverimpl {
 const char kKeyErrorAccessLostPartition[] = "RXJyb3JBY2Nlc3NMb3N0UGFydHRpb24=";
@@ -106,6 +109,100 @@ bool LostPartitionOffset(const ILostPartitionSource* lost, uint64_t* offset)
     return PartitionBootOffset(*lost->GetCurrentPartition(), lost->GetSectorSize(), offset);
 }
 
+// ---------------------------------------------------------------- session
+
+CRecoverSession::CRecoverSession() {}
+
+CRecoverSession::~CRecoverSession()
+{
+    CloseVolumes();
+}
+
+void CRecoverSession::CloseVolumes()
+{
+    delete m_pNtfs;
+    delete m_pFat32;
+    delete m_pFat16;
+    delete m_pExFat;
+    m_pNtfs = nullptr;
+    m_pFat32 = nullptr;
+    m_pFat16 = nullptr;
+    m_pExFat = nullptr;
+    m_strKey.clear();
+}
+
+template <> CNTFSVolume*& CRecoverSession::Slot<CNTFSVolume>() { return m_pNtfs; }
+template <> CFAT32Volume*& CRecoverSession::Slot<CFAT32Volume>() { return m_pFat32; }
+template <> CFATVolume*& CRecoverSession::Slot<CFATVolume>() { return m_pFat16; }
+template <> CExFATVolume*& CRecoverSession::Slot<CExFATVolume>() { return m_pExFat; }
+
+template <class V>
+V* CRecoverSession::Find(const std::wstring& key)
+{
+    return !key.empty() && key == m_strKey ? Slot<V>() : nullptr;
+}
+
+template <class V>
+V* CRecoverSession::Keep(const std::wstring& key, V* volume)
+{
+    CloseVolumes();
+    if (!volume)
+        return nullptr;
+    m_strKey = key;
+    Slot<V>() = volume;
+    return volume;
+}
+
+template CNTFSVolume* CRecoverSession::Find<CNTFSVolume>(const std::wstring&);
+template CFAT32Volume* CRecoverSession::Find<CFAT32Volume>(const std::wstring&);
+template CFATVolume* CRecoverSession::Find<CFATVolume>(const std::wstring&);
+template CExFATVolume* CRecoverSession::Find<CExFATVolume>(const std::wstring&);
+template CNTFSVolume* CRecoverSession::Keep<CNTFSVolume>(const std::wstring&, CNTFSVolume*);
+template CFAT32Volume* CRecoverSession::Keep<CFAT32Volume>(const std::wstring&, CFAT32Volume*);
+template CFATVolume* CRecoverSession::Keep<CFATVolume>(const std::wstring&, CFATVolume*);
+template CExFATVolume* CRecoverSession::Keep<CExFATVolume>(const std::wstring&, CExFATVolume*);
+
+bool CRecoverSession::EnsureFolder(const std::wstring& folder)
+{
+    std::wstring path = folder;
+    while (path.size() > 3 && path.back() == L'\\')
+        path.pop_back();
+    if (path.empty())
+        return false;
+    std::wstring key = path;
+    CharUpperBuffW(&key[0], (DWORD)key.size());
+    if (m_folders.count(key))
+        return true;
+    // One call for a folder whose parent is there; the parents only when it
+    // is not (each of them then asked of the system once per run too).
+    const std::wstring longPath = LongPathForm(path);
+    bool made = CreateDirectoryW(longPath.c_str(), nullptr) != FALSE;
+    if (!made && GetLastError() == ERROR_PATH_NOT_FOUND)
+    {
+        const size_t slash = path.find_last_of(L'\\');
+        if (slash != std::wstring::npos && slash > 2 && EnsureFolder(path.substr(0, slash)))
+            made = CreateDirectoryW(longPath.c_str(), nullptr) != FALSE;
+    }
+    if (!made)
+    {
+        const DWORD attributes = GetFileAttributesW(longPath.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+            return false;
+    }
+    m_folders.insert(key);
+    return true;
+}
+
+bool CRecoverSession::ProgressDue(DWORD intervalMs)
+{
+    const DWORD now = GetTickCount();
+    if (m_bProgressPosted && now - m_dwLastProgress < intervalMs)
+        return false;
+    m_bProgressPosted = true;
+    m_dwLastProgress = now;
+    return true;
+}
+
 // ---------------------------------------------------------------- outcome
 
 const wchar_t* CRecoverFile::ResultName(RecoverResult result)
@@ -142,7 +239,7 @@ std::wstring RecoverOutcome::Text() const
     if (assumedContiguous)
         text += L", assumes contiguous clusters";
     if (unreadableClusters)
-        text += L", " + std::to_wstring(unreadableClusters) + L" unreadable clusters written as zeros";
+        text += L", partial: " + std::to_wstring(unreadableClusters) + L" unreadable clusters written as zeros";
     return text;
 }
 
@@ -154,7 +251,7 @@ CRecoverOutput::~CRecoverOutput()
 }
 
 bool CRecoverOutput::Create(const std::wstring& destination, const std::wstring& name, bool singleFile,
-                            DWORD access, DWORD share)
+                            DWORD access, DWORD share, CUniqueNameMemory* names)
 {
     Remove();
     m_u64Written = 0;
@@ -165,6 +262,27 @@ bool CRecoverOutput::Create(const std::wstring& destination, const std::wstring&
         m_strPath = destination;
         m_hFile = CreateFileW(destination.c_str(), access, share, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                               nullptr);
+    }
+    else if (names)
+    {
+        // The next name this run has not given; one that is taken on disk
+        // (from an earlier run) fails the create and the next one follows.
+        // Never replaces a file.
+        const std::wstring safe = SafeRecoverName(name);
+        for (int tries = 0; tries < 1000000 && m_hFile == INVALID_HANDLE_VALUE; ++tries)
+        {
+            m_strPath = names->NextPath(safe, destination);
+            if (m_strPath.empty())
+            {
+                SetLastError(ERROR_FILE_EXISTS);
+                break;
+            }
+            m_hFile = CreateFileW(LongPathForm(m_strPath, MAX_PATH - 1).c_str(), access, share, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (m_hFile == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS &&
+                GetLastError() != ERROR_ALREADY_EXISTS)
+                break;
+        }
     }
     else
     {
@@ -238,7 +356,7 @@ void CRecoverOutput::Remove()
     CloseHandle(m_hFile);
     m_hFile = INVALID_HANDLE_VALUE;
     if (!m_strPath.empty())
-        DeleteFileW(m_strPath.c_str());
+        DeleteFileW(LongPathForm(m_strPath, MAX_PATH - 1).c_str());
 }
 
 // ------------------------------------------------------------------- base
@@ -266,6 +384,15 @@ void CRecoverFile::PostProgress(uint64_t done, uint64_t total)
     const int perMille = ratio < 0 ? 0 : ratio > 1000 ? 1000 : (int)ratio;
     if (perMille == m_nLastPerMille)
         return;
+    // In a run, by time: a file of a few clusters posts nothing of its own
+    // (a posted message costs as much as writing it); the run posts its
+    // count, and a long file shows its progress a few times a second.
+    if (m_pSession)
+    {
+        if (!m_pSession->ProgressDue(kProgressIntervalMs))
+            return;
+        m_pSession->BeforeProgress();
+    }
     m_nLastPerMille = perMille;
     Notify(WMU_RecoverProgress, (WPARAM)perMille, 0);
 }
@@ -329,7 +456,8 @@ bool CRecoverFile::CreateOutput(CRecoverOutput& output, const wchar_t* destinati
     {
         SetLastError(ERROR_PATH_NOT_FOUND);
     }
-    else if (output.Create(destination, name, singleFile != FALSE, GENERIC_READ | GENERIC_WRITE, 0))
+    else if (output.Create(destination, name, singleFile != FALSE, GENERIC_READ | GENERIC_WRITE, 0,
+                           m_pSession ? &m_pSession->Names() : nullptr))
     {
         m_outcome.path = output.Path();
         return true;
@@ -388,39 +516,53 @@ bool RecordHasName(CFileRecord& record, const std::wstring& name)
 // after a deleted-files scan) is not this entry any more.
 struct NtfsEntry
 {
-    std::unique_ptr<CNTFSVolume> volume;
+    std::unique_ptr<CNTFSVolume> owned;  // the volume, unless the run keeps it
+    CNTFSVolume* volume = nullptr;
     std::unique_ptr<CFileRecord> record;
     const CAttrBase* data = nullptr;
 
     NtfsLoad Load(const wchar_t* root, const ILostPartitionSource* lost, const CFoundItem* item, int scanKind,
-                  bool preview)
+                  bool preview, CRecoverSession* session)
     {
+        std::wstring key;
+        uint64_t offset = 0;
         if (scanKind == SCAN_KIND_LOST_PARTITION)
         {
-            uint64_t offset = 0;
             if (!LostPartitionOffset(lost, &offset))
                 return kNtfsNoVolume;
-            const std::wstring path = lost->GetDiskPath();
-            volume.reset(new CLostNTFSVolume(path.c_str(), offset));
+            key = L"7|" + lost->GetDiskPath() + L"@" + std::to_wstring(offset);
         }
         else
         {
             if (!root || !*root)
                 return kNtfsNoVolume;
-            volume.reset(new CNTFSVolume(root[0]));
-            if (preview)
-                DebugPrint(L"[Preview] start ref=%d.\n", (int)item->m_u64FileRef);
+            key = L"7|" + std::wstring(1, root[0]);
         }
-        if (!volume->IsVolumeOK())
-            return kNtfsVolumeFailed;
-        record.reset(new CFileRecord(volume.get()));
+        volume = session ? session->Find<CNTFSVolume>(key) : nullptr;
+        if (!volume)
+        {
+            if (scanKind == SCAN_KIND_LOST_PARTITION)
+            {
+                owned.reset(new CLostNTFSVolume(lost->GetDiskPath().c_str(), offset));
+            }
+            else
+            {
+                owned.reset(new CNTFSVolume(root[0]));
+                if (preview)
+                    DebugPrint(L"[Preview] start ref=%d.\n", (int)item->m_u64FileRef);
+            }
+            if (!owned->IsVolumeOK())
+                return kNtfsVolumeFailed;
+            volume = session ? session->Keep<CNTFSVolume>(key, owned.release()) : owned.get();
+        }
+        record.reset(new CFileRecord(volume));
         record->SetAttrMask(NtfsAttrMask(ATTR_TYPE_DATA) | NtfsAttrMask(ATTR_TYPE_FILE_NAME));
         const ULONGLONG number = item->m_u64FileRef;
         bool loaded = false;
         if (scanKind == SCAN_KIND_FORMATTED)
         {
             // The old MFT, straight from where it lay (the new one does not list it).
-            std::unique_ptr<BYTE[]> image(CScanDiskDlg::ReadMftRecordAt(volume.get(), number));
+            std::unique_ptr<BYTE[]> image(CScanDiskDlg::ReadMftRecordAt(volume, number));
             loaded = image && record->LoadRecordFromBuffer((DWORD)number, (DWORD)(number >> 32), image.get());
         }
         else
@@ -457,13 +599,17 @@ struct NtfsEntry
     ~NtfsEntry()
     {
         record.reset();  // records go before their volume
-        volume.reset();
+        owned.reset();
     }
 };
 
-// Copies `total` bytes of the data stream to the sink in chunks.
-RecoverResult CopyNtfsData(const CAttrBase* data, uint64_t total, IRecoverSink& sink, CRecoverFile* progress,
-                           const volatile int* stop, DWORD* error)
+// Copies `total` bytes of the data stream to the sink in chunks. A chunk
+// that cannot be read is read again a cluster at a time, and a cluster that
+// still cannot be read is written as zeros, so that what follows keeps its
+// offsets and the file comes back as far as it can be read; *unreadable
+// counts those clusters.
+RecoverResult CopyNtfsData(const CAttrBase* data, uint64_t total, DWORD clusterBytes, IRecoverSink& sink,
+                           CRecoverFile* progress, const volatile int* stop, DWORD* error, uint64_t* unreadable)
 {
     if (total == 0)
         return kRecoverOk;
@@ -471,6 +617,9 @@ RecoverResult CopyNtfsData(const CAttrBase* data, uint64_t total, IRecoverSink& 
     std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[chunk]);
     if (!buffer)
         return kRecoverReadError;
+    if (clusterBytes == 0 || clusterBytes > chunk)
+        clusterBytes = std::min<DWORD>(chunk, 4096);
+    bool anyRead = false;
     for (uint64_t offset = 0; offset < total;)
     {
         if (progress)
@@ -483,7 +632,28 @@ RecoverResult CopyNtfsData(const CAttrBase* data, uint64_t total, IRecoverSink& 
         if (!data->ReadData(offset, buffer.get(), want, &got) || got != want)
         {
             *error = GetLastError();
-            return kRecoverReadError;
+            // Piece by piece, each piece ending on a cluster boundary of the file.
+            for (DWORD at = 0; at < want;)
+            {
+                const uint64_t pos = offset + at;
+                const DWORD piece = (DWORD)std::min<uint64_t>(want - at, clusterBytes - pos % clusterBytes);
+                DWORD pieceGot = 0;
+                if (!data->ReadData(pos, buffer.get() + at, piece, &pieceGot) || pieceGot != piece)
+                {
+                    memset(buffer.get() + at, 0, piece);
+                    ++*unreadable;
+                }
+                else
+                {
+                    anyRead = true;
+                }
+                at += piece;
+            }
+            got = want;
+        }
+        else
+        {
+            anyRead = true;
         }
         if (!sink.Put(buffer.get(), got))
             return kRecoverWriteError;
@@ -491,7 +661,8 @@ RecoverResult CopyNtfsData(const CAttrBase* data, uint64_t total, IRecoverSink& 
     }
     if (progress)
         progress->PostProgress(total, total);
-    return kRecoverOk;
+    // Nothing of it could be read: no file, not a file of zeros.
+    return anyRead ? kRecoverOk : kRecoverReadError;
 }
 }  // namespace
 
@@ -503,7 +674,7 @@ int CRecoverFileNTFS::RecoverToFile(const wchar_t* root, const ILostPartitionSou
     if (!item)
         return 0;
     NtfsEntry entry;
-    const NtfsLoad load = entry.Load(root, lost, item, scanKind, false);
+    const NtfsLoad load = entry.Load(root, lost, item, scanKind, false, m_pSession);
     switch (load)
     {
     case kNtfsLoaded:
@@ -533,17 +704,21 @@ int CRecoverFileNTFS::RecoverToFile(const wchar_t* root, const ILostPartitionSou
             MessageBoxByBase64Key(kKeyReadDataErr, m_hNotify, MB_ICONERROR, 0);
         return Finish(nullptr, kRecoverReadError);
     }
+    // A damaged record claiming more than the volume holds: no file is made.
+    if (NtfsSizeBeyondVolume(*entry.volume, entry.data->GetDataSize()))
+        return Finish(nullptr, kRecoverOutsideVolume);
     CRecoverOutput output;
     if (!CreateOutput(output, destination, item->m_strName, singleFile))
         return 0;
     CFileSink sink(output);
     DWORD error = 0;
-    const RecoverResult r = CopyNtfsData(entry.data, entry.data->GetDataSize(), sink, this, stop, &error);
+    const RecoverResult r = CopyNtfsData(entry.data, entry.data->GetDataSize(), entry.volume->GetClusterSize(), sink,
+                                         this, stop, &error, &m_outcome.unreadableClusters);
     if (r == kRecoverWriteError)
         return Finish(&output, WriteFailure(output.Error()), output.Error());
     if (r == kRecoverReadError && singleFile)
         MessageBoxByBase64Key(kKeyReadDataErr, m_hNotify, MB_ICONERROR, 0);
-    return Finish(&output, r, error);
+    return Finish(&output, r, r == kRecoverOk ? 0 : error);
 }
 
 IStream* CRecoverFileNTFS::ReadToStream(const wchar_t* root, const ILostPartitionSource* lost, CFoundItem* item,
@@ -553,13 +728,15 @@ IStream* CRecoverFileNTFS::ReadToStream(const wchar_t* root, const ILostPartitio
     if (!item)
         return nullptr;
     NtfsEntry entry;
-    if (entry.Load(root, lost, item, scanKind, true) != kNtfsLoaded || !entry.data || !entry.data->IsDataValid())
+    if (entry.Load(root, lost, item, scanKind, true, nullptr) != kNtfsLoaded || !entry.data ||
+        !entry.data->IsDataValid())
         return nullptr;
     const uint64_t size = entry.data->GetDataSize();
     const uint64_t wanted = limit && limit < size ? limit : size;
     CStreamSink sink;
     DWORD error = 0;
-    if (!sink.Create(wanted) || CopyNtfsData(entry.data, wanted, sink, nullptr, nullptr, &error) != kRecoverOk)
+    if (!sink.Create(wanted) || CopyNtfsData(entry.data, wanted, entry.volume->GetClusterSize(), sink, nullptr,
+                                             nullptr, &error, &m_outcome.unreadableClusters) != kRecoverOk)
         return nullptr;
     m_outcome.result = kRecoverOk;
     m_outcome.bytesWritten = wanted;

@@ -7,7 +7,10 @@
 #include <objidl.h>
 
 #include <cstdint>
+#include <set>
 #include <string>
+
+#include "core/Helpers.h"
 
 class CFoundItem;
 class CPartitionInfo;
@@ -54,7 +57,7 @@ struct RecoverOutcome
     RecoverResult result = kRecoverNoEntry;
     std::wstring path;                 // the output file (empty when none was made)
     uint64_t bytesWritten = 0;
-    uint64_t unreadableClusters = 0;   // written as zeros
+    uint64_t unreadableClusters = 0;   // written as zeros: the file is partial
     bool assumedContiguous = false;    // clusters taken as one run without a chain to confirm it
     bool postedDone = false;           // WMU_RecoverDone was posted: the run ends after this entry
     DWORD error = 0;                   // system error code of a failed create, read or write
@@ -86,8 +89,10 @@ public:
     // Single-file mode: the destination is the file, replaced when it exists.
     // Batch mode: a free name for `name` inside the destination folder,
     // created new (an existing file is never replaced).
+    // With `names`, the free name is the first this run has not given in
+    // that folder: one create, without probing the names before it.
     bool Create(const std::wstring& destination, const std::wstring& name, bool singleFile, DWORD access,
-                DWORD share);
+                DWORD share, CUniqueNameMemory* names = nullptr);
     bool Write(const void* data, DWORD bytes);
     // Closes and keeps the file.
     void Keep();
@@ -117,6 +122,69 @@ public:
     virtual bool Put(const void* data, DWORD bytes) = 0;
 };
 
+class CNTFSVolume;
+class CFAT32Volume;
+class CFATVolume;
+class CExFATVolume;
+
+// What a recovery run keeps from one file to the next, so that a file costs
+// its own reads and writes and not the set-up around them: the open volume
+// with its caches (one volume per run is the rule, a recycle-bin run may
+// change volumes), the names given in each output folder, the folders made,
+// and the time of the last progress message.
+class CRecoverSession
+{
+public:
+    // Progress and status lines of a run: at most one of each per interval.
+    enum { kProgressIntervalMs = 100 };
+    CRecoverSession();
+    ~CRecoverSession();
+
+    // The volume kept under `key` (file system and where it lies), or null;
+    // Keep hands one over (any other kept volume is closed).
+    template <class V> V* Find(const std::wstring& key);
+    template <class V> V* Keep(const std::wstring& key, V* volume);
+
+    CUniqueNameMemory& Names() { return m_names; }
+    // Makes `folder` and its missing parents once per run; true when it exists.
+    bool EnsureFolder(const std::wstring& folder);
+    // How many folders the run made or found (each asked of the system once).
+    size_t FoldersKnown() const { return m_folders.size(); }
+
+    // True when a progress message is due: at most one every `intervalMs`.
+    bool ProgressDue(DWORD intervalMs);
+    // Called before a reader posts progress: the worker's pending status line
+    // goes first.
+    void SetBeforeProgress(void (*fn)(void*), void* context)
+    {
+        m_pfnBeforeProgress = fn;
+        m_pBeforeContext = context;
+    }
+    void BeforeProgress()
+    {
+        if (m_pfnBeforeProgress)
+            m_pfnBeforeProgress(m_pBeforeContext);
+    }
+
+private:
+    CRecoverSession(const CRecoverSession&);
+    CRecoverSession& operator=(const CRecoverSession&);
+    void CloseVolumes();
+    template <class V> V*& Slot();
+
+    std::wstring m_strKey;
+    CNTFSVolume* m_pNtfs = nullptr;
+    CFAT32Volume* m_pFat32 = nullptr;
+    CFATVolume* m_pFat16 = nullptr;
+    CExFATVolume* m_pExFat = nullptr;
+    CUniqueNameMemory m_names;
+    std::set<std::wstring> m_folders;  // upper-cased
+    DWORD m_dwLastProgress = 0;
+    bool m_bProgressPosted = false;
+    void (*m_pfnBeforeProgress)(void*) = nullptr;
+    void* m_pBeforeContext = nullptr;
+};
+
 class CRecoverFile
 {
 public:
@@ -140,6 +208,7 @@ public:
     // Posts WMU_RecoverProgress with done x 1000 / total; only when the per
     // mille changed, so that a large file costs at most a thousand posts.
     void PostProgress(uint64_t done, uint64_t total);
+    enum { kProgressIntervalMs = CRecoverSession::kProgressIntervalMs };
     // "ErrorAccessLostParttion" (kind 4) or "ErrorWhenRecover", then
     // WMU_RecoverDone (1, 0): the run ends.
     void ReportWriteError(int scanKind);
@@ -152,6 +221,8 @@ public:
         m_pfnSink = sink;
         m_pSinkContext = context;
     }
+    // The run this file belongs to (null: a file on its own, as a preview).
+    void SetSession(CRecoverSession* session) { m_pSession = session; }
 
     // Debug name of a result, for logs and tools.
     static const wchar_t* ResultName(RecoverResult result);
@@ -185,6 +256,7 @@ protected:
     int m_nLastPerMille;
     RecoverMessageSink m_pfnSink = nullptr;
     void* m_pSinkContext = nullptr;
+    CRecoverSession* m_pSession = nullptr;
 };
 
 // NTFS: the entry's file reference is its MFT record number.

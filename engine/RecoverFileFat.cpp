@@ -28,6 +28,7 @@ struct Fat32Traits
 {
     typedef CFAT32Volume Volume;
     typedef CLostFAT32Volume Lost;
+    static const int kCode = 11;
     // FAT frees a deleted file's chain; exFAT may have had none to free.
     static const bool kChainsFreedOnDelete = true;
     static const uint64_t kMaxFileSize = 0xFFFFFFFFull;
@@ -56,6 +57,7 @@ struct Fat16Traits
 {
     typedef CFATVolume Volume;
     typedef CLostFATVolume Lost;
+    static const int kCode = 6;
     static const bool kChainsFreedOnDelete = true;
     static const uint64_t kMaxFileSize = 0xFFFFFFFFull;
     static uint64_t MaxCluster(Volume& v) { return std::min<uint64_t>(v.GetMaxCluster(), kFat16MaxDataCluster); }
@@ -83,6 +85,7 @@ struct ExFatTraits
 {
     typedef CExFATVolume Volume;
     typedef CLostExFATVolume Lost;
+    static const int kCode = -7;
     static const bool kChainsFreedOnDelete = false;
     static const uint64_t kMaxFileSize = ~0ull;
     static uint64_t MaxCluster(Volume& v) { return std::min<uint64_t>(v.GetMaxCluster(), kExFatMaxDataCluster); }
@@ -111,26 +114,51 @@ enum OpenState
     kOpenDone,
 };
 
+// The volume of the entry: the one the run keeps when it is the same, else
+// opened here (and handed to the run to keep, when there is one).
 template <class T>
 OpenState OpenFatVolume(const wchar_t* root, const ILostPartitionSource* lost, int scanKind,
-                        std::unique_ptr<typename T::Volume>& volume)
+                        CRecoverSession* session, std::unique_ptr<typename T::Volume>& owned,
+                        typename T::Volume** volume)
 {
+    *volume = nullptr;
+    std::wstring key;
+    uint64_t offset = 0;
     if (scanKind == SCAN_KIND_LOST_PARTITION)
     {
-        uint64_t offset = 0;
         if (!LostPartitionOffset(lost, &offset))
             return kOpenNothing;
-        typename T::Lost* v = new typename T::Lost();
-        volume.reset(v);
-        v->OpenPath(lost->GetDiskPath().c_str(), offset);
+        key = lost->GetDiskPath() + L"@" + std::to_wstring(offset);
     }
     else
     {
         if (!root || !*root)
             return kOpenNothing;
-        volume.reset(new typename T::Volume(root[0]));
+        key = std::wstring(1, root[0]);
     }
-    return volume->IsValid() && volume->GetClusterSize() ? kOpenDone : kOpenFailed;
+    key = std::to_wstring(T::kCode) + L"|" + key;
+    if (session)
+    {
+        if (typename T::Volume* kept = session->Find<typename T::Volume>(key))
+        {
+            *volume = kept;
+            return kOpenDone;
+        }
+    }
+    if (scanKind == SCAN_KIND_LOST_PARTITION)
+    {
+        typename T::Lost* v = new typename T::Lost();
+        owned.reset(v);
+        v->OpenPath(lost->GetDiskPath().c_str(), offset);
+    }
+    else
+    {
+        owned.reset(new typename T::Volume(root[0]));
+    }
+    if (!owned->IsValid() || !owned->GetClusterSize())
+        return kOpenFailed;
+    *volume = session ? session->Keep<typename T::Volume>(key, owned.release()) : owned.get();
+    return kOpenDone;
 }
 
 // The clusters to copy, as runs of consecutive clusters, and how sure they are.
@@ -285,8 +313,9 @@ int CRecoverFile::FatRecoverToFile(const wchar_t* root, const ILostPartitionSour
     BeginOutcome();
     if (!item)
         return 0;
-    std::unique_ptr<typename T::Volume> volume;
-    const OpenState open = OpenFatVolume<T>(root, lost, scanKind, volume);
+    std::unique_ptr<typename T::Volume> owned;
+    typename T::Volume* volume = nullptr;
+    const OpenState open = OpenFatVolume<T>(root, lost, scanKind, m_pSession, owned, &volume);
     if (open == kOpenNothing)
         return Finish(nullptr, kRecoverVolumeNotOpen);
     if (open == kOpenFailed)
@@ -318,8 +347,9 @@ IStream* CRecoverFile::FatReadToStream(const wchar_t* root, const ILostPartition
     BeginOutcome();
     if (!item)
         return nullptr;
-    std::unique_ptr<typename T::Volume> volume;
-    if (OpenFatVolume<T>(root, lost, scanKind, volume) != kOpenDone)
+    std::unique_ptr<typename T::Volume> owned;
+    typename T::Volume* volume = nullptr;
+    if (OpenFatVolume<T>(root, lost, scanKind, nullptr, owned, &volume) != kOpenDone)
         return nullptr;
     ClusterPlan plan;
     if (PlanClusters<T>(*volume, *item, scanKind, &plan) != kRecoverOk)

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cwctype>
 #include <memory>
+#include <cstring>
 #include <new>
 
 #include "core/Helpers.h"
@@ -124,6 +125,11 @@ bool CRecoverProcessWorker::Start(HWND dialog)
     m_results.clear();
     m_nRecovered = 0;
     m_bRefused = false;
+    m_bFreeKnown = false;
+    m_bNoSpaceShown = false;
+    m_bStatusPosted = false;
+    m_bStatusPending = false;
+    m_session.SetBeforeProgress(&CRecoverProcessWorker::FlushStatusOf, this);
     m_hThread = CreateThread(nullptr, 0, ThreadProc, this, 0, nullptr);
     return m_hThread != nullptr;
 }
@@ -231,29 +237,31 @@ void CRecoverProcessWorker::RunCarved(const std::vector<DeepScanHit*>& hits)
         const DeepScanHit* hit = hits[k];
         if (!hit)
             continue;
-        const std::wstring countText = EngineFormatTwoInts(L"RecoveredCount", k, n);
-        if (!EnsureFreeSpace(hit->u64Length))
-            break;
         const std::wstring hitName = WideOf(hit->szName, sizeof(hit->szName));
+        if (!FitsOnTarget(hit->u64Length))
+        {
+            RecoverOutcome full;
+            full.result = kRecoverTargetFull;
+            Record(hitName, full);
+            continue;
+        }
         std::wstring path;
         if (m_bSingleFile)
         {
             path = m_strTarget;
             const size_t slash = m_strTarget.find_last_of(L'\\');
-            PostStatus(countText, EngineFormatText(L"InRecovering",
-                                                   slash == std::wstring::npos ? m_strTarget.c_str()
-                                                                               : m_strTarget.c_str() + slash + 1));
+            PostStatus(k, n, slash == std::wstring::npos ? m_strTarget : m_strTarget.substr(slash + 1));
         }
         else
         {
             const std::string ext(hit->szExtension, strnlen(hit->szExtension, sizeof(hit->szExtension)));
-            const std::wstring folder = layout.NextFolder(ext);
-            SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
+            const std::wstring folder = EnsureDestination(layout.NextFolder(ext));
             path = folder + L"\\" + SafeRecoverName(hitName);
-            PostStatus(countText, EngineFormatText(L"InRecovering", hitName.c_str()));
+            PostStatus(k, n, hitName);
         }
         PostPerMille((uint64_t)k, (uint64_t)n);
         WriteCarvedFile(device, path, hit, m_nTargetKind, m_hDialog, &m_bStop);
+        CountWritten(m_carvedOutcome.bytesWritten);
         Record(hitName, m_carvedOutcome);
         if (m_carvedOutcome.TargetFailed())
         {
@@ -273,28 +281,40 @@ void CRecoverProcessWorker::RunFound(const std::vector<CFoundItem*>& entries)
     DebugPrint(L"RecoverFile total %d, RemainFullPath %d\n", (int)entries.size(), m_bRemainFullPath);
     const std::wstring recycleText = EngineUIText(L"Recycle");
     const int n = (int)entries.size();
+    std::wstring lastPath, lastDestination;
     for (int k = 0; k < n; ++k)
     {
         CFoundItem* entry = entries[k];
         if (!entry)
             continue;
-        if (!EnsureFreeSpace(entry->m_u64Size))
+        if (m_bStop == 1)
             break;
+        if (!FitsOnTarget(entry->m_u64Size))
+        {
+            RecoverOutcome full;
+            full.result = kRecoverTargetFull;
+            Record(entry->m_strName, full);
+            continue;
+        }
         std::wstring destination = m_strTarget;
         if (m_bRemainFullPath && !m_bSingleFile)
         {
             const std::wstring& path =
                 m_nScanKind == SCAN_KIND_FORMATTED ? entry->GetCurrentPath() : entry->GetPath();
-            destination = KeepPathFolder(m_strTarget, path, m_nScanKind != SCAN_KIND_LOST_PARTITION, recycleText);
-            SHCreateDirectoryExW(nullptr, destination.c_str(), nullptr);
+            // Entries come folder by folder: the last folder's answer serves the next entry of it.
+            if (path != lastPath || lastDestination.empty())
+            {
+                lastPath = path;
+                lastDestination = EnsureDestination(
+                    KeepPathFolder(m_strTarget, path, m_nScanKind != SCAN_KIND_LOST_PARTITION, recycleText));
+            }
+            destination = lastDestination;
         }
-        if (m_bStop == 1)
-            break;
-        PostStatus(EngineFormatTwoInts(L"RecoveredCount", k, n),
-                   EngineFormatText(L"InRecovering", entry->m_strName.c_str()));
+        PostStatus(k, n, entry->m_strName);
         DebugPrint(L"Recover to %s\n", destination.c_str());
         RecoverFoundItem(destination, entry);
         const RecoverOutcome& outcome = m_results.back().outcome;
+        CountWritten(outcome.bytesWritten);
         if (outcome.TargetFailed())
         {
             ShowBox(outcome.result == kRecoverTargetFull ? kKeyDiskNoSpace : recoverimpl::kKeyErrorWhenRecover, MB_ICONERROR);
@@ -326,6 +346,8 @@ int CRecoverProcessWorker::RecoverFoundItem(const std::wstring& destination, CFo
     std::unique_ptr<CRecoverFile> reader(CreateRecoverFile(code, m_hDialog));
     if (reader && m_pfnSink)
         reader->SetMessageSink(m_pfnSink, m_pSinkContext);
+    if (reader && !m_bSingleFile)
+        reader->SetSession(&m_session);
     if (!reader)
     {
         MessageBoxByBase64Key(kKeyFileSystemUnknow, m_hDialog, MB_ICONINFORMATION, 0);
@@ -414,16 +436,39 @@ int CRecoverProcessWorker::WriteCarvedFile(HANDLE device, const std::wstring& pa
         if (got < (DWORD)(from - alignedFrom) + want)
         {
             const DWORD e = GetLastError();
-            outcome.error = e;
-            result = kRecoverReadError;
             if (e == ERROR_FILE_INVALID || e == ERROR_INVALID_HANDLE || e == ERROR_NOT_READY)
             {
                 // The device is gone: say so, and end the run.
+                outcome.error = e;
+                result = kRecoverReadError;
                 ShowLastErrorBox(notify, L"ReadFile", e);
                 PostToDialog(WMU_RecoverDone, 0, 0, notify);
                 outcome.postedDone = true;
+                break;
             }
-            break;
+            // Unreadable sectors: the span again block by block, a block that
+            // still fails written as zeros; the file is kept, partial.
+            bool anyBlock = false;
+            for (DWORD at = 0; at < span; at += kCarveAlign)
+            {
+                const DWORD block = std::min<DWORD>(kCarveAlign, span - at);
+                if (ReadAt(device, alignedFrom + at, buffer.get() + at, block) != block)
+                {
+                    memset(buffer.get() + at, 0, block);
+                    ++outcome.unreadableClusters;
+                }
+                else
+                {
+                    anyBlock = true;
+                }
+            }
+            if (!anyBlock && written == 0 && want == length)
+            {
+                // Nothing of it at all: no file of zeros.
+                outcome.error = e;
+                result = kRecoverReadError;
+                break;
+            }
         }
         if (!output.Write(buffer.get() + (from - alignedFrom), want))
         {
@@ -452,16 +497,55 @@ int CRecoverProcessWorker::WriteCarvedFile(HANDLE device, const std::wstring& pa
     return result == kRecoverOk ? 1 : 0;
 }
 
-bool CRecoverProcessWorker::EnsureFreeSpace(uint64_t bytes)
+bool CRecoverProcessWorker::FitsOnTarget(uint64_t bytes)
 {
-    uint64_t free = 0;
-    if (!TargetFreeBytes(m_bSingleFile ? m_strTarget : m_strTarget + L"\\", &free) || bytes <= free)
+    const DWORD now = GetTickCount();
+    if (!m_bFreeKnown || bytes > m_u64Free || now - m_dwFreeTick >= 1000)
+    {
+        uint64_t free = 0;
+        if (!TargetFreeBytes(m_bSingleFile ? m_strTarget : m_strTarget + L"\\", &free))
+        {
+            m_bFreeKnown = false;
+            return true;  // not known: the writes will tell
+        }
+        m_bFreeKnown = true;
+        m_u64Free = free;
+        m_dwFreeTick = now;
+    }
+    if (bytes <= m_u64Free)
         return true;
-    ShowBox(kKeyDiskNoSpace, MB_ICONERROR);
-    RecoverOutcome outcome;
-    outcome.result = kRecoverTargetFull;
-    Record(L"", outcome);
+    if (!m_bNoSpaceShown)
+    {
+        m_bNoSpaceShown = true;
+        ShowBox(kKeyDiskNoSpace, MB_ICONERROR);
+    }
     return false;
+}
+
+void CRecoverProcessWorker::CountWritten(uint64_t bytes)
+{
+    m_u64Free = bytes < m_u64Free ? m_u64Free - bytes : 0;
+}
+
+std::wstring CRecoverProcessWorker::EnsureDestination(const std::wstring& folder)
+{
+    if (m_session.EnsureFolder(folder))
+        return folder;
+    // The deepest folder of the chain that could be made, then "~deep" in it.
+    std::wstring made = folder;
+    while (made.size() > m_strTarget.size())
+    {
+        const size_t slash = made.find_last_of(L'\\');
+        if (slash == std::wstring::npos || slash < m_strTarget.size())
+            break;
+        made.resize(slash);
+        if (m_session.EnsureFolder(made))
+        {
+            const std::wstring deep = made + L"\\~deep";
+            return m_session.EnsureFolder(deep) ? deep : made;
+        }
+    }
+    return folder;  // the create of the file will say why
 }
 
 bool CRecoverProcessWorker::PostToDialog(UINT message, WPARAM wParam, LPARAM lParam, HWND window)
@@ -475,9 +559,28 @@ bool CRecoverProcessWorker::PostToDialog(UINT message, WPARAM wParam, LPARAM lPa
     return target && PostMessageW(target, message, wParam, lParam);
 }
 
-void CRecoverProcessWorker::PostStatus(const std::wstring& countText, const std::wstring& nameText)
+void CRecoverProcessWorker::PostStatus(int k, int n, const std::wstring& name)
 {
-    RecoverStatusText* status = new RecoverStatusText{countText, nameText};
+    m_nPendingIndex = k;
+    m_nPendingCount = n;
+    m_strPendingName = name;
+    m_bStatusPending = true;
+    const DWORD now = GetTickCount();
+    if (!m_bStatusPosted || now - m_dwLastStatus >= CRecoverSession::kProgressIntervalMs)
+        FlushStatus();
+}
+
+void CRecoverProcessWorker::FlushStatus()
+{
+    if (!m_bStatusPending)
+        return;
+    m_bStatusPending = false;
+    m_bStatusPosted = true;
+    m_dwLastStatus = GetTickCount();
+    // The texts are made only for the lines that are shown.
+    RecoverStatusText* status =
+        new RecoverStatusText{EngineFormatTwoInts(L"RecoveredCount", m_nPendingIndex, m_nPendingCount),
+                              EngineFormatText(L"InRecovering", m_strPendingName.c_str())};
     if (!PostToDialog(WMU_RecoverStatus, (WPARAM)status, 0))
         delete status;
 }
@@ -489,7 +592,12 @@ void CRecoverProcessWorker::PostPerMille(uint64_t done, uint64_t total)
     const int perMille = (int)(done * 1000 / total);
     if (perMille == m_nLastPerMille)
         return;
+    // By time as well: a run of many small files moves the bar a few times a second.
+    const DWORD now = GetTickCount();
+    if (m_nLastPerMille >= 0 && now - m_dwLastPerMilleTick < CRecoverSession::kProgressIntervalMs)
+        return;
     m_nLastPerMille = perMille;
+    m_dwLastPerMilleTick = now;
     PostToDialog(WMU_RecoverProgress, (WPARAM)perMille, 0);
 }
 

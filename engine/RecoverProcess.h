@@ -114,9 +114,23 @@ private:
     void Run();
     void RunCarved(const std::vector<DeepScanHit*>& hits);
     void RunFound(const std::vector<CFoundItem*>& entries);
-    // Free space for `bytes` more on the target; false shows "DiskNoSpace".
-    bool EnsureFreeSpace(uint64_t bytes);
-    void PostStatus(const std::wstring& countText, const std::wstring& nameText);
+    // Whether `bytes` more fit on the target. The free space is asked once
+    // and then counted down by what the run writes; it is asked again when
+    // the count says no (room may have been made) and once a second. An
+    // entry that does not fit fails alone ("DiskNoSpace" is shown once per
+    // run); the run goes on with the rest.
+    bool FitsOnTarget(uint64_t bytes);
+    void CountWritten(uint64_t bytes);
+    // The folder an entry goes to, made once per run. A folder chain the
+    // target cannot hold (too deep even for a long path) is shortened: the
+    // entry goes to the deepest folder that could be made, under a folder
+    // "~deep" there that says so.
+    std::wstring EnsureDestination(const std::wstring& folder);
+    // The status lines, by time: at most one post per interval, the last one
+    // held back and posted before the next progress message.
+    void PostStatus(int k, int n, const std::wstring& name);
+    void FlushStatus();
+    static void FlushStatusOf(void* self) { static_cast<CRecoverProcessWorker*>(self)->FlushStatus(); }
     // Posts to the dialog (or `window`, when one is given and there is no
     // sink); false when nothing took the message.
     bool PostToDialog(UINT message, WPARAM wParam, LPARAM lParam, HWND window = nullptr);
@@ -141,6 +155,18 @@ private:
     bool m_bRefused;
     RecoverOutcome m_carvedOutcome;
     std::vector<RecoverEntryResult> m_results;
+    CRecoverSession m_session;
+    bool m_bFreeKnown = false;
+    uint64_t m_u64Free = 0;
+    DWORD m_dwFreeTick = 0;
+    bool m_bNoSpaceShown = false;
+    DWORD m_dwLastStatus = 0;
+    bool m_bStatusPosted = false;
+    bool m_bStatusPending = false;
+    int m_nPendingIndex = 0;
+    int m_nPendingCount = 0;
+    std::wstring m_strPendingName;
+    DWORD m_dwLastPerMilleTick = 0;
     RecoverMessageSink m_pfnSink = nullptr;
     void* m_pSinkContext = nullptr;
 };

@@ -153,7 +153,9 @@ HANDLE CScanDiskDlg::OpenScanTarget(wchar_t* buffer, size_t units)
 
 void CScanDiskDlg::DeepScan()
 {
-    if (m_nTargetKind == SCAN_TARGET_IMAGE || m_pVolume)
+    // An image and a whole disk are named by themselves; only a volume
+    // target needs its volume.
+    if (m_nTargetKind == SCAN_TARGET_IMAGE || m_nTargetKind == SCAN_TARGET_DISK || m_pVolume)
     {
         wchar_t name[MAX_PATH * 4];
         HANDLE device = OpenScanTarget(name, sizeof(name) / sizeof(name[0]));

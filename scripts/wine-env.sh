@@ -20,7 +20,7 @@ wine_start() {
   # (installed by the set-up) stands in for the Chinese ones. The window
   # test programs run without a window manager: their windows are left
   # unmanaged, so Wine does not wait for one when a window goes.
-  local mark="$WINEPREFIX/.delvaro-prefix.4"
+  local mark="$WINEPREFIX/.delvaro-prefix.5"
   if [ ! -f "$mark" ]; then
     local reg="$WINEPREFIX/delvaro-prefix.reg"
     printf '%s\r\n' 'REGEDIT4' '' '[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]' \
@@ -28,6 +28,7 @@ wine_start() {
       '"SimSun"="WenQuanYi Micro Hei"' '"PMingLiU"="WenQuanYi Micro Hei"' '' \
       '[HKEY_CURRENT_USER\Software\Wine\AppDefaults\app_window_tests.exe\X11 Driver]' '"Managed"="N"' '' \
       '[HKEY_CURRENT_USER\Software\Wine\AppDefaults\app_program_tests.exe\X11 Driver]' '"Managed"="N"' '' \
+      '[HKEY_CURRENT_USER\Software\Wine\AppDefaults\app_journey_tests.exe\X11 Driver]' '"Managed"="N"' '' \
       '[HKEY_CURRENT_USER\Software\Wine\AppDefaults\app_update_tests.exe\X11 Driver]' '"Managed"="N"' '' \
       '[HKEY_CURRENT_USER\Software\Wine\AppDefaults\views_tests.exe\X11 Driver]' '"Managed"="N"' \
       > "$reg"

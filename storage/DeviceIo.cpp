@@ -4,6 +4,8 @@
 
 #include <winioctl.h>
 #include <cstddef>
+#include <cstring>
+#include <vector>
 
 static StorageIoControlFn g_pfnIoControl = NULL;
 
@@ -69,6 +71,27 @@ StorageReadFn SetStorageReadHook(StorageReadFn fn)
 DWORD ReadAt(HANDLE hDevice, unsigned __int64 offset, void* buffer, DWORD size)
 {
     return g_pfnReadHook ? g_pfnReadHook(hDevice, offset, buffer, size) : RawReadAt(hDevice, offset, buffer, size);
+}
+
+DWORD ReadAtAligned(HANDLE hDevice, unsigned __int64 offset, void* buffer, DWORD size, DWORD align)
+{
+    if (!buffer || size == 0)
+        return 0;
+    if (align < 2 || (align & (align - 1)) != 0 || align > 65536 ||
+        (offset % align == 0 && size % align == 0))
+        return ReadAt(hDevice, offset, buffer, size);
+    const unsigned __int64 from = offset / align * align;
+    const unsigned __int64 to = (offset + size + align - 1) / align * align;
+    if (to - from > 64ull * 1024 * 1024)
+        return ReadAt(hDevice, offset, buffer, size);
+    std::vector<unsigned char> span((size_t)(to - from));
+    const DWORD got = ReadAt(hDevice, from, span.data(), (DWORD)span.size());
+    const DWORD lead = (DWORD)(offset - from);
+    if (got <= lead)
+        return ReadAt(hDevice, offset, buffer, size);
+    const DWORD useful = got - lead < size ? got - lead : size;
+    memcpy(buffer, span.data() + lead, useful);
+    return useful;
 }
 
 DWORD RawReadAt(HANDLE hDevice, unsigned __int64 offset, void* buffer, DWORD size)

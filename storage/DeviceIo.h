@@ -30,6 +30,11 @@ unsigned __int64 QueryDeviceLength(HANDLE hDevice, int bDevice);
 
 // Reads size bytes at offset; returns the bytes read (0 on failure).
 DWORD ReadAt(HANDLE hDevice, unsigned __int64 offset, void* buffer, DWORD size);
+// The same bytes read in whole units of `align` bytes (a power of two; the
+// device's sector size, up to 4096): raw handles of devices refuse reads that
+// do not start and end on a sector. Returns the bytes of the request that
+// arrived; where the aligned read fails as a whole, the plain read is tried.
+DWORD ReadAtAligned(HANDLE hDevice, unsigned __int64 offset, void* buffer, DWORD size, DWORD align);
 // The read itself, without a hook.
 DWORD RawReadAt(HANDLE hDevice, unsigned __int64 offset, void* buffer, DWORD size);
 // Replaces ReadAt (NULL restores it), so that a test can fail reads the way

@@ -21,6 +21,12 @@ unsigned char* AllocationBase(unsigned char* p)
     return (unsigned char*)mbi.AllocationBase;
 }
 
+// Where m_pBuffer points when the window could not be allocated: a reader
+// with an empty window and no length, whose every read has failed (its error
+// is ERROR_NOT_ENOUGH_MEMORY), so that the caller skips what it was for.
+// Nothing is ever written into it: a window of 0 bytes takes no read.
+unsigned char g_NoWindow[65536];
+
 bool IsValidUnit(unsigned int unit)
 {
     return unit != 0 && unit <= kMaxUnit && (unit & (unit - 1)) == 0;
@@ -90,8 +96,17 @@ void CDiskMappingPointer::Init(unsigned __int64 start, int bDevice, unsigned __i
     m_pBuffer = (unsigned char*)VirtualAlloc(NULL, (SIZE_T)(2 * m_WindowSize),
                                              MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
     if (!m_pBuffer) {
-        MessageBoxW(NULL, L"notEnoughMemory", L"Error", MB_OK);
-        ExitProcess((UINT)-1);
+        // Out of memory fails this reader, not the program (an unsaved scan
+        // would go with it).
+        DebugPrint(L"[Delvaro] CDiskMappingPointer: no memory for a window of %I64u bytes.\n", m_WindowSize);
+        m_pBuffer = g_NoWindow;
+        m_WindowSize = 0;
+        m_bHalf = 1;
+        m_Limit = 0;
+        m_dwLastError = ERROR_NOT_ENOUGH_MEMORY;
+        m_CurrentPos = start - m_Base;
+        SavePosition();
+        return;
     }
 
     DebugPrint(L"GetData from %I64x\n", start);
@@ -124,7 +139,7 @@ CDiskMappingPointer::~CDiskMappingPointer()
             m_hFile2 = NULL;
         }
     }
-    unsigned char* block = AllocationBase(m_pBuffer);
+    unsigned char* block = m_pBuffer == g_NoWindow ? NULL : AllocationBase(m_pBuffer);
     if (block)
         VirtualFree(block, 0, MEM_RELEASE);
     m_pBuffer = NULL;
@@ -133,6 +148,10 @@ CDiskMappingPointer::~CDiskMappingPointer()
 
 BOOL CDiskMappingPointer::ReadBuffer()
 {
+    if (m_WindowSize == 0) {
+        m_dwLastError = ERROR_NOT_ENOUGH_MEMORY;
+        return FALSE;
+    }
     // The last window of a device is shortened to the device's end so that
     // the read does not fail as a whole for the bytes past it.
     unsigned __int64 want = m_WindowSize;
@@ -173,6 +192,8 @@ BOOL CDiskMappingPointer::ReadWindowAt(unsigned __int64 base)
     m_Base = base;
     LARGE_INTEGER li;
     li.QuadPart = (LONGLONG)base;
+    if (m_WindowSize == 0)
+        return ReadBuffer();
     if (m_hFile && m_hFile != INVALID_HANDLE_VALUE && !SetFilePointerEx(m_hFile, li, NULL, FILE_BEGIN)) {
         m_dwLastError = GetLastError();
         memset(m_pBuffer, 0, (size_t)m_WindowSize);
@@ -258,7 +279,7 @@ void CDiskMappingPointer::SaveBufferStart()
 {
     // The double buffer always starts at the block's start; a window that sits
     // in the upper half is moved down so that ReadNext cannot overrun the block.
-    unsigned char* block = AllocationBase(m_pBuffer);
+    unsigned char* block = m_pBuffer == g_NoWindow ? NULL : AllocationBase(m_pBuffer);
     if (block && m_pBuffer != block) {
         memmove(block, m_pBuffer, (size_t)m_WindowSize);
         m_pBuffer = block;
@@ -278,6 +299,8 @@ void CDiskMappingPointer::ReadNext()
 {
     if (!m_pBufferStart)
         SaveBufferStart();
+    if (m_WindowSize == 0)
+        return;  // no window: nothing to read into
     m_pBuffer = (m_bHalf == 1) ? m_pBufferStart + m_WindowSize : m_pBufferStart;
     // Positioned explicitly: after a failed read the handle's file pointer
     // need not have moved, but the next window still starts one window on.

@@ -27,14 +27,27 @@ bool HasBootSignature(const unsigned char* sector)
 // means sector 0 is a volume's own boot sector (a disk formatted without a
 // partition table) whose boot code merely happens to sit where the entries
 // would be; reading it as a table would list garbage partitions.
-bool HasValidStatusBytes(const unsigned char* sector)
+bool IsValidStatus(unsigned char status)
 {
+    return status == 0x00 || status == 0x80;
+}
+
+// A table is read when any of its used entries has a proper status byte: a
+// boot sector of a file system also ends in 0x55 0xAA, but its bytes there
+// are code or zeros, not four entries with odd status bytes. One damaged
+// byte does not throw away the other entries.
+bool HasAnyValidStatusByte(const unsigned char* sector)
+{
+    bool anyUsed = false;
     for (int i = 0; i < 4; ++i) {
-        const unsigned char status = sector[0x1BE + 16 * i];
-        if (status != 0x00 && status != 0x80)
-            return false;
+        const unsigned char* e = sector + 0x1BE + 16 * i;
+        if (e[4] == 0)
+            continue;
+        anyUsed = true;
+        if (IsValidStatus(e[0]))
+            return true;
     }
-    return true;
+    return !anyUsed;
 }
 
 bool IsExtendedType(unsigned char type)
@@ -78,9 +91,14 @@ int DetectFileSystem(const unsigned char* bs)
     return FS_UNKNOWN;
 }
 
+namespace {
+const unsigned int kStandardGptEntries = 128;
+}  // namespace
+
 CPartitionInfo::CPartitionInfo()
     : m_bActive(FALSE), m_bLogical(FALSE), m_nType(0), m_nScheme(1), m_uSectorSize(kSector),
-      m_StartSector(0), m_SectorCount(0), m_HiddenSectors(0), m_bPastDiskEnd(FALSE)
+      m_StartSector(0), m_SectorCount(0), m_HiddenSectors(0), m_bPastDiskEnd(FALSE),
+      m_bUnverified(FALSE)
 {
 }
 
@@ -98,7 +116,8 @@ std::wstring CPartitionInfo::GetSizeText() const
     return text;
 }
 
-CPartitionTable::CPartitionTable() : m_nScheme(SCHEME_MBR), m_uSectorSize(kSector), m_bUsedBackupGpt(0)
+CPartitionTable::CPartitionTable()
+    : m_nScheme(SCHEME_MBR), m_uSectorSize(kSector), m_bUsedBackupGpt(0), m_bUnverifiedGpt(0)
 {
 }
 
@@ -178,10 +197,11 @@ int CPartitionTable::ReadFromHandle(HANDLE hDisk)
     DeleteAll();
     m_nScheme = SCHEME_MBR;
     m_bUsedBackupGpt = 0;
+    m_bUnverifiedGpt = 0;
     if (hDisk == NULL || hDisk == INVALID_HANDLE_VALUE)
         return 0;
     unsigned char mbr[kSector];
-    if (ReadAt(hDisk, 0, mbr, kSector) != kSector || !HasBootSignature(mbr) || !HasValidStatusBytes(mbr))
+    if (ReadAt(hDisk, 0, mbr, kSector) != kSector || !HasBootSignature(mbr) || !HasAnyValidStatusByte(mbr))
         return 0;
 
     std::vector<unsigned __int64> visited;
@@ -196,6 +216,10 @@ int CPartitionTable::ReadFromHandle(HANDLE hDisk)
         const unsigned int count = Le32(e + 12);
         if (count == 0)
             break;
+        if (!IsValidStatus(e[0]) && !OddStatusEntryHoldsFileSystem(hDisk, e, first)) {
+            DebugPrint(L"[Delvaro] CPartitionTable: MBR entry %d with status 0x%02x passed over\n", i, e[0]);
+            continue;
+        }
         if (type == 0xEE) {
             m_nScheme = SCHEME_GPT;
             if (!gptDone) {
@@ -233,7 +257,7 @@ void CPartitionTable::ReadExtendedChain(HANDLE hDisk, unsigned __int64 ebrSector
 
     unsigned char ebr[kSector];
     if (ebrSector > (~0ull) / kSector || ReadAt(hDisk, ebrSector * kSector, ebr, kSector) != kSector ||
-        !HasBootSignature(ebr) || !HasValidStatusBytes(ebr))
+        !HasBootSignature(ebr) || !HasAnyValidStatusByte(ebr))
         return;
     for (int i = 0; i < 4; ++i) {
         const unsigned char* e = ebr + 0x1BE + 16 * i;
@@ -243,6 +267,9 @@ void CPartitionTable::ReadExtendedChain(HANDLE hDisk, unsigned __int64 ebrSector
         const unsigned int first = Le32(e + 8);
         if (Le32(e + 12) == 0)
             break;
+        if (!IsValidStatus(e[0]) &&
+            (IsExtendedType(type) || !OddStatusEntryHoldsFileSystem(hDisk, e, ebrSector + first)))
+            continue;
         if (IsExtendedType(type))
             ReadExtendedChain(hDisk, extStart + first, extStart, visited);
         else
@@ -285,7 +312,81 @@ int CPartitionTable::ReadGpt(HANDLE hDisk)
             return 1;
         }
     }
+    // Neither header holds: the entry array where every tool puts it (LBA 2,
+    // 128 entries of 128 bytes), each entry taken only when it is plausible
+    // and marked unverified.
+    unsigned char* array = ReadSectors(hDisk, 2, kStandardGptEntries * 128 / kSector);
+    if (!array)
+        return 0;
+    const int found = ReadGptEntries(hDisk, array, kStandardGptEntries, 128, diskSectors, TRUE);
+    delete[] array;
+    if (found > 0) {
+        m_bUnverifiedGpt = 1;
+        DebugPrint(L"[Delvaro] CPartitionTable::ReadGpt both headers damaged, %d unverified entries at LBA 2\n",
+                   found);
+        return 1;
+    }
     return 0;
+}
+
+bool CPartitionTable::OddStatusEntryHoldsFileSystem(HANDLE hDisk, const unsigned char* entry, unsigned __int64 start)
+{
+    if (IsExtendedType(entry[4]) || entry[4] == 0xEE || start == 0)
+        return false;
+    unsigned char* bs = ReadSectors(hDisk, start, 1);
+    if (!bs)
+        return false;
+    const bool fs = DetectFileSystem(bs) != FS_UNKNOWN;
+    delete[] bs;
+    return fs;
+}
+
+int CPartitionTable::ReadGptEntries(HANDLE hDisk, const unsigned char* array, unsigned int count,
+                                    unsigned int entrySize, unsigned __int64 diskSectors, BOOL unverified)
+{
+    int found = 0;
+    for (unsigned int i = 0; i < count; ++i) {
+        const unsigned char* e = array + (size_t)i * entrySize;
+        // An unused slot (no type) may sit between used ones: skip it.
+        if (AllZero(e, 16))
+            continue;
+        const unsigned __int64 firstLba = Le64(e + 32);
+        const unsigned __int64 lastLba = Le64(e + 40);
+        if (firstLba == 0 || lastLba < firstLba)
+            continue;
+        // Without a header to vouch for it, an entry must lie behind the
+        // array and on the disk.
+        if (unverified && (firstLba < 34 || (diskSectors != 0 && lastLba >= diskSectors)))
+            continue;
+        CPartitionInfo* info = new (std::nothrow) CPartitionInfo;
+        if (!info)
+            continue;
+        info->m_bActive = FALSE;
+        info->m_nScheme = SCHEME_GPT;
+        info->m_StartSector = firstLba;
+        info->m_SectorCount = lastLba - firstLba + 1;
+        info->m_bUnverified = unverified;
+        wchar_t name[37];
+        for (int k = 0; k < 36; ++k)
+            name[k] = (wchar_t)(e[56 + 2 * k] | (e[57 + 2 * k] << 8));
+        name[36] = 0;
+        info->m_strName = name;  // stops at the first NUL
+        GUID guid;
+        memcpy(&guid, e, sizeof(guid));
+        wchar_t guidText[64] = {};
+        if (StringFromGUID2(guid, guidText, 64) > 0)
+            info->m_strTypeGuid = guidText;
+        unsigned char* bs = ReadSectors(hDisk, firstLba, 1);
+        if (bs) {
+            info->m_nType = DetectFileSystem(bs);
+            delete[] bs;
+        }
+        m_Items.push_back(info);
+        ++found;
+    }
+    if (found)
+        m_nScheme = SCHEME_GPT;
+    return found;
 }
 
 int CPartitionTable::ReadGptAt(HANDLE hDisk, unsigned __int64 headerLba, unsigned __int64 diskSectors)
@@ -334,40 +435,8 @@ int CPartitionTable::ReadGptAt(HANDLE hDisk, unsigned __int64 headerLba, unsigne
         if (Crc32(array, arrayBytes) != arrayCrc)
             break;
 
+        ReadGptEntries(hDisk, array, count, entrySize, diskSectors, FALSE);
         m_nScheme = SCHEME_GPT;
-        for (unsigned int i = 0; i < count; ++i) {
-            const unsigned char* e = array + (size_t)i * entrySize;
-            // An unused slot (no type) may sit between used ones: skip it.
-            if (AllZero(e, 16))
-                continue;
-            const unsigned __int64 firstLba = Le64(e + 32);
-            const unsigned __int64 lastLba = Le64(e + 40);
-            if (firstLba == 0 || lastLba < firstLba)
-                continue;
-            CPartitionInfo* info = new (std::nothrow) CPartitionInfo;
-            if (!info)
-                continue;
-            info->m_bActive = FALSE;
-            info->m_nScheme = SCHEME_GPT;
-            info->m_StartSector = firstLba;
-            info->m_SectorCount = lastLba - firstLba + 1;
-            wchar_t name[37];
-            for (int k = 0; k < 36; ++k)
-                name[k] = (wchar_t)(e[56 + 2 * k] | (e[57 + 2 * k] << 8));
-            name[36] = 0;
-            info->m_strName = name;  // stops at the first NUL
-            GUID guid;
-            memcpy(&guid, e, sizeof(guid));
-            wchar_t guidText[64] = {};
-            if (StringFromGUID2(guid, guidText, 64) > 0)
-                info->m_strTypeGuid = guidText;
-            unsigned char* bs = ReadSectors(hDisk, firstLba, 1);
-            if (bs) {
-                info->m_nType = DetectFileSystem(bs);
-                delete[] bs;
-            }
-            m_Items.push_back(info);
-        }
         ok = 1;
     } while (false);
     delete[] array;

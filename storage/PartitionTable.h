@@ -38,6 +38,9 @@ public:
     // The entry (or a found boot sector) claims sectors past the end of its
     // disk: shown as such, and nothing past the disk's end is read for it.
     BOOL m_bPastDiskEnd;
+    // Read from a GPT entry array whose headers both failed their checks:
+    // nothing vouches for the entry but its own plausibility.
+    BOOL m_bUnverified;
 };
 
 class CPartitionTable
@@ -68,6 +71,9 @@ public:
     unsigned int GetSectorSize() const { return m_uSectorSize; }
     // 1 when the GPT was taken from the backup header at the end of the disk.
     int UsedBackupGpt() const { return m_bUsedBackupGpt; }
+    // 1 when neither GPT header passed its checks and the entry array was
+    // read at its standard place (LBA 2) instead; its records are unverified.
+    int UsedUnverifiedGpt() const { return m_bUnverifiedGpt; }
 
     // Reads count sectors from sector; a new[] buffer the caller deletes, or NULL.
     unsigned char* ReadSectors(HANDLE hDisk, unsigned __int64 sector, unsigned int count);
@@ -82,6 +88,11 @@ private:
                            std::vector<unsigned __int64>& visited);
     int ReadGpt(HANDLE hDisk);
     int ReadGptAt(HANDLE hDisk, unsigned __int64 headerLba, unsigned __int64 diskSectors);
+    int ReadGptEntries(HANDLE hDisk, const unsigned char* array, unsigned int count, unsigned int entrySize,
+                       unsigned __int64 diskSectors, BOOL unverified);
+    // An MBR or EBR entry whose status byte is neither 0x00 nor 0x80 is kept
+    // only when its first sector holds a file system's boot sector.
+    bool OddStatusEntryHoldsFileSystem(HANDLE hDisk, const unsigned char* entry, unsigned __int64 start);
     void AddMbrEntry(HANDLE hDisk, const unsigned char* entry, unsigned __int64 start, BOOL bLogical);
     unsigned __int64 GetDiskSectors(HANDLE hDisk);
 
@@ -89,4 +100,5 @@ private:
     int m_nScheme;
     unsigned int m_uSectorSize;
     int m_bUsedBackupGpt;
+    int m_bUnverifiedGpt;
 };

@@ -123,6 +123,15 @@ void CPhysicalDiskList::AddFromIdentify(int diskNumber, const WORD* words)
     m_Disks.push_back(d);
 }
 
+void CPhysicalDiskList::SetSize(CPhysicalDiskInfo* d, unsigned __int64 sectors)
+{
+    if (!d)
+        return;
+    d->m_SectorCount = sectors;
+    d->m_TotalBytes = sectors * 512;
+    d->m_fSizeGB = SizeGB(d->m_TotalBytes);
+}
+
 void CPhysicalDiskList::AddFromSize(int diskNumber, unsigned __int64 sectors)
 {
     CPhysicalDiskInfo* d = new (std::nothrow) CPhysicalDiskInfo;
@@ -139,10 +148,32 @@ void CPhysicalDiskList::AddFromSize(int diskNumber, unsigned __int64 sectors)
 
 int CPhysicalDiskList::AddDisk(int diskNumber, int* pbIdentified)
 {
-    // Read access only: enumeration never needs to write to a disk.
-    HANDLE h = OpenRawReadOnly(PhysicalDrivePath(diskNumber).c_str(), 0);
-    if (h == INVALID_HANDLE_VALUE)
-        return GetLastError() == ERROR_FILE_NOT_FOUND ? 0 : 1;
+    // SMART identify is sent with read and write access (nothing is
+    // written); where that access is refused, the disk is still listed from
+    // what a read-only handle can learn.
+    const std::wstring path = PhysicalDrivePath(diskNumber);
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                           OPEN_EXISTING, 0, NULL);
+    if (h == INVALID_HANDLE_VALUE) {
+        const DWORD e = GetLastError();
+        if (e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND)
+            return 0;
+        h = OpenRawReadOnly(path.c_str(), 0);
+        if (h == INVALID_HANDLE_VALUE)
+            return GetLastError() == ERROR_FILE_NOT_FOUND ? 0 : 1;
+    }
+
+    // The length the driver reports is the disk's true size; the identify
+    // data and the geometry (whole cylinders, up to 8 MB short) only stand
+    // in where it does not answer. The size bounds every whole-disk search.
+    unsigned __int64 length = 0;
+    {
+        GET_LENGTH_INFORMATION len = {};
+        DWORD got = 0;
+        if (StorageDeviceIoControl(h, IOCTL_DISK_GET_LENGTH_INFO, NULL, 0, &len, sizeof(len), &got) &&
+            got >= sizeof(len) && len.Length.QuadPart >= 512)
+            length = (unsigned __int64)len.Length.QuadPart;
+    }
 
     bool added = false;
     GETVERSIONINPARAMS ver;
@@ -151,7 +182,10 @@ int CPhysicalDiskList::AddDisk(int diskNumber, int* pbIdentified)
         BYTE command = ((ver.bIDEDeviceMap >> (diskNumber & 31)) & 0x10) ? 0xA1 : 0xEC;
         WORD words[256];
         if (SendIdentify(h, command, diskNumber, words)) {
+            const size_t before = m_Disks.size();
             AddFromIdentify(diskNumber, words);
+            if (length && m_Disks.size() > before)
+                SetSize(m_Disks.back(), length / 512);
             if (pbIdentified)
                 *pbIdentified = 1;
             added = true;
@@ -161,8 +195,10 @@ int CPhysicalDiskList::AddDisk(int diskNumber, int* pbIdentified)
         DISK_GEOMETRY geo;
         memset(&geo, 0, sizeof(geo));
         DWORD got = 0;
-        if (StorageDeviceIoControl(h, IOCTL_DISK_GET_DRIVE_GEOMETRY, NULL, 0, &geo, sizeof(geo), &got) &&
-            got >= sizeof(geo)) {
+        if (length) {
+            AddFromSize(diskNumber, length / 512);
+        } else if (StorageDeviceIoControl(h, IOCTL_DISK_GET_DRIVE_GEOMETRY, NULL, 0, &geo, sizeof(geo), &got) &&
+                   got >= sizeof(geo)) {
             unsigned __int64 sectors = (unsigned __int64)geo.Cylinders.QuadPart * geo.TracksPerCylinder *
                                        geo.SectorsPerTrack;
             AddFromSize(diskNumber, sectors);

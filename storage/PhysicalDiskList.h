@@ -46,6 +46,7 @@ private:
     CPhysicalDiskList& operator=(const CPhysicalDiskList&);
     BOOL SendIdentify(HANDLE hDisk, BYTE command, int diskNumber, WORD* words);
     void AddFromSize(int diskNumber, unsigned __int64 sectors);
+    static void SetSize(CPhysicalDiskInfo* d, unsigned __int64 sectors);
 
     std::vector<CPhysicalDiskInfo*> m_Disks;
 };

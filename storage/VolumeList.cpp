@@ -5,6 +5,7 @@
 
 #include "core/Language.h"
 #include "storage/DeviceIo.h"
+#include "storage/PartitionTable.h"
 
 namespace {
 std::wstring SizeText(unsigned __int64 clusters, DWORD sectorsPerCluster, DWORD bytesPerSector)
@@ -48,14 +49,27 @@ CVolumeInfo::CVolumeInfo()
     m_DeviceNumber.PartitionNumber = 0;
 }
 
+// A RAW record counts its clusters in bytes, of which 32 bits hold only what
+// lies below 4 GiB: its length says the rest.
 std::wstring CVolumeInfo::GetTotalSizeText() const
 {
+    if (IsRawRecord())
+        return SizeText(m_Length, 1, 1);
     return SizeText(m_dwTotalClusters, m_dwSectorsPerCluster, m_dwBytesPerSector);
 }
 
 std::wstring CVolumeInfo::GetFreeSizeText() const
 {
+    if (IsRawRecord())
+        return SizeText(m_Length, 1, 1);
     return SizeText(m_dwFreeClusters, m_dwSectorsPerCluster, m_dwBytesPerSector);
+}
+
+bool CVolumeInfo::IsRawRecord() const
+{
+    // Known by its byte-sized clusters: its name may be the one its boot
+    // sector gave it.
+    return m_Length != 0 && m_dwSectorsPerCluster == 1 && m_dwBytesPerSector == 1;
 }
 
 void CVolumeInfo::QueryDevice()
@@ -73,6 +87,35 @@ void CVolumeInfo::QueryDevice()
     unsigned __int64 len = QueryDeviceLength(h, 1);
     if (len)
         m_Length = len;
+    // The file system the volume's own boot sector names; the system's name
+    // is only a hint: it calls a volume it cannot read "RAW", and a drive
+    // mapped onto a folder after that folder's host. 4096 bytes suit every
+    // sector size up to 4 KiB.
+    unsigned char* boot = new (std::nothrow) unsigned char[4096];
+    if (boot) {
+        if (ReadAt(h, 0, boot, 4096) >= 512) {
+            const wchar_t* name = NULL;
+            switch (DetectFileSystem(boot)) {
+            case FS_NTFS:
+                name = L"NTFS";
+                break;
+            case FS_FAT32:
+                name = L"FAT32";
+                break;
+            case FS_FAT16:
+                name = L"FAT";
+                break;
+            case FS_EXFAT:
+                name = L"exFAT";
+                break;
+            default:
+                break;
+            }
+            if (name)
+                m_strFileSystem = name;
+        }
+        delete[] boot;
+    }
     CloseHandle(h);
 }
 
@@ -191,17 +234,26 @@ int CVolumeList::AddRemovableVolume(const wchar_t* root)
 {
     if (!root || GetDriveTypeW(root) != DRIVE_REMOVABLE)
         return 0;
-    // A removable medium with a file system replaces its RAW record.
+    // The RAW record the enumeration made for this medium, if any.
+    CVolumeInfo* raw = NULL;
     for (size_t i = 0; i < m_Raw.size(); ++i) {
         if (_wcsicmp(m_Raw[i]->m_strRoot.c_str(), root) == 0) {
-            delete m_Raw[i];
+            raw = m_Raw[i];
             m_Raw.erase(m_Raw.begin() + i);
             break;
         }
     }
+    // A medium with a file system replaces its RAW record. One without (a
+    // damaged or unformatted card) stays a removable volume, RAW, so that it
+    // can still be chosen for a deep scan.
     CVolumeInfo* v = MakeFilesystemVolume(root, DRIVE_REMOVABLE);
-    if (!v)
-        return 0;
+    if (v) {
+        delete raw;
+    } else {
+        v = raw ? raw : MakeRawVolume(root, DRIVE_REMOVABLE);
+        if (!v)
+            return 0;
+    }
     m_Removable.push_back(v);
     return 1;
 }
@@ -213,9 +265,18 @@ int CVolumeList::AddRawVolume(const wchar_t* root)
     UINT type = GetDriveTypeW(root);
     if (type == DRIVE_REMOTE || type == DRIVE_CDROM)
         return 0;
-    CVolumeInfo* v = new (std::nothrow) CVolumeInfo;
+    CVolumeInfo* v = MakeRawVolume(root, type);
     if (!v)
         return 0;
+    m_Raw.push_back(v);
+    return 1;
+}
+
+CVolumeInfo* CVolumeList::MakeRawVolume(const wchar_t* root, UINT type)
+{
+    CVolumeInfo* v = new (std::nothrow) CVolumeInfo;
+    if (!v)
+        return NULL;
     v->m_uDriveType = type;
     v->m_strRoot = root;
     v->m_strFileSystem = L"RAW";
@@ -231,11 +292,10 @@ int CVolumeList::AddRawVolume(const wchar_t* root)
     v->QueryDevice();
     if (v->m_Length == 0 && v->m_dwTotalClusters == 0) {
         delete v;
-        return 0;
+        return NULL;
     }
     ApplyLabelFallback(v);
-    m_Raw.push_back(v);
-    return 1;
+    return v;
 }
 
 CVolumeInfo* CVolumeList::GetAtOrNull(int index) const

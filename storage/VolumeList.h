@@ -13,7 +13,11 @@ public:
     // "%dM" below 1 GiB, else "%.02fG".
     std::wstring GetTotalSizeText() const;
     std::wstring GetFreeSizeText() const;
-    // Device number and length of "\\.\X:"; fields stay as they are when the open fails.
+    // A volume without a recognised file system, counted in bytes.
+    bool IsRawRecord() const;
+    // Device number, length and file system (the one its boot sector names,
+    // when it names one) of "\\.\X:"; fields stay as they are when the open
+    // fails.
     void QueryDevice();
     // IOCTL_DISK_GET_PARTITION_INFO of the volume; 1 on success.
     int GetPartitionInfo(PARTITION_INFORMATION* out) const;
@@ -73,6 +77,8 @@ private:
     CVolumeList(const CVolumeList&);
     CVolumeList& operator=(const CVolumeList&);
     CVolumeInfo* MakeFilesystemVolume(const wchar_t* root, UINT driveType);
+    // A "RAW" record with the device's length; NULL when it has none.
+    CVolumeInfo* MakeRawVolume(const wchar_t* root, UINT driveType);
 
     std::vector<CVolumeInfo*> m_Fixed;
     std::vector<CVolumeInfo*> m_Raw;

@@ -65,6 +65,7 @@ BOOL CExFATVolume::ParseBootSector(const BYTE* boot) {
 
   m_dwBytesPerSector = bps;
   m_dwClusterBytes = bps << spcShift;
+  m_dwSectorBytes = bps;
   m_dwClusterCount = clusterCount;
   m_dwRootCluster = Le32(boot + 96);
   m_dwFatLength = fatLength;

@@ -45,6 +45,7 @@ BOOL CFAT32Volume::ParseBootSector(const BYTE* boot) {
 
   m_wBytesPerSector = (WORD)bps;
   m_dwClusterBytes = bps * spc;
+  m_dwSectorBytes = bps;
   m_dwRootCluster = Le32(boot + 44);
   m_dwFatSectors = f.fatSectors;
   m_dwNumberOfFats = f.numberOfFats;

@@ -47,6 +47,7 @@ BOOL CFATVolume::ParseBootSector(const BYTE* boot) {
   m_wBytesPerSector = (WORD)bps;
   m_wRootEntryCount = (WORD)rootEntries;
   m_dwClusterBytes = bps * spc;
+  m_dwSectorBytes = bps;
   m_dwFatSectors = fatSectors;
   m_dwNumberOfFats = fats;
   m_u64Fat1Offset = fat1;
@@ -126,7 +127,8 @@ BYTE* CFATVolume::ReadRootDirectory(uint16_t* entryCount) {
   BYTE* buf = new (std::nothrow) BYTE[bytes];
   if (!buf) return nullptr;
   memset(buf, 0, bytes);
-  if (!fatcommon::ReadExact(m_hDevice, (uint64_t)m_dwRootDirOffset + GetPartitionOffset(), buf, bytes)) {
+  if (ReadAtAligned(m_hDevice, (uint64_t)m_dwRootDirOffset + GetPartitionOffset(), buf, bytes, m_dwSectorBytes) !=
+      bytes) {
     delete[] buf;
     return nullptr;
   }

@@ -136,12 +136,13 @@ BOOL ReadFatBootFields(const BYTE* boot, uint32_t fatSectors, FatBootFields* out
 }
 
 DWORD LoadFatPage(HANDLE h, uint64_t fatStart, uint64_t fatBytes, uint64_t pageIndex, void* page,
-                  DWORD pageSize) {
+                  DWORD pageSize, DWORD sectorBytes) {
   memset(page, 0, pageSize);
   const uint64_t pageStart = pageIndex * pageSize;
   if (pageStart >= fatBytes) return 0;
   const uint64_t left = fatBytes - pageStart;
-  return ReadUpTo(h, fatStart + pageStart, page, left < pageSize ? (DWORD)left : pageSize);
+  if (h == NULL || h == INVALID_HANDLE_VALUE) return 0;
+  return ReadAtAligned(h, fatStart + pageStart, page, left < pageSize ? (DWORD)left : pageSize, sectorBytes);
 }
 
 }  // namespace fatcommon

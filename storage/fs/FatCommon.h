@@ -119,7 +119,7 @@ BOOL ReadFatBootFields(const BYTE* boot, uint32_t fatSectors, FatBootFields* out
 // fatStart and is fatBytes long into `page`, zeroed first; a page at the end
 // of the FAT may be short. Returns the bytes read, 0 on failure.
 DWORD LoadFatPage(HANDLE h, uint64_t fatStart, uint64_t fatBytes, uint64_t pageIndex, void* page,
-                  DWORD pageSize);
+                  DWORD pageSize, DWORD sectorBytes = 512);
 
 // What the chain walk does with one FAT value.
 enum ChainAction { kChainNext, kChainEnd, kChainFail };

@@ -29,8 +29,10 @@ int CFatVolumeBase::OpenPath(const wchar_t* path) {
   if (!path) return 0;
   m_hDevice = fatcommon::OpenReadOnly(path);
   if (m_hDevice == INVALID_HANDLE_VALUE) return 0;
-  BYTE boot[512];
-  if (!fatcommon::ReadExact(m_hDevice, GetPartitionOffset(), boot, sizeof(boot)) || !ParseBootSector(boot)) {
+  // One 4 KiB read: devices with 4 KiB sectors refuse anything smaller (a
+  // file system that ends sooner gives back at least its first sector).
+  BYTE boot[4096];
+  if (fatcommon::ReadUpTo(m_hDevice, GetPartitionOffset(), boot, sizeof(boot)) < 512 || !ParseBootSector(boot)) {
     Close();
     return 0;
   }
@@ -60,7 +62,7 @@ int CFatVolumeBase::ReadFatEntry(uint64_t fatOffset, uint64_t fatBytes, uint32_t
     if (page == m_nFailedPage) return 0;
     m_nCachedPage = -1;
     DWORD got = fatcommon::LoadFatPage(m_hDevice, fatOffset + GetPartitionOffset(), fatBytes, (uint64_t)page,
-                                       m_FatPage, kPageEntries * m_dwEntryBytes);
+                                       m_FatPage, kPageEntries * m_dwEntryBytes, m_dwSectorBytes);
     if (got == 0) {
       m_nFailedPage = page;
       return 0;

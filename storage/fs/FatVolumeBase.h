@@ -65,6 +65,8 @@ class CFatVolumeBase {
   int m_nCachedPage = -1;
   int m_nFailedPage = -1;     // last page whose read failed
   DWORD m_dwPageBytes = 0;    // bytes of the cached page that were read
+  // The file system's sector size: FAT pages are read in whole sectors.
+  DWORD m_dwSectorBytes = 512;
 
  private:
   const uint32_t m_dwEntryBytes;

@@ -167,7 +167,7 @@ const WORD* CNTFSVolume::GetUpCaseTable() {
 
 CLostNTFSVolume::CLostNTFSVolume(int diskNumber, DWORD offsetLow, DWORD offsetHigh)
     : m_nDiskNumber(diskNumber), m_u64PartitionOffset(((ULONGLONG)offsetHigh << 32) | offsetLow) {
-  OpenPath(PhysicalDrivePath(diskNumber).c_str(), m_u64PartitionOffset, FILE_SHARE_READ, 0);
+  OpenPath(PhysicalDrivePath(diskNumber).c_str(), m_u64PartitionOffset, FILE_SHARE_READ | FILE_SHARE_WRITE, 0);
 }
 
 CLostNTFSVolume::CLostNTFSVolume(const wchar_t* path, ULONGLONG offset) : m_u64PartitionOffset(offset) {

@@ -85,3 +85,14 @@ class CLostNTFSVolume : public CNTFSVolume {
   int m_nDiskNumber = -1;
   ULONGLONG m_u64PartitionOffset = 0;
 };
+
+// True when `bytes` exceed what the volume can hold (its clusters times the
+// cluster size): a data size no file on it can have. False when the volume
+// does not say how large it is.
+inline bool NtfsSizeBeyondVolume(const CNTFSVolume& volume, ULONGLONG bytes) {
+  const ULONGLONG clusters = volume.GetTotalClusters();
+  const ULONGLONG cluster = volume.GetClusterSize();
+  if (clusters == 0 || cluster == 0) return false;
+  if (clusters > ~0ull / cluster) return false;
+  return bytes > clusters * cluster;
+}

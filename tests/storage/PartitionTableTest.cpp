@@ -111,6 +111,7 @@ struct Damage
     int result;
     std::vector<int> rows;  // indexes into the undamaged table
     int usedBackup;
+    int unverified = 0;     // neither GPT header held: rows from the standard array
 };
 
 // Each case damages a private copy, reads it, and puts the original bytes back.
@@ -124,6 +125,9 @@ void ExpectDamage(const wchar_t* fixture, const std::vector<std::wstring>& table
         CPartitionTable t;
         EXPECT_EQ(c.result, ReadImage(copy.m_path, t)) << c.what;
         EXPECT_EQ(c.usedBackup, t.UsedBackupGpt()) << c.what;
+        EXPECT_EQ(c.unverified, t.UsedUnverifiedGpt()) << c.what;
+        for (int i = 0; i < t.GetCount(); ++i)
+            EXPECT_EQ(c.unverified, t.GetAt(i)->m_bUnverified) << c.what << " row " << i;
         std::vector<std::wstring> want;
         for (int i : c.rows)
             want.push_back(table[i]);
@@ -145,10 +149,16 @@ TEST(DamagedDisk, MbrAndExtendedChain)
                      {"zero-length entry ends the walk", {Patch(0x1BE + 16 + 12, std::string(4, '\0'))}, 1, {0}, 0},
                      {"last EBR links back to the first", {Entry(124928, 1, 0x05, 0, 2048)}, 1, {0, 1, 2, 3, 4}, 0},
                      {"EBR links to itself", {Entry(34816, 1, 0x05, 0, 2048)}, 1, {0, 1, 2}, 0},
+                     // One odd status byte costs at most its own entry: kept when
+                     // its first sector is a file system's boot sector.
+                     {"odd status of an NTFS entry", {Patch(0x1BE + 16, "\x7F")}, 1, {0, 1, 2, 3, 4}, 0},
+                     {"odd status of the extended entry", {Patch(0x1BE + 32, "\x01")}, 1, {0, 1}, 0},
+                     {"odd status everywhere: no table",
+                      {Patch(0x1BE, "\x7F"), Patch(0x1BE + 16, "\x7F"), Patch(0x1BE + 32, "\x01")}, 0, {}, 0},
                  });
 }
 
-TEST(DamagedDisk, GptFallsBackToTheBackupOrGivesNothing)
+TEST(DamagedDisk, GptFallsBackToTheBackupThenToTheStandardArray)
 {
     ExpectDamage(L"disk-gpt.img", kGptDisk,
                  {
@@ -156,9 +166,16 @@ TEST(DamagedDisk, GptFallsBackToTheBackupOrGivesNothing)
                      {"primary header wiped", {Patch(512, std::string(512, '\0'))}, 1, {0, 1, 2, 3}, 1},
                      {"primary array CRC", {Flip(1024 + 58)}, 1, {0, 1, 2, 3}, 1},
                      {"primary entry size", {HeaderField(512, 84, 0x10000)}, 1, {0, 1, 2, 3}, 1},
-                     {"both headers", {Flip(512 + 60), Flip(kGptBackupHeader + 60)}, 1, {}, 0},
+                     // Neither header holds: the array at LBA 2, unverified.
+                     {"both headers", {Flip(512 + 60), Flip(kGptBackupHeader + 60)}, 1, {0, 1, 2, 3}, 0, 1},
                      {"entry counts past any array",
-                      {HeaderField(512, 80, 0xFFFFFFFFu), HeaderField(kGptBackupHeader, 80, 0x01000000u)}, 1, {}, 0},
+                      {HeaderField(512, 80, 0xFFFFFFFFu), HeaderField(kGptBackupHeader, 80, 0x01000000u)}, 1,
+                      {0, 1, 2, 3}, 0, 1},
+                     {"both headers, first entry past the disk",
+                      {Flip(512 + 60), Flip(kGptBackupHeader + 60), Patch(1024 + 40, std::string(7, '\x7F'))}, 1,
+                      {1, 2, 3}, 0, 1},
+                     {"both headers and the array wiped",
+                      {Flip(512 + 60), Flip(kGptBackupHeader + 60), Patch(1024, std::string(16384, '\0'))}, 1, {}, 0},
                  });
 }
 

@@ -1,0 +1,573 @@
+// Journeys through the main window as a new user takes them, from a fresh
+// window to recovered files, over images made by the real tools and their
+// answer keys:
+//   W: a sparse 24 GiB image with a picture every 256 MiB (deep scan whose
+//      findings come in over many intake ticks),
+//   P: a FAT32 volume and Q: an exFAT volume (mkfs.fat, mkfs.exfat), each
+//      mapped the way winecfg maps a drive, so that the system names the
+//      host folder's file system for it, not the volume's,
+//   \\.\PhysicalDrive6 the carving image as a whole disk.
+// Each recovers what it lists and compares the bytes.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <commctrl.h>
+#include <wincrypt.h>
+
+#include <algorithm>
+#include <map>
+#include <set>
+#include <sstream>
+#include <tuple>
+
+#include "GuiHarness.h"
+#include "WindowTestUtil.h"
+#include "app/MainFrame.h"
+#include "app/ResultDialogs.h"
+#include "common/DeviceMap.h"
+#include "common/TestPaths.h"
+#include "core/Language.h"
+#include "core/Settings.h"
+#include "engine/EngineText.h"
+
+using namespace wintest;
+
+namespace {
+
+const DWORD kFrameStyle = WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX;
+
+// Rows of a tab-separated file; the first line is skipped when header is set.
+std::vector<std::vector<std::string>> ReadTsv(const std::wstring& path, bool header)
+{
+    std::vector<std::vector<std::string>> rows;
+    std::istringstream in(testpaths::ReadWholeFile(path));
+    std::string line;
+    if (header)
+        std::getline(in, line);
+    while (std::getline(in, line)) {
+        std::vector<std::string> f;
+        std::stringstream ls(line);
+        std::string cell;
+        while (std::getline(ls, cell, '\t'))
+            f.push_back(cell);
+        if (!f.empty())
+            rows.push_back(f);
+    }
+    return rows;
+}
+
+std::wstring Wide(const std::string& s)
+{
+    int n = MultiByteToWideChar(CP_UTF8, 0, s.c_str(), (int)s.size(), NULL, 0);
+    std::wstring w(n, 0);
+    MultiByteToWideChar(CP_UTF8, 0, s.c_str(), (int)s.size(), &w[0], n);
+    return w;
+}
+
+std::string Sha256(const std::string& data)
+{
+    HCRYPTPROV prov = 0;
+    HCRYPTHASH hash = 0;
+    std::string hex;
+    if (!CryptAcquireContextW(&prov, NULL, NULL, PROV_RSA_AES, CRYPT_VERIFYCONTEXT))
+        return hex;
+    BYTE digest[32];
+    DWORD len = sizeof(digest);
+    if (CryptCreateHash(prov, CALG_SHA_256, 0, 0, &hash) &&
+        CryptHashData(hash, (const BYTE*)data.data(), (DWORD)data.size(), 0) &&
+        CryptGetHashParam(hash, HP_HASHVAL, digest, &len, 0)) {
+        static const char* const digits = "0123456789abcdef";
+        for (DWORD i = 0; i < len; ++i) {
+            hex += digits[digest[i] >> 4];
+            hex += digits[digest[i] & 15];
+        }
+    }
+    if (hash)
+        CryptDestroyHash(hash);
+    CryptReleaseContext(prov, 0);
+    return hex;
+}
+
+// The SHA-256 of a file; empty when it does not exist.
+std::string FileSha256(const std::wstring& path)
+{
+    if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES)
+        return std::string();
+    return Sha256(testpaths::ReadWholeFile(path));
+}
+
+// Bytes of a file at an offset (the sparse image is never read whole).
+std::string ReadRange(const std::wstring& path, uint64_t offset, size_t length)
+{
+    std::string out(length, '\0');
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
+    if (h == INVALID_HANDLE_VALUE)
+        return std::string();
+    LARGE_INTEGER at;
+    at.QuadPart = (LONGLONG)offset;
+    DWORD got = 0;
+    if (!SetFilePointerEx(h, at, NULL, FILE_BEGIN) || !ReadFile(h, &out[0], (DWORD)length, &got, NULL))
+        got = 0;
+    CloseHandle(h);
+    out.resize(got);
+    return out;
+}
+
+int CountFiles(const std::wstring& pattern)
+{
+    int n = 0;
+    WIN32_FIND_DATAW fd;
+    HANDLE f = FindFirstFileW(pattern.c_str(), &fd);
+    if (f != INVALID_HANDLE_VALUE) {
+        do
+            n += (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+        while (FindNextFileW(f, &fd));
+        FindClose(f);
+    }
+    return n;
+}
+
+// Every file under a folder, by name.
+void ListFiles(const std::wstring& folder, std::multimap<std::wstring, std::wstring>& out)
+{
+    WIN32_FIND_DATAW fd;
+    HANDLE f = FindFirstFileW((folder + L"\\*").c_str(), &fd);
+    if (f == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        const std::wstring name = fd.cFileName;
+        if (name == L"." || name == L"..")
+            continue;
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            ListFiles(folder + L"\\" + name, out);
+        else
+            out.insert(std::make_pair(name, folder + L"\\" + name));
+    } while (FindNextFileW(f, &fd));
+    FindClose(f);
+}
+
+class JourneyTest : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        gui::InitProcess(1252);
+        SetCloseConfirm(0);
+        s_sparse = new devicemap::CMountedDrive;
+        s_fat32 = new devicemap::CMountedDrive;
+        s_exfat = new devicemap::CMountedDrive;
+        s_disk = new devicemap::CScopedDeviceMap;
+        ASSERT_TRUE(
+            s_sparse->Define(L'W', testpaths::MakeTempDir(L"jwroot"), testpaths::Fixture(L"sparse-deep.raw")));
+        ASSERT_TRUE(
+            s_fat32->Define(L'P', testpaths::MakeTempDir(L"jproot"), testpaths::Fixture(L"recover-fat32.img")));
+        ASSERT_TRUE(
+            s_exfat->Define(L'Q', testpaths::MakeTempDir(L"jqroot"), testpaths::Fixture(L"recover-exfat.img")));
+        ASSERT_TRUE(s_disk->PhysicalDrive(6, testpaths::Fixture(L"carve.img")));
+    }
+    static void TearDownTestSuite()
+    {
+        delete s_disk;
+        delete s_exfat;
+        delete s_fat32;
+        delete s_sparse;
+        SetCloseConfirm(-1);
+    }
+
+    void SetUp() override
+    {
+        m_oldReporter = SetUsageReporter(&m_reporter);
+        m_oldBox = SetMessageDlgProc(MessageLog::Proc);
+        MessageLog::texts.clear();
+        MessageLog::answer = 7;
+        m_oldDialogs = GetResultDialogs();
+        g_ConfigSetting.m_bShowMode = 0;
+        g_ConfigSetting.m_nViewMode = 1;
+        m_oldClusterSize = g_ConfigSetting.m_uClusterSize;
+        g_ConfigSetting.SetClusterSize(512, 0);
+        m_frame = new CMainFrame;
+        m_hwnd = m_frame->Create(NULL, L"Delvaro", kFrameStyle, 0, 0, 0, 800, 600);
+        ASSERT_TRUE(m_hwnd != NULL) << GetLastError();
+        m_frame->CenterWindow();
+        ASSERT_TRUE(gui::PumpUntil([&] { return m_frame->IsInitialized() && !m_frame->IsDiskEnumRunning(); }, 60000));
+        gui::PumpPending();
+    }
+
+    void TearDown() override
+    {
+        if (m_hwnd && IsWindow(m_hwnd)) {
+            PostMessageW(m_hwnd, WM_CLOSE, 0, 0);
+            EXPECT_TRUE(gui::PumpUntil([&] { return !IsWindow(m_hwnd); }, 60000));
+        }
+        GetResultDialogs() = m_oldDialogs;
+        g_ConfigSetting.SetClusterSize(m_oldClusterSize, 0);
+        SetMessageDlgProc(m_oldBox);
+        SetUsageReporter(m_oldReporter);
+    }
+
+    CPaintManagerUI& pm() { return m_frame->GetPaintManager(); }
+    DuiLib::CListUI* List(const wchar_t* name)
+    {
+        return static_cast<DuiLib::CListUI*>(gui::Find(pm(), name)->GetInterface(DUI_CTR_LIST));
+    }
+
+    void ClickAndWaitForPage(const wchar_t* name, int page)
+    {
+        ASSERT_TRUE(gui::Click(pm(), name)) << name;
+        ASSERT_TRUE(gui::PumpUntil([&] { return m_frame->GetCurrentPage() == page; })) << name << " -> " << page;
+    }
+
+    // Selects the disk-page row whose name holds the text.
+    void ClickDiskRow(const std::wstring& text)
+    {
+        DuiLib::CListUI* l = List(L"listDisk");
+        int index = -1;
+        for (int i = 0; i < l->GetCount() && index < 0; ++i) {
+            CControlUI* c = pm().FindSubControlByName(l->GetItemAt(i), L"diskName");
+            if (c && l->GetItemAt(i)->IsVisible() && std::wstring(c->GetText().GetData()).find(text) != std::wstring::npos)
+                index = i;
+        }
+        ASSERT_GE(index, 0) << "no row for " << std::string(text.begin(), text.end());
+        auto inView = [&] {
+            RECT r = l->GetItemAt(index)->GetPos(), lr = l->GetList()->GetPos();
+            return r.top >= lr.top && r.bottom <= lr.bottom && r.bottom > r.top;
+        };
+        if (!inView()) {
+            RECT r = l->GetItemAt(index)->GetPos(), lr = l->GetList()->GetPos();
+            l->Scroll(0, r.bottom > lr.bottom ? r.bottom - lr.bottom : r.top - lr.top);
+        }
+        ASSERT_TRUE(gui::PumpUntil(inView));
+        ASSERT_TRUE(gui::Click(pm(), l->GetItemAt(index)));
+        ASSERT_TRUE(gui::PumpUntil([&] { return l->GetCurSel() == index; }));
+    }
+
+    // From the home page through the disk and type pages to a running scan,
+    // with every category chosen (the default) or pictures only.
+    void StartScanOf(const wchar_t* job, const std::wstring& row, bool picturesOnly)
+    {
+        ClickAndWaitForPage(L"btnProMode", 0);
+        ClickAndWaitForPage(job, 1);
+        ClickDiskRow(row);
+        ClickAndWaitForPage(L"btnNext", 3);
+        if (picturesOnly) {
+            ASSERT_TRUE(gui::Click(pm(), L"optSelectAllType"));
+            ASSERT_TRUE(gui::PumpUntil([&] { return m_frame->GetSelectedCategoryCount() == 0; }));
+            ASSERT_TRUE(gui::Click(pm(), L"optSelectPicture"));
+            ASSERT_TRUE(gui::PumpUntil([&] { return m_frame->GetSelectedCategoryCount() == 1; }));
+        }
+        MessageLog::texts.clear();
+        ClickAndWaitForPage(L"btnNext", 4);
+    }
+
+    // The scan has ended and the intake has moved every finding.
+    void WaitForResults(DWORD ms = 240000)
+    {
+        ASSERT_TRUE(gui::PumpUntil(
+            [&] {
+                return !m_frame->GetScanDiskDlg()->IsScanRunning() && !m_frame->IsRefreshTimerRunning() &&
+                       m_frame->GetResultList()->GetCount() == (int)m_frame->GetFoundCount();
+            },
+            ms));
+    }
+
+    std::vector<CListThumbElementUI*> Tiles()
+    {
+        std::vector<CListThumbElementUI*> out;
+        CResultListUI* list = m_frame->GetResultList();
+        for (int i = 0; i < list->GetCount(); ++i)
+            out.push_back(static_cast<CListThumbElementUI*>(list->GetItemAt(i)->GetInterface(L"ListThumbElement")));
+        return out;
+    }
+
+    std::wstring TreeLabel(HWND tree, HTREEITEM item)
+    {
+        wchar_t buf[300] = {};
+        TVITEMW tv = {};
+        tv.mask = TVIF_TEXT;
+        tv.hItem = item;
+        tv.pszText = buf;
+        tv.cchTextMax = 300;
+        TreeView_GetItem(tree, &tv);
+        return buf;
+    }
+
+    // The count a tree item shows, "name(count)"; -1 without one.
+    long long TreeCount(HWND tree, HTREEITEM item)
+    {
+        const std::wstring label = TreeLabel(tree, item);
+        const size_t open = label.rfind(L'(');
+        if (open == std::wstring::npos)
+            return -1;
+        return _wtoi64(label.c_str() + open + 1);
+    }
+
+    // A real click on a tree item's check box.
+    void ClickTreeCheckBox(HWND tree, HTREEITEM item)
+    {
+        TreeView_EnsureVisible(tree, item);
+        RECT text = {};
+        ASSERT_TRUE(TreeView_GetItemRect(tree, item, &text, TRUE));
+        POINT pt = {text.left - 1, (text.top + text.bottom) / 2};
+        for (; pt.x > 0; --pt.x) {
+            TVHITTESTINFO ht = {};
+            ht.pt = pt;
+            if (TreeView_HitTest(tree, &ht) == item && (ht.flags & TVHT_ONITEMSTATEICON))
+                break;
+        }
+        ASSERT_GT(pt.x, 0);
+        POINT screen = pt;
+        ClientToScreen(tree, &screen);
+        SetCursorPos(screen.x, screen.y);
+        PostMessageW(tree, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(pt.x, pt.y));
+        PostMessageW(tree, WM_LBUTTONUP, 0, MAKELPARAM(pt.x, pt.y));
+        gui::PumpPending();
+    }
+
+    // Checks every entry through the type tree's root.
+    void CheckEverything(size_t count)
+    {
+        ASSERT_TRUE(gui::Click(pm(), L"optTypeFilter"));
+        HWND typeTree = m_frame->GetTreeWindow(103);
+        ASSERT_TRUE(gui::PumpUntil([&] { return IsWindowVisible(typeTree) != FALSE; }));
+        ClickTreeCheckBox(typeTree, TreeView_GetRoot(typeTree));
+        ASSERT_TRUE(gui::PumpUntil([&] { return m_frame->GetCheckedCount() == count; }));
+    }
+
+    // Recovers the checked entries through the recovery dialog into a new
+    // folder (carved hits by type, found files with their folders) and
+    // waits for the success box. The folder comes back.
+    std::wstring RecoverChecked(const wchar_t* folderName)
+    {
+        static std::wstring s_out;
+        s_out = testpaths::MakeTempDir(folderName);
+        GetResultDialogs().AskRecoverOption = [](HWND, const std::wstring&, bool, int& option) {
+            option = 1;
+            return true;
+        };
+        GetResultDialogs().ChooseFolder = [](HWND, const std::wstring&, std::wstring& path) {
+            path = s_out;
+            return true;
+        };
+        MessageLog::texts.clear();
+        MessageLog::answer = 7;  // the success box: do not open Explorer
+        const std::wstring success = GetUIText(L"RecoverSuccess");
+        const std::wstring head = success.substr(0, success.find(L'%'));
+        EXPECT_TRUE(gui::Click(pm(), L"btnRestoreFiles"));
+        EXPECT_TRUE(gui::PumpUntil(
+            [&] {
+                for (const std::wstring& t : MessageLog::texts)
+                    if (t.compare(0, head.size(), head) == 0)
+                        return true;
+                return false;
+            },
+            120000))
+            << (MessageLog::texts.empty() ? std::string("no box")
+                                          : std::string(MessageLog::texts[0].begin(), MessageLog::texts[0].end()));
+        return s_out;
+    }
+
+    // A deleted-file scan of a mapped FAT32 or exFAT volume: every deleted
+    // file of the key is listed at its size in its folder and recovered
+    // byte for byte.
+    void DeletedFileJourney(wchar_t letter, const wchar_t* imageName, const wchar_t* fsName)
+    {
+        const std::wstring root = std::wstring(1, letter) + L":\\";
+        wchar_t reported[64] = {};
+        ASSERT_TRUE(GetVolumeInformationW(root.c_str(), NULL, 0, NULL, NULL, NULL, reported, 63));
+        // What the system reports is not the volume's own file system, and
+        // the test touches neither.
+        ASSERT_NE(std::wstring(fsName), std::wstring(reported));
+        CVolumeInfo* v = m_frame->GetVolumeList()->FindVolumeByLetter(letter);
+        ASSERT_TRUE(v != NULL);
+        EXPECT_EQ(std::wstring(fsName), v->m_strFileSystem);
+
+        std::vector<std::vector<std::string>> want;
+        for (const auto& r : ReadTsv(testpaths::Fixture(std::wstring(imageName) + L".key.tsv"), false))
+            if (r.size() >= 4 && r[3] == "deleted")
+                want.push_back(r);
+        ASSERT_GE(want.size(), 4u);
+        StartScanOf(L"RecoverDeletedFileButton", L"(" + root + L")", false);
+        WaitForResults();
+        EXPECT_TRUE(MessageLog::texts.empty()) << std::string(MessageLog::texts[0].begin(), MessageLog::texts[0].end());
+        ASSERT_GT(m_frame->GetFoundCount(), 0u);
+
+        // Each deleted file of the key is in the list: its folder, its size
+        // and its name (a short name of FAT loses its first character).
+        std::map<size_t, const CFoundItem*> listed;  // key row -> entry
+        for (CListThumbElementUI* t : Tiles()) {
+            const CFoundItem* item = reinterpret_cast<const CFoundItem*>(t->GetTag());
+            ASSERT_TRUE(item != NULL);
+            for (size_t i = 0; i < want.size(); ++i) {
+                std::wstring keyPath = Wide(want[i][0]);
+                std::replace(keyPath.begin(), keyPath.end(), L'/', L'\\');
+                const std::wstring name = keyPath.substr(keyPath.rfind(L'\\') + 1);
+                const std::wstring folder = keyPath.substr(0, keyPath.rfind(L'\\') + 1);
+                if (item->m_u64Size == std::stoull(want[i][1]) && item->m_strName.size() == name.size() &&
+                    item->m_strName.substr(1) == name.substr(1) &&
+                    item->GetPath().find(folder.substr(1)) != std::wstring::npos)
+                    listed[i] = item;
+            }
+        }
+        for (size_t i = 0; i < want.size(); ++i)
+            EXPECT_TRUE(listed.count(i)) << "not listed: " << want[i][0];
+        // The type tree counts what the list holds; the folder tree holds
+        // the key's folders.
+        HWND typeTree = m_frame->GetTreeWindow(103);
+        EXPECT_EQ((long long)m_frame->GetFoundCount(), TreeCount(typeTree, TreeView_GetRoot(typeTree)));
+        EXPECT_TRUE(TreeView_GetRoot(m_frame->GetTreeWindow(101)) != NULL);
+
+        CheckEverything(m_frame->GetFoundCount());
+        ASSERT_FALSE(HasFatalFailure());
+    ASSERT_FALSE(HasFatalFailure());
+        const std::wstring out = RecoverChecked(letter == L'P' ? L"jfat32out" : L"jexfatout");
+        // (The recycle bin's files come back under a folder of its own.)
+        std::multimap<std::wstring, std::wstring> written;  // name -> path
+        ListFiles(out, written);
+        for (const auto& hit : listed) {
+            std::set<std::string> sums;
+            auto range = written.equal_range(hit.second->m_strName);
+            for (auto it = range.first; it != range.second; ++it)
+                sums.insert(FileSha256(it->second));
+            EXPECT_TRUE(sums.count(want[hit.first][2])) << want[hit.first][0];
+        }
+    }
+
+    CRecordingReporter m_reporter;
+    IUsageReporter* m_oldReporter = NULL;
+    MessageDlgProc m_oldBox = NULL;
+    ResultDialogs m_oldDialogs = {};
+    uint32_t m_oldClusterSize = 512;
+    CMainFrame* m_frame = NULL;
+    HWND m_hwnd = NULL;
+    static devicemap::CMountedDrive* s_sparse;
+    static devicemap::CMountedDrive* s_fat32;
+    static devicemap::CMountedDrive* s_exfat;
+    static devicemap::CScopedDeviceMap* s_disk;
+};
+devicemap::CMountedDrive* JourneyTest::s_sparse = NULL;
+devicemap::CMountedDrive* JourneyTest::s_fat32 = NULL;
+devicemap::CMountedDrive* JourneyTest::s_exfat = NULL;
+devicemap::CScopedDeviceMap* JourneyTest::s_disk = NULL;
+
+}  // namespace
+
+// The first thing after the start: a deep scan of a whole disk (its row on
+// the disk page, no volume chosen before) finds every whole picture of the
+// carving key and recovers each byte for byte.
+TEST_F(JourneyTest, WholeDiskDeepScanRightAfterTheStartFindsAndRecoversTheCarvingKey)
+{
+    std::vector<std::vector<std::string>> whole;
+    for (const auto& r : ReadTsv(testpaths::Fixture(L"carve.tsv"), true))
+        if (r.size() >= 6 && r[3] == "1" && r[4] == "1")
+            whole.push_back(r);
+    ASSERT_GE(whole.size(), 15u);
+    StartScanOf(L"DeepReocverButton", L"HD6:", false);
+    WaitForResults();
+    EXPECT_EQ(SCAN_TARGET_DISK, m_frame->GetScanDiskDlg()->GetTargetKind());
+    EXPECT_EQ(6, m_frame->GetScanDiskDlg()->GetDiskNumber());
+
+    std::map<std::pair<uint64_t, uint64_t>, const DeepScanHit*> hits;
+    for (CListThumbElementUI* t : Tiles()) {
+        const DeepScanHit* hit = reinterpret_cast<const DeepScanHit*>(t->GetTag());
+        ASSERT_TRUE(hit != NULL);
+        hits[std::make_pair(hit->GetStart(), hit->u64Length)] = hit;
+    }
+    for (const auto& r : whole)
+        EXPECT_TRUE(hits.count(std::make_pair(std::stoull(r[0]), std::stoull(r[1])))) << r[6] << " at " << r[0];
+    HWND typeTree = m_frame->GetTreeWindow(103);
+    EXPECT_EQ((long long)hits.size(), TreeCount(typeTree, TreeView_GetRoot(typeTree)));
+
+    CheckEverything(m_frame->GetFoundCount());
+    ASSERT_FALSE(HasFatalFailure());
+    const std::wstring out = RecoverChecked(L"jdiskout");
+    for (const auto& r : whole) {
+        const DeepScanHit* hit = hits[std::make_pair(std::stoull(r[0]), std::stoull(r[1]))];
+        if (!hit)
+            continue;
+        EXPECT_EQ(r[5], FileSha256(out + L"\\" + Wide(hit->szExtension) + L"\\" + Wide(hit->szName))) << r[0];
+    }
+}
+
+// FAT32 and exFAT volumes that the system names after their host folder
+// are read as what their boot sectors say: a deleted-file scan from the
+// home page lists the key's deleted files and recovers them.
+TEST_F(JourneyTest, AFat32VolumeNamedOtherwiseByTheSystemIsScannedAsFat32)
+{
+    DeletedFileJourney(L'P', L"recover-fat32.img", L"FAT32");
+}
+
+TEST_F(JourneyTest, AnExFatVolumeNamedOtherwiseByTheSystemIsScannedAsExFat)
+{
+    DeletedFileJourney(L'Q', L"recover-exfat.img", L"exFAT");
+}
+
+// A deep scan whose pictures lie hundreds of MiB apart: findings arrive
+// while the intake has already taken everything before them, again and
+// again (the scan is paused until the list has caught up, then resumed).
+// The list, the type tree and the counts end equal to the key, and every
+// picture comes back byte for byte.
+TEST_F(JourneyTest, FindingsThatArriveOverManyIntakeTicksAllReachTheListAndTheTrees)
+{
+    const std::wstring image = testpaths::Fixture(L"sparse-deep.raw");
+    const auto key = ReadTsv(testpaths::Fixture(L"sparse-deep.tsv"), true);
+    ASSERT_EQ(96u, key.size());
+    StartScanOf(L"DeepReocverButton", L"(W:\\)", true);
+    CScanDiskDlg* dlg = m_frame->GetScanDiskDlg();
+
+    // Caught up, then more: twelve times (each round waits for a tick of
+    // the intake), then the rest at the scan's own pace.
+    int rounds = 0;
+    while (dlg->IsScanRunning() && rounds < 12) {
+        const size_t before = m_frame->GetFoundCount();
+        ASSERT_TRUE(gui::PumpUntil([&] { return m_frame->GetFoundCount() > before || !dlg->IsScanRunning(); }, 240000));
+        if (!dlg->IsScanRunning())
+            break;
+        ASSERT_TRUE(gui::Click(pm(), L"btnPause"));
+        ASSERT_TRUE(gui::PumpUntil([&] { return dlg->IsPaused(); }));
+        // The intake takes all that was handed over.
+        ASSERT_TRUE(gui::PumpUntil(
+            [&] { return m_frame->GetResultList()->GetCount() == (int)m_frame->GetFoundCount(); }, 30000))
+            << "after " << rounds << " rounds: " << m_frame->GetResultList()->GetCount() << " of "
+            << m_frame->GetFoundCount();
+        ++rounds;
+        ASSERT_TRUE(gui::Click(pm(), L"btnResume"));
+        ASSERT_TRUE(gui::PumpUntil([&] { return !dlg->IsPaused(); }));
+    }
+    EXPECT_GE(rounds, 10);
+    WaitForResults();
+    ASSERT_EQ(key.size(), m_frame->GetFoundCount());
+
+    std::set<std::tuple<uint64_t, uint64_t, std::string>> want, got;
+    for (const auto& r : key)
+        want.insert(std::make_tuple(std::stoull(r[0]), std::stoull(r[1]), r[2]));
+    std::vector<const DeepScanHit*> hits;
+    for (CListThumbElementUI* t : Tiles()) {
+        const DeepScanHit* hit = reinterpret_cast<const DeepScanHit*>(t->GetTag());
+        ASSERT_TRUE(hit != NULL);
+        hits.push_back(hit);
+        got.insert(std::make_tuple(hit->GetStart(), hit->u64Length, std::string(hit->szExtension)));
+    }
+    EXPECT_EQ(want, got);
+    HWND typeTree = m_frame->GetTreeWindow(103);
+    EXPECT_EQ((long long)key.size(), TreeCount(typeTree, TreeView_GetRoot(typeTree)));
+    // The title counts what the intake moved.
+    EXPECT_EQ(EngineFormatInt(L"ScanningFile", (int)key.size()),
+              std::wstring(gui::Find(pm(), L"ScanTitle")->GetText().GetData()));
+    // The status line counts the checked entries: all of them.
+    CheckEverything(key.size());
+    ASSERT_FALSE(HasFatalFailure());
+    EXPECT_NE(std::wstring::npos, std::wstring(gui::Find(pm(), L"BottomStatus")->GetText().GetData())
+                                      .find(std::to_wstring(key.size())));
+    gui::SaveScreenshot(m_hwnd, L"journey_sparse_deep");
+
+    const std::wstring out = RecoverChecked(L"jsparseout");
+    int same = 0;
+    for (const DeepScanHit* h : hits) {
+        const std::string bytes =
+            testpaths::ReadWholeFile(out + L"\\" + Wide(h->szExtension) + L"\\" + Wide(h->szName));
+        same += !bytes.empty() && bytes == ReadRange(image, h->GetStart(), (size_t)h->u64Length);
+    }
+    EXPECT_EQ((int)key.size(), same);
+    EXPECT_EQ((int)key.size(), CountFiles(out + L"\\jpg\\*") + CountFiles(out + L"\\gif\\*") +
+                                   CountFiles(out + L"\\bmp\\*"));
+}
