@@ -72,13 +72,19 @@ int CByteTrie::LongestMatch(const unsigned char* data) const
 {
     if (!m_pRoot || !data)
         return -1;
+    // The deepest node on the path that ends a signature: data that follows a
+    // longer signature part of the way and then differs still matches a
+    // shorter signature it passed in full.
     const Node* node = m_pRoot;
+    int found = node->value;
     for (int depth = 0; depth < MAX_DEPTH - 1; ++depth)
     {
         const Node* child = node->children[data[depth]];
         if (!child)
             break;
         node = child;
+        if (node->value != -1)
+            found = node->value;
     }
-    return node->value;
+    return found;
 }

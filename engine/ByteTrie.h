@@ -20,7 +20,8 @@ public:
     int Insert(const unsigned char* bytes, unsigned int length, int value);
 
     // Walks from the root along data[0], data[1], ... (at most 255 bytes) and
-    // returns the value of the deepest node reached (-1 when it carries none).
+    // returns the value of the deepest node on that path that carries one
+    // (-1 when none does).
     int LongestMatch(const unsigned char* data) const;
 
     // Frees a node and its whole subtree.

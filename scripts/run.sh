@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the program and runs it under Wine: on the
 # current display when there is one, else on a virtual screen (Xvfb).
+# Only what the program needs to run is built (the program, the sector
+# engine, the plug-ins, the skins and the language files); the tests, tools
+# and benchmarks are built by scripts/test.sh.
 # Arguments are passed to the program (such as /debug).
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 "$root/scripts/setup.sh"
 bd="$root/build/x86_64"
-"$root/scripts/build.sh" x86_64 "$bd"
+"$root/scripts/build.sh" x86_64 "$bd" Delvaro6
 . "$root/scripts/wine-env.sh" "$bd"
 wine_start
 exe="$bd/bin/Delvaro6.exe"

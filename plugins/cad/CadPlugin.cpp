@@ -12,6 +12,7 @@
 #include "plugins/common/ByteSource.h"
 #include "plugins/common/PluginExports.h"
 #include "plugins/common/ReaderCursor.h"
+#include "plugins/common/ReaderView.h"
 #include "plugins/common/ThumbnailHelpers.h"
 
 DELVARO_PLUGIN_DATA(IsFileSigSimple, 1);
@@ -35,22 +36,36 @@ const uint8_t kImageDib = 2, kImagePng = 6;
 const uint32_t kMaxImages = 16;
 const uint64_t kFileHeader = 14;
 
-// The drawing's end by its zero run, over the bytes loaded at the cursor:
-// the end of the data seen so far, stopping at the first 512-byte block
-// whose last 16 bytes are zero. *closed tells whether such a block came
+// The drawing's end by its zero run: the end of the data seen so far,
+// stopping at the first 512-byte block whose last 16 bytes are zero, over
+// the drawing's first `bound` bytes (the program's default window), read
+// through the view in one pass. *closed tells whether such a block came
 // before the bytes ran out.
-uint64_t ZeroRunEnd(const unsigned char* d, uint64_t n, bool* closed) {
+uint64_t ZeroRunEnd(CReaderView& view, uint64_t bound, bool* closed) {
   *closed = false;
   uint64_t end = 0;
-  for (uint64_t off = 0; off + 4 <= n; off += 4) {
-    if (Le32(d + off) != 0) {
-      end = off + 4;
-    } else if (off % kBlock == kBlock - 4) {
-      if (off >= 12 && Le32(d + off - 4) == 0 && Le32(d + off - 8) == 0 && Le32(d + off - 12) == 0) {
-        *closed = true;
-        return end;
+  uint64_t zeros = 0;  // zero words in a row before the current one
+  uint64_t off = 0;
+  if (bound > view.SourceLeft()) bound = view.SourceLeft();
+  while (off + 4 <= bound) {
+    uint64_t n = 0;
+    const unsigned char* d = view.Stream(off, bound - off, &n);
+    if (d == nullptr || n < 4) break;
+    const uint64_t stop = off + (n & ~3ull);
+    for (const unsigned char* w = d; off < stop; off += 4, w += 4) {
+      if (Le32(w) != 0) {
+        end = off + 4;
+        zeros = 0;
+        continue;
       }
-      end = off + 4;
+      if (off % kBlock == kBlock - 4) {
+        if (zeros >= 3) {
+          *closed = true;
+          return end;
+        }
+        end = off + 4;
+      }
+      ++zeros;
     }
   }
   return end;
@@ -127,8 +142,11 @@ DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetRawFileInfo(CDiskMappingPointer* read
     length = dwgfmt::StructuredLength(src);
     closed = length > 0 && !src.Failed();
   }  // the reader is back at the candidate
-  // No structure to go by: the zero run within the loaded window.
-  if (!closed) length = ZeroRunEnd(cur.Data(), cur.Loaded(), &closed);
+  // No structure to go by: the zero run within the program's default window.
+  if (!closed) {
+    CReaderView view(reader);
+    length = ZeroRunEnd(view, CReaderCursor::DefaultWindow(), &closed);
+  }
   if (length <= kMinDrawing) return 0;
   plugin::SetRawFound(info, length, "dwg");
   return closed ? 1 : 0;

@@ -42,4 +42,16 @@ uint64_t CReaderSource::View(uint64_t offset, const unsigned char** data) {
   return got;
 }
 
+uint64_t CReaderSource::ViewInOrder(uint64_t offset, const unsigned char** data) {
+  if (offset >= m_size) return 0;
+  uint64_t got = 0;
+  const unsigned char* p = m_view.Stream(offset, m_size - offset, &got);
+  if (p == nullptr || got == 0) {
+    m_failed = true;
+    return 0;
+  }
+  *data = p;
+  return got;
+}
+
 }  // namespace plugin

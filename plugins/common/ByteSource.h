@@ -19,6 +19,9 @@ class CByteSource {
   // through *data and their count (0 when there are none, at or past the
   // end or after a read error). The pointer is good until the next call.
   virtual uint64_t View(uint64_t offset, const unsigned char** data) = 0;
+  // The same for a walk that passes over a long stretch in order: a reader
+  // then reads each byte of the stretch about once.
+  virtual uint64_t ViewInOrder(uint64_t offset, const unsigned char** data) { return View(offset, data); }
   // Bytes the file can have at most (the device's end for a reader).
   virtual uint64_t Size() const = 0;
   // Copies count bytes at offset; false when they are not all there.
@@ -48,6 +51,7 @@ class CReaderSource : public CByteSource {
   // True once a read inside the source failed (a device error, not its end).
   bool Failed() const { return m_failed; }
   uint64_t View(uint64_t offset, const unsigned char** data) override;
+  uint64_t ViewInOrder(uint64_t offset, const unsigned char** data) override;
   uint64_t Size() const override { return m_size; }
 
  private:

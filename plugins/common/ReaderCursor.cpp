@@ -139,6 +139,21 @@ bool CReaderCursor::MoveFromSaved(uint64_t n) {
   return IsEnd() == 0;
 }
 
+bool CReaderCursor::LoadAt(uint64_t offset) {
+  CDiskMappingPointer& r = *m_r;
+  if (offset >= r.m_Limit) return false;
+  const uint64_t aligned = offset - offset % Unit();
+  r.m_CurrentPos = offset - aligned;
+  LoadWindowAt(aligned);
+  r.m_Mark = r.m_CurrentPos;
+  if (r.m_dwLastError != 0) {
+    r.m_dwLastError = 0;
+    RestorePosition();
+    return false;
+  }
+  return true;
+}
+
 uint64_t CReaderCursor::Position() const { return m_r->m_Base + m_r->m_CurrentPos; }
 uint64_t CReaderCursor::Limit() const { return m_r->m_Limit; }
 DWORD CReaderCursor::LastError() const { return m_r->m_dwLastError; }

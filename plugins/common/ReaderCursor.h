@@ -42,6 +42,12 @@ class CReaderCursor {
   // restored when it did not.
   bool MoveFromSaved(uint64_t n);
 
+  // Loads the window at the source offset (from the unit boundary at or
+  // before it) whatever the window holds now, so that all Loaded() bytes at
+  // the cursor come from this read. False, with the saved position restored,
+  // when the offset lies past the end of the source or the read failed.
+  bool LoadAt(uint64_t offset);
+
   uint64_t Position() const;
   uint64_t Limit() const;
   DWORD LastError() const;

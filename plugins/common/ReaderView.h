@@ -37,6 +37,11 @@ class CReaderView {
   // As many bytes as the reader trusts at offset (at most want), or null;
   // *got receives the count.
   const unsigned char* Span(uint64_t offset, uint64_t want, uint64_t* got);
+  // For a walk that passes over a long stretch once: as Span, but a move
+  // reloads the whole window at offset and hands out every byte that read
+  // brought in, so that each byte of the stretch is read from the device
+  // about once (Span trusts half a window per move).
+  const unsigned char* Stream(uint64_t offset, uint64_t want, uint64_t* got);
 
  private:
   bool MoveTo(uint64_t offset);
@@ -48,4 +53,5 @@ class CReaderView {
   const unsigned char* m_view = nullptr;
   uint64_t m_viewBase = 0;
   uint64_t m_viewLen = 0;
+  bool m_viewWhole = false;  // Stream keeps the view when asked at its own start
 };

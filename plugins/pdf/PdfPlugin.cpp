@@ -84,7 +84,42 @@ uint64_t EndOfLineBytes(const unsigned char* e, uint64_t n, bool sourceEndsInVie
 // before it, or a zero byte right behind it) and that no further revision
 // follows: an incremental update writes its objects or its cross-reference
 // table right after the previous "%%EOF".
-uint64_t FindEnd(CReaderView& view, uint64_t from) {
+// The Illustrator marker in the page's piece dictionary, looked for from
+// the candidate's first byte up to half of the program's default window (less
+// the marker's own bytes), over the views a walk passes through in order.
+struct CMarkerScan {
+  uint64_t bound = CReaderCursor::DefaultWindow() / 2;
+  uint64_t next = 0;          // first start offset not yet looked at
+  uint64_t at = UINT64_MAX;   // where the marker was found
+  void Look(const unsigned char* v, uint64_t viewStart, uint64_t n) {
+    const size_t w = sizeof(kIllustrator) - 1;
+    if (at != UINT64_MAX || next >= bound) return;
+    uint64_t hi = viewStart + n;
+    if (hi > bound) hi = bound;
+    const uint64_t lo = next > viewStart ? next : viewStart;
+    if (hi <= lo || hi - lo < w) return;
+    const unsigned char* q = Find(v + (lo - viewStart), hi - lo, kIllustrator, w);
+    if (q != nullptr) at = viewStart + static_cast<uint64_t>(q - v);
+    next = hi - w + 1;
+  }
+  // Looks at every offset below limit that the walk has not passed.
+  void Finish(CReaderView& view, uint64_t limit) {
+    if (limit > bound) limit = bound;
+    while (at == UINT64_MAX && next < limit) {
+      const uint64_t start = next;
+      uint64_t n = 0;
+      const unsigned char* v = view.Stream(start, limit - start, &n);
+      if (v == nullptr || n == 0) return;
+      Look(v, start, n);
+      if (next <= start) return;
+    }
+  }
+  bool Within(uint64_t length) const {
+    return at != UINT64_MAX && at + sizeof(kIllustrator) - 1 <= length;
+  }
+};
+
+uint64_t FindEnd(CReaderView& view, uint64_t from, CMarkerScan* marker) {
   const uint64_t left = view.SourceLeft();
   uint64_t next = from;  // first offset not yet examined
   const uint64_t stop = from + kMaxScan;
@@ -92,9 +127,11 @@ uint64_t FindEnd(CReaderView& view, uint64_t from) {
     // Each view begins a little before the first offset it examines, so that
     // the look back of every candidate lies inside it.
     const uint64_t viewStart = next - (next < kLookBack ? next : kLookBack);
+    // Each byte is read from the device about once, however long the walk.
     uint64_t n = 0;
-    const unsigned char* v = view.Span(viewStart, left - viewStart, &n);
+    const unsigned char* v = view.Stream(viewStart, left - viewStart, &n);
     if (v == nullptr || n <= next - viewStart) return 0;
+    if (marker != nullptr) marker->Look(v, viewStart, n);
     const bool sourceEndsInView = viewStart + n >= left;
     // Offsets whose look ahead is not in the view are left for the next one.
     uint64_t examineEnd = sourceEndsInView ? n : (n > kLookAhead ? n - kLookAhead : 0);
@@ -139,9 +176,13 @@ uint64_t LinearizedLength(const unsigned char* b, uint64_t n) {
   return 0;
 }
 
-// The document's length from its first byte at the reader's cursor, or 0.
-uint64_t DocumentLength(CDiskMappingPointer* reader) {
+// The document's length from its first byte at the reader's cursor, or 0;
+// *illustrator tells whether the Illustrator marker lies within it (within
+// the bytes looked at when no length was found).
+uint64_t DocumentLength(CDiskMappingPointer* reader, bool* illustrator) {
   CReaderView view(reader);
+  CMarkerScan marker;
+  uint64_t length = 0;
   uint64_t got = 0;
   const unsigned char* head = view.Span(0, 512, &got);
   const uint64_t linear = head ? LinearizedLength(head, got) : 0;
@@ -154,12 +195,25 @@ uint64_t DocumentLength(CDiskMappingPointer* reader) {
       unsigned char after[kLookAhead];
       uint64_t ahead = view.SourceLeft() > linear ? view.SourceLeft() - linear : 0;
       if (ahead > sizeof(after)) ahead = sizeof(after);
-      if (ahead == 0 || !view.Copy(linear, after, ahead) || !RevisionFollows(after, ahead)) return linear;
-      const uint64_t end = FindEnd(view, linear);
-      return end ? end : linear;
+      if (ahead == 0 || !view.Copy(linear, after, ahead) || !RevisionFollows(after, ahead)) {
+        length = linear;
+      } else {
+        const uint64_t end = FindEnd(view, linear, nullptr);
+        length = end ? end : linear;
+      }
     }
   }
-  return FindEnd(view, 0);
+  if (length == 0) length = FindEnd(view, 0, &marker);
+  // What the end search did not pass over (a stated length) is looked at for
+  // the marker up to the document's end; without a length, what the search
+  // looked at stands.
+  if (length > 0) {
+    marker.Finish(view, length);
+    *illustrator = marker.Within(length);
+  } else {
+    *illustrator = marker.at != UINT64_MAX;
+  }
+  return length;
 }
 
 }  // namespace
@@ -189,12 +243,10 @@ DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetRawFileInfo(CDiskMappingPointer* read
   memcpy(info->name, name.data(), name.size());
   info->flags |= RAWINFO_HAS_NAME;
 
-  const uint64_t length = DocumentLength(reader);
   // Illustrator files carry their own marker in the page's piece dictionary;
   // it is looked for within the document's own bytes only.
-  uint64_t n = cur.Trusted();
-  if (length > 0 && n > length) n = length;
-  const bool illustrator = n >= 15 && Find(cur.Data(), n, kIllustrator, sizeof(kIllustrator) - 1) != nullptr;
+  bool illustrator = false;
+  const uint64_t length = DocumentLength(reader, &illustrator);
   plugin::SetRawFormat(info, illustrator ? "ai" : "pdf");
   if (length >= kMinLength) {
     plugin::SetRawLength(info, length);

@@ -4,9 +4,11 @@
 //
 // Every block header carries a CRC of its own bytes, which the walk checks:
 // it tells a block from the bytes that follow an archive. Archives written
-// before RAR 2.9 have no end-of-archive block; they end where the next
-// block fails its check. The first volume of a set ends with an end block
-// that carries volume flags and fields.
+// before RAR 2.9 have no end-of-archive block; they end where the bytes
+// behind their last block are no block. Newer archives, and any archive
+// whose block fails its check or is cut by the device's end, are sized only
+// by their end block. The first volume of a set ends with an end block that
+// carries volume flags and fields.
 #include <windows.h>
 
 #include <cstring>
@@ -45,6 +47,10 @@ const uint16_t kMainComment = 0x0002;     // archive comment inside the main hea
 const uint64_t kBaseHeader = 7, kMainHeader = 13, kFileHeader = 32, kLargeFields = 8;
 const uint64_t kMaxArchive = 0x280000000ull;  // 10 GiB
 const size_t kMaxName = 259;
+// The unpacker version a file header names (at offset 24), and the first
+// version whose archives close with an end block.
+const uint64_t kUnpackVersion = 24;
+const uint8_t kEndBlockVersion = 29;
 const int kMaxListedNames = 11;
 
 struct Block {
@@ -119,28 +125,39 @@ uint64_t MainHeader(plugin::CByteSource& src) {
   return b.headSize;
 }
 
-// The archive's length: from the marker through its end block, or, for an
-// archive without one, through its last block. 0 when it cannot be told.
+// The archive's length: from the marker through its end block. 0 when it
+// cannot be told: a block that fails its check or runs past the device's end
+// before the end block (the archive is damaged or cut), or no end block where
+// the archive's format writes one.
+//
+// Only archives written before RAR 2.9 lack an end block: their files need
+// an unpacker older than 2.9, and they hold none of the blocks RAR 2.9
+// brought (0x7A). Such an archive ends after its last whole block, where
+// the bytes behind it are no block that checks.
 uint64_t MeasureArchive(plugin::CByteSource& src) {
   const uint64_t main = MainHeader(src);
   if (main == 0) return 0;
   uint64_t total = kMarker + main;
   bool files = false;
+  bool endExpected = false;
   for (;;) {
     unsigned char end[sizeof(kEndBlock)];
     Block b;
     const bool have = src.Read(total, end, sizeof(end));
     if (have && memcmp(end, kEndBlock, sizeof(end)) == 0) return total + sizeof(kEndBlock);
-    if (!have || !ReadBlock(src, total, &b) || b.type == kMainHead) {
-      // No further block: an archive without an end block ends here (its
-      // last block whole); anything else is not an archive this can size.
-      return files ? total : 0;
-    }
+    if (!have) return files && !endExpected ? total : 0;
+    if (!ReadBlock(src, total, &b) || b.type == kMainHead) return files && !endExpected ? total : 0;
     if (b.type == kEndHead) return total + b.headSize;  // a volume's end: flags and fields
-    if (b.span > src.Size() - total) return files ? total : 0;  // cut by the device's end
+    if (b.span > src.Size() - total) return 0;  // cut by the device's end
+    if (b.type == kFileHead) {
+      files = true;
+      unsigned char ver = 0;
+      if (src.Read(total + kUnpackVersion, &ver, 1) && ver >= kEndBlockVersion) endExpected = true;
+    } else if (b.type == kLastOther) {
+      endExpected = true;
+    }
     total += b.span;
     if (total > kMaxArchive) return 0;
-    if (b.type == kFileHead) files = true;
   }
 }
 

@@ -52,7 +52,7 @@ Parse FindDescriptorEnd(plugin::CByteSource& src, uint64_t s, uint64_t* end) {
   uint64_t off = s;
   while (off < limit) {
     const unsigned char* p = nullptr;
-    uint64_t n = src.View(off, &p);
+    uint64_t n = src.ViewInOrder(off, &p);
     if (n == 0) return kCut;
     if (n > limit - off) n = limit - off;
     // Look at every start whose 24 bytes are in this piece; the last piece
@@ -88,7 +88,7 @@ Parse FindDescriptorEnd(plugin::CByteSource& src, uint64_t s, uint64_t* end) {
             return kParsed;
           }
           // The reads above may have moved the reader: look again from here.
-          n = src.View(off, &p);
+          n = src.ViewInOrder(off, &p);
           if (n == 0) return kCut;
           if (n > limit - off) n = limit - off;
           measure();

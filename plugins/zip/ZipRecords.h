@@ -30,8 +30,10 @@ const uint16_t kFlagDescriptor = 0x0008;
 const uint16_t kFlagUtf8 = 0x0800;
 
 // Longest compressed data a streamed entry is searched through for its
-// descriptor: what a 32-bit descriptor can state.
-const uint64_t kMaxStreamedData = 0xFFFFFFFFull;
+// descriptor. A streamed entry whose descriptor is further away (or was
+// overwritten) gives the archive no length: a false or damaged candidate
+// costs at most this much reading.
+const uint64_t kMaxStreamedData = 16ull << 20;
 
 enum RecordKind { kLocal, kCentral, kEnd, kZip64End, kZip64Locator };
 

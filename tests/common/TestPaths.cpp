@@ -2,7 +2,9 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <vector>
 
@@ -130,6 +132,30 @@ bool WriteWholeFile(const std::wstring& path, const std::string& bytes) {
   DWORD wrote = 0;
   const bool ok = WriteFile(h, bytes.data(), (DWORD)bytes.size(), &wrote, nullptr) && wrote == bytes.size();
   CloseHandle(h);
+  return ok;
+}
+bool RewriteChanged(const std::wstring& path, std::string& onDisk, const std::string& wanted) {
+  HANDLE h = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                         nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  const size_t kPage = 4096;
+  bool ok = true;
+  for (size_t at = 0; ok && at < wanted.size(); at += kPage) {
+    const size_t n = std::min(kPage, wanted.size() - at);
+    if (at + n <= onDisk.size() && memcmp(wanted.data() + at, onDisk.data() + at, n) == 0) continue;
+    LARGE_INTEGER li;
+    li.QuadPart = (LONGLONG)at;
+    DWORD wrote = 0;
+    ok = SetFilePointerEx(h, li, nullptr, FILE_BEGIN) && WriteFile(h, wanted.data() + at, (DWORD)n, &wrote, nullptr) &&
+         wrote == n;
+  }
+  if (ok && wanted.size() < onDisk.size()) {
+    LARGE_INTEGER li;
+    li.QuadPart = (LONGLONG)wanted.size();
+    ok = SetFilePointerEx(h, li, nullptr, FILE_BEGIN) && SetEndOfFile(h);
+  }
+  CloseHandle(h);
+  onDisk = wanted;
   return ok;
 }
 }  // namespace testpaths

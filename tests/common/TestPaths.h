@@ -31,6 +31,10 @@ bool AnyCorpusMissing();
 std::string ReadWholeFile(const std::wstring& path);
 // Bytes as a whole new file (replacing one there); false unless all written.
 bool WriteWholeFile(const std::wstring& path, const std::string& bytes);
+// Makes the file at path, which holds onDisk, hold wanted instead, writing
+// only the 4 KiB pages that differ and cutting or extending the end. onDisk
+// becomes wanted; false when a write failed (onDisk is then unknown).
+bool RewriteChanged(const std::wstring& path, std::string& onDisk, const std::string& wanted);
 }  // namespace testpaths
 
 // Skips the calling test when the public corpus `rel` (a path under the

@@ -2,10 +2,13 @@
 
 #include <ctime>
 #include <string>
+#include <vector>
 
 #include "RecordingFrame.h"
 #include "engine/PartitionStart.h"
 #include "engine/ByteTrie.h"
+#include "common/TestPaths.h"
+#include "plugins/common/PluginContract.h"
 
 namespace {
 // Walks may look at up to 255 bytes: data is padded.
@@ -29,11 +32,59 @@ TEST(ByteTrie, LongestMatchFirstOwnerAndBounds) {
   EXPECT_EQ(0, Insert(trie, "", 3));
   EXPECT_EQ(1, Match(trie, "ABCDxyz"));
   EXPECT_EQ(0, Match(trie, "ABX"));
-  EXPECT_EQ(-1, Match(trie, "ABCx"));  // past the shorter signature, short of the longer
+  // Past the shorter signature, short of the longer: the shorter one matched.
+  EXPECT_EQ(0, Match(trie, "ABCx"));
+  EXPECT_EQ(-1, Match(trie, "Ax"));
   EXPECT_EQ(5, Match(trie, std::string("\0\0\1\0\1\0", 6)));
   EXPECT_EQ(-1, Match(trie, std::string(4, '\0')));
   EXPECT_EQ(2, Match(trie, std::string(265, 'Q')));
   EXPECT_EQ(-1, Match(trie, "R"));
+}
+
+// The simple signatures of the sixteen real plug-ins in one trie: data that
+// runs along any signature part of the way and then differs matches the
+// longest signature it passed in full, or nothing.
+TEST(ByteTrie, RealPluginSignaturesAndTheirPrefixes) {
+  std::vector<std::string> sigs;
+  WIN32_FIND_DATAW fd;
+  const std::wstring type = testpaths::Join(testpaths::BinDir(), L"type");
+  HANDLE find = FindFirstFileW((type + L"\\fmt_*.dll").c_str(), &fd);
+  ASSERT_NE(INVALID_HANDLE_VALUE, find);
+  int dlls = 0;
+  do {
+    ++dlls;
+    HMODULE m = LoadLibraryW(testpaths::Join(type, fd.cFileName).c_str());
+    ASSERT_NE(nullptr, m);
+    const int32_t* simple = reinterpret_cast<const int32_t*>(GetProcAddress(m, DELVARO_EXPORT_IsFileSigSimple));
+    PFN_GetFileSign sign = reinterpret_cast<PFN_GetFileSign>(
+        reinterpret_cast<void*>(GetProcAddress(m, DELVARO_EXPORT_GetFileSign)));
+    ASSERT_TRUE(simple && sign);
+    FileSignRecord rec{};
+    if (*simple && sign(&rec) && rec.count > 0 && rec.count < 256)
+      sigs.push_back(std::string(reinterpret_cast<const char*>(rec.signature), rec.count));
+    FreeLibrary(m);
+  } while (FindNextFileW(find, &fd));
+  FindClose(find);
+  EXPECT_EQ(16, dlls);
+  ASSERT_EQ(14u, sigs.size());  // GIF and camera raw use check routines
+  CByteTrie trie;
+  for (size_t i = 0; i < sigs.size(); ++i) EXPECT_EQ(1, Insert(trie, sigs[i], static_cast<int>(i)));
+  for (size_t i = 0; i < sigs.size(); ++i) {
+    EXPECT_EQ(static_cast<int>(i), Match(trie, sigs[i]));
+    for (size_t cut = 1; cut < sigs[i].size(); ++cut) {
+      // The data follows signature i for `cut` bytes, then differs.
+      std::string data = sigs[i].substr(0, cut);
+      data.push_back(static_cast<char>(sigs[i][cut] ^ 0x5A));
+      int want = -1;
+      size_t best = 0;
+      for (size_t j = 0; j < sigs.size(); ++j)
+        if (sigs[j].size() > best && data.compare(0, sigs[j].size(), sigs[j]) == 0) {
+          want = static_cast<int>(j);
+          best = sigs[j].size();
+        }
+      EXPECT_EQ(want, Match(trie, data)) << "signature " << i << " cut at " << cut;
+    }
+  }
 }
 
 // Pausing, holding and stopping a running scan are covered by the engine tests.

@@ -6,6 +6,8 @@
 #include <cstring>
 
 #include "common/TestPaths.h"
+#include "engine/FatDirWalker.h"
+#include "engine/ScanWalkHost.h"
 #include "fat/FatTestUtil.h"
 
 using namespace fattest;
@@ -301,6 +303,37 @@ TEST(FatChains, DamagedLinksEndTheWalkWithAnError) {
   }
 }
 
+namespace {
+// The scan's own directory walk over a fixed-root FAT16 image, listing live
+// files too (as the found-partition scan does): every file it hands over,
+// by path and name.
+struct CListingHost : CIdleWalkHost {
+  std::vector<std::wstring> files;
+  bool HandOver(CFoundItem* item) override {
+    files.push_back(item->GetPath() + item->m_strName);
+    delete item;
+    return true;
+  }
+};
+
+std::vector<std::wstring> EngineWalk(const std::wstring& image) {
+  CListingHost host;
+  CLostFATVolume vol;
+  if (!vol.OpenPath(image.c_str(), 0)) return host.files;
+  CFat16DirVolume view(vol);
+  FatWalkOptions options;
+  options.root = L"\\";
+  options.reportLive = true;
+  CFatDirWalker walker(view, host, options);
+  walker.WalkRoot();
+  return host.files;
+}
+
+size_t CountOf(const std::vector<std::wstring>& files, const std::wstring& path) {
+  return (size_t)std::count(files.begin(), files.end(), path);
+}
+}  // namespace
+
 TEST(FatWalk, FolderPointingAtItsAncestorIsWalkedOnce) {
   TempImage img(testpaths::Fixture(L"fat16.img"));
   std::vector<FsDumpRow> rows;
@@ -308,6 +341,11 @@ TEST(FatWalk, FolderPointingAtItsAncestorIsWalkedOnce) {
   const FsDumpRow* docs = FindRow(rows, L"/docs");
   const FsDumpRow* deep = FindRow(rows, L"/docs/deep");
   ASSERT_TRUE(docs && deep && FindRow(rows, L"/docs/deep/er"));
+  const std::wstring docFile = L"\\docs\\A long file name with spaces.txt";
+  const std::wstring bottom = L"\\docs\\deep\\er\\and\\deeper\\bottom of the tree.txt";
+  const std::vector<std::wstring> intact = EngineWalk(img.path);
+  ASSERT_EQ(1u, CountOf(intact, docFile));
+  ASSERT_EQ(1u, CountOf(intact, bottom));
   // Point docs/deep/er back at docs.
   CLostFATVolume vol;
   ASSERT_TRUE(vol.OpenPath(img.path.c_str(), 0));
@@ -318,17 +356,21 @@ TEST(FatWalk, FolderPointingAtItsAncestorIsWalkedOnce) {
   ASSERT_GE(er, 0);
   const uint16_t docsCluster = (uint16_t)docs->firstCluster;
   ASSERT_TRUE(img.Put(deepPos + er * 32 + 26, &docsCluster, 2));
-  rows.clear();
-  ASSERT_TRUE(DumpFatVolume(img.path, 0, rows));
-  ASSERT_NE(nullptr, FindRow(rows, L"/docs/deep/er"));
-  EXPECT_EQ(nullptr, FindRow(rows, L"/docs/deep/er/deep"));
-  EXPECT_NE(nullptr, FindRow(rows, L"/readme.txt"));
-  EXPECT_LT(rows.size(), 200u);
+  vol.Close();
+  const std::vector<std::wstring> files = EngineWalk(img.path);
+  // docs is read once: its file is listed once, nothing below er (which is
+  // docs again) is listed, the rest of the volume is.
+  EXPECT_EQ(1u, CountOf(files, docFile));
+  EXPECT_EQ(1u, CountOf(files, L"\\readme.txt"));
+  EXPECT_EQ(0u, CountOf(files, bottom));
+  for (const std::wstring& f : files) EXPECT_NE(0u, f.find(L"\\docs\\deep\\er\\")) << f;
+  EXPECT_EQ(intact.size() - 1, files.size());
 }
 
-// Every data cluster a deleted folder whose one entry names the next cluster:
-// thousands of levels, each a folder not seen before. The walk lists them to
-// a bounded depth instead of recursing until the stack runs out.
+// Every data cluster a deleted folder whose entries (after its dot pair) are
+// a file and a folder in the next cluster: thousands of levels, each a folder not seen before.
+// The walk lists them to a bounded depth (paths stay within 260 characters)
+// and ends, instead of recursing until the stack runs out.
 TEST(FatWalk, EndlessNestingOfFoldersStopsAtABoundedDepth) {
   TempImage img(testpaths::Fixture(L"fat16.img"));
   CLostFATVolume vol;
@@ -339,25 +381,144 @@ TEST(FatWalk, EndlessNestingOfFoldersStopsAtABoundedDepth) {
   const uint64_t dataPos = vol.GetDataOffset();
   const uint64_t rootPos = dataPos - (uint64_t)vol.GetRootEntryCount() * 32;
   vol.Close();
-  auto folder = [](BYTE* at, const char* name11, uint16_t cluster) {
+  auto entry = [](BYTE* at, const char* name11, BYTE attr, uint16_t cluster, uint32_t size) {
     memcpy(at, name11, 11);
-    at[0] = kFatDeletedMark;
-    at[11] = kFatAttrDirectory;
+    if (at[0] != '.') at[0] = kFatDeletedMark;
+    at[11] = attr;
     memcpy(at + 26, &cluster, 2);
+    memcpy(at + 28, &size, 4);
   };
   std::vector<BYTE> data((size_t)(last - 1) * cb, 0);
-  for (uint32_t c = 2; c <= last; ++c) folder(&data[(size_t)(c - 2) * cb], "xD         ", (uint16_t)(c + 1));
+  for (uint32_t c = 2; c <= last; ++c) {
+    BYTE* at = &data[(size_t)(c - 2) * cb];
+    // A folder's own pair first, as drivers write it.
+    entry(at, ".          ", kFatAttrDirectory, (uint16_t)c, 0);
+    entry(at + 32, "..         ", kFatAttrDirectory, (uint16_t)(c == 2 ? 0 : c - 1), 0);
+    entry(at + 64, "xFILE   TXT", 0x20, (uint16_t)c, 100);
+    entry(at + 96, "xD         ", kFatAttrDirectory, (uint16_t)(c + 1), 0);
+  }
   BYTE top[32] = {};
-  folder(top, "xTOP       ", 2);
+  entry(top, "xTOP       ", kFatAttrDirectory, 2, 0);
   ASSERT_TRUE(img.Put(rootPos, top, 32));
   ASSERT_TRUE(img.Put(dataPos, data.data(), (DWORD)data.size()));
 
-  std::vector<FsDumpRow> rows;
-  ASSERT_TRUE(DumpFatVolume(img.path, 0, rows));
-  size_t deepest = 0;
-  for (const FsDumpRow& r : rows)
-    deepest = std::max(deepest, (size_t)std::count(r.path.begin(), r.path.end(), L'/'));
-  EXPECT_GE(deepest, 200u);
-  EXPECT_LE(deepest, 256u);
-  EXPECT_LT(rows.size(), 1000u);
+  const std::vector<std::wstring> files = EngineWalk(img.path);
+  size_t deepest = 0, longest = 0;
+  for (const std::wstring& f : files) {
+    deepest = std::max(deepest, (size_t)std::count(f.begin(), f.end(), L'\\'));
+    longest = std::max(longest, f.size());
+  }
+  EXPECT_GE(deepest, 50u);
+  EXPECT_LE(longest, 260u + 12u);  // a folder path within 260, then the name
+  EXPECT_LT(files.size(), 200u);
+}
+
+// ---- 4 KiB sectors -------------------------------------------------------
+namespace {
+// A device of 4 KiB logical sectors: any read that does not start and end
+// on a sector fails, as raw handles of such drives do.
+DWORD WINAPI SectorReads(HANDLE h, unsigned __int64 offset, void* buffer, DWORD size) {
+  if (offset % 4096 || size % 4096) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  return RawReadAt(h, offset, buffer, size);
+}
+struct SectorDevice {
+  SectorDevice() : old(SetStorageReadHook((StorageReadFn)&SectorReads)) {}
+  ~SectorDevice() { SetStorageReadHook(old); }
+  StorageReadFn old;
+};
+
+// The first cluster and size of a root entry named `name` (8.3 form for FAT,
+// the UTF-16 name for exFAT) in the directory bytes.
+bool FindEntry(const std::vector<BYTE>& dir, bool exfat, const char* name, uint32_t* first, uint64_t* size) {
+  for (size_t at = 0; at + 32 <= dir.size(); at += 32) {
+    const BYTE* e = &dir[at];
+    if (!exfat && memcmp(e, name, 11) == 0) {
+      *first = ((uint32_t)Le16(e + 20) << 16) | Le16(e + 26);
+      *size = Le32(e + 28);
+      return true;
+    }
+    if (exfat && e[0] == 0xC1 && at >= 32 && dir[at - 32] == 0xC0) {
+      std::string n;
+      for (int k = 0; k < 15 && Le16(e + 2 + 2 * k); ++k) n += (char)Le16(e + 2 + 2 * k);
+      if (n == name) {
+        *first = Le32(&dir[at - 32] + 20);
+        *size = Le64(&dir[at - 32] + 24);
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+bool NextCluster(CFATVolume& v, uint32_t c, uint32_t* next) {
+  uint16_t value = 0;
+  if (!v.GetFatEntry((uint16_t)c, &value)) return false;
+  *next = value;
+  return true;
+}
+bool NextCluster(CFAT32Volume& v, uint32_t c, uint32_t* next) { return v.GetFatEntry(c, next) != 0; }
+bool NextCluster(CExFATVolume&, uint32_t c, uint32_t* next) {
+  *next = c + 1;  // written without a chain
+  return true;
+}
+
+template <class Vol>
+void ExpectFilesThroughWholeSectors(Vol& v, const std::vector<BYTE>& root, bool exfat) {
+  ASSERT_EQ(4096u, v.GetClusterSize());
+  const char* hello = exfat ? "HELLO.TXT" : "HELLO   TXT";
+  const char* big = exfat ? "BIG.BIN" : "BIG     BIN";
+  uint32_t first = 0;
+  uint64_t size = 0;
+  ASSERT_TRUE(FindEntry(root, exfat, hello, &first, &size));
+  std::vector<BYTE> c(4096);
+  ASSERT_TRUE(v.ReadCluster(first, c.data(), 4096));
+  EXPECT_EQ("four kilobyte sectors\n", std::string((const char*)c.data(), (size_t)size));
+  // A file of ten clusters: its chain through FAT pages read in whole sectors.
+  ASSERT_TRUE(FindEntry(root, exfat, big, &first, &size));
+  EXPECT_EQ(40000u, size);
+  std::vector<uint32_t> clusters;
+  for (uint32_t cl = first; clusters.size() < 10;) {
+    clusters.push_back(cl);
+    ASSERT_TRUE(NextCluster(v, cl, &cl)) << clusters.size();
+  }
+  std::string data;
+  for (uint32_t cl : clusters) {
+    ASSERT_TRUE(v.ReadCluster(cl, c.data(), 4096));
+    data.append((const char*)c.data(), 4096);
+  }
+  data.resize(40000);
+  for (size_t k = 0; k < data.size(); ++k)
+    ASSERT_EQ((char)(k % 251), data[k]) << k;
+}
+}  // namespace
+
+TEST(FourKSectors, FatAndExFatVolumesOpenAndReadInWholeSectors) {
+  SectorDevice device;
+  {
+    CLostFATVolume v;
+    ASSERT_TRUE(v.OpenPath(testpaths::Fixture(L"fat16-4k.img").c_str(), 0));
+    uint16_t n = 0;
+    BYTE* root = v.ReadRootDirectory(&n);
+    ASSERT_TRUE(root != nullptr);
+    std::vector<BYTE> dir(root, root + (size_t)n * 32);
+    delete[] root;
+    ExpectFilesThroughWholeSectors(v, dir, false);
+  }
+  {
+    CLostFAT32Volume v;
+    ASSERT_TRUE(v.OpenPath(testpaths::Fixture(L"fat32-4k.img").c_str(), 0));
+    std::vector<BYTE> dir(4096);
+    ASSERT_TRUE(v.ReadCluster(v.GetRootCluster(), dir.data(), 4096));
+    ExpectFilesThroughWholeSectors(v, dir, false);
+  }
+  {
+    CLostExFATVolume v;
+    ASSERT_TRUE(v.OpenPath(testpaths::Fixture(L"exfat-4k.img").c_str(), 0));
+    std::vector<BYTE> dir(4096);
+    ASSERT_TRUE(v.ReadCluster(v.GetRootCluster(), dir.data(), 4096));
+    ExpectFilesThroughWholeSectors(v, dir, true);
+  }
 }

@@ -64,7 +64,15 @@ TEST_P(ArchivePluginMutation, DamagedSamplesThroughEveryExport) {
     std::string block = bytes;
     if (block.size() < 512) block.resize(512, '\0');
     GuardedBytes head(block.data(), block.size());
-    EXPECT_GE(p.GetFileSizeAtOnce(head.Data()), 0);
+    // ZIP walks the block it is given (a length within it, or one block to
+    // step over); the other archive plug-ins have the stub.
+    const int64_t atOnce = p.GetFileSizeAtOnce(head.Data());
+    if (std::wstring(subject.dll) == L"fmt_zip.dll") {
+      EXPECT_GT(atOnce, 0);
+      EXPECT_LE(atOnce, 512);
+    } else {
+      EXPECT_EQ(0, atOnce);
+    }
 
     auto reader = OpenReader(file.Path(), windows[rng.Below(5)]);
     const int capacity = capacities[rng.Below(6)];

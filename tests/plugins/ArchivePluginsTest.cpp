@@ -155,6 +155,7 @@ TEST(ArchivePluginLength, FollowedCutAndDamaged) {
   const std::string streamed = Read(Sample("arch_streamed.zip"));
   // Marker and main header (20 bytes), files of 134 and 2092 bytes, end block.
   const std::string seek = Read(Corpus("rar/seektest.rar"));
+  const std::string old15 = Read(Corpus("rar/rar15-comment.rar"));
   const std::string cab = Read(Sample("arch_stored.cab"));
   const std::string dwg = Read(Corpus("dwg/sample_2000.dwg"));
   const std::string dwg18 = Read(Corpus("dwg/sample_2018.dwg"));
@@ -179,11 +180,24 @@ TEST(ArchivePluginLength, FollowedCutAndDamaged) {
       {kZip, Read(Corpus("malformed/testZIP_corrupted_oom.zip")), 1, 0, kAny},  // claims 2 GiB
       {kZip, Patch(plain, 4, "\xFF"), 1, 1, plain.size()},   // a version byte: still a record
       {kRar, seek + Noise(2000, 2), 1, 1, seek.size()},
-      // A damaged second file header: the archive ends before it.
-      {kRar, Patch(seek, 154 + 10, "\x77"), 1, 1, 154},
+      // A damaged second file header: the archive is not whole.
+      {kRar, Patch(seek, 154 + 10, "\x77"), 0, 0, kAny},
       {kRar, Patch(seek, 11, "\x80"), 0, 0, kAny},  // main header with flag 0x8000
       {kRar, seek.substr(0, 20 + 44 + 50), 0, 0, kAny},  // cut inside the first file
-      {kRar, seek.substr(0, 154 + 100), 1, 1, 154},       // cut inside the second
+      {kRar, seek.substr(0, 154 + 100), 0, 0, kAny},      // cut inside the second
+      // Its end block lost: a RAR 2.9 archive always writes one.
+      {kRar, seek.substr(0, seek.size() - 7) + std::string(600, '\0'), 0, 0, kAny},
+      // Written by RAR 1.5 (main header 44 bytes with its comment, files at
+      // 51 and 130, 210 bytes), without an end block: it ends after its last
+      // whole block where no block follows.
+      {kRar, old15 + std::string(600, '\0'), 1, 1, old15.size()},
+      {kRar, old15 + Noise(2000, 5), 1, 1, old15.size()},
+      {kRar, old15, 1, 1, old15.size()},
+      {kRar, old15.substr(0, 130), 1, 1, 130},  // one file: the archive ends after it
+      // A block that fails its check ends such an archive; one cut by the
+      // device's end inside its data leaves it without a length.
+      {kRar, Patch(old15, 130 + 10, "\x77"), 1, 1, 130},
+      {kRar, old15.substr(0, 130 + 75), 0, 0, kAny},
       {kCab, Patch(cab, 8, std::string("\x39\x30\0\0", 4)), 1, 1, 12345},
       {kCab, Patch(cab, 24, "\x02\x01"), 0, 0, kAny},  // version 1.2
       {kCab, Patch(cab, 30, "\x05"), 0, 0, kAny},      // flags 5
@@ -192,7 +206,7 @@ TEST(ArchivePluginLength, FollowedCutAndDamaged) {
       {kCad, dwg18 + Noise(5000, 4), 1, 1, dwg18.size()},
       // A damaged header: no structure to go by, and the zero run says 488.
       {kCad, Patch(dwg18, 0x90, std::string(1, dwg18[0x90] ^ 0x55)), 0, 0, kAny},
-      {kCad, oldDwg, 1, 1, 70000, false},  // the zero run looks at one window only
+      {kCad, oldDwg, 1, 1, 70000},  // the zero run reads on behind a small window
       {kCad, oldDwg.substr(0, 512), 0, 0, kAny},
   };
   TempFile f(L"arch-cut");

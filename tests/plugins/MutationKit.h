@@ -95,7 +95,16 @@ inline void ExerciseEveryExport(const PluginModule& p, FileSignCheckProc check, 
   if (block.size() < 512) block.resize(512, '\0');
   GuardedBytes head(block.data(), block.size());
   if (check) check(head.Data());
-  EXPECT_GE(p.GetFileSizeAtOnce(head.Data()), 0);
+  const int64_t atOnce = p.GetFileSizeAtOnce(head.Data());
+  if (*p.CanGetFileLenImmediately) {
+    // The bitmap plug-in: the size its header states, or one block to step
+    // over when the header does not hold.
+    uint32_t stated = 0;
+    memcpy(&stated, head.Data() + 2, 4);
+    EXPECT_TRUE(atOnce == 512 || atOnce == static_cast<int64_t>(stated)) << atOnce;
+  } else {
+    EXPECT_EQ(0, atOnce);  // the stub of a plug-in the deep scan never asks
+  }
 
   auto text = reinterpret_cast<PFN_GetThumbnailText>(GetProcAddress(p.module, "GetThumbnailText"));
   auto reader = OpenReader(file.Path(), kWindows[rng.Below(5)]);

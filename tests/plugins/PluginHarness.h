@@ -34,6 +34,23 @@ struct PluginModule {
   bool Load(const std::wstring& dll);
 };
 
+// Counts the bytes a plug-in reads from the device: while it lives, the
+// plug-in's own import of ReadFile goes through a counter.
+class CReadCounter {
+ public:
+  explicit CReadCounter(const PluginModule& plugin);
+  ~CReadCounter();
+  CReadCounter(const CReadCounter&) = delete;
+  CReadCounter& operator=(const CReadCounter&) = delete;
+  bool Installed() const { return m_slot != nullptr; }
+  uint64_t Bytes() const;
+  void Reset();
+
+ private:
+  void** m_slot = nullptr;
+  void* m_original = nullptr;
+};
+
 std::wstring Sample(const std::string& name);  // tests/fixtures
 std::wstring Corpus(const std::string& rel);   // the shared corpus of formats
 

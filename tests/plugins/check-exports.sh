@@ -3,15 +3,37 @@
 # names (no stdcall @n, no leading underscore): functions from code, the flag
 # entries as data. The image, media, archive, drawing and document plug-ins
 # export exactly their sets.
+#
+# Both builds are checked: the 64-bit one in DELVARO_UNIX_BIN and the 32-bit
+# one in DELVARO_I686_BIN (scripts/test.sh builds it before the tests run).
+# Each must hold all sixteen plug-ins.
 set -euo pipefail
 bin="${DELVARO_UNIX_BIN:?}"
-objdump="${OBJDUMP:-x86_64-w64-mingw32-objdump}"
-shopt -s nullglob
-dlls=("$bin"/type/fmt_*.dll)
-[ ${#dlls[@]} -gt 0 ] || { echo "no plug-ins in $bin/type"; exit 1; }
+bin32="${DELVARO_I686_BIN:?}"
+plugins=(fmt_office fmt_pdf fmt_zip fmt_riff fmt_exe fmt_mp3 fmt_cad fmt_rar fmt_jpg fmt_psd
+         fmt_gif fmt_ico fmt_bmp fmt_amr fmt_cab fmt_camera)
 fail=0
-for dll in "${dlls[@]}"; do
-  python3 - "$(basename "$dll" .dll)" <("$objdump" -p "$dll") <("$objdump" -h "$dll") <<'PY' || fail=1
+check_build() {
+  local dir="$1" objdump="$2" arch="$3" name dll
+  for name in "${plugins[@]}"; do
+    dll="$dir/type/$name.dll"
+    if [ ! -f "$dll" ]; then
+      echo "$arch $name: missing ($dll)"
+      fail=1
+      continue
+    fi
+    check_dll "$dll" "$objdump" "$arch" || fail=1
+  done
+  local extra
+  for extra in "$dir"/type/fmt_*.dll; do
+    [ -f "$extra" ] || continue
+    name=$(basename "$extra" .dll)
+    [[ " ${plugins[*]} " == *" $name "* ]] || { echo "$arch $name: not one of the sixteen"; fail=1; }
+  done
+}
+check_dll() {
+  local dll="$1" objdump="$2" arch="$3"
+  python3 - "$(basename "$dll" .dll)" <("$objdump" -p "$dll") <("$objdump" -h "$dll") "$arch" <<'PY'
 import re, sys
 name, p, h = sys.argv[1], open(sys.argv[2]).read(), open(sys.argv[3]).read()
 base = int(re.search(r'^ImageBase\s+([0-9a-fA-F]+)', p, re.M).group(1), 16)
@@ -49,8 +71,13 @@ archive = {"fmt_zip": ["GetThumbnailText", "GetPreviewText", "GetThumbnailBitmap
            "fmt_cad": ["GetThumbnailText", "GetThumbnailBitmap", "GetPreviewBitmap"]}
 if name in archive and sorted(names) != sorted(functions + data + archive[name]):
     errors.append("exports " + ",".join(sorted(names)))
-print("\n".join(f"{name}: {e}" for e in errors) or f"{name}: exports ok")
+arch = sys.argv[4]
+if arch == "i686" and not re.search(r"file format pei?-i386", p):
+    errors.append("not a 32-bit DLL")
+print("\n".join(f"{arch} {name}: {e}" for e in errors) or f"{arch} {name}: exports ok")
 sys.exit(1 if errors else 0)
 PY
-done
+}
+check_build "$bin" "${OBJDUMP:-x86_64-w64-mingw32-objdump}" x86_64
+check_build "$bin32" "${OBJDUMP32:-i686-w64-mingw32-objdump}" i686
 exit $fail

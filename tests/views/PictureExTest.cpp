@@ -137,25 +137,57 @@ TEST_F(PictureExTest, DamagedGifsFailOrPlayButNeverReadPastTheirData)
 
     const std::string gif = viewtest::Sample(L"preview_anim.gif");
     ASSERT_FALSE(gif.empty());
-    // Every truncation.
+    // Every truncation: what loads keeps the header's screen, has no more
+    // frames than the whole file and plays; without the screen descriptor
+    // (13 bytes) nothing loads.
+    int truncLoaded = 0;
     for (size_t n = 0; n < gif.size(); ++n) {
-        if (LoadBytes(m_wnd, gif.substr(0, n))) {
-            m_wnd.Draw();
-            m_wnd.Stop();
-        }
+        SCOPED_TRACE(testing::Message() << "cut at " << n);
+        const bool loaded = LoadBytes(m_wnd, gif.substr(0, n));
+        if (n < 13)
+            EXPECT_FALSE(loaded);
+        if (!loaded)
+            continue;
+        ++truncLoaded;
+        EXPECT_EQ(48, m_wnd.GetPictureSize().cx);
+        EXPECT_EQ(32, m_wnd.GetPictureSize().cy);
+        EXPECT_LE(m_wnd.GetFrameCount(), 3);
+        EXPECT_TRUE(m_wnd.Draw());
+        m_wnd.Stop();
+        EXPECT_FALSE(m_wnd.HasThread());
     }
-    // Random damage: lengths, packed bytes and block labels.
+    EXPECT_GT(truncLoaded, 0);
+    // Random damage: lengths, packed bytes and block labels. Each either
+    // fails or loads a picture with a screen, which plays and stops or fails
+    // to draw.
     std::mt19937 rng(20);
+    int loadedCount = 0, refused = 0, drawn = 0;
     for (int round = 0; round < 300; ++round) {
         std::string bad = gif;
         const int flips = 1 + (int)(rng() % 6);
         for (int i = 0; i < flips; ++i)
             bad[rng() % bad.size()] = (char)(rng() % 256);
-        if (LoadBytes(m_wnd, bad)) {
-            m_wnd.Draw();
-            m_wnd.Stop();
+        SCOPED_TRACE(testing::Message() << "round " << round);
+        if (!LoadBytes(m_wnd, bad)) {
+            ++refused;
+            EXPECT_FALSE(m_wnd.Draw());
+            continue;
         }
+        ++loadedCount;
+        EXPECT_GT(m_wnd.GetPictureSize().cx, 0);
+        EXPECT_GT(m_wnd.GetPictureSize().cy, 0);
+        // A frame that does not decode fails the drawing without a thread.
+        if (m_wnd.Draw())
+            ++drawn;
+        else
+            EXPECT_FALSE(m_wnd.HasThread());
+        m_wnd.Stop();
+        EXPECT_FALSE(m_wnd.HasThread());
     }
+    // The damage reaches every outcome.
+    EXPECT_GT(drawn, 0);
+    EXPECT_GT(loadedCount, drawn);
+    EXPECT_GT(refused, 0);
     m_wnd.Unload();
     EXPECT_FALSE(m_wnd.HasThread());
 }

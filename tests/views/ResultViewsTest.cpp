@@ -356,6 +356,150 @@ TEST_F(TreeTest, CountLabelsInsideAnUpdateAreSetOnceAtItsEnd)
     EXPECT_TRUE(Labels(tree).empty());
 }
 
+// The child of parent (the top level for NULL) whose label is text.
+HTREEITEM ChildOf(CCheckTreeCtrl& tree, HTREEITEM parent, const std::wstring& text)
+{
+    HWND h = tree.GetHwnd();
+    for (HTREEITEM i = parent ? TreeView_GetChild(h, parent) : TreeView_GetRoot(h); i; i = TreeView_GetNextSibling(h, i))
+        if (tree.GetItemText(i) == text)
+            return i;
+    return NULL;
+}
+
+// A click on a check box: the control toggles the box itself, the tree
+// propagates the new state.
+void ClickBox(CCheckTreeCtrl& tree, HTREEITEM item)
+{
+    const int state = tree.GetCheckState(item) ? 0 : 1;
+    tree.SetClickedItem(item);
+    tree.PropagateCheck(item, state);
+    tree.SetCheckState(item, state);
+}
+
+TEST_F(TreeTest, CheckingPropagatesToTheSubtreeAndRecomputesTheAncestors)
+{
+    const RECT rc = {0, 0, 200, 300};
+    CPathTreeCtrl tree;
+    ASSERT_TRUE(tree.Create(m_owner, rc, 101) != NULL);
+    for (const wchar_t* p : {L"C:\\A\\B\\", L"C:\\A\\C\\", L"C:\\D\\"})
+        ASSERT_TRUE(tree.AddFile(p, 0));
+    HTREEITEM drive = ChildOf(tree, NULL, L"C:");
+    HTREEITEM a = ChildOf(tree, drive, L"A"), d = ChildOf(tree, drive, L"D");
+    HTREEITEM b = ChildOf(tree, a, L"B"), c = ChildOf(tree, a, L"C");
+    ASSERT_TRUE(drive && a && b && c && d);
+    auto states = [&] {
+        std::wstring s;
+        for (HTREEITEM i : {drive, a, b, c, d})
+            s += tree.GetCheckState(i) ? L'1' : L'0';
+        return s;
+    };
+    EXPECT_EQ(L"00000", states());
+    // A parent is checked only once all its children are.
+    ClickBox(tree, b);
+    EXPECT_EQ(L"00100", states());
+    ClickBox(tree, c);
+    EXPECT_EQ(L"01110", states());
+    ClickBox(tree, d);
+    EXPECT_EQ(L"11111", states());
+    // Unchecking a node unchecks every ancestor, and only them.
+    ClickBox(tree, b);
+    EXPECT_EQ(L"00011", states());
+    // Checking a node checks its whole subtree.
+    ClickBox(tree, a);
+    EXPECT_EQ(L"11111", states());
+    ClickBox(tree, drive);
+    EXPECT_EQ(L"00000", states());
+    // PropagateCheck leaves the item itself alone.
+    tree.PropagateCheck(a, 1);
+    EXPECT_EQ(L"00110", states());
+}
+
+TEST_F(TreeTest, FolderTreeListsCheckedFoldersWithTheirCheckedAncestors)
+{
+    const RECT rc = {0, 0, 200, 300};
+    CPathTreeCtrl tree;
+    ASSERT_TRUE(tree.Create(m_owner, rc, 101) != NULL);
+    for (const wchar_t* p : {L"C:\\A\\B\\", L"C:\\A\\C\\", L"C:\\"})
+        ASSERT_TRUE(tree.AddFile(p, 0));
+    HTREEITEM drive = ChildOf(tree, NULL, L"C:");
+    HTREEITEM a = ChildOf(tree, drive, L"A");
+    HTREEITEM b = ChildOf(tree, a, L"B"), c = ChildOf(tree, a, L"C");
+    HTREEITEM root = ChildOf(tree, drive, g_strLangRootDir);
+    ASSERT_TRUE(a && b && c && root);
+    // The root-folder node is the drive's first child.
+    EXPECT_EQ(root, TreeView_GetChild(tree.GetHwnd(), drive));
+    std::vector<std::wstring> out;
+    // Nothing checked: the one marker.
+    tree.SetClickedItem(b);
+    ASSERT_TRUE(tree.GetCheckedPaths(out));
+    EXPECT_EQ(std::vector<std::wstring>{L"KORVANTIS_UNCHECKALL"}, out);
+    // One folder: itself alone, not the partly checked folder above it.
+    ClickBox(tree, b);
+    ASSERT_TRUE(tree.GetCheckedPaths(out));
+    EXPECT_EQ(std::vector<std::wstring>{L"C:\\A\\B\\"}, out);
+    // Both: A is checked too and comes once, after its folders; never C:\.
+    ClickBox(tree, c);
+    ClickBox(tree, root);
+    ASSERT_TRUE(tree.GetCheckedPaths(out));
+    const std::vector<std::wstring> want = {L"C:\\" + g_strLangRootDir, L"C:\\A\\B\\", L"C:\\A\\",
+                                            L"C:\\A\\C\\"};
+    EXPECT_EQ(want, out);
+    EXPECT_EQ(L"C:\\A\\B\\", tree.PathOf(b));
+    std::wstring clicked;
+    ASSERT_TRUE(tree.GetClickedPath(clicked));
+    EXPECT_EQ(L"C:\\" + g_strLangRootDir, clicked);
+    // The first top-level node clicked: the marker of its own state.
+    tree.SetClickedItem(drive);
+    ASSERT_TRUE(tree.GetCheckedPaths(out));
+    EXPECT_EQ(std::vector<std::wstring>{L"KORVANTIS_CHECKALL"}, out);
+    EXPECT_FALSE(tree.GetClickedPath(clicked));
+}
+
+TEST_F(TreeTest, DateTreeDayLabelsGiveTheirDatesBack)
+{
+    const RECT rc = {0, 0, 200, 300};
+    // A month suffix and a day suffix, as the Chinese texts have.
+    g_strLangDateFormat = L"%s\u6708%s\u65E5";
+    CTimeTreeCtrl tree;
+    ASSERT_TRUE(tree.Create(m_owner, rc, 102) != NULL);
+    for (const wchar_t* t : {L"2015-03-07  10:00", L"2015-03-09  11:00", L"2016-01-01  00:00", L"2015-03-07  23:59"})
+        ASSERT_TRUE(tree.AddFile(t, 0));
+    HTREEITEM all = ChildOf(tree, NULL, g_strLangAllDate + L"(4)");
+    ASSERT_TRUE(all != NULL);
+    HTREEITEM y2015 = ChildOf(tree, all, L"2015(3)"), y2016 = ChildOf(tree, all, L"2016(1)");
+    ASSERT_TRUE(y2015 && y2016);
+    HTREEITEM d7 = ChildOf(tree, y2015, L"03\u670807\u65E5(2)"), d9 = ChildOf(tree, y2015, L"03\u670809\u65E5(1)");
+    HTREEITEM jan1 = ChildOf(tree, y2016, L"01\u670801\u65E5(1)");
+    ASSERT_TRUE(d7 && d9 && jan1);
+    std::wstring date;
+    tree.SetClickedItem(d9);
+    ASSERT_TRUE(tree.GetClickedDates(date));
+    EXPECT_EQ(L"2015-03-09", date);
+    tree.SetClickedItem(y2016);
+    ASSERT_TRUE(tree.GetClickedDates(date));
+    EXPECT_EQ(L"2016", date);
+    // Checked days come back as the entries' own date texts.
+    ClickBox(tree, d7);
+    ClickBox(tree, jan1);
+    std::vector<std::wstring> out;
+    ASSERT_TRUE(tree.GetCheckedDates(out));
+    EXPECT_EQ((std::vector<std::wstring>{L"2015-03-07", L"2016-01-01"}), out);
+    // 2016 has one day: checking it checked the year, not the top.
+    EXPECT_EQ(1, tree.GetCheckState(y2016));
+    EXPECT_EQ(0, tree.GetCheckState(y2015));
+    EXPECT_EQ(0, tree.GetCheckState(all));
+    // One separator between the two texts gives the same dates.
+    g_strLangDateFormat = L"%s/%s";
+    CTimeTreeCtrl slash;
+    ASSERT_TRUE(slash.Create(m_owner, rc, 102) != NULL);
+    ASSERT_TRUE(slash.AddFile(L"2015-03-07  10:00", 0));
+    HTREEITEM day = ChildOf(slash, ChildOf(slash, ChildOf(slash, NULL, g_strLangAllDate + L"(1)"), L"2015(1)"), L"03/07(1)");
+    ASSERT_TRUE(day != NULL);
+    slash.SetClickedItem(day);
+    ASSERT_TRUE(slash.GetClickedDates(date));
+    EXPECT_EQ(L"2015-03-07", date);
+}
+
 TEST_F(TreeTest, FolderTreeKnowsADriveWhateverTheCaseOfItsLetter)
 {
     const RECT rc = {0, 0, 200, 300};
