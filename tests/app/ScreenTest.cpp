@@ -193,4 +193,40 @@ TEST_F(ScreenTest, AWorkersMessageBoxIsShownByTheWindowThreadAndAnswered)
     EXPECT_EQ(7, answer.load());  // the stand-in's answer, given on the worker
 }
 
+// ---- dialogs deleted after their modal loop ----
+
+class CCountedDialog : public CSkinDialog
+{
+public:
+    CCountedDialog() : CSkinDialog(L"dlg_about") { ++s_live; }
+    ~CCountedDialog() override { --s_live; }
+    void OnFinalMessage(HWND hWnd) override
+    {
+        CSkinDialog::OnFinalMessage(hWnd);
+        // Only a static is touched: the object may be gone if the window
+        // deleted it.
+        s_liveAfterFinal = s_live;
+    }
+    static int s_live;
+    static int s_liveAfterFinal;
+};
+int CCountedDialog::s_live = 0;
+int CCountedDialog::s_liveAfterFinal = -1;
+
+TEST_F(ScreenTest, ASelfDeletingDialogGoesOnlyAfterItsModalLoop)
+{
+    bool closed = false;
+    gui::OnDialog(L"DelvaroDlg", [&](HWND dlg) {
+        EXPECT_EQ(1, CCountedDialog::s_live);
+        PostMessageW(dlg, WM_CLOSE, 0, 0);
+        closed = true;
+    });
+    CSkinDialog::RunSelfDeleting(new CCountedDialog, m_hwnd);
+    EXPECT_TRUE(closed);
+    // Still there when its window's last message had run; gone now.
+    EXPECT_EQ(1, CCountedDialog::s_liveAfterFinal);
+    EXPECT_EQ(0, CCountedDialog::s_live);
+    EXPECT_TRUE(IsWindowEnabled(m_hwnd));
+}
+
 }  // namespace
