@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <set>
+#include <vector>
+
 #include <shlwapi.h>
 
 #include <cstring>
@@ -100,6 +103,76 @@ TEST(UniqueName, CountsUpAndKeepsHostileNamesInsideTheFolder) {
   EXPECT_EQ(7 + sizeof safe / sizeof *safe + 2 * (sizeof hostile / sizeof *hostile), count);
   EXPECT_FALSE(testpaths::FileExists(dir.substr(0, dir.rfind(L'\\')) + L"\\escape.txt"));
   coretest::RemoveTree(dir);
+}
+
+// Characters that draw nothing but reorder or hide what is shown: a name
+// with a right-to-left override cannot pose as another file type.
+TEST(UniqueName, InvisibleFormatCharactersBecomeVisible) {
+  EXPECT_EQ(L"_exe.txt", MakeSafeFileName(L"\u202Eexe.txt"));
+  EXPECT_EQ(L"a_b_c_d_e_f.txt", MakeSafeFileName(L"a\u200Bb\u200Fc\u2066d\uFEFFe\u0085f.txt"));
+  EXPECT_EQ(L"in_voice_fdp.exe", MakeSafeFileName(L"in\u202Dvoice\u202Efdp.exe"));
+  // Ordinary accented and CJK names are kept as they are.
+  EXPECT_EQ(L"r\u00e9sum\u00e9 \u65e5\u672c.txt", MakeSafeFileName(L"r\u00e9sum\u00e9 \u65e5\u672c.txt"));
+}
+
+// The names one run gives: thousands of files of one name in one folder
+// cost one candidate each, counted on from where the name stopped, and a
+// name taken on disk (from an earlier run) is passed over once.
+TEST(UniqueName, MemoryGivesEachNameOnceWithoutProbing) {
+  CUniqueNameMemory names;
+  EXPECT_EQ(L"C:\\out\\notes.txt", names.NextPath(L"notes.txt", L"C:\\out"));
+  EXPECT_EQ(L"C:\\out\\notes(1).txt", names.NextPath(L"notes.txt", L"C:\\out\\"));
+  EXPECT_EQ(L"c:\\OUT\\NOTES(2).TXT", names.NextPath(L"NOTES.TXT", L"c:\\OUT"));  // one name to Windows
+  // A file really named like a numbered one takes the next number instead.
+  EXPECT_EQ(L"C:\\out\\notes(3).txt", names.NextPath(L"notes(3).txt", L"C:\\out"));
+  EXPECT_EQ(L"C:\\out\\notes(4).txt", names.NextPath(L"notes.txt", L"C:\\out"));
+  EXPECT_EQ(L"C:\\out\\(1)README", (names.NextPath(L"README", L"C:\\out"), names.NextPath(L"README", L"C:\\out")));
+  EXPECT_EQ(L"C:\\other\\notes.txt", names.NextPath(L"notes.txt", L"C:\\other"));  // per folder
+  EXPECT_EQ(2u, names.FolderCount());
+  EXPECT_EQ(L"", names.NextPath(L"notes.txt", L""));
+  std::set<std::wstring> seen;
+  for (int i = 0; i < 4000; ++i) seen.insert(names.NextPath(L"same.dat", L"C:\\many"));
+  EXPECT_EQ(4000u, seen.size());
+  EXPECT_EQ(1u, seen.count(L"C:\\many\\same(3999).dat"));
+
+  // On disk: the create fails for a taken name and the next one follows.
+  std::wstring dir = testpaths::MakeTempDir(L"uniqmem");
+  ASSERT_FALSE(dir.empty());
+  for (const wchar_t* taken : {L"\\x.bin", L"\\x(1).bin"}) {
+    HANDLE h = CreateFileW((dir + taken).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    CloseHandle(h);
+  }
+  CUniqueNameMemory run;
+  int creates = 0;
+  std::vector<std::wstring> made;
+  for (int file = 0; file < 3; ++file) {
+    for (;;) {
+      const std::wstring p = run.NextPath(L"x.bin", dir);
+      ++creates;
+      HANDLE h = CreateFileW(p.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+      if (h != INVALID_HANDLE_VALUE) {
+        CloseHandle(h);
+        made.push_back(p.substr(dir.size() + 1));
+        break;
+      }
+      ASSERT_EQ((DWORD)ERROR_FILE_EXISTS, GetLastError());
+    }
+  }
+  EXPECT_EQ(std::vector<std::wstring>({L"x(2).bin", L"x(3).bin", L"x(4).bin"}), made);
+  EXPECT_EQ(5, creates);  // the two taken names once each, then one create per file
+  coretest::RemoveTree(dir);
+}
+
+// Paths past MAX_PATH take the long-path form; shorter ones stay as they are.
+TEST(UniqueName, LongPathForm) {
+  const std::wstring deep = L"D:\\out" + std::wstring(150, L'x');
+  EXPECT_EQ(L"C:\\short\\a.txt", LongPathForm(L"C:\\short\\a.txt"));
+  EXPECT_EQ(L"\\\\?\\" + deep, LongPathForm(deep, 100));
+  EXPECT_EQ(L"\\\\?\\" + deep, LongPathForm(L"\\\\?\\" + deep, 100));  // once
+  EXPECT_EQ(L"\\\\?\\UNC\\srv\\share\\" + deep.substr(3),
+            LongPathForm(L"\\\\srv\\share\\" + deep.substr(3), 100));
+  EXPECT_EQ(L"relative\\" + deep, LongPathForm(L"relative\\" + deep, 100));  // no prefix can help it
 }
 
 TEST(FileLog, AppendsTimedLinesAndCutsLongText) {

@@ -31,6 +31,7 @@
 #include "storage/PartitionTable.h"
 #include "storage/fs/ExFATVolume.h"
 #include "storage/fs/FATVolume.h"
+#include "storage/fs/NTFSVolume.h"
 
 namespace {
 using testpaths::ReadWholeFile;
@@ -444,6 +445,37 @@ TEST(RecoverFat, AnUnreadableClusterIsWrittenAsZerosNotAsStaleBytes) {
   SetStorageReadHook(old);
 }
 
+TEST(RecoverNtfs, AnUnreadableClusterIsWrittenAsZerosAndTheFileKeptAsPartial) {
+  NEEDS_WINE_DRIVES();
+  BoxRecorder boxes;
+  Mapped vol;
+  ASSERT_TRUE(vol.Map(L'T', testpaths::Fixture(L"recover-ntfs.img")));
+  Session s;
+  ASSERT_TRUE(s.Scan(L'T', SCAN_KIND_DELETED));
+  CFoundItem* big = s.Find(L"big.bin");
+  ASSERT_TRUE(big && big->m_u64Size > (1u << 20));
+  CNTFSVolume v(L'T');
+  const DWORD cs = v.GetClusterSize();
+  ASSERT_GE(cs, 512u);
+  // Where cluster 5 of the file lies: its bytes, looked up in the image.
+  std::string want = Generated("big.bin-" + std::to_string(big->m_u64Size), (size_t)big->m_u64Size);
+  const std::string image = ReadWholeFile(testpaths::Fixture(L"recover-ntfs.img"));
+  const size_t at = image.find(want.substr(5 * cs, cs));
+  ASSERT_NE(std::string::npos, at);
+  g_badFrom = at + 1024;
+  g_badTo = g_badFrom + 512;  // one sector of that cluster
+  CRecoverFileNTFS reader(nullptr);
+  StorageReadFn old = SetStorageReadHook(BadSectorRead);
+  const One r = RecoverOne(reader, L"T:\\", big, SCAN_KIND_DELETED);
+  SetStorageReadHook(old);
+  ASSERT_EQ(1, r.result);  // kept, not deleted at the first failed read
+  EXPECT_EQ(1u, r.outcome.unreadableClusters);
+  EXPECT_NE(std::wstring::npos, r.outcome.Text().find(L"partial"));
+  want.replace(5 * cs, cs, cs, '\0');
+  EXPECT_EQ(want.size(), r.bytes.size());
+  EXPECT_TRUE(r.bytes == want);
+}
+
 // ---- writing -------------------------------------------------------------------
 
 int g_writes = 0, g_failAt = 0;
@@ -490,6 +522,72 @@ TEST(RecoverWrite, AFullOrVanishedTargetIsAFailedRecoveryAndEndsTheRun) {
     EXPECT_TRUE(dlg.Statuses().size() >= 1 && dlg.Statuses().size() <= 3u);
   }
   SetRecoverWriteHook(old);
+}
+
+// ---- many files ------------------------------------------------------------------
+
+// 2,000 deleted files of one name (folders of their own), one at the end of
+// a chain of 150 deleted folders, and a damaged record claiming a petabyte:
+// every file comes back, each of one name under a name of its own, the deep
+// one under its whole folder path, and the giant fails alone.
+TEST(RecoverRun, ThousandsOfOneNameADeepChainAndAPetabyteRecord) {
+  NEEDS_WINE_DRIVES();
+  BoxRecorder boxes;
+  Mapped vol;
+  ASSERT_TRUE(vol.Map(L'T', testpaths::Fixture(L"recover-many.img")));
+  Session s;
+  ASSERT_TRUE(s.Scan(L'T', SCAN_KIND_DELETED));
+  size_t notes = 0;
+  for (CFoundItem* f : s.frame.Found()) notes += f->m_strName == L"notes.txt";
+  EXPECT_EQ(2000u, notes);
+  CFoundItem* giant = s.Find(L"giant.bin");
+  CFoundItem* bottom = s.Find(L"bottom.txt");
+  ASSERT_TRUE(giant && bottom);
+  EXPECT_EQ(1ull << 50, giant->m_u64Size);
+  EXPECT_EQ(0, giant->m_nPercent);  // shown as damaged, not recoverable
+  EXPECT_NE(std::wstring::npos, bottom->GetPath().find(L"\\d150\\"));
+
+  s.frame.isChecked = [](const CFoundItem&) { return true; };
+  for (int fullPath = 0; fullPath < 2; ++fullPath) {
+    const std::wstring out = TempDir(fullPath ? L"recover-many-full" : L"recover-many-flat");
+    CRecordingRecoverDlg dlg(&s.frame, out, fullPath, false);
+    const DWORD t0 = GetTickCount();
+    ASSERT_TRUE(dlg.Start() && dlg.WaitForEnd(300000));
+    const DWORD ms = GetTickCount() - t0;
+    // One create per file: probing "notes(1).txt", "notes(2).txt"... for
+    // every file took minutes for this many; a generous bound all the same.
+    EXPECT_LT(ms, 30000u) << fullPath;
+    const auto& results = dlg.Worker().Results();
+    ASSERT_EQ(s.frame.Found().size(), results.size());
+    EXPECT_EQ((int)results.size() - 1, dlg.FinishedInfo().recovered) << fullPath;
+    std::set<std::wstring> paths;
+    std::set<std::string> texts;
+    for (const RecoverEntryResult& r : results) {
+      if (r.name == L"giant.bin") {
+        // More than the target holds, and more than its volume: refused either way.
+        EXPECT_TRUE(r.outcome.result == kRecoverOutsideVolume || r.outcome.result == kRecoverTargetFull);
+        EXPECT_TRUE(r.outcome.path.empty());
+        continue;
+      }
+      ASSERT_TRUE(r.outcome.Ok()) << r.name << " " << r.outcome.Text();
+      EXPECT_TRUE(paths.insert(r.outcome.path).second) << r.outcome.path;
+      const std::string bytes = ReadWholeFile(LongPathForm(r.outcome.path));
+      if (r.name == L"notes.txt") texts.insert(bytes);
+      if (r.name == L"bottom.txt") {
+        EXPECT_EQ("at the bottom of 150 folders\n", bytes);
+        if (fullPath) {
+          EXPECT_GT(r.outcome.path.size(), (size_t)MAX_PATH);
+          EXPECT_NE(std::wstring::npos, r.outcome.path.find(L"\\d150\\bottom.txt")) << r.outcome.path;
+        }
+      }
+    }
+    EXPECT_EQ(2000u, texts.size());  // "note 0" .. "note 1999", each once
+    EXPECT_EQ(1u, texts.count("note 1999\n"));
+    if (!fullPath) {
+      EXPECT_EQ(1u, paths.count(out + L"\\notes(1999).txt"));
+      EXPECT_EQ(0u, paths.count(out + L"\\notes(2000).txt"));
+    }
+  }
 }
 
 // ---- the target ------------------------------------------------------------------

@@ -412,3 +412,113 @@ TEST(FatWalk, EndlessNestingOfFoldersStopsAtABoundedDepth) {
   EXPECT_LE(longest, 260u + 12u);  // a folder path within 260, then the name
   EXPECT_LT(files.size(), 200u);
 }
+
+// ---- 4 KiB sectors -------------------------------------------------------
+namespace {
+// A device of 4 KiB logical sectors: any read that does not start and end
+// on a sector fails, as raw handles of such drives do.
+DWORD WINAPI SectorReads(HANDLE h, unsigned __int64 offset, void* buffer, DWORD size) {
+  if (offset % 4096 || size % 4096) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  return RawReadAt(h, offset, buffer, size);
+}
+struct SectorDevice {
+  SectorDevice() : old(SetStorageReadHook((StorageReadFn)&SectorReads)) {}
+  ~SectorDevice() { SetStorageReadHook(old); }
+  StorageReadFn old;
+};
+
+// The first cluster and size of a root entry named `name` (8.3 form for FAT,
+// the UTF-16 name for exFAT) in the directory bytes.
+bool FindEntry(const std::vector<BYTE>& dir, bool exfat, const char* name, uint32_t* first, uint64_t* size) {
+  for (size_t at = 0; at + 32 <= dir.size(); at += 32) {
+    const BYTE* e = &dir[at];
+    if (!exfat && memcmp(e, name, 11) == 0) {
+      *first = ((uint32_t)Le16(e + 20) << 16) | Le16(e + 26);
+      *size = Le32(e + 28);
+      return true;
+    }
+    if (exfat && e[0] == 0xC1 && at >= 32 && dir[at - 32] == 0xC0) {
+      std::string n;
+      for (int k = 0; k < 15 && Le16(e + 2 + 2 * k); ++k) n += (char)Le16(e + 2 + 2 * k);
+      if (n == name) {
+        *first = Le32(&dir[at - 32] + 20);
+        *size = Le64(&dir[at - 32] + 24);
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+bool NextCluster(CFATVolume& v, uint32_t c, uint32_t* next) {
+  uint16_t value = 0;
+  if (!v.GetFatEntry((uint16_t)c, &value)) return false;
+  *next = value;
+  return true;
+}
+bool NextCluster(CFAT32Volume& v, uint32_t c, uint32_t* next) { return v.GetFatEntry(c, next) != 0; }
+bool NextCluster(CExFATVolume&, uint32_t c, uint32_t* next) {
+  *next = c + 1;  // written without a chain
+  return true;
+}
+
+template <class Vol>
+void ExpectFilesThroughWholeSectors(Vol& v, const std::vector<BYTE>& root, bool exfat) {
+  ASSERT_EQ(4096u, v.GetClusterSize());
+  const char* hello = exfat ? "HELLO.TXT" : "HELLO   TXT";
+  const char* big = exfat ? "BIG.BIN" : "BIG     BIN";
+  uint32_t first = 0;
+  uint64_t size = 0;
+  ASSERT_TRUE(FindEntry(root, exfat, hello, &first, &size));
+  std::vector<BYTE> c(4096);
+  ASSERT_TRUE(v.ReadCluster(first, c.data(), 4096));
+  EXPECT_EQ("four kilobyte sectors\n", std::string((const char*)c.data(), (size_t)size));
+  // A file of ten clusters: its chain through FAT pages read in whole sectors.
+  ASSERT_TRUE(FindEntry(root, exfat, big, &first, &size));
+  EXPECT_EQ(40000u, size);
+  std::vector<uint32_t> clusters;
+  for (uint32_t cl = first; clusters.size() < 10;) {
+    clusters.push_back(cl);
+    ASSERT_TRUE(NextCluster(v, cl, &cl)) << clusters.size();
+  }
+  std::string data;
+  for (uint32_t cl : clusters) {
+    ASSERT_TRUE(v.ReadCluster(cl, c.data(), 4096));
+    data.append((const char*)c.data(), 4096);
+  }
+  data.resize(40000);
+  for (size_t k = 0; k < data.size(); ++k)
+    ASSERT_EQ((char)(k % 251), data[k]) << k;
+}
+}  // namespace
+
+TEST(FourKSectors, FatAndExFatVolumesOpenAndReadInWholeSectors) {
+  SectorDevice device;
+  {
+    CLostFATVolume v;
+    ASSERT_TRUE(v.OpenPath(testpaths::Fixture(L"fat16-4k.img").c_str(), 0));
+    uint16_t n = 0;
+    BYTE* root = v.ReadRootDirectory(&n);
+    ASSERT_TRUE(root != nullptr);
+    std::vector<BYTE> dir(root, root + (size_t)n * 32);
+    delete[] root;
+    ExpectFilesThroughWholeSectors(v, dir, false);
+  }
+  {
+    CLostFAT32Volume v;
+    ASSERT_TRUE(v.OpenPath(testpaths::Fixture(L"fat32-4k.img").c_str(), 0));
+    std::vector<BYTE> dir(4096);
+    ASSERT_TRUE(v.ReadCluster(v.GetRootCluster(), dir.data(), 4096));
+    ExpectFilesThroughWholeSectors(v, dir, false);
+  }
+  {
+    CLostExFATVolume v;
+    ASSERT_TRUE(v.OpenPath(testpaths::Fixture(L"exfat-4k.img").c_str(), 0));
+    std::vector<BYTE> dir(4096);
+    ASSERT_TRUE(v.ReadCluster(v.GetRootCluster(), dir.data(), 4096));
+    ExpectFilesThroughWholeSectors(v, dir, true);
+  }
+}

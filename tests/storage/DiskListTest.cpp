@@ -143,6 +143,75 @@ TEST_F(PhysicalDisks, SmartIdentifyOf48BitDriveAndPacketDeviceThenGeometry)
     EXPECT_EQ(9ull * 255 * 63, byGeometry.GetDisk(0)->m_SectorCount);
 }
 
+// ---- the access SMART needs, and the size the driver reports ----
+int g_writableHandles = 0, g_readOnlyHandles = 0;
+LONGLONG g_length = 0;
+
+BOOL WINAPI FakeDriveWithLength(HANDLE h, DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize,
+                                LPDWORD ret, LPOVERLAPPED ov)
+{
+    if (code == SMART_GET_VERSION) {
+        // A write of no bytes writes nothing; it only tells the handle's access.
+        DWORD w = 0;
+        if (WriteFile(h, "", 0, &w, NULL))
+            ++g_writableHandles;
+        else
+            ++g_readOnlyHandles;
+    }
+    if (code == IOCTL_DISK_GET_LENGTH_INFO && g_length && outSize >= sizeof(GET_LENGTH_INFORMATION)) {
+        ((GET_LENGTH_INFORMATION*)out)->Length.QuadPart = g_length;
+        *ret = sizeof(GET_LENGTH_INFORMATION);
+        return TRUE;
+    }
+    return FakeDrive(h, code, in, inSize, out, outSize, ret, ov);
+}
+
+TEST_F(PhysicalDisks, OpenedForSmartAndSizedFromTheLengthFirst)
+{
+    // Identify says 0x5000 sectors and the geometry whole cylinders; the
+    // length the driver reports wins over both.
+    g_identify[0] = 0x0040;
+    g_identify[60] = 0x5000;
+    PutAta(27, 46, "SD CARD READER");
+    g_answerGeometry = true;
+    g_length = 15931539456LL;  // a 16 GB card: not a whole number of cylinders
+    g_writableHandles = g_readOnlyHandles = 0;
+    storagetest::CFixtureCopy copy(L"disk-mbr.img");
+    ASSERT_FALSE(copy.m_path.empty());
+    devicemap::CScopedDeviceMap map;
+    ASSERT_TRUE(map.PhysicalDrive(11, copy.m_path));
+    SetStorageIoControlHook(&FakeDriveWithLength);
+    CPhysicalDiskList list;
+    int identified = 0;
+    EXPECT_EQ(1, list.AddDisk(11, &identified));
+    EXPECT_EQ(1, identified);
+    ASSERT_EQ(1, list.GetCount());
+    EXPECT_EQ(L"SD CARD READER", list.GetDisk(0)->m_strModel);
+    EXPECT_EQ(15931539456ull / 512, list.GetDiskSectors(0));
+    EXPECT_EQ(15931539456ull / 512 * 512, list.GetDiskBytes(0));
+    EXPECT_EQ(1, g_writableHandles);  // read and write access for the identify
+    EXPECT_EQ(0, g_readOnlyHandles);
+
+    // SMART rejected: still the length, not the geometry.
+    g_deviceMap = 0;
+    CPhysicalDiskList byLength;
+    byLength.AddDisk(11, &identified);
+    ASSERT_EQ(1, byLength.GetCount());
+    EXPECT_EQ(L"Hard Disk", byLength.GetDisk(0)->m_strModel);
+    EXPECT_EQ(15931539456ull / 512, byLength.GetDiskSectors(0));
+
+    // Write access refused (the image is held open by a reader that shares
+    // only reading): the disk is listed from a read-only handle all the same.
+    g_deviceMap = 1;
+    g_writableHandles = g_readOnlyHandles = 0;
+    CPhysicalDiskList barred;
+    EXPECT_EQ(1, barred.AddDisk(9, &identified));
+    ASSERT_EQ(1, barred.GetCount());
+    EXPECT_EQ(1, g_readOnlyHandles);
+    EXPECT_EQ(0, g_writableHandles);
+    g_length = 0;
+}
+
 // ---- volumes ----
 
 TEST(VolumeList, EnumerationListsEachVolumeOnceAndRefusesWhatIsNotThere)
@@ -221,6 +290,19 @@ TEST(VolumeList, MappedVolumesFixedAndRaw)
     raw->m_dwBytesPerSector = 512;
     EXPECT_EQ(L"1023M", raw->GetTotalSizeText());
     EXPECT_EQ(L"1.00G", raw->GetFreeSizeText());
+
+    // A RAW card of 16 GiB: its length in bytes has nothing below 4 GiB, and
+    // its size text comes from the length.
+    CVolumeInfo card;
+    card.m_strFileSystem = L"RAW";
+    card.m_dwSectorsPerCluster = card.m_dwBytesPerSector = 1;
+    card.m_Length = 16ull << 30;
+    card.m_dwTotalClusters = card.m_dwFreeClusters = (DWORD)card.m_Length;
+    EXPECT_EQ(0u, card.m_dwTotalClusters);
+    EXPECT_EQ(L"16.00G", card.GetTotalSizeText());
+    EXPECT_EQ(L"16.00G", card.GetFreeSizeText());
+    card.m_Length = (4ull << 30) + (512ull << 20);
+    EXPECT_EQ(L"4.50G", card.GetTotalSizeText());
 
     // A boot sector that names no file system leaves the system's name.
     const std::wstring blank = dir.m_dir + L"\\blank.img";
