@@ -1,120 +1,11 @@
 #include "app/GuideDlg.h"
 
-#include <minizip/unzip.h>
-// After unzip.h, which brings the declarations it relies on.
-#include <minizip/iowin32.h>
-
-#include <vector>
-
 #include "app/MainFrame.h"
 #include "app/Services.h"
 #include "app/WindowMessages.h"
 
 const wchar_t kGuideKey[] = L"Software\\OvoDelvaro6";
 const wchar_t kGuideValue[] = L"Guide";
-
-namespace {
-
-// One guide at a time; the window's thread signals this to end it.
-HANDLE GuideStopEvent()
-{
-    static HANDLE stop = CreateEventW(NULL, TRUE, FALSE, NULL);
-    return stop;
-}
-
-// What the guide thread is given: its own copies, made on the window's thread.
-struct GuideRun
-{
-    HWND hMain;
-    int nValue;
-    RECT rcMain;
-    bool bPointer;
-    POINT ptPointer;
-    std::wstring strLayout;
-    HANDLE hStop;
-};
-
-// A file of the skin archive, read with a handle of its own (DuiLib's open
-// archive belongs to the window's thread).
-bool ReadSkinFile(const wchar_t* name, std::string& out)
-{
-    out.clear();
-    const std::wstring archive = GetSkinFolderPath() + L"SKIN.zip";
-    zlib_filefunc64_def io;
-    fill_win32_filefunc64W(&io);
-    unzFile zip = unzOpen2_64(archive.c_str(), &io);
-    if (!zip)
-        return false;
-    char narrow[MAX_PATH] = {};
-    WideCharToMultiByte(CP_UTF8, 0, name, -1, narrow, MAX_PATH - 1, NULL, NULL);
-    bool ok = false;
-    unz_file_info64 info = {};
-    if (unzLocateFile(zip, narrow, 2) == UNZ_OK && unzGetCurrentFileInfo64(zip, &info, NULL, 0, NULL, 0, NULL, 0) == UNZ_OK &&
-        info.uncompressed_size < (1u << 20) && unzOpenCurrentFile(zip) == UNZ_OK) {
-        out.resize((size_t)info.uncompressed_size);
-        const int got = out.empty() ? 0 : unzReadCurrentFile(zip, &out[0], (unsigned)out.size());
-        ok = got == (int)out.size() && unzCloseCurrentFile(zip) == UNZ_OK;
-    }
-    unzClose(zip);
-    if (!ok)
-        out.clear();
-    return ok;
-}
-
-std::wstring Utf8ToWide(const std::string& text)
-{
-    size_t skip = text.size() >= 3 && (unsigned char)text[0] == 0xEF && (unsigned char)text[1] == 0xBB &&
-                          (unsigned char)text[2] == 0xBF
-                      ? 3
-                      : 0;
-    const int n = MultiByteToWideChar(CP_UTF8, 0, text.data() + skip, (int)(text.size() - skip), NULL, 0);
-    std::wstring out(n > 0 ? n : 0, L'\0');
-    if (n > 0)
-        MultiByteToWideChar(CP_UTF8, 0, text.data() + skip, (int)(text.size() - skip), &out[0], n);
-    return out;
-}
-
-// The picture files a layout names (file='...' and bkimage="...").
-std::vector<std::wstring> PicturesOf(const std::wstring& layout)
-{
-    std::vector<std::wstring> names;
-    const wchar_t* marks[2] = {L"file='", L"bkimage=\""};
-    for (const wchar_t* mark : marks) {
-        const size_t len = wcslen(mark);
-        const wchar_t close = mark[len - 1];
-        for (size_t at = layout.find(mark); at != std::wstring::npos; at = layout.find(mark, at + len)) {
-            const size_t end = layout.find(close, at + len);
-            if (end == std::wstring::npos)
-                break;
-            std::wstring name = layout.substr(at + len, end - at - len);
-            if (name.find(L'.') != std::wstring::npos && name.find(L'=') == std::wstring::npos)
-                names.push_back(name);
-        }
-    }
-    return names;
-}
-
-DWORD WINAPI GuideThreadProc(LPVOID param)
-{
-    GuideRun* run = static_cast<GuideRun*>(param);
-    // A moment for the page the guide explains to settle; a close of the
-    // program cuts it short.
-    if (WaitForSingleObject(run->hStop, 100) == WAIT_TIMEOUT) {
-        CGuideDlg* guide = new CGuideDlg(run->hMain, run->nValue, run->strLayout, run->rcMain);
-        if (guide->Create(run->hMain, L"", kDialogStyle, 0)) {
-            if (run->bPointer)
-                guide->SetPointerPosition(run->ptPointer.x, run->ptPointer.y);
-            guide->RunModal(run->hStop);  // the guide deletes itself with its window
-        } else {
-            delete guide;
-        }
-    }
-    ::PostMessageW(run->hMain, WMU_GuideDone, 0, 0);
-    delete run;
-    return 0;
-}
-
-}  // namespace
 
 DWORD ReadGuideMask()
 {
@@ -147,73 +38,112 @@ int GuideValueFor(int page, bool scanning, DWORD mask)
     return (mask & (DWORD)value) ? 0 : value;
 }
 
-HANDLE StartFirstUseGuide(CMainFrame* frame)
+int TakeFirstUseGuide(CMainFrame* frame)
 {
     HWND main = frame ? frame->GetFrameWindow() : NULL;
     if (!main || IsIconic(main) || GetLastActivePopup(main) != main || !frame->FindControl(L"tabMain"))
-        return NULL;
+        return 0;
     const bool scanning = frame->GetScanDiskDlg()->IsScanRunning() || frame->GetPartitionScan().IsRunning();
     const DWORD mask = ReadGuideMask();
     const int value = GuideValueFor(frame->GetCurrentPage(), scanning, mask);
-    if (!value)
+    if (value)
+        WriteGuideMask(mask | (DWORD)value);
+    return value;
+}
+
+HWND ShowFirstUseGuide(CMainFrame* frame, int value)
+{
+    HWND main = frame ? frame->GetFrameWindow() : NULL;
+    // The state may have changed in the moment before: a minimised window or
+    // one with a dialog over it gets no overlay.
+    if (!value || !main || IsIconic(main) || GetLastActivePopup(main) != main)
         return NULL;
-    std::string bytes;
-    GuideRun* run = new GuideRun;
-    run->hMain = main;
-    run->nValue = value;
-    run->hStop = GuideStopEvent();
-    run->bPointer = false;
-    if (!GetWindowRect(main, &run->rcMain) || !ReadSkinFile(L"dlg_guide.xml", bytes)) {
-        delete run;
+    CGuideDlg* guide = new CGuideDlg(main, value);
+    if (!guide->CreateOver(main)) {
+        delete guide;
         return NULL;
     }
-    run->strLayout = Utf8ToWide(bytes);
     if (value == GUIDE_DISK_LIST) {
         if (CControlUI* button = frame->FindControl(L"lostPartBtn")) {
             const RECT rc = button->GetPos();
-            run->bPointer = true;
-            run->ptPointer.x = rc.left;
-            run->ptPointer.y = rc.top;
+            guide->SetPointerPosition(rc.left, rc.top);
         }
     }
-    // The pictures are loaded here, where the skin archive is read, into the
-    // shared store in which the guide's window finds them.
-    CPaintManagerUI& pm = frame->GetPaintManager();
-    for (const std::wstring& picture : PicturesOf(run->strLayout))
-        if (!pm.GetImage(picture.c_str()))
-            pm.AddImage(picture.c_str(), (LPCTSTR)NULL, 0, false, true);
-    ResetEvent(run->hStop);
-    HANDLE thread = CreateThread(NULL, 0, GuideThreadProc, run, 0, NULL);
-    if (!thread) {
-        delete run;
-        return NULL;
+    if (value == GUIDE_SCANNING) {
+        // The scan's progress stays in sight through the overlay.
+        const wchar_t* uncovered[] = {L"scanProgressCtl", L"ScanTitle", L"btnPause", L"btnStop"};
+        for (const wchar_t* name : uncovered) {
+            CControlUI* c = frame->FindControl(name);
+            if (c && c->IsVisible())
+                guide->Uncover(c->GetPos());
+        }
     }
-    WriteGuideMask(mask | (DWORD)value);
-    return thread;
+    HWND hwnd = guide->GetHWND();
+    guide->Start();  // from here the guide goes with its window
+    return hwnd;
 }
 
-void StopFirstUseGuide()
+void CloseFirstUseGuide(HWND guide)
 {
-    SetEvent(GuideStopEvent());
+    if (guide && IsWindow(guide))
+        DestroyWindow(guide);
 }
 
 // ---- the overlay ----
 
-CGuideDlg::CGuideDlg(HWND mainWindow, int value, const std::wstring& layoutText, const RECT& mainRect)
+CGuideDlg::CGuideDlg(HWND mainWindow, int value)
     : CSkinDialog(L"dlg_guide"),
       m_nValue(value),
       m_hMainWnd(mainWindow),
       m_pResultGuide(NULL),
       m_pDiskGuide(NULL),
-      m_strLayout(layoutText),
-      m_rcMain(mainRect)
+      m_hOwner(NULL),
+      m_hUncovered(NULL)
 {
 }
 
-CDuiString CGuideDlg::GetSkinFile()
+CGuideDlg::~CGuideDlg()
 {
-    // The layout's text: DuiLib builds it without going to the archive.
-    return m_strLayout.empty() ? CSkinDialog::GetSkinFile() : CDuiString(m_strLayout.c_str());
+    if (m_hUncovered)
+        DeleteObject(m_hUncovered);
+}
+
+void CGuideDlg::Uncover(const RECT& mainClientRect)
+{
+    if (mainClientRect.right <= mainClientRect.left || mainClientRect.bottom <= mainClientRect.top)
+        return;
+    // From the main window's client area to this window, which lies exactly
+    // over the main window.
+    RECT main = {};
+    POINT origin = {0, 0};
+    if (!GetWindowRect(m_hMainWnd, &main) || !ClientToScreen(m_hMainWnd, &origin))
+        return;
+    RECT rc = mainClientRect;
+    OffsetRect(&rc, origin.x - main.left, origin.y - main.top);
+    HRGN hole = CreateRectRgnIndirect(&rc);
+    if (!m_hUncovered) {
+        m_hUncovered = hole;
+    } else {
+        CombineRgn(m_hUncovered, m_hUncovered, hole, RGN_OR);
+        DeleteObject(hole);
+    }
+}
+
+void CGuideDlg::ApplyRegion()
+{
+    RECT rc;
+    if (!m_hUncovered || !GetWindowRect(m_hWnd, &rc))
+        return;
+    HRGN shape = CreateRectRgn(0, 0, rc.right - rc.left, rc.bottom - rc.top);
+    CombineRgn(shape, shape, m_hUncovered, RGN_DIFF);
+    SetWindowRgn(m_hWnd, shape, TRUE);  // the system owns the region now
+}
+
+LRESULT CGuideDlg::OnSize(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandled)
+{
+    LRESULT r = CSkinDialog::OnSize(uMsg, wParam, lParam, bHandled);
+    ApplyRegion();
+    return r;
 }
 
 void CGuideDlg::SetPointerPosition(int left, int top)
@@ -235,12 +165,13 @@ void CGuideDlg::Notify(TNotifyUI& msg)
 
 void CGuideDlg::OnWindowInit()
 {
-    if (m_rcMain.right <= m_rcMain.left || m_rcMain.bottom <= m_rcMain.top) {
+    RECT main = {};
+    if (!GetWindowRect(m_hMainWnd, &main) || main.right <= main.left || main.bottom <= main.top) {
         Close(IDCANCEL);
         return;
     }
-    SetWindowPos(m_hWnd, NULL, m_rcMain.left, m_rcMain.top, m_rcMain.right - m_rcMain.left,
-                 m_rcMain.bottom - m_rcMain.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(m_hWnd, NULL, main.left, main.top, main.right - main.left, main.bottom - main.top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
     auto tab = [&](const wchar_t* name) {
         CControlUI* c = FindControl(name);
         return c ? static_cast<DuiLib::CTabLayoutUI*>(c->GetInterface(DUI_CTR_TABLAYOUT)) : NULL;
@@ -257,6 +188,7 @@ void CGuideDlg::OnWindowInit()
     // The main window stays faintly visible under the hints.
     m_PaintManager.SetOpacity(230);
     SetTimer(m_hWnd, kCloseTimer, kCloseAfterMs, NULL);
+    SetTimer(m_hWnd, kWatchTimer, kWatchEveryMs, NULL);
 }
 
 void CGuideDlg::OnClick()
@@ -279,6 +211,13 @@ LRESULT CGuideDlg::HandleCustomMessage(UINT uMsg, WPARAM wParam, LPARAM, BOOL& b
         KillTimer(m_hWnd, kCloseTimer);
         Close(IDOK);
         bHandled = TRUE;
+    } else if (uMsg == WM_TIMER && wParam == kWatchTimer) {
+        // The main window went to the task bar: the guide goes.
+        if (IsIconic(m_hMainWnd)) {
+            KillTimer(m_hWnd, kWatchTimer);
+            Close(IDCANCEL);
+        }
+        bHandled = TRUE;
     } else if (uMsg == WM_LBUTTONDOWN) {
         OnClick();
         bHandled = TRUE;
@@ -286,48 +225,33 @@ LRESULT CGuideDlg::HandleCustomMessage(UINT uMsg, WPARAM wParam, LPARAM, BOOL& b
     return 0;
 }
 
-void CGuideDlg::RunModal(HANDLE stop)
+void CGuideDlg::Start()
 {
-    // The window exists: from here the object goes with it. Locals only
-    // below, as it is gone once its window is.
+    // Laid over its owner, which is disabled until the guide goes; the
+    // window thread's own loop runs it.
     m_bSelfDeleting = true;
-    HWND self = m_hWnd;
+    m_hOwner = GetWindow(m_hWnd, GW_OWNER);
+    ApplyRegion();
+    ::ShowWindow(m_hWnd, SW_SHOWNORMAL);
+    if (m_hOwner)
+        EnableWindow(m_hOwner, FALSE);
+}
+
+LRESULT CGuideDlg::OnDestroy(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandled)
+{
+    // The owner comes back before this window goes, so the activation
+    // returns to it.
+    if (m_hOwner && IsWindow(m_hOwner)) {
+        EnableWindow(m_hOwner, TRUE);
+        SetForegroundWindow(m_hOwner);
+    }
+    return CSkinDialog::OnDestroy(uMsg, wParam, lParam, bHandled);
+}
+
+void CGuideDlg::OnFinalMessage(HWND hWnd)
+{
     HWND main = m_hMainWnd;
-    HWND owner = GetWindow(self, GW_OWNER);
-    ::ShowWindow(self, SW_SHOWNORMAL);
-    if (owner)
-        EnableWindow(owner, FALSE);
-    bool closing = false, quit = false;
-    WPARAM quitCode = 0;
-    while (IsWindow(self) && !quit) {
-        const DWORD woke = MsgWaitForMultipleObjects(stop ? 1 : 0, &stop, FALSE, 250, QS_ALLINPUT);
-        // Stopped by the program's close, or the main window went to the
-        // task bar: the guide goes.
-        if (!closing && ((stop && woke == WAIT_OBJECT_0) || IsIconic(main))) {
-            closing = true;
-            ::PostMessageW(self, WM_CLOSE, 0, 0);
-        }
-        MSG msg;
-        while (PeekMessageW(&msg, NULL, 0, 0, PM_REMOVE)) {
-            if (msg.message == WM_QUIT) {
-                quit = true;
-                quitCode = msg.wParam;
-                break;
-            }
-            if (msg.message == WM_CLOSE && msg.hwnd == self && owner) {
-                EnableWindow(owner, TRUE);
-                SetForegroundWindow(owner);
-            }
-            if (!CPaintManagerUI::TranslateMessage(&msg)) {
-                ::TranslateMessage(&msg);
-                ::DispatchMessageW(&msg);
-            }
-        }
-    }
-    if (owner) {
-        EnableWindow(owner, TRUE);
-        SetForegroundWindow(owner);
-    }
-    if (quit)
-        PostQuitMessage((int)quitCode);
+    CSkinDialog::OnFinalMessage(hWnd);  // deletes the object
+    if (main && IsWindow(main))
+        ::PostMessageW(main, WMU_GuideDone, 0, 0);
 }

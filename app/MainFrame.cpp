@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "app/CloseConfirm.h"
+#include "app/GuideDlg.h"
 #include "app/MenuWnd.h"
 #include "app/PageContainers.h"
 #include "app/WindowMessages.h"
@@ -20,13 +21,11 @@
 namespace {
 const UINT_PTR kRefreshTimer = 350;
 const UINT_PTR kRecoverTimer = 352;
+// The first-use guide: a moment for the page it explains to settle.
+const UINT_PTR kGuideTimer = 353;
+const UINT kGuideDelayMs = 100;
 const int kTreeIds[3] = {101, 102, 103};  // path, time, type
 
-BOOL CALLBACK CloseThreadWindow(HWND hwnd, LPARAM)
-{
-    ::PostMessageW(hwnd, WM_CLOSE, 0, 0);
-    return TRUE;
-}
 }  // namespace
 
 CMainFrame::CMainFrame()
@@ -36,7 +35,8 @@ CMainFrame::CMainFrame()
       m_hTargetDevice(INVALID_HANDLE_VALUE),
       m_hThumbThread(NULL),
       m_hDiskEnumThread(NULL),
-      m_hGuideThread(NULL),
+      m_hGuideWnd(NULL),
+      m_nGuidePending(0),
       m_hDiskListGate(NULL),
       m_hTileCheckThread(NULL),
       m_nThumbStop(1),
@@ -93,8 +93,7 @@ CMainFrame::~CMainFrame()
     for (CFoundItem* item : m_FoundItems)
         delete item;
     m_FoundItems.clear();
-    HANDLE handles[] = {m_hThumbThread,      m_hDiskEnumThread, m_hGuideThread,
-                        m_hDiskListGate,     m_hTileCheckThread, m_hTileCheckCancel};
+    HANDLE handles[] = {m_hThumbThread, m_hDiskEnumThread, m_hDiskListGate, m_hTileCheckThread, m_hTileCheckCancel};
     for (HANDLE h : handles)
         if (h)
             CloseHandle(h);
@@ -168,11 +167,15 @@ LRESULT CMainFrame::OnCreate(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHan
     m_TypeTree.Create(m_hWnd, rc, kTreeIds[2]);
     if (m_BusyAnim.Create(m_hWnd) && m_BusyAnim.LoadFromResource(220, L"GIF"))
         m_BusyAnim.SetBkColor(0xFFFFFF);
+    // The message boxes that workers ask for are shown by this window.
+    SetMessageBoxHost(m_hWnd, WMU_ShowMessageBox);
     return r;
 }
 
 LRESULT CMainFrame::OnDestroy(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandled)
 {
+    if (GetMessageBoxHost() == m_hWnd)
+        SetMessageBoxHost(NULL, 0);
     m_PathTree.Destroy();
     m_TimeTree.Destroy();
     m_TypeTree.Destroy();
@@ -279,13 +282,12 @@ void CMainFrame::ShutDownWork()
         CloseHandle(m_hDiskEnumThread);
         m_hDiskEnumThread = NULL;
     }
-    // The guide's window runs on its own thread: close it and wait.
-    if (m_hGuideThread) {
-        StopFirstUseGuide();
-        EnumThreadWindows(GetThreadId(m_hGuideThread), CloseThreadWindow, 0);
-        WaitWithMessagePump(m_hGuideThread, INFINITE, TRUE);
-        CloseHandle(m_hGuideThread);
-        m_hGuideThread = NULL;
+    // The guide goes with the window.
+    KillTimer(m_hWnd, kGuideTimer);
+    m_nGuidePending = 0;
+    if (m_hGuideWnd) {
+        CloseFirstUseGuide(m_hGuideWnd);
+        m_hGuideWnd = NULL;
     }
     InterlockedExchange(&m_nThumbStop, 1);
     EndWorkerThreads(true);
@@ -308,6 +310,14 @@ LRESULT CMainFrame::HandleCustomMessage(UINT uMsg, WPARAM wParam, LPARAM lParam,
     case WM_TIMER:
         if (wParam == kRefreshTimer) {
             OnRefreshTimer();
+            return 0;
+        }
+        if (wParam == kGuideTimer) {
+            KillTimer(m_hWnd, kGuideTimer);
+            const int value = m_nGuidePending;
+            m_nGuidePending = 0;
+            if (!m_bClosing && !m_hGuideWnd)
+                m_hGuideWnd = ShowFirstUseGuide(this, value);
             return 0;
         }
         if (wParam == kRecoverTimer) {
@@ -354,15 +364,15 @@ LRESULT CMainFrame::HandleCustomMessage(UINT uMsg, WPARAM wParam, LPARAM lParam,
     case WMU_ShowGuide:
         OnShowGuide();
         return 0;
+    case WMU_ShowMessageBox:
+        ServeMessageBoxRequest(m_hWnd, lParam);
+        return 0;
     case WMU_FirstResult:
         OnFirstResult();
         return 0;
     case WMU_GuideDone:
-        if (m_hGuideThread) {
-            WaitForSingleObject(m_hGuideThread, INFINITE);
-            CloseHandle(m_hGuideThread);
-            m_hGuideThread = NULL;
-        }
+        if (m_hGuideWnd && !IsWindow(m_hGuideWnd))
+            m_hGuideWnd = NULL;
         return 0;
     case WMU_SelectLostPartition:
         SelectLostPartition((CPartitionInfo*)wParam);
@@ -462,9 +472,12 @@ void CMainFrame::OnDeviceChange(WPARAM wParam, LPARAM lParam)
 
 void CMainFrame::OnShowGuide()
 {
-    if (m_hGuideThread || m_bClosing)
+    if (m_hGuideWnd || m_nGuidePending || m_bClosing)
         return;
-    m_hGuideThread = StartFirstUseGuide(this);
+    // Decided and recorded now; shown on this thread a moment later.
+    m_nGuidePending = TakeFirstUseGuide(this);
+    if (m_nGuidePending)
+        SetTimer(m_hWnd, kGuideTimer, kGuideDelayMs, NULL);
 }
 
 // ---- notifications ----

@@ -302,7 +302,7 @@ public:
     CProgressTaskBar& GetTaskBar() { return m_TaskBar; }
     HANDLE GetDiskListGate() const { return m_hDiskListGate; }
     bool IsDiskEnumRunning() const { return m_hDiskEnumThread != NULL; }
-    bool IsGuideRunning() const { return m_hGuideThread != NULL; }
+    bool IsGuideRunning() const { return m_hGuideWnd != NULL || m_nGuidePending != 0; }
     HWND GetTreeWindow(int id) const;
     CPathTreeCtrl& GetPathTree() { return m_PathTree; }
     CTimeTreeCtrl& GetTimeTree() { return m_TimeTree; }
@@ -394,7 +394,10 @@ private:
     HANDLE m_hTargetDevice;
     HANDLE m_hThumbThread;
     HANDLE m_hDiskEnumThread;
-    HANDLE m_hGuideThread;
+    // The first-use guide's window, and the guide due once its moment
+    // has passed (0 none).
+    HWND m_hGuideWnd;
+    int m_nGuidePending;
     HANDLE m_hDiskListGate;
     HANDLE m_hTileCheckThread;
     volatile LONG m_nThumbStop;

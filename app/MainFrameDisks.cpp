@@ -329,7 +329,11 @@ bool CMainFrame::AddDiskListItem(CVolumeInfo* volume, CPhysicalDiskInfo* disk, C
             std::wstring label = m_pPartitionScan->GetPartitionLabel(lost);
             if (label.empty())
                 label = g_strLangDefDiskName;
-            swprintf(buf, 512, L"%ls (*:\\)", label.c_str());
+            // Which disk the partition lies on, as the disk rows name it.
+            if (lost->m_nDiskNumber >= 0)
+                swprintf(buf, 512, L"HD%d: %ls (*:\\)", lost->m_nDiskNumber, label.c_str());
+            else
+                swprintf(buf, 512, L"%ls (*:\\)", label.c_str());
             setText(L"diskName", buf);
             setText(L"typeName", FileSystemNameOfType(lost->m_nType));
             setText(L"totalSize", lost->GetSizeText());

@@ -527,7 +527,27 @@ void CMainFrame::StartScan(int kind)
         }
         break;
     case SCAN_KIND_LOST_PARTITION:
-        if (!GetSelectedDiskRow(2, &data) || !m_pPartitionScan->StartPartitionScan((CPartitionInfo*)data))
+        if (!GetSelectedDiskRow(2, &data)) {
+            ownDone = true;
+            break;
+        }
+        // The control reads the disk the partition was found on, whichever
+        // disk was enumerated or searched last; the preview, the recovery
+        // and the saved result go by the same disk.
+        if (((CPartitionInfo*)data)->m_nDiskNumber >= 0) {
+            const int number = ((CPartitionInfo*)data)->m_nDiskNumber;
+            CPhysicalDiskInfo* disk = NULL;
+            for (int i = 0; i < m_DiskList.GetCount() && !disk; ++i)
+                if (m_DiskList.GetDisk(i) && m_DiskList.GetDisk(i)->m_nDiskNumber == number)
+                    disk = m_DiskList.GetDisk(i);
+            // A disk no longer listed has nothing to read.
+            if (!disk) {
+                ownDone = true;
+                break;
+            }
+            m_pPartitionScan->SetDisk(number, disk);
+        }
+        if (!m_pPartitionScan->StartPartitionScan((CPartitionInfo*)data))
             ownDone = true;
         break;
     default:

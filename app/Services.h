@@ -83,13 +83,6 @@ struct ScanRange
 // chosen range into range.
 void ShowScanRangeDialog(HWND owner, unsigned long long deviceSize, ScanRange* range);
 
-// The first-use guide: decided on the window's thread from the frame's state
-// and shown on a thread of its own; the thread's handle, or NULL when no
-// guide is due. The thread posts WMU_GuideDone to the frame when it ends.
-HANDLE StartFirstUseGuide(CMainFrame* frame);
-// Tells a running guide to close (its thread then ends by itself).
-void StopFirstUseGuide();
-
 // ---- scan controller starts ----
 // Starts the scan of ScanKind with the folder limit (NULL: whole volume);
 // false when refused (a scan still runs, or no thread). With nothing to

@@ -30,11 +30,12 @@ enum
     WMU_ClearDiskLists = WM_USER + 61,      // sent by the disk enumeration before it frees the lists
     WMU_DiskEnumDone = WM_USER + 62,        // posted when the disk enumeration thread ends
     WMU_AddLostPartition = WM_USER + 63,    // sent by the partition search: wParam CPartitionInfo*
-    WMU_GuideDone = WM_USER + 64,           // posted when the guide thread ends
+    WMU_GuideDone = WM_USER + 64,           // posted when the first-use guide's window goes
     WMU_FirstResult = WM_USER + 65,         // posted by the intake when a scan's first finding is kept
     WMU_TileCheckDone = WM_USER + 66,       // posted by the tile check two seconds after a new result
     WMU_ClearResults = WM_USER + 67,        // sent by a result-file worker: ClearScanResults
     WMU_StartResultRefresh = WM_USER + 68,  // sent by a result-file worker: StartResultRefresh
     WMU_IntakeMore = WM_USER + 69,          // posted by the intake: the next slice of its tick
+    WMU_ShowMessageBox = WM_USER + 81,      // sent by a worker thread: lParam MessageBoxRequest*
 };
 static_assert(WMU_AddDiskItem == 1053 && WMU_ShowGuide == 1058 && WMU_SortResults == 1067, "message numbers");

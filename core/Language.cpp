@@ -77,6 +77,8 @@ int DefaultMessageDlg(HWND parent, const wchar_t* text, const wchar_t* title, UI
 }
 
 MessageDlgProc g_pfnMessageDlg = DefaultMessageDlg;
+HWND volatile g_hMessageBoxHost = nullptr;
+UINT volatile g_uMessageBoxMessage = 0;
 }  // namespace
 
 std::wstring GetLanguageFilePath() {
@@ -343,7 +345,37 @@ MessageDlgProc SetMessageDlgProc(MessageDlgProc proc) {
 }
 
 int ShowMessageDlg(HWND parent, const wchar_t* text, const wchar_t* title, UINT type, int flag) {
+  const HWND host = g_hMessageBoxHost;
+  const UINT message = g_uMessageBoxMessage;
+  if (host && message && IsWindow(host) && GetWindowThreadProcessId(host, nullptr) != GetCurrentThreadId()) {
+    // One round trip: the host shows the box and answers when it is closed.
+    MessageBoxRequest request = {parent, text ? text : L"", title ? title : L"", type, flag ? 1 : 0, 0};
+    SendMessageW(host, message, 0, (LPARAM)&request);
+    return request.result;
+  }
   return g_pfnMessageDlg(parent, text ? text : L"", title ? title : L"", type, flag ? 1 : 0);
+}
+
+void SetMessageBoxHost(HWND host, UINT message) {
+  g_uMessageBoxMessage = host ? message : 0;
+  g_hMessageBoxHost = host;
+}
+
+HWND GetMessageBoxHost() { return g_hMessageBoxHost; }
+
+void ServeMessageBoxRequest(HWND host, LPARAM lParam) {
+  MessageBoxRequest* request = (MessageBoxRequest*)lParam;
+  if (!request) return;
+  HWND parent = request->parent;
+  if (!parent || !IsWindow(parent) || GetWindowThreadProcessId(parent, nullptr) != GetCurrentThreadId())
+    parent = host;
+  // Over the dialog that is up on the parent, if any, so that closing the box
+  // gives the input back to that dialog and not to the window under it.
+  HWND top = GetLastActivePopup(parent);
+  if (top && top != parent && IsWindowVisible(top) && IsWindowEnabled(top) &&
+      GetWindowThreadProcessId(top, nullptr) == GetCurrentThreadId())
+    parent = top;
+  request->result = g_pfnMessageDlg(parent, request->text, request->title, request->type, request->flag);
 }
 
 int MessageBoxByKey(const wchar_t* key, HWND parent, UINT type, int flag) {

@@ -63,7 +63,26 @@ typedef int (*MessageDlgProc)(HWND parent, const wchar_t* text, const wchar_t* t
 // Installs proc (NULL restores the default) and returns the previous one.
 MessageDlgProc SetMessageDlgProc(MessageDlgProc proc);
 // Shows the dialog modally; the button result, 0 when it cannot be shown.
+// Windows are made only on the window thread: asked for on another thread
+// (a scan, search or recovery worker), the box is shown by the host window
+// on the caller's behalf, and the caller waits for the answer.
 int ShowMessageDlg(HWND parent, const wchar_t* text, const wchar_t* title, UINT type, int flag);
+// The window that shows the boxes other threads ask for, sent `message`
+// with a MessageBoxRequest; NULL: none (each thread shows its own).
+void SetMessageBoxHost(HWND host, UINT message);
+HWND GetMessageBoxHost();
+struct MessageBoxRequest
+{
+  HWND parent;
+  const wchar_t* text;
+  const wchar_t* title;
+  UINT type;
+  int flag;
+  int result;
+};
+// The host's handler of `message`: shows the box on the host's thread, over
+// the asked-for parent when that is a window of this thread, else over host.
+void ServeMessageBoxRequest(HWND host, LPARAM request);
 
 int MessageBoxByKey(const wchar_t* key, HWND parent, UINT type, int flag);
 int MessageBoxByKeyFormat(const wchar_t* key, int arg, HWND parent, UINT type, int flag);

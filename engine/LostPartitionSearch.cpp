@@ -45,6 +45,7 @@ CPartitionInfo* CPartitionScanControl::MakeFoundRecord(uint64_t sector, const BY
     uint64_t hidden = code == FS_EXFAT ? Le64(boot + 64) : Le32(boot + 28);
     if (hidden > sector)
         hidden = 0;
+    p->m_nDiskNumber = m_nDiskNumber;
     p->m_nType = code;
     p->m_StartSector = sector - hidden;
     p->m_HiddenSectors = hidden;

@@ -287,6 +287,7 @@ CPartitionInfo* CPartitionScanControl::CheckPartitionIsValid(uint64_t start, uin
         record = new (std::nothrow) CPartitionInfo;
         if (record)
         {
+            record->m_nDiskNumber = m_nDiskNumber;
             record->m_nType = code;
             if (code == FS_NTFS)
             {

@@ -1046,6 +1046,7 @@ bool CScanResultFile::ReadDiskScanResult()
     CPartitionInfo* partition = new (std::nothrow) CPartitionInfo;
     if (!partition)
         return Fail(kNotEnoughMemoryKey);
+    partition->m_nDiskNumber = disk;
     partition->m_bActive = FALSE;
     partition->m_nType = d.nType;
     partition->m_nScheme = (int)d.uScheme;

@@ -96,7 +96,7 @@ const unsigned int kStandardGptEntries = 128;
 }  // namespace
 
 CPartitionInfo::CPartitionInfo()
-    : m_bActive(FALSE), m_bLogical(FALSE), m_nType(0), m_nScheme(1), m_uSectorSize(kSector),
+    : m_nDiskNumber(-1), m_bActive(FALSE), m_bLogical(FALSE), m_nType(0), m_nScheme(1), m_uSectorSize(kSector),
       m_StartSector(0), m_SectorCount(0), m_HiddenSectors(0), m_bPastDiskEnd(FALSE),
       m_bUnverified(FALSE)
 {
@@ -169,6 +169,9 @@ int CPartitionTable::ReadFromDisk(int diskNumber)
         return 0;
     int result = ReadFromHandle(h);
     CloseHandle(h);
+    for (CPartitionInfo* p : m_Items)
+        if (p)
+            p->m_nDiskNumber = diskNumber;
     return result;
 }
 

@@ -25,6 +25,9 @@ public:
     // "%d MB" below 1 GB, else "%.02f GB"; empty for a zero-length entry.
     std::wstring GetSizeText() const;
 
+    // The physical disk the partition lies on ("\\.\PhysicalDrive<n>");
+    // -1 when it was read from a handle of unknown origin.
+    int m_nDiskNumber;
     BOOL m_bActive;                 // MBR status byte 0x80; 0 for GPT
     BOOL m_bLogical;                // found inside an extended partition
     int m_nType;                    // MBR type byte; GPT: FileSystemCode of the boot sector

@@ -6,7 +6,9 @@
 //   P: a FAT32 volume and Q: an exFAT volume (mkfs.fat, mkfs.exfat), each
 //      mapped the way winecfg maps a drive, so that the system names the
 //      host folder's file system for it, not the volume's,
-//   \\.\PhysicalDrive6 the carving image as a whole disk.
+//   \\.\PhysicalDrive6 the carving image as a whole disk,
+//   \\.\PhysicalDrive14 and 15 two disks, each with a lost FAT volume in
+//      front of the one partition its table (sfdisk) still lists.
 // Each recovers what it lists and compares the bytes.
 #include <gtest/gtest.h>
 
@@ -164,6 +166,8 @@ protected:
         ASSERT_TRUE(
             s_exfat->Define(L'Q', testpaths::MakeTempDir(L"jqroot"), testpaths::Fixture(L"recover-exfat.img")));
         ASSERT_TRUE(s_disk->PhysicalDrive(6, testpaths::Fixture(L"carve.img")));
+        ASSERT_TRUE(s_disk->PhysicalDrive(14, testpaths::Fixture(L"twodisk-a.raw")));
+        ASSERT_TRUE(s_disk->PhysicalDrive(15, testpaths::Fixture(L"twodisk-b.raw")));
     }
     static void TearDownTestSuite()
     {
@@ -570,4 +574,85 @@ TEST_F(JourneyTest, FindingsThatArriveOverManyIntakeTicksAllReachTheListAndTheTr
     EXPECT_EQ((int)key.size(), same);
     EXPECT_EQ((int)key.size(), CountFiles(out + L"\\jpg\\*") + CountFiles(out + L"\\gif\\*") +
                                    CountFiles(out + L"\\bmp\\*"));
+}
+
+// Two disks, each with a lost partition that the quick parse finds: each
+// row says its disk, and the partition's files are scanned, listed and
+// recovered from that disk, whichever disk the enumeration read last. The
+// first disk's first, then, from the home page, the second's.
+TEST_F(JourneyTest, ALostPartitionOfEachOfTwoDisksIsScannedAndRecoveredFromItsOwnDisk)
+{
+    const struct
+    {
+        int disk;
+        const wchar_t* label;
+        const wchar_t* key;
+        const wchar_t* out;
+    } disks[2] = {{14, L"MBRFAT16", L"twodisk-a.tsv", L"jlostaout"}, {15, L"OLDFAT32", L"twodisk-b.tsv", L"jlostbout"}};
+    for (const auto& d : disks) {
+        SCOPED_TRACE(d.disk);
+        const auto key = ReadTsv(testpaths::Fixture(d.key), true);
+        ASSERT_EQ(5u, key.size());
+        if (m_frame->GetCurrentPage() == 4)
+            ClickAndWaitForPage(L"btnHome", 0);
+        if (m_frame->GetUiMode() != 1)
+            ClickAndWaitForPage(L"btnProMode", 0);
+        ClickAndWaitForPage(L"PartitionLostButton", 1);
+        DuiLib::CListUI* lost = List(L"listLostDisk");
+        const std::wstring rowText = L"HD" + std::to_wstring(d.disk) + L": " + d.label + L" (*:\\)";
+        int row = -1;
+        ASSERT_TRUE(gui::PumpUntil([&] {
+            for (int i = 0; i < lost->GetCount() && row < 0; ++i) {
+                CControlUI* c = pm().FindSubControlByName(lost->GetItemAt(i), L"diskName");
+                if (c && rowText == c->GetText().GetData())
+                    row = i;
+            }
+            return row >= 0;
+        })) << "no row " << std::string(rowText.begin(), rowText.end());
+        ASSERT_TRUE(gui::Click(pm(), lost->GetItemAt(row)));
+        ASSERT_TRUE(gui::PumpUntil([&] { return lost->GetCurSel() == row; }));
+        ClickAndWaitForPage(L"btnNext", 3);
+        MessageLog::texts.clear();
+        ClickAndWaitForPage(L"btnNext", 4);
+        EXPECT_EQ(SCAN_KIND_LOST_PARTITION, ScanKind);
+        ASSERT_TRUE(gui::PumpUntil(
+            [&] {
+                return !m_frame->IsRefreshTimerRunning() && gui::Find(pm(), L"btnHome")->IsEnabled() &&
+                       m_frame->GetResultList()->GetCount() == (int)m_frame->GetFoundCount();
+            },
+            120000));
+        EXPECT_TRUE(MessageLog::texts.empty()) << std::string(MessageLog::texts[0].begin(), MessageLog::texts[0].end());
+
+        // The key's files, at their sizes in their folders.
+        std::map<std::wstring, const CFoundItem*> byName;
+        for (CListThumbElementUI* t : Tiles()) {
+            const CFoundItem* item = reinterpret_cast<const CFoundItem*>(t->GetTag());
+            ASSERT_TRUE(item != NULL);
+            byName[item->m_strName] = item;
+        }
+        for (const auto& r : key) {
+            const std::wstring path = Wide(r[0]);
+            const std::wstring name = path.substr(path.rfind(L'\\') + 1);
+            auto it = byName.find(name);
+            ASSERT_TRUE(it != byName.end()) << r[0];
+            EXPECT_EQ(std::stoull(r[1]), it->second->m_u64Size) << r[0];
+            const std::wstring folder = path.substr(0, path.rfind(L'\\') + 1);
+            EXPECT_NE(std::wstring::npos, it->second->GetPath().find(folder)) << r[0];
+        }
+
+        // Recovered byte for byte, as The Sleuth Kit reads them.
+        CheckEverything(m_frame->GetFoundCount());
+        ASSERT_FALSE(HasFatalFailure());
+        const std::wstring out = RecoverChecked(d.out);
+        std::multimap<std::wstring, std::wstring> written;
+        ListFiles(out, written);
+        for (const auto& r : key) {
+            const std::wstring path = Wide(r[0]);
+            std::set<std::string> sums;
+            auto range = written.equal_range(path.substr(path.rfind(L'\\') + 1));
+            for (auto it = range.first; it != range.second; ++it)
+                sums.insert(FileSha256(it->second));
+            EXPECT_TRUE(sums.count(r[2])) << r[0];
+        }
+    }
 }

@@ -2,6 +2,8 @@
 // no shadow or other window over them; windows made only on the window
 // thread (message boxes that workers ask for, the first-use guide).
 #include <algorithm>
+#include <atomic>
+#include <thread>
 
 #include "DialogFrame.h"
 #include "app/GuideDlg.h"
@@ -126,6 +128,69 @@ TEST_F(ScreenTest, AComposedShadowStaysBelowItsWindow)
     EXPECT_EQ(0, plain->GetShadow().GetStatus());
     DestroyWindow(plain->GetHWND());
     delete plain;
+}
+
+// ---- windows only on the window thread ----
+
+TEST_F(ScreenTest, AWorkersMessageBoxIsShownByTheWindowThreadAndAnswered)
+{
+    SetMessageDlgProc(ShowSkinMessageDlg);
+    DWORD boxThread = 0;
+    int shown = 0;
+    gui::OnDialog(L"DelvaroDlg", [&](HWND dlg) {
+        // Found among this thread's windows at all means it was made here.
+        boxThread = GetWindowThreadProcessId(dlg, NULL);
+        ++shown;
+        CPaintManagerUI* dpm = gui::ManagerOf(dlg);
+        ASSERT_TRUE(dpm != NULL);
+        EXPECT_TRUE(gui::PumpUntil([&] { return gui::IsShown(*dpm, L"btnYes"); }));
+        // Over the frame, which it disables while it is up.
+        EXPECT_EQ(m_hwnd, GetWindow(dlg, GW_OWNER));
+        EXPECT_FALSE(IsWindowEnabled(m_hwnd));
+        gui::Click(*dpm, L"btnYes");
+    });
+    std::atomic<int> answer(-1);
+    std::thread worker([&] { answer = MessageBoxByKey(L"NoFileCanRecovered", NULL, MB_ICONINFORMATION | MB_YESNO, 0); });
+    EXPECT_TRUE(gui::PumpUntil([&] { return answer != -1; }));
+    // A box the worker made itself would wait for ever: closed, so the test
+    // ends.
+    if (answer == -1)
+        if (HWND stray = FindProcessWindow(L"DelvaroDlg"))
+            PostMessageW(stray, WM_CLOSE, 0, 0);
+    worker.join();
+    EXPECT_EQ(6, answer.load());
+    EXPECT_EQ(1, shown);
+    EXPECT_EQ(GetCurrentThreadId(), boxThread);
+    EXPECT_TRUE(IsWindowEnabled(m_hwnd));
+
+    // The program's other boxes (here the test's stand-in) take the same way:
+    // the stand-in runs on the window thread too.
+    SetMessageDlgProc([](HWND, const wchar_t* text, const wchar_t*, UINT, int) {
+        MessageLog::texts.push_back(text ? text : L"");
+        return GetCurrentThreadId() == (DWORD)MessageLog::answer ? 12 : 0;
+    });
+    MessageLog::texts.clear();
+    MessageLog::answer = (int)GetCurrentThreadId();
+    answer = -1;
+    std::thread second([&] { answer = ErrorBoxByKey(L"NoFileCanRecovered", NULL); });
+    EXPECT_TRUE(gui::PumpUntil([&] { return answer != -1; }));
+    second.join();
+    EXPECT_EQ(12, answer.load());
+    ASSERT_EQ(1u, MessageLog::texts.size());
+    EXPECT_EQ(MessageText(L"NoFileCanRecovered"), MessageLog::texts[0]);
+    SetMessageDlgProc(MessageLog::Proc);
+    MessageLog::answer = 7;
+
+    // Once the window is gone, a worker's box is its own again (and does
+    // not wait for a window that cannot answer).
+    HWND frame = m_hwnd;
+    CloseFrame();
+    EXPECT_FALSE(IsWindow(frame));
+    EXPECT_TRUE(GetMessageBoxHost() == NULL);
+    answer = -1;
+    std::thread third([&] { answer = MessageBoxByKey(L"NoFileCanRecovered", NULL, MB_ICONINFORMATION, 0); });
+    third.join();
+    EXPECT_EQ(7, answer.load());  // the stand-in's answer, given on the worker
 }
 
 }  // namespace

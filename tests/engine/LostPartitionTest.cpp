@@ -310,6 +310,7 @@ TEST(ResultFile, LostPartitionAndDeepResultsTruncatedOrDamagedFailCleanly) {
   ASSERT_NE(nullptr, control->GetCurrentPartition());
   EXPECT_EQ(34816u, control->GetCurrentPartition()->m_StartSector);
   EXPECT_EQ(2048u, control->GetCurrentPartition()->m_HiddenSectors);
+  EXPECT_EQ(kDisk, control->GetCurrentPartition()->m_nDiskNumber);
   EXPECT_EQ(kDisk, control->GetDiskNumber());
   EXPECT_GT(control->GetDiskLength(), 0);  // a loaded result can be saved again
   EXPECT_EQ(SCAN_KIND_LOST_PARTITION, ScanKind);
@@ -538,6 +539,7 @@ TEST(PartitionControl, ChecksOnePlaceAndReadsLabelsSafely) {
   EXPECT_EQ(FS_NTFS, primary->m_nType);
   EXPECT_EQ(16384u, primary->m_SectorCount);
   EXPECT_EQ(L"MBRNTFS", primary->m_strName);
+  EXPECT_EQ(kDisk, primary->m_nDiskNumber);  // where it lies
   EXPECT_EQ(nullptr, c.CheckPartitionIsValid(16384, 2048));
   std::unique_ptr<CPartitionInfo> zero(c.CheckPartitionIsValid(18432, 0));
   ASSERT_TRUE(zero);

@@ -52,13 +52,18 @@ TEST(PartitionTable, FixtureDisksThroughPhysicalDriveNamesOpenedReadOnly)
     EXPECT_EQ(18432u, t.GetAt(1)->m_HiddenSectors);
     EXPECT_EQ(0u, t.GetAt(4)->m_HiddenSectors);
     EXPECT_TRUE(t.GetAt(5) == NULL && t.GetAt(-1) == NULL);
+    // Each entry knows its disk.
+    EXPECT_EQ(12, t.GetAt(0)->m_nDiskNumber);
+    EXPECT_EQ(12, t.GetAt(4)->m_nDiskNumber);
 
     ASSERT_EQ(1, g.ReadFromDisk(13));
     EXPECT_EQ(CPartitionTable::SCHEME_GPT, g.GetScheme());
     EXPECT_EQ(0, g.UsedBackupGpt());
     EXPECT_EQ(kGptDisk, storagetest::RowsOf(g));
     EXPECT_EQ(L"{EBD0A0A2-B9E5-4433-87C0-68B6B72699C7}", g.GetAt(0)->m_strTypeGuid);
-    EXPECT_EQ(0, CPartitionTable().ReadFromDisk(15));  // no such disk
+    EXPECT_EQ(13, g.GetAt(0)->m_nDiskNumber);
+    // No such disk (a number no test program maps: the window tests map 15).
+    EXPECT_EQ(0, CPartitionTable().ReadFromDisk(29));
 }
 
 // Damage: new bytes at an offset of a disk.
