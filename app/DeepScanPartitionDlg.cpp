@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/MainFrame.h"
+#include "app/ResultText.h"
 #include "app/Services.h"
 #include "app/WindowMessages.h"
 #include "core/Language.h"
@@ -85,8 +86,7 @@ void CDeepScanPartitionDlg::OnWindowInit()
         wchar_t text[512];
         swprintf(text, 512, L"HD%d: %ls", disk->m_nDiskNumber, disk->m_strModel.c_str());
         row->SetText(0, text);
-        swprintf(text, 512, L"%.0f GB", (double)disk->m_fSizeGB);
-        row->SetText(1, text);
+        row->SetText(1, DiskSizeText(disk->m_fSizeGB).c_str());
         row->SetFixedHeight(kRowHeight);
         row->SetTag((UINT_PTR)disk);
     }
@@ -293,7 +293,10 @@ void CDeepScanPartitionDlg::OnSearchDone()
     ShowControl(L"ScanHDProgressSpc", false);
     ShowControl(L"btnStop", false);
     if (m_nFound > 0) {
-        MessageBoxByBase64KeyFormat(kFoundLostDrive, m_nFound, m_hWnd, MB_ICONINFORMATION, 0);
+        if (m_nFound == 1)
+            MessageBoxByKey(L"FoundLostDriveOne", m_hWnd, MB_ICONINFORMATION, 0);
+        else
+            MessageBoxByBase64KeyFormat(kFoundLostDrive, m_nFound, m_hWnd, MB_ICONINFORMATION, 0);
         ShowControl(L"btnScan", true);
     } else {
         MessageBoxByBase64Key(kNoPartitionCanRecovered, m_hWnd, MB_ICONINFORMATION, 0);

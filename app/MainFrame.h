@@ -372,6 +372,8 @@ private:
     void OnTileCheckDone();
     // Where a recovery or a saved result would be written is on what is scanned.
     bool TargetOnScannedDisk(const std::wstring& target);
+    // The box that refuses such a target.
+    void WarnTargetOnScannedDisk();
     void ClearRowsOf(const wchar_t* listName);
     void SizeLostPartitionList(CControlUI* newRow);
     void ApplyRowLook(CControlUI* row, uint32_t flags);

@@ -704,9 +704,6 @@ void CMainFrame::Recover()
     }
     UsageReporter().AddEvent(L"RecoverCount", (int)count, 0, NULL);
 
-    if (ScanKind == SCAN_KIND_LOST_PARTITION)
-        ShowMessageDlg(m_hWnd, GetUIText(L"RecoverDiffDisk").c_str(), GetUIText(L"Title").c_str(), 0x40, 0);
-
     std::wstring target;
     int option = 0;
     bool singleFile = false;
@@ -717,7 +714,7 @@ void CMainFrame::Recover()
         if (!GetResultDialogs().ChooseFolder(m_hWnd, GetUIText(L"ChoosePath"), target))
             return;
         if (TargetOnScannedDisk(target)) {
-            MessageBoxByBase64Key("UmVjb3ZlckRpZmZEcml2ZQ==", m_hWnd, 0x40, 0);
+            WarnTargetOnScannedDisk();
             return;
         }
     } else {
@@ -725,7 +722,7 @@ void CMainFrame::Recover()
         if (!GetResultDialogs().ChooseSaveFile(m_hWnd, L"*.*|*.*|", NULL, target))
             return;
         if (TargetOnScannedDisk(target)) {
-            MessageBoxByBase64Key("UmVjb3ZlckRpZmZEcml2ZQ==", m_hWnd, 0x40, 0);
+            WarnTargetOnScannedDisk();
             return;
         }
         singleFile = true;
@@ -780,6 +777,17 @@ void CMainFrame::OnSaveScanRecord()
 }
 
 // ---- where recovered or saved files may go ----
+
+void CMainFrame::WarnTargetOnScannedDisk()
+{
+    // Told once a target is chosen, and only when it lies on what is
+    // scanned: a lost partition has no drive of its own, so its disk is
+    // named.
+    if (ScanKind == SCAN_KIND_LOST_PARTITION)
+        MessageBoxByKey(L"RecoverDiffDisk", m_hWnd, 0x40, 0);
+    else
+        MessageBoxByBase64Key("UmVjb3ZlckRpZmZEcml2ZQ==", m_hWnd, 0x40, 0);
+}
 
 bool CMainFrame::TargetOnScannedDisk(const std::wstring& target)
 {

@@ -1,13 +1,21 @@
 // The disk page: the disk-enumeration thread, the rows of "listDisk" and
 // "listLostDisk" (always built on the window's thread), the selection rules
 // and the refresh on a volume change.
+#include <algorithm>
 #include <cstdio>
 
 #include "app/MainFrame.h"
+#include "app/ResultText.h"
 #include "app/WindowMessages.h"
 #include "core/Helpers.h"
 #include "core/Language.h"
 #include "core/Log.h"
+
+namespace {
+// What "lostPartCtl" holds beside its list: the hint bar (its border is
+// drawn over the list's edge and takes no room).
+const int kLostListFrame = 40;
+}  // namespace
 
 DWORD WINAPI DiskEnumThreadProc(LPVOID param)
 {
@@ -311,9 +319,8 @@ bool CMainFrame::AddDiskListItem(CVolumeInfo* volume, CPhysicalDiskInfo* disk, C
             setText(L"freeSize", volume->GetFreeSizeText());
             row->SetTag((UINT_PTR)volume);
         } else if (disk) {
-            wchar_t gb[64];
-            swprintf(gb, 64, L"%.0f", (double)disk->m_fSizeGB);
-            swprintf(buf, 512, L"HD%d: %ls (%ls GB)", disk->m_nDiskNumber, disk->m_strModel.c_str(), gb);
+            swprintf(buf, 512, L"HD%d: %ls (%ls)", disk->m_nDiskNumber, disk->m_strModel.c_str(),
+                     DiskSizeText(disk->m_fSizeGB).c_str());
             setText(L"diskName", buf);
             // A whole disk offers the deep scan only; it has no file system.
             const wchar_t* hidden[] = {L"typeNameCtrl", L"totalSizeCtrl", L"freeSizeCtrl"};
@@ -363,8 +370,14 @@ void CMainFrame::SizeLostPartitionList(CControlUI* newRow)
     const int h = newRow->GetFixedHeight() ? newRow->GetFixedHeight() : newRow->GetHeight();
     const RECT pos = holder->GetPos();
     const int room = ((pos.bottom - pos.top) - 80) / 2;
-    if (room < 0 || room >= rows * h + 45)
+    if (room < 0 || room >= rows * h + 45) {
         SetControlFixedHeight(L"lostPartCtl", rows * h + 55);
+    } else if (h > 0) {
+        // More rows than room: the list shows as many whole rows as fit and
+        // scrolls to the others, never a row cut in two.
+        const int fit = std::max(1, std::min(rows, (room - kLostListFrame) / h));
+        SetControlFixedHeight(L"lostPartCtl", fit * h + kLostListFrame);
+    }
 }
 
 void CMainFrame::AddLostPartitionItem(CPartitionInfo* partition)

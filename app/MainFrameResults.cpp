@@ -207,7 +207,7 @@ void CMainFrame::OnScanProgress(ScanProgressInfo* info, LPARAM lParam)
         m_TaskBar.Reset(true);
     std::wstring remain = info->pszRemain ? info->pszRemain : L"";
     if (remain.empty())
-        remain = EngineFormatText(L"RemainTime", L"99:99:99");
+        remain = RemainTimeUnknownText();  // no estimate yet
     const int done = info->nDone < 0 ? 0 : info->nDone;
     const int total = info->nTotal < 0 ? 0 : info->nTotal;
     int ratio = total ? (int)((int64_t)done * 1000 / total) : 0;

@@ -81,7 +81,28 @@ std::wstring BottomStatusText(uint64_t count, uint64_t bytes)
 {
     wchar_t size[260] = {};
     FormatSizeText(bytes, size, sizeof(size));
+    if (count == 1)
+        return FormatUiText(GetUIText(L"BottomStatusOne"), {size}, L"Selected: 1 file, %s");
     return FormatUiText(GetUIText(L"BottomStatus"), {std::to_wstring(count), size}, L"Selected: %I64d files, %s");
+}
+
+std::wstring DiskSizeText(double sizeGB)
+{
+    if (!(sizeGB > 0))
+        sizeGB = 0;
+    wchar_t number[64] = {};
+    if (sizeGB < 1.0) {
+        swprintf(number, 64, L"%.0f", sizeGB * 1024.0);
+        return FormatUiText(GetUIText(L"DiskSizeMB"), {number}, L"%s MB");
+    }
+    swprintf(number, 64, L"%.0f", sizeGB);
+    return FormatUiText(GetUIText(L"DiskSizeGB"), {number}, L"%s GB");
+}
+
+std::wstring RemainTimeUnknownText()
+{
+    const std::wstring text = GetUIText(L"RemainTimeUnknown");
+    return text.empty() ? L"Time remaining: estimating..." : text;
 }
 
 std::wstring ScanProgressText(int perMille, const std::wstring& remain)

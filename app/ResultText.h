@@ -14,6 +14,12 @@ std::wstring FormatUiText(const std::wstring& format, const std::vector<std::wst
 
 // "BottomStatus" with the checked count and the checked size.
 std::wstring BottomStatusText(uint64_t count, uint64_t bytes);
+// "BottomStatus" for one entry reads "BottomStatusOne".
+// A disk's size for the disk lists: whole megabytes under 1 GB ("512 MB"),
+// else whole gigabytes ("77 GB"), never "0 GB".
+std::wstring DiskSizeText(double sizeGB);
+// The remaining-time text while there is no estimate yet.
+std::wstring RemainTimeUnknownText();
 // "ScanProgressText" with the percentage (per mille / 10, "%2.2f%%") and
 // the remaining-time text.
 std::wstring ScanProgressText(int perMille, const std::wstring& remain);

@@ -142,10 +142,19 @@ CommandLineOptions ParseCommandLine(const wchar_t* commandLine)
     return o;
 }
 
+// Creates a folder and any of its parents that are missing (a new user's
+// temporary folder may not exist yet).
+static void CreateFolderChain(const std::wstring& folder)
+{
+    for (size_t at = folder.find(L'\\', 3); at != std::wstring::npos; at = folder.find(L'\\', at + 1))
+        CreateDirectoryW(folder.substr(0, at).c_str(), NULL);
+    CreateDirectoryW(folder.c_str(), NULL);
+}
+
 bool PrepareSkinArchive(HMODULE module, int codePage, const std::wstring& programFolder,
                         const std::wstring& skinFolder)
 {
-    CreateDirectoryW(skinFolder.c_str(), NULL);
+    CreateFolderChain(skinFolder);
     const std::wstring target = skinFolder + L"SKIN.zip";
     if (codePage == 936) {
         HRSRC res = FindResourceW(module, MAKEINTRESOURCEW(218), L"DATA");

@@ -131,13 +131,13 @@ void CSkinDialog::RunSelfDeleting(CSkinDialog* dialog, HWND owner)
 {
     if (!dialog)
         return;
-    if (!dialog->CreateOver(owner)) {
-        delete dialog;
-        return;
+    // Deleted here, after the modal loop has returned: the loop still reads
+    // the object after its window has gone.
+    if (dialog->CreateOver(owner)) {
+        dialog->CenterWindow();
+        dialog->ShowModal();
     }
-    dialog->m_bSelfDeleting = true;
-    dialog->CenterWindow();
-    dialog->ShowModal();
+    delete dialog;
 }
 
 CDuiString CSkinDialog::GetSkinFile()

@@ -64,9 +64,9 @@ public:
     // Creates the window over owner without running it (callers that set
     // options before the modal run); true when the window exists.
     bool CreateOver(HWND owner);
-    // Creates the dialog over owner, centres it and runs it modally; the
-    // dialog deletes itself when its window goes (here when it cannot be
-    // created), so nothing of it may be touched afterwards.
+    // Creates the dialog over owner, centres it, runs it modally and deletes
+    // it once the modal loop has returned (also when it cannot be created);
+    // nothing of it may be touched afterwards.
     static void RunSelfDeleting(CSkinDialog* dialog, HWND owner);
     virtual void OnFinalMessage(HWND hWnd);
 
@@ -76,7 +76,8 @@ protected:
     void ApplyDialogFrameImage();
 
     std::wstring m_strLayout;
-    // The object deletes itself after its window's last message.
+    // The object deletes itself after its window's last message (a window
+    // that the window thread's own loop runs, never one in a modal loop).
     bool m_bSelfDeleting;
 };
 

@@ -28,6 +28,7 @@ const DefaultText kDefaults[] = {
     {L"InRecovering", L"Recovering %s"},
     {L"StopRecover", L"Stopping the recovery..."},
     {L"RecoverSuccess", L"%d files were recovered. Open the folder now?"},
+    {L"RecoverSuccessOne", L"1 file was recovered. Open the folder now?"},
     {L"SuccessTitle", L"Recovery finished"},
     {L"Recycle", L"Recycle Bin"},
 };

@@ -617,7 +617,8 @@ void CRecoverProcessWorker::ShowRecoverFinished(HWND mainWindow, const RecoverFi
 {
     if (info.recovered <= 0)
         return;
-    const std::wstring text = EngineFormatInt(L"RecoverSuccess", info.recovered);
+    const std::wstring text = info.recovered == 1 ? EngineUIText(L"RecoverSuccessOne")
+                                                  : EngineFormatInt(L"RecoverSuccess", info.recovered);
     const std::wstring title = EngineUIText(L"SuccessTitle");
     if (ShowMessageDlg(mainWindow, text.c_str(), title.c_str(), MB_YESNO | MB_ICONINFORMATION, 0) == IDYES)
         ShellExecuteW(nullptr, L"open", L"Explorer.exe", info.explorerArgument.c_str(), nullptr, SW_SHOWDEFAULT);

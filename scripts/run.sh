@@ -11,6 +11,10 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 bd="$root/build/x86_64"
 "$root/scripts/build.sh" x86_64 "$bd" Delvaro6
 . "$root/scripts/wine-env.sh" "$bd"
+# A fresh server for the program: the build started the prefix's services
+# without a screen, and a desktop started then has no display driver, so the
+# program's window could not be made.
+wine_stop
 wine_start
 exe="$bd/bin/Delvaro6.exe"
 if [ -n "${DISPLAY:-}" ]; then

@@ -258,18 +258,10 @@ void CPreViewWindow::SetPlainFile(const std::wstring& path, CFormatPluginRegistr
 
 UINT CPreViewWindow::RunModal(HWND owner)
 {
-    if (!CreateOver(owner)) {
-        delete this;
+    if (!CreateOver(owner))
         return 0;
-    }
     CenterWindow();
     return ShowModal();
-}
-
-void CPreViewWindow::OnFinalMessage(HWND hWnd)
-{
-    WindowImplBaseShw::OnFinalMessage(hWnd);
-    delete this;
 }
 
 CControlUI* CPreViewWindow::CreateControl(LPCTSTR pstrClass)

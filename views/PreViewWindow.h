@@ -70,8 +70,8 @@ public:
     // Whether a path lies on what is scanned: no exchange file is written there.
     void SetScannedPathCheck(const ScannedPathCheck& check) { m_ScannedCheck = check; }
 
-    // Creates the window over owner, centres it and runs it modally. The
-    // window deletes itself when it closes (also when it cannot be made).
+    // Creates the window over owner, centres it and runs it modally; the
+    // caller deletes the object once this has returned.
     UINT RunModal(HWND owner);
 
     // ICarvedHitOwner
@@ -80,7 +80,6 @@ public:
     int IsSourceDevice() const override { return m_bSourceIsDevice; }
 
     // DuiLib window ("DelvaroDlg", style 0x80B, closing destroys it)
-    virtual void OnFinalMessage(HWND hWnd);
     virtual void InitWindow();
     virtual LRESULT OnDestroy(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandled);
     virtual LRESULT OnSize(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandled);
@@ -113,7 +112,6 @@ public:
     // creating it on the first call only. 0 on success.
     HRESULT ShowHandler();
 
-protected:
     virtual ~CPreViewWindow();
 
 private:

@@ -124,6 +124,7 @@ bool ShowEntryPreview(HWND owner, IMainFrameServices* frame, const PreviewEntry&
     else
         preview->SetFileItem(entry.item, entry.volume, entry.scanKind, registry, frame, entry.extra);
     preview->SetScannedPathCheck(MakeScannedPathCheck(frame, entry));
-    preview->RunModal(owner);  // deletes itself
+    preview->RunModal(owner);
+    delete preview;
     return false;
 }

@@ -10,6 +10,10 @@
 #include "app/MessageDlg.h"
 #include "app/WindowMessages.h"
 #include "app/WndShadow.h"
+#include "app/ResultText.h"
+#include "engine/RecoverProcess.h"
+#include "engine/ScanDiskDlg.h"
+#include "storage/PartitionTable.h"
 #include "core/Language.h"
 
 using namespace wintest;
@@ -191,6 +195,132 @@ TEST_F(ScreenTest, AWorkersMessageBoxIsShownByTheWindowThreadAndAnswered)
     std::thread third([&] { answer = MessageBoxByKey(L"NoFileCanRecovered", NULL, MB_ICONINFORMATION, 0); });
     third.join();
     EXPECT_EQ(7, answer.load());  // the stand-in's answer, given on the worker
+}
+
+// ---- dialogs deleted after their modal loop ----
+
+class CCountedDialog : public CSkinDialog
+{
+public:
+    CCountedDialog() : CSkinDialog(L"dlg_about") { ++s_live; }
+    ~CCountedDialog() override { --s_live; }
+    void OnFinalMessage(HWND hWnd) override
+    {
+        CSkinDialog::OnFinalMessage(hWnd);
+        // Only a static is touched: the object may be gone if the window
+        // deleted it.
+        s_liveAfterFinal = s_live;
+    }
+    static int s_live;
+    static int s_liveAfterFinal;
+};
+int CCountedDialog::s_live = 0;
+int CCountedDialog::s_liveAfterFinal = -1;
+
+TEST_F(ScreenTest, ASelfDeletingDialogGoesOnlyAfterItsModalLoop)
+{
+    bool closed = false;
+    gui::OnDialog(L"DelvaroDlg", [&](HWND dlg) {
+        EXPECT_EQ(1, CCountedDialog::s_live);
+        PostMessageW(dlg, WM_CLOSE, 0, 0);
+        closed = true;
+    });
+    CSkinDialog::RunSelfDeleting(new CCountedDialog, m_hwnd);
+    EXPECT_TRUE(closed);
+    // Still there when its window's last message had run; gone now.
+    EXPECT_EQ(1, CCountedDialog::s_liveAfterFinal);
+    EXPECT_EQ(0, CCountedDialog::s_live);
+    EXPECT_TRUE(IsWindowEnabled(m_hwnd));
+}
+
+// ---- texts and rows the user reads ----
+
+TEST_F(ScreenTest, FourLostPartitionsAllShowWholeOnTheDiskPage)
+{
+    m_frame->SelectPage(1);
+    DuiLib::CListUI* lost = static_cast<DuiLib::CListUI*>(gui::Find(pm(), L"listLostDisk")->GetInterface(DUI_CTR_LIST));
+    ASSERT_TRUE(lost != NULL);
+    std::vector<CPartitionInfo*> extra;
+    while (lost->GetCount() < 4) {
+        CPartitionInfo* p = new CPartitionInfo;
+        p->m_nType = 7;
+        p->m_StartSector = 4096 + 2048 * extra.size();
+        p->m_SectorCount = 204800;
+        extra.push_back(p);
+        m_frame->AddLostPartitionItem(p);
+    }
+    // Every row is either whole in the list's view or wholly outside it
+    // (reached by scrolling); none is cut in two.
+    auto noneCut = [&] {
+        const RECT view = lost->GetList()->GetPos();
+        for (int i = 0; i < lost->GetCount(); ++i) {
+            const RECT r = lost->GetItemAt(i)->GetPos();
+            const bool inside = r.top >= view.top && r.bottom <= view.bottom;
+            const bool outside = r.bottom <= view.top || r.top >= view.bottom;
+            if (!inside && !outside)
+                return false;
+        }
+        return true;
+    };
+    gui::PumpPending();
+    EXPECT_TRUE(gui::PumpUntil(noneCut));
+    gui::SaveScreenshot(m_hwnd, L"page_disks_four_lost");
+    // Scrolled to the end, the fourth row is whole in view.
+    lost->EndDown();
+    EXPECT_TRUE(gui::PumpUntil([&] {
+        const RECT view = lost->GetList()->GetPos(), r = lost->GetItemAt(3)->GetPos();
+        return r.top >= view.top && r.bottom <= view.bottom && r.bottom > r.top;
+    }));
+    EXPECT_TRUE(noneCut());
+    CloseFrame();
+    for (CPartitionInfo* p : extra)
+        delete p;
+}
+
+TEST_F(ScreenTest, SizesCountsAndTimesReadAsSentences)
+{
+    // Disk sizes: megabytes under 1 GB, never "0 GB".
+    EXPECT_EQ(L"512 MB", DiskSizeText(0.5));
+    EXPECT_EQ(L"1023 MB", DiskSizeText(1023.0 / 1024.0));
+    EXPECT_EQ(L"1 GB", DiskSizeText(1.0));
+    EXPECT_EQ(L"77 GB", DiskSizeText(77.3));
+    EXPECT_EQ(L"0 MB", DiskSizeText(-1.0));
+
+    // One file is one file.
+    const std::wstring one = BottomStatusText(1, 2048);
+    EXPECT_EQ(0u, one.find(L"Selected: 1 file, ")) << testpaths::Narrow(one);
+    EXPECT_EQ(std::wstring::npos, one.find(L"files"));
+    EXPECT_NE(std::wstring::npos, BottomStatusText(2, 4096).find(L"2 files"));
+    MessageLog::texts.clear();
+    RecoverFinishedInfo info;
+    info.recovered = 1;
+    CRecoverProcessWorker::ShowRecoverFinished(m_hwnd, info);
+    info.recovered = 3;
+    CRecoverProcessWorker::ShowRecoverFinished(m_hwnd, info);
+    ASSERT_EQ(2u, MessageLog::texts.size());
+    EXPECT_EQ(0u, MessageLog::texts[0].find(L"1 file was recovered.")) << testpaths::Narrow(MessageLog::texts[0]);
+    EXPECT_EQ(0u, MessageLog::texts[1].find(L"3 files were recovered."));
+
+    // A scan's progress before there is an estimate: no made-up clock.
+    m_frame->SelectPage(4);
+    gui::PumpPending();
+    ScanProgressInfo* progress = new ScanProgressInfo;
+    progress->nDone = 100;
+    progress->nTotal = 20000;
+    progress->bActive = true;
+    SendMessageW(m_hwnd, WMU_ScanProgress, (WPARAM)progress, 1);
+    const std::wstring text = TextOf(pm(), L"scanProgress");
+    EXPECT_NE(std::wstring::npos, text.find(L"0.50%")) << testpaths::Narrow(text);
+    EXPECT_EQ(std::wstring::npos, text.find(L"99:99:99")) << testpaths::Narrow(text);
+    EXPECT_NE(std::wstring::npos, text.find(RemainTimeUnknownText()));
+    // Every language has the new texts.
+    for (int cp : {936, 950, 1252}) {
+        gui::UseLanguage(cp);
+        for (const wchar_t* key : {L"RemainTimeUnknown", L"RecoverSuccessOne", L"BottomStatusOne", L"DiskSizeMB",
+                                   L"DiskSizeGB"})
+            EXPECT_FALSE(GetUIText(key).empty()) << cp << " " << testpaths::Narrow(key);
+    }
+    gui::UseLanguage(1252);
 }
 
 }  // namespace

@@ -75,6 +75,11 @@ TEST(SkinArchive, PreparedForEachCodePage)
     ASSERT_TRUE(PrepareSkinArchive(GetModuleHandleW(NULL), 1252, g_strAppDir, skin));
     EXPECT_TRUE(testpaths::ReadWholeFile(GetAppFilePath(L"skin\\skin_en.skin")) ==
                 testpaths::ReadWholeFile(skin + L"SKIN.zip"));
+    // A temporary folder that does not exist yet (a new user's first start):
+    // the folders are made.
+    const std::wstring deep = testpaths::MakeTempDir(L"skinnew") + L"\\Local\\Temp\\OvoDelvaro6\\";
+    ASSERT_TRUE(PrepareSkinArchive(GetModuleHandleW(NULL), 936, program, deep));
+    EXPECT_EQ((size_t)SizeofResource(NULL, res), testpaths::ReadWholeFile(deep + L"SKIN.zip").size());
 }
 
 struct LostDialogCase

@@ -104,10 +104,19 @@ protected:
     void TearDown() override { SetMessageDlgProc(m_oldBox); }
 
     // Opens a preview of path and runs check on it once loaded, then closes it.
+    // Counts the preview objects alive.
+    class CCountedPreview : public CPreViewWindow
+    {
+    public:
+        CCountedPreview() { ++s_live; }
+        ~CCountedPreview() override { --s_live; }
+        static int s_live;
+    };
+
     void Preview(const std::wstring& path, std::function<void(CPreViewWindow*, CPaintManagerUI&)> check,
                  CFormatPluginRegistry* registry = s_registry, ScannedPathCheck scanned = ScannedPathCheck())
     {
-        CPreViewWindow* w = new CPreViewWindow;
+        CCountedPreview* w = new CCountedPreview;
         w->SetPlainFile(path, registry);
         if (scanned)
             w->SetScannedPathCheck(scanned);
@@ -122,6 +131,12 @@ protected:
         });
         w->RunModal(NULL);
         EXPECT_TRUE(ran);
+        // The modal loop has returned with the object still there: its
+        // caller deletes it, never the window itself inside the loop.
+        EXPECT_EQ(1, CCountedPreview::s_live);
+        EXPECT_TRUE(w->IsLoaded());
+        delete w;
+        EXPECT_EQ(0, CCountedPreview::s_live);
     }
     static void Shot(CPaintManagerUI& pm, const wchar_t* name)
     {
@@ -138,6 +153,7 @@ protected:
     MessageDlgProc m_oldBox = NULL;
 };
 CFormatPluginRegistry* PreviewWindowTest::s_registry;
+int PreviewWindowTest::CCountedPreview::s_live = 0;
 CFormatPluginRegistry* PreviewWindowTest::s_stubRegistry;
 HMODULE PreviewWindowTest::s_double;
 DoubleCounters* PreviewWindowTest::s_counters;
