@@ -645,8 +645,10 @@ void CMainFrame::OnClick(TNotifyUI& msg)
     } else if (name == L"btnHome") {
         GoHome();
     } else if (name == L"btnDeepScanPart") {
-        // The dialog works on the frame's disk objects: the enumeration waits.
+        // The dialog works on the frame's disk objects: the enumeration waits,
+        // and one already under way ends first.
         HoldDiskEnumeration(true);
+        WaitForDiskEnumeration();
         ShowLostPartitionDialog(this);
         HoldDiskEnumeration(false);
     } else if (name == L"btnPause") {
@@ -862,6 +864,20 @@ void CMainFrame::SetDeepScanDevice(HANDLE device)
     if (m_hTargetDevice && m_hTargetDevice != INVALID_HANDLE_VALUE && m_hTargetDevice != device)
         CloseHandle(m_hTargetDevice);
     m_hTargetDevice = device;
+}
+
+void CMainFrame::WaitForDiskEnumeration()
+{
+    EnterCriticalSection(&m_csResults);
+    HANDLE thread = NULL;
+    if (m_bEnumPastGate && m_hDiskEnumThread)
+        DuplicateHandle(GetCurrentProcess(), m_hDiskEnumThread, GetCurrentProcess(), &thread, SYNCHRONIZE, FALSE, 0);
+    LeaveCriticalSection(&m_csResults);
+    if (!thread)
+        return;
+    // Its own copy of the handle: the end of the run closes the frame's.
+    WaitWithMessagePump(thread, INFINITE, TRUE);
+    CloseHandle(thread);
 }
 
 void CMainFrame::HoldDiskEnumeration(bool hold)

@@ -190,6 +190,14 @@ public:
     void ClearScanResults() override;
     // The disk-list gate: held (the enumeration waits) or released and closed.
     void HoldDiskEnumeration(bool hold);
+    // Waits, serving the window's messages, for an enumeration that got past
+    // the gate before it was held: it still replaces the disks, the volumes
+    // and the partition control's disk. Call with the gate held.
+    void WaitForDiskEnumeration();
+    // What one job leaves behind for the next: the image target, the disk
+    // page's selection (hidden by the next job's filter), the controller's
+    // volume and folder limit, the scan path and range.
+    void ForgetJobState();
     void GoHome();
     // All six categories on or off; setAllBox also sets "optSelectAllType"
     // (not on a click on that box, which DuiLib turns after the handler).
@@ -276,6 +284,8 @@ public:
     void SetResultFromFile(int from) override;
     // Before a result file is read: the shown result goes, the intake opens.
     void BeginLoadedResult();
+    // After the load: a load that shows no result lets the enumeration go on.
+    void EndLoadedResult();
     // The media class of a lower-case extension: 1 video, 0 audio, 2 none.
     int LookupExtensionValue(const std::wstring& extension) const;
 
@@ -302,6 +312,14 @@ public:
     CProgressTaskBar& GetTaskBar() { return m_TaskBar; }
     HANDLE GetDiskListGate() const { return m_hDiskListGate; }
     bool IsDiskEnumRunning() const { return m_hDiskEnumThread != NULL; }
+    // An enumeration runs and the gate holds it (or will, when it gets there).
+    bool IsDiskEnumHeld()
+    {
+        EnterCriticalSection(&m_csResults);
+        const bool held = m_hDiskEnumThread && m_hDiskListGate && !m_bEnumPastGate;
+        LeaveCriticalSection(&m_csResults);
+        return held;
+    }
     bool IsGuideRunning() const { return m_hGuideWnd != NULL || m_nGuidePending != 0; }
     HWND GetTreeWindow(int id) const;
     CPathTreeCtrl& GetPathTree() { return m_PathTree; }
@@ -431,6 +449,9 @@ private:
     // Closing and the disk enumeration's hand-over.
     bool m_bClosing;
     volatile LONG m_bStopEnum;
+    // The enumeration has passed the gate and is changing the lists (set and
+    // read under m_csResults).
+    bool m_bEnumPastGate = false;
     bool m_bEnumAgain;
     bool m_bEnumAgainQuiet;
     bool m_bTrayHintShown;

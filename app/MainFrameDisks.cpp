@@ -115,12 +115,28 @@ void CMainFrame::EnumDisks()
     // 1. Held back while a result page or the lost-partition dialog uses the
     //    volume and disk objects. The thread waits on its own copy of the gate,
     //    which the window may close.
-    HANDLE gate = NULL;
-    EnterCriticalSection(&m_csResults);
-    if (m_hDiskListGate)
-        DuplicateHandle(GetCurrentProcess(), m_hDiskListGate, GetCurrentProcess(), &gate, SYNCHRONIZE, FALSE, 0);
-    LeaveCriticalSection(&m_csResults);
-    if (gate) {
+    //    Passing it is told under the lock that holds it, so that whoever
+    //    holds the gate next knows whether to wait for this run.
+    struct PastGate
+    {
+        CMainFrame* frame;
+        ~PastGate()
+        {
+            EnterCriticalSection(&frame->m_csResults);
+            frame->m_bEnumPastGate = false;
+            LeaveCriticalSection(&frame->m_csResults);
+        }
+    } pastGate = {this};
+    for (;;) {
+        HANDLE gate = NULL;
+        EnterCriticalSection(&m_csResults);
+        if (!m_hDiskListGate || WaitForSingleObject(m_hDiskListGate, 0) == WAIT_OBJECT_0)
+            m_bEnumPastGate = !m_bStopEnum;
+        else
+            DuplicateHandle(GetCurrentProcess(), m_hDiskListGate, GetCurrentProcess(), &gate, SYNCHRONIZE, FALSE, 0);
+        LeaveCriticalSection(&m_csResults);
+        if (!gate || m_bStopEnum)
+            break;
         while (WaitForSingleObject(gate, 100) == WAIT_TIMEOUT && !m_bStopEnum) {
         }
         CloseHandle(gate);

@@ -525,14 +525,16 @@ void CMainFrame::GoHome()
     KillTimer(m_hWnd, kRefreshTimer);
     m_bRefreshTimer = false;
     m_u64Processed = 0;
+    // The workers that read the volumes (thumbnails, tile check) end, and the
+    // results go, before the gate lets an enumeration free the volumes.
+    ClearScanResults();
     if (DuiLib::COptionUI* all = AsOption(FindControl(L"checkSelectAll")))
         all->Selected(false);
     ShowControl(L"LoadPrevScanButton", true);
     ShowControl(L"SaveScanResultButton", false);
     SetControlText(L"NameFilter", L"");
     HoldDiskEnumeration(false);
-    m_strScanPath.clear();
-    m_ScanRange = ScanRange();
+    ForgetJobState();
     if (m_nUiMode == 1) {
         m_nDiskFilter = 0;
         FilterDiskList(0);
@@ -540,7 +542,6 @@ void CMainFrame::GoHome()
     } else {
         SelectPage(1);
     }
-    ClearScanResults();
 }
 
 void CMainFrame::ClearScanResults()
@@ -645,9 +646,19 @@ void CMainFrame::SetThumbnailStop(bool stop)
     InterlockedExchange(&m_nThumbStop, stop ? 1 : 0);
 }
 
+void CMainFrame::EndLoadedResult()
+{
+    if (GetCurrentPage() != 4)
+        HoldDiskEnumeration(false);
+}
+
 void CMainFrame::BeginLoadedResult()
 {
     ClearScanResults();
+    // A loaded result reads the volumes and disks as a scan's does: the
+    // enumeration waits until Home.
+    HoldDiskEnumeration(true);
+    WaitForDiskEnumeration();
     EnterCriticalSection(&m_csResults);
     m_bIntakeOpen = true;
     LeaveCriticalSection(&m_csResults);

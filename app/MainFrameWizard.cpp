@@ -6,6 +6,7 @@
 #include <shlobj.h>
 
 #include "app/MainFrame.h"
+#include "app/ResultDialogs.h"
 #include "app/WindowMessages.h"
 #include "core/Helpers.h"
 #include "core/Language.h"
@@ -51,9 +52,23 @@ void CMainFrame::InitFormatTable()
 
 // ---- home-page jobs ----
 
+void CMainFrame::ForgetJobState()
+{
+    m_ScanDiskDlg.SetImagePath(NULL);
+    m_ScanDiskDlg.SetTargetKind(SCAN_TARGET_VOLUME);
+    m_ScanDiskDlg.SetScanRange(0, 0);
+    m_ScanDiskDlg.m_strFolderFilter.clear();
+    m_ScanDiskDlg.m_pVolume = NULL;
+    m_pSelectedVolume = NULL;
+    m_strScanPath.clear();
+    m_ScanRange = ScanRange();
+    ClearDiskSelection();
+}
+
 void CMainFrame::ChooseJob(const wchar_t* event, int entry, int kind, int filter, int page)
 {
     AddUsageEvent(event);
+    ForgetJobState();
     m_nEntryKind = entry;
     ScanKind = kind;
     if (filter >= 0) {
@@ -392,18 +407,12 @@ void CMainFrame::PlaceThirdStep(bool readable)
 
 void CMainFrame::OnLoadImage()
 {
-    wchar_t path[MAX_PATH] = {};
-    OPENFILENAMEW ofn = {};
-    ofn.lStructSize = sizeof(ofn);
-    ofn.hwndOwner = m_hWnd;
-    ofn.lpstrFilter = L"All File(*.*)\0*.*\0\0";
-    ofn.lpstrFile = path;
-    ofn.nMaxFile = MAX_PATH;
-    ofn.Flags = OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
-    if (!GetOpenFileNameW(&ofn) || !path[0])
+    // The result dialogs' open-file dialog: the same dialog and flags.
+    std::wstring path;
+    if (!GetResultDialogs().ChooseOpenFile(m_hWnd, L"All File(*.*)|*.*", NULL, path) || path.empty())
         return;
     AddUsageEvent(L"OnLoadVHD");
-    m_ScanDiskDlg.SetImagePath(path);
+    m_ScanDiskDlg.SetImagePath(path.c_str());
     m_ScanDiskDlg.SetTargetKind(SCAN_TARGET_IMAGE);
     StandardNext();
 }
@@ -483,6 +492,13 @@ void CMainFrame::StartScan(int kind)
     }
     ScanKind = kind;
     m_bResultFromFile = false;
+    // The disks, volumes and partition control stay as they are from here
+    // until Home: an enumeration already under way ends first (it may have
+    // replaced the row just chosen, which then starts nothing).
+    HoldDiskEnumeration(true);
+    WaitForDiskEnumeration();
+    // A folder limit is this scan's own (the desktop row sets it below).
+    m_ScanDiskDlg.m_strFolderFilter.clear();
     // The findings of this scan are taken from here on.
     EnterCriticalSection(&m_csResults);
     m_bIntakeOpen = true;

@@ -104,6 +104,7 @@ void RunLoadDialog(CMainFrame* frame, const std::wstring& path)
     dlg->RunModal(frame->GetHWND());
     dlg->WaitForWorker();
     delete dlg;
+    frame->EndLoadedResult();
 }
 
 bool RunSaveDialog(CMainFrame* frame, const std::wstring& path)

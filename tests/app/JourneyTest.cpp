@@ -2,7 +2,8 @@
 // window to recovered files, over images made by the real tools and their
 // answer keys:
 //   W: a sparse 24 GiB image with a picture every 256 MiB (deep scan whose
-//      findings come in over many intake ticks),
+//      findings come in over many intake ticks), or a letter that comes and
+//      goes under a loaded result,
 //   P: a FAT32 volume and Q: an exFAT volume (mkfs.fat, mkfs.exfat), each
 //      mapped the way winecfg maps a drive, so that the system names the
 //      host folder's file system for it, not the volume's,
@@ -14,9 +15,11 @@
 
 #include <windows.h>
 #include <commctrl.h>
+#include <dbt.h>
 #include <wincrypt.h>
 
 #include <algorithm>
+#include <iostream>
 #include <map>
 #include <set>
 #include <sstream>
@@ -155,12 +158,9 @@ protected:
     {
         gui::InitProcess(1252);
         SetCloseConfirm(0);
-        s_sparse = new devicemap::CMountedDrive;
         s_fat32 = new devicemap::CMountedDrive;
         s_exfat = new devicemap::CMountedDrive;
         s_disk = new devicemap::CScopedDeviceMap;
-        ASSERT_TRUE(
-            s_sparse->Define(L'W', testpaths::MakeTempDir(L"jwroot"), testpaths::Fixture(L"sparse-deep.raw")));
         ASSERT_TRUE(
             s_fat32->Define(L'P', testpaths::MakeTempDir(L"jproot"), testpaths::Fixture(L"recover-fat32.img")));
         ASSERT_TRUE(
@@ -174,7 +174,6 @@ protected:
         delete s_disk;
         delete s_exfat;
         delete s_fat32;
-        delete s_sparse;
         SetCloseConfirm(-1);
     }
 
@@ -249,7 +248,8 @@ protected:
     // with every category chosen (the default) or pictures only.
     void StartScanOf(const wchar_t* job, const std::wstring& row, bool picturesOnly)
     {
-        ClickAndWaitForPage(L"btnProMode", 0);
+        if (m_frame->GetUiMode() != 1)
+            ClickAndWaitForPage(L"btnProMode", 0);
         ClickAndWaitForPage(job, 1);
         ClickDiskRow(row);
         ClickAndWaitForPage(L"btnNext", 3);
@@ -443,12 +443,10 @@ protected:
     uint32_t m_oldClusterSize = 512;
     CMainFrame* m_frame = NULL;
     HWND m_hwnd = NULL;
-    static devicemap::CMountedDrive* s_sparse;
     static devicemap::CMountedDrive* s_fat32;
     static devicemap::CMountedDrive* s_exfat;
     static devicemap::CScopedDeviceMap* s_disk;
 };
-devicemap::CMountedDrive* JourneyTest::s_sparse = NULL;
 devicemap::CMountedDrive* JourneyTest::s_fat32 = NULL;
 devicemap::CMountedDrive* JourneyTest::s_exfat = NULL;
 devicemap::CScopedDeviceMap* JourneyTest::s_disk = NULL;
@@ -515,6 +513,13 @@ TEST_F(JourneyTest, FindingsThatArriveOverManyIntakeTicksAllReachTheListAndTheTr
     const std::wstring image = testpaths::Fixture(L"sparse-deep.raw");
     const auto key = ReadTsv(testpaths::Fixture(L"sparse-deep.tsv"), true);
     ASSERT_EQ(96u, key.size());
+    // Mapped by the mount manager, which this window lists at once.
+    devicemap::CMountedDrive sparse;
+    ASSERT_TRUE(sparse.Define(L'W', testpaths::MakeTempDir(L"jwroot"), image));
+    DEV_BROADCAST_HDR arrival = {sizeof(arrival), DBT_DEVTYP_VOLUME, 0};
+    SendMessageW(m_hwnd, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, (LPARAM)&arrival);
+    ASSERT_TRUE(gui::PumpUntil(
+        [&] { return !m_frame->IsDiskEnumRunning() && m_frame->GetVolumeList()->FindVolumeByLetter(L'W'); }, 60000));
     StartScanOf(L"DeepReocverButton", L"(W:\\)", true);
     CScanDiskDlg* dlg = m_frame->GetScanDiskDlg();
 
@@ -655,4 +660,123 @@ TEST_F(JourneyTest, ALostPartitionOfEachOfTwoDisksIsScannedAndRecoveredFromItsOw
             EXPECT_TRUE(sums.count(r[2])) << r[0];
         }
     }
+}
+
+// One job after another from the home page: an image's deep scan, then a
+// volume's deleted files, whose result saves (no image result is refused),
+// then a job whose filter hides the volume chosen before (it is not taken:
+// the user is asked for a disk). The saved result loaded again while a
+// drive letter comes and goes: the disk list waits until Home, so the
+// result's volume stays and its files come back byte for byte.
+TEST_F(JourneyTest, EachJobStartsAfreshAndALoadedResultKeepsItsVolumeWhileADriveComesAndGoes)
+{
+    static std::wstring s_file;
+    GetResultDialogs().ChooseOpenFile = [](HWND, const wchar_t*, const wchar_t*, std::wstring& path) {
+        path = s_file;
+        return true;
+    };
+    GetResultDialogs().ChooseSaveFile = [](HWND, const wchar_t*, const wchar_t*, std::wstring& path) {
+        path = s_file;
+        return true;
+    };
+    auto shown = [&](const wchar_t* key) {
+        const std::wstring text = MessageText(key);
+        return std::find(MessageLog::texts.begin(), MessageLog::texts.end(), text) != MessageLog::texts.end();
+    };
+
+    // 1. A disk image, deep-scanned.
+    s_file = testpaths::Fixture(L"carve.img");
+    ClickAndWaitForPage(L"btnProMode", 0);
+    ClickAndWaitForPage(L"DeepReocverButton", 1);
+    ASSERT_TRUE(gui::Click(pm(), L"btnLoadVHD"));
+    ASSERT_TRUE(gui::PumpUntil([&] { return m_frame->GetCurrentPage() == 3; }));
+    ClickAndWaitForPage(L"btnNext", 4);
+    WaitForResults();
+    EXPECT_EQ(SCAN_TARGET_IMAGE, m_frame->GetScanDiskDlg()->GetTargetKind());
+    EXPECT_GE(m_frame->GetFoundCount(), 15u);
+
+    // 2. Home, and the deleted files of a volume: its result saves.
+    ClickAndWaitForPage(L"btnHome", 0);
+    EXPECT_TRUE(m_frame->GetScanDiskDlg()->GetImagePath() == NULL);
+    EXPECT_NE(SCAN_TARGET_IMAGE, m_frame->GetScanDiskDlg()->GetTargetKind());
+    StartScanOf(L"RecoverDeletedFileButton", L"(P:\\)", false);
+    WaitForResults();
+    const size_t found = m_frame->GetFoundCount();
+    ASSERT_GT(found, 4u);
+    s_file = testpaths::MakeTempDir(L"jsaved") + L"\\p.dsr";
+    MessageLog::texts.clear();
+    ASSERT_TRUE(gui::Click(pm(), L"SaveScanResultButton"));
+    ASSERT_TRUE(gui::PumpUntil([&] { return shown(L"SaveResultOk") || shown(L"NoSupportSaveVhdResult"); }));
+    EXPECT_TRUE(shown(L"SaveResultOk"));
+
+    // 3. Home, and the removable-disk job: the fixed volume chosen before is
+    //    hidden, and not taken.
+    ClickAndWaitForPage(L"btnHome", 0);
+    ClickAndWaitForPage(L"RecoverUButton", 1);
+    MessageLog::texts.clear();
+    ASSERT_TRUE(gui::Click(pm(), L"btnNext"));
+    ASSERT_TRUE(gui::PumpUntil([&] { return shown(L"SelectDisk"); }));
+    EXPECT_EQ(1, m_frame->GetCurrentPage());
+    ClickAndWaitForPage(L"btnBack", 0);
+
+    // 4. The saved result loaded from the home page.
+    MessageLog::texts.clear();
+    ASSERT_TRUE(gui::Click(pm(), L"LoadPrevScanButton"));
+    ASSERT_TRUE(gui::PumpUntil(
+        [&] {
+            return m_frame->GetCurrentPage() == 4 && !m_frame->IsRefreshTimerRunning() &&
+                   m_frame->GetResultList()->GetCount() == (int)found;
+        },
+        60000))
+        << "page " << m_frame->GetCurrentPage() << ", " << m_frame->GetResultList()->GetCount() << " of " << found
+        << (MessageLog::texts.empty() ? std::string(", no box")
+                                      : ", " + std::string(MessageLog::texts.back().begin(), MessageLog::texts.back().end()));
+    CVolumeInfo* volume = m_frame->GetVolumeList()->FindVolumeByLetter(L'P');
+    ASSERT_TRUE(volume != NULL);
+    EXPECT_EQ(volume, m_frame->GetSelectedVolume());
+
+    // 5. A drive letter comes: the enumeration it starts waits.
+    const std::vector<std::vector<std::string>> key = ReadTsv(testpaths::Fixture(L"recover-fat32.img.key.tsv"), false);
+    {
+        devicemap::CMountedDrive drive;
+        ASSERT_TRUE(drive.Define(L'W', testpaths::MakeTempDir(L"jcomes"), testpaths::Fixture(L"fat16.img")));
+        DEV_BROADCAST_HDR arrival = {sizeof(arrival), DBT_DEVTYP_VOLUME, 0};
+        SendMessageW(m_hwnd, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, (LPARAM)&arrival);
+        ASSERT_TRUE(gui::PumpUntil([&] { return m_frame->IsDiskEnumHeld(); }));
+        CheckEverything(found);
+        ASSERT_FALSE(HasFatalFailure());
+        const std::wstring out = RecoverChecked(L"jloadedout");
+        std::multimap<std::wstring, std::wstring> written;
+        ListFiles(out, written);
+        int same = 0, deleted = 0;
+        for (const auto& r : key) {
+            if (r.size() < 4 || r[3] != "deleted")
+                continue;
+            ++deleted;
+            const std::wstring path = Wide(r[0]);
+            // A deleted short name of FAT loses its first letter.
+            const std::wstring name = path.substr(path.rfind(L'/') + 1);
+            bool ok = false;
+            for (auto it = written.begin(); it != written.end() && !ok; ++it)
+                ok = it->first.size() == name.size() && _wcsicmp(it->first.c_str() + 1, name.c_str() + 1) == 0 &&
+                     FileSha256(it->second) == r[2];
+            same += ok;
+            EXPECT_TRUE(ok) << r[0];
+        }
+        EXPECT_EQ(deleted, same);
+        EXPECT_GE(same, 6);
+    }
+    // ... and goes again.
+    DEV_BROADCAST_HDR removal = {sizeof(removal), DBT_DEVTYP_VOLUME, 0};
+    SendMessageW(m_hwnd, WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE, (LPARAM)&removal);
+    gui::PumpPending();
+    EXPECT_TRUE(m_frame->IsDiskEnumHeld());
+    EXPECT_EQ(volume, m_frame->GetVolumeList()->FindVolumeByLetter(L'P'));
+    EXPECT_EQ(volume, m_frame->GetSelectedVolume());
+
+    // 6. Home: the disk list catches up.
+    ClickAndWaitForPage(L"btnHome", 0);
+    ASSERT_TRUE(gui::PumpUntil([&] { return !m_frame->IsDiskEnumRunning(); }, 60000));
+    EXPECT_TRUE(m_frame->GetVolumeList()->FindVolumeByLetter(L'P') != NULL);
+    EXPECT_TRUE(m_frame->GetVolumeList()->FindVolumeByLetter(L'W') == NULL);
 }
