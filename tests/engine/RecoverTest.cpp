@@ -697,6 +697,27 @@ TEST(RecoverTarget, ATargetOnTheScannedDeviceIsRefused) {
 // A lost partition: the file system starts at the partition's start plus its
 // hidden sectors; the file-system code comes from the boot sector when the
 // record's type is a table byte.
+// The lost NTFS reader shares its disk for reading and writing, as the other
+// lost readers do: a disk that the system (or another program) has open for
+// writing still opens.
+TEST(RecoverLostPartition, TheLostNtfsReaderSharesTheDiskForWriting) {
+  NEEDS_WINE_DRIVES();
+  const std::wstring disk = TempDir(L"lost-share") + L"\\disk.img";
+  ASSERT_TRUE(CopyFileW(testpaths::Fixture(L"ntfs-disk.img").c_str(), disk.c_str(), FALSE));
+  devicemap::CScopedDeviceMap map;
+  ASSERT_TRUE(map.PhysicalDrive(10, disk));
+  HANDLE writer = CreateFileW(disk.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, writer);
+  {
+    CLostNTFSVolume byNumber(10, 1048576, 0);
+    EXPECT_TRUE(byNumber.IsVolumeOK());
+    EXPECT_EQ(1048576u, byNumber.GetPartitionOffset());
+    EXPECT_GT(byNumber.GetRecordCount(), 16u);
+  }
+  CloseHandle(writer);
+}
+
 TEST(RecoverLostPartition, ReadsAtStartPlusHiddenSectors) {
   NEEDS_WINE_DRIVES();
   BoxRecorder boxes;  // a box never waits for a click in a test
@@ -815,6 +836,28 @@ TEST(RecoverRun, WriteCarvedFileChecksItsRangeAndEveryRead) {
   const std::string got = ReadWholeFile(path);
   ASSERT_EQ(2 * chunk, got.size());  // exactly two whole chunks
   for (uint64_t at : {0ull, chunk - 1, chunk, 2 * chunk - 1}) EXPECT_EQ('M', got[(size_t)at]);
+  // A bad sector in the second chunk: that 4 KiB block comes back as zeros,
+  // the rest as it is, and the file is kept as partial.
+  const uint64_t badBlock = (start + chunk + 8192) / 4096 * 4096;
+  g_badFrom = badBlock + 512;
+  g_badTo = g_badFrom + 512;
+  LARGE_INTEGER mark;
+  mark.QuadPart = (LONGLONG)(badBlock + 100);
+  DWORD w = 0;
+  ASSERT_TRUE(SetFilePointerEx(h, mark, nullptr, FILE_BEGIN) && WriteFile(h, "B", 1, &w, nullptr));
+  {
+    StorageReadFn old = SetStorageReadHook(BadSectorRead);
+    const std::wstring partial = dir + L"\\partial.bin";
+    EXPECT_EQ(1, worker.WriteCarvedFile(h, partial, &hit, SCAN_TARGET_IMAGE, nullptr, nullptr));
+    SetStorageReadHook(old);
+    const std::string bytes = ReadWholeFile(partial);
+    ASSERT_EQ(2 * chunk, bytes.size());
+    const size_t zeroFrom = (size_t)(badBlock - start);
+    EXPECT_EQ(std::string(4096, '\0'), bytes.substr(zeroFrom, 4096));  // the "B" is gone with its block
+    EXPECT_EQ(got.substr(0, zeroFrom), bytes.substr(0, zeroFrom));
+    EXPECT_EQ(got.substr(zeroFrom + 4096), bytes.substr(zeroFrom + 4096));
+    EXPECT_EQ('M', bytes[(size_t)(2 * chunk - 1)]);
+  }
   // No length, not valid, past the end of the device: nothing written.
   for (auto change : std::vector<std::function<void(DeepScanHit&)>>{
            [](DeepScanHit& x) { x.u64Length = 0; }, [](DeepScanHit& x) { x.uValid = 0; },
