@@ -55,12 +55,20 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandLine, int)
     ConfigureReportClient();
     UploadPendingCrashDump();
     int rc = RunApplication(instance, commandLine ? commandLine : L"");
-    const bool checkEnded = EndUpdateCheck(3000);
-    SendExitReport();
+    // The window has gone by now. What is left may not hold the quit up on
+    // a machine without a network: the update check, a report still on its
+    // way and the exit report each get a short bounded wait (the exit report
+    // is dropped when the one before it is still going), and the process
+    // then ends whatever still runs.
+    const DWORD kExitWaitMs = 250;
+    const bool checkEnded = EndUpdateCheck(kExitWaitMs);
+    bool reportEnded = g_ReportClient.WaitSending(kExitWaitMs);
+    if (reportEnded && g_ReportClient.SendEvents(true))
+        reportEnded = g_ReportClient.WaitSending(kExitWaitMs);
     CoUninitialize();
     // An update check still waiting for its server uses the settings and
     // the report client: the process ends it before anything is torn down.
-    if (!checkEnded)
+    if (!checkEnded || !reportEnded)
         ExitProcess((UINT)rc);
     return rc;
 }

@@ -2,6 +2,7 @@
 // and the fallback dialog when its skin is missing.
 #include <gtest/gtest.h>
 
+#include <winsock2.h>
 #include <windows.h>
 #include <psapi.h>
 
@@ -19,14 +20,14 @@ namespace {
 class CLocalReportServer
 {
 public:
-    CLocalReportServer()
+    explicit CLocalReportServer(const wchar_t* base = L"127.0.0.1:9")
     {
         InitApplicationPaths();
         m_ini = GetAppDataFilePath(L"Config.ini");
         wchar_t old[260] = {};
         GetPrivateProfileStringW(L"Setting", L"ServerBase", L"", old, 260, m_ini.c_str());
         m_old = old;
-        WritePrivateProfileStringW(L"Setting", L"ServerBase", L"127.0.0.1:9", m_ini.c_str());
+        WritePrivateProfileStringW(L"Setting", L"ServerBase", base, m_ini.c_str());
     }
     ~CLocalReportServer()
     {
@@ -178,6 +179,61 @@ TEST(Program, MainWindowOpensAndCloses)
     EXPECT_EQ(600, rc.bottom - rc.top);
     PostMessageW(main, WM_CLOSE, 0, 0);
     EXPECT_EQ(0u, WaitForExit(p));
+    CloseHandle(p);
+}
+
+// A server that takes connections and never answers: what a machine sees
+// whose network has gone (requests wait for their time-outs).
+class CSilentServer
+{
+public:
+    CSilentServer()
+    {
+        WSADATA wsa;
+        WSAStartup(MAKEWORD(2, 2), &wsa);
+        m_socket = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in at = {};
+        at.sin_family = AF_INET;
+        at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        int len = sizeof(at);
+        if (m_socket != INVALID_SOCKET && bind(m_socket, (sockaddr*)&at, sizeof(at)) == 0 &&
+            listen(m_socket, 16) == 0 && getsockname(m_socket, (sockaddr*)&at, &len) == 0)
+            m_port = ntohs(at.sin_port);
+    }
+    ~CSilentServer()
+    {
+        if (m_socket != INVALID_SOCKET)
+            closesocket(m_socket);
+        WSACleanup();
+    }
+    std::wstring Base() const { return L"127.0.0.1:" + std::to_wstring(m_port); }
+    int m_port = 0;
+
+private:
+    SOCKET m_socket = INVALID_SOCKET;
+};
+
+// Quitting with no network: once the window has gone, the process ends
+// within a second, whatever its reports still wait for.
+TEST(Program, QuitsAtOnceWithoutANetwork)
+{
+    CSilentServer silent;
+    ASSERT_NE(0, silent.m_port);
+    CLocalReportServer local(silent.Base().c_str());
+    CNoCloseQuestion noQuestion;
+    DWORD pid = 0;
+    HANDLE p = Launch(testpaths::Join(testpaths::BinDir(), L"Delvaro6.exe"), testpaths::MakeTempDir(L"quit"), &pid);
+    ASSERT_TRUE(p != NULL);
+    HWND main = WaitForWindow(pid, L"DelvaroWndClass", p);
+    ASSERT_TRUE(main != NULL);
+    const DWORD start = GetTickCount();
+    PostMessageW(main, WM_CLOSE, 0, 0);
+    ASSERT_TRUE(gui::PumpUntil([&] { return !IsWindow(main); }, 30000));
+    const DWORD windowGone = GetTickCount() - start;
+    EXPECT_EQ(0u, WaitForExit(p));
+    const DWORD ended = GetTickCount() - start;
+    printf("window gone after %lu ms, process ended after %lu ms\n", windowGone, ended);
+    EXPECT_LT(ended - windowGone, 1000u);
     CloseHandle(p);
 }
 
