@@ -92,6 +92,7 @@ struct ThumbnailJob
     CFoundItem* pItem;
     DeepScanHit* pHit;
     std::wstring strExtension;  // of the name, with its dot; a hit's without
+    CVolumeInfo* pVolume = nullptr;  // the volume an entry is read from
 };
 
 // Sort orders of the result list's columns.
@@ -268,6 +269,10 @@ public:
     void PreviewSelected();
     // What the previews need of a tile's finding.
     PreviewTarget MakePreviewTarget(CListThumbElementUI* tile);
+    // The volume a found entry is read from: a recycle-bin entry's own (the
+    // scan walks every volume), else the selected volume, else (not for a
+    // lost partition) the volume of the entry's drive letter.
+    CVolumeInfo* VolumeOfEntry(const CFoundItem* item);
     void OpenPreviewWindow(CListThumbElementUI* tile);
     void OnRecoverButton();
     void Recover();

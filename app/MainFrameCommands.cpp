@@ -578,6 +578,17 @@ int CMainFrame::LookupExtensionValue(const std::wstring& extension) const
 
 // ---- preview ----
 
+CVolumeInfo* CMainFrame::VolumeOfEntry(const CFoundItem* item)
+{
+    const wchar_t letter = item ? (wchar_t)towupper(item->GetDriveLetter()) : 0;
+    if (ScanKind == SCAN_KIND_RECYCLE && letter)
+        if (CVolumeInfo* own = m_VolumeList.FindVolumeByLetter(letter))
+            return own;
+    if (m_pSelectedVolume)
+        return m_pSelectedVolume;
+    return ScanKind != SCAN_KIND_LOST_PARTITION && letter ? m_VolumeList.FindVolumeByLetter(letter) : NULL;
+}
+
 PreviewTarget CMainFrame::MakePreviewTarget(CListThumbElementUI* tile)
 {
     PreviewTarget target;
@@ -595,11 +606,7 @@ PreviewTarget CMainFrame::MakePreviewTarget(CListThumbElementUI* tile)
         const std::wstring& name = target.item->m_strName;
         const size_t dot = name.rfind(L'.');
         target.extension = dot == std::wstring::npos ? std::wstring() : LowerAsciiText(name.substr(dot + 1));
-        // The selected volume, else (not for a lost partition) the volume
-        // of the entry's drive letter.
-        target.volume = m_pSelectedVolume;
-        if (!target.volume && ScanKind != SCAN_KIND_LOST_PARTITION)
-            target.volume = m_VolumeList.FindVolumeByLetter(target.item->GetDriveLetter());
+        target.volume = VolumeOfEntry(target.item);
         if (ScanKind == SCAN_KIND_LOST_PARTITION)
             target.lost = GetLostPartitionSource();
     }

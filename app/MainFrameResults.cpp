@@ -656,9 +656,11 @@ void CMainFrame::BeginLoadedResult()
 {
     ClearScanResults();
     // A loaded result reads the volumes and disks as a scan's does: the
-    // enumeration waits until Home.
+    // enumeration waits until Home. Its thumbnails are made (Home stopped
+    // the previous result's).
     HoldDiskEnumeration(true);
     WaitForDiskEnumeration();
+    InterlockedExchange(&m_nThumbStop, 0);
     EnterCriticalSection(&m_csResults);
     m_bIntakeOpen = true;
     LeaveCriticalSection(&m_csResults);

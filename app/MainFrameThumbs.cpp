@@ -145,6 +145,7 @@ std::vector<ThumbnailJob> CMainFrame::GatherThumbnailJobs()
             job.strExtension = ExtensionOfHit(job.pHit);
         } else {
             job.pItem = reinterpret_cast<CFoundItem*>(tile->GetTag());
+            job.pVolume = VolumeOfEntry(job.pItem);
             const size_t dot = job.pItem->m_strName.rfind(L'.');
             job.strExtension = dot == std::wstring::npos ? std::wstring() : job.pItem->m_strName.substr(dot);
         }
@@ -181,14 +182,13 @@ void CMainFrame::StartThumbnailThread(bool fromMessage)
         run->window = m_hWnd;
         run->targetKind = m_ScanDiskDlg.GetTargetKind();
         if (run->deep) {
-            // Its own handle where the target opens again, so that no other
-            // reader of the device moves this one's file position.
+            // Its own handle, so that no other reader of the device (the
+            // preview reads through the frame's) moves this one's file
+            // position; a target that does not open again gets no pictures.
             HANDLE own = OpenControllerTarget(m_ScanDiskDlg);
             if (own && own != INVALID_HANDLE_VALUE) {
                 run->device = own;
                 run->ownDevice = true;
-            } else {
-                run->device = m_hTargetDevice;
             }
         } else {
             run->source.owner = m_hWnd;
@@ -318,6 +318,7 @@ int CMainFrame::MakeFileThumbnail(ThumbnailRun& run, const ThumbnailJob& job, st
         return 0;
     PreviewTarget target = run.source;
     target.item = job.pItem;
+    target.volume = job.pVolume;
     target.extension = ext;
     const uint64_t cap = job.pItem->m_u64Size < kThumbnailReadCap ? job.pItem->m_u64Size : kThumbnailReadCap;
     IStream* stream = PreviewHost().OpenEntryStream(target, cap);

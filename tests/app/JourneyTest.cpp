@@ -29,11 +29,13 @@
 #include "WindowTestUtil.h"
 #include "app/MainFrame.h"
 #include "app/ResultDialogs.h"
+#include "app/WindowMessages.h"
 #include "common/DeviceMap.h"
 #include "common/TestPaths.h"
 #include "core/Language.h"
 #include "core/Settings.h"
 #include "engine/EngineText.h"
+#include "views/PreviewHost.h"
 
 using namespace wintest;
 
@@ -149,6 +151,38 @@ void ListFiles(const std::wstring& folder, std::multimap<std::wstring, std::wstr
             out.insert(std::make_pair(name, folder + L"\\" + name));
     } while (FindNextFileW(f, &fd));
     FindClose(f);
+}
+
+// Keeps what the result page asks the previews to show; the streams come
+// from the program's own host.
+class CRecordingPreview : public IPreviewHost
+{
+public:
+    std::vector<PreviewTarget> shown;
+    IPreviewHost* real = NULL;
+    void ShowPreviewWindow(const PreviewTarget& t) override { shown.push_back(t); }
+    int ShowMediaPlayer(const PreviewTarget& t) override
+    {
+        shown.push_back(t);
+        return 0;
+    }
+    IStream* OpenEntryStream(const PreviewTarget& t, uint64_t cap) override { return real->OpenEntryStream(t, cap); }
+};
+
+// The bytes of a stream from its start.
+std::string StreamBytes(IStream* stream)
+{
+    std::string out;
+    if (!stream)
+        return out;
+    LARGE_INTEGER zero = {};
+    stream->Seek(zero, STREAM_SEEK_SET, NULL);
+    char buf[65536];
+    ULONG got = 0;
+    while (SUCCEEDED(stream->Read(buf, sizeof(buf), &got)) && got > 0)
+        out.append(buf, got);
+    stream->Release();
+    return out;
 }
 
 class JourneyTest : public ::testing::Test
@@ -779,4 +813,69 @@ TEST_F(JourneyTest, EachJobStartsAfreshAndALoadedResultKeepsItsVolumeWhileADrive
     ASSERT_TRUE(gui::PumpUntil([&] { return !m_frame->IsDiskEnumRunning(); }, 60000));
     EXPECT_TRUE(m_frame->GetVolumeList()->FindVolumeByLetter(L'P') != NULL);
     EXPECT_TRUE(m_frame->GetVolumeList()->FindVolumeByLetter(L'W') == NULL);
+}
+
+// The recycle-bin job walks every volume: the deleted file in the recycle
+// bin of the FAT32 volume and the one of the exFAT volume are each
+// previewed from their own volume and recovered byte for byte.
+TEST_F(JourneyTest, RecycleBinEntriesOfTwoVolumesArePreviewedAndRecoveredFromTheirOwnVolumes)
+{
+    std::map<wchar_t, std::string> want;  // drive letter -> sha256 of its recycled file
+    for (const auto& r : ReadTsv(testpaths::Fixture(L"recover-fat32.img.key.tsv"), false))
+        if (r[0].find("$RECYCLE.BIN") != std::string::npos)
+            want[L'P'] = r[2];
+    for (const auto& r : ReadTsv(testpaths::Fixture(L"recover-exfat.img.key.tsv"), false))
+        if (r[0].find("$RECYCLE.BIN") != std::string::npos)
+            want[L'Q'] = r[2];
+    ASSERT_EQ(2u, want.size());
+    ASSERT_NE(want[L'P'], want[L'Q']);
+    ClickAndWaitForPage(L"btnProMode", 0);
+    ClickAndWaitForPage(L"RecoverRecycleButton", 3);
+    MessageLog::texts.clear();
+    ClickAndWaitForPage(L"btnNext", 4);
+    EXPECT_EQ(SCAN_KIND_RECYCLE, ScanKind);
+    WaitForResults();
+
+    // The recycled file of each volume, by its drive letter and size.
+    std::map<wchar_t, int> rowOf;
+    std::vector<CListThumbElementUI*> tiles = Tiles();
+    for (size_t i = 0; i < tiles.size(); ++i) {
+        const CFoundItem* item = reinterpret_cast<const CFoundItem*>(tiles[i]->GetTag());
+        ASSERT_TRUE(item != NULL);
+        const wchar_t letter = (wchar_t)towupper(item->GetDriveLetter());
+        if (want.count(letter) && item->m_u64Size == 2000 && item->m_strName.size() == 12 &&
+            _wcsicmp(item->m_strName.c_str() + 1, L"RABC123.txt") == 0)
+            rowOf[letter] = (int)i;
+    }
+    ASSERT_EQ(2u, rowOf.size());
+
+    // Opened from the list: each preview reads its own volume.
+    CRecordingPreview previews;
+    previews.real = SetPreviewHost(&previews);
+    for (const auto& r : rowOf) {
+        m_frame->GetResultList()->SelectItem(r.second, false, false);
+        previews.shown.clear();
+        PostMessageW(m_hwnd, WMU_PreviewSelected, 0, 0);
+        EXPECT_TRUE(gui::PumpUntil([&] { return !previews.shown.empty(); }));
+        if (previews.shown.empty())
+            continue;
+        const PreviewTarget& t = previews.shown[0];
+        ASSERT_TRUE(t.volume != NULL);
+        EXPECT_EQ(r.first, (wchar_t)towupper(t.volume->m_strRoot[0]));
+        EXPECT_EQ(want[r.first], Sha256(StreamBytes(previews.real->OpenEntryStream(t, 1 << 20)))) << (char)r.first;
+    }
+    SetPreviewHost(previews.real);
+
+    // Recovered: both files, each with its own bytes.
+    CheckEverything(m_frame->GetFoundCount());
+    ASSERT_FALSE(HasFatalFailure());
+    const std::wstring out = RecoverChecked(L"jrecycleout");
+    std::multimap<std::wstring, std::wstring> written;
+    ListFiles(out, written);
+    std::set<std::string> sums;
+    for (const auto& w : written)
+        if (w.first.size() == 12 && _wcsicmp(w.first.c_str() + 1, L"RABC123.txt") == 0)
+            sums.insert(FileSha256(w.second));
+    EXPECT_TRUE(sums.count(want[L'P']));
+    EXPECT_TRUE(sums.count(want[L'Q']));
 }
