@@ -289,7 +289,13 @@ void CRecoverProcessWorker::RunFound(const std::vector<CFoundItem*>& entries)
             continue;
         if (m_bStop == 1)
             break;
-        if (!FitsOnTarget(entry->m_u64Size))
+        // An entry the scan gave 0 % may be a damaged record claiming more
+        // than its volume holds: its reader refuses that before any file is
+        // made, so it goes to the reader rather than being called too large
+        // for the target.
+        const bool damaged = entry->m_nPercent == 0;
+        const bool fits = FitsOnTarget(entry->m_u64Size, !damaged);
+        if (!fits && !damaged)
         {
             RecoverOutcome full;
             full.result = kRecoverTargetFull;
@@ -315,6 +321,12 @@ void CRecoverProcessWorker::RunFound(const std::vector<CFoundItem*>& entries)
         RecoverFoundItem(destination, entry);
         const RecoverOutcome& outcome = m_results.back().outcome;
         CountWritten(outcome.bytesWritten);
+        if (!fits && outcome.result == kRecoverTargetFull)
+        {
+            // Known not to fit before it was tried: it fails alone.
+            NoSpaceBoxOnce();
+            continue;
+        }
         if (outcome.TargetFailed())
         {
             ShowBox(outcome.result == kRecoverTargetFull ? kKeyDiskNoSpace : recoverimpl::kKeyErrorWhenRecover, MB_ICONERROR);
@@ -497,7 +509,7 @@ int CRecoverProcessWorker::WriteCarvedFile(HANDLE device, const std::wstring& pa
     return result == kRecoverOk ? 1 : 0;
 }
 
-bool CRecoverProcessWorker::FitsOnTarget(uint64_t bytes)
+bool CRecoverProcessWorker::FitsOnTarget(uint64_t bytes, bool showBox)
 {
     const DWORD now = GetTickCount();
     if (!m_bFreeKnown || bytes > m_u64Free || now - m_dwFreeTick >= 1000)
@@ -514,12 +526,17 @@ bool CRecoverProcessWorker::FitsOnTarget(uint64_t bytes)
     }
     if (bytes <= m_u64Free)
         return true;
-    if (!m_bNoSpaceShown)
-    {
-        m_bNoSpaceShown = true;
-        ShowBox(kKeyDiskNoSpace, MB_ICONERROR);
-    }
+    if (showBox)
+        NoSpaceBoxOnce();
     return false;
+}
+
+void CRecoverProcessWorker::NoSpaceBoxOnce()
+{
+    if (m_bNoSpaceShown)
+        return;
+    m_bNoSpaceShown = true;
+    ShowBox(kKeyDiskNoSpace, MB_ICONERROR);
 }
 
 void CRecoverProcessWorker::CountWritten(uint64_t bytes)

@@ -119,7 +119,8 @@ private:
     // the count says no (room may have been made) and once a second. An
     // entry that does not fit fails alone ("DiskNoSpace" is shown once per
     // run); the run goes on with the rest.
-    bool FitsOnTarget(uint64_t bytes);
+    bool FitsOnTarget(uint64_t bytes, bool showBox = true);
+    void NoSpaceBoxOnce();
     void CountWritten(uint64_t bytes);
     // The folder an entry goes to, made once per run. A folder chain the
     // target cannot hold (too deep even for a long path) is shortened: the

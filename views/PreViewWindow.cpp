@@ -9,6 +9,7 @@ using std::min;
 
 #include "app/WindowMessages.h"
 #include "core/Helpers.h"
+#include "core/Language.h"
 #include "core/Log.h"
 #include "core/Settings.h"
 #include "engine/DeepScanEngine.h"
@@ -192,6 +193,7 @@ CPreViewWindow::CPreViewWindow()
       m_nScanKind(0),
       m_pOwnerFrame(NULL),
       m_bLoaded(false),
+      m_bTooLarge(false),
       m_bHandlerTried(false),
       m_hrHandler(E_FAIL),
       m_pImage(NULL),
@@ -504,11 +506,31 @@ void CPreViewWindow::LoadPreview()
     m_strExtension = request.GetExtension();
 
     if (request.IsImage()) {
-        page = PAGE_PAINT;
-        m_bShowImage = 1;
-        m_pStream = request.OpenStream(MAX_PREVIEW_SIZE);
-        if (m_pStream && !DecodeImage())
-            page = PAGE_BROKEN;
+        // A picture is read whole: cut at a cap, an intact one would not
+        // decode and would be shown as damaged.
+        const uint64_t size = EntrySize();
+        if (size > MAX_PICTURE_PREVIEW_SIZE) {
+            m_pStream = request.OpenStream(HEX_PREVIEW_SIZE);
+            ShowTooLarge();
+        } else {
+            page = PAGE_PAINT;
+            m_bShowImage = 1;
+            m_pStream = request.OpenStream(std::max(size, MAX_PREVIEW_SIZE));
+            if (m_pStream && !DecodeImage()) {
+                STATSTG st = {};
+                const bool cut = size && SUCCEEDED(m_pStream->Stat(&st, STATFLAG_NONAME)) &&
+                                 st.cbSize.QuadPart < size;
+                if (cut) {
+                    // The reader gave less than the picture (a carved hit's
+                    // window): not damaged, only too large for a preview.
+                    m_bShowImage = 0;
+                    ShowTooLarge();
+                    page = PAGE_NOT_SUPPORTED;
+                } else {
+                    page = PAGE_BROKEN;
+                }
+            }
+        }
     } else if (request.IsText()) {
         page = PAGE_PAINT;
         m_bShowText = 1;
@@ -567,11 +589,84 @@ void CPreViewWindow::LoadPreview()
         ctrl->Invalidate();
 }
 
+namespace {
+bool IsFixedPitch(HDC dc, HFONT font)
+{
+    TEXTMETRICW tm = {};
+    HGDIOBJ old = SelectObject(dc, font);
+    const BOOL ok = GetTextMetricsW(dc, &tm);
+    SelectObject(dc, old);
+    // The flag is set for a variable pitch (its name says the opposite).
+    return ok && !(tm.tmPitchAndFamily & TMPF_FIXED_PITCH);
+}
+}  // namespace
+
+void CPreViewWindow::SizeHexColumns()
+{
+    // Each row of 16 bytes stays on one line and the character column lines
+    // up: a font of fixed pitch, and columns as wide as a row in it.
+    HDC dc = GetDC(m_hWnd);
+    if (!dc)
+        return;
+    HFONT font = m_PaintManager.GetFont(kHexFont);
+    if (!font || !IsFixedPitch(dc, font)) {
+        const DuiLib::TFontInfo* info = m_PaintManager.GetFontInfo(kHexFont);
+        const int size = info && info->iSize ? info->iSize : 12;
+        const wchar_t* faces[] = {L"Courier New", L"Lucida Console", L"Consolas", L"DejaVu Sans Mono",
+                                  L"Liberation Mono", L"Courier"};
+        for (const wchar_t* face : faces) {
+            HFONT candidate = m_PaintManager.AddFont(kHexFont, face, size, false, false, false);
+            if (candidate && IsFixedPitch(dc, candidate)) {
+                font = candidate;
+                break;
+            }
+        }
+        font = m_PaintManager.GetFont(kHexFont);
+    }
+    SIZE digits = {}, letter = {};
+    HGDIOBJ old = SelectObject(dc, font);
+    GetTextExtentPoint32W(dc, L"00", 2, &digits);
+    GetTextExtentPoint32W(dc, L"W", 1, &letter);
+    TEXTMETRICW tm = {};
+    GetTextMetricsW(dc, &tm);
+    SelectObject(dc, old);
+    ReleaseDC(m_hWnd, dc);
+    // A fixed pitch: every character as wide as "W".
+    const int cell = std::max((int)letter.cx, (int)tm.tmAveCharWidth);
+    const int hexWidth = 16 * (digits.cx + kHexGap) + kHexSlack;
+    const int charWidth = 16 * cell + kHexSlack;
+    SetControlFixedWidth(L"binary", hexWidth);
+    SetControlFixedWidth(L"txtData", charWidth);
+    // The two columns, their padding (10) and the scroll bar.
+    SetControlFixedWidth(L"hexScroll", hexWidth + charWidth + 10 + 20);
+}
+
+uint64_t CPreViewWindow::EntrySize() const
+{
+    if (m_nScanKind == 1 && m_pCarvedHit)
+        return m_pCarvedHit->u64Length;
+    if (m_pItem)
+        return m_pItem->m_u64Size;
+    uint64_t size = 0;
+    if (!m_strPlainFile.empty() && GetPlainFileNameAndSize(m_strPlainFile, NULL, &size))
+        return size;
+    return 0;
+}
+
+void CPreViewWindow::ShowTooLarge()
+{
+    m_bTooLarge = true;
+    const std::wstring text = GetUIText(L"PreviewTooLarge");
+    SetControlText(L"notSupport", text.empty() ? L"This picture is too large to preview. Recover it to see it."
+                                               : text.c_str());
+}
+
 void CPreViewWindow::FillHexView()
 {
     std::string head;
     ReadStreamHead(m_pStream, HEX_PREVIEW_SIZE, head);
     const HexViewText view = BuildHexView((const unsigned char*)head.data(), head.size());
+    SizeHexColumns();
     SetControlText(L"binary", view.hex.c_str());
     SetControlText(L"txtData", view.chars.c_str());
     // The columns are as tall as their lines, inside the page's scrolling.

@@ -99,6 +99,7 @@ public:
     bool IsShowHandler() const { return m_bShowHandler != 0; }
     bool IsShowPlugin() const { return m_nShowPlugin != 0; }
     bool IsLoaded() const { return m_bLoaded; }
+    bool IsTooLarge() const { return m_bTooLarge; }
     const std::wstring& GetExtension() const { return m_strExtension; }
     Gdiplus::Bitmap* GetImage() const { return m_pImage; }
     Gdiplus::Bitmap* GetPluginImage() const { return m_pPluginImage; }
@@ -121,6 +122,20 @@ private:
     bool DecodeImage();
     bool RunPlugin();
     void ReleaseContent();
+    // The entry's own size in bytes (0 when unknown).
+    uint64_t EntrySize() const;
+    // Page 1 saying the picture is too large to preview.
+    void ShowTooLarge();
+    // Fixed-pitch font and widths of the hex view's two columns.
+    void SizeHexColumns();
+    void SetControlFixedWidth(const wchar_t* name, int width)
+    {
+        if (CControlUI* c = FindControl(name))
+            c->SetFixedWidth(width);
+    }
+    // Font of the hex view ("{f 5}"), the gap after each byte ("{x 4}") and
+    // room for the text's own padding.
+    enum { kHexFont = 5, kHexGap = 4, kHexSlack = 8 };
 
     IStream* m_pStream;
     BYTE m_bShowImage;
@@ -145,6 +160,7 @@ private:
     std::wstring m_strPlainFile;
     ScannedPathCheck m_ScannedCheck;
     bool m_bLoaded;
+    bool m_bTooLarge;
     bool m_bHandlerTried;
     HRESULT m_hrHandler;
     // What the load decoded once, drawn by every paint.

@@ -24,7 +24,10 @@ class IMainFrameServices;
 struct DeepScanHit;
 
 // Read caps of the previews.
-const uint64_t MAX_PREVIEW_SIZE = 0x1E00000;   // plug-in, shell handler and picture previews
+const uint64_t MAX_PREVIEW_SIZE = 0x1E00000;   // plug-in and shell handler previews
+// A picture is read whole (a part of one does not decode) up to this size;
+// a larger one gets the "too large to preview" page.
+const uint64_t MAX_PICTURE_PREVIEW_SIZE = 4 * MAX_PREVIEW_SIZE;
 const uint32_t HEX_PREVIEW_SIZE = 1920;        // an entry shown only in hex
 const uint64_t TEXT_PREVIEW_SIZE = 0x10000;    // text previews draw the first 1024 bytes
 const uint64_t MAX_MEDIA_SIZE = 0x6400000;     // the media player loads at most 100 MiB

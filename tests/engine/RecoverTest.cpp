@@ -565,8 +565,9 @@ TEST(RecoverRun, ThousandsOfOneNameADeepChainAndAPetabyteRecord) {
     std::set<std::string> texts;
     for (const RecoverEntryResult& r : results) {
       if (r.name == L"giant.bin") {
-        // More than the target holds, and more than its volume: refused either way.
-        EXPECT_TRUE(r.outcome.result == kRecoverOutsideVolume || r.outcome.result == kRecoverTargetFull);
+        // More than the target holds, but refused as more than its volume:
+        // the user is not told the target is full.
+        EXPECT_EQ(kRecoverOutsideVolume, r.outcome.result) << r.outcome.Text();
         EXPECT_TRUE(r.outcome.path.empty());
         continue;
       }
@@ -582,6 +583,7 @@ TEST(RecoverRun, ThousandsOfOneNameADeepChainAndAPetabyteRecord) {
         }
       }
     }
+    EXPECT_FALSE(BoxRecorder::Shown(kDiskNoSpace)) << fullPath;
     EXPECT_EQ(2000u, texts.size());  // "note 0" .. "note 1999", each once
     EXPECT_EQ(1u, texts.count("note 1999\n"));
     if (!fullPath) {

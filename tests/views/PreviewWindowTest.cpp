@@ -178,6 +178,20 @@ TEST_F(PreviewWindowTest, PicturesAreDrawnFittedAndDamagedOnesShowTheDamagedPage
         EXPECT_EQ(CPreViewWindow::PAGE_BROKEN, w->GetPage());
         Shot(pm, L"preview_broken");
     });
+    // An intact picture larger than the plug-ins' read cap is read whole and
+    // shown, not taken for a damaged one.
+    const std::wstring big = testpaths::Fixture(L"preview_big.bmp");
+    WIN32_FILE_ATTRIBUTE_DATA fa = {};
+    ASSERT_TRUE(GetFileAttributesExW(big.c_str(), GetFileExInfoStandard, &fa));
+    ASSERT_GT(((uint64_t)fa.nFileSizeHigh << 32 | fa.nFileSizeLow), MAX_PREVIEW_SIZE);
+    Preview(big, [](CPreViewWindow* w, CPaintManagerUI& pm) {
+        EXPECT_EQ(CPreViewWindow::PAGE_PAINT, w->GetPage());
+        EXPECT_FALSE(w->IsTooLarge());
+        ASSERT_TRUE(w->GetImage());
+        EXPECT_EQ(3400u, w->GetImage()->GetWidth());
+        EXPECT_EQ(3100u, w->GetImage()->GetHeight());
+        Shot(pm, L"preview_big_picture");
+    });
     // The fit: small pictures centred at their size, wide ones fill the width.
     const RECT area = {10, 20, 510, 320};
     RECT r = CPreViewCtrl::FitPicture(area, 40, 30);
@@ -204,6 +218,40 @@ TEST_F(PreviewWindowTest, TextAndTheHexViewOfAnyFile)
         // The hex view behind it never holds the file's markup characters.
         const std::wstring chars = gui::Find(pm, L"txtData")->GetText().GetData();
         EXPECT_EQ(0u, chars.find(L"{f 5}Delvaro preview {n}.b..n../f. 100% {n}"));
+    });
+    // Rows of 16 bytes of every kind stay one line each, in a font of fixed
+    // pitch, and the two columns fit the window.
+    std::string bytes;
+    for (int i = 0; i < 64; ++i)
+        bytes += (char)(i < 16 ? 'W' : i < 32 ? '0' + i % 10 : 0x80 + i);
+    Preview(WriteTemp(L"rows.bin", bytes), [](CPreViewWindow* w, CPaintManagerUI& pm) {
+        EXPECT_EQ(CPreViewWindow::PAGE_NOT_SUPPORTED, w->GetPage());
+        gui::Click(pm, L"viewBinary");
+        EXPECT_TRUE(gui::PumpUntil([&] { return w->GetPage() == CPreViewWindow::PAGE_HEX; }));
+        gui::PumpPending();
+        HFONT font = pm.GetFont(5);
+        ASSERT_TRUE(font != NULL);
+        HDC dc = GetDC(pm.GetPaintWindow());
+        HGDIOBJ old = SelectObject(dc, font);
+        TEXTMETRICW tm = {};
+        GetTextMetricsW(dc, &tm);
+        SIZE hexRow = {}, charRow = {};
+        // What one row draws: 16 pairs of digits with a 4-pixel gap each,
+        // and 16 of the widest characters.
+        GetTextExtentPoint32W(dc, L"00", 2, &hexRow);
+        hexRow.cx = 16 * (hexRow.cx + 4);
+        GetTextExtentPoint32W(dc, L"WWWWWWWWWWWWWWWW", 16, &charRow);
+        SelectObject(dc, old);
+        ReleaseDC(pm.GetPaintWindow(), dc);
+        EXPECT_FALSE(tm.tmPitchAndFamily & TMPF_FIXED_PITCH) << "the hex view's font has a fixed pitch";
+        const RECT hex = gui::Find(pm, L"binary")->GetPos(), chars = gui::Find(pm, L"txtData")->GetPos();
+        EXPECT_GE(hex.right - hex.left, hexRow.cx);
+        EXPECT_GE(chars.right - chars.left, charRow.cx);
+        EXPECT_LE(hex.right, chars.left);
+        RECT client;
+        GetClientRect(pm.GetPaintWindow(), &client);
+        EXPECT_LE(chars.right, client.right);
+        Shot(pm, L"preview_hex_rows");
     });
     // A long text: only the start is read.
     Preview(WriteTemp(L"long.log", std::string(200000, 'L')), [](CPreViewWindow* w, CPaintManagerUI&) {
