@@ -29,6 +29,8 @@ const char kKeyRecoverDiffDrive[] = "UmVjb3ZlckRpZmZEcml2ZQ==";
 
 // Carved reads are aligned to this: a multiple of every sector size.
 const DWORD kCarveAlign = 4096;
+using recoverimpl::IsDeviceGoneError;
+using recoverimpl::RereadPieces;
 
 int CodeOfFileSystemName(const std::wstring& name)
 {
@@ -424,6 +426,8 @@ int CRecoverProcessWorker::WriteCarvedFile(HANDLE device, const std::wstring& pa
     outcome.path = output.Path();
     int lastPerMille = -1;
     RecoverResult result = kRecoverOk;
+    bool anyRead = false;
+    DWORD lastError = 0;
     for (uint64_t written = 0; written < length;)
     {
         if (stop && *stop)
@@ -447,8 +451,24 @@ int CRecoverProcessWorker::WriteCarvedFile(HANDLE device, const std::wstring& pa
         const DWORD got = ReadAt(device, alignedFrom, buffer.get(), span);
         if (got < (DWORD)(from - alignedFrom) + want)
         {
-            const DWORD e = GetLastError();
-            if (e == ERROR_FILE_INVALID || e == ERROR_INVALID_HANDLE || e == ERROR_NOT_READY)
+            DWORD e = GetLastError();
+            // Unreadable sectors: the span again block by block, a block that
+            // still fails written as zeros; the file is kept, partial.
+            const RecoverResult r =
+                IsDeviceGoneError(e)
+                    ? kRecoverReadError
+                    : RereadPieces(
+                          buffer.get(), span, [&](DWORD at) { return std::min<DWORD>(kCarveAlign, span - at); },
+                          [&](DWORD at, DWORD block) {
+                              return ReadAt(device, alignedFrom + at, buffer.get() + at, block) == block;
+                          },
+                          stop, &anyRead, &outcome.unreadableClusters, &e);
+            if (r == kRecoverStopped)
+            {
+                result = kRecoverStopped;
+                break;
+            }
+            if (r != kRecoverOk)
             {
                 // The device is gone: say so, and end the run.
                 outcome.error = e;
@@ -458,29 +478,11 @@ int CRecoverProcessWorker::WriteCarvedFile(HANDLE device, const std::wstring& pa
                 outcome.postedDone = true;
                 break;
             }
-            // Unreadable sectors: the span again block by block, a block that
-            // still fails written as zeros; the file is kept, partial.
-            bool anyBlock = false;
-            for (DWORD at = 0; at < span; at += kCarveAlign)
-            {
-                const DWORD block = std::min<DWORD>(kCarveAlign, span - at);
-                if (ReadAt(device, alignedFrom + at, buffer.get() + at, block) != block)
-                {
-                    memset(buffer.get() + at, 0, block);
-                    ++outcome.unreadableClusters;
-                }
-                else
-                {
-                    anyBlock = true;
-                }
-            }
-            if (!anyBlock && written == 0 && want == length)
-            {
-                // Nothing of it at all: no file of zeros.
-                outcome.error = e;
-                result = kRecoverReadError;
-                break;
-            }
+            lastError = e;
+        }
+        else
+        {
+            anyRead = true;
         }
         if (!output.Write(buffer.get() + (from - alignedFrom), want))
         {
@@ -489,6 +491,12 @@ int CRecoverProcessWorker::WriteCarvedFile(HANDLE device, const std::wstring& pa
             break;
         }
         written += want;
+    }
+    if (result == kRecoverOk && !anyRead)
+    {
+        // Nothing of it could be read: no file of zeros.
+        outcome.error = lastError;
+        result = kRecoverReadError;
     }
     if (result == kRecoverOk)
     {

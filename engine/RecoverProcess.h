@@ -98,6 +98,8 @@ public:
     // read is checked and a failed one is never written.
     int WriteCarvedFile(HANDLE device, const std::wstring& path, const DeepScanHit* hit, int targetKind, HWND notify,
                         const volatile int* stop);
+    // What the last WriteCarvedFile came to.
+    const RecoverOutcome& LastCarvedOutcome() const { return m_carvedOutcome; }
     // Writes one file-system entry into `destination` through the reader of
     // its file system: 1 when it was written.
     int RecoverFoundItem(const std::wstring& destination, CFoundItem* entry);

@@ -26,6 +26,7 @@
 #include "core/Language.h"
 #include "engine/EngineText.h"
 #include "engine/RecoverFile.h"
+#include "engine/RecoverFileImpl.h"
 #include "engine/RecoverProcess.h"
 #include "engine/RecoverTarget.h"
 #include "storage/DeviceIo.h"
@@ -412,12 +413,21 @@ TEST(RecoverFat, ExFatFilesWithoutChainsAreCertainChainedOnesAreNot) {
 // cluster of zeros in its place, counted; every other byte where it belongs,
 // never the bytes of the cluster read before.
 uint64_t g_badFrom = 0, g_badTo = 0;
+DWORD g_badError = ERROR_CRC;
 DWORD BadSectorRead(HANDLE h, unsigned __int64 offset, void* buffer, DWORD size) {
   if (offset < g_badTo && offset + size > g_badFrom) {
-    SetLastError(ERROR_CRC);
+    SetLastError(g_badError);
     return 0;
   }
   return RawReadAt(h, offset, buffer, size);
+}
+
+// The same, counting the reads; sets *g_stopFlag after g_stopAfterReads.
+size_t g_badReads = 0, g_stopAfterReads = 0;
+volatile int* g_stopFlag = nullptr;
+DWORD CountedBadSectorRead(HANDLE h, unsigned __int64 offset, void* buffer, DWORD size) {
+  if (++g_badReads == g_stopAfterReads && g_stopFlag) *g_stopFlag = 1;
+  return BadSectorRead(h, offset, buffer, size);
 }
 
 TEST(RecoverFat, AnUnreadableClusterIsWrittenAsZerosNotAsStaleBytes) {
@@ -475,6 +485,17 @@ TEST(RecoverNtfs, AnUnreadableClusterIsWrittenAsZerosAndTheFileKeptAsPartial) {
   want.replace(5 * cs, cs, cs, '\0');
   EXPECT_EQ(want.size(), r.bytes.size());
   EXPECT_TRUE(r.bytes == want);
+  // A device that goes away from that cluster on is no bad cluster: the
+  // file fails, it is not kept as a partial one of zeros.
+  g_badTo = ~0ull;
+  g_badError = ERROR_NOT_READY;
+  old = SetStorageReadHook(BadSectorRead);
+  const One gone = RecoverOne(reader, L"T:\\", big, SCAN_KIND_DELETED);
+  SetStorageReadHook(old);
+  g_badError = ERROR_CRC;
+  EXPECT_EQ(0, gone.result);
+  EXPECT_EQ(kRecoverReadError, gone.outcome.result) << testpaths::Narrow(gone.outcome.Text());
+  EXPECT_TRUE(gone.outcome.path.empty() || !testpaths::FileExists(gone.outcome.path));
 }
 
 // ---- writing -------------------------------------------------------------------
@@ -859,6 +880,34 @@ TEST(RecoverRun, WriteCarvedFileChecksItsRangeAndEveryRead) {
     EXPECT_EQ(got.substr(0, zeroFrom), bytes.substr(0, zeroFrom));
     EXPECT_EQ(got.substr(zeroFrom + 4096), bytes.substr(zeroFrom + 4096));
     EXPECT_EQ('M', bytes[(size_t)(2 * chunk - 1)]);
+  }
+  // Every sector of a two-chunk file unreadable: no file of zeros, and the
+  // reads per chunk are bounded (a long run of failed blocks gives the rest
+  // of the chunk up), not one per 4 KiB block.
+  {
+    g_badFrom = 0;
+    g_badTo = ~0ull;
+    g_badReads = 0;
+    StorageReadFn old = SetStorageReadHook(CountedBadSectorRead);
+    const std::wstring none = dir + L"\none.bin";
+    EXPECT_EQ(0, worker.WriteCarvedFile(h, none, &hit, SCAN_TARGET_IMAGE, nullptr, nullptr));
+    EXPECT_EQ(kRecoverReadError, worker.LastCarvedOutcome().result);
+    EXPECT_FALSE(testpaths::FileExists(none));
+    EXPECT_LE(g_badReads, 2 * (1 + recoverimpl::kMaxFailedPiecesInARow));
+    EXPECT_GT(g_badReads, 2u);
+    // A stop asked while the blocks are read again ends the file there.
+    static volatile int stop = 0;
+    g_stopAfterReads = 5;
+    g_stopFlag = &stop;
+    g_badReads = 0;
+    const std::wstring stopped = dir + L"\stopped.bin";
+    EXPECT_EQ(0, worker.WriteCarvedFile(h, stopped, &hit, SCAN_TARGET_IMAGE, nullptr, &stop));
+    EXPECT_EQ(kRecoverStopped, worker.LastCarvedOutcome().result);
+    EXPECT_EQ(5u, g_badReads);
+    EXPECT_FALSE(testpaths::FileExists(stopped));
+    g_stopFlag = nullptr;
+    SetStorageReadHook(old);
+    g_badFrom = g_badTo = 0;
   }
   // No length, not valid, past the end of the device: nothing written.
   for (auto change : std::vector<std::function<void(DeepScanHit&)>>{
