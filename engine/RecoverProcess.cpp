@@ -265,12 +265,8 @@ void CRecoverProcessWorker::RunCarved(const std::vector<DeepScanHit*>& hits)
         WriteCarvedFile(device, path, hit, m_nTargetKind, m_hDialog, &m_bStop);
         CountWritten(m_carvedOutcome.bytesWritten);
         Record(hitName, m_carvedOutcome);
-        if (m_carvedOutcome.TargetFailed())
-        {
-            ShowBox(m_carvedOutcome.result == kRecoverTargetFull ? kKeyDiskNoSpace : recoverimpl::kKeyErrorWhenRecover,
-                    MB_ICONERROR);
+        if (m_carvedOutcome.TargetFailed() && EndsRun(m_carvedOutcome))
             break;
-        }
         if (m_carvedOutcome.postedDone)
             break;
     }
@@ -329,11 +325,8 @@ void CRecoverProcessWorker::RunFound(const std::vector<CFoundItem*>& entries)
             NoSpaceBoxOnce();
             continue;
         }
-        if (outcome.TargetFailed())
-        {
-            ShowBox(outcome.result == kRecoverTargetFull ? kKeyDiskNoSpace : recoverimpl::kKeyErrorWhenRecover, MB_ICONERROR);
+        if (outcome.TargetFailed() && EndsRun(outcome))
             break;
-        }
         if (outcome.postedDone)
             break;
     }
@@ -539,6 +532,26 @@ bool CRecoverProcessWorker::FitsOnTarget(uint64_t bytes, bool showBox)
     return false;
 }
 
+bool CRecoverProcessWorker::EndsRun(const RecoverOutcome& failed)
+{
+    if (failed.result != kRecoverTargetFull)
+    {
+        ShowBox(recoverimpl::kKeyErrorWhenRecover, MB_ICONERROR);
+        return true;
+    }
+    NoSpaceBoxOnce();
+    // The count of what is left was short (clusters larger than assumed, or
+    // others writing there): ask again. While room is left, a smaller file
+    // may still fit.
+    uint64_t free = 0;
+    if (!TargetFreeBytes(m_bSingleFile ? m_strTarget : m_strTarget + L"\\", &free))
+        return true;
+    m_bFreeKnown = true;
+    m_u64Free = free;
+    m_dwFreeTick = GetTickCount();
+    return m_bSingleFile || free == 0;
+}
+
 void CRecoverProcessWorker::NoSpaceBoxOnce()
 {
     if (m_bNoSpaceShown)
@@ -549,7 +562,9 @@ void CRecoverProcessWorker::NoSpaceBoxOnce()
 
 void CRecoverProcessWorker::CountWritten(uint64_t bytes)
 {
-    m_u64Free = bytes < m_u64Free ? m_u64Free - bytes : 0;
+    // A file takes whole clusters: counted in 4 KiB units at least.
+    const uint64_t taken = (bytes + 4095) / 4096 * 4096;
+    m_u64Free = taken < m_u64Free ? m_u64Free - taken : 0;
 }
 
 std::wstring CRecoverProcessWorker::EnsureDestination(const std::wstring& folder)

@@ -123,6 +123,10 @@ private:
     // run); the run goes on with the rest.
     bool FitsOnTarget(uint64_t bytes, bool showBox = true);
     void NoSpaceBoxOnce();
+    // After a write that failed on the target: its box, and whether the run
+    // ends. A write error ends it; a full target only when nothing is left
+    // on it.
+    bool EndsRun(const RecoverOutcome& failed);
     void CountWritten(uint64_t bytes);
     // The folder an entry goes to, made once per run. A folder chain the
     // target cannot hold (too deep even for a long path) is shortened: the
