@@ -270,24 +270,26 @@ std::wstring MakeSafeFileName(const std::wstring& name) {
   return r;
 }
 
+namespace {
+// The k-th other name of `safe`: "name(k).ext" (the counter goes before the
+// whole name when it has no extension).
+std::wstring NumberedName(const std::wstring& safe, int k) {
+  const size_t dot = safe.rfind(L'.');
+  const size_t split = dot == std::wstring::npos ? 0 : dot;
+  return safe.substr(0, split) + L"(" + std::to_wstring(k) + L")" + safe.substr(split);
+}
+}  // namespace
+
 std::wstring MakeUniqueFilePath(const std::wstring& name, const std::wstring& folder) {
   // Without a folder the name would land in the root of the current drive.
   if (folder.empty()) return L"";
   std::wstring dir = folder;
   if (dir.back() != L'\\') dir += L'\\';
-  std::wstring safe = MakeSafeFileName(name);
-  size_t dot = safe.rfind(L'.');
-  std::wstring base, ext;
-  if (dot == std::wstring::npos) {
-    ext = safe;
-  } else {
-    base = safe.substr(0, dot);
-    ext = safe.substr(dot);
-  }
+  const std::wstring safe = MakeSafeFileName(name);
   std::wstring candidate = dir + safe;
   for (int counter = 1; PathFileExistsW(candidate.c_str()); ++counter) {
     if (counter > 1000000) return L"";
-    candidate = dir + base + L"(" + std::to_wstring(counter) + L")" + ext;
+    candidate = dir + NumberedName(safe, counter);
   }
   return candidate;
 }
@@ -307,18 +309,10 @@ std::wstring CUniqueNameMemory::NextPath(const std::wstring& safeName, const std
   Folder& f = m_folders[UpperName(dir)];
   const std::wstring key = UpperName(safeName);
   if (f.given.insert(key).second) return dir + safeName;
-  size_t dot = safeName.rfind(L'.');
-  std::wstring base, ext;
-  if (dot == std::wstring::npos) {
-    ext = safeName;
-  } else {
-    base = safeName.substr(0, dot);
-    ext = safeName.substr(dot);
-  }
   int& counter = f.next[key];
   if (counter < 1) counter = 1;
   for (; counter <= 1000000; ++counter) {
-    const std::wstring candidate = base + L"(" + std::to_wstring(counter) + L")" + ext;
+    const std::wstring candidate = NumberedName(safeName, counter);
     if (f.given.insert(UpperName(candidate)).second) {
       ++counter;
       return dir + candidate;

@@ -632,23 +632,22 @@ RecoverResult CopyNtfsData(const CAttrBase* data, uint64_t total, DWORD clusterB
         if (!data->ReadData(offset, buffer.get(), want, &got) || got != want)
         {
             *error = GetLastError();
+            // A device that is gone is no bad cluster: the file fails.
+            if (IsDeviceGoneError(*error))
+                return kRecoverReadError;
             // Piece by piece, each piece ending on a cluster boundary of the file.
-            for (DWORD at = 0; at < want;)
-            {
-                const uint64_t pos = offset + at;
-                const DWORD piece = (DWORD)std::min<uint64_t>(want - at, clusterBytes - pos % clusterBytes);
-                DWORD pieceGot = 0;
-                if (!data->ReadData(pos, buffer.get() + at, piece, &pieceGot) || pieceGot != piece)
-                {
-                    memset(buffer.get() + at, 0, piece);
-                    ++*unreadable;
-                }
-                else
-                {
-                    anyRead = true;
-                }
-                at += piece;
-            }
+            const RecoverResult r = RereadPieces(
+                buffer.get(), want,
+                [&](DWORD at) {
+                    return (DWORD)std::min<uint64_t>(want - at, clusterBytes - (offset + at) % clusterBytes);
+                },
+                [&](DWORD at, DWORD piece) {
+                    DWORD pieceGot = 0;
+                    return data->ReadData(offset + at, buffer.get() + at, piece, &pieceGot) && pieceGot == piece;
+                },
+                stop, &anyRead, unreadable, error);
+            if (r != kRecoverOk)
+                return r;
             got = want;
         }
         else

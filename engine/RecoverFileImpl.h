@@ -53,4 +53,53 @@ private:
 // The writing side of a failed sink: target full, else write error.
 RecoverResult WriteFailure(DWORD error);
 
+// Read errors that mean the device itself is gone, not some bad sectors.
+inline bool IsDeviceGoneError(DWORD error)
+{
+    return error == ERROR_FILE_INVALID || error == ERROR_INVALID_HANDLE || error == ERROR_NOT_READY;
+}
+
+// After a failed read of `span` bytes into `buffer`: the span again piece by
+// piece (`pieceAt(at)` is the length of the piece at `at`, `read(at, bytes)`
+// reads it), a piece that still fails written as zeros and counted in
+// *unreadable. A long run of failing pieces gives the rest of the span up as
+// zeros unread, so that a dying drive costs a bounded number of reads per
+// span. Returns kRecoverOk, kRecoverStopped, or kRecoverReadError when the
+// device is gone (*error says why).
+const DWORD kMaxFailedPiecesInARow = 64;
+template <class PieceAt, class Read>
+RecoverResult RereadPieces(BYTE* buffer, DWORD span, PieceAt pieceAt, Read read, const volatile int* stop,
+                           bool* anyRead, uint64_t* unreadable, DWORD* error)
+{
+    DWORD failedInARow = 0;
+    for (DWORD at = 0; at < span;)
+    {
+        if (stop && *stop)
+            return kRecoverStopped;
+        const DWORD piece = pieceAt(at);
+        if (failedInARow < kMaxFailedPiecesInARow)
+        {
+            SetLastError(0);
+            if (read(at, piece))
+            {
+                *anyRead = true;
+                failedInARow = 0;
+                at += piece;
+                continue;
+            }
+            const DWORD e = GetLastError();
+            if (IsDeviceGoneError(e))
+            {
+                *error = e;
+                return kRecoverReadError;
+            }
+            ++failedInARow;
+        }
+        memset(buffer + at, 0, piece);
+        ++*unreadable;
+        at += piece;
+    }
+    return kRecoverOk;
+}
+
 }  // namespace recoverimpl

@@ -29,6 +29,8 @@ const char kKeyRecoverDiffDrive[] = "UmVjb3ZlckRpZmZEcml2ZQ==";
 
 // Carved reads are aligned to this: a multiple of every sector size.
 const DWORD kCarveAlign = 4096;
+using recoverimpl::IsDeviceGoneError;
+using recoverimpl::RereadPieces;
 
 int CodeOfFileSystemName(const std::wstring& name)
 {
@@ -263,12 +265,8 @@ void CRecoverProcessWorker::RunCarved(const std::vector<DeepScanHit*>& hits)
         WriteCarvedFile(device, path, hit, m_nTargetKind, m_hDialog, &m_bStop);
         CountWritten(m_carvedOutcome.bytesWritten);
         Record(hitName, m_carvedOutcome);
-        if (m_carvedOutcome.TargetFailed())
-        {
-            ShowBox(m_carvedOutcome.result == kRecoverTargetFull ? kKeyDiskNoSpace : recoverimpl::kKeyErrorWhenRecover,
-                    MB_ICONERROR);
+        if (m_carvedOutcome.TargetFailed() && EndsRun(m_carvedOutcome))
             break;
-        }
         if (m_carvedOutcome.postedDone)
             break;
     }
@@ -327,11 +325,8 @@ void CRecoverProcessWorker::RunFound(const std::vector<CFoundItem*>& entries)
             NoSpaceBoxOnce();
             continue;
         }
-        if (outcome.TargetFailed())
-        {
-            ShowBox(outcome.result == kRecoverTargetFull ? kKeyDiskNoSpace : recoverimpl::kKeyErrorWhenRecover, MB_ICONERROR);
+        if (outcome.TargetFailed() && EndsRun(outcome))
             break;
-        }
         if (outcome.postedDone)
             break;
     }
@@ -424,6 +419,8 @@ int CRecoverProcessWorker::WriteCarvedFile(HANDLE device, const std::wstring& pa
     outcome.path = output.Path();
     int lastPerMille = -1;
     RecoverResult result = kRecoverOk;
+    bool anyRead = false;
+    DWORD lastError = 0;
     for (uint64_t written = 0; written < length;)
     {
         if (stop && *stop)
@@ -447,8 +444,24 @@ int CRecoverProcessWorker::WriteCarvedFile(HANDLE device, const std::wstring& pa
         const DWORD got = ReadAt(device, alignedFrom, buffer.get(), span);
         if (got < (DWORD)(from - alignedFrom) + want)
         {
-            const DWORD e = GetLastError();
-            if (e == ERROR_FILE_INVALID || e == ERROR_INVALID_HANDLE || e == ERROR_NOT_READY)
+            DWORD e = GetLastError();
+            // Unreadable sectors: the span again block by block, a block that
+            // still fails written as zeros; the file is kept, partial.
+            const RecoverResult r =
+                IsDeviceGoneError(e)
+                    ? kRecoverReadError
+                    : RereadPieces(
+                          buffer.get(), span, [&](DWORD at) { return std::min<DWORD>(kCarveAlign, span - at); },
+                          [&](DWORD at, DWORD block) {
+                              return ReadAt(device, alignedFrom + at, buffer.get() + at, block) == block;
+                          },
+                          stop, &anyRead, &outcome.unreadableClusters, &e);
+            if (r == kRecoverStopped)
+            {
+                result = kRecoverStopped;
+                break;
+            }
+            if (r != kRecoverOk)
             {
                 // The device is gone: say so, and end the run.
                 outcome.error = e;
@@ -458,29 +471,11 @@ int CRecoverProcessWorker::WriteCarvedFile(HANDLE device, const std::wstring& pa
                 outcome.postedDone = true;
                 break;
             }
-            // Unreadable sectors: the span again block by block, a block that
-            // still fails written as zeros; the file is kept, partial.
-            bool anyBlock = false;
-            for (DWORD at = 0; at < span; at += kCarveAlign)
-            {
-                const DWORD block = std::min<DWORD>(kCarveAlign, span - at);
-                if (ReadAt(device, alignedFrom + at, buffer.get() + at, block) != block)
-                {
-                    memset(buffer.get() + at, 0, block);
-                    ++outcome.unreadableClusters;
-                }
-                else
-                {
-                    anyBlock = true;
-                }
-            }
-            if (!anyBlock && written == 0 && want == length)
-            {
-                // Nothing of it at all: no file of zeros.
-                outcome.error = e;
-                result = kRecoverReadError;
-                break;
-            }
+            lastError = e;
+        }
+        else
+        {
+            anyRead = true;
         }
         if (!output.Write(buffer.get() + (from - alignedFrom), want))
         {
@@ -489,6 +484,12 @@ int CRecoverProcessWorker::WriteCarvedFile(HANDLE device, const std::wstring& pa
             break;
         }
         written += want;
+    }
+    if (result == kRecoverOk && !anyRead)
+    {
+        // Nothing of it could be read: no file of zeros.
+        outcome.error = lastError;
+        result = kRecoverReadError;
     }
     if (result == kRecoverOk)
     {
@@ -531,6 +532,26 @@ bool CRecoverProcessWorker::FitsOnTarget(uint64_t bytes, bool showBox)
     return false;
 }
 
+bool CRecoverProcessWorker::EndsRun(const RecoverOutcome& failed)
+{
+    if (failed.result != kRecoverTargetFull)
+    {
+        ShowBox(recoverimpl::kKeyErrorWhenRecover, MB_ICONERROR);
+        return true;
+    }
+    NoSpaceBoxOnce();
+    // The count of what is left was short (clusters larger than assumed, or
+    // others writing there): ask again. While room is left, a smaller file
+    // may still fit.
+    uint64_t free = 0;
+    if (!TargetFreeBytes(m_bSingleFile ? m_strTarget : m_strTarget + L"\\", &free))
+        return true;
+    m_bFreeKnown = true;
+    m_u64Free = free;
+    m_dwFreeTick = GetTickCount();
+    return m_bSingleFile || free == 0;
+}
+
 void CRecoverProcessWorker::NoSpaceBoxOnce()
 {
     if (m_bNoSpaceShown)
@@ -541,7 +562,9 @@ void CRecoverProcessWorker::NoSpaceBoxOnce()
 
 void CRecoverProcessWorker::CountWritten(uint64_t bytes)
 {
-    m_u64Free = bytes < m_u64Free ? m_u64Free - bytes : 0;
+    // A file takes whole clusters: counted in 4 KiB units at least.
+    const uint64_t taken = (bytes + 4095) / 4096 * 4096;
+    m_u64Free = taken < m_u64Free ? m_u64Free - taken : 0;
 }
 
 std::wstring CRecoverProcessWorker::EnsureDestination(const std::wstring& folder)

@@ -98,6 +98,8 @@ public:
     // read is checked and a failed one is never written.
     int WriteCarvedFile(HANDLE device, const std::wstring& path, const DeepScanHit* hit, int targetKind, HWND notify,
                         const volatile int* stop);
+    // What the last WriteCarvedFile came to.
+    const RecoverOutcome& LastCarvedOutcome() const { return m_carvedOutcome; }
     // Writes one file-system entry into `destination` through the reader of
     // its file system: 1 when it was written.
     int RecoverFoundItem(const std::wstring& destination, CFoundItem* entry);
@@ -121,6 +123,10 @@ private:
     // run); the run goes on with the rest.
     bool FitsOnTarget(uint64_t bytes, bool showBox = true);
     void NoSpaceBoxOnce();
+    // After a write that failed on the target: its box, and whether the run
+    // ends. A write error ends it; a full target only when nothing is left
+    // on it.
+    bool EndsRun(const RecoverOutcome& failed);
     void CountWritten(uint64_t bytes);
     // The folder an entry goes to, made once per run. A folder chain the
     // target cannot hold (too deep even for a long path) is shortened: the

@@ -522,6 +522,44 @@ TEST_F(JourneyTest, WholeDiskDeepScanRightAfterTheStartFindsAndRecoversTheCarvin
             continue;
         EXPECT_EQ(r[5], FileSha256(out + L"\\" + Wide(hit->szExtension) + L"\\" + Wide(hit->szName))) << r[0];
     }
+
+    // Saved, Home, loaded again: the same hits, and the pictures of the
+    // tiles in view are made.
+    static std::wstring s_saved;
+    s_saved = testpaths::MakeTempDir(L"jdisksaved") + L"\\disk.dsr";
+    GetResultDialogs().ChooseSaveFile = [](HWND, const wchar_t*, const wchar_t*, std::wstring& path) {
+        path = s_saved;
+        return true;
+    };
+    GetResultDialogs().ChooseOpenFile = [](HWND, const wchar_t*, const wchar_t*, std::wstring& path) {
+        path = s_saved;
+        return true;
+    };
+    const size_t found = m_frame->GetFoundCount();
+    const std::wstring saved = MessageText(L"SaveResultOk");
+    MessageLog::texts.clear();
+    ASSERT_TRUE(gui::Click(pm(), L"SaveScanResultButton"));
+    ASSERT_TRUE(gui::PumpUntil(
+        [&] { return std::find(MessageLog::texts.begin(), MessageLog::texts.end(), saved) != MessageLog::texts.end(); }));
+    ClickAndWaitForPage(L"btnHome", 0);
+    ASSERT_TRUE(gui::Click(pm(), L"LoadPrevScanButton"));
+    ASSERT_TRUE(gui::PumpUntil(
+        [&] {
+            return m_frame->GetCurrentPage() == 4 && !m_frame->IsRefreshTimerRunning() &&
+                   m_frame->GetResultList()->GetCount() == (int)found;
+        },
+        60000));
+    ASSERT_TRUE(gui::Click(pm(), L"optThumbView"));
+    ASSERT_TRUE(gui::PumpUntil([&] { return m_frame->GetResultList()->IsTileMode(); }));
+    auto pictured = [&] {
+        int n = 0;
+        for (CListThumbElementUI* t : Tiles())
+            n += t->GetState() == THUMB_BITMAP && t->HasThumbnail();
+        return n;
+    };
+    EXPECT_TRUE(gui::PumpUntil([&] { return pictured() >= 8 && m_frame->IsThumbnailWorkerIdle(); }, 60000))
+        << pictured() << " pictures";
+    g_ConfigSetting.m_nViewMode = 1;
 }
 
 // FAT32 and exFAT volumes that the system names after their host folder

@@ -26,6 +26,7 @@
 #include "core/Language.h"
 #include "engine/EngineText.h"
 #include "engine/RecoverFile.h"
+#include "engine/RecoverFileImpl.h"
 #include "engine/RecoverProcess.h"
 #include "engine/RecoverTarget.h"
 #include "storage/DeviceIo.h"
@@ -412,12 +413,21 @@ TEST(RecoverFat, ExFatFilesWithoutChainsAreCertainChainedOnesAreNot) {
 // cluster of zeros in its place, counted; every other byte where it belongs,
 // never the bytes of the cluster read before.
 uint64_t g_badFrom = 0, g_badTo = 0;
+DWORD g_badError = ERROR_CRC;
 DWORD BadSectorRead(HANDLE h, unsigned __int64 offset, void* buffer, DWORD size) {
   if (offset < g_badTo && offset + size > g_badFrom) {
-    SetLastError(ERROR_CRC);
+    SetLastError(g_badError);
     return 0;
   }
   return RawReadAt(h, offset, buffer, size);
+}
+
+// The same, counting the reads; sets *g_stopFlag after g_stopAfterReads.
+size_t g_badReads = 0, g_stopAfterReads = 0;
+volatile int* g_stopFlag = nullptr;
+DWORD CountedBadSectorRead(HANDLE h, unsigned __int64 offset, void* buffer, DWORD size) {
+  if (++g_badReads == g_stopAfterReads && g_stopFlag) *g_stopFlag = 1;
+  return BadSectorRead(h, offset, buffer, size);
 }
 
 TEST(RecoverFat, AnUnreadableClusterIsWrittenAsZerosNotAsStaleBytes) {
@@ -475,6 +485,17 @@ TEST(RecoverNtfs, AnUnreadableClusterIsWrittenAsZerosAndTheFileKeptAsPartial) {
   want.replace(5 * cs, cs, cs, '\0');
   EXPECT_EQ(want.size(), r.bytes.size());
   EXPECT_TRUE(r.bytes == want);
+  // A device that goes away from that cluster on is no bad cluster: the
+  // file fails, it is not kept as a partial one of zeros.
+  g_badTo = ~0ull;
+  g_badError = ERROR_NOT_READY;
+  old = SetStorageReadHook(BadSectorRead);
+  const One gone = RecoverOne(reader, L"T:\\", big, SCAN_KIND_DELETED);
+  SetStorageReadHook(old);
+  g_badError = ERROR_CRC;
+  EXPECT_EQ(0, gone.result);
+  EXPECT_EQ(kRecoverReadError, gone.outcome.result) << testpaths::Narrow(gone.outcome.Text());
+  EXPECT_TRUE(gone.outcome.path.empty() || !testpaths::FileExists(gone.outcome.path));
 }
 
 // ---- writing -------------------------------------------------------------------
@@ -491,7 +512,7 @@ BOOL WINAPI FailingWrite(HANDLE h, LPCVOID data, DWORD bytes, LPDWORD done, LPOV
   return WriteFile(h, data, bytes, done, ov);
 }
 
-TEST(RecoverWrite, AFullOrVanishedTargetIsAFailedRecoveryAndEndsTheRun) {
+TEST(RecoverWrite, AFullOrVanishedTargetIsAFailedRecovery) {
   NEEDS_WINE_DRIVES();
   BoxRecorder boxes;
   Mapped vol;
@@ -508,19 +529,23 @@ TEST(RecoverWrite, AFullOrVanishedTargetIsAFailedRecoveryAndEndsTheRun) {
     EXPECT_EQ(c.want, r.outcome.result) << c.error;
     EXPECT_TRUE(r.outcome.TargetFailed());
   }
-  // Through the worker: the third entry fails, the run ends there with the box.
+  // Through the worker: the third entry's write finds the target full. The
+  // target still has room, so that entry fails alone with the box and the
+  // fourth is written; a target that is gone ends the run there.
   const std::vector<std::wstring> names = {L"resident.txt", L"over64k.bin", L"exact64k.bin", L"CON"};
   s.frame.isChecked = [&](const CFoundItem& f) { return std::find(names.begin(), names.end(), f.m_strName) != names.end(); };
-  g_writes = 0, g_failAt = 3, g_writeError = ERROR_DISK_FULL;
-  const std::wstring out = TempDir(L"recover-full");
-  {
+  for (DWORD error : {(DWORD)ERROR_DISK_FULL, (DWORD)ERROR_DEV_NOT_EXIST}) {
+    g_writes = 0, g_failAt = 3, g_writeError = error;
+    g_boxes.clear();
+    const std::wstring out = TempDir(L"recover-full");
     CRecordingRecoverDlg dlg(&s.frame, out, 0, false);
     ASSERT_TRUE(dlg.Start() && dlg.WaitForEnd(60000));
-    EXPECT_EQ(3u, dlg.Worker().Results().size());
-    EXPECT_EQ(2, dlg.FinishedInfo().recovered);
-    EXPECT_TRUE(BoxRecorder::Shown(kDiskNoSpace));
+    const bool full = error == ERROR_DISK_FULL;
+    EXPECT_EQ(full ? 4u : 3u, dlg.Worker().Results().size()) << error;
+    EXPECT_EQ(full ? 3 : 2, dlg.FinishedInfo().recovered) << error;
+    EXPECT_EQ(full, BoxRecorder::Shown(kDiskNoSpace)) << error;
     // Status lines go out by time, not per file: the first at once.
-    EXPECT_TRUE(dlg.Statuses().size() >= 1 && dlg.Statuses().size() <= 3u);
+    EXPECT_TRUE(dlg.Statuses().size() >= 1 && dlg.Statuses().size() <= 4u);
   }
   SetRecoverWriteHook(old);
 }
@@ -859,6 +884,34 @@ TEST(RecoverRun, WriteCarvedFileChecksItsRangeAndEveryRead) {
     EXPECT_EQ(got.substr(0, zeroFrom), bytes.substr(0, zeroFrom));
     EXPECT_EQ(got.substr(zeroFrom + 4096), bytes.substr(zeroFrom + 4096));
     EXPECT_EQ('M', bytes[(size_t)(2 * chunk - 1)]);
+  }
+  // Every sector of a two-chunk file unreadable: no file of zeros, and the
+  // reads per chunk are bounded (a long run of failed blocks gives the rest
+  // of the chunk up), not one per 4 KiB block.
+  {
+    g_badFrom = 0;
+    g_badTo = ~0ull;
+    g_badReads = 0;
+    StorageReadFn old = SetStorageReadHook(CountedBadSectorRead);
+    const std::wstring none = dir + L"\none.bin";
+    EXPECT_EQ(0, worker.WriteCarvedFile(h, none, &hit, SCAN_TARGET_IMAGE, nullptr, nullptr));
+    EXPECT_EQ(kRecoverReadError, worker.LastCarvedOutcome().result);
+    EXPECT_FALSE(testpaths::FileExists(none));
+    EXPECT_LE(g_badReads, 2 * (1 + recoverimpl::kMaxFailedPiecesInARow));
+    EXPECT_GT(g_badReads, 2u);
+    // A stop asked while the blocks are read again ends the file there.
+    static volatile int stop = 0;
+    g_stopAfterReads = 5;
+    g_stopFlag = &stop;
+    g_badReads = 0;
+    const std::wstring stopped = dir + L"\stopped.bin";
+    EXPECT_EQ(0, worker.WriteCarvedFile(h, stopped, &hit, SCAN_TARGET_IMAGE, nullptr, &stop));
+    EXPECT_EQ(kRecoverStopped, worker.LastCarvedOutcome().result);
+    EXPECT_EQ(5u, g_badReads);
+    EXPECT_FALSE(testpaths::FileExists(stopped));
+    g_stopFlag = nullptr;
+    SetStorageReadHook(old);
+    g_badFrom = g_badTo = 0;
   }
   // No length, not valid, past the end of the device: nothing written.
   for (auto change : std::vector<std::function<void(DeepScanHit&)>>{

@@ -28,8 +28,11 @@ check() { # check KIND IMAGE [key]
   local kind="$1" img="$2" name before after
   name="$(basename "$img")"
   before="$(stamp "$img")"
-  if ! recover "$kind" "$img" "$work/$name.out" > "$work/$name.rows" 2> "$work/$name.err"; then
-    echo "recover failed on $name"; cat "$work/$name.err"; fail=1; return 1
+  local rc=0
+  recover "$kind" "$img" "$work/$name.out" > "$work/$name.rows" 2> "$work/$name.err" || rc=$?
+  if [ "$rc" != 0 ]; then
+    # A silent non-zero code is the process dying (an exception code) or the time-out.
+    echo "recover failed on $name (exit code $rc)"; cat "$work/$name.err"; tail -n 3 "$work/$name.rows"; fail=1; return 1
   fi
   after="$(stamp "$img")"
   [ "$before" = "$after" ] || { echo "$name changed while it was recovered from"; fail=1; }
