@@ -323,4 +323,61 @@ TEST_F(ScreenTest, SizesCountsAndTimesReadAsSentences)
     gui::UseLanguage(1252);
 }
 
+// ---- the first-use tips over a running scan ----
+
+TEST_F(ScreenTest, TheScanningTipLeavesTheProgressInSight)
+{
+    m_frame->SelectPage(4);
+    gui::PumpPending();
+    ScanProgressInfo* progress = new ScanProgressInfo;
+    progress->nDone = 5000;
+    progress->nTotal = 20000;
+    progress->bActive = true;
+    SendMessageW(m_hwnd, WMU_ScanProgress, (WPARAM)progress, 1);
+    CControlUI* bar = gui::Find(pm(), L"scanProgressCtl");
+    ASSERT_TRUE(bar != NULL);
+    ASSERT_TRUE(gui::PumpUntil([&] { return gui::IsShown(bar) && bar->GetPos().bottom > bar->GetPos().top; }));
+    BringFrameForward();
+    RECT rc = bar->GetPos();
+    POINT origin = {0, 0};
+    ClientToScreen(m_hwnd, &origin);
+    OffsetRect(&rc, origin.x, origin.y);
+    RECT frameRect;
+    GetWindowRect(m_hwnd, &frameRect);
+
+    HWND guide = ShowFirstUseGuide(m_frame, GUIDE_SCANNING);
+    ASSERT_TRUE(guide != NULL);
+    EXPECT_EQ(GetCurrentThreadId(), GetWindowThreadProcessId(guide, NULL));
+    ASSERT_TRUE(gui::PumpUntil([&] {
+        RECT g;
+        return GetWindowRect(guide, &g) && EqualRect(&g, &frameRect) && IsWindowVisible(guide);
+    }));
+    UpdateWindow(guide);
+    gui::PumpPending();
+    // The frame's own picture of the progress strip is what the screen shows.
+    int w = 0, h = 0, sw = 0, sh = 0;
+    std::vector<uint32_t> own, shown;
+    ASSERT_TRUE(gui::CaptureWindow(m_hwnd, w, h, own));
+    auto same = [&](const RECT& r) {
+        if (!gui::CaptureScreen(r, sw, sh, shown))
+            return 0.0;
+        size_t equal = 0;
+        for (int y = 0; y < sh; ++y)
+            for (int x = 0; x < sw; ++x)
+                if ((own[(size_t)(y + r.top - frameRect.top) * w + x + r.left - frameRect.left] & 0xFFFFFF) ==
+                    (shown[(size_t)y * sw + x] & 0xFFFFFF))
+                    ++equal;
+        return (double)equal / ((size_t)sw * sh);
+    };
+    double inSight = 0;
+    EXPECT_TRUE(gui::PumpUntil([&] { return (inSight = same(rc)) > 0.98; })) << inSight;
+    // The rest of the window is under the tip.
+    RECT middle = {frameRect.left + 200, frameRect.top + 250, frameRect.left + 600, frameRect.top + 350};
+    EXPECT_LT(same(middle), 0.5);
+    gui::SaveScreenScreenshot(L"screen_guide_scanning");
+    CloseFirstUseGuide(guide);
+    EXPECT_FALSE(IsWindow(guide));
+    EXPECT_TRUE(IsWindowEnabled(m_hwnd));
+}
+
 }  // namespace
