@@ -228,12 +228,15 @@ LRESULT CGuideDlg::HandleCustomMessage(UINT uMsg, WPARAM wParam, LPARAM, BOOL& b
 void CGuideDlg::Start()
 {
     // Laid over its owner, which is disabled until the guide goes; the
-    // window thread's own loop runs it.
+    // window thread's own loop runs it. A guide with holes (the one over a
+    // running scan) leaves its owner enabled, so that what shows through
+    // them (Pause and Stop) still answers.
     m_bSelfDeleting = true;
     m_hOwner = GetWindow(m_hWnd, GW_OWNER);
     ApplyRegion();
     ::ShowWindow(m_hWnd, SW_SHOWNORMAL);
-    if (m_hOwner)
+    m_bOwnerDisabled = m_hOwner && !m_hUncovered;
+    if (m_bOwnerDisabled)
         EnableWindow(m_hOwner, FALSE);
 }
 
@@ -242,7 +245,8 @@ LRESULT CGuideDlg::OnDestroy(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHan
     // The owner comes back before this window goes, so the activation
     // returns to it.
     if (m_hOwner && IsWindow(m_hOwner)) {
-        EnableWindow(m_hOwner, TRUE);
+        if (m_bOwnerDisabled)
+            EnableWindow(m_hOwner, TRUE);
         SetForegroundWindow(m_hOwner);
     }
     return CSkinDialog::OnDestroy(uMsg, wParam, lParam, bHandled);

@@ -71,4 +71,5 @@ private:
     // The parts of the main window left uncovered, in this window's
     // coordinates; NULL for none.
     HRGN m_hUncovered;
+    bool m_bOwnerDisabled = false;  // whether Start disabled the owner
 };

@@ -374,6 +374,14 @@ TEST_F(ScreenTest, TheScanningTipLeavesTheProgressInSight)
     // The rest of the window is under the tip.
     RECT middle = {frameRect.left + 200, frameRect.top + 250, frameRect.left + 600, frameRect.top + 350};
     EXPECT_LT(same(middle), 0.5);
+    // What shows through answers: the frame stays enabled, and the point
+    // in the middle of Stop belongs to the frame, not to the tip.
+    EXPECT_TRUE(IsWindowEnabled(m_hwnd));
+    CControlUI* stop = gui::Find(pm(), L"btnStop");
+    ASSERT_TRUE(stop != NULL);
+    const RECT s = stop->GetPos();
+    POINT inStop = {(s.left + s.right) / 2 + origin.x, (s.top + s.bottom) / 2 + origin.y};
+    EXPECT_EQ(m_hwnd, GetAncestor(WindowFromPoint(inStop), GA_ROOT));
     gui::SaveScreenScreenshot(L"screen_guide_scanning");
     CloseFirstUseGuide(guide);
     EXPECT_FALSE(IsWindow(guide));
