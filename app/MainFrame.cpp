@@ -245,6 +245,9 @@ LRESULT CMainFrame::OnClose(UINT, WPARAM, LPARAM, BOOL& bHandled)
         m_bClosing = false;
         return 0;
     }
+    // The window goes from the screen at once; the workers it waits for
+    // (a disk enumeration still running at start-up, for one) end behind it.
+    ShowWindow(m_hWnd, SW_HIDE);
     ShutDownWork();
     DestroyWindow(m_hWnd);
     return 0;
