@@ -224,6 +224,32 @@ CPaintManagerUI* ManagerOf(HWND hwnd)
     return NULL;
 }
 
+namespace
+{
+// The w x h pixels at (x, y) of `src` as 32-bit BGRX, top row first.
+bool CopyPixels(HDC src, int x, int y, int w, int h, DWORD rop, std::vector<uint32_t>& pixels)
+{
+    HDC mem = CreateCompatibleDC(src);
+    BITMAPINFO bi = {};
+    bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
+    bi.bmiHeader.biWidth = w;
+    bi.bmiHeader.biHeight = -h;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    void* bits = NULL;
+    HBITMAP bmp = CreateDIBSection(src, &bi, DIB_RGB_COLORS, &bits, NULL, 0);
+    HGDIOBJ old = SelectObject(mem, bmp);
+    BOOL ok = BitBlt(mem, 0, 0, w, h, src, x, y, rop);
+    GdiFlush();
+    if (ok && bits)
+        pixels.assign((uint32_t*)bits, (uint32_t*)bits + (size_t)w * h);
+    SelectObject(mem, old);
+    DeleteObject(bmp);
+    DeleteDC(mem);
+    return ok && bits;
+}
+}  // namespace
+
 bool CaptureWindow(HWND hwnd, int& w, int& h, std::vector<uint32_t>& pixels)
 {
     RECT rc;
@@ -235,25 +261,9 @@ bool CaptureWindow(HWND hwnd, int& w, int& h, std::vector<uint32_t>& pixels)
         return false;
     UpdateWindow(hwnd);
     HDC src = GetWindowDC(hwnd);
-    HDC mem = CreateCompatibleDC(src);
-    BITMAPINFO bi = {};
-    bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
-    bi.bmiHeader.biWidth = w;
-    bi.bmiHeader.biHeight = -h;
-    bi.bmiHeader.biPlanes = 1;
-    bi.bmiHeader.biBitCount = 32;
-    void* bits = NULL;
-    HBITMAP bmp = CreateDIBSection(src, &bi, DIB_RGB_COLORS, &bits, NULL, 0);
-    HGDIOBJ old = SelectObject(mem, bmp);
-    BOOL ok = BitBlt(mem, 0, 0, w, h, src, 0, 0, SRCCOPY);
-    GdiFlush();
-    if (ok && bits)
-        pixels.assign((uint32_t*)bits, (uint32_t*)bits + (size_t)w * h);
-    SelectObject(mem, old);
-    DeleteObject(bmp);
-    DeleteDC(mem);
+    const bool ok = CopyPixels(src, 0, 0, w, h, SRCCOPY, pixels);
     ReleaseDC(hwnd, src);
-    return ok && bits;
+    return ok;
 }
 
 std::string EncodePng(int w, int h, const std::vector<uint32_t>& pixels)
@@ -340,25 +350,9 @@ bool CaptureScreen(const RECT& rc, int& w, int& h, std::vector<uint32_t>& pixels
     if (w <= 0 || h <= 0)
         return false;
     HDC src = GetDC(NULL);
-    HDC mem = CreateCompatibleDC(src);
-    BITMAPINFO bi = {};
-    bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
-    bi.bmiHeader.biWidth = w;
-    bi.bmiHeader.biHeight = -h;
-    bi.bmiHeader.biPlanes = 1;
-    bi.bmiHeader.biBitCount = 32;
-    void* bits = NULL;
-    HBITMAP bmp = CreateDIBSection(src, &bi, DIB_RGB_COLORS, &bits, NULL, 0);
-    HGDIOBJ old = SelectObject(mem, bmp);
-    BOOL ok = BitBlt(mem, 0, 0, w, h, src, rc.left, rc.top, SRCCOPY | CAPTUREBLT);
-    GdiFlush();
-    if (ok && bits)
-        pixels.assign((uint32_t*)bits, (uint32_t*)bits + (size_t)w * h);
-    SelectObject(mem, old);
-    DeleteObject(bmp);
-    DeleteDC(mem);
+    const bool ok = CopyPixels(src, rc.left, rc.top, w, h, SRCCOPY | CAPTUREBLT, pixels);
     ReleaseDC(NULL, src);
-    return ok && bits;
+    return ok;
 }
 
 std::wstring SaveScreenshot(HWND hwnd, const wchar_t* name)
