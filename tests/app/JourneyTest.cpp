@@ -43,65 +43,6 @@ namespace {
 
 const DWORD kFrameStyle = WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX;
 
-// Rows of a tab-separated file; the first line is skipped when header is set.
-std::vector<std::vector<std::string>> ReadTsv(const std::wstring& path, bool header)
-{
-    std::vector<std::vector<std::string>> rows;
-    std::istringstream in(testpaths::ReadWholeFile(path));
-    std::string line;
-    if (header)
-        std::getline(in, line);
-    while (std::getline(in, line)) {
-        std::vector<std::string> f;
-        std::stringstream ls(line);
-        std::string cell;
-        while (std::getline(ls, cell, '\t'))
-            f.push_back(cell);
-        if (!f.empty())
-            rows.push_back(f);
-    }
-    return rows;
-}
-
-std::wstring Wide(const std::string& s)
-{
-    int n = MultiByteToWideChar(CP_UTF8, 0, s.c_str(), (int)s.size(), NULL, 0);
-    std::wstring w(n, 0);
-    MultiByteToWideChar(CP_UTF8, 0, s.c_str(), (int)s.size(), &w[0], n);
-    return w;
-}
-
-std::string Sha256(const std::string& data)
-{
-    HCRYPTPROV prov = 0;
-    HCRYPTHASH hash = 0;
-    std::string hex;
-    if (!CryptAcquireContextW(&prov, NULL, NULL, PROV_RSA_AES, CRYPT_VERIFYCONTEXT))
-        return hex;
-    BYTE digest[32];
-    DWORD len = sizeof(digest);
-    if (CryptCreateHash(prov, CALG_SHA_256, 0, 0, &hash) &&
-        CryptHashData(hash, (const BYTE*)data.data(), (DWORD)data.size(), 0) &&
-        CryptGetHashParam(hash, HP_HASHVAL, digest, &len, 0)) {
-        static const char* const digits = "0123456789abcdef";
-        for (DWORD i = 0; i < len; ++i) {
-            hex += digits[digest[i] >> 4];
-            hex += digits[digest[i] & 15];
-        }
-    }
-    if (hash)
-        CryptDestroyHash(hash);
-    CryptReleaseContext(prov, 0);
-    return hex;
-}
-
-// The SHA-256 of a file; empty when it does not exist.
-std::string FileSha256(const std::wstring& path)
-{
-    if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES)
-        return std::string();
-    return Sha256(testpaths::ReadWholeFile(path));
-}
 
 // Bytes of a file at an offset (the sparse image is never read whole).
 std::string ReadRange(const std::wstring& path, uint64_t offset, size_t length)

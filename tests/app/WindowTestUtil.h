@@ -13,6 +13,16 @@
 
 namespace wintest {
 
+// The rows of a tab-separated answer key, each as its cells; the first line
+// is a header unless `header` is false.
+std::vector<std::vector<std::string>> ReadTsv(const std::wstring& path, bool header = true);
+// UTF-8 text as UTF-16.
+std::wstring Wide(const std::string& s);
+// The SHA-256 of bytes, and of a file's bytes (empty when it does not
+// exist), in lower-case hex.
+std::string Sha256(const std::string& data);
+std::string FileSha256(const std::wstring& path);
+
 class CRecordingReporter : public IUsageReporter
 {
 public:
