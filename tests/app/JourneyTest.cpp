@@ -25,8 +25,7 @@
 #include <sstream>
 #include <tuple>
 
-#include "GuiHarness.h"
-#include "WindowTestUtil.h"
+#include "DialogFrame.h"
 #include "app/MainFrame.h"
 #include "app/ResultDialogs.h"
 #include "app/WindowMessages.h"
@@ -40,9 +39,6 @@
 using namespace wintest;
 
 namespace {
-
-const DWORD kFrameStyle = WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX;
-
 
 // Bytes of a file at an offset (the sparse image is never read whole).
 std::string ReadRange(const std::wstring& path, uint64_t offset, size_t length)
@@ -126,13 +122,12 @@ std::string StreamBytes(IStream* stream)
     return out;
 }
 
-class JourneyTest : public ::testing::Test
+class JourneyTest : public CDialogFrameTest
 {
 protected:
     static void SetUpTestSuite()
     {
-        gui::InitProcess(1252);
-        SetCloseConfirm(0);
+        CDialogFrameTest::SetUpTestSuite();
         s_fat32 = new devicemap::CMountedDrive;
         s_exfat = new devicemap::CMountedDrive;
         s_disk = new devicemap::CScopedDeviceMap;
@@ -149,200 +144,17 @@ protected:
         delete s_disk;
         delete s_exfat;
         delete s_fat32;
-        SetCloseConfirm(-1);
+        CDialogFrameTest::TearDownTestSuite();
     }
 
-    void SetUp() override
+    // The program's own partition control: the lost partitions are real.
+    PartitionScanFactory Factory() override { return NULL; }
+    void Configure() override
     {
-        m_oldReporter = SetUsageReporter(&m_reporter);
-        m_oldBox = SetMessageDlgProc(MessageLog::Proc);
-        MessageLog::texts.clear();
-        MessageLog::answer = 7;
-        m_oldDialogs = GetResultDialogs();
-        g_ConfigSetting.m_bShowMode = 0;
         g_ConfigSetting.m_nViewMode = 1;
-        m_oldClusterSize = g_ConfigSetting.m_uClusterSize;
+        // The deep scan steps by the cluster-size setting; the pictures of
+        // the carving images lie on 512-byte clusters.
         g_ConfigSetting.SetClusterSize(512, 0);
-        m_frame = new CMainFrame;
-        m_hwnd = m_frame->Create(NULL, L"Delvaro", kFrameStyle, 0, 0, 0, 800, 600);
-        ASSERT_TRUE(m_hwnd != NULL) << GetLastError();
-        m_frame->CenterWindow();
-        ASSERT_TRUE(gui::PumpUntil([&] { return m_frame->IsInitialized() && !m_frame->IsDiskEnumRunning(); }, 60000));
-        gui::PumpPending();
-    }
-
-    void TearDown() override
-    {
-        if (m_hwnd && IsWindow(m_hwnd)) {
-            PostMessageW(m_hwnd, WM_CLOSE, 0, 0);
-            EXPECT_TRUE(gui::PumpUntil([&] { return !IsWindow(m_hwnd); }, 60000));
-        }
-        GetResultDialogs() = m_oldDialogs;
-        g_ConfigSetting.SetClusterSize(m_oldClusterSize, 0);
-        SetMessageDlgProc(m_oldBox);
-        SetUsageReporter(m_oldReporter);
-    }
-
-    CPaintManagerUI& pm() { return m_frame->GetPaintManager(); }
-    DuiLib::CListUI* List(const wchar_t* name)
-    {
-        return static_cast<DuiLib::CListUI*>(gui::Find(pm(), name)->GetInterface(DUI_CTR_LIST));
-    }
-
-    void ClickAndWaitForPage(const wchar_t* name, int page)
-    {
-        ASSERT_TRUE(gui::Click(pm(), name)) << name;
-        ASSERT_TRUE(gui::PumpUntil([&] { return m_frame->GetCurrentPage() == page; })) << name << " -> " << page;
-    }
-
-    // Selects the disk-page row whose name holds the text.
-    void ClickDiskRow(const std::wstring& text)
-    {
-        DuiLib::CListUI* l = List(L"listDisk");
-        int index = -1;
-        for (int i = 0; i < l->GetCount() && index < 0; ++i) {
-            CControlUI* c = pm().FindSubControlByName(l->GetItemAt(i), L"diskName");
-            if (c && l->GetItemAt(i)->IsVisible() && std::wstring(c->GetText().GetData()).find(text) != std::wstring::npos)
-                index = i;
-        }
-        ASSERT_GE(index, 0) << "no row for " << std::string(text.begin(), text.end());
-        auto inView = [&] {
-            RECT r = l->GetItemAt(index)->GetPos(), lr = l->GetList()->GetPos();
-            return r.top >= lr.top && r.bottom <= lr.bottom && r.bottom > r.top;
-        };
-        if (!inView()) {
-            RECT r = l->GetItemAt(index)->GetPos(), lr = l->GetList()->GetPos();
-            l->Scroll(0, r.bottom > lr.bottom ? r.bottom - lr.bottom : r.top - lr.top);
-        }
-        ASSERT_TRUE(gui::PumpUntil(inView));
-        ASSERT_TRUE(gui::Click(pm(), l->GetItemAt(index)));
-        ASSERT_TRUE(gui::PumpUntil([&] { return l->GetCurSel() == index; }));
-    }
-
-    // From the home page through the disk and type pages to a running scan,
-    // with every category chosen (the default) or pictures only.
-    void StartScanOf(const wchar_t* job, const std::wstring& row, bool picturesOnly)
-    {
-        if (m_frame->GetUiMode() != 1)
-            ClickAndWaitForPage(L"btnProMode", 0);
-        ClickAndWaitForPage(job, 1);
-        ClickDiskRow(row);
-        ClickAndWaitForPage(L"btnNext", 3);
-        if (picturesOnly) {
-            ASSERT_TRUE(gui::Click(pm(), L"optSelectAllType"));
-            ASSERT_TRUE(gui::PumpUntil([&] { return m_frame->GetSelectedCategoryCount() == 0; }));
-            ASSERT_TRUE(gui::Click(pm(), L"optSelectPicture"));
-            ASSERT_TRUE(gui::PumpUntil([&] { return m_frame->GetSelectedCategoryCount() == 1; }));
-        }
-        MessageLog::texts.clear();
-        ClickAndWaitForPage(L"btnNext", 4);
-    }
-
-    // The scan has ended and the intake has moved every finding.
-    void WaitForResults(DWORD ms = 240000)
-    {
-        ASSERT_TRUE(gui::PumpUntil(
-            [&] {
-                return !m_frame->GetScanDiskDlg()->IsScanRunning() && !m_frame->IsRefreshTimerRunning() &&
-                       m_frame->GetResultList()->GetCount() == (int)m_frame->GetFoundCount();
-            },
-            ms));
-    }
-
-    std::vector<CListThumbElementUI*> Tiles()
-    {
-        std::vector<CListThumbElementUI*> out;
-        CResultListUI* list = m_frame->GetResultList();
-        for (int i = 0; i < list->GetCount(); ++i)
-            out.push_back(static_cast<CListThumbElementUI*>(list->GetItemAt(i)->GetInterface(L"ListThumbElement")));
-        return out;
-    }
-
-    std::wstring TreeLabel(HWND tree, HTREEITEM item)
-    {
-        wchar_t buf[300] = {};
-        TVITEMW tv = {};
-        tv.mask = TVIF_TEXT;
-        tv.hItem = item;
-        tv.pszText = buf;
-        tv.cchTextMax = 300;
-        TreeView_GetItem(tree, &tv);
-        return buf;
-    }
-
-    // The count a tree item shows, "name(count)"; -1 without one.
-    long long TreeCount(HWND tree, HTREEITEM item)
-    {
-        const std::wstring label = TreeLabel(tree, item);
-        const size_t open = label.rfind(L'(');
-        if (open == std::wstring::npos)
-            return -1;
-        return _wtoi64(label.c_str() + open + 1);
-    }
-
-    // A real click on a tree item's check box.
-    void ClickTreeCheckBox(HWND tree, HTREEITEM item)
-    {
-        TreeView_EnsureVisible(tree, item);
-        RECT text = {};
-        ASSERT_TRUE(TreeView_GetItemRect(tree, item, &text, TRUE));
-        POINT pt = {text.left - 1, (text.top + text.bottom) / 2};
-        for (; pt.x > 0; --pt.x) {
-            TVHITTESTINFO ht = {};
-            ht.pt = pt;
-            if (TreeView_HitTest(tree, &ht) == item && (ht.flags & TVHT_ONITEMSTATEICON))
-                break;
-        }
-        ASSERT_GT(pt.x, 0);
-        POINT screen = pt;
-        ClientToScreen(tree, &screen);
-        SetCursorPos(screen.x, screen.y);
-        PostMessageW(tree, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(pt.x, pt.y));
-        PostMessageW(tree, WM_LBUTTONUP, 0, MAKELPARAM(pt.x, pt.y));
-        gui::PumpPending();
-    }
-
-    // Checks every entry through the type tree's root.
-    void CheckEverything(size_t count)
-    {
-        ASSERT_TRUE(gui::Click(pm(), L"optTypeFilter"));
-        HWND typeTree = m_frame->GetTreeWindow(103);
-        ASSERT_TRUE(gui::PumpUntil([&] { return IsWindowVisible(typeTree) != FALSE; }));
-        ClickTreeCheckBox(typeTree, TreeView_GetRoot(typeTree));
-        ASSERT_TRUE(gui::PumpUntil([&] { return m_frame->GetCheckedCount() == count; }));
-    }
-
-    // Recovers the checked entries through the recovery dialog into a new
-    // folder (carved hits by type, found files with their folders) and
-    // waits for the success box. The folder comes back.
-    std::wstring RecoverChecked(const wchar_t* folderName)
-    {
-        static std::wstring s_out;
-        s_out = testpaths::MakeTempDir(folderName);
-        GetResultDialogs().AskRecoverOption = [](HWND, const std::wstring&, bool, int& option) {
-            option = 1;
-            return true;
-        };
-        GetResultDialogs().ChooseFolder = [](HWND, const std::wstring&, std::wstring& path) {
-            path = s_out;
-            return true;
-        };
-        MessageLog::texts.clear();
-        MessageLog::answer = 7;  // the success box: do not open Explorer
-        const std::wstring success = GetUIText(L"RecoverSuccess");
-        const std::wstring head = success.substr(0, success.find(L'%'));
-        EXPECT_TRUE(gui::Click(pm(), L"btnRestoreFiles"));
-        EXPECT_TRUE(gui::PumpUntil(
-            [&] {
-                for (const std::wstring& t : MessageLog::texts)
-                    if (t.compare(0, head.size(), head) == 0)
-                        return true;
-                return false;
-            },
-            120000))
-            << (MessageLog::texts.empty() ? std::string("no box")
-                                          : std::string(MessageLog::texts[0].begin(), MessageLog::texts[0].end()));
-        return s_out;
     }
 
     // A deleted-file scan of a mapped FAT32 or exFAT volume: every deleted
@@ -397,7 +209,6 @@ protected:
 
         CheckEverything(m_frame->GetFoundCount());
         ASSERT_FALSE(HasFatalFailure());
-    ASSERT_FALSE(HasFatalFailure());
         const std::wstring out = RecoverChecked(letter == L'P' ? L"jfat32out" : L"jexfatout");
         // (The recycle bin's files come back under a folder of its own.)
         std::multimap<std::wstring, std::wstring> written;  // name -> path
@@ -411,13 +222,6 @@ protected:
         }
     }
 
-    CRecordingReporter m_reporter;
-    IUsageReporter* m_oldReporter = NULL;
-    MessageDlgProc m_oldBox = NULL;
-    ResultDialogs m_oldDialogs = {};
-    uint32_t m_oldClusterSize = 512;
-    CMainFrame* m_frame = NULL;
-    HWND m_hwnd = NULL;
     static devicemap::CMountedDrive* s_fat32;
     static devicemap::CMountedDrive* s_exfat;
     static devicemap::CScopedDeviceMap* s_disk;
@@ -529,10 +333,8 @@ TEST_F(JourneyTest, FindingsThatArriveOverManyIntakeTicksAllReachTheListAndTheTr
     // Mapped by the mount manager, which this window lists at once.
     devicemap::CMountedDrive sparse;
     ASSERT_TRUE(sparse.Define(L'W', testpaths::MakeTempDir(L"jwroot"), image));
-    DEV_BROADCAST_HDR arrival = {sizeof(arrival), DBT_DEVTYP_VOLUME, 0};
-    SendMessageW(m_hwnd, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, (LPARAM)&arrival);
-    ASSERT_TRUE(gui::PumpUntil(
-        [&] { return !m_frame->IsDiskEnumRunning() && m_frame->GetVolumeList()->FindVolumeByLetter(L'W'); }, 60000));
+    AnnounceVolume(L'W');
+    ASSERT_FALSE(HasFatalFailure());
     StartScanOf(L"DeepReocverButton", L"(W:\\)", true);
     CScanDiskDlg* dlg = m_frame->GetScanDiskDlg();
 

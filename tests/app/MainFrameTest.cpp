@@ -9,8 +9,7 @@
 #include <algorithm>
 #include <thread>
 
-#include "GuiHarness.h"
-#include "WindowTestUtil.h"
+#include "DialogFrame.h"
 #include "app/MainFrame.h"
 #include "app/MenuWnd.h"
 #include "app/WindowMessages.h"
@@ -23,21 +22,18 @@ using namespace wintest;
 
 namespace {
 
-const DWORD kFrameStyle = WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX;
-
 void CALLBACK ReleaseParse(HWND, UINT, UINT_PTR id, DWORD)
 {
     KillTimer(NULL, id);
     SetEvent(wintest::CFakePartitionScan::parseGate);
 }
 
-class FrameTest : public ::testing::Test
+class FrameTest : public CDialogFrameTest
 {
 protected:
     static void SetUpTestSuite()
     {
-        gui::InitProcess(1252);
-        SetCloseConfirm(0);
+        CDialogFrameTest::SetUpTestSuite();
         s_drive = new devicemap::CMountedDrive;
         s_disk = new devicemap::CScopedDeviceMap;
         s_root = testpaths::MakeTempDir(L"kroot");
@@ -48,88 +44,9 @@ protected:
     {
         delete s_disk;
         delete s_drive;
-        SetCloseConfirm(-1);
+        CDialogFrameTest::TearDownTestSuite();
     }
 
-    void SetUp() override
-    {
-        m_oldReporter = SetUsageReporter(&m_reporter);
-        m_oldBox = SetMessageDlgProc(MessageLog::Proc);
-        MessageLog::texts.clear();
-        MessageLog::answer = 7;
-        m_oldFactory = SetPartitionScanFactory(CFakePartitionScan::Make);
-        g_ConfigSetting.m_bShowMode = 0;
-        OpenFrame();
-    }
-
-    void TearDown() override
-    {
-        CloseFrame();
-        SetPartitionScanFactory(m_oldFactory);
-        SetMessageDlgProc(m_oldBox);
-        SetUsageReporter(m_oldReporter);
-    }
-
-    void OpenFrame()
-    {
-        m_frame = new CMainFrame;
-        m_hwnd = m_frame->Create(NULL, L"Delvaro", kFrameStyle, 0, 0, 0, 800, 600);
-        ASSERT_TRUE(m_hwnd != NULL);
-        m_frame->CenterWindow();
-        ASSERT_TRUE(gui::PumpUntil([&] { return m_frame->IsInitialized() && !m_frame->IsDiskEnumRunning(); }));
-        gui::PumpPending();
-    }
-
-    void CloseFrame()
-    {
-        if (m_hwnd && IsWindow(m_hwnd)) {
-            PostMessageW(m_hwnd, WM_CLOSE, 0, 0);
-            EXPECT_TRUE(gui::PumpUntil([&] { return !IsWindow(m_hwnd); }));
-        }
-        m_hwnd = NULL;
-        m_frame = NULL;
-    }
-
-    CPaintManagerUI& pm() { return m_frame->GetPaintManager(); }
-    DuiLib::CListUI* List(const wchar_t* name)
-    {
-        return static_cast<DuiLib::CListUI*>(gui::Find(pm(), name)->GetInterface(DUI_CTR_LIST));
-    }
-    std::wstring RowText(DuiLib::CListUI* list, int i, const wchar_t* sub = L"diskName")
-    {
-        CControlUI* c = pm().FindSubControlByName(list->GetItemAt(i), sub);
-        return c ? c->GetText().GetData() : L"";
-    }
-    int FindRow(const wchar_t* list, const wchar_t* text)
-    {
-        DuiLib::CListUI* l = List(list);
-        for (int i = 0; i < l->GetCount(); ++i)
-            if (RowText(l, i).find(text) != std::wstring::npos)
-                return i;
-        return -1;
-    }
-    void ClickRow(const wchar_t* list, int index)
-    {
-        DuiLib::CListUI* l = List(list);
-        ASSERT_TRUE(index >= 0 && index < l->GetCount());
-        // Scrolled into view first (as the wheel would), then laid out again.
-        auto inView = [&] {
-            RECT r = l->GetItemAt(index)->GetPos(), lr = l->GetList()->GetPos();
-            return r.top >= lr.top && r.bottom <= lr.bottom && r.bottom > r.top;
-        };
-        if (!inView()) {
-            RECT r = l->GetItemAt(index)->GetPos(), lr = l->GetList()->GetPos();
-            l->Scroll(0, r.bottom > lr.bottom ? r.bottom - lr.bottom : r.top - lr.top);
-        }
-        ASSERT_TRUE(gui::PumpUntil(inView));
-        ASSERT_TRUE(gui::Click(pm(), l->GetItemAt(index)));
-        ASSERT_TRUE(gui::PumpUntil([&] { return l->GetCurSel() == index; }));
-    }
-    void ClickAndWaitForPage(const wchar_t* name, int page)
-    {
-        ASSERT_TRUE(gui::Click(pm(), name)) << name;
-        ASSERT_TRUE(gui::PumpUntil([&] { return m_frame->GetCurrentPage() == page; })) << name << " -> " << page;
-    }
     std::wstring StepImage(int page, int step)
     {
         CControlUI* holder = gui::Find(pm(), (L"wizProgress" + std::to_wstring(page)).c_str());
@@ -137,12 +54,6 @@ protected:
         return m ? m->GetBkImage() : L"";
     }
 
-    CRecordingReporter m_reporter;
-    IUsageReporter* m_oldReporter = NULL;
-    MessageDlgProc m_oldBox = NULL;
-    PartitionScanFactory m_oldFactory = NULL;
-    CMainFrame* m_frame = NULL;
-    HWND m_hwnd = NULL;
     static devicemap::CMountedDrive* s_drive;
     static devicemap::CScopedDeviceMap* s_disk;
     static std::wstring s_root;
