@@ -10,7 +10,12 @@
 #include "app/MessageDlg.h"
 #include "app/ProgressTaskBar.h"
 #include "app/WndShadow.h"
+#include "common/TestPaths.h"
+#include "core/Helpers.h"
 #include "core/Language.h"
+#include "storage/fs/FatCommon.h"
+#include "views/ListThumbElement.h"
+#include "views/ResultListUI.h"
 
 using namespace wintest;
 
@@ -305,6 +310,98 @@ TEST_P(LanguageTest, DialogsShowTheirTextsWhole)
         delete dlg;
     }
     EXPECT_GT(checked, 20);
+    gui::UseLanguage(1252);
+}
+
+// The result list at the window's default size: each column holds the
+// longest text it shows in this language, in the list's own font. The
+// name and folder columns end a long text with an ellipsis; their headings
+// fit, like every other heading.
+TEST_P(LanguageTest, ResultColumnsHoldTheirLongestTexts)
+{
+    const int cp = GetParam();
+    const char* lang = cp == 936 ? "cn" : cp == 950 ? "tr" : "en";
+    gui::InitProcess(cp);
+    SetCloseConfirm(0);
+    IUsageReporter* oldReporter = SetUsageReporter(NULL);
+    CMainFrame* frame = new CMainFrame;
+    HWND hwnd = frame->Create(NULL, L"Delvaro", WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, 0, 0, 0, 800, 600);
+    ASSERT_TRUE(hwnd != NULL);
+    frame->CenterWindow();
+    ASSERT_TRUE(gui::PumpUntil([&] { return frame->IsInitialized() && !frame->IsDiskEnumRunning(); }));
+    CPaintManagerUI& pm = frame->GetPaintManager();
+    RECT client;
+    GetClientRect(hwnd, &client);
+    EXPECT_EQ(800, client.right);
+    // The result page as a list.
+    frame->SelectPage(4);
+    DuiLib::CTabLayoutUI* tab =
+        static_cast<DuiLib::CTabLayoutUI*>(gui::Find(pm, L"ScanTab")->GetInterface(DUI_CTR_TABLAYOUT));
+    ASSERT_TRUE(tab != NULL);
+    tab->SelectItem(1);
+    CResultListUI* list = frame->GetResultList();
+    ASSERT_TRUE(list != NULL && !list->IsTileMode());
+    DuiLib::TListInfoUI& info = *list->GetListInfo();
+    ASSERT_TRUE(gui::PumpUntil([&] { return info.nColumns == 5 && info.rcColumn[4].right > info.rcColumn[0].left; }));
+    gui::PumpPending();
+
+    HDC dc = GetDC(hwnd);
+    HGDIOBJ oldFont = SelectObject(dc, pm.GetFont(info.nFont));
+    auto width = [&](const std::wstring& t) {
+        SIZE sz = {};
+        GetTextExtentPoint32W(dc, t.c_str(), (int)t.size(), &sz);
+        return (int)sz.cx;
+    };
+    // Any digit may stand anywhere: every digit made the widest one.
+    wchar_t widest = L'0';
+    for (wchar_t d = L'1'; d <= L'9'; ++d)
+        if (width(std::wstring(1, d)) > width(std::wstring(1, widest)))
+            widest = d;
+    auto widen = [&](std::wstring t) {
+        for (wchar_t& c : t)
+            if (c >= L'0' && c <= L'9')
+                c = widest;
+        return t;
+    };
+    std::vector<std::wstring> values[4];
+    // Sizes: the longest of each unit, up to a 16 TiB file.
+    for (uint64_t size : {1024ULL, 1048575ULL, 1073741823ULL, (16ULL << 40) - 1}) {
+        wchar_t text[64] = {};
+        FormatSizeText(size, text, sizeof(text));
+        values[1].push_back(widen(text));
+    }
+    // Modification times, as the scans write them.
+    values[3].push_back(widen(fatcommon::FormatDosTime(0x5B89, 0xB2D9)));
+    const RECT row = {0, 0, 0, 22};
+    for (int column = 0; column < 4; ++column) {
+        const RECT area = CListThumbElementUI::ColumnTextArea(info, column, row);
+        for (const std::wstring& v : values[column])
+            EXPECT_LE(width(v), area.right - area.left)
+                << lang << ": column " << column << " cuts '" << testpaths::Narrow(v) << "'";
+    }
+    // The headings, in the list's font as the layout sets them.
+    DuiLib::CListHeaderUI* header = list->GetHeader();
+    ASSERT_EQ(5, header->GetCount());
+    for (int i = 0; i < header->GetCount(); ++i) {
+        DuiLib::CListHeaderItemUI* item =
+            static_cast<DuiLib::CListHeaderItemUI*>(header->GetItemAt(i)->GetInterface(DUI_CTR_LISTHEADERITEM));
+        ASSERT_TRUE(item != NULL);
+        const RECT pos = item->GetPos(), pad = item->GetTextPadding();
+        const std::wstring text = item->GetText().GetData();
+        EXPECT_LE(width(text), (pos.right - pos.left) - pad.left - pad.right)
+            << lang << ": heading '" << testpaths::Narrow(text) << "' cut";
+    }
+    // Every column lies inside the list, beside its scroll bar.
+    const int scrollBar = list->GetVerticalScrollBar() ? list->GetVerticalScrollBar()->GetFixedWidth() : 0;
+    EXPECT_LE(info.rcColumn[4].right, list->GetPos().right - scrollBar) << lang;
+    SelectObject(dc, oldFont);
+    ReleaseDC(hwnd, dc);
+    gui::SaveScreenshot(hwnd, (std::wstring(L"results_columns_") + std::wstring(lang, lang + 2)).c_str());
+
+    PostMessageW(hwnd, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(gui::PumpUntil([&] { return !IsWindow(hwnd); }));
+    SetUsageReporter(oldReporter);
+    SetCloseConfirm(-1);
     gui::UseLanguage(1252);
 }
 
