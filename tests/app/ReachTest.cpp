@@ -8,6 +8,7 @@
 //   a whole disk, \\.\PhysicalDrive14 a disk with a lost FAT volume
 //   (sfdisk), W: a sparse 24 GiB image with a picture every 256 MiB.
 #include <algorithm>
+#include <iostream>
 #include <cstring>
 #include <mutex>
 #include <set>
@@ -409,6 +410,7 @@ TEST_F(ReachTest, StopEndsALongDeepScanAndKeepsWhatItFound)
                                30000));
     const DWORD took = GetTickCount() - clicked;
     EXPECT_LT(took, 5000u) << "the scan took " << took << " ms to stop";
+    std::cout << "[ stopped  ] " << took << " ms after the click, " << m_frame->GetFoundCount() << " found\n";
     EXPECT_TRUE(m_reporter.Has(L"OnStopScan"));
     // The intake drains what was handed over; nothing more comes.
     ASSERT_TRUE(gui::PumpUntil(
