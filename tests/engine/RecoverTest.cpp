@@ -109,16 +109,18 @@ struct Session {
 };
 
 std::vector<std::wstring> g_boxes;
+std::vector<bool> g_boxOwnerShown;  // per box: its owner window was on screen
 int g_answer = IDYES;
-int RecordBox(HWND, const wchar_t* text, const wchar_t*, UINT, int) {
+int RecordBox(HWND owner, const wchar_t* text, const wchar_t*, UINT, int) {
   g_boxes.push_back(text ? text : L"");
+  g_boxOwnerShown.push_back(owner && IsWindowVisible(owner));
   return g_answer;
 }
 struct BoxRecorder {
   MessageDlgProc old;
   BoxRecorder() : old(SetMessageDlgProc(RecordBox)) {
     InitApplicationPaths();  // the boxes' texts come from the program's language file
-    g_boxes.clear(), g_answer = IDYES;
+    g_boxes.clear(), g_boxOwnerShown.clear(), g_answer = IDYES;
   }
   ~BoxRecorder() { SetMessageDlgProc(old); }
   static bool Shown(const char* key) {
@@ -531,23 +533,36 @@ TEST(RecoverWrite, AFullOrVanishedTargetIsAFailedRecovery) {
   }
   // Through the worker: the third entry's write finds the target full. The
   // target still has room, so that entry fails alone with the box and the
-  // fourth is written; a target that is gone ends the run there.
+  // fourth is written; a target that is gone ends the run there. The
+  // progress frame is off the screen while the box is up, and back for the
+  // rest of the run.
+  HWND frame = CreateWindowExW(0, L"STATIC", L"recovering", WS_POPUP | WS_VISIBLE, 0, 0, 200, 100, nullptr, nullptr,
+                               nullptr, nullptr);
+  ASSERT_TRUE(frame != nullptr);
   const std::vector<std::wstring> names = {L"resident.txt", L"over64k.bin", L"exact64k.bin", L"CON"};
   s.frame.isChecked = [&](const CFoundItem& f) { return std::find(names.begin(), names.end(), f.m_strName) != names.end(); };
   for (DWORD error : {(DWORD)ERROR_DISK_FULL, (DWORD)ERROR_DEV_NOT_EXIST}) {
     g_writes = 0, g_failAt = 3, g_writeError = error;
-    g_boxes.clear();
+    g_boxes.clear(), g_boxOwnerShown.clear();
+    ShowWindow(frame, SW_SHOWNA);
     const std::wstring out = TempDir(L"recover-full");
     CRecordingRecoverDlg dlg(&s.frame, out, 0, false);
-    ASSERT_TRUE(dlg.Start() && dlg.WaitForEnd(60000));
+    ASSERT_TRUE(dlg.Start(frame) && dlg.WaitForEnd(60000));
     const bool full = error == ERROR_DISK_FULL;
     EXPECT_EQ(full ? 4u : 3u, dlg.Worker().Results().size()) << error;
     EXPECT_EQ(full ? 3 : 2, dlg.FinishedInfo().recovered) << error;
     EXPECT_EQ(full, BoxRecorder::Shown(kDiskNoSpace)) << error;
+    if (full) {
+      ASSERT_EQ(g_boxes.size(), g_boxOwnerShown.size());
+      for (size_t i = 0; i < g_boxes.size(); ++i)
+        EXPECT_FALSE(g_boxOwnerShown[i]) << testpaths::Narrow(g_boxes[i]);
+      EXPECT_TRUE(IsWindowVisible(frame));
+    }
     // Status lines go out by time, not per file: the first at once.
     EXPECT_TRUE(dlg.Statuses().size() >= 1 && dlg.Statuses().size() <= 4u);
   }
   SetRecoverWriteHook(old);
+  DestroyWindow(frame);
 }
 
 // ---- many files ------------------------------------------------------------------
@@ -652,14 +667,33 @@ TEST(RecoverTarget, NamesAndFoldersStayInsideTheTarget) {
   EXPECT_EQ(L"Z:\\t\\Delvaro.1", flat.NextFolder("jpg"));
 }
 
-std::map<std::wstring, int> g_disks;
+// What the fake system answers for every volume: its one extent (disk 14,
+// the first 64 MiB, unless a test says otherwise), or, with g_extentsTold
+// false, no extents and only a device number, as some systems answer for
+// every drive.
+DISK_EXTENT g_extent = {14, {}, {}};
+bool g_extentsTold = true;
+int g_deviceNumber = 14;
 BOOL WINAPI FakeDisks(HANDLE h, DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize, LPDWORD got,
                       LPOVERLAPPED ov) {
+  if (code == IOCTL_STORAGE_GET_DEVICE_NUMBER && !g_extentsTold && outSize >= sizeof(STORAGE_DEVICE_NUMBER)) {
+    STORAGE_DEVICE_NUMBER* n = (STORAGE_DEVICE_NUMBER*)out;
+    n->DeviceType = FILE_DEVICE_DISK;
+    n->DeviceNumber = (DWORD)g_deviceNumber;
+    n->PartitionNumber = 1;
+    *got = sizeof(*n);
+    return TRUE;
+  }
   if (code != IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS) return DeviceIoControl(h, code, in, inSize, out, outSize, got, ov);
+  if (!g_extentsTold) {
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return FALSE;
+  }
   VOLUME_DISK_EXTENTS* e = (VOLUME_DISK_EXTENTS*)out;
   memset(e, 0, sizeof(*e));
   e->NumberOfDiskExtents = 1;
-  e->Extents[0].DiskNumber = 14;
+  e->Extents[0] = g_extent;
+  if (!e->Extents[0].ExtentLength.QuadPart) e->Extents[0].ExtentLength.QuadPart = 64ll << 20;
   *got = sizeof(*e);
   return TRUE;
 }
@@ -705,12 +739,6 @@ TEST(RecoverTarget, ATargetOnTheScannedDeviceIsRefused) {
   EXPECT_TRUE(IsTargetOnScannedDevice(src, L"D:\\out"));
   src.diskNumber = 15;
   EXPECT_FALSE(IsTargetOnScannedDevice(src, L"D:\\out"));
-  LostPartition lost;
-  lost.disk = L"\\\\.\\PhysicalDrive14";
-  src = ScannedSource();
-  src.scanKind = SCAN_KIND_LOST_PARTITION;
-  src.lost = &lost;
-  EXPECT_TRUE(IsTargetOnScannedDevice(src, L"D:\\out"));
   SetStorageIoControlHook(oldIo);
   // An image: never the image file itself.
   src = ScannedSource();
@@ -719,6 +747,63 @@ TEST(RecoverTarget, ATargetOnTheScannedDeviceIsRefused) {
   src.imagePath = testpaths::Fixture(L"recover-fat16.img");
   EXPECT_TRUE(IsTargetOnScannedDevice(src, testpaths::Fixture(L"recover-fat16.img")));
   EXPECT_FALSE(IsTargetOnScannedDevice(src, testpaths::Fixture(L"recover-exfat.img")));
+}
+
+// A lost partition is read from its disk's sectors: a target is refused
+// when its volume is known to lie over them (same disk, overlapping
+// extents), and the refusal says where; a volume elsewhere on that disk, on
+// another disk, or whose place the system does not tell is a fine target.
+TEST(RecoverTarget, ALostPartitionRefusesOnlyATargetKnownToLieOverIt) {
+  NEEDS_WINE_DRIVES();
+  devicemap::CScopedDeviceMap map;
+  ASSERT_TRUE(map.DriveFolder(L'd', TempDir(L"recover-lost-d")) &&
+              map.Volume(L'd', testpaths::Fixture(L"recover-exfat.img")));
+  StorageIoControlFn oldIo = SetStorageIoControlHook(FakeDisks);
+  LostPartition lost;  // disk 14
+  lost.disk = L"\\\\.\\PhysicalDrive14";
+  lost.info.m_StartSector = 2048;
+  lost.info.m_SectorCount = 16384;  // bytes 1 MiB .. 9 MiB
+  ScannedSource src;
+  src.scanKind = SCAN_KIND_LOST_PARTITION;
+  src.lost = &lost;
+  const struct {
+    const char* what;
+    bool told;
+    int disk;
+    long long start, length;
+    bool refused;
+  } cases[] = {
+      {"over the partition", true, 14, 0, 64ll << 20, true},
+      {"over its last sector", true, 14, (9ll << 20) - 512, 1 << 20, true},
+      {"right after it", true, 14, 9ll << 20, 1 << 20, false},
+      {"right before it", true, 14, 0, 1 << 20, false},
+      {"another disk", true, 15, 0, 64ll << 20, false},
+      {"place not told, same disk number", false, 14, 0, 0, false},
+  };
+  for (const auto& c : cases) {
+    g_extentsTold = c.told;
+    g_deviceNumber = c.disk;
+    g_extent.DiskNumber = (DWORD)c.disk;
+    g_extent.StartingOffset.QuadPart = c.start;
+    g_extent.ExtentLength.QuadPart = c.length;
+    TargetConflict why;
+    EXPECT_EQ(c.refused, IsTargetOnScannedDevice(src, L"D:\\out", &why)) << c.what;
+    if (c.refused) {
+      EXPECT_EQ(14, why.disk) << c.what;
+      EXPECT_EQ((uint64_t)c.start, why.volumeStart) << c.what;
+      EXPECT_EQ(2048u * 512, why.partitionStart) << c.what;
+      EXPECT_EQ(16384u * 512, why.partitionLength) << c.what;
+    }
+  }
+  // A whole disk read by a deep scan: any volume of it.
+  g_extentsTold = true;
+  g_extent = DISK_EXTENT{14, {}, {}};
+  src = ScannedSource();
+  src.scanKind = SCAN_KIND_DEEP;
+  src.targetKind = SCAN_TARGET_DISK;
+  src.diskNumber = 14;
+  EXPECT_TRUE(IsTargetOnScannedDevice(src, L"D:\\out"));
+  SetStorageIoControlHook(oldIo);
 }
 
 // A lost partition: the file system starts at the partition's start plus its
