@@ -322,7 +322,7 @@ void CRecoverProcessWorker::RunFound(const std::vector<CFoundItem*>& entries)
         if (!fits && outcome.result == kRecoverTargetFull)
         {
             // Known not to fit before it was tried: it fails alone.
-            NoSpaceBoxOnce();
+            NoSpaceBoxOnce(!m_bSingleFile);
             continue;
         }
         if (outcome.TargetFailed() && EndsRun(outcome))
@@ -528,7 +528,7 @@ bool CRecoverProcessWorker::FitsOnTarget(uint64_t bytes, bool showBox)
     if (bytes <= m_u64Free)
         return true;
     if (showBox)
-        NoSpaceBoxOnce();
+        NoSpaceBoxOnce(!m_bSingleFile);
     return false;
 }
 
@@ -539,25 +539,35 @@ bool CRecoverProcessWorker::EndsRun(const RecoverOutcome& failed)
         ShowBox(recoverimpl::kKeyErrorWhenRecover, MB_ICONERROR);
         return true;
     }
-    NoSpaceBoxOnce();
     // The count of what is left was short (clusters larger than assumed, or
     // others writing there): ask again. While room is left, a smaller file
     // may still fit.
     uint64_t free = 0;
-    if (!TargetFreeBytes(m_bSingleFile ? m_strTarget : m_strTarget + L"\\", &free))
-        return true;
-    m_bFreeKnown = true;
-    m_u64Free = free;
-    m_dwFreeTick = GetTickCount();
-    return m_bSingleFile || free == 0;
+    bool ends = true;
+    if (TargetFreeBytes(m_bSingleFile ? m_strTarget : m_strTarget + L"\\", &free))
+    {
+        m_bFreeKnown = true;
+        m_u64Free = free;
+        m_dwFreeTick = GetTickCount();
+        ends = m_bSingleFile || free == 0;
+    }
+    NoSpaceBoxOnce(!ends);
+    return ends;
 }
 
-void CRecoverProcessWorker::NoSpaceBoxOnce()
+void CRecoverProcessWorker::NoSpaceBoxOnce(bool runGoesOn)
 {
     if (m_bNoSpaceShown)
         return;
     m_bNoSpaceShown = true;
+    // The progress frame does not stand behind the box: it leaves the
+    // screen first, and comes back only for a run that goes on.
+    const bool hidden = m_hDialog && IsWindowVisible(m_hDialog);
+    if (hidden)
+        ShowWindow(m_hDialog, SW_HIDE);
     ShowBox(kKeyDiskNoSpace, MB_ICONERROR);
+    if (hidden && runGoesOn && !m_bStop && IsWindow(m_hDialog))
+        ShowWindow(m_hDialog, SW_SHOWNA);
 }
 
 void CRecoverProcessWorker::CountWritten(uint64_t bytes)

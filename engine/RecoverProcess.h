@@ -122,7 +122,9 @@ private:
     // entry that does not fit fails alone ("DiskNoSpace" is shown once per
     // run); the run goes on with the rest.
     bool FitsOnTarget(uint64_t bytes, bool showBox = true);
-    void NoSpaceBoxOnce();
+    // "DiskNoSpace", once per run, with the progress frame out of sight
+    // while it is up (shown again after it when the run goes on).
+    void NoSpaceBoxOnce(bool runGoesOn);
     // After a write that failed on the target: its box, and whether the run
     // ends. A write error ends it; a full target only when nothing is left
     // on it.
