@@ -614,6 +614,70 @@ TEST(RecoverNtfs, AnUnreadableClusterIsWrittenAsZerosAndTheFileKeptAsPartial) {
   EXPECT_TRUE(BoxRecorder::Shown(kDeviceGone));
 }
 
+// The reading again of a failed span, on its own: a bad run of 1 MiB in a
+// span of 4 MiB is skipped over and its end narrowed down (zeros exactly
+// there, every other piece read, a few dozen reads for the run); past its
+// time budget the rest of the span is given up unread; a device that no
+// longer answers ends it; so does a stop.
+TEST(RecoverReread, ABadRunCostsAFewReadsEveryGoodPieceIsKept) {
+  const DWORD piece = 4096, n = 1024, badFrom = 300, badTo = 556;
+  std::vector<BYTE> want((size_t)n * piece);
+  for (size_t i = 0; i < want.size(); ++i) want[i] = (BYTE)(i * 7 + i / 4096);
+  std::vector<BYTE> buffer(want.size(), 0xCC);
+  size_t reads = 0;
+  bool gone = false;
+  auto pieceAt = [&](DWORD) { return piece; };
+  auto read = [&](DWORD at, DWORD bytes) {
+    ++reads;
+    if (at / piece >= badFrom && at / piece < badTo) {
+      memset(&buffer[at], 0x55, bytes);  // a failed read leaves rubbish
+      SetLastError(ERROR_NOT_READY);
+      return false;
+    }
+    memcpy(&buffer[at], &want[at], bytes);
+    return true;
+  };
+  auto isGone = [&] { return gone; };
+  recoverimpl::RereadState state;
+  EXPECT_EQ(kRecoverOk, recoverimpl::RereadPieces(buffer.data(), n * piece, pieceAt, read, isGone, nullptr, state));
+  std::vector<BYTE> zeroed = want;
+  std::fill(zeroed.begin() + badFrom * piece, zeroed.begin() + badTo * piece, 0);
+  EXPECT_TRUE(buffer == zeroed);
+  EXPECT_EQ(badTo - badFrom, state.unreadable);
+  EXPECT_EQ((uint64_t)(badTo - badFrom) * piece, state.unreadableBytes);
+  EXPECT_TRUE(state.anyRead);
+  EXPECT_EQ((DWORD)ERROR_NOT_READY, state.error);
+  EXPECT_LE(state.failedReads, 20u);
+  EXPECT_LE(reads, (size_t)(n - (badTo - badFrom)) + 24);
+
+  // Over its time budget: the rest of the span given up at the first bad piece.
+  recoverimpl::RereadState spent;
+  spent.failedMs = recoverimpl::RereadState::kRereadBaseMs + 1;
+  reads = 0;
+  std::fill(buffer.begin(), buffer.end(), 0xCC);
+  EXPECT_EQ(kRecoverOk, recoverimpl::RereadPieces(buffer.data(), n * piece, pieceAt, read, isGone, nullptr, spent));
+  EXPECT_EQ(badFrom + 1, reads);
+  std::fill(zeroed.begin() + badFrom * piece, zeroed.end(), 0);
+  EXPECT_TRUE(buffer == zeroed);
+  EXPECT_EQ(n - badFrom, spent.unreadable);
+  // More unreadable data buys more time: 10 s a MiB.
+  spent.unreadableBytes = 4ull << 20;
+  EXPECT_FALSE(spent.OverBudget());
+
+  // The device gone at the first bad piece; a stop asked before any read.
+  gone = true;
+  recoverimpl::RereadState pulled;
+  EXPECT_EQ(kRecoverDeviceGone,
+            recoverimpl::RereadPieces(buffer.data(), n * piece, pieceAt, read, isGone, nullptr, pulled));
+  EXPECT_EQ(1u, pulled.failedReads);
+  volatile int stop = 1;
+  reads = 0;
+  recoverimpl::RereadState stopped;
+  EXPECT_EQ(kRecoverStopped,
+            recoverimpl::RereadPieces(buffer.data(), n * piece, pieceAt, read, isGone, &stop, stopped));
+  EXPECT_EQ(0u, reads);
+}
+
 // ---- writing -------------------------------------------------------------------
 
 int g_writes = 0, g_failAt = 0;
