@@ -186,7 +186,10 @@ public:
     bool GetSelectedDiskRow(int kind, void** out);
 
     // ---- scan start and end (the parts the wizard needs) ----
-    void StartScan(int kind);
+    // False when nothing was started: a start already under way, or the
+    // row chosen went while a disk enumeration ended (the disk page shows
+    // again).
+    bool StartScan(int kind);
     // Both may be called by a result-file worker: they run on the window's
     // thread (sent there when called from another).
     void StartResultRefresh() override;
@@ -484,6 +487,8 @@ private:
     ThumbnailRun* m_pThumbRun;
     bool m_bStartingThumbs;
     bool m_bThumbsAgain;
+    // A scan start waits for a disk enumeration (serving messages).
+    bool m_bStartingScan = false;
     HANDLE m_hTileCheckCancel;
     uint64_t m_u64ThumbRunId;
     // Progress line.

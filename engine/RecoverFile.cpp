@@ -460,7 +460,7 @@ int CRecoverFile::Finish(CRecoverOutput* output, RecoverResult result, DWORD err
             {
                 result = recoverimpl::WriteFailure(output->Error());
                 error = output->Error();
-                DeleteFileW(output->Path().c_str());
+                DeleteFileW(LongPathForm(output->Path(), MAX_PATH).c_str());
             }
         }
         else

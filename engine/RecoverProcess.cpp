@@ -508,7 +508,7 @@ int CRecoverProcessWorker::WriteCarvedFile(HANDLE device, const std::wstring& pa
         {
             result = recoverimpl::WriteFailure(output.Error());
             outcome.error = output.Error();
-            DeleteFileW(output.Path().c_str());
+            DeleteFileW(LongPathForm(output.Path(), MAX_PATH).c_str());
         }
     }
     else
