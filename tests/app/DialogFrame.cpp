@@ -66,6 +66,12 @@ void CDialogFrameTest::TearDown()
     SetUsageReporter(m_oldReporter);
 }
 
+void CDialogFrameTest::UseScanSettings()
+{
+    g_ConfigSetting.m_nViewMode = 1;
+    g_ConfigSetting.SetClusterSize(512, 0);
+}
+
 void CDialogFrameTest::OpenFrame()
 {
     m_frame = new CMainFrame;

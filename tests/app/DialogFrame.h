@@ -37,6 +37,10 @@ protected:
     virtual PartitionScanFactory Factory() { return CFakePartitionScan::Make; }
     // Settings the test's frame starts with; before OpenFrame.
     virtual void Configure() {}
+    // The settings of the scanning tests: results as a list, and the deep
+    // scan stepping by 512-byte clusters, where the pictures of the carving
+    // images lie.
+    static void UseScanSettings();
     void OpenFrame();
     void CloseFrame();
     CPaintManagerUI& pm() { return m_frame->GetPaintManager(); }

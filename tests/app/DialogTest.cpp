@@ -331,18 +331,44 @@ class LanguageTest : public ::testing::TestWithParam<int>
 {
 };
 
+// The main window in a language at its default size, sending no usage
+// events; Close puts the language back.
+struct CLanguageFrame
+{
+    IUsageReporter* oldReporter = NULL;
+    CMainFrame* frame = NULL;
+    HWND hwnd = NULL;
+    bool Open(int cp)
+    {
+        gui::InitProcess(cp);
+        SetCloseConfirm(0);
+        oldReporter = SetUsageReporter(NULL);
+        frame = new CMainFrame;
+        hwnd = frame->Create(NULL, L"Delvaro", WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, 0, 0, 0, 800, 600);
+        if (!hwnd)
+            return false;
+        frame->CenterWindow();
+        return gui::PumpUntil([&] { return frame->IsInitialized() && !frame->IsDiskEnumRunning(); });
+    }
+    bool Close()
+    {
+        PostMessageW(hwnd, WM_CLOSE, 0, 0);
+        const bool gone = gui::PumpUntil([&] { return !IsWindow(hwnd); });
+        SetUsageReporter(oldReporter);
+        SetCloseConfirm(-1);
+        gui::UseLanguage(1252);
+        return gone;
+    }
+};
+
 TEST_P(LanguageTest, PagesShowTheirTextsWhole)
 {
     const int cp = GetParam();
     const char* lang = cp == 936 ? "cn" : cp == 950 ? "tr" : "en";
-    gui::InitProcess(cp);
-    SetCloseConfirm(0);
-    IUsageReporter* oldReporter = SetUsageReporter(NULL);
-    CMainFrame* frame = new CMainFrame;
-    HWND hwnd = frame->Create(NULL, L"Delvaro", WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, 0, 0, 0, 800, 600);
-    ASSERT_TRUE(hwnd != NULL);
-    frame->CenterWindow();
-    ASSERT_TRUE(gui::PumpUntil([&] { return frame->IsInitialized() && !frame->IsDiskEnumRunning(); }));
+    CLanguageFrame lf;
+    ASSERT_TRUE(lf.Open(cp));
+    CMainFrame* frame = lf.frame;
+    HWND hwnd = lf.hwnd;
     CPaintManagerUI& pm = frame->GetPaintManager();
     EXPECT_EQ(GetUIText(L"ProductName"), std::wstring(gui::Find(pm, L"TitleText")->GetText()));
     int checked = 0;
@@ -355,11 +381,7 @@ TEST_P(LanguageTest, PagesShowTheirTextsWhole)
             gui::SaveScreenshot(hwnd, (std::wstring(L"page_") + pages[page] + L"_" + std::wstring(lang, lang + 2)).c_str());
     }
     EXPECT_GT(checked, 60);
-    PostMessageW(hwnd, WM_CLOSE, 0, 0);
-    EXPECT_TRUE(gui::PumpUntil([&] { return !IsWindow(hwnd); }));
-    SetUsageReporter(oldReporter);
-    SetCloseConfirm(-1);
-    gui::UseLanguage(1252);
+    EXPECT_TRUE(lf.Close());
 }
 
 // The dialogs' layouts in each language: every text fits and has glyphs.
@@ -395,14 +417,10 @@ TEST_P(LanguageTest, ResultColumnsHoldTheirLongestTexts)
 {
     const int cp = GetParam();
     const char* lang = cp == 936 ? "cn" : cp == 950 ? "tr" : "en";
-    gui::InitProcess(cp);
-    SetCloseConfirm(0);
-    IUsageReporter* oldReporter = SetUsageReporter(NULL);
-    CMainFrame* frame = new CMainFrame;
-    HWND hwnd = frame->Create(NULL, L"Delvaro", WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, 0, 0, 0, 800, 600);
-    ASSERT_TRUE(hwnd != NULL);
-    frame->CenterWindow();
-    ASSERT_TRUE(gui::PumpUntil([&] { return frame->IsInitialized() && !frame->IsDiskEnumRunning(); }));
+    CLanguageFrame lf;
+    ASSERT_TRUE(lf.Open(cp));
+    CMainFrame* frame = lf.frame;
+    HWND hwnd = lf.hwnd;
     CPaintManagerUI& pm = frame->GetPaintManager();
     RECT client;
     GetClientRect(hwnd, &client);
@@ -472,11 +490,7 @@ TEST_P(LanguageTest, ResultColumnsHoldTheirLongestTexts)
     ReleaseDC(hwnd, dc);
     gui::SaveScreenshot(hwnd, (std::wstring(L"results_columns_") + std::wstring(lang, lang + 2)).c_str());
 
-    PostMessageW(hwnd, WM_CLOSE, 0, 0);
-    EXPECT_TRUE(gui::PumpUntil([&] { return !IsWindow(hwnd); }));
-    SetUsageReporter(oldReporter);
-    SetCloseConfirm(-1);
-    gui::UseLanguage(1252);
+    EXPECT_TRUE(lf.Close());
 }
 
 INSTANTIATE_TEST_SUITE_P(Skins, LanguageTest, ::testing::Values(1252, 936, 950));

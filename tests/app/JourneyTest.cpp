@@ -151,13 +151,7 @@ protected:
 
     // The program's own partition control: the lost partitions are real.
     PartitionScanFactory Factory() override { return NULL; }
-    void Configure() override
-    {
-        g_ConfigSetting.m_nViewMode = 1;
-        // The deep scan steps by the cluster-size setting; the pictures of
-        // the carving images lie on 512-byte clusters.
-        g_ConfigSetting.SetClusterSize(512, 0);
-    }
+    void Configure() override { UseScanSettings(); }
 
     // A deleted-file scan of a mapped FAT32 or exFAT volume: every deleted
     // file of the key is listed at its size in its folder and recovered

@@ -87,12 +87,7 @@ protected:
     }
     // The program's own partition control: the lost partition is real.
     PartitionScanFactory Factory() override { return NULL; }
-    void Configure() override
-    {
-        g_ConfigSetting.m_nViewMode = 1;
-        // The pictures of the carving images lie on 512-byte clusters.
-        g_ConfigSetting.SetClusterSize(512, 0);
-    }
+    void Configure() override { UseScanSettings(); }
     void TearDown() override
     {
         if (m_frame)
@@ -283,20 +278,8 @@ TEST_F(ReachTest, EveryControlOfEveryPageAndDialogIsOnScreenAndAnswersAClickInEa
     ASSERT_FALSE(HasFatalFailure());
     ReachDialog(L"btnRestoreFiles", {L"btnYes", L"btnClose", L"RemainPath", L"OnSamePath"}, "message_recover_paths",
                 [&](HWND, CPaintManagerUI& dpm) { Press(dpm, L"btnClose"); });
-    static std::wstring s_out;
-    s_out = testpaths::MakeTempDir(L"reachout");
-    GetResultDialogs().AskRecoverOption = [](HWND, const std::wstring&, bool, int& option) {
-        option = 1;
-        return true;
-    };
-    GetResultDialogs().ChooseFolder = [](HWND, const std::wstring&, std::wstring& path) {
-        path = s_out;
-        return true;
-    };
     ChooseResultFile(testpaths::MakeTempDir(L"reachsaved") + L"\\p.dsr");
-    MessageLog::texts.clear();
-    ASSERT_TRUE(gui::Click(pm(), L"btnRestoreFiles"));
-    ASSERT_TRUE(gui::PumpUntil([&] { return !MessageLog::texts.empty(); }, 60000));
+    RecoverChecked(L"reachout");
     ASSERT_TRUE(gui::Click(pm(), L"SaveScanResultButton"));
     ASSERT_TRUE(gui::PumpUntil([&] {
         return std::find(MessageLog::texts.begin(), MessageLog::texts.end(), MessageText(L"SaveResultOk")) !=

@@ -80,13 +80,7 @@ protected:
         CDialogFrameTest::TearDownTestSuite();
     }
 
-    void Configure() override
-    {
-        g_ConfigSetting.m_nViewMode = 1;
-        // The deep scan steps by the cluster-size setting; the pictures of
-        // the carving image lie on 512-byte clusters (other tests change it).
-        g_ConfigSetting.SetClusterSize(512, 0);
-    }
+    void Configure() override { UseScanSettings(); }
 
     // From the home page through the disk and type pages to a running scan
     // of a drive, as a user does it; picturesOnly keeps one category.
