@@ -93,7 +93,7 @@ bool CPathTreeCtrl::AddFile(const std::wstring& folderPath, int state)
             node = child;
             parent = child->m_hItem;
         } else {
-            HTREEITEM item = InsertItem(comp, first ? 0 : 1, parent, TVI_SORT, state);
+            HTREEITEM item = InsertItem(comp, first ? 0 : 1, parent, SortedPlace(parent, comp), state);
             if (!item)
                 break;
             if (!newTop && drive)
@@ -118,6 +118,21 @@ bool CPathTreeCtrl::AddFile(const std::wstring& folderPath, int state)
     if (newTop)
         AnnounceTopItem(newTop);
     return true;
+}
+
+HTREEITEM CPathTreeCtrl::SortedPlace(HTREEITEM parent, const std::wstring& label) const
+{
+    // The control's own sorted insertion would put a folder before the
+    // root-folder node, which stays first whatever comes after it.
+    HTREEITEM after = TVI_FIRST;
+    HTREEITEM c = parent == TVI_ROOT ? TreeView_GetRoot(m_hWnd) : TreeView_GetChild(m_hWnd, parent);
+    for (; c; c = TreeView_GetNextSibling(m_hWnd, c)) {
+        const std::wstring text = GetItemText(c);
+        if (text != g_strLangRootDir && lstrcmpiW(text.c_str(), label.c_str()) > 0)
+            break;
+        after = c;
+    }
+    return after;
 }
 
 std::wstring CPathTreeCtrl::PathOf(HTREEITEM item, int* checked) const

@@ -37,6 +37,11 @@ public:
 
 protected:
     void InitImageList() override;
+
+private:
+    // Where a new child goes among its siblings: in alphabetical order,
+    // after the root-folder node.
+    HTREEITEM SortedPlace(HTREEITEM parent, const std::wstring& label) const;
 };
 
 class CTimeTreeCtrl : public CCheckTreeCtrl
