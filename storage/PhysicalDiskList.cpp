@@ -1,4 +1,5 @@
 #include "storage/PhysicalDiskList.h"
+#include "storage/PartitionTable.h"
 
 #include <winioctl.h>
 #include <cstdio>
@@ -43,7 +44,7 @@ std::wstring GetAtaString(const WORD* words, int first, int last)
 }
 
 CPhysicalDiskInfo::CPhysicalDiskInfo()
-    : m_nMediaKind(0), m_SectorCount(0), m_TotalBytes(0), m_fSizeGB(0.0f), m_nDiskNumber(0)
+    : m_nMediaKind(0), m_SectorCount(0), m_TotalBytes(0), m_fSizeGB(0.0f), m_nDiskNumber(0), m_uSectorSize(0)
 {
 }
 
@@ -175,6 +176,7 @@ int CPhysicalDiskList::AddDisk(int diskNumber, int* pbIdentified)
             length = (unsigned __int64)len.Length.QuadPart;
     }
 
+    const size_t listed = m_Disks.size();
     bool added = false;
     GETVERSIONINPARAMS ver;
     memset(&ver, 0, sizeof(ver));
@@ -201,6 +203,9 @@ int CPhysicalDiskList::AddDisk(int diskNumber, int* pbIdentified)
                    got >= sizeof(geo)) {
             unsigned __int64 sectors = (unsigned __int64)geo.Cylinders.QuadPart * geo.TracksPerCylinder *
                                        geo.SectorsPerTrack;
+            // Counted here in 512-byte units, whatever the disk's own sectors.
+            if (geo.BytesPerSector > 512 && geo.BytesPerSector <= 4096)
+                sectors *= geo.BytesPerSector / 512;
             AddFromSize(diskNumber, sectors);
         } else {
             // Drivers that answer no geometry (an image behind the device
@@ -210,6 +215,8 @@ int CPhysicalDiskList::AddDisk(int diskNumber, int* pbIdentified)
                 AddFromSize(diskNumber, len / 512);
         }
     }
+    if (m_Disks.size() > listed)
+        m_Disks.back()->m_uSectorSize = DetectDiskSectorSize(h);
     CloseHandle(h);
     return 1;
 }
