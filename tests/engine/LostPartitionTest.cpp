@@ -772,8 +772,11 @@ TEST(PartitionControl, EachDiskCountsInItsOwnSectorSize) {
   EXPECT_EQ(4096u, c.GetDiskSectorSize());
   ASSERT_TRUE(s.frame.SearchDisk(kDisk, 120000));
   ASSERT_EQ(1u, c.GetLostPartitions().size());
-  CPartitionInfo* ntfs = c.FindPartitionByStart(16640);
+  // Its boot sector counts 16,640 hidden sectors before it: the partition
+  // is taken from the disk's start, its file system at 16,640.
+  CPartitionInfo* ntfs = c.FindPartitionByBootSector(16640);
   ASSERT_NE(nullptr, ntfs);
+  EXPECT_EQ(16640u, ntfs->m_StartSector + ntfs->m_HiddenSectors);
   EXPECT_EQ(FS_NTFS, ntfs->m_nType);
   EXPECT_EQ(4096u, ntfs->m_uSectorSize);
   EXPECT_EQ(8192u, ntfs->m_SectorCount);
@@ -805,7 +808,9 @@ TEST(PartitionControl, EachDiskCountsInItsOwnSectorSize) {
   const LoadResult r = Load(s.frame, path);
   ASSERT_TRUE(r.ok) << testpaths::Narrow(r.error);
   ASSERT_NE(nullptr, c.GetCurrentPartition());
-  EXPECT_EQ(16640u, c.GetCurrentPartition()->m_StartSector);
+  uint64_t boot = 0;
+  EXPECT_TRUE(PartitionBootOffset(*c.GetCurrentPartition(), 0, &boot));
+  EXPECT_EQ(16640ull * 4096, boot);
   EXPECT_EQ(4096u, c.GetSectorSize());
   EXPECT_EQ(found.size(), r.entries);
 
