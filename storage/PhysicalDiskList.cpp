@@ -203,9 +203,6 @@ int CPhysicalDiskList::AddDisk(int diskNumber, int* pbIdentified)
                    got >= sizeof(geo)) {
             unsigned __int64 sectors = (unsigned __int64)geo.Cylinders.QuadPart * geo.TracksPerCylinder *
                                        geo.SectorsPerTrack;
-            // Counted here in 512-byte units, whatever the disk's own sectors.
-            if (geo.BytesPerSector > 512 && geo.BytesPerSector <= 4096)
-                sectors *= geo.BytesPerSector / 512;
             AddFromSize(diskNumber, sectors);
         } else {
             // Drivers that answer no geometry (an image behind the device
