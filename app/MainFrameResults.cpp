@@ -294,8 +294,16 @@ void CMainFrame::OnScanDone(LPARAM lParam)
     LeaveCriticalSection(&m_csResults);
     if (empty || lParam == 1)
         EnableControl(L"SaveScanResultButton", false);
-    if (empty && GetLastActivePopup(m_hWnd) == m_hWnd)
+    // A volume whose file system could not be read at all was not scanned:
+    // say so and offer the deep scan, as for a volume without a file system.
+    const bool unreadable = lParam == 0 && (ScanKind == SCAN_KIND_DELETED || ScanKind == SCAN_KIND_FORMATTED) &&
+                            m_ScanDiskDlg.IsVolumeUnreadable();
+    if (unreadable && empty && GetLastActivePopup(m_hWnd) == m_hWnd) {
+        if (MessageBoxByBase64Key("Vm9sdW1lVW5yZWFkYWJsZQ==", m_hWnd, MB_ICONQUESTION | MB_YESNO, 0) == IDYES)
+            StartScan(SCAN_KIND_DEEP);
+    } else if (empty && GetLastActivePopup(m_hWnd) == m_hWnd) {
         MessageBoxByBase64Key("Tm9GaWxlQ2FuUmVjb3ZlcmVk", m_hWnd, 0x40, 0);
+    }
     DebugPrint(L"[Delvaro] San completed!\n");
 }
 
