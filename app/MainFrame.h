@@ -27,6 +27,8 @@
 #include "views/ResultTrees.h"
 #include "views/PictureExWnd.h"
 
+struct TargetConflict;
+
 // Payload of WMU_AddDiskItem: owned by the sender, reused for every row of
 // one enumeration.
 struct DiskListItemArgs
@@ -397,9 +399,9 @@ private:
     void StartTileCheck(CListThumbElementUI* tile);
     void OnTileCheckDone();
     // Where a recovery or a saved result would be written is on what is scanned.
-    bool TargetOnScannedDisk(const std::wstring& target);
+    bool TargetOnScannedDisk(const std::wstring& target, TargetConflict* why = NULL);
     // The box that refuses such a target.
-    void WarnTargetOnScannedDisk();
+    void WarnTargetOnScannedDisk(const std::wstring& target, const TargetConflict& why);
     void ClearRowsOf(const wchar_t* listName);
     void SizeLostPartitionList(CControlUI* newRow);
     void ApplyRowLook(CControlUI* row, uint32_t flags);

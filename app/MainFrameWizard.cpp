@@ -182,6 +182,10 @@ void CMainFrame::ClearDiskSelection()
         l->SelectItem(-1);
     if (DuiLib::CListUI* l = FindList(L"listDisk"))
         l->SelectItem(-1);
+    // The step bar follows the selection: with none, the next job starts
+    // with all three steps in sight.
+    m_bNeedsDeepScan = false;
+    PlaceThirdStep(true);
 }
 
 // ---- UI mode and the moves between pages ----
