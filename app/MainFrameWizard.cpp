@@ -525,9 +525,11 @@ bool CMainFrame::StartScan(int kind)
     }
     if (!same) {
         // The enumeration replaced the row chosen: nothing is scanned, and
-        // the disk page shows the lists as they are now.
+        // the lists as they are now are shown to choose from again (the
+        // enumeration has already left this page for them).
         HoldDiskEnumeration(false);
-        SelectPage(1);
+        if (GetCurrentPage() > 1)
+            SelectPage(m_nUiMode == 1 ? 0 : 1);
         MessageBoxByBase64Key(kSelectDisk, m_hWnd, 0x40, 0);
         return false;
     }

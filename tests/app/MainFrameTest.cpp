@@ -28,15 +28,17 @@ void CALLBACK ReleaseParse(HWND, UINT, UINT_PTR id, DWORD)
     SetEvent(wintest::CFakePartitionScan::parseGate);
 }
 
-// A second click on Next from inside a wait, then the held parse goes on.
-CPaintManagerUI* g_clickManager = NULL;
+// From inside a scan start's wait: whether Next answers, and a second
+// start; then the held parse goes on.
+CMainFrame* g_startFrame = NULL;
 int g_nextEnabledInWait = -1;
-void CALLBACK ClickNextThenRelease(HWND, UINT, UINT_PTR id, DWORD)
+int g_secondStart = -1;
+void CALLBACK StartAgainThenRelease(HWND, UINT, UINT_PTR id, DWORD)
 {
     KillTimer(NULL, id);
-    CControlUI* next = gui::Find(*g_clickManager, L"btnNext");
+    CControlUI* next = gui::Find(g_startFrame->GetPaintManager(), L"btnNext");
     g_nextEnabledInWait = next && next->IsEnabled() ? 1 : 0;
-    gui::Click(*g_clickManager, next);
+    g_secondStart = g_startFrame->StartScan(SCAN_KIND_DELETED) ? 1 : 0;
     SetTimer(NULL, 0, 300, ReleaseParse);
 }
 
@@ -480,9 +482,10 @@ TEST_F(FrameTest, DeletedFilesScanOfTheMappedVolumeRunsFromTheWindow)
 }
 
 // Start pressed while a disk enumeration is past its gate, about to empty
-// the lists: the start waits for it with Next and Back answering no click,
-// and as the row chosen went, nothing is scanned; the disk page asks for a
-// disk again, with no "nothing found" for a volume never scanned.
+// the lists: the start waits for it with Next and Back answering no click
+// and a second start refused, and as the row chosen went, nothing is
+// scanned: a disk is asked for again, with no "nothing found" for a volume
+// never scanned.
 TEST_F(FrameTest, StartDuringADiskEnumerationWaitsAndChecksTheChoiceAgain)
 {
     ClickAndWaitForPage(L"btnProMode", 0);
@@ -501,16 +504,17 @@ TEST_F(FrameTest, StartDuringADiskEnumerationWaitsAndChecksTheChoiceAgain)
     for (int i = 0; i < 1000 && !(waiting = (HIWORD(GetQueueStatus(QS_SENDMESSAGE)) & QS_SENDMESSAGE) != 0); ++i)
         Sleep(10);
     ASSERT_TRUE(waiting);
-    g_clickManager = &pm();
-    g_nextEnabledInWait = -1;
-    SetTimer(NULL, 0, 300, ClickNextThenRelease);
+    g_startFrame = m_frame;
+    g_nextEnabledInWait = g_secondStart = -1;
+    SetTimer(NULL, 0, 300, StartAgainThenRelease);
     // Next pressed now: its click is served before any other message.
     pm().SendNotify(gui::Find(pm(), L"btnNext"), DUI_MSGTYPE_CLICK);
     ASSERT_TRUE(gui::PumpUntil([&] { return !m_frame->IsDiskEnumRunning() && !MessageLog::texts.empty(); }));
     gui::PumpPending();
     EXPECT_EQ(0, g_nextEnabledInWait);
+    EXPECT_EQ(0, g_secondStart);
     EXPECT_EQ(std::vector<std::wstring>{MessageText(L"SelectDisk")}, MessageLog::texts);
-    EXPECT_EQ(1, m_frame->GetCurrentPage());
+    EXPECT_EQ(0, m_frame->GetCurrentPage());  // the job buttons, as after any disk change
     EXPECT_FALSE(m_frame->GetScanDiskDlg()->IsScanRunning());
     EXPECT_TRUE(m_frame->GetDiskListGate() == NULL);
     EXPECT_TRUE(gui::Find(pm(), L"btnNext")->IsEnabled());
