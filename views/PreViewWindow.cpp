@@ -547,8 +547,12 @@ void CPreViewWindow::LoadPreview()
         page = PAGE_PAINT;
         m_pStream = request.OpenStream(MAX_PREVIEW_SIZE);
         m_nShowPlugin = 1;
-        if (m_pStream && !RunPlugin())
-            page = PAGE_BROKEN;
+        if (m_pStream && !RunPlugin()) {
+            // The plug-in has no picture or text for this file (a document
+            // without an embedded preview): that says nothing of damage.
+            m_nShowPlugin = 0;
+            page = PAGE_NOT_SUPPORTED;
+        }
     } else if (g_ConfigSetting.m_bEnablePreviewer && !m_strExtension.empty() &&
                !PreviewHandlerHost::FindHandlerClsid(m_strExtension.c_str()).empty()) {
         page = PAGE_PAINT;

@@ -39,29 +39,6 @@ struct Counted {
   uint64_t bytes = 0;
 };
 
-// Writes the bytes, opens a reader of the given window over them and
-// analyses them from their first byte, counting what the plug-in reads.
-Counted AnalyseCounted(const wchar_t* dll, const std::string& bytes, uint64_t window = kAnalysisWindow) {
-  Counted c;
-  PluginModule p;
-  EXPECT_TRUE(p.Load(dll));
-  if (!p.module) return c;
-  TempFile f(L"readbound");
-  EXPECT_TRUE(f.Write(bytes));
-  auto reader = OpenReader(f.Path(), window);
-  if (!reader->SeekTo(0)) {
-    ADD_FAILURE() << "cannot seek";
-    return c;
-  }
-  CReadCounter counter(p);
-  EXPECT_TRUE(counter.Installed());
-  memset(&c.a.info, 0, sizeof(c.a.info));
-  c.a.info.size = RAWINFO_RECORD_SIZE;
-  c.a.result = p.GetRawFileInfo(reader.get(), &c.a.info);
-  c.bytes = counter.Bytes();
-  return c;
-}
-
 std::string Ext(const RawFileInfo& info) { return std::string(info.format, strnlen(info.format, 21)); }
 
 // A local header of a streamed entry (flag 8, sizes 0) named a.txt, dated
@@ -98,19 +75,29 @@ struct Sweep {
   std::vector<Analysis> at;  // per candidate
   uint64_t bytes = 0;
 };
-Sweep AnalyseAll(const wchar_t* dll, const std::string& bytes, const std::vector<uint64_t>& candidates) {
+Sweep AnalyseAll(const wchar_t* dll, const std::string& bytes, const std::vector<uint64_t>& candidates,
+                 uint64_t window = kAnalysisWindow) {
   Sweep s;
   PluginModule p;
   EXPECT_TRUE(p.Load(dll));
   if (!p.module) return s;
   TempFile f(L"readsweep");
   EXPECT_TRUE(f.Write(bytes));
-  auto reader = OpenReader(f.Path(), kAnalysisWindow);
+  auto reader = OpenReader(f.Path(), window);
   CReadCounter counter(p);
   EXPECT_TRUE(counter.Installed());
   for (const uint64_t c : candidates) s.at.push_back(Analyse(p, reader.get(), c));
   s.bytes = counter.Bytes();
   return s;
+}
+
+// The bytes analysed from their first byte alone.
+Counted AnalyseCounted(const wchar_t* dll, const std::string& bytes, uint64_t window = kAnalysisWindow) {
+  Sweep s = AnalyseAll(dll, bytes, {0}, window);
+  Counted c;
+  if (s.at.size() == 1) c.a = s.at[0];
+  c.bytes = s.bytes;
+  return c;
 }
 
 std::vector<uint64_t> Occurrences(const std::string& bytes, const std::string& sig) {
