@@ -199,14 +199,27 @@ LRESULT CMainFrame::OnSize(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandl
     if (m_bInitialized && GetCurrentPage() == 4)
         LayoutTrees();
     if (w && h && m_bResultPageBuilt) {
-        if (CControlUI* btns = FindControl(L"ScanBtnCtl")) {
-            RECT pos = btns->GetPos();
+        // The column of Pause (or Resume, in its place) above Stop follows
+        // the right edge; it keeps its top and is never shorter than the
+        // buttons it stacks, whichever of them show now.
+        CControlUI* column = FindControl(L"ScanBtnCtl");
+        if (CContainerUI* btns = column ? static_cast<CContainerUI*>(column->GetInterface(DUI_CTR_CONTAINER)) : NULL) {
             SIZE xy = btns->GetFixedXY();
-            int top = xy.cy ? xy.cy : 5;
-            int height = btns->GetFixedHeight() ? btns->GetFixedHeight() : (int)(pos.bottom - pos.top);
-            btns->SetAttribute(L"pos", (std::to_wstring(w - 80) + L"," + std::to_wstring(top) + L"," +
-                                        std::to_wstring(w - 53) + L"," + std::to_wstring(top + height))
-                                           .c_str());
+            xy.cx = w - 80;
+            if (!xy.cy)
+                xy.cy = 5;
+            int stacked = 0, pauseOrResume = 0;
+            for (int i = 0; i < btns->GetCount(); ++i) {
+                CControlUI* b = btns->GetItemAt(i);
+                const CDuiString name = b->GetName();
+                if (name == L"btnPause" || name == L"btnResume")
+                    pauseOrResume = std::max(pauseOrResume, b->GetFixedHeight());
+                else
+                    stacked += b->GetFixedHeight();
+            }
+            btns->SetFixedXY(xy);
+            btns->SetFixedWidth(27);
+            btns->SetFixedHeight(std::max(btns->GetFixedHeight(), stacked + pauseOrResume));
         }
     }
     return 0;

@@ -294,8 +294,16 @@ void CMainFrame::OnScanDone(LPARAM lParam)
     LeaveCriticalSection(&m_csResults);
     if (empty || lParam == 1)
         EnableControl(L"SaveScanResultButton", false);
-    if (empty && GetLastActivePopup(m_hWnd) == m_hWnd)
+    // A volume whose file system could not be read at all was not scanned:
+    // say so and offer the deep scan, as for a volume without a file system.
+    const bool unreadable = lParam == 0 && (ScanKind == SCAN_KIND_DELETED || ScanKind == SCAN_KIND_FORMATTED) &&
+                            m_ScanDiskDlg.IsVolumeUnreadable();
+    if (unreadable && empty && GetLastActivePopup(m_hWnd) == m_hWnd) {
+        if (MessageBoxByBase64Key("Vm9sdW1lVW5yZWFkYWJsZQ==", m_hWnd, MB_ICONQUESTION | MB_YESNO, 0) == IDYES)
+            StartScan(SCAN_KIND_DEEP);
+    } else if (empty && GetLastActivePopup(m_hWnd) == m_hWnd) {
         MessageBoxByBase64Key("Tm9GaWxlQ2FuUmVjb3ZlcmVk", m_hWnd, 0x40, 0);
+    }
     DebugPrint(L"[Delvaro] San completed!\n");
 }
 
@@ -557,6 +565,12 @@ void CMainFrame::ClearScanResults()
     LeaveCriticalSection(&m_csResults);
     KillTimer(m_hWnd, kRefreshTimer);
     m_bRefreshTimer = false;
+    // The batch under way goes before the wait below serves messages: its
+    // next slice (already posted) would take the old entries into the list
+    // and the counters after they were reset.
+    m_IntakeBatch.clear();
+    m_nIntakePos = 0;
+    m_pIntakeFirstShown = NULL;
     m_u64Processed = 0;
     m_u64CheckedCount = 0;
     m_u64CheckedBytes = 0;
@@ -564,9 +578,6 @@ void CMainFrame::ClearScanResults()
     SetControlText(L"ScanTitle", EngineFormatInt(L"ScanningFile", 0).c_str());
     EndWorkerThreads(true);
     m_pPendingTile = NULL;
-    m_IntakeBatch.clear();
-    m_nIntakePos = 0;
-    m_pIntakeFirstShown = NULL;
     if (m_pFileList)
         m_pFileList->RemoveAll();
     m_PathTree.DeleteAllItems();

@@ -190,7 +190,7 @@ void CExFatDirWalker::WalkRoot()
 {
     const uint32_t root = m_vol.GetRootCluster();
     const std::wstring& path = m_opt.root;
-    if (m_host.IsStopRequested() || path.size() > kMaxPathChars)
+    if (m_host.IsStopRequested())
         return;
     DebugPrint(L"Into DIR=%s\n", path.c_str());
     std::vector<BYTE> bytes;
@@ -233,7 +233,7 @@ void CExFatDirWalker::Run()
 
 bool CExFatDirWalker::IntoDir(const Job& job)
 {
-    if (m_host.IsStopRequested() || job.path.size() > kMaxPathChars)
+    if (m_host.IsStopRequested() || job.depth > kMaxDepth)
         return false;
     DebugPrint(L"Into DIR=%s\n", job.path.c_str());
     std::vector<BYTE> bytes;
@@ -257,6 +257,13 @@ void CExFatDirWalker::HandFile(const SetInfo& set, const std::wstring& path, boo
     // chain is gone: the run from its first cluster is a guess beyond one cluster.
     if (deleted && percent > 99 && set.validLength > m_vol.GetClusterSize())
         percent = 99;
+    // A size the clusters it can occupy cannot hold (a run from its first
+    // cluster to the heap's end; any clusters of the heap for a chain) marks
+    // a damaged entry, whatever else is known of it.
+    const uint64_t claimed = std::max(set.validLength, set.dataLength);
+    if (!fatcommon::SizeFitsClusters(claimed, (deleted || noChain) ? set.firstCluster : 2, MaxCluster(),
+                                     m_vol.GetClusterSize()))
+        percent = 0;
     CFoundItem* item = new CFoundItem(set.name.c_str(), path.c_str(), time.c_str(), set.validLength, 0);
     item->m_bContiguous = deleted ? 1 : (noChain ? 1 : 0);
     item->m_uFirstCluster = set.firstCluster;
@@ -309,7 +316,7 @@ void CExFatDirWalker::WalkEntries(const BYTE* bytes, size_t count, const Job& jo
                 continue;
             const bool deleted = set.cls == kExFatDeletedDirectory;
             Job child = {set.firstCluster, job.path + set.name + L"\\", job.inDeleted || deleted, set.dataLength,
-                         noChain, deleted};
+                         noChain, deleted, job.depth + 1};
             if (child.inDeleted)
                 m_work.PushDeleted(child);
             else

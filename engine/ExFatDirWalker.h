@@ -21,7 +21,9 @@ namespace exfatwalk
 {
 // Largest folder a walk reads.
 const uint64_t kMaxDirBytes = 40960000;
-const size_t kMaxPathChars = 260;
+// Deepest folder a walk descends into (folders below the root), as on NTFS.
+// Each folder cluster is read once per walk, so a loop ends either way.
+const int kMaxDepth = 1024;
 
 // One entry set read from a folder.
 struct SetInfo
@@ -90,6 +92,7 @@ private:
         uint64_t length;
         bool noFatChain;
         bool deleted;
+        int depth = 0;  // folders between it and the walk's first folder
     };
     void Run();
     bool IntoDir(const Job& job);

@@ -343,7 +343,7 @@ uint32_t CFatDirWalker::FindHighWord(const Job& job)
 
 bool CFatDirWalker::IntoDir(const Job& job)
 {
-    if (m_host.IsStopRequested() || job.path.size() > kMaxPathChars)
+    if (m_host.IsStopRequested() || job.depth > kMaxDepth)
         return false;
     DebugPrint(L"Into DIR=%s\n", job.path.c_str());
     uint32_t first = job.cluster;
@@ -395,7 +395,7 @@ void CFatDirWalker::WalkEntries(const BYTE* bytes, size_t count, const Job& job,
                 if (!(m_vol.IsFat32() && deleted && e.firstClusterHigh == 0 && m_vol.MaxCluster() > 0xFFFF))
                     continue;
             }
-            Job child = {cluster, self, job.path + name + L"\\", job.inDeleted || deleted, false};
+            Job child = {cluster, self, job.path + name + L"\\", job.inDeleted || deleted, false, job.depth + 1};
             m_host.ProgressPoint((int)(m_host.Examined() % kProgressScale), kProgressScale);
             if (child.inDeleted)
             {
@@ -422,6 +422,12 @@ void CFatDirWalker::WalkEntries(const BYTE* bytes, size_t count, const Job& job,
         // from the first, which holds it for certain only when it needs one.
         if (deleted && percent > 99 && e.fileSize > m_vol.ClusterBytes())
             percent = 99;
+        // A size that the clusters it can occupy cannot hold (from its first
+        // cluster to the volume's end when deleted, the whole volume when
+        // live) marks a damaged entry.
+        if (!fatcommon::SizeFitsClusters(e.fileSize, deleted ? m_vol.EntryCluster(e) : 2, m_vol.MaxCluster(),
+                                         m_vol.ClusterBytes()))
+            percent = 0;
         m_host.ProgressPoint((int)(m_host.Examined() % kProgressScale), kProgressScale);
         CFoundItem* item = new CFoundItem(name.c_str(), job.path.c_str(), time.c_str(), e.fileSize, 0);
         item->m_bContiguous = deleted ? 1 : 0;

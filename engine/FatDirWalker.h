@@ -124,8 +124,9 @@ namespace fatwalk
 {
 // A folder holds at most this many bytes of entries (65,536 entries).
 const uint32_t kMaxDirBytes = 65536 * 32;
-// Longest folder path a walk descends into.
-const size_t kMaxPathChars = 260;
+// Deepest folder a walk descends into (folders below the root), as on NTFS.
+// Each folder cluster is read once per walk, so a loop ends either way.
+const int kMaxDepth = 1024;
 // "Unknown parent" for the ".." check.
 const uint32_t kParentUnknown = 0xFFFFFFFFu;
 
@@ -191,6 +192,7 @@ private:
         std::wstring path;    // ending in a backslash
         bool inDeleted;       // the folder or one above it is deleted
         bool searchHighWord;  // FAT32 deleted folder whose high word may have been cleared
+        int depth = 0;        // folders between it and the walk's first folder
     };
 
     void Run();

@@ -399,7 +399,10 @@ void CScanDiskDlg::FAT32FormatScan()
 {
     CFAT32Volume volume(SelectedDriveLetter());
     if (!volume.IsValid())
+    {
+        ReportOpenFailure(nullptr);
         return;
+    }
     CFat32DirVolume view(volume);
     FindSubDir(view);
 }
@@ -408,7 +411,10 @@ void CScanDiskDlg::FAT16FormatScan()
 {
     CFATVolume volume(SelectedDriveLetter());
     if (!volume.IsValid())
+    {
+        ReportOpenFailure(nullptr);
         return;
+    }
     CFat16DirVolume view(volume);
     FindSubDir(view);
 }
@@ -529,6 +535,9 @@ void CScanDiskDlg::ExFATFormatScan()
 {
     CExFATVolume volume(SelectedDriveLetter());
     if (!volume.IsValid())
+    {
+        ReportOpenFailure(nullptr);
         return;
+    }
     ExFAT_SearchEntry(volume);
 }

@@ -20,12 +20,14 @@ namespace
 {
 const char kErrWhenReadSectorKey[] = "RXJyV2hlblJlYWRTZWN0b3I=";  // "ErrWhenReadSector"
 
+// Strides and first places in bytes: cylinders of 63-sector tracks (on
+// disks of 512-byte sectors only), 1 MiB, 128 KiB.
 struct SearchPass
 {
     uint64_t stride;
     uint64_t first;
 };
-const SearchPass kPasses[] = {{16065, 63}, {2048, 2048}, {256, 256}};
+const SearchPass kPasses[] = {{16065 * 512, 63 * 512}, {1024 * 1024, 1024 * 1024}, {128 * 1024, 128 * 1024}};
 // Progress at most about twice a second.
 const ULONGLONG kSearchProgressMs = 501;
 
@@ -36,50 +38,26 @@ CPartitionInfo* CPartitionScanControl::MakeFoundRecord(uint64_t sector, const BY
     const int code = DetectFileSystem(boot);
     if (code != FS_NTFS && code != FS_FAT32 && code != FS_FAT16 && code != FS_EXFAT)
         return nullptr;
-    CPartitionInfo* p = new (std::nothrow) CPartitionInfo;
-    if (!p)
-        return nullptr;
     // The boot sector counts its volume's start from hidden sectors before
-    // it; a field larger than the sector itself (a volume moved towards the
-    // disk's start) means the volume starts right here.
-    uint64_t hidden = code == FS_EXFAT ? Le64(boot + 64) : Le32(boot + 28);
+    // it (in its own sectors); a field larger than the place itself (a
+    // volume moved towards the disk's start) means the volume starts right
+    // here.
+    const uint64_t field = code == FS_EXFAT ? Le64(boot + 64) : Le32(boot + 28);
+    const uint32_t own = BootSectorBytesPerSector(boot);
+    uint64_t hidden = 0, bootByte = 0;
+    if (own && !__builtin_mul_overflow(sector, (uint64_t)m_uSectorSize, &bootByte) && field <= bootByte / own &&
+        (field * own) % m_uSectorSize == 0)
+        hidden = field * own / m_uSectorSize;
     if (hidden > sector)
         hidden = 0;
-    p->m_nDiskNumber = m_nDiskNumber;
-    p->m_nType = code;
-    p->m_StartSector = sector - hidden;
-    p->m_HiddenSectors = hidden;
-    p->m_nScheme = 0;
-    p->m_bActive = FALSE;
-    p->m_uSectorSize = m_uSectorSize;
-    switch (code)
-    {
-    case FS_NTFS:
-    {
-        const uint64_t total = Le64(boot + 40);
-        p->m_SectorCount = total == ~0ull ? total : total + 1;
-        p->m_strName = ReadNtfsVolumeLabel(sector, boot);
-        break;
-    }
-    case FS_FAT32:
-        p->m_SectorCount = Le32(boot + 32);
-        p->m_strName = FatVolumeLabel(boot + 71);
-        DebugPrint(L"ScanLostPartitionFAT32 %I64d, %I64d.\n", p->m_StartSector, p->m_SectorCount);
-        break;
-    case FS_FAT16:
-        p->m_SectorCount = Le32(boot + 32) ? Le32(boot + 32) : Le16(boot + 19);
-        p->m_strName = FatVolumeLabel(boot + 43);
-        break;
-    default:  // exFAT: no label in the boot sector
-        p->m_SectorCount = Le64(boot + 72);
-        break;
-    }
-    if (p->m_SectorCount == 0)
+    CPartitionInfo* p = NewVolumeRecord(sector, boot, code, hidden);
+    if (p && p->m_SectorCount == 0)
     {
         delete p;
         return nullptr;
     }
-    p->m_bPastDiskEnd = IsPastDiskEnd(sector, p->m_SectorCount);
+    if (p && p->m_nType == FS_FAT32)
+        DebugPrint(L"ScanLostPartitionFAT32 %I64d, %I64d.\n", p->m_StartSector, p->m_SectorCount);
     return p;
 }
 
@@ -108,15 +86,19 @@ void CPartitionScanControl::SearchLostPartitions()
                 occupied.insert(e.start);
             std::unordered_set<uint64_t> found;
 
-            const uint64_t limit = m_pCurrentDisk->m_SectorCount;
+            const uint64_t limit = DiskSectors();
             const int passes = m_pCurrentDisk->m_fSizeGB <= 16.0f ? 3 : 2;
             bool abort = false;
             for (int pass = 0; pass < passes && !abort && !IsStopRequested(); ++pass)
             {
-                const uint64_t stride = kPasses[pass].stride;
+                // In the disk's own sectors; a pass whose places are no whole
+                // sectors of this disk is none of its alignments.
+                if (kPasses[pass].stride % m_uSectorSize || kPasses[pass].first % m_uSectorSize)
+                    continue;
+                const uint64_t stride = kPasses[pass].stride / m_uSectorSize;
                 const uint64_t total = limit / stride;
                 uint64_t count = 0;
-                for (uint64_t candidate = kPasses[pass].first; !IsStopRequested() && candidate < limit;)
+                for (uint64_t candidate = kPasses[pass].first / m_uSectorSize; !IsStopRequested() && candidate < limit;)
                 {
                     BYTE* sector = ReadDiskSectors(candidate, 1);
                     if (!sector && GetLastError() == ERROR_SHARING_VIOLATION)

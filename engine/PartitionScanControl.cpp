@@ -100,27 +100,47 @@ CPartitionScanControl::~CPartitionScanControl()
     DeleteCriticalSection(&m_cs);
 }
 
+unsigned int CPartitionScanControl::SectorSizeOfDisk(int diskNumber, const CPhysicalDiskInfo* disk)
+{
+    if (disk && disk->m_uSectorSize)
+        return disk->m_uSectorSize;
+    if (diskNumber < 0)
+        return 512;
+    HANDLE h = OpenRawReadOnly(PhysicalDrivePath(diskNumber).c_str(), FILE_ATTRIBUTE_READONLY);
+    const unsigned int size = DetectDiskSectorSize(h);
+    if (h != INVALID_HANDLE_VALUE)
+        CloseHandle(h);
+    return size;
+}
+
 void CPartitionScanControl::SetDisk(int diskNumber, CPhysicalDiskInfo* disk)
 {
     m_nDiskNumber = diskNumber;
     m_pCurrentDisk = disk;
+    // Each disk counts in its own sectors: nothing of the last disk (or of
+    // a loaded result) carries over.
+    m_uSectorSize = SectorSizeOfDisk(diskNumber, disk);
 }
 
 void CPartitionScanControl::SetLoadedDisk(int diskNumber, const CPhysicalDiskInfo& disk)
 {
-    m_nDiskNumber = diskNumber;
     CPhysicalDiskList* list = m_pMainFrame ? m_pMainFrame->GetPhysicalDisks() : nullptr;
     for (int i = 0; list && i < list->GetCount(); ++i)
     {
         CPhysicalDiskInfo* d = list->GetDisk(i);
         if (d && d->m_nDiskNumber == diskNumber)
         {
-            m_pCurrentDisk = d;
+            SetDisk(diskNumber, d);
             return;
         }
     }
     m_loadedDisk = disk;
-    m_pCurrentDisk = &m_loadedDisk;
+    SetDisk(diskNumber, &m_loadedDisk);
+}
+
+uint64_t CPartitionScanControl::DiskSectors() const
+{
+    return m_pCurrentDisk && m_uSectorSize ? m_pCurrentDisk->m_TotalBytes / m_uSectorSize : 0;
 }
 
 BYTE* CPartitionScanControl::ReadDiskSectors(uint64_t sector, uint32_t count)
@@ -264,10 +284,62 @@ std::wstring CPartitionScanControl::ReadNtfsVolumeLabel(uint64_t partitionStart,
     return label;
 }
 
-bool CPartitionScanControl::IsPastDiskEnd(uint64_t firstSector, uint64_t length) const
+bool CPartitionScanControl::IsPastDiskEnd(uint64_t firstSector, uint64_t length, uint32_t sectorSize) const
 {
-    const uint64_t disk = m_pCurrentDisk ? m_pCurrentDisk->m_SectorCount : 0;
+    const uint64_t disk = m_pCurrentDisk && sectorSize ? m_pCurrentDisk->m_TotalBytes / sectorSize : 0;
     return disk && (firstSector >= disk || length > disk - firstSector);
+}
+
+CPartitionInfo* CPartitionScanControl::NewVolumeRecord(uint64_t at, const BYTE* boot, int code, uint64_t hidden)
+{
+    // The volume counts in the sectors its boot sector was made for; a disk
+    // of another sector size (or one whose size could not be told) keeps
+    // its own only where the volume's start is no whole sector of it.
+    const uint32_t own = BootSectorBytesPerSector(boot);
+    uint64_t bootByte = 0, hiddenBytes = 0;
+    if (__builtin_mul_overflow(at, (uint64_t)m_uSectorSize, &bootByte) ||
+        __builtin_mul_overflow(hidden, (uint64_t)m_uSectorSize, &hiddenBytes) || hiddenBytes > bootByte)
+        return nullptr;
+    const uint32_t size = own && bootByte % own == 0 && hiddenBytes % own == 0 ? own : m_uSectorSize;
+    uint64_t count = 0;
+    std::wstring label;
+    if (code == FS_NTFS)
+    {
+        const uint64_t total = Le64(boot + 40);
+        count = total == ~0ull ? total : total + 1;
+        label = ReadNtfsVolumeLabel(at, boot);
+    }
+    else if (code == FS_FAT32)
+    {
+        count = Le32(boot + 32);
+        label = FatVolumeLabel(boot + 71);
+    }
+    else if (code == FS_FAT16)
+    {
+        count = Le32(boot + 32) ? Le32(boot + 32) : Le16(boot + 19);
+        label = FatVolumeLabel(boot + 43);
+    }
+    else if (code == FS_EXFAT)  // no label in the boot sector
+        count = Le64(boot + 72);
+    else
+        return nullptr;
+    // The boot sector counts in its own sectors.
+    if (own && own != size)
+        count = count > ~0ull / own ? ~0ull / size : count * own / size;
+    CPartitionInfo* record = new (std::nothrow) CPartitionInfo;
+    if (!record)
+        return nullptr;
+    record->m_nDiskNumber = m_nDiskNumber;
+    record->m_nType = code;
+    record->m_uSectorSize = size;
+    record->m_StartSector = (bootByte - hiddenBytes) / size;
+    record->m_HiddenSectors = hiddenBytes / size;
+    record->m_SectorCount = count;
+    record->m_strName = label;
+    record->m_nScheme = 0;
+    record->m_bActive = FALSE;
+    record->m_bPastDiskEnd = IsPastDiskEnd(bootByte / size, count, size);
+    return record;
 }
 
 CPartitionInfo* CPartitionScanControl::CheckPartitionIsValid(uint64_t start, uint32_t hidden)
@@ -283,39 +355,8 @@ CPartitionInfo* CPartitionScanControl::CheckPartitionIsValid(uint64_t start, uin
     const int code = HasBootSignature(boot) ? DetectFileSystem(boot) : FS_UNKNOWN;
     const uint32_t field = Le32(boot + 28);
     if ((code == FS_NTFS || code == FS_FAT32 || code == FS_FAT16) && (hidden == 0 || hidden == field))
-    {
-        record = new (std::nothrow) CPartitionInfo;
-        if (record)
-        {
-            record->m_nDiskNumber = m_nDiskNumber;
-            record->m_nType = code;
-            if (code == FS_NTFS)
-            {
-                const uint64_t total = Le64(boot + 40);
-                record->m_SectorCount = total == ~0ull ? total : total + 1;
-                record->m_strName = ReadNtfsVolumeLabel(at, boot);
-            }
-            else if (code == FS_FAT32)
-            {
-                record->m_SectorCount = Le32(boot + 32);
-                record->m_strName = FatVolumeLabel(boot + 71);
-            }
-            else
-            {
-                record->m_SectorCount = Le32(boot + 32) ? Le32(boot + 32) : Le16(boot + 19);
-                record->m_strName = FatVolumeLabel(boot + 43);
-            }
-        }
-    }
+        record = NewVolumeRecord(at, boot, code, hidden);
     delete[] boot;
-    if (!record)
-        return nullptr;
-    record->m_StartSector = start;
-    record->m_HiddenSectors = hidden;
-    record->m_nScheme = 0;
-    record->m_bActive = FALSE;
-    record->m_uSectorSize = m_uSectorSize;
-    record->m_bPastDiskEnd = IsPastDiskEnd(at, record->m_SectorCount);
     return record;
 }
 
@@ -359,11 +400,13 @@ void CPartitionScanControl::CollectOccupiedExtents(const std::vector<CVolumeInfo
 }
 
 void CPartitionScanControl::FindTableGaps(const std::vector<DiskExtent>& extents, uint64_t diskSectors,
-                                          std::vector<DiskExtent>& gaps, std::vector<uint32_t>& candidates)
+                                          std::vector<DiskExtent>& gaps, std::vector<uint32_t>& candidates,
+                                          uint32_t sectorSize)
 {
     if (extents.empty())
         return;
-    if (extents.front().start >= kMinGapSectors)
+    const uint64_t minGap = kMinGapBytes / (sectorSize ? sectorSize : 512);
+    if (extents.front().start >= minGap)
         gaps.push_back({0, extents.front().start, 0});
     // After the furthest end of any entry (an overlapping entry of a damaged
     // table may reach further than the last one).
@@ -373,7 +416,7 @@ void CPartitionScanControl::FindTableGaps(const std::vector<DiskExtent>& extents
     // An entry that runs past the disk's end leaves no gap after it.
     // start + length is already the first sector after an entry (a GPT
     // entry's last sector + 1): a gap starts right there on either table.
-    if (diskSectors > 0 && diskSectors > lastEnd && diskSectors - lastEnd >= kMinGapSectors)
+    if (diskSectors > 0 && diskSectors > lastEnd && diskSectors - lastEnd >= minGap)
         gaps.push_back({lastEnd, diskSectors - lastEnd, 0});
     for (size_t i = 0; i + 1 < extents.size(); ++i)
     {
@@ -384,7 +427,7 @@ void CPartitionScanControl::FindTableGaps(const std::vector<DiskExtent>& extents
         const uint64_t end = SaturatingEnd(extents[i].start, extents[i].length);
         const uint64_t next = extents[i + 1].start;
         // Overlapping or touching entries leave no gap (never a wrapped one).
-        if (next <= end || next - end < kMinGapSectors)
+        if (next <= end || next - end < minGap)
             continue;
         DiskExtent gap = {end, next - end, 0};
         const uint64_t gapEnd = SaturatingEnd(gap.start, gap.length);
@@ -410,18 +453,23 @@ bool CPartitionScanControl::QuickParsePartition(const std::vector<CVolumeInfo*>&
     if (extents.empty())
         return false;
     SortPartitionsByStart(extents);
-    const uint64_t diskSectors = m_pCurrentDisk ? m_pCurrentDisk->m_SectorCount : 0;
+    const uint64_t diskSectors = DiskSectors();
     std::vector<DiskExtent> gaps;
     std::vector<uint32_t> candidates;
-    FindTableGaps(extents, diskSectors, gaps, candidates);
+    FindTableGaps(extents, diskSectors, gaps, candidates, m_uSectorSize);
     if (gaps.empty())
         return false;
     if (scheme == CPartitionTable::SCHEME_GPT)
         candidates.push_back(0);
     else
-        for (uint32_t c : {63u, 1024u, 2048u, 4096u})
-            if (std::find(candidates.begin(), candidates.end(), c) == candidates.end())
+        // The usual distances of a boot sector from its gap's start (63
+        // sectors of 512 bytes; 512 KiB to 2 MiB), in the disk's sectors.
+        for (uint32_t bytes : {63u * 512u, 1024u * 512u, 2048u * 512u, 4096u * 512u})
+        {
+            const uint32_t c = bytes / m_uSectorSize;
+            if (bytes % m_uSectorSize == 0 && std::find(candidates.begin(), candidates.end(), c) == candidates.end())
                 candidates.push_back(c);
+        }
     std::vector<CPartitionInfo*> found;
     const bool any = FindLostPartition(gaps, candidates, scheme, found);
     for (CPartitionInfo* p : found)
@@ -624,7 +672,7 @@ bool CPartitionScanControl::GetPartitionDescriptor(PartitionDescriptor* out)
     const CPartitionInfo& p = *m_pCurrentPartition;
     memset(out, 0, sizeof(*out));
     out->uDiskNumber = (uint32_t)m_nDiskNumber;
-    out->uSectorSize = m_uSectorSize;
+    out->uSectorSize = p.m_uSectorSize ? p.m_uSectorSize : m_uSectorSize;
     out->uActive = p.m_bActive ? 1 : 0;
     out->nType = p.m_nType;
     out->uScheme = (uint32_t)p.m_nScheme;
@@ -661,8 +709,9 @@ CPartitionInfo* CPartitionScanControl::FindPartitionByBootSector(uint64_t sector
     EnterCriticalSection(&m_cs);
     for (CPartitionInfo* p : m_lostPartitions)
     {
-        uint64_t boot = 0;
-        if (p && PartitionBootSector(*p, &boot) && boot == sector)
+        uint64_t boot = 0, wanted = 0;
+        if (p && PartitionBootOffset(*p, 0, &boot) && !__builtin_mul_overflow(sector, (uint64_t)m_uSectorSize, &wanted) &&
+            boot == wanted)
         {
             found = p;
             break;
@@ -733,5 +782,6 @@ void CPartitionScanControl::PostToSearchWindow(UINT message, WPARAM wParam)
 
 bool CPartitionScanControl::CurrentBootOffset(uint64_t* offset) const
 {
-    return m_pCurrentPartition && PartitionBootOffset(*m_pCurrentPartition, m_uSectorSize, offset);
+    // A partition counts in the sectors of the disk it was found on.
+    return m_pCurrentPartition && PartitionBootOffset(*m_pCurrentPartition, 0, offset);
 }

@@ -43,8 +43,8 @@ class CPartitionScanControl : public ILostPartitionSource
 public:
     // Largest read of ReadDiskSectors, in sectors.
     enum { kMaxReadSectors = 264 };
-    // Smallest gap (in 512-byte sectors, 100 MiB) the quick parse probes.
-    enum { kMinGapSectors = 204800 };
+    // Smallest gap (100 MiB) the quick parse probes.
+    enum { kMinGapBytes = 100 * 1024 * 1024 };
 
     explicit CPartitionScanControl(IMainFrameServices* mainFrame);
     ~CPartitionScanControl();
@@ -53,8 +53,15 @@ public:
     void SetDisk(int diskNumber, CPhysicalDiskInfo* disk);
     int GetDiskNumber() const override { return m_nDiskNumber; }
     CPhysicalDiskInfo* GetCurrentDisk() const { return m_pCurrentDisk; }
-    unsigned int GetSectorSize() const override { return m_uSectorSize; }
-    void SetSectorSize(unsigned int bytes) { m_uSectorSize = bytes; }
+    // The sector size the current partition counts in (that of the disk it
+    // was found on), else the current disk's.
+    unsigned int GetSectorSize() const override
+    {
+        return m_pCurrentPartition && m_pCurrentPartition->m_uSectorSize ? m_pCurrentPartition->m_uSectorSize
+                                                                         : m_uSectorSize;
+    }
+    // The current disk's own sector size, in which ReadDiskSectors counts.
+    unsigned int GetDiskSectorSize() const { return m_uSectorSize; }
     CPartitionInfo* GetCurrentPartition() const override { return m_pCurrentPartition; }
     void SetCurrentPartition(CPartitionInfo* partition) { m_pCurrentPartition = partition; }
     // The window of the search dialog; progress of a search goes there.
@@ -86,8 +93,10 @@ public:
     // The gaps of 100 MiB or more around and between extents (sorted by
     // start) on a disk of diskSectors, and the hidden-sector values of the
     // extents (all but the last) below 8,192 as candidates.
+    // All counts are sectors of sectorSize bytes.
     static void FindTableGaps(const std::vector<DiskExtent>& extents, uint64_t diskSectors,
-                              std::vector<DiskExtent>& gaps, std::vector<uint32_t>& candidates);
+                              std::vector<DiskExtent>& gaps, std::vector<uint32_t>& candidates,
+                              uint32_t sectorSize = 512);
     bool FindLostPartition(const std::vector<DiskExtent>& gaps, const std::vector<uint32_t>& candidates, int scheme,
                            std::vector<CPartitionInfo*>& out);
     // The occupied extents of the current disk (volumes, else the table)
@@ -117,7 +126,8 @@ public:
     void SetLoadedDisk(int diskNumber, const CPhysicalDiskInfo& disk);
 
     CPartitionInfo* FindPartitionByStart(uint64_t start);
-    // The record whose file system begins at sector (start + hidden).
+    // The record whose file system begins at sector (start + hidden) of
+    // the current disk (records count in their own sector size).
     CPartitionInfo* FindPartitionByBootSector(uint64_t sector);
     void ClearLostPartitions();
     // Appends a record (the list owns it from then on).
@@ -167,7 +177,17 @@ private:
     void CloseGate();
     // The record a boot sector found by the search describes, or null.
     CPartitionInfo* MakeFoundRecord(uint64_t sector, const BYTE* boot);
-    bool IsPastDiskEnd(uint64_t firstSector, uint64_t length) const;
+    // A record of the volume whose boot sector lies at disk sector `at`
+    // (type, counts and label from the boot sector), in the sector size its
+    // boot sector was made for when the disk's own is another; null when
+    // the boot sector's fields do not fit.
+    CPartitionInfo* NewVolumeRecord(uint64_t at, const BYTE* boot, int code, uint64_t hidden);
+    // Whether length sectors of sectorSize from firstSector pass the disk's end.
+    bool IsPastDiskEnd(uint64_t firstSector, uint64_t length, uint32_t sectorSize) const;
+    // The current disk's length in its own sectors, 0 when unknown.
+    uint64_t DiskSectors() const;
+    // The disk's own sector size, asked from the device when its record does not say.
+    static unsigned int SectorSizeOfDisk(int diskNumber, const CPhysicalDiskInfo* disk);
     // Byte offset of the current partition's file system, false when unknown.
     bool CurrentBootOffset(uint64_t* offset) const;
     void PostToSearchWindow(UINT message, WPARAM wParam);

@@ -31,6 +31,7 @@ const char kKeyNotSupportCompressed[] = "Tm90U3VwcG9ydENvbXByZXNzZWQ=";
 const char kKeyNotSupportEncrypted[] = "Tm90U3VwcG9ydEVuY3J5cHRlZA==";
 const char kKeyReadDataErr[] = "UmVhZERhdGFFcnI=";
 const char kKeyNotCompleteRestore[] = "Tm90Q29tcGxldGVSZXN0b3Jl";
+const char kKeyDeviceGone[] = "RGV2aWNlR29uZQ==";
 
 CStreamSink::~CStreamSink()
 {
@@ -70,6 +71,25 @@ IStream* CStreamSink::Detach()
     IStream* s = m_pStream;
     m_pStream = nullptr;
     return s;
+}
+
+bool CDeviceProbe::StillAnswers() const
+{
+    // Whole 4 KiB first (a device of 4 KiB sectors refuses less), then one
+    // 512-byte sector.
+    BYTE* sector = (BYTE*)VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    if (!sector)
+        return true;  // no memory to ask with: no verdict against the device
+    bool answers = false;
+    for (int k = 0; k < 2 && !answers; ++k)
+    {
+        if (k == 1 && !m_bLastGood)
+            break;
+        const uint64_t at = k == 0 ? m_u64Known : m_u64LastGood / 512 * 512;
+        answers = ReadAt(m_hDevice, at, sector, 4096) == 4096 || ReadAt(m_hDevice, at, sector, 512) == 512;
+    }
+    VirtualFree(sector, 0, MEM_RELEASE);
+    return answers;
 }
 
 RecoverResult WriteFailure(DWORD error)
@@ -221,6 +241,7 @@ const wchar_t* CRecoverFile::ResultName(RecoverResult result)
     case kRecoverOutsideDevice: return L"its range lies past the end of the device";
     case kRecoverInvalidHit: return L"no length or not valid";
     case kRecoverReadError: return L"read error";
+    case kRecoverDeviceGone: return L"the device stopped answering";
     case kRecoverCreateFailed: return L"the output file cannot be created";
     case kRecoverTargetFull: return L"the target is full";
     case kRecoverWriteError: return L"write error on the target";
@@ -418,6 +439,15 @@ int CRecoverFile::FailVolume(int scanKind)
     return 0;
 }
 
+int CRecoverFile::FailDeviceGone(CRecoverOutput* output, DWORD error)
+{
+    Finish(output, kRecoverDeviceGone, error);
+    MessageBoxByBase64Key(kKeyDeviceGone, m_hNotify, MB_ICONERROR, 0);
+    Notify(WMU_RecoverDone, 1, 0);
+    m_outcome.postedDone = true;
+    return 0;
+}
+
 int CRecoverFile::Finish(CRecoverOutput* output, RecoverResult result, DWORD error)
 {
     if (output && output->IsOpen())
@@ -430,7 +460,7 @@ int CRecoverFile::Finish(CRecoverOutput* output, RecoverResult result, DWORD err
             {
                 result = recoverimpl::WriteFailure(output->Error());
                 error = output->Error();
-                DeleteFileW(output->Path().c_str());
+                DeleteFileW(LongPathForm(output->Path(), MAX_PATH).c_str());
             }
         }
         else
@@ -604,12 +634,12 @@ struct NtfsEntry
 };
 
 // Copies `total` bytes of the data stream to the sink in chunks. A chunk
-// that cannot be read is read again a cluster at a time, and a cluster that
-// still cannot be read is written as zeros, so that what follows keeps its
-// offsets and the file comes back as far as it can be read; *unreadable
-// counts those clusters.
-RecoverResult CopyNtfsData(const CAttrBase* data, uint64_t total, DWORD clusterBytes, IRecoverSink& sink,
-                           CRecoverFile* progress, const volatile int* stop, DWORD* error, uint64_t* unreadable)
+// that cannot be read is read again a cluster at a time (RereadPieces): a
+// bad cluster is written as zeros, so that what follows keeps its offsets
+// and the file comes back as far as it can be read; a device that stopped
+// answering ends the file (kRecoverDeviceGone).
+RecoverResult CopyNtfsData(const CAttrBase* data, uint64_t total, CNTFSVolume& volume, IRecoverSink& sink,
+                           CRecoverFile* progress, const volatile int* stop, RereadState& state)
 {
     if (total == 0)
         return kRecoverOk;
@@ -617,9 +647,10 @@ RecoverResult CopyNtfsData(const CAttrBase* data, uint64_t total, DWORD clusterB
     std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[chunk]);
     if (!buffer)
         return kRecoverReadError;
+    DWORD clusterBytes = volume.GetClusterSize();
     if (clusterBytes == 0 || clusterBytes > chunk)
         clusterBytes = std::min<DWORD>(chunk, 4096);
-    bool anyRead = false;
+    const CDeviceProbe probe(volume.GetHandle(), volume.GetPartitionOffset());
     for (uint64_t offset = 0; offset < total;)
     {
         if (progress)
@@ -631,10 +662,7 @@ RecoverResult CopyNtfsData(const CAttrBase* data, uint64_t total, DWORD clusterB
         SetLastError(0);
         if (!data->ReadData(offset, buffer.get(), want, &got) || got != want)
         {
-            *error = GetLastError();
-            // A device that is gone is no bad cluster: the file fails.
-            if (IsDeviceGoneError(*error))
-                return kRecoverReadError;
+            state.error = GetLastError();
             // Piece by piece, each piece ending on a cluster boundary of the file.
             const RecoverResult r = RereadPieces(
                 buffer.get(), want,
@@ -645,14 +673,14 @@ RecoverResult CopyNtfsData(const CAttrBase* data, uint64_t total, DWORD clusterB
                     DWORD pieceGot = 0;
                     return data->ReadData(offset + at, buffer.get() + at, piece, &pieceGot) && pieceGot == piece;
                 },
-                stop, &anyRead, unreadable, error);
+                [&] { return !probe.StillAnswers(); }, stop, state);
             if (r != kRecoverOk)
                 return r;
             got = want;
         }
         else
         {
-            anyRead = true;
+            state.anyRead = true;
         }
         if (!sink.Put(buffer.get(), got))
             return kRecoverWriteError;
@@ -661,7 +689,7 @@ RecoverResult CopyNtfsData(const CAttrBase* data, uint64_t total, DWORD clusterB
     if (progress)
         progress->PostProgress(total, total);
     // Nothing of it could be read: no file, not a file of zeros.
-    return anyRead ? kRecoverOk : kRecoverReadError;
+    return state.anyRead ? kRecoverOk : kRecoverReadError;
 }
 }  // namespace
 
@@ -690,6 +718,9 @@ int CRecoverFileNTFS::RecoverToFile(const wchar_t* root, const ILostPartitionSou
         return Finish(nullptr, kRecoverNotSupported);
     case kNtfsRecordFailed:
     case kNtfsAttrsFailed:
+        // A record that no longer reads may be a device that is gone.
+        if (entry.volume && !CDeviceProbe(entry.volume->GetHandle(), entry.volume->GetPartitionOffset()).StillAnswers())
+            return FailDeviceGone(nullptr, GetLastError());
         if (singleFile)
             MessageBoxByBase64Key(kKeyFileRecordParseErr, m_hNotify, MB_ICONERROR, 0);
         return Finish(nullptr, kRecoverRecordChanged);
@@ -706,18 +737,23 @@ int CRecoverFileNTFS::RecoverToFile(const wchar_t* root, const ILostPartitionSou
     // A damaged record claiming more than the volume holds: no file is made.
     if (NtfsSizeBeyondVolume(*entry.volume, entry.data->GetDataSize()))
         return Finish(nullptr, kRecoverOutsideVolume);
+    if (entry.data->GetDataSize() > m_u64Room)
+        return Finish(nullptr, kRecoverTargetFull);
     CRecoverOutput output;
     if (!CreateOutput(output, destination, item->m_strName, singleFile))
         return 0;
     CFileSink sink(output);
-    DWORD error = 0;
-    const RecoverResult r = CopyNtfsData(entry.data, entry.data->GetDataSize(), entry.volume->GetClusterSize(), sink,
-                                         this, stop, &error, &m_outcome.unreadableClusters);
+    RereadState state;
+    const RecoverResult r =
+        CopyNtfsData(entry.data, entry.data->GetDataSize(), *entry.volume, sink, this, stop, state);
+    m_outcome.unreadableClusters = state.unreadable;
     if (r == kRecoverWriteError)
         return Finish(&output, WriteFailure(output.Error()), output.Error());
+    if (r == kRecoverDeviceGone)
+        return FailDeviceGone(&output, state.error);
     if (r == kRecoverReadError && singleFile)
         MessageBoxByBase64Key(kKeyReadDataErr, m_hNotify, MB_ICONERROR, 0);
-    return Finish(&output, r, r == kRecoverOk ? 0 : error);
+    return Finish(&output, r, r == kRecoverOk ? 0 : state.error);
 }
 
 IStream* CRecoverFileNTFS::ReadToStream(const wchar_t* root, const ILostPartitionSource* lost, CFoundItem* item,
@@ -733,9 +769,11 @@ IStream* CRecoverFileNTFS::ReadToStream(const wchar_t* root, const ILostPartitio
     const uint64_t size = entry.data->GetDataSize();
     const uint64_t wanted = limit && limit < size ? limit : size;
     CStreamSink sink;
-    DWORD error = 0;
-    if (!sink.Create(wanted) || CopyNtfsData(entry.data, wanted, entry.volume->GetClusterSize(), sink, nullptr,
-                                             nullptr, &error, &m_outcome.unreadableClusters) != kRecoverOk)
+    RereadState state;
+    const bool copied =
+        sink.Create(wanted) && CopyNtfsData(entry.data, wanted, *entry.volume, sink, nullptr, nullptr, state) == kRecoverOk;
+    m_outcome.unreadableClusters = state.unreadable;
+    if (!copied)
         return nullptr;
     m_outcome.result = kRecoverOk;
     m_outcome.bytesWritten = wanted;

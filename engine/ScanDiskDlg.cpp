@@ -142,6 +142,7 @@ bool CScanDiskDlg::StartWorker(LPTHREAD_START_ROUTINE proc)
     m_u64Found = 0;
     m_u64LastProgressTick = 0;
     m_bFolderRequired = false;
+    m_bVolumeUnreadable = false;
     BeginScanState();
     m_hThread = CreateThread(nullptr, 0, proc, this, 0, nullptr);
     if (!m_hThread)
@@ -493,8 +494,9 @@ void CScanDiskDlg::ReportOpenFailure(const char* base64Key)
     // The recycle-bin scan passes over a volume it cannot read.
     if (m_bFolderRequired)
         return;
+    DebugPrint(L"[Delvaro] CScanDiskDlg: the volume cannot be read (%hs)\n", base64Key ? base64Key : "");
+    m_bVolumeUnreadable = true;
     ReportProgress(0, 0, nullptr, false, false);
-    MessageBoxByBase64Key(base64Key, m_pMainFrame ? m_pMainFrame->GetFrameWindow() : nullptr, MB_ICONINFORMATION, 0);
 }
 
 void CScanDiskDlg::EndOfScan()
@@ -518,6 +520,8 @@ void CScanDiskDlg::QuickScan()
         FAT16QuickScan(filter);
     else if (fs == L"exFAT")
         ExFATQuickScan(filter);
+    else
+        ReportOpenFailure(nullptr);
     EndOfScan();
     m_strFolderFilter.clear();
 }
@@ -533,5 +537,7 @@ void CScanDiskDlg::FormatScan()
         FAT16FormatScan();
     else if (fs == L"exFAT")
         ExFATFormatScan();
+    else
+        ReportOpenFailure(nullptr);
     EndOfScan();
 }

@@ -104,6 +104,10 @@ public:
     void WaitGate();
     bool IsStopRequested() const { return m_bStop.load(std::memory_order_relaxed); }
     bool IsPaused() const { return m_bPaused; }
+    // After a deleted-file or formatted scan: the volume could not be read
+    // as a file system at all, so nothing was scanned (only a deep scan can
+    // find anything on it). Reset when a scan starts.
+    bool IsVolumeUnreadable() const { return m_bVolumeUnreadable.load(); }
 
     void SetImagePath(const wchar_t* path) { m_strImagePath = path ? path : L""; }
     const wchar_t* GetImagePath() const { return m_strImagePath.empty() ? nullptr : m_strImagePath.c_str(); }
@@ -255,7 +259,11 @@ private:
     // Final progress report and WMU_ScanDone.
     void EndOfScan();
     void PostScanDone();
-    // Progress (0, 0, no text) sent, then the "cannot open" box of the key.
+    // The volume's file system cannot be opened (its boot sector is
+    // unreadable or damaged, or it holds none this program reads): progress
+    // (0, 0, no text) sent and the scan's end marked so (IsVolumeUnreadable);
+    // the window then offers the deep scan. The key names the file system
+    // for the log.
     void ReportOpenFailure(const char* base64Key);
     wchar_t SelectedDriveLetter() const;
     // "X:\" of the selected volume.
@@ -290,6 +298,7 @@ private:
     // Set by the recycle-bin scan: a walker whose folder does not exist on
     // its volume scans nothing (instead of the whole volume).
     bool m_bFolderRequired;
+    std::atomic<bool> m_bVolumeUnreadable{false};
     FrameMessageSink m_pfnMessageSink;
     void* m_pMessageSinkContext;
     std::atomic<unsigned __int64> m_u64PublishedDone;

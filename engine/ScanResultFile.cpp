@@ -1056,8 +1056,9 @@ bool CScanResultFile::ReadDiskScanResult()
     partition->m_uSectorSize = d.uSectorSize;
     partition->m_strName = Units(d.szLabel, 260);
     partition->m_strTypeGuid = Units(d.szSecond, 260);
+    // The partition counts in the sectors it was saved with; the control
+    // reads the disk in the disk's own.
     control->SetLoadedDisk(disk, *info);
-    control->SetSectorSize(d.uSectorSize);
     control->AppendLostPartition(partition);
     control->SetCurrentPartition(partition);
     ScanKind = SCAN_KIND_LOST_PARTITION;

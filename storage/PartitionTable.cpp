@@ -1,6 +1,7 @@
 #include "storage/PartitionTable.h"
 
 #include <objbase.h>
+#include <winioctl.h>
 #include <cstdio>
 #include <cstring>
 
@@ -32,24 +33,11 @@ bool IsValidStatus(unsigned char status)
     return status == 0x00 || status == 0x80;
 }
 
-// A table is read when any of its used entries has a proper status byte: a
-// boot sector of a file system also ends in 0x55 0xAA, but its bytes there
-// are code or zeros, not four entries with odd status bytes. One damaged
-// byte does not throw away the other entries.
-bool HasAnyValidStatusByte(const unsigned char* sector)
-{
-    bool anyUsed = false;
-    for (int i = 0; i < 4; ++i) {
-        const unsigned char* e = sector + 0x1BE + 16 * i;
-        if (e[4] == 0)
-            continue;
-        anyUsed = true;
-        if (IsValidStatus(e[0]))
-            return true;
-    }
-    return !anyUsed;
-}
-
+// Whether sector 0 reads as a table at all: some used entry has a proper
+// status byte, or an odd one whose start holds a file system (see
+// OddStatusEntryHoldsFileSystem). A boot sector of a file system also ends
+// in 0x55 0xAA, but its bytes there are code or zeros, not entries that
+// lead to volumes.
 bool IsExtendedType(unsigned char type)
 {
     return type == 0x05 || type == 0x0F;
@@ -93,7 +81,63 @@ int DetectFileSystem(const unsigned char* bs)
 
 namespace {
 const unsigned int kStandardGptEntries = 128;
+const unsigned int kSectorSizes[] = {512, 1024, 2048, 4096};
 }  // namespace
+
+unsigned int BootSectorBytesPerSector(const unsigned char* bs)
+{
+    const int code = DetectFileSystem(bs);
+    unsigned int bytes = 0;
+    if (code == FS_EXFAT)
+        bytes = bs[108] >= 9 && bs[108] <= 12 ? 1u << bs[108] : 0;
+    else if (code != FS_UNKNOWN)
+        bytes = bs[11] | (bs[12] << 8);
+    for (unsigned int size : kSectorSizes)
+        if (bytes == size)
+            return bytes;
+    return 0;
+}
+
+unsigned int DetectDiskSectorSize(HANDLE h)
+{
+    if (h == NULL || h == INVALID_HANDLE_VALUE)
+        return kSector;
+    // The reads below go in whole units of the largest sector size, which a
+    // disk of any sector size accepts.
+    const DWORD align = 4096;
+    unsigned char buf[kSector];
+    for (unsigned int size : kSectorSizes)
+        if (ReadAtAligned(h, size, buf, kSector, align) == kSector && memcmp(buf, "EFI PART", 8) == 0)
+            return size;
+    unsigned char mbr[kSector];
+    if (ReadAtAligned(h, 0, mbr, kSector, align) == kSector) {
+        if (HasBootSignature(mbr)) {
+            for (int i = 0; i < 4; ++i) {
+                const unsigned char* e = mbr + 0x1BE + 16 * i;
+                const unsigned __int64 first = Le32(e + 8);
+                if (e[4] == 0 || IsExtendedType(e[4]) || e[4] == 0xEE || first == 0 || Le32(e + 12) == 0)
+                    continue;
+                for (unsigned int size : kSectorSizes) {
+                    unsigned char bs[kSector];
+                    if (ReadAtAligned(h, first * size, bs, kSector, align) == kSector &&
+                        BootSectorBytesPerSector(bs) == size)
+                        return size;
+                }
+            }
+            // A volume without a partition table: its own boot sector.
+            if (const unsigned int own = BootSectorBytesPerSector(mbr))
+                return own;
+        }
+    }
+    DISK_GEOMETRY geometry;
+    DWORD got = 0;
+    if (StorageDeviceIoControl(h, IOCTL_DISK_GET_DRIVE_GEOMETRY, NULL, 0, &geometry, sizeof(geometry), &got) &&
+        got >= sizeof(geometry))
+        for (unsigned int size : kSectorSizes)
+            if (geometry.BytesPerSector == size)
+                return size;
+    return kSector;
+}
 
 CPartitionInfo::CPartitionInfo()
     : m_nDiskNumber(-1), m_bActive(FALSE), m_bLogical(FALSE), m_nType(0), m_nScheme(1), m_uSectorSize(kSector),
@@ -106,7 +150,9 @@ std::wstring CPartitionInfo::GetSizeText() const
 {
     if (m_SectorCount == 0)
         return std::wstring();
-    unsigned __int64 mb = m_SectorCount * 512ull / 1048576ull;
+    const unsigned __int64 sectorSize = m_uSectorSize ? m_uSectorSize : kSector;
+    const unsigned __int64 mb =
+        m_SectorCount > ~0ull / sectorSize ? ~0ull / 1048576ull : m_SectorCount * sectorSize / 1048576ull;
     float gb = (float)mb / 1024.0f;
     wchar_t text[64];
     if (gb < 1.0f)
@@ -142,15 +188,15 @@ CPartitionInfo* CPartitionTable::GetAt(int index) const
 
 unsigned char* CPartitionTable::ReadSectors(HANDLE hDisk, unsigned __int64 sector, unsigned int count)
 {
-    if (count == 0 || count > kMaxGptArrayBytes / kSector + 1)
+    if (count == 0 || count > kMaxGptArrayBytes / m_uSectorSize + 1)
         return NULL;
-    if (sector > (~0ull) / kSector)
+    if (sector > (~0ull) / m_uSectorSize)
         return NULL;
-    const DWORD size = count * kSector;
+    const DWORD size = count * m_uSectorSize;
     unsigned char* buf = new (std::nothrow) unsigned char[size];
     if (!buf)
         return NULL;
-    if (ReadAt(hDisk, sector * kSector, buf, size) != size) {
+    if (ReadAtAligned(hDisk, sector * m_uSectorSize, buf, size, m_uSectorSize) != size) {
         delete[] buf;
         return NULL;
     }
@@ -159,7 +205,7 @@ unsigned char* CPartitionTable::ReadSectors(HANDLE hDisk, unsigned __int64 secto
 
 unsigned __int64 CPartitionTable::GetDiskSectors(HANDLE hDisk)
 {
-    return QueryDeviceLength(hDisk, 1) / kSector;
+    return QueryDeviceLength(hDisk, 1) / m_uSectorSize;
 }
 
 int CPartitionTable::ReadFromDisk(int diskNumber)
@@ -185,6 +231,7 @@ void CPartitionTable::AddMbrEntry(HANDLE hDisk, const unsigned char* e, unsigned
     info->m_bLogical = bLogical;
     info->m_nType = e[4];
     info->m_nScheme = SCHEME_MBR;
+    info->m_uSectorSize = m_uSectorSize;
     info->m_StartSector = start;
     info->m_SectorCount = Le32(e + 12);
     unsigned char* bs = ReadSectors(hDisk, start, 1);
@@ -201,15 +248,26 @@ int CPartitionTable::ReadFromHandle(HANDLE hDisk)
     m_nScheme = SCHEME_MBR;
     m_bUsedBackupGpt = 0;
     m_bUnverifiedGpt = 0;
+    m_uSectorSize = kSector;
     if (hDisk == NULL || hDisk == INVALID_HANDLE_VALUE)
         return 0;
+    // Every sector number of the table counts sectors of the disk's own size.
+    m_uSectorSize = DetectDiskSectorSize(hDisk);
+    unsigned char* sector0 = ReadSectors(hDisk, 0, 1);
+    if (!sector0)
+        return 0;
     unsigned char mbr[kSector];
-    if (ReadAt(hDisk, 0, mbr, kSector) != kSector || !HasBootSignature(mbr) || !HasAnyValidStatusByte(mbr))
+    memcpy(mbr, sector0, kSector);
+    delete[] sector0;
+    if (!HasBootSignature(mbr))
         return 0;
 
     std::vector<unsigned __int64> visited;
     visited.push_back(0);
     bool gptDone = false;
+    // Every entry is judged by one rule, whatever its neighbours hold: a
+    // proper status byte, or an odd one over a file system.
+    bool anyUsed = false, anyTaken = false;
     for (int i = 0; i < 4; ++i) {
         const unsigned char* e = mbr + 0x1BE + 16 * i;
         const unsigned char type = e[4];
@@ -219,10 +277,12 @@ int CPartitionTable::ReadFromHandle(HANDLE hDisk)
         const unsigned int count = Le32(e + 12);
         if (count == 0)
             break;
+        anyUsed = true;
         if (!IsValidStatus(e[0]) && !OddStatusEntryHoldsFileSystem(hDisk, e, first)) {
             DebugPrint(L"[Delvaro] CPartitionTable: MBR entry %d with status 0x%02x passed over\n", i, e[0]);
             continue;
         }
+        anyTaken = true;
         if (type == 0xEE) {
             m_nScheme = SCHEME_GPT;
             if (!gptDone) {
@@ -235,6 +295,12 @@ int CPartitionTable::ReadFromHandle(HANDLE hDisk)
             m_nScheme = SCHEME_MBR;
             AddMbrEntry(hDisk, e, first, FALSE);
         }
+    }
+    // Used entries of which none holds: sector 0 is no partition table.
+    if (anyUsed && !anyTaken) {
+        DeleteAll();
+        m_nScheme = SCHEME_MBR;
+        return 0;
     }
     // Entries that claim more than the disk holds are marked.
     const unsigned __int64 diskSectors = GetDiskSectors(hDisk);
@@ -259,8 +325,12 @@ void CPartitionTable::ReadExtendedChain(HANDLE hDisk, unsigned __int64 ebrSector
     visited.push_back(ebrSector);
 
     unsigned char ebr[kSector];
-    if (ebrSector > (~0ull) / kSector || ReadAt(hDisk, ebrSector * kSector, ebr, kSector) != kSector ||
-        !HasBootSignature(ebr) || !HasAnyValidStatusByte(ebr))
+    unsigned char* link = ReadSectors(hDisk, ebrSector, 1);
+    if (!link)
+        return;
+    memcpy(ebr, link, kSector);
+    delete[] link;
+    if (!HasBootSignature(ebr))
         return;
     for (int i = 0; i < 4; ++i) {
         const unsigned char* e = ebr + 0x1BE + 16 * i;
@@ -291,16 +361,18 @@ int CPartitionTable::ReadGpt(HANDLE hDisk)
     std::vector<unsigned __int64> candidates;
     if (diskSectors > 2)
         candidates.push_back(diskSectors - 1);
-    unsigned char hdr[kSector];
-    if (ReadAt(hDisk, kSector, hdr, kSector) == kSector && memcmp(hdr, "EFI PART", 8) == 0)
-        candidates.push_back(Le64(hdr + 32));
-    unsigned char mbr[kSector];
-    if (ReadAt(hDisk, 0, mbr, kSector) == kSector) {
+    if (unsigned char* hdr = ReadSectors(hDisk, 1, 1)) {
+        if (memcmp(hdr, "EFI PART", 8) == 0)
+            candidates.push_back(Le64(hdr + 32));
+        delete[] hdr;
+    }
+    if (unsigned char* mbr = ReadSectors(hDisk, 0, 1)) {
         for (int i = 0; i < 4; ++i) {
             const unsigned char* e = mbr + 0x1BE + 16 * i;
             if (e[4] == 0xEE && Le32(e + 8) == 1 && Le32(e + 12) != 0xFFFFFFFFu && Le32(e + 12) > 1)
                 candidates.push_back(Le32(e + 12));
         }
+        delete[] mbr;
     }
     for (size_t i = 0; i < candidates.size(); ++i) {
         bool seen = candidates[i] <= 1;
@@ -318,7 +390,8 @@ int CPartitionTable::ReadGpt(HANDLE hDisk)
     // Neither header holds: the entry array where every tool puts it (LBA 2,
     // 128 entries of 128 bytes), each entry taken only when it is plausible
     // and marked unverified.
-    unsigned char* array = ReadSectors(hDisk, 2, kStandardGptEntries * 128 / kSector);
+    unsigned char* array =
+        ReadSectors(hDisk, 2, (kStandardGptEntries * 128 + m_uSectorSize - 1) / m_uSectorSize);
     if (!array)
         return 0;
     const int found = ReadGptEntries(hDisk, array, kStandardGptEntries, 128, diskSectors, TRUE);
@@ -359,13 +432,15 @@ int CPartitionTable::ReadGptEntries(HANDLE hDisk, const unsigned char* array, un
             continue;
         // Without a header to vouch for it, an entry must lie behind the
         // array and on the disk.
-        if (unverified && (firstLba < 34 || (diskSectors != 0 && lastLba >= diskSectors)))
+        const unsigned __int64 firstUsable = 2 + (kStandardGptEntries * 128 + m_uSectorSize - 1) / m_uSectorSize;
+        if (unverified && (firstLba < firstUsable || (diskSectors != 0 && lastLba >= diskSectors)))
             continue;
         CPartitionInfo* info = new (std::nothrow) CPartitionInfo;
         if (!info)
             continue;
         info->m_bActive = FALSE;
         info->m_nScheme = SCHEME_GPT;
+        info->m_uSectorSize = m_uSectorSize;
         info->m_StartSector = firstLba;
         info->m_SectorCount = lastLba - firstLba + 1;
         info->m_bUnverified = unverified;
@@ -427,7 +502,7 @@ int CPartitionTable::ReadGptAt(HANDLE hDisk, unsigned __int64 headerLba, unsigne
             (unsigned __int64)count * entrySize > kMaxGptArrayBytes)
             break;
         const unsigned int arrayBytes = count * entrySize;
-        const unsigned int arraySectors = (arrayBytes + kSector - 1) / kSector;
+        const unsigned int arraySectors = (arrayBytes + m_uSectorSize - 1) / m_uSectorSize;
         if (entriesLba < 2)
             break;
         if (diskSectors != 0 && (entriesLba >= diskSectors || diskSectors - entriesLba < arraySectors))

@@ -16,6 +16,14 @@ enum FileSystemCode
 
 // Classifies the first sector (at least 512 bytes) of a partition.
 int DetectFileSystem(const unsigned char* bootSector);
+// The sector size a recognised boot sector was made for (its bytes-per-
+// sector field; exFAT's shift), 512 to 4096; 0 when it names none.
+unsigned int BootSectorBytesPerSector(const unsigned char* bootSector);
+// The logical sector size of a disk (or disk image) behind the handle: where
+// its GPT header lies, else the size for which a table entry's start holds a
+// boot sector made for that size, else the size a file system at sector 0
+// was made for, else what the driver reports, else 512.
+unsigned int DetectDiskSectorSize(HANDLE hDisk);
 
 class CPartitionInfo
 {
@@ -32,7 +40,7 @@ public:
     BOOL m_bLogical;                // found inside an extended partition
     int m_nType;                    // MBR type byte; GPT: FileSystemCode of the boot sector
     int m_nScheme;                  // 1 MBR, 2 GPT
-    unsigned int m_uSectorSize;     // 512
+    unsigned int m_uSectorSize;     // bytes per sector of its disk (512 until known)
     unsigned __int64 m_StartSector; // absolute first sector
     unsigned __int64 m_SectorCount;
     unsigned __int64 m_HiddenSectors; // MBR: hidden sectors of the partition's boot sector
@@ -78,7 +86,8 @@ public:
     // read at its standard place (LBA 2) instead; its records are unverified.
     int UsedUnverifiedGpt() const { return m_bUnverifiedGpt; }
 
-    // Reads count sectors from sector; a new[] buffer the caller deletes, or NULL.
+    // Reads count sectors (of the table's sector size) from sector; a new[]
+    // buffer the caller deletes, or NULL.
     unsigned char* ReadSectors(HANDLE hDisk, unsigned __int64 sector, unsigned int count);
 
     void DeleteAll();

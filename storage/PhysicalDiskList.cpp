@@ -1,4 +1,5 @@
 #include "storage/PhysicalDiskList.h"
+#include "storage/PartitionTable.h"
 
 #include <winioctl.h>
 #include <cstdio>
@@ -43,7 +44,7 @@ std::wstring GetAtaString(const WORD* words, int first, int last)
 }
 
 CPhysicalDiskInfo::CPhysicalDiskInfo()
-    : m_nMediaKind(0), m_SectorCount(0), m_TotalBytes(0), m_fSizeGB(0.0f), m_nDiskNumber(0)
+    : m_nMediaKind(0), m_SectorCount(0), m_TotalBytes(0), m_fSizeGB(0.0f), m_nDiskNumber(0), m_uSectorSize(0)
 {
 }
 
@@ -175,6 +176,7 @@ int CPhysicalDiskList::AddDisk(int diskNumber, int* pbIdentified)
             length = (unsigned __int64)len.Length.QuadPart;
     }
 
+    const size_t listed = m_Disks.size();
     bool added = false;
     GETVERSIONINPARAMS ver;
     memset(&ver, 0, sizeof(ver));
@@ -210,6 +212,8 @@ int CPhysicalDiskList::AddDisk(int diskNumber, int* pbIdentified)
                 AddFromSize(diskNumber, len / 512);
         }
     }
+    if (m_Disks.size() > listed)
+        m_Disks.back()->m_uSectorSize = DetectDiskSectorSize(h);
     CloseHandle(h);
     return 1;
 }

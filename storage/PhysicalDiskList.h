@@ -17,6 +17,9 @@ public:
     unsigned __int64 m_TotalBytes;
     float m_fSizeGB;
     int m_nDiskNumber;              // N of "\\.\PhysicalDrive%d"
+    // The disk's logical sector size, in which its table and every partition
+    // on it count; 0 when not known yet (the reader then asks the disk).
+    unsigned int m_uSectorSize;
 };
 
 class CPhysicalDiskList

@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "core/Helpers.h"
@@ -353,6 +354,19 @@ void CListThumbElementUI::PaintThumbView(HDC hDC)
                                     DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS);
 }
 
+RECT CListThumbElementUI::ColumnTextArea(const DuiLib::TListInfoUI& info, int column, const RECT& row)
+{
+    RECT rc = {info.rcColumn[column].left, row.top, info.rcColumn[column].right, row.bottom};
+    rc.left += info.rcTextPadding.left;
+    rc.right -= info.rcTextPadding.right;
+    rc.top += info.rcTextPadding.top;
+    rc.bottom -= info.rcTextPadding.bottom;
+    // The check box and the mark end 34 pixels into the row.
+    if (column == 0)
+        rc.left = std::max(rc.left, info.rcColumn[0].left + 38);
+    return rc;
+}
+
 void CListThumbElementUI::PaintListView(HDC hDC)
 {
     if (IsSelected())
@@ -387,18 +401,13 @@ void CListThumbElementUI::PaintListView(HDC hDC)
     }
     const int columns = info->nColumns < 5 ? info->nColumns : 5;
     for (int i = 0; i < columns; ++i) {
-        RECT rc = {info->rcColumn[i].left, m_rcItem.top, info->rcColumn[i].right, m_rcItem.bottom};
-        rc.left += info->rcTextPadding.left;
-        rc.right -= info->rcTextPadding.right;
-        rc.top += info->rcTextPadding.top;
-        rc.bottom -= info->rcTextPadding.bottom;
         if (i == 4) {
             RECT col = {info->rcColumn[i].left, m_rcItem.top, info->rcColumn[i].right, m_rcItem.bottom};
             DuiLib::TDrawInfo drawInfo(L"file='icon/preview.png' dest='10, 1, 30, 21'");
             DuiLib::CRenderEngine::DrawImage(hDC, m_pManager, col, m_rcPaintNow, drawInfo);
             continue;
         }
-        rc.left += i == 0 ? 18 : 4;
+        RECT rc = ColumnTextArea(*info, i, m_rcItem);
         UINT style = DT_SINGLELINE | DT_VCENTER;
         if (i == 0 || i == 2)
             style |= DT_END_ELLIPSIS;

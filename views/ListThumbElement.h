@@ -65,6 +65,10 @@ public:
     // Areas of the tile in the current view mode (window coordinates).
     RECT PreviewArea() const;
     RECT CheckBoxArea() const;
+    // Where list view writes the text of a column (0 name, 1 size, 2 folder,
+    // 3 modified) in a row: the column less the list's text padding and,
+    // in the name column, the check box and the recoverability mark.
+    static RECT ColumnTextArea(const DuiLib::TListInfoUI& info, int column, const RECT& row);
 
 private:
     void FreeThumbnail();

@@ -77,6 +77,15 @@ const uint8_t kFatAttrVolumeLabel = 0x08;
 const uint8_t kFatAttrDirectory = 0x10;
 
 namespace fatcommon {
+// Whether `size` bytes fit the clusters first .. last (contiguous from its
+// first cluster, as a deleted file is taken) of clusterBytes each. A size
+// past that is a damaged entry: nothing can be read for most of it.
+inline bool SizeFitsClusters(uint64_t size, uint64_t first, uint64_t last, uint64_t clusterBytes) {
+  if (clusterBytes == 0 || first < 2 || first > last) return size == 0;
+  const uint64_t clusters = last - first + 1;
+  if (clusters > ~0ull / clusterBytes) return true;
+  return size <= clusters * clusterBytes;
+}
 
 // "%04d-%02d-%02d  %02d:%02d" of a DOS date and time word.
 std::wstring FormatDosTime(WORD date, WORD time);

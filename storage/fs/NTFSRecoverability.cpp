@@ -85,6 +85,16 @@ int EstimateNtfsRecoverability(CNTFSVolume* volume, const CAttrNonResident* data
   if (!data->IsDataValid()) return 100;
   const CSList<tagDataRun_Entry>& runs = data->GetDataRunList();
   if (runs.GetCount() == 0) return 0;
+  // A size past what the runs map (sparse runs included) cannot be read
+  // back: the record is damaged, however free its clusters are.
+  const ULONGLONG cluster = volume ? volume->GetClusterSize() : 0;
+  if (cluster) {
+    ULONGLONG mapped = 0;
+    runs.ForEach([&](tagDataRun_Entry* r) {
+      mapped = r->clusters > ~0ull - mapped ? ~0ull : mapped + r->clusters;
+    });
+    if (mapped <= ~0ull / cluster && data->GetDataSize() > mapped * cluster) return 0;
+  }
   BitmapFile bm(volume);  // loaded once for all runs
   ULONGLONG sum = 0;
   runs.ForEach([&](tagDataRun_Entry* r) {

@@ -6,11 +6,19 @@
 
 #include "GuiHarness.h"
 #include "WindowTestUtil.h"
+#include "app/CloseConfirm.h"
 #include "app/MainFrame.h"
 #include "app/MessageDlg.h"
+#include "app/ResultDialogs.h"
 #include "app/ProgressTaskBar.h"
 #include "app/WndShadow.h"
+#include "common/DeviceMap.h"
+#include "common/TestPaths.h"
+#include "core/Helpers.h"
 #include "core/Language.h"
+#include "storage/fs/FatCommon.h"
+#include "views/ListThumbElement.h"
+#include "views/ResultListUI.h"
 
 using namespace wintest;
 
@@ -83,6 +91,77 @@ TEST_F(DialogTest, MessageBoxExtras)
     EXPECT_EQ(12, dlg->GetResult());
     EXPECT_EQ(0, dlg->GetPathChoice());
     delete dlg;
+}
+
+// The two questions the program asks in its own box, before recovering
+// several files and before quitting, carry the program's title as every
+// other box does.
+TEST_F(DialogTest, ConfirmationBoxesCarryTheProgramTitle)
+{
+    const std::wstring title = GetMessageTitle();
+    ASSERT_FALSE(title.empty());
+    std::wstring seen;
+    auto answerNo = [&](HWND dlg) {
+        CPaintManagerUI& pm = *gui::ManagerOf(dlg);
+        gui::PumpUntil([&] { return gui::IsShown(pm, L"btnClose"); });
+        seen = gui::Find(pm, L"caption")->GetText().GetData();
+        gui::SaveScreenshot(dlg, seen.empty() ? L"dlg_confirm_untitled" : L"dlg_confirm_titled");
+        gui::Click(pm, L"btnClose");
+    };
+    gui::OnDialog(L"DelvaroDlg", answerNo);
+    int option = -1;
+    EXPECT_FALSE(DefaultResultDialogs().AskRecoverOption(NULL, L"Recover the 3 selected files?", false, option));
+    EXPECT_EQ(title, seen) << "recovery question";
+
+    seen = L"(not shown)";
+    SetCloseConfirm(1);
+    gui::OnDialog(L"DelvaroDlg", answerNo);
+    EXPECT_FALSE(ConfirmClose(NULL));
+    EXPECT_EQ(title, seen) << "quit question";
+    SetCloseConfirm(-1);
+}
+
+// A disk that tells no model of its own is named in the language of the
+// window, in Chinese as in English.
+TEST_F(DialogTest, DiskRowsNameADiskWithoutAModelInTheLanguageOfTheWindow)
+{
+    NEEDS_WINE_DRIVES();
+    devicemap::CScopedDeviceMap disk;
+    ASSERT_TRUE(disk.PhysicalDrive(6, testpaths::Fixture(L"carve.img")));
+    SetCloseConfirm(0);
+    IUsageReporter* oldReporter = SetUsageReporter(NULL);
+    for (int cp : {936, 950, 1252}) {
+        SCOPED_TRACE(cp);
+        gui::UseLanguage(cp);
+        const std::wstring name = GetUIText(L"HardDisk");
+        ASSERT_FALSE(name.empty());
+        if (cp != 1252)
+            EXPECT_EQ(std::wstring::npos, name.find(L"Hard Disk"));
+        CMainFrame* frame = new CMainFrame;
+        HWND hwnd =
+            frame->Create(NULL, L"Delvaro", WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, 0, 0, 0, 800, 600);
+        ASSERT_TRUE(hwnd != NULL);
+        ASSERT_TRUE(gui::PumpUntil([&] { return frame->IsInitialized() && !frame->IsDiskEnumRunning(); }, 60000));
+        CPaintManagerUI& pm = frame->GetPaintManager();
+        DuiLib::CListUI* list = static_cast<DuiLib::CListUI*>(gui::Find(pm, L"listDisk")->GetInterface(DUI_CTR_LIST));
+        std::wstring row;
+        for (int i = 0; list && i < list->GetCount(); ++i) {
+            CControlUI* c = pm.FindSubControlByName(list->GetItemAt(i), L"diskName");
+            if (c && std::wstring(c->GetText().GetData()).compare(0, 4, L"HD6:") == 0)
+                row = c->GetText().GetData();
+        }
+        EXPECT_EQ(L"HD6: " + name, row.substr(0, 5 + name.size())) << testpaths::Narrow(row);
+        if (cp == 936) {
+            frame->SelectPage(1);
+            gui::PumpUntil([] { return false; }, 150);
+            gui::SaveScreenshot(hwnd, L"page_disks_hd_cn");
+        }
+        PostMessageW(hwnd, WM_CLOSE, 0, 0);
+        EXPECT_TRUE(gui::PumpUntil([&] { return !IsWindow(hwnd); }));
+    }
+    SetUsageReporter(oldReporter);
+    SetCloseConfirm(-1);
+    gui::UseLanguage(1252);
 }
 
 TEST_F(DialogTest, ShadowFollowsTheWindow)
@@ -252,18 +331,44 @@ class LanguageTest : public ::testing::TestWithParam<int>
 {
 };
 
+// The main window in a language at its default size, sending no usage
+// events; Close puts the language back.
+struct CLanguageFrame
+{
+    IUsageReporter* oldReporter = NULL;
+    CMainFrame* frame = NULL;
+    HWND hwnd = NULL;
+    bool Open(int cp)
+    {
+        gui::InitProcess(cp);
+        SetCloseConfirm(0);
+        oldReporter = SetUsageReporter(NULL);
+        frame = new CMainFrame;
+        hwnd = frame->Create(NULL, L"Delvaro", WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, 0, 0, 0, 800, 600);
+        if (!hwnd)
+            return false;
+        frame->CenterWindow();
+        return gui::PumpUntil([&] { return frame->IsInitialized() && !frame->IsDiskEnumRunning(); });
+    }
+    bool Close()
+    {
+        PostMessageW(hwnd, WM_CLOSE, 0, 0);
+        const bool gone = gui::PumpUntil([&] { return !IsWindow(hwnd); });
+        SetUsageReporter(oldReporter);
+        SetCloseConfirm(-1);
+        gui::UseLanguage(1252);
+        return gone;
+    }
+};
+
 TEST_P(LanguageTest, PagesShowTheirTextsWhole)
 {
     const int cp = GetParam();
     const char* lang = cp == 936 ? "cn" : cp == 950 ? "tr" : "en";
-    gui::InitProcess(cp);
-    SetCloseConfirm(0);
-    IUsageReporter* oldReporter = SetUsageReporter(NULL);
-    CMainFrame* frame = new CMainFrame;
-    HWND hwnd = frame->Create(NULL, L"Delvaro", WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, 0, 0, 0, 800, 600);
-    ASSERT_TRUE(hwnd != NULL);
-    frame->CenterWindow();
-    ASSERT_TRUE(gui::PumpUntil([&] { return frame->IsInitialized() && !frame->IsDiskEnumRunning(); }));
+    CLanguageFrame lf;
+    ASSERT_TRUE(lf.Open(cp));
+    CMainFrame* frame = lf.frame;
+    HWND hwnd = lf.hwnd;
     CPaintManagerUI& pm = frame->GetPaintManager();
     EXPECT_EQ(GetUIText(L"ProductName"), std::wstring(gui::Find(pm, L"TitleText")->GetText()));
     int checked = 0;
@@ -276,11 +381,7 @@ TEST_P(LanguageTest, PagesShowTheirTextsWhole)
             gui::SaveScreenshot(hwnd, (std::wstring(L"page_") + pages[page] + L"_" + std::wstring(lang, lang + 2)).c_str());
     }
     EXPECT_GT(checked, 60);
-    PostMessageW(hwnd, WM_CLOSE, 0, 0);
-    EXPECT_TRUE(gui::PumpUntil([&] { return !IsWindow(hwnd); }));
-    SetUsageReporter(oldReporter);
-    SetCloseConfirm(-1);
-    gui::UseLanguage(1252);
+    EXPECT_TRUE(lf.Close());
 }
 
 // The dialogs' layouts in each language: every text fits and has glyphs.
@@ -306,6 +407,90 @@ TEST_P(LanguageTest, DialogsShowTheirTextsWhole)
     }
     EXPECT_GT(checked, 20);
     gui::UseLanguage(1252);
+}
+
+// The result list at the window's default size: each column holds the
+// longest text it shows in this language, in the list's own font. The
+// name and folder columns end a long text with an ellipsis; their headings
+// fit, like every other heading.
+TEST_P(LanguageTest, ResultColumnsHoldTheirLongestTexts)
+{
+    const int cp = GetParam();
+    const char* lang = cp == 936 ? "cn" : cp == 950 ? "tr" : "en";
+    CLanguageFrame lf;
+    ASSERT_TRUE(lf.Open(cp));
+    CMainFrame* frame = lf.frame;
+    HWND hwnd = lf.hwnd;
+    CPaintManagerUI& pm = frame->GetPaintManager();
+    RECT client;
+    GetClientRect(hwnd, &client);
+    EXPECT_EQ(800, client.right);
+    // The result page as a list.
+    frame->SelectPage(4);
+    DuiLib::CTabLayoutUI* tab =
+        static_cast<DuiLib::CTabLayoutUI*>(gui::Find(pm, L"ScanTab")->GetInterface(DUI_CTR_TABLAYOUT));
+    ASSERT_TRUE(tab != NULL);
+    tab->SelectItem(1);
+    CResultListUI* list = frame->GetResultList();
+    ASSERT_TRUE(list != NULL && !list->IsTileMode());
+    DuiLib::TListInfoUI& info = *list->GetListInfo();
+    ASSERT_TRUE(gui::PumpUntil([&] { return info.nColumns == 5 && info.rcColumn[4].right > info.rcColumn[0].left; }));
+    gui::PumpPending();
+
+    HDC dc = GetDC(hwnd);
+    HGDIOBJ oldFont = SelectObject(dc, pm.GetFont(info.nFont));
+    auto width = [&](const std::wstring& t) {
+        SIZE sz = {};
+        GetTextExtentPoint32W(dc, t.c_str(), (int)t.size(), &sz);
+        return (int)sz.cx;
+    };
+    // Any digit may stand anywhere: every digit made the widest one.
+    wchar_t widest = L'0';
+    for (wchar_t d = L'1'; d <= L'9'; ++d)
+        if (width(std::wstring(1, d)) > width(std::wstring(1, widest)))
+            widest = d;
+    auto widen = [&](std::wstring t) {
+        for (wchar_t& c : t)
+            if (c >= L'0' && c <= L'9')
+                c = widest;
+        return t;
+    };
+    std::vector<std::wstring> values[4];
+    // Sizes: the longest of each unit, up to a 16 TiB file.
+    for (uint64_t size : {1024ULL, 1048575ULL, 1073741823ULL, (16ULL << 40) - 1}) {
+        wchar_t text[64] = {};
+        FormatSizeText(size, text, sizeof(text));
+        values[1].push_back(widen(text));
+    }
+    // Modification times, as the scans write them.
+    values[3].push_back(widen(fatcommon::FormatDosTime(0x5B89, 0xB2D9)));
+    const RECT row = {0, 0, 0, 22};
+    for (int column = 0; column < 4; ++column) {
+        const RECT area = CListThumbElementUI::ColumnTextArea(info, column, row);
+        for (const std::wstring& v : values[column])
+            EXPECT_LE(width(v), area.right - area.left)
+                << lang << ": column " << column << " cuts '" << testpaths::Narrow(v) << "'";
+    }
+    // The headings, in the list's font as the layout sets them.
+    DuiLib::CListHeaderUI* header = list->GetHeader();
+    ASSERT_EQ(5, header->GetCount());
+    for (int i = 0; i < header->GetCount(); ++i) {
+        DuiLib::CListHeaderItemUI* item =
+            static_cast<DuiLib::CListHeaderItemUI*>(header->GetItemAt(i)->GetInterface(DUI_CTR_LISTHEADERITEM));
+        ASSERT_TRUE(item != NULL);
+        const RECT pos = item->GetPos(), pad = item->GetTextPadding();
+        const std::wstring text = item->GetText().GetData();
+        EXPECT_LE(width(text), (pos.right - pos.left) - pad.left - pad.right)
+            << lang << ": heading '" << testpaths::Narrow(text) << "' cut";
+    }
+    // Every column lies inside the list, beside its scroll bar.
+    const int scrollBar = list->GetVerticalScrollBar() ? list->GetVerticalScrollBar()->GetFixedWidth() : 0;
+    EXPECT_LE(info.rcColumn[4].right, list->GetPos().right - scrollBar) << lang;
+    SelectObject(dc, oldFont);
+    ReleaseDC(hwnd, dc);
+    gui::SaveScreenshot(hwnd, (std::wstring(L"results_columns_") + std::wstring(lang, lang + 2)).c_str());
+
+    EXPECT_TRUE(lf.Close());
 }
 
 INSTANTIATE_TEST_SUITE_P(Skins, LanguageTest, ::testing::Values(1252, 936, 950));

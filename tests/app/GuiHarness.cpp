@@ -73,7 +73,7 @@ void InitProcess(int codePage)
     CUpdate::Endpoints local;
     local.newVersion = local.patchVersion = local.patch = local.remoteConfig = local.installer = local.decoder =
         L"http://127.0.0.1:9/update";
-    g_Update.SetEndpoints(local);
+    GetUpdater().SetEndpoints(local);
     g_ConfigSetting.m_bShowMode = 0;
     // Every first-use guide counts as shown: no overlay over the windows under
     // test, except where a test clears the mask.
@@ -151,6 +151,152 @@ bool IsShown(CControlUI* control)
 bool IsShown(CPaintManagerUI& pm, const wchar_t* name)
 {
     return IsShown(Find(pm, name));
+}
+
+namespace {
+
+DuiLib::CContainerUI* AsContainer(CControlUI* c)
+{
+    return c ? static_cast<DuiLib::CContainerUI*>(c->GetInterface(DUI_CTR_CONTAINER)) : NULL;
+}
+
+// Where a container lays out and paints its (non-floating) children.
+RECT InnerRect(CControlUI* parent)
+{
+    RECT rc = parent->GetPos();
+    if (DuiLib::CContainerUI* box = AsContainer(parent)) {
+        const RECT in = box->GetInset();
+        rc.left += in.left;
+        rc.top += in.top;
+        rc.right -= in.right;
+        rc.bottom -= in.bottom;
+        if (box->GetVerticalScrollBar() && box->GetVerticalScrollBar()->IsVisible())
+            rc.right -= box->GetVerticalScrollBar()->GetFixedWidth();
+        if (box->GetHorizontalScrollBar() && box->GetHorizontalScrollBar()->IsVisible())
+            rc.bottom -= box->GetHorizontalScrollBar()->GetFixedHeight();
+    }
+    return rc;
+}
+
+bool Inside(const RECT& inner, const RECT& outer)
+{
+    return inner.left >= outer.left && inner.top >= outer.top && inner.right <= outer.right &&
+           inner.bottom <= outer.bottom;
+}
+
+std::wstring RectText(const RECT& r)
+{
+    return L"(" + std::to_wstring(r.left) + L"," + std::to_wstring(r.top) + L"," + std::to_wstring(r.right) + L"," +
+           std::to_wstring(r.bottom) + L")";
+}
+
+std::wstring Describe(CControlUI* c)
+{
+    if (!c)
+        return L"nothing";
+    std::wstring d = c->GetName().IsEmpty() ? std::wstring(L"a ") + c->GetClass() : std::wstring(c->GetName());
+    return d + L" " + RectText(c->GetPos());
+}
+
+// c paints something over rc: it is shown there and is a leaf control, has
+// a background of its own, or holds something that paints there.
+bool PaintsOver(CControlUI* c, const RECT& rc)
+{
+    RECT meet;
+    const RECT pos = c->GetPos();
+    if (!c->IsVisible() || !IntersectRect(&meet, &pos, &rc))
+        return false;
+    DuiLib::CContainerUI* box = AsContainer(c);
+    if (!box || c->GetBkColor() != 0 || (c->GetBkImage() && *c->GetBkImage()))
+        return true;
+    for (int i = 0; i < box->GetCount(); ++i)
+        if (PaintsOver(box->GetItemAt(i), rc))
+            return true;
+    return false;
+}
+
+void CollectClickable(CControlUI* c, std::vector<CControlUI*>& out)
+{
+    if (!c || !c->IsVisible())
+        return;
+    if (c->GetInterface(DUI_CTR_BUTTON) || c->GetInterface(DUI_CTR_EDIT) || c->GetInterface(DUI_CTR_LIST) ||
+        c->GetInterface(DUI_CTR_LISTHEADERITEM))
+        out.push_back(c);
+    // The rows of a list scroll: the list stands for them.
+    if (c->GetInterface(DUI_CTR_LIST))
+        return;
+    if (DuiLib::CContainerUI* box = AsContainer(c))
+        for (int i = 0; i < box->GetCount(); ++i)
+            CollectClickable(box->GetItemAt(i), out);
+}
+
+}  // namespace
+
+std::wstring Unreachable(CPaintManagerUI& pm, CControlUI* control)
+{
+    if (!control)
+        return L"missing";
+    const std::wstring name = Describe(control);
+    if (!IsShown(control))
+        return name + L" is hidden";
+    const RECT rc = control->GetPos();
+    if (rc.right <= rc.left || rc.bottom <= rc.top)
+        return name + L" has no area";
+    HWND hwnd = pm.GetPaintWindow();
+    RECT client = {};
+    GetClientRect(hwnd, &client);
+    if (!Inside(rc, client))
+        return name + L" reaches out of the window's client area " + RectText(client);
+    for (CControlUI *child = control, *parent = control->GetParent(); parent;
+         child = parent, parent = parent->GetParent()) {
+        const RECT room = child->IsFloat() ? parent->GetPos() : InnerRect(parent);
+        if (!Inside(rc, room))
+            return name + L" reaches out of " + Describe(parent) + L", whose room is " + RectText(room);
+        // What the parent paints after the child lies over it.
+        DuiLib::CContainerUI* box = AsContainer(parent);
+        for (int i = box ? box->GetItemIndex(child) + 1 : 0; box && i > 0 && i < box->GetCount(); ++i)
+            if (PaintsOver(box->GetItemAt(i), rc))
+                return name + L" lies under " + Describe(box->GetItemAt(i));
+    }
+    POINT mid = {(rc.left + rc.right) / 2, (rc.top + rc.bottom) / 2};
+    CControlUI* hit = pm.FindControl(mid);
+    bool ours = false;
+    for (CControlUI* h = hit; h && !ours; h = h->GetParent())
+        ours = h == control;
+    if (!ours)
+        return name + L": a click at its centre reaches " + Describe(hit);
+    POINT screen = mid;
+    ClientToScreen(hwnd, &screen);
+    HWND there = WindowFromPoint(screen);
+    if (there != hwnd) {
+        // Its own native window (an edit's, while it has the focus).
+        RECT wr = {};
+        bool part = there && GetParent(there) == hwnd && GetWindowRect(there, &wr);
+        if (part) {
+            MapWindowPoints(NULL, hwnd, (POINT*)&wr, 2);
+            part = Inside(wr, rc);
+        }
+        if (!part) {
+            wchar_t cls[64] = {};
+            if (there)
+                GetClassNameW(there, cls, 63);
+            return name + L": at its centre the screen shows the window " + cls;
+        }
+    }
+    return std::wstring();
+}
+
+std::wstring Unreachable(CPaintManagerUI& pm, const wchar_t* name)
+{
+    CControlUI* c = Find(pm, name);
+    return c ? Unreachable(pm, c) : std::wstring(name) + L" is missing";
+}
+
+std::vector<CControlUI*> ClickableControls(CPaintManagerUI& pm)
+{
+    std::vector<CControlUI*> out;
+    CollectClickable(pm.GetRoot(), out);
+    return out;
 }
 
 bool IsSelected(CPaintManagerUI& pm, const wchar_t* name)

@@ -34,6 +34,17 @@ bool Click(CPaintManagerUI& pm, const wchar_t* name);
 void Key(HWND hwnd, UINT vk);
 // Visible, with all its parents.
 bool IsShown(CControlUI* control);
+// Why a user cannot see or click a control; empty when nothing stands in
+// the way: it is shown, its whole rectangle lies inside each of its parents
+// (their insets and scroll bars taken off) and inside the window's client
+// area, nothing painted after it meets it, and at its centre both DuiLib's
+// hit test and the native window there find the control itself (or a part
+// of it: a child control, or its own native window).
+std::wstring Unreachable(CPaintManagerUI& pm, CControlUI* control);
+std::wstring Unreachable(CPaintManagerUI& pm, const wchar_t* name);
+// The shown controls of a window that a user clicks or types into: buttons
+// (options and check boxes among them), edits, lists and their header items.
+std::vector<CControlUI*> ClickableControls(CPaintManagerUI& pm);
 bool IsShown(CPaintManagerUI& pm, const wchar_t* name);
 bool IsSelected(CPaintManagerUI& pm, const wchar_t* name);
 

@@ -9,7 +9,9 @@
 //      host folder's file system for it, not the volume's,
 //   \\.\PhysicalDrive6 the carving image as a whole disk,
 //   \\.\PhysicalDrive14 and 15 two disks, each with a lost FAT volume in
-//      front of the one partition its table (sfdisk) still lists.
+//      front of the one partition its table (sfdisk) still lists, and
+//   \\.\PhysicalDrive0 the first of them again, as the first disk of the
+//      machine.
 // Each recovers what it lists and compares the bytes.
 #include <gtest/gtest.h>
 
@@ -25,8 +27,7 @@
 #include <sstream>
 #include <tuple>
 
-#include "GuiHarness.h"
-#include "WindowTestUtil.h"
+#include "DialogFrame.h"
 #include "app/MainFrame.h"
 #include "app/ResultDialogs.h"
 #include "app/WindowMessages.h"
@@ -40,9 +41,6 @@
 using namespace wintest;
 
 namespace {
-
-const DWORD kFrameStyle = WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX;
-
 
 // Bytes of a file at an offset (the sparse image is never read whole).
 std::string ReadRange(const std::wstring& path, uint64_t offset, size_t length)
@@ -126,13 +124,12 @@ std::string StreamBytes(IStream* stream)
     return out;
 }
 
-class JourneyTest : public ::testing::Test
+class JourneyTest : public CDialogFrameTest
 {
 protected:
     static void SetUpTestSuite()
     {
-        gui::InitProcess(1252);
-        SetCloseConfirm(0);
+        CDialogFrameTest::SetUpTestSuite();
         s_fat32 = new devicemap::CMountedDrive;
         s_exfat = new devicemap::CMountedDrive;
         s_disk = new devicemap::CScopedDeviceMap;
@@ -149,201 +146,12 @@ protected:
         delete s_disk;
         delete s_exfat;
         delete s_fat32;
-        SetCloseConfirm(-1);
+        CDialogFrameTest::TearDownTestSuite();
     }
 
-    void SetUp() override
-    {
-        m_oldReporter = SetUsageReporter(&m_reporter);
-        m_oldBox = SetMessageDlgProc(MessageLog::Proc);
-        MessageLog::texts.clear();
-        MessageLog::answer = 7;
-        m_oldDialogs = GetResultDialogs();
-        g_ConfigSetting.m_bShowMode = 0;
-        g_ConfigSetting.m_nViewMode = 1;
-        m_oldClusterSize = g_ConfigSetting.m_uClusterSize;
-        g_ConfigSetting.SetClusterSize(512, 0);
-        m_frame = new CMainFrame;
-        m_hwnd = m_frame->Create(NULL, L"Delvaro", kFrameStyle, 0, 0, 0, 800, 600);
-        ASSERT_TRUE(m_hwnd != NULL) << GetLastError();
-        m_frame->CenterWindow();
-        ASSERT_TRUE(gui::PumpUntil([&] { return m_frame->IsInitialized() && !m_frame->IsDiskEnumRunning(); }, 60000));
-        gui::PumpPending();
-    }
-
-    void TearDown() override
-    {
-        if (m_hwnd && IsWindow(m_hwnd)) {
-            PostMessageW(m_hwnd, WM_CLOSE, 0, 0);
-            EXPECT_TRUE(gui::PumpUntil([&] { return !IsWindow(m_hwnd); }, 60000));
-        }
-        GetResultDialogs() = m_oldDialogs;
-        g_ConfigSetting.SetClusterSize(m_oldClusterSize, 0);
-        SetMessageDlgProc(m_oldBox);
-        SetUsageReporter(m_oldReporter);
-    }
-
-    CPaintManagerUI& pm() { return m_frame->GetPaintManager(); }
-    DuiLib::CListUI* List(const wchar_t* name)
-    {
-        return static_cast<DuiLib::CListUI*>(gui::Find(pm(), name)->GetInterface(DUI_CTR_LIST));
-    }
-
-    void ClickAndWaitForPage(const wchar_t* name, int page)
-    {
-        ASSERT_TRUE(gui::Click(pm(), name)) << name;
-        ASSERT_TRUE(gui::PumpUntil([&] { return m_frame->GetCurrentPage() == page; })) << name << " -> " << page;
-    }
-
-    // Selects the disk-page row whose name holds the text.
-    void ClickDiskRow(const std::wstring& text)
-    {
-        DuiLib::CListUI* l = List(L"listDisk");
-        int index = -1;
-        for (int i = 0; i < l->GetCount() && index < 0; ++i) {
-            CControlUI* c = pm().FindSubControlByName(l->GetItemAt(i), L"diskName");
-            if (c && l->GetItemAt(i)->IsVisible() && std::wstring(c->GetText().GetData()).find(text) != std::wstring::npos)
-                index = i;
-        }
-        ASSERT_GE(index, 0) << "no row for " << std::string(text.begin(), text.end());
-        auto inView = [&] {
-            RECT r = l->GetItemAt(index)->GetPos(), lr = l->GetList()->GetPos();
-            return r.top >= lr.top && r.bottom <= lr.bottom && r.bottom > r.top;
-        };
-        if (!inView()) {
-            RECT r = l->GetItemAt(index)->GetPos(), lr = l->GetList()->GetPos();
-            l->Scroll(0, r.bottom > lr.bottom ? r.bottom - lr.bottom : r.top - lr.top);
-        }
-        ASSERT_TRUE(gui::PumpUntil(inView));
-        ASSERT_TRUE(gui::Click(pm(), l->GetItemAt(index)));
-        ASSERT_TRUE(gui::PumpUntil([&] { return l->GetCurSel() == index; }));
-    }
-
-    // From the home page through the disk and type pages to a running scan,
-    // with every category chosen (the default) or pictures only.
-    void StartScanOf(const wchar_t* job, const std::wstring& row, bool picturesOnly)
-    {
-        if (m_frame->GetUiMode() != 1)
-            ClickAndWaitForPage(L"btnProMode", 0);
-        ClickAndWaitForPage(job, 1);
-        ClickDiskRow(row);
-        ClickAndWaitForPage(L"btnNext", 3);
-        if (picturesOnly) {
-            ASSERT_TRUE(gui::Click(pm(), L"optSelectAllType"));
-            ASSERT_TRUE(gui::PumpUntil([&] { return m_frame->GetSelectedCategoryCount() == 0; }));
-            ASSERT_TRUE(gui::Click(pm(), L"optSelectPicture"));
-            ASSERT_TRUE(gui::PumpUntil([&] { return m_frame->GetSelectedCategoryCount() == 1; }));
-        }
-        MessageLog::texts.clear();
-        ClickAndWaitForPage(L"btnNext", 4);
-    }
-
-    // The scan has ended and the intake has moved every finding.
-    void WaitForResults(DWORD ms = 240000)
-    {
-        ASSERT_TRUE(gui::PumpUntil(
-            [&] {
-                return !m_frame->GetScanDiskDlg()->IsScanRunning() && !m_frame->IsRefreshTimerRunning() &&
-                       m_frame->GetResultList()->GetCount() == (int)m_frame->GetFoundCount();
-            },
-            ms));
-    }
-
-    std::vector<CListThumbElementUI*> Tiles()
-    {
-        std::vector<CListThumbElementUI*> out;
-        CResultListUI* list = m_frame->GetResultList();
-        for (int i = 0; i < list->GetCount(); ++i)
-            out.push_back(static_cast<CListThumbElementUI*>(list->GetItemAt(i)->GetInterface(L"ListThumbElement")));
-        return out;
-    }
-
-    std::wstring TreeLabel(HWND tree, HTREEITEM item)
-    {
-        wchar_t buf[300] = {};
-        TVITEMW tv = {};
-        tv.mask = TVIF_TEXT;
-        tv.hItem = item;
-        tv.pszText = buf;
-        tv.cchTextMax = 300;
-        TreeView_GetItem(tree, &tv);
-        return buf;
-    }
-
-    // The count a tree item shows, "name(count)"; -1 without one.
-    long long TreeCount(HWND tree, HTREEITEM item)
-    {
-        const std::wstring label = TreeLabel(tree, item);
-        const size_t open = label.rfind(L'(');
-        if (open == std::wstring::npos)
-            return -1;
-        return _wtoi64(label.c_str() + open + 1);
-    }
-
-    // A real click on a tree item's check box.
-    void ClickTreeCheckBox(HWND tree, HTREEITEM item)
-    {
-        TreeView_EnsureVisible(tree, item);
-        RECT text = {};
-        ASSERT_TRUE(TreeView_GetItemRect(tree, item, &text, TRUE));
-        POINT pt = {text.left - 1, (text.top + text.bottom) / 2};
-        for (; pt.x > 0; --pt.x) {
-            TVHITTESTINFO ht = {};
-            ht.pt = pt;
-            if (TreeView_HitTest(tree, &ht) == item && (ht.flags & TVHT_ONITEMSTATEICON))
-                break;
-        }
-        ASSERT_GT(pt.x, 0);
-        POINT screen = pt;
-        ClientToScreen(tree, &screen);
-        SetCursorPos(screen.x, screen.y);
-        PostMessageW(tree, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(pt.x, pt.y));
-        PostMessageW(tree, WM_LBUTTONUP, 0, MAKELPARAM(pt.x, pt.y));
-        gui::PumpPending();
-    }
-
-    // Checks every entry through the type tree's root.
-    void CheckEverything(size_t count)
-    {
-        ASSERT_TRUE(gui::Click(pm(), L"optTypeFilter"));
-        HWND typeTree = m_frame->GetTreeWindow(103);
-        ASSERT_TRUE(gui::PumpUntil([&] { return IsWindowVisible(typeTree) != FALSE; }));
-        ClickTreeCheckBox(typeTree, TreeView_GetRoot(typeTree));
-        ASSERT_TRUE(gui::PumpUntil([&] { return m_frame->GetCheckedCount() == count; }));
-    }
-
-    // Recovers the checked entries through the recovery dialog into a new
-    // folder (carved hits by type, found files with their folders) and
-    // waits for the success box. The folder comes back.
-    std::wstring RecoverChecked(const wchar_t* folderName)
-    {
-        static std::wstring s_out;
-        s_out = testpaths::MakeTempDir(folderName);
-        GetResultDialogs().AskRecoverOption = [](HWND, const std::wstring&, bool, int& option) {
-            option = 1;
-            return true;
-        };
-        GetResultDialogs().ChooseFolder = [](HWND, const std::wstring&, std::wstring& path) {
-            path = s_out;
-            return true;
-        };
-        MessageLog::texts.clear();
-        MessageLog::answer = 7;  // the success box: do not open Explorer
-        const std::wstring success = GetUIText(L"RecoverSuccess");
-        const std::wstring head = success.substr(0, success.find(L'%'));
-        EXPECT_TRUE(gui::Click(pm(), L"btnRestoreFiles"));
-        EXPECT_TRUE(gui::PumpUntil(
-            [&] {
-                for (const std::wstring& t : MessageLog::texts)
-                    if (t.compare(0, head.size(), head) == 0)
-                        return true;
-                return false;
-            },
-            120000))
-            << (MessageLog::texts.empty() ? std::string("no box")
-                                          : std::string(MessageLog::texts[0].begin(), MessageLog::texts[0].end()));
-        return s_out;
-    }
+    // The program's own partition control: the lost partitions are real.
+    PartitionScanFactory Factory() override { return NULL; }
+    void Configure() override { UseScanSettings(); }
 
     // A deleted-file scan of a mapped FAT32 or exFAT volume: every deleted
     // file of the key is listed at its size in its folder and recovered
@@ -397,7 +205,6 @@ protected:
 
         CheckEverything(m_frame->GetFoundCount());
         ASSERT_FALSE(HasFatalFailure());
-    ASSERT_FALSE(HasFatalFailure());
         const std::wstring out = RecoverChecked(letter == L'P' ? L"jfat32out" : L"jexfatout");
         // (The recycle bin's files come back under a folder of its own.)
         std::multimap<std::wstring, std::wstring> written;  // name -> path
@@ -411,13 +218,6 @@ protected:
         }
     }
 
-    CRecordingReporter m_reporter;
-    IUsageReporter* m_oldReporter = NULL;
-    MessageDlgProc m_oldBox = NULL;
-    ResultDialogs m_oldDialogs = {};
-    uint32_t m_oldClusterSize = 512;
-    CMainFrame* m_frame = NULL;
-    HWND m_hwnd = NULL;
     static devicemap::CMountedDrive* s_fat32;
     static devicemap::CMountedDrive* s_exfat;
     static devicemap::CScopedDeviceMap* s_disk;
@@ -529,10 +329,8 @@ TEST_F(JourneyTest, FindingsThatArriveOverManyIntakeTicksAllReachTheListAndTheTr
     // Mapped by the mount manager, which this window lists at once.
     devicemap::CMountedDrive sparse;
     ASSERT_TRUE(sparse.Define(L'W', testpaths::MakeTempDir(L"jwroot"), image));
-    DEV_BROADCAST_HDR arrival = {sizeof(arrival), DBT_DEVTYP_VOLUME, 0};
-    SendMessageW(m_hwnd, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, (LPARAM)&arrival);
-    ASSERT_TRUE(gui::PumpUntil(
-        [&] { return !m_frame->IsDiskEnumRunning() && m_frame->GetVolumeList()->FindVolumeByLetter(L'W'); }, 60000));
+    AnnounceVolume(L'W');
+    ASSERT_FALSE(HasFatalFailure());
     StartScanOf(L"DeepReocverButton", L"(W:\\)", true);
     CScanDiskDlg* dlg = m_frame->GetScanDiskDlg();
 
@@ -857,4 +655,204 @@ TEST_F(JourneyTest, RecycleBinEntriesOfTwoVolumesArePreviewedAndRecoveredFromThe
             sums.insert(FileSha256(w.second));
     EXPECT_TRUE(sums.count(want[L'P']));
     EXPECT_TRUE(sums.count(want[L'Q']));
+}
+
+namespace {
+
+// A node of a folder tree: its path built from the labels ("\" is a lost
+// partition's root, "X:" a drive), its label and its check box.
+struct FolderNode
+{
+    std::wstring path;
+    std::wstring label;
+    bool checked;
+    HTREEITEM item;
+    HTREEITEM parent;
+};
+
+void WalkFolderTree(HWND tree, HTREEITEM first, HTREEITEM parent, const std::wstring& above,
+                    std::vector<FolderNode>& out)
+{
+    for (HTREEITEM item = first; item; item = TreeView_GetNextSibling(tree, item)) {
+        wchar_t buf[300] = {};
+        TVITEMW tv = {};
+        tv.mask = TVIF_TEXT | TVIF_STATE;
+        tv.stateMask = TVIS_STATEIMAGEMASK;
+        tv.hItem = item;
+        tv.pszText = buf;
+        tv.cchTextMax = 300;
+        TreeView_GetItem(tree, &tv);
+        const std::wstring label = buf;
+        const std::wstring path = above.empty() ? (label == L"\\" ? label : label + L"\\") : above + label + L"\\";
+        out.push_back({path, label, (tv.state >> 12) == 2, item, parent});
+        WalkFolderTree(tree, TreeView_GetChild(tree, item), item, path, out);
+    }
+}
+
+}  // namespace
+
+// A lost partition (mkfs.fat and mtools: long names in mixed case) of the
+// first disk, walked in the wizard: the folder tree names its folders as
+// fls -r -p spells them, under the partition's one root, with a root-folder node for the files in its
+// root; every check command leaves the tree and the list agreeing; the
+// files are recovered to a folder on another drive, byte for byte; and
+// Home gives the next job a step bar with all three steps.
+TEST_F(JourneyTest, ALostPartitionOfTheFirstDiskIsNamedCheckedAndRecoveredAsItsFilesAre)
+{
+    devicemap::CScopedDeviceMap disk0;
+    ASSERT_TRUE(disk0.PhysicalDrive(0, testpaths::Fixture(L"twodisk-a.raw")));
+    DEV_BROADCAST_HDR arrival = {sizeof(arrival), DBT_DEVTYP_VOLUME, 0};
+    SendMessageW(m_hwnd, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, (LPARAM)&arrival);
+    ASSERT_TRUE(gui::PumpUntil([&] { return !m_frame->IsDiskEnumRunning(); }, 60000));
+    const auto key = ReadTsv(testpaths::Fixture(L"twodisk-a-tree.tsv"), true);
+    std::set<std::wstring> keyFolders;
+    std::vector<std::vector<std::string>> keyFiles;
+    for (const auto& r : key) {
+        if (r.size() < 4)
+            continue;
+        if (r[3] == "dir")
+            keyFolders.insert(L"\\" + Wide(r[0]) + L"\\");
+        else
+            keyFiles.push_back(r);
+    }
+    ASSERT_EQ(3u, keyFolders.size());
+    ASSERT_GE(keyFiles.size(), 5u);
+
+    // The wizard: the partition's row, then the file types, then the scan.
+    ASSERT_EQ(0, m_frame->GetUiMode());
+    ASSERT_EQ(1, m_frame->GetCurrentPage());
+    DuiLib::CListUI* lost = List(L"listLostDisk");
+    const std::wstring rowText = L"HD0: MBRFAT16 (*:\\)";
+    int row = -1;
+    ASSERT_TRUE(gui::PumpUntil([&] {
+        for (int i = 0; i < lost->GetCount() && row < 0; ++i) {
+            CControlUI* c = pm().FindSubControlByName(lost->GetItemAt(i), L"diskName");
+            if (c && rowText == c->GetText().GetData())
+                row = i;
+        }
+        return row >= 0;
+    })) << "no row " << testpaths::Narrow(rowText) << " among " << [&] {
+        std::wstring rows;
+        for (int i = 0; i < lost->GetCount(); ++i)
+            if (CControlUI* c = pm().FindSubControlByName(lost->GetItemAt(i), L"diskName"))
+                rows += std::wstring(c->GetText().GetData()) + L"; ";
+        return testpaths::Narrow(rows);
+    }();
+    if (!gui::IsShown(lost->GetItemAt(row))) {
+        ASSERT_TRUE(gui::Click(pm(), L"lostPartBtn"));
+        ASSERT_TRUE(gui::PumpUntil([&] { return gui::IsShown(lost->GetItemAt(row)); }));
+    }
+    ASSERT_TRUE(gui::Click(pm(), lost->GetItemAt(row)));
+    ASSERT_TRUE(gui::PumpUntil([&] { return lost->GetCurSel() == row; }));
+    ClickAndWaitForPage(L"btnNext", 3);
+    MessageLog::texts.clear();
+    ClickAndWaitForPage(L"btnNext", 4);
+    EXPECT_EQ(SCAN_KIND_LOST_PARTITION, ScanKind);
+    ASSERT_TRUE(gui::PumpUntil(
+        [&] {
+            return !m_frame->IsRefreshTimerRunning() && gui::Find(pm(), L"btnHome")->IsEnabled() &&
+                   m_frame->GetResultList()->GetCount() == (int)m_frame->GetFoundCount();
+        },
+        120000));
+    EXPECT_TRUE(MessageLog::texts.empty()) << testpaths::Narrow(MessageLog::texts[0]);
+
+    // The folder tree: one root, the partition's, named "\"; its first
+    // child the root-folder node (readme.txt lies in the root); below it
+    // the folders as fls names them, case kept.
+    ASSERT_TRUE(gui::Click(pm(), L"optPathFilter"));
+    HWND pathTree = m_frame->GetTreeWindow(101);
+    ASSERT_TRUE(gui::PumpUntil([&] { return IsWindowVisible(pathTree) != FALSE; }));
+    gui::SaveScreenshot(m_hwnd, L"journey_lost_disk0_tree");
+    std::vector<FolderNode> nodes;
+    WalkFolderTree(pathTree, TreeView_GetRoot(pathTree), NULL, L"", nodes);
+    ASSERT_FALSE(nodes.empty());
+    EXPECT_EQ(L"\\", nodes[0].label);
+    EXPECT_TRUE(TreeView_GetNextSibling(pathTree, TreeView_GetRoot(pathTree)) == NULL) << "one root";
+    const HTREEITEM firstChild = TreeView_GetChild(pathTree, TreeView_GetRoot(pathTree));
+    std::set<std::wstring> treeFolders;
+    std::map<std::wstring, const FolderNode*> byPath;  // folder path -> node (root files: "\")
+    for (const FolderNode& n : nodes) {
+        if (n.item == TreeView_GetRoot(pathTree))
+            continue;
+        if (n.label == g_strLangRootDir) {
+            EXPECT_EQ(firstChild, n.item) << "the root-folder node comes first";
+            byPath[L"\\"] = &n;
+            continue;
+        }
+        treeFolders.insert(n.path);
+        byPath[n.path] = &n;
+    }
+    EXPECT_TRUE(byPath.count(L"\\")) << "no node for the files in the partition's root";
+    EXPECT_EQ(keyFolders, treeFolders);
+    for (const std::wstring& f : treeFolders)
+        EXPECT_TRUE(keyFolders.count(f)) << "not a folder of the partition: " << testpaths::Narrow(f);
+
+    // Tree and list agree: each row is checked exactly when its folder's
+    // node is.
+    auto agree = [&](const char* step, int wantChecked) {
+        nodes.clear();
+        WalkFolderTree(pathTree, TreeView_GetRoot(pathTree), NULL, L"", nodes);
+        std::map<std::wstring, bool> checkedOf;
+        for (const FolderNode& n : nodes)
+            checkedOf[n.label == g_strLangRootDir ? std::wstring(L"\\") : n.path] = n.checked;
+        int checkedRows = 0;
+        for (CListThumbElementUI* t : Tiles()) {
+            const CFoundItem* item = reinterpret_cast<const CFoundItem*>(t->GetTag());
+            auto it = checkedOf.find(item->GetCurrentPath());
+            ASSERT_TRUE(it != checkedOf.end()) << step << ": no node for " << testpaths::Narrow(item->GetCurrentPath());
+            EXPECT_EQ(it->second, t->GetCheck()) << step << ": " << testpaths::Narrow(item->GetCurrentPath() + item->m_strName);
+            EXPECT_EQ(t->GetCheck(), item->m_bChecked) << step;
+            checkedRows += t->GetCheck();
+        }
+        if (wantChecked >= 0)
+            EXPECT_EQ(wantChecked, checkedRows) << step;
+        EXPECT_EQ((uint64_t)checkedRows, m_frame->GetCheckedCount()) << step;
+    };
+    const int found = (int)m_frame->GetFoundCount();
+    ASSERT_GE(found, (int)keyFiles.size());
+    ASSERT_TRUE(gui::Click(pm(), L"checkSelectAll"));
+    ASSERT_TRUE(gui::PumpUntil([&] { return m_frame->GetCheckedCount() == (uint64_t)found; }));
+    agree("select all", found);
+    for (const FolderNode& n : nodes)
+        EXPECT_TRUE(n.checked) << "select all left unchecked: " << testpaths::Narrow(n.path);
+    ASSERT_TRUE(gui::Click(pm(), L"checkSelectAll"));
+    ASSERT_TRUE(gui::PumpUntil([&] { return m_frame->GetCheckedCount() == 0; }));
+    agree("select none", 0);
+    ASSERT_TRUE(byPath.count(L"\\Pictures\\"));
+    ClickTreeItem(pathTree, byPath[L"\\Pictures\\"]->item, true);
+    ASSERT_TRUE(gui::PumpUntil([&] { return m_frame->GetCheckedCount() > 0; }));
+    agree("the Pictures box", -1);
+    ClickTreeItem(pathTree, TreeView_GetRoot(pathTree), true);
+    ASSERT_TRUE(gui::PumpUntil([&] { return m_frame->GetCheckedCount() == (uint64_t)found; }));
+    agree("the root's box", found);
+
+    // Recovered to a folder on another drive of the same disk number (the
+    // system tells no more of where it lies), byte for byte as icat reads.
+    ASSERT_FALSE(HasFatalFailure());
+    const std::wstring out = RecoverChecked(L"jlost0out");
+    std::multimap<std::wstring, std::wstring> written;
+    ListFiles(out, written);
+    for (const auto& r : keyFiles) {
+        if (r[3] != "live")
+            continue;  // a deleted short name has lost its first letter
+        const std::wstring path = Wide(r[0]);
+        std::set<std::string> sums;
+        auto range = written.equal_range(path.substr(path.rfind(L'\\') + 1));
+        for (auto it = range.first; it != range.second; ++it)
+            sums.insert(FileSha256(it->second));
+        EXPECT_TRUE(sums.count(r[2])) << r[0];
+    }
+
+    // Home: the wizard's disk page, whose step bar shows step 2 again.
+    ClickAndWaitForPage(L"btnHome", 1);
+    gui::PumpPending();
+    CControlUI* holder = gui::Find(pm(), L"wizProgress1");
+    ASSERT_TRUE(holder != NULL);
+    CControlUI* step2 = pm().FindSubControlByName(holder, L"WizStep2");
+    CControlUI* step3 = pm().FindSubControlByName(holder, L"WizStep3");
+    ASSERT_TRUE(step2 && step3);
+    gui::SaveScreenshot(m_hwnd, L"journey_lost_home_steps");
+    const RECT r2 = step2->GetPos(), r3 = step3->GetPos();
+    EXPECT_TRUE(gui::IsShown(step2));
+    EXPECT_GT(r3.left, (r2.left + r2.right) / 2) << "step 3 at " << r3.left << " covers step 2 at " << r2.left;
 }

@@ -9,8 +9,7 @@
 #include <algorithm>
 #include <thread>
 
-#include "GuiHarness.h"
-#include "WindowTestUtil.h"
+#include "DialogFrame.h"
 #include "app/MainFrame.h"
 #include "app/MenuWnd.h"
 #include "app/WindowMessages.h"
@@ -23,21 +22,32 @@ using namespace wintest;
 
 namespace {
 
-const DWORD kFrameStyle = WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX;
-
 void CALLBACK ReleaseParse(HWND, UINT, UINT_PTR id, DWORD)
 {
     KillTimer(NULL, id);
     SetEvent(wintest::CFakePartitionScan::parseGate);
 }
 
-class FrameTest : public ::testing::Test
+// From inside a scan start's wait: whether Next answers, and a second
+// start; then the held parse goes on.
+CMainFrame* g_startFrame = NULL;
+int g_nextEnabledInWait = -1;
+int g_secondStart = -1;
+void CALLBACK StartAgainThenRelease(HWND, UINT, UINT_PTR id, DWORD)
+{
+    KillTimer(NULL, id);
+    CControlUI* next = gui::Find(g_startFrame->GetPaintManager(), L"btnNext");
+    g_nextEnabledInWait = next && next->IsEnabled() ? 1 : 0;
+    g_secondStart = g_startFrame->StartScan(SCAN_KIND_DELETED) ? 1 : 0;
+    SetTimer(NULL, 0, 300, ReleaseParse);
+}
+
+class FrameTest : public CDialogFrameTest
 {
 protected:
     static void SetUpTestSuite()
     {
-        gui::InitProcess(1252);
-        SetCloseConfirm(0);
+        CDialogFrameTest::SetUpTestSuite();
         s_drive = new devicemap::CMountedDrive;
         s_disk = new devicemap::CScopedDeviceMap;
         s_root = testpaths::MakeTempDir(L"kroot");
@@ -48,88 +58,9 @@ protected:
     {
         delete s_disk;
         delete s_drive;
-        SetCloseConfirm(-1);
+        CDialogFrameTest::TearDownTestSuite();
     }
 
-    void SetUp() override
-    {
-        m_oldReporter = SetUsageReporter(&m_reporter);
-        m_oldBox = SetMessageDlgProc(MessageLog::Proc);
-        MessageLog::texts.clear();
-        MessageLog::answer = 7;
-        m_oldFactory = SetPartitionScanFactory(CFakePartitionScan::Make);
-        g_ConfigSetting.m_bShowMode = 0;
-        OpenFrame();
-    }
-
-    void TearDown() override
-    {
-        CloseFrame();
-        SetPartitionScanFactory(m_oldFactory);
-        SetMessageDlgProc(m_oldBox);
-        SetUsageReporter(m_oldReporter);
-    }
-
-    void OpenFrame()
-    {
-        m_frame = new CMainFrame;
-        m_hwnd = m_frame->Create(NULL, L"Delvaro", kFrameStyle, 0, 0, 0, 800, 600);
-        ASSERT_TRUE(m_hwnd != NULL);
-        m_frame->CenterWindow();
-        ASSERT_TRUE(gui::PumpUntil([&] { return m_frame->IsInitialized() && !m_frame->IsDiskEnumRunning(); }));
-        gui::PumpPending();
-    }
-
-    void CloseFrame()
-    {
-        if (m_hwnd && IsWindow(m_hwnd)) {
-            PostMessageW(m_hwnd, WM_CLOSE, 0, 0);
-            EXPECT_TRUE(gui::PumpUntil([&] { return !IsWindow(m_hwnd); }));
-        }
-        m_hwnd = NULL;
-        m_frame = NULL;
-    }
-
-    CPaintManagerUI& pm() { return m_frame->GetPaintManager(); }
-    DuiLib::CListUI* List(const wchar_t* name)
-    {
-        return static_cast<DuiLib::CListUI*>(gui::Find(pm(), name)->GetInterface(DUI_CTR_LIST));
-    }
-    std::wstring RowText(DuiLib::CListUI* list, int i, const wchar_t* sub = L"diskName")
-    {
-        CControlUI* c = pm().FindSubControlByName(list->GetItemAt(i), sub);
-        return c ? c->GetText().GetData() : L"";
-    }
-    int FindRow(const wchar_t* list, const wchar_t* text)
-    {
-        DuiLib::CListUI* l = List(list);
-        for (int i = 0; i < l->GetCount(); ++i)
-            if (RowText(l, i).find(text) != std::wstring::npos)
-                return i;
-        return -1;
-    }
-    void ClickRow(const wchar_t* list, int index)
-    {
-        DuiLib::CListUI* l = List(list);
-        ASSERT_TRUE(index >= 0 && index < l->GetCount());
-        // Scrolled into view first (as the wheel would), then laid out again.
-        auto inView = [&] {
-            RECT r = l->GetItemAt(index)->GetPos(), lr = l->GetList()->GetPos();
-            return r.top >= lr.top && r.bottom <= lr.bottom && r.bottom > r.top;
-        };
-        if (!inView()) {
-            RECT r = l->GetItemAt(index)->GetPos(), lr = l->GetList()->GetPos();
-            l->Scroll(0, r.bottom > lr.bottom ? r.bottom - lr.bottom : r.top - lr.top);
-        }
-        ASSERT_TRUE(gui::PumpUntil(inView));
-        ASSERT_TRUE(gui::Click(pm(), l->GetItemAt(index)));
-        ASSERT_TRUE(gui::PumpUntil([&] { return l->GetCurSel() == index; }));
-    }
-    void ClickAndWaitForPage(const wchar_t* name, int page)
-    {
-        ASSERT_TRUE(gui::Click(pm(), name)) << name;
-        ASSERT_TRUE(gui::PumpUntil([&] { return m_frame->GetCurrentPage() == page; })) << name << " -> " << page;
-    }
     std::wstring StepImage(int page, int step)
     {
         CControlUI* holder = gui::Find(pm(), (L"wizProgress" + std::to_wstring(page)).c_str());
@@ -137,12 +68,6 @@ protected:
         return m ? m->GetBkImage() : L"";
     }
 
-    CRecordingReporter m_reporter;
-    IUsageReporter* m_oldReporter = NULL;
-    MessageDlgProc m_oldBox = NULL;
-    PartitionScanFactory m_oldFactory = NULL;
-    CMainFrame* m_frame = NULL;
-    HWND m_hwnd = NULL;
     static devicemap::CMountedDrive* s_drive;
     static devicemap::CScopedDeviceMap* s_disk;
     static std::wstring s_root;
@@ -554,6 +479,50 @@ TEST_F(FrameTest, DeletedFilesScanOfTheMappedVolumeRunsFromTheWindow)
     EXPECT_TRUE(gui::Find(pm(), L"btnRestoreFiles")->IsEnabled());
     ClickAndWaitForPage(L"btnHome", 0);
     EXPECT_EQ(0u, m_frame->GetFoundCount());
+}
+
+// Start pressed while a disk enumeration is past its gate, about to empty
+// the lists: the start waits for it with Next and Back answering no click
+// and a second start refused, and as the row chosen went, nothing is
+// scanned: a disk is asked for again, with no "nothing found" for a volume
+// never scanned.
+TEST_F(FrameTest, StartDuringADiskEnumerationWaitsAndChecksTheChoiceAgain)
+{
+    ClickAndWaitForPage(L"btnProMode", 0);
+    ClickAndWaitForPage(L"RecoverDeletedFileButton", 1);
+    ClickRow(L"listDisk", FindRow(L"listDisk", L"(W:\\)"));
+    ClickAndWaitForPage(L"btnNext", 3);
+    gui::PumpPending();
+    MessageLog::texts.clear();
+    CFakePartitionScan::parseGate = CreateEventW(NULL, TRUE, FALSE, NULL);
+    CFakePartitionScan::inParse = CreateEventW(NULL, TRUE, FALSE, NULL);
+    // The enumeration passes its gate and waits for the window to empty the
+    // lists, which it does only once it serves messages again.
+    DEV_BROADCAST_HDR volume = {sizeof(volume), DBT_DEVTYP_VOLUME, 0};
+    SendMessageW(m_hwnd, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, (LPARAM)&volume);
+    bool waiting = false;
+    for (int i = 0; i < 1000 && !(waiting = (HIWORD(GetQueueStatus(QS_SENDMESSAGE)) & QS_SENDMESSAGE) != 0); ++i)
+        Sleep(10);
+    ASSERT_TRUE(waiting);
+    g_startFrame = m_frame;
+    g_nextEnabledInWait = g_secondStart = -1;
+    SetTimer(NULL, 0, 300, StartAgainThenRelease);
+    // Next pressed now: its click is served before any other message.
+    pm().SendNotify(gui::Find(pm(), L"btnNext"), DUI_MSGTYPE_CLICK);
+    ASSERT_TRUE(gui::PumpUntil([&] { return !m_frame->IsDiskEnumRunning() && !MessageLog::texts.empty(); }));
+    gui::PumpPending();
+    EXPECT_EQ(0, g_nextEnabledInWait);
+    EXPECT_EQ(0, g_secondStart);
+    EXPECT_EQ(std::vector<std::wstring>{MessageText(L"SelectDisk")}, MessageLog::texts);
+    EXPECT_EQ(0, m_frame->GetCurrentPage());  // the job buttons, as after any disk change
+    EXPECT_FALSE(m_frame->GetScanDiskDlg()->IsScanRunning());
+    EXPECT_TRUE(m_frame->GetDiskListGate() == NULL);
+    EXPECT_TRUE(gui::Find(pm(), L"btnNext")->IsEnabled());
+    // The lists as they are now: the volume is there to be chosen again.
+    EXPECT_GE(FindRow(L"listDisk", L"(W:\\)"), 0);
+    CloseHandle(CFakePartitionScan::parseGate);
+    CloseHandle(CFakePartitionScan::inParse);
+    CFakePartitionScan::parseGate = CFakePartitionScan::inParse = NULL;
 }
 
 }  // namespace

@@ -17,8 +17,7 @@
 #include <sstream>
 #include <thread>
 
-#include "GuiHarness.h"
-#include "WindowTestUtil.h"
+#include "DialogFrame.h"
 #include "app/MainFrame.h"
 #include "app/ResultDialogs.h"
 #include "app/WindowMessages.h"
@@ -32,8 +31,6 @@
 using namespace wintest;
 
 namespace {
-
-const DWORD kFrameStyle = WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX;
 
 // Records what the result page asks of the previews; streams come from the
 // program's own host.
@@ -60,13 +57,12 @@ private:
     static std::wstring Name(const PreviewTarget& t) { return t.item ? t.item->m_strName : std::wstring(); }
 };
 
-class ResultPageTest : public ::testing::Test
+class ResultPageTest : public CDialogFrameTest
 {
 protected:
     static void SetUpTestSuite()
     {
-        gui::InitProcess(1252);
-        SetCloseConfirm(0);
+        CDialogFrameTest::SetUpTestSuite();
         s_fat = new devicemap::CMountedDrive;
         s_deep = new devicemap::CMountedDrive;
         ASSERT_TRUE(s_fat->Define(L'Q', testpaths::MakeTempDir(L"qroot"), testpaths::Fixture(L"results-fat16.img")));
@@ -81,76 +77,10 @@ protected:
         delete s_formatted;
         delete s_deep;
         delete s_fat;
-        SetCloseConfirm(-1);
+        CDialogFrameTest::TearDownTestSuite();
     }
 
-    void SetUp() override
-    {
-        m_oldReporter = SetUsageReporter(&m_reporter);
-        m_oldBox = SetMessageDlgProc(MessageLog::Proc);
-        MessageLog::texts.clear();
-        MessageLog::answer = 7;
-        m_oldFactory = SetPartitionScanFactory(CFakePartitionScan::Make);
-        m_oldDialogs = GetResultDialogs();
-        g_ConfigSetting.m_bShowMode = 0;
-        g_ConfigSetting.m_nViewMode = 1;
-        // The deep scan steps by the cluster-size setting; the pictures of
-        // the carving image lie on 512-byte clusters (other tests change it).
-        m_oldClusterSize = g_ConfigSetting.m_uClusterSize;
-        g_ConfigSetting.SetClusterSize(512, 0);
-        m_frame = new CMainFrame;
-        m_hwnd = m_frame->Create(NULL, L"Delvaro", kFrameStyle, 0, 0, 0, 800, 600);
-        ASSERT_TRUE(m_hwnd != NULL) << GetLastError();
-        m_frame->CenterWindow();
-        ASSERT_TRUE(gui::PumpUntil([&] { return m_frame->IsInitialized() && !m_frame->IsDiskEnumRunning(); }));
-        gui::PumpPending();
-    }
-
-    void TearDown() override
-    {
-        if (m_hwnd && IsWindow(m_hwnd)) {
-            PostMessageW(m_hwnd, WM_CLOSE, 0, 0);
-            EXPECT_TRUE(gui::PumpUntil([&] { return !IsWindow(m_hwnd); }));
-        }
-        GetResultDialogs() = m_oldDialogs;
-        g_ConfigSetting.SetClusterSize(m_oldClusterSize, 0);
-        SetPartitionScanFactory(m_oldFactory);
-        SetMessageDlgProc(m_oldBox);
-        SetUsageReporter(m_oldReporter);
-    }
-
-    CPaintManagerUI& pm() { return m_frame->GetPaintManager(); }
-
-    void ClickAndWaitForPage(const wchar_t* name, int page)
-    {
-        ASSERT_TRUE(gui::Click(pm(), name)) << name;
-        ASSERT_TRUE(gui::PumpUntil([&] { return m_frame->GetCurrentPage() == page; })) << name << " -> " << page;
-    }
-
-    // Selects the disk-page row of a drive letter.
-    void ClickDriveRow(wchar_t letter)
-    {
-        DuiLib::CListUI* l = static_cast<DuiLib::CListUI*>(gui::Find(pm(), L"listDisk")->GetInterface(DUI_CTR_LIST));
-        const std::wstring tag = std::wstring(L"(") + letter + L":\\)";
-        int index = -1;
-        for (int i = 0; i < l->GetCount() && index < 0; ++i) {
-            CControlUI* c = pm().FindSubControlByName(l->GetItemAt(i), L"diskName");
-            if (c && std::wstring(c->GetText().GetData()).find(tag) != std::wstring::npos)
-                index = i;
-        }
-        ASSERT_GE(index, 0) << "no row for the drive";
-        auto inView = [&] {
-            RECT r = l->GetItemAt(index)->GetPos(), lr = l->GetList()->GetPos();
-            return r.top >= lr.top && r.bottom <= lr.bottom && r.bottom > r.top;
-        };
-        if (!inView()) {
-            RECT r = l->GetItemAt(index)->GetPos(), lr = l->GetList()->GetPos();
-            l->Scroll(0, r.bottom > lr.bottom ? r.bottom - lr.bottom : r.top - lr.top);
-        }
-        ASSERT_TRUE(gui::PumpUntil(inView));
-        ASSERT_TRUE(gui::Click(pm(), l->GetItemAt(index)));
-        ASSERT_TRUE(gui::PumpUntil([&] { return l->GetCurSel() == index; }));
-    }
+    void Configure() override { UseScanSettings(); }
 
     // From the home page through the disk and type pages to a running scan
     // of a drive, as a user does it; picturesOnly keeps one category.
@@ -161,109 +91,19 @@ protected:
         CVolumeInfo* v = m_frame->GetVolumeList()->FindVolumeByLetter(letter);
         ASSERT_TRUE(v != NULL);
         v->m_strFileSystem = L"FAT";
-        ClickAndWaitForPage(L"btnProMode", 0);
-        ClickAndWaitForPage(job, 1);
-        ClickDriveRow(letter);
-        ClickAndWaitForPage(L"btnNext", 3);
-        if (picturesOnly) {
-            ASSERT_TRUE(gui::Click(pm(), L"optSelectAllType"));
-            ASSERT_TRUE(gui::PumpUntil([&] { return m_frame->GetSelectedCategoryCount() == 0; }));
-            ASSERT_TRUE(gui::Click(pm(), L"optSelectPicture"));
-            ASSERT_TRUE(gui::PumpUntil([&] { return m_frame->GetSelectedCategoryCount() == 1; }));
-        }
-        MessageLog::texts.clear();
-        ClickAndWaitForPage(L"btnNext", 4);
+        CDialogFrameTest::StartScanOf(job, std::wstring(L"(") + letter + L":\\)", picturesOnly);
     }
 
-    // The scan has ended and the intake has moved every finding.
+    // The scan has ended, the intake has moved every finding, and they are
+    // as many as expected.
     void WaitForResults(size_t expected)
     {
-        ASSERT_TRUE(gui::PumpUntil(
-            [&] {
-                return !m_frame->GetScanDiskDlg()->IsScanRunning() && !m_frame->IsRefreshTimerRunning() &&
-                       m_frame->GetResultList()->GetCount() == (int)m_frame->GetFoundCount();
-            },
-            60000));
-        EXPECT_EQ(expected, m_frame->GetFoundCount());
-    }
-
-    std::vector<CListThumbElementUI*> Tiles(bool visibleOnly)
-    {
-        std::vector<CListThumbElementUI*> out;
-        CResultListUI* list = m_frame->GetResultList();
-        for (int i = 0; i < list->GetCount(); ++i) {
-            CControlUI* c = list->GetItemAt(i);
-            if (!visibleOnly || c->IsVisible())
-                out.push_back(static_cast<CListThumbElementUI*>(c->GetInterface(L"ListThumbElement")));
+        CDialogFrameTest::WaitForResults(60000);
+        if (!HasFatalFailure()) {
+            EXPECT_EQ(expected, m_frame->GetFoundCount());
         }
-        return out;
     }
 
-    // A tree item found by the text of its label before the count.
-    HTREEITEM FindTreeItem(HWND tree, HTREEITEM from, const std::wstring& key)
-    {
-        for (HTREEITEM i = from; i; i = TreeView_GetNextSibling(tree, i)) {
-            wchar_t buf[300] = {};
-            TVITEMW tv = {};
-            tv.mask = TVIF_TEXT;
-            tv.hItem = i;
-            tv.pszText = buf;
-            tv.cchTextMax = 300;
-            TreeView_GetItem(tree, &tv);
-            std::wstring label = buf;
-            if (label.substr(0, label.rfind(L'(')) == key || label == key)
-                return i;
-            if (HTREEITEM c = FindTreeItem(tree, TreeView_GetChild(tree, i), key))
-                return c;
-        }
-        return NULL;
-    }
-
-    std::wstring TreeLabel(HWND tree, HTREEITEM item)
-    {
-        wchar_t buf[300] = {};
-        TVITEMW tv = {};
-        tv.mask = TVIF_TEXT;
-        tv.hItem = item;
-        tv.pszText = buf;
-        tv.cchTextMax = 300;
-        TreeView_GetItem(tree, &tv);
-        return buf;
-    }
-
-    // A real click on a tree item: on its label, or on its check box.
-    void ClickTreeItem(HWND tree, HTREEITEM item, bool checkBox)
-    {
-        TreeView_EnsureVisible(tree, item);
-        RECT text = {};
-        ASSERT_TRUE(TreeView_GetItemRect(tree, item, &text, TRUE));
-        POINT pt = {(text.left + text.right) / 2, (text.top + text.bottom) / 2};
-        if (checkBox) {
-            // Leftwards from the label to the state image.
-            for (pt.x = text.left - 1; pt.x > 0; --pt.x) {
-                TVHITTESTINFO ht = {};
-                ht.pt = pt;
-                if (TreeView_HitTest(tree, &ht) == item && (ht.flags & TVHT_ONITEMSTATEICON))
-                    break;
-            }
-            ASSERT_GT(pt.x, 0);
-        }
-        POINT screen = pt;
-        ClientToScreen(tree, &screen);
-        SetCursorPos(screen.x, screen.y);
-        PostMessageW(tree, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(pt.x, pt.y));
-        PostMessageW(tree, WM_LBUTTONUP, 0, MAKELPARAM(pt.x, pt.y));
-        gui::PumpPending();
-    }
-
-    CRecordingReporter m_reporter;
-    IUsageReporter* m_oldReporter = NULL;
-    MessageDlgProc m_oldBox = NULL;
-    PartitionScanFactory m_oldFactory = NULL;
-    ResultDialogs m_oldDialogs = {};
-    uint32_t m_oldClusterSize = 512;
-    CMainFrame* m_frame = NULL;
-    HWND m_hwnd = NULL;
     static devicemap::CMountedDrive* s_fat;
     static devicemap::CMountedDrive* s_deep;
     static devicemap::CMountedDrive* s_formatted;
@@ -605,23 +445,15 @@ TEST_F(ResultPageTest, DeletedFileScanShowsFindingsByFolderDateAndTypeAndRecover
 
     // The result saved through the save dialog, and loaded again from the
     // home page through the load dialog: the same findings.
-    static std::wstring s_saved;
-    s_saved = s_out + L"\\deleted.dsr";
-    GetResultDialogs().ChooseSaveFile = [](HWND, const wchar_t*, const wchar_t*, std::wstring& path) {
-        path = s_saved;
-        return true;
-    };
-    GetResultDialogs().ChooseOpenFile = [](HWND, const wchar_t*, const wchar_t*, std::wstring& path) {
-        path = s_saved;
-        return true;
-    };
+    const std::wstring savedFile = s_out + L"\\deleted.dsr";
+    ChooseResultFile(savedFile);
     MessageLog::texts.clear();
     ASSERT_TRUE(gui::Click(pm(), L"SaveScanResultButton"));
     const std::wstring saved = MessageText(L"SaveResultOk");
     ASSERT_TRUE(gui::PumpUntil([&] {
         return std::find(MessageLog::texts.begin(), MessageLog::texts.end(), saved) != MessageLog::texts.end();
     })) << MessageLog::texts.size();
-    ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(s_saved.c_str()));
+    ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(savedFile.c_str()));
     ASSERT_TRUE(gui::Click(pm(), L"btnHome"));
     ASSERT_TRUE(gui::PumpUntil([&] { return m_frame->GetFoundCount() == 0 && gui::IsShown(pm(), L"LoadPrevScanButton"); }));
     ASSERT_TRUE(gui::Click(pm(), L"LoadPrevScanButton"));
@@ -644,18 +476,14 @@ TEST_F(ResultPageTest, DeletedFileScanShowsFindingsByFolderDateAndTypeAndRecover
 // its error is shown and the home page stays.
 TEST_F(ResultPageTest, LoadingAFileThatIsNoScanResultShowsItsErrorAndLoadsNothing)
 {
-    static std::wstring s_path;
-    s_path = testpaths::MakeTempDir(L"notresult") + L"\\bogus.dsr";
-    HANDLE f = CreateFileW(s_path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    const std::wstring bogus = testpaths::MakeTempDir(L"notresult") + L"\\bogus.dsr";
+    HANDLE f = CreateFileW(bogus.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
     ASSERT_NE(INVALID_HANDLE_VALUE, f);
     const char head[] = "DELVARO69 and then nothing a result file holds";
     DWORD put = 0;
     WriteFile(f, head, sizeof(head), &put, NULL);
     CloseHandle(f);
-    GetResultDialogs().ChooseOpenFile = [](HWND, const wchar_t*, const wchar_t*, std::wstring& path) {
-        path = s_path;
-        return true;
-    };
+    ChooseResultFile(bogus);
     MessageLog::texts.clear();
     ASSERT_TRUE(gui::Click(pm(), L"LoadPrevScanButton"));
     const std::wstring error = MessageText(L"ReadResultDataError");
@@ -791,6 +619,52 @@ TEST_F(ResultPageTest, EntriesArrivingDuringAClearAreRefused)
     EXPECT_EQ(0, takenAfterClear.load());
     EXPECT_EQ(0u, m_frame->GetFoundCount());
     EXPECT_EQ(0, m_frame->GetResultList()->GetCount());
+}
+
+// Tree insertions made slow, so that a tick's entries go in by slices.
+HHOOK g_slowInserts = NULL;
+LRESULT CALLBACK SlowTreeInserts(int code, WPARAM w, LPARAM l)
+{
+    const CWPSTRUCT* m = reinterpret_cast<const CWPSTRUCT*>(l);
+    if (code == HC_ACTION && m && m->message == TVM_INSERTITEMW)
+        Sleep(3);
+    return CallNextHookEx(g_slowInserts, code, w, l);
+}
+
+// A clear (Home) while the intake still takes a tick's entries by slices,
+// with a worker running that the clear waits for while serving messages:
+// the rest of that batch goes with the results, and neither its entries nor
+// its count of selected files reach the next job.
+TEST_F(ResultPageTest, AClearDuringTheIntakeLeavesNothingOfTheOldBatch)
+{
+    ScanKind = SCAN_KIND_DELETED;
+    m_frame->BeginLoadedResult();
+    auto add = [&](int i) {
+        const std::wstring folder = L"C:\\in" + std::to_wstring(i) + L"\\";
+        CFoundItem* item = new CFoundItem(L"a.txt", folder.c_str(), L"2020-01-01  00:00", 10, (uint64_t)i);
+        if (!m_frame->AppendLoadedFile(item))
+            delete item;
+    };
+    add(0);
+    SendMessageW(m_hwnd, WM_TIMER, 350, 0);
+    ASSERT_EQ(1u, m_frame->GetProcessedCount());
+    // The first tile is checked a moment later: that worker runs now.
+    ASSERT_TRUE(m_frame->GetTileCheckCancel() != NULL);
+    for (int i = 1; i <= 500; ++i)
+        add(i);
+    g_slowInserts = SetWindowsHookExW(WH_CALLWNDPROC, SlowTreeInserts, NULL, GetCurrentThreadId());
+    ASSERT_TRUE(g_slowInserts != NULL);
+    SendMessageW(m_hwnd, WM_TIMER, 350, 0);
+    UnhookWindowsHookEx(g_slowInserts);
+    const uint64_t taken = m_frame->GetProcessedCount();
+    ASSERT_GT(taken, 1u);
+    ASSERT_LT(taken, 501u);  // the rest waits for its next slice
+    m_frame->ClearScanResults();
+    gui::PumpPending();
+    EXPECT_EQ(0u, m_frame->GetProcessedCount());
+    EXPECT_EQ(0u, m_frame->GetCheckedCount());
+    EXPECT_EQ(0, m_frame->GetResultList()->GetCount());
+    EXPECT_EQ(0u, m_frame->GetFoundCount());
 }
 
 }  // namespace

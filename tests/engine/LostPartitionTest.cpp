@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <random>
 #include <string>
@@ -755,4 +756,74 @@ TEST(PartitionControl, TableEntriesPastTheDiskEndAreMarked) {
   ASSERT_EQ(5, table.GetCount());
   for (int i = 0; i < table.GetCount(); ++i)
     EXPECT_EQ(table.GetAt(i)->m_StartSector == 126976, table.GetAt(i)->m_bPastDiskEnd != 0) << i;
+}
+
+// A disk of 4 KiB sectors (its NTFS partition removed from the table) and a
+// disk of 512-byte sectors in one process: each is searched, scanned and
+// saved in its own sectors, also after a result of the first was loaded.
+TEST(PartitionControl, EachDiskCountsInItsOwnSectorSize) {
+  NEEDS_WINE_DRIVES();
+  BoxRecorder boxes;
+  Rig s;
+  ASSERT_TRUE(s.MapDisk(L"disk-4kn.img"));
+  ASSERT_TRUE(s.MapDisk(L"lost-mbr.img", 3));
+  ASSERT_TRUE(s.frame.SelectDisk(kDisk));
+  CPartitionScanControl& c = *s.frame.GetPartitionScanControl();
+  EXPECT_EQ(4096u, c.GetDiskSectorSize());
+  ASSERT_TRUE(s.frame.SearchDisk(kDisk, 120000));
+  ASSERT_EQ(1u, c.GetLostPartitions().size());
+  // Its boot sector counts 16,640 hidden sectors before it: the partition
+  // is taken from the disk's start, its file system at 16,640.
+  CPartitionInfo* ntfs = c.FindPartitionByBootSector(16640);
+  ASSERT_NE(nullptr, ntfs);
+  EXPECT_EQ(16640u, ntfs->m_StartSector + ntfs->m_HiddenSectors);
+  EXPECT_EQ(FS_NTFS, ntfs->m_nType);
+  EXPECT_EQ(4096u, ntfs->m_uSectorSize);
+  EXPECT_EQ(8192u, ntfs->m_SectorCount);
+  EXPECT_EQ(L"LOST4KN", ntfs->m_strName);
+  EXPECT_EQ(L"32 MB", ntfs->GetSizeText());
+  EXPECT_FALSE(ntfs->m_bPastDiskEnd);
+
+  auto scan = [&](CPartitionInfo* p) {
+    s.frame.ClearScanResults();
+    const unsigned int before = s.frame.ScanDoneCount();
+    EXPECT_TRUE(c.StartPartitionScan(p));
+    EXPECT_TRUE(s.frame.PumpUntil([&] { return s.frame.ScanDoneCount() > before && !c.IsRunning(); }, 60000));
+    std::map<std::wstring, uint64_t> names;
+    for (const CFoundItem* item : s.frame.Found()) names[item->m_strName] = item->m_u64Size;
+    return names;
+  };
+  std::map<std::wstring, uint64_t> found = scan(ntfs);
+  EXPECT_EQ(5000u, found[L"lost-keep.txt"]);
+  EXPECT_EQ(50000u, found[L"lost-gone.bin"]);
+  EXPECT_EQ(700u, found[L"lost-gone2.txt"]);
+
+  // Saved and loaded: the partition keeps its 4 KiB sectors.
+  ScanKind = SCAN_KIND_LOST_PARTITION;
+  const std::wstring path = s.File(L"4kn.dsr");
+  {
+    CScanResultFile file(&s.frame, path.c_str(), nullptr, nullptr);
+    ASSERT_TRUE(file.WriteScanResult());
+  }
+  const LoadResult r = Load(s.frame, path);
+  ASSERT_TRUE(r.ok) << testpaths::Narrow(r.error);
+  ASSERT_NE(nullptr, c.GetCurrentPartition());
+  uint64_t boot = 0;
+  EXPECT_TRUE(PartitionBootOffset(*c.GetCurrentPartition(), 0, &boot));
+  EXPECT_EQ(16640ull * 4096, boot);
+  EXPECT_EQ(4096u, c.GetSectorSize());
+  EXPECT_EQ(found.size(), r.entries);
+
+  // The disk of 512-byte sectors afterwards: read in its own.
+  ASSERT_TRUE(s.frame.SelectDisk(3));
+  EXPECT_EQ(512u, c.GetDiskSectorSize());
+  CPartitionInfo* fat32 = c.CheckPartitionIsValid(53248, 2048);
+  ASSERT_NE(nullptr, fat32);
+  EXPECT_EQ(512u, fat32->m_uSectorSize);
+  EXPECT_EQ(L"LOGFAT32", fat32->m_strName);
+  c.AppendLostPartition(fat32);
+  EXPECT_EQ(5u, scan(fat32).size());
+  PartitionDescriptor d;
+  ASSERT_TRUE(c.GetPartitionDescriptor(&d));
+  EXPECT_EQ(512u, d.uSectorSize);
 }

@@ -40,6 +40,14 @@ bool CRecordingRecoverDlg::WaitForEnd(DWORD timeoutMs)
     for (;;)
     {
         PumpMessages();
+        // The window a test gives the worker is this thread's: what the
+        // worker sends it is answered here.
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+        {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
         if (m_bFinished && !m_worker->IsRunning())
             return m_worker->StopAndWait(timeoutMs);
         if (GetTickCount64() >= until)

@@ -223,27 +223,39 @@ TEST(ScanController, NothingToScanEndsAtOnceWithScanDone) {
   }
 }
 
-TEST(ScanController, AVolumeThatWillNotOpenShowsItsBoxAndTheScanEnds) {
+TEST(ScanController, AVolumeThatWillNotOpenIsSaidUnreadableAndTheScanEnds) {
   NEEDS_WINE_DRIVES();
-  InitApplicationPaths();  // the boxes' texts come from the program's language file
+  InitApplicationPaths();
   BoxRecorder boxes;
   Scan s;
   CVolumeInfo* v = s.Add(L'G');  // nothing behind G:
-  for (const wchar_t* fs : {L"NTFS", L"FAT32", L"FAT", L"exFAT"}) {
-    v->m_strFileSystem = fs;
-    s.frame.ClearResults();
-    g_boxes.clear();
-    ASSERT_TRUE(s.Run(SCAN_KIND_DELETED)) << fs;
-    ASSERT_EQ(1u, g_boxes.size()) << fs;
-    EXPECT_EQ(s.frame.GetFrameWindow(), g_boxes[0].first);
-    EXPECT_NE(std::wstring::npos, g_boxes[0].second.find(std::wstring(fs) == L"FAT" ? L"FAT volume" : fs))
-        << fs << ": " << g_boxes[0].second.c_str();
-    // The sent report came first, the final report and WMU_ScanDone after.
-    const auto& r = s.frame.ProgressReports();
-    ASSERT_EQ(2u, r.size());
-    EXPECT_TRUE(r[0].status.empty() && !r[0].active);
-    EXPECT_EQ(1u, s.frame.ScanDoneCount());
+  // A file system named but not there, or none this program reads: the
+  // scan ends marked unreadable (the window then offers the deep scan)
+  // without a box of its own.
+  for (const wchar_t* fs : {L"NTFS", L"FAT32", L"FAT", L"exFAT", L"RAW"}) {
+    for (int kind : {SCAN_KIND_DELETED, SCAN_KIND_FORMATTED}) {
+      v->m_strFileSystem = fs;
+      s.frame.ClearResults();
+      g_boxes.clear();
+      ASSERT_TRUE(s.Run(kind)) << fs;
+      EXPECT_TRUE(g_boxes.empty()) << fs;
+      EXPECT_TRUE(s.Dlg().IsVolumeUnreadable()) << fs << " " << kind;
+      // The sent report came first, the final report and WMU_ScanDone after.
+      const auto& r = s.frame.ProgressReports();
+      ASSERT_EQ(2u, r.size()) << fs << " " << kind;
+      EXPECT_TRUE(r[0].status.empty() && !r[0].active);
+      EXPECT_EQ(1u, s.frame.ScanDoneCount());
+    }
   }
+  // A readable volume afterwards is not.
+  MappedVolume vol;
+  ASSERT_TRUE(vol.Map(L'H', L"scan-fat32.img"));
+  CVolumeInfo* h = s.Add(L'H');
+  s.frame.SelectVolume(h);
+  s.frame.ClearResults();
+  ASSERT_TRUE(s.Run(SCAN_KIND_DELETED));
+  EXPECT_FALSE(s.Dlg().IsVolumeUnreadable());
+  EXPECT_FALSE(s.frame.Found().empty());
 }
 
 TEST(ScanController, ASecondStartIsRefusedAndAStopWhilePausedEnds) {

@@ -14,10 +14,11 @@
       each of them must be among ours
   lostpart_check.py files ROWS FLS
       the files of a found partition against `fls -r -p -l` of the volume
-  lostpart_check.py bytes ROWS OUTDIR DISKIMAGE FIRST
+  lostpart_check.py bytes ROWS OUTDIR DISKIMAGE FIRST [SECTORSIZE]
       what the recovery wrote (its rows in ROWS) for the files of the
-      partition at FIRST, byte for byte against The Sleuth Kit's icat: every
-      live file, and every deleted one recovered without a note
+      partition at FIRST (in sectors of SECTORSIZE, default 512), byte for
+      byte against The Sleuth Kit's icat: every live file, and every deleted
+      one recovered without a note
   lostpart_check.py same A B
       two scan listings hold the same entries (the deleted flag aside,
       which is not stored); same-names compares file names without folders
@@ -156,7 +157,8 @@ def cmd_bytes(args):
     import hashlib
     import os
     import subprocess
-    rows_file, outdir, image, first = args
+    rows_file, outdir, image, first = args[:4]
+    sector = ["-b", args[4]] if len(args) > 4 else []
     outdir_win = "Z:" + outdir.rstrip("/").replace("/", "\\")
     written = {}
     for line in open(rows_file, encoding="utf-8"):
@@ -164,7 +166,7 @@ def cmd_bytes(args):
         if len(p) == 3 and p[0].lower().startswith(outdir_win.lower() + "\\"):
             rel = p[0][len(outdir_win) + 1:]
             written[rel.lower()] = (os.path.join(outdir, *rel.split("\\")), p[2])
-    fls = subprocess.run(["fls", "-r", "-p", "-o", first, image], capture_output=True).stdout
+    fls = subprocess.run(["fls", "-r", "-p"] + sector + ["-o", first, image], capture_output=True).stdout
     bad, same = [], 0
     for line in fls.decode("utf-8", "replace").splitlines():
         head, _, path = line.partition("\t")
@@ -183,7 +185,7 @@ def cmd_bytes(args):
             if not deleted:
                 bad.append("live %s: %s" % (path, got[1]))
             continue
-        r = subprocess.run(["icat", "-o", first, image, inode], capture_output=True)
+        r = subprocess.run(["icat"] + sector + ["-o", first, image, inode], capture_output=True)
         if r.returncode != 0 or r.stderr:
             continue
         with open(got[0], "rb") as f:

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Compares the scan tool's rows with the deleted entries The Sleuth Kit lists.
 
-usage: scan_vs_tsk.py SCAN_ROWS IMAGE LOST_DIR_TEXT [--absent PREFIX]...
+usage: scan_vs_tsk.py SCAN_ROWS IMAGE LOST_DIR_TEXT [--absent PREFIX]... [--tsk-depth N]
 
 Every file fls -r -d lists with a name must be among the scan's rows with the
 same path and size, and the scan must list nothing else (no live file).
@@ -17,7 +17,10 @@ holds the other's folder) is listed once. Named
 streams are not files of their own. On FAT16 and FAT32 a deleted file of size
 0 has nothing to recover and is not listed. Files under an --absent prefix
 (the live files of a folder moved away, which TSK lists again under the old,
-deleted entry) must not be listed.
+deleted entry) must not be listed. With --tsk-depth N, rows more than N
+folders deep are left out of the comparison (fls stops descending at 128
+folders; what it finds below as orphans is matched by its folders); they
+are counted and must be checked otherwise.
 """
 import subprocess
 import sys
@@ -59,8 +62,14 @@ def main():
         i = args.index("--absent")
         absent.append(args[i + 1])
         del args[i:i + 2]
+    tsk_depth = None
+    if "--tsk-depth" in args:
+        i = args.index("--tsk-depth")
+        tsk_depth = int(args[i + 1])
+        del args[i:i + 2]
     scan_file, image, lost = args
     ours = Counter()
+    beyond = 0
     with open(scan_file, encoding="utf-8") as f:
         for line in f:
             cols = line.rstrip("\n").split("\t")
@@ -71,7 +80,8 @@ def main():
     rows, fstype, deleted_folders = tsk_rows(image)
     errors = []
     matched = set()
-    for path, size, inode in sorted(rows, key=lambda r: r[0].count("/")):
+    # Orphans last: a row TSK places in its folder is taken by that row first.
+    for path, size, inode in sorted(rows, key=lambda r: (r[0].startswith("/$OrphanFiles/"), r[0].count("/"))):
         if any(path.startswith(p) for p in absent):
             if ours[(path, size)]:
                 errors.append("listed, but lives on elsewhere: %s" % path)
@@ -79,8 +89,14 @@ def main():
             continue
         if path.startswith("/$OrphanFiles/") and fstype != "ntfs":
             name = path.rsplit("/", 1)[-1].lower()
-            hit = next((k for k, n in ours.items() if n and k[1] == size and
-                        (ext_of(k[0]) == ext_of(path) or k[0].rsplit("/", 1)[-1].lower().startswith(name))), None)
+            # The row whose folders end as the orphan's do, else any row
+            # that fits.
+            tail = path[len("/$OrphanFiles"):].lower()
+            hit = next((k for k, n in ours.items() if n and k[1] == size and "/" in tail[1:] and
+                        k[0].lower().endswith(tail)), None)
+            hit = hit or next((k for k, n in ours.items() if n and k[1] == size and
+                               (ext_of(k[0]) == ext_of(path) or
+                                k[0].rsplit("/", 1)[-1].lower().startswith(name))), None)
             if hit:
                 ours[hit] -= 1
             else:
@@ -93,11 +109,15 @@ def main():
         elif inode not in matched:
             errors.append("missing: %s (%d bytes)" % (mapped, size))
     for (path, size), n in ours.items():
+        if n and tsk_depth is not None and path.count("/") - 1 > tsk_depth:
+            beyond += n
+            continue
         if n and not any(path.startswith(f) for f in deleted_folders):
             errors.extend(["not deleted (TSK): %s (%d bytes)" % (path, size)] * n)
     for e in errors:
         print(e)
-    print("%s (%s): %d deleted files, %d problems" % (image, fstype, len(rows), len(errors)))
+    print("%s (%s): %d deleted files, %d problems%s" % (image, fstype, len(rows), len(errors),
+          "" if tsk_depth is None else ", %d rows deeper than fls goes" % beyond))
     return 1 if errors else 0
 
 

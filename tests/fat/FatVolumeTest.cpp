@@ -369,7 +369,7 @@ TEST(FatWalk, FolderPointingAtItsAncestorIsWalkedOnce) {
 
 // Every data cluster a deleted folder whose entries (after its dot pair) are
 // a file and a folder in the next cluster: thousands of levels, each a folder not seen before.
-// The walk lists them to a bounded depth (paths stay within 260 characters)
+// The walk lists them to a bounded depth (1,024 folders, however long the path)
 // and ends, instead of recursing until the stack runs out.
 TEST(FatWalk, EndlessNestingOfFoldersStopsAtABoundedDepth) {
   TempImage img(testpaths::Fixture(L"fat16.img"));
@@ -408,9 +408,12 @@ TEST(FatWalk, EndlessNestingOfFoldersStopsAtABoundedDepth) {
     deepest = std::max(deepest, (size_t)std::count(f.begin(), f.end(), L'\\'));
     longest = std::max(longest, f.size());
   }
-  EXPECT_GE(deepest, 50u);
-  EXPECT_LE(longest, 260u + 12u);  // a folder path within 260, then the name
-  EXPECT_LT(files.size(), 200u);
+  // Folders are followed 1,024 deep (as on NTFS), however long the path,
+  // and no further.
+  EXPECT_GE(deepest, 1000u);
+  EXPECT_LE(deepest, 1024u + 2);  // the root's backslash and the last folder's
+  EXPECT_GT(longest, 3000u);
+  EXPECT_LT(files.size(), 1100u);
 }
 
 // ---- 4 KiB sectors -------------------------------------------------------

@@ -158,8 +158,14 @@ TEST(DamagedDisk, MbrAndExtendedChain)
                      // its first sector is a file system's boot sector.
                      {"odd status of an NTFS entry", {Patch(0x1BE + 16, "\x7F")}, 1, {0, 1, 2, 3, 4}, 0},
                      {"odd status of the extended entry", {Patch(0x1BE + 32, "\x01")}, 1, {0, 1}, 0},
-                     {"odd status everywhere: no table",
-                      {Patch(0x1BE, "\x7F"), Patch(0x1BE + 16, "\x7F"), Patch(0x1BE + 32, "\x01")}, 0, {}, 0},
+                     // The same rule with no proper status beside them.
+                     {"odd status everywhere: the entries over file systems",
+                      {Patch(0x1BE, "\x01"), Patch(0x1BE + 16, "\x01"), Patch(0x1BE + 32, "\x01")}, 1, {0, 1}, 0},
+                     {"odd status everywhere, nothing over a file system: no table",
+                      {Patch(0x1BE, "\x01"), Patch(0x1BE + 16, "\x01"), Patch(0x1BE + 32, "\x01"),
+                       Patch(0x1BE + 8, std::string("\x00\xF0\x01\x00", 4)),
+                       Patch(0x1BE + 16 + 8, std::string("\x00\xF0\x01\x00", 4))},
+                      0, {}, 0},
                  });
 }
 
@@ -211,6 +217,37 @@ TEST(DetectFileSystemCodes, BootSectorsOfTheFixture)
         ASSERT_TRUE(FileAt(testpaths::Fixture(L"disk-mbr.img"), c.sector * 512, bs, 512, false));
         EXPECT_EQ(c.code, DetectFileSystem(bs)) << c.sector;
     }
+}
+
+}  // namespace
+
+namespace {
+
+// A GPT disk made over a loop device of 4 KiB sectors (make-unusual.sh): the
+// table counts in 4 KiB sectors, and a disk of 512-byte sectors read after
+// it in 512-byte ones.
+TEST(PartitionTable, EachDiskInItsOwnSectorSize)
+{
+    CPartitionTable t;
+    ASSERT_EQ(1, ReadImage(testpaths::Fixture(L"disk-4kn.img"), t));
+    EXPECT_EQ(4096u, t.GetSectorSize());
+    EXPECT_EQ(CPartitionTable::SCHEME_GPT, t.GetScheme());
+    ASSERT_EQ(1, t.GetCount());
+    const CPartitionInfo& p = *t.GetAt(0);
+    EXPECT_EQ(256u, p.m_StartSector);
+    EXPECT_EQ(16384u, p.m_SectorCount);
+    EXPECT_EQ(FS_EXFAT, p.m_nType);
+    EXPECT_EQ(4096u, p.m_uSectorSize);
+    EXPECT_EQ(L"64 MB", p.GetSizeText());
+    EXPECT_FALSE(p.m_bPastDiskEnd);
+
+    CPartitionTable u;
+    ASSERT_EQ(1, ReadImage(testpaths::Fixture(L"disk-mbr.img"), u));
+    EXPECT_EQ(512u, u.GetSectorSize());
+    ASSERT_LT(0, u.GetCount());
+    EXPECT_EQ(512u, u.GetAt(0)->m_uSectorSize);
+    EXPECT_EQ(2048u, u.GetAt(0)->m_StartSector);
+    EXPECT_EQ(L"8 MB", u.GetAt(0)->GetSizeText());
 }
 
 }  // namespace

@@ -24,7 +24,9 @@
 // first cluster (FAT, exFAT) or MFT record number (NTFS), recoverability
 // percent, contiguous flag. A deep scan prints its carved files: name,
 // length, 1, start offset, -1, 1. The last line gives the count, the seconds
-// taken and the entries per second.
+// taken and the entries per second. A deleted-file or formatted scan of a
+// volume whose file system cannot be read (boot sector unreadable or
+// damaged) says so on a last line and ends with code 3.
 #include <windows.h>
 
 #include <fcntl.h>
@@ -223,6 +225,17 @@ int wmain(int argc, wchar_t** argv)
         }
     }
     printf("%zu entries in %.3f s: %.0f entries/s\n", count, seconds, seconds > 0 ? count / seconds : 0.0);
+    if (loadFile.empty() && (scanKind == SCAN_KIND_DELETED || scanKind == SCAN_KIND_FORMATTED) &&
+        dlg->IsVolumeUnreadable())
+    {
+        // Nothing was scanned: the window's question is printed, and the
+        // run ends with its own code.
+        printf("volume cannot be read: its boot sector is unreadable or damaged; only a deep scan "
+               "(scan deep) can find its files\n");
+        fflush(stdout);
+        MessageBoxByKey(L"VolumeUnreadable", nullptr, MB_ICONQUESTION | MB_YESNO, 0);
+        return 3;
+    }
     fflush(stdout);
     if (!recoverDir.empty())
         return toolsupport::RecoverAndPrint(&frame, recoverDir, 1, L"scan");
