@@ -163,8 +163,8 @@ TEST_F(PlayerWindowTest, MissingSoundDeviceIsNamedAndNoDecoderOffered)
         ASSERT_TRUE(gui::PumpUntil([&] { return p->IsStarted(); }));
         EXPECT_EQ(VFW_E_NO_AUDIO_HARDWARE, p->GetPlayResult());
         EXPECT_EQ(CMediaPlayerWnd::PAGE_ERROR, p->GetPage());
-        EXPECT_EQ(std::wstring(L"Error code: 0x80040256"), gui::Find(pm, L"errCode")->GetText());
-        const std::wstring cause = gui::Find(pm, L"errText")->GetText();
+        EXPECT_EQ(std::wstring(L"Error code: 0x80040256"), std::wstring(gui::Find(pm, L"errCode")->GetText()));
+        const std::wstring cause(gui::Find(pm, L"errText")->GetText());
         EXPECT_EQ(GetUIText(L"ErrMsgHint") + GetUIText(L"NoSoundDevice"), cause);
         EXPECT_NE(std::wstring::npos, cause.find(L"no sound device"));
         gui::PumpPending();
