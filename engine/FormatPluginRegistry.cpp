@@ -30,7 +30,7 @@ const wchar_t* const kText[] = {
     L"diff", L"f", L"for", L"f90", L"f95", L"f2k", L"hs", L"lhs", L"las", L"html", L"htm",
     L"shtml", L"shtm", L"xhtml", L"xht", L"hta", L"ini", L"inf", L"reg", L"url", L"wer", L"iss",
     L"kix", L"lsp", L"lisp", nullptr};
-const wchar_t* const kPdf[] = {L"ai", L"eps", L"indd", nullptr};
+const wchar_t* const kPdf[] = {L"pdf", L"ai", L"eps", L"indd", nullptr};
 const wchar_t* const kPe[] = {L"exe", nullptr};
 const wchar_t* const kJpg[] = {L"jpg", nullptr};
 const wchar_t* const kPng[] = {L"png", nullptr};

@@ -25,6 +25,11 @@ const wchar_t* const kPlaybackControls[] = {L"btnPlay", L"btnFastBackward", L"sl
 
 void NoDecoderInstaller(HWND) {}
 DecoderInstallerProc g_decoderInstaller = NoDecoderInstaller;
+HRESULT SameResult(HRESULT hr) { return hr; }
+PlaybackResultProc g_playbackResult = SameResult;
+
+// DirectSound's "no driver" answer, where the renderer passes it on.
+const HRESULT kNoSoundDriver = (HRESULT)0x88780078;
 
 std::wstring NoDots(const std::wstring& text)
 {
@@ -41,6 +46,38 @@ DecoderInstallerProc SetDecoderInstaller(DecoderInstallerProc proc)
     DecoderInstallerProc old = g_decoderInstaller;
     g_decoderInstaller = proc ? proc : NoDecoderInstaller;
     return old;
+}
+
+PlaybackResultProc SetPlaybackResultProc(PlaybackResultProc proc)
+{
+    PlaybackResultProc old = g_playbackResult;
+    g_playbackResult = proc ? proc : SameResult;
+    return old;
+}
+
+bool IsDecoderMissingResult(HRESULT hr)
+{
+    switch (hr) {
+    case VFW_E_CANNOT_RENDER:
+    case VFW_E_CANNOT_CONNECT:
+    case VFW_E_NO_ACCEPTABLE_TYPES:
+    case VFW_E_TYPE_NOT_ACCEPTED:
+    case VFW_E_UNSUPPORTED_STREAM:
+    case VFW_E_NO_DECOMPRESSOR:
+    case VFW_E_UNSUPPORTED_AUDIO:
+    case VFW_E_UNSUPPORTED_VIDEO:
+    case VFW_E_UNKNOWN_FILE_TYPE:
+    case VFW_E_CANNOT_LOAD_SOURCE_FILTER:
+    case REGDB_E_CLASSNOTREG:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool IsNoSoundDeviceResult(HRESULT hr)
+{
+    return hr == VFW_E_NO_AUDIO_HARDWARE || hr == kNoSoundDriver;
 }
 
 // ---- CWndUI ----
@@ -439,7 +476,11 @@ void CMediaPlayerWnd::ShowError(HRESULT hr)
     if (DuiLib::CTabLayoutUI* tab = static_cast<DuiLib::CTabLayoutUI*>(FindControl(L"tabCaption")))
         tab->SelectItem(PAGE_ERROR);
     SetControlText(L"errCode", FormatTextWithInt(GetUIText(L"ErrCode").c_str(), (int)hr).c_str());
-    SetControlText(L"errText", GetDirectShowErrorText(hr).c_str());
+    // The system's own words for the cause; a missing sound device is named
+    // in the program's words too, as the system may have none for it.
+    const std::wstring cause = IsNoSoundDeviceResult(hr) ? GetUIText(L"ErrMsgHint") + GetUIText(L"NoSoundDevice")
+                                                         : GetDirectShowErrorText(hr);
+    SetControlText(L"errText", cause.c_str());
     ShowControl(L"btnPlay", true);
     ShowControl(L"btnPause", false);
     EnablePlaybackControls(false);
@@ -466,6 +507,7 @@ void CMediaPlayerWnd::StartPlayback()
     // A type the player has no stream type for cannot play either.
     if (hr == CMemPlayer::kUnknownType)
         hr = VFW_E_UNSUPPORTED_STREAM;
+    hr = g_playbackResult(hr);
     m_hrPlay = hr;
     if (hr >= 0) {
         if (DuiLib::CSliderUI* vol = static_cast<DuiLib::CSliderUI*>(FindControl(L"sliderVol")))
@@ -475,7 +517,8 @@ void CMediaPlayerWnd::StartPlayback()
     }
     m_Player.ReleaseGraph();
     ShowError(hr);
-    if (IsVideoDecoderInstalled())
+    // The decoder package is offered only for what a decoder would mend.
+    if (!IsDecoderMissingResult(hr) || IsVideoDecoderInstalled())
         return;
     // "InstallDecoder"
     if (MessageBoxByBase64Key("SW5zdGFsbERlY29kZXI=", NULL, 0x44, 0) != IDYES)

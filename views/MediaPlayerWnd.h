@@ -160,3 +160,14 @@ private:
 // replaceable. It returns when the installer has closed.
 typedef void (*DecoderInstallerProc)(HWND owner);
 DecoderInstallerProc SetDecoderInstaller(DecoderInstallerProc proc);
+
+// What a failed start of playback says about its cause: a decoder or
+// filter the system lacks (the decoder package may help), or no sound
+// device to play on (no decoder will).
+bool IsDecoderMissingResult(HRESULT hr);
+bool IsNoSoundDeviceResult(HRESULT hr);
+
+// The result of starting playback passes through this (the identity);
+// replaceable, so that a machine's own failures can be stood in for.
+typedef HRESULT (*PlaybackResultProc)(HRESULT hr);
+PlaybackResultProc SetPlaybackResultProc(PlaybackResultProc proc);

@@ -419,6 +419,7 @@ bool CPreViewWindow::RunPlugin()
     PFN_GetPreviewBitmap getBitmap =
         hasBitmap && *hasBitmap ? (PFN_GetPreviewBitmap)(void*)GetProcAddress(module, DELVARO_EXPORT_GetPreviewBitmap)
                                 : NULL;
+    m_bPluginReadsText = getText != NULL;
     if (!getText && !getBitmap)
         return false;
     // The stream holds at most the preview cap.
@@ -547,8 +548,17 @@ void CPreViewWindow::LoadPreview()
         page = PAGE_PAINT;
         m_pStream = request.OpenStream(MAX_PREVIEW_SIZE);
         m_nShowPlugin = 1;
-        if (m_pStream && !RunPlugin())
-            page = PAGE_BROKEN;
+        if (m_pStream && !RunPlugin()) {
+            // A plug-in that reads a file's text and finds none has met
+            // damaged bytes; one that only shows a picture the file may
+            // embed (a PDF document without one) says nothing of damage.
+            if (m_bPluginReadsText) {
+                page = PAGE_BROKEN;
+            } else {
+                m_nShowPlugin = 0;
+                page = PAGE_NOT_SUPPORTED;
+            }
+        }
     } else if (g_ConfigSetting.m_bEnablePreviewer && !m_strExtension.empty() &&
                !PreviewHandlerHost::FindHandlerClsid(m_strExtension.c_str()).empty()) {
         page = PAGE_PAINT;

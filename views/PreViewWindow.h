@@ -142,6 +142,7 @@ private:
     BYTE m_bShowText;
     BYTE m_bShowHandler;
     int m_nShowPlugin;
+    bool m_bPluginReadsText = false;  // the plug-in bound for the entry has a text entry
     int m_bSourceIsDevice;
     HWND m_hHandlerWindow;
     HANDLE m_hDevice;

@@ -8,7 +8,7 @@ bool CByteSource::Read(uint64_t offset, void* out, size_t count) {
   unsigned char* dst = static_cast<unsigned char*>(out);
   while (count > 0) {
     const unsigned char* p = nullptr;
-    const uint64_t n = View(offset, &p);
+    const uint64_t n = ViewNeeded(offset, count, &p);
     if (n == 0) return false;
     const size_t take = n < count ? static_cast<size_t>(n) : count;
     memcpy(dst, p, take);
@@ -36,6 +36,19 @@ uint64_t CReaderSource::View(uint64_t offset, const unsigned char** data) {
   const unsigned char* p = m_view.Span(offset, m_size - offset, &got);
   if (p == nullptr || got == 0) {
     m_failed = true;  // the offset lies before the end: a read error
+    return 0;
+  }
+  *data = p;
+  return got;
+}
+
+uint64_t CReaderSource::ViewNeeded(uint64_t offset, uint64_t need, const unsigned char** data) {
+  if (offset >= m_size) return 0;
+  if (need > m_size - offset) need = m_size - offset;
+  uint64_t got = 0;
+  const unsigned char* p = m_view.Span(offset, need, &got);
+  if (p == nullptr || got == 0) {
+    m_failed = true;
     return 0;
   }
   *data = p;

@@ -22,6 +22,13 @@ class CByteSource {
   // The same for a walk that passes over a long stretch in order: a reader
   // then reads each byte of the stretch about once.
   virtual uint64_t ViewInOrder(uint64_t offset, const unsigned char** data) { return View(offset, data); }
+  // At least need bytes at offset when they can be had in one piece, else
+  // what View gives: a reader moves only when the bytes it holds at offset
+  // are fewer than need.
+  virtual uint64_t ViewNeeded(uint64_t offset, uint64_t need, const unsigned char** data) {
+    (void)need;
+    return View(offset, data);
+  }
   // Bytes the file can have at most (the device's end for a reader).
   virtual uint64_t Size() const = 0;
   // Copies count bytes at offset; false when they are not all there.
@@ -48,10 +55,13 @@ class CReaderSource : public CByteSource {
  public:
   explicit CReaderSource(CDiskMappingPointer* reader, uint64_t maxSize = UINT64_MAX);
   bool Usable() const { return m_view.IsUsable(); }
+  // Device offset of the source's first byte.
+  uint64_t Start() const { return m_view.Start(); }
   // True once a read inside the source failed (a device error, not its end).
   bool Failed() const { return m_failed; }
   uint64_t View(uint64_t offset, const unsigned char** data) override;
   uint64_t ViewInOrder(uint64_t offset, const unsigned char** data) override;
+  uint64_t ViewNeeded(uint64_t offset, uint64_t need, const unsigned char** data) override;
   uint64_t Size() const override { return m_size; }
 
  private:

@@ -50,9 +50,12 @@ const unsigned char* CReaderView::Stream(uint64_t offset, uint64_t want, uint64_
   if (!m_usable || offset >= m_sourceLeft || want == 0) return nullptr;
   if (want > m_sourceLeft - offset) want = m_sourceLeft - offset;
   const bool inside = m_view != nullptr && offset >= m_viewBase && offset - m_viewBase < m_viewLen;
-  // A view this made at the very offset already holds all one read gives.
+  // A view this made at the very offset already holds all one read gives;
+  // bytes already in the view are handed out as they are while enough of
+  // them remain, rather than read again.
   const bool whole = inside && m_viewWhole && offset == m_viewBase;
-  if (!inside || (m_viewLen - (offset - m_viewBase) < want && !whole)) {
+  const uint64_t rest = inside ? m_viewLen - (offset - m_viewBase) : 0;
+  if (!inside || (rest < want && !whole && rest < kStreamPiece)) {
     m_view = nullptr;
     m_viewLen = 0;
     m_viewWhole = false;

@@ -40,10 +40,13 @@ class CReaderView {
   // For a walk that passes over a long stretch once: as Span, but a move
   // reloads the whole window at offset and hands out every byte that read
   // brought in, so that each byte of the stretch is read from the device
-  // about once (Span trusts half a window per move).
+  // about once (Span trusts half a window per move). At least kStreamPiece
+  // bytes of the view at offset (or all that are asked for) are handed out
+  // without a move.
   const unsigned char* Stream(uint64_t offset, uint64_t want, uint64_t* got);
 
  private:
+  enum : uint64_t { kStreamPiece = 64 * 1024 };
   bool MoveTo(uint64_t offset);
   CReaderCursor m_cur;
   bool m_usable = false;

@@ -10,6 +10,7 @@
 #include "plugins/common/PluginExports.h"
 #include "plugins/common/ReaderCursor.h"
 #include "plugins/common/ReaderView.h"
+#include "plugins/common/ScanNotes.h"
 #include "plugins/common/ThumbnailHelpers.h"
 #include "plugins/pdf/PdfThumbnail.h"
 
@@ -119,10 +120,62 @@ struct CMarkerScan {
   }
 };
 
-uint64_t FindEnd(CReaderView& view, uint64_t from, CMarkerScan* marker) {
+// What the end searches of one deep scan have examined: no place of the
+// device stretch [from, to) ends a document, and, when end is not 0, the
+// place `to` does and the document ends at `end`. A place is judged the same
+// for every candidate that lies at least the look back before it, and one
+// that is not an end with the whole look back is no end with less of it, so
+// a later candidate inside the stretch goes on from its end, and the
+// thousands of false headers of one stretch read it once between them.
+// The Illustrator markers of the stretch are kept too (device offsets).
+struct CPdfNotes {
+  uint64_t from = 0, to = 0, end = 0;
+  std::vector<uint64_t> markers;
+  bool markersWhole = true;  // false once more markers came than are kept
+  void Clear() { *this = CPdfNotes(); }
+};
+const size_t kMaxMarkers = 4096;
+
+plugin::CScanNotes<CPdfNotes> g_notes;
+
+uint64_t FindEnd(CReaderView& view, uint64_t from, CMarkerScan* marker, CPdfNotes* notes) {
   const uint64_t left = view.SourceLeft();
+  const uint64_t base = view.Start();
   uint64_t next = from;  // first offset not yet examined
   const uint64_t stop = from + kMaxScan;
+  if (notes != nullptr) {
+    if (notes->to > notes->from && base + next >= notes->from && base + next <= notes->to) {
+      const uint64_t known = notes->to - base;
+      if (known >= stop) return 0;
+      if (notes->end != 0 && known >= kLookBack) return notes->end - base;
+      if (notes->end == 0) next = known;
+    } else {
+      notes->Clear();
+      notes->from = notes->to = base + next;
+    }
+  }
+  // Notes the places examined up to `upTo` (and the end found there).
+  auto note = [&](uint64_t upTo, uint64_t endAt) {
+    if (notes == nullptr || base + upTo < notes->to) return;
+    notes->to = base + upTo;
+    notes->end = endAt ? base + endAt : 0;
+  };
+  // Notes the markers that begin at the places [lo, hi) of a view of n bytes.
+  auto noteMarkers = [&](const unsigned char* v, uint64_t n, uint64_t viewStart, uint64_t lo, uint64_t hi) {
+    const size_t w = sizeof(kIllustrator) - 1;
+    const uint64_t span = hi + w - 1 < n ? hi + w - 1 : n;
+    while (notes != nullptr && notes->markersWhole && lo < hi && span - lo >= w) {
+      const unsigned char* q = Find(v + lo, span - lo, kIllustrator, w);
+      if (q == nullptr || static_cast<uint64_t>(q - v) >= hi) break;
+      if (notes->markers.size() >= kMaxMarkers) {
+        notes->markersWhole = false;
+        break;
+      }
+      lo = static_cast<uint64_t>(q - v);
+      notes->markers.push_back(base + viewStart + lo);
+      ++lo;
+    }
+  };
   while (next < stop && next < left) {
     // Each view begins a little before the first offset it examines, so that
     // the look back of every candidate lies inside it.
@@ -138,7 +191,10 @@ uint64_t FindEnd(CReaderView& view, uint64_t from, CMarkerScan* marker) {
     if (viewStart + examineEnd > stop) examineEnd = stop - viewStart;
     // Nothing new to examine: the source ends here, or the window is smaller
     // than the look ahead.
-    if (examineEnd <= next - viewStart) return 0;
+    if (examineEnd <= next - viewStart) {
+      if (sourceEndsInView) note(left, 0);
+      return 0;
+    }
     for (uint64_t k = next - viewStart; k < examineEnd; ++k) {
       const unsigned char* q = static_cast<const unsigned char*>(memchr(v + k, '%', static_cast<size_t>(examineEnd - k)));
       if (q == nullptr) break;
@@ -152,9 +208,15 @@ uint64_t FindEnd(CReaderView& view, uint64_t from, CMarkerScan* marker) {
       const uint64_t back = k < kLookBack ? k : kLookBack;
       const bool trailer = Find(q - back, back, "startxref", 9) != nullptr;
       if (!zeroBehind && !trailer) continue;
-      return viewStart + k + 4 + EndOfLineBytes(after, ahead < kLookAhead ? ahead : kLookAhead, sourceEndsInView);
+      const uint64_t end =
+          viewStart + k + 4 + EndOfLineBytes(after, ahead < kLookAhead ? ahead : kLookAhead, sourceEndsInView);
+      noteMarkers(v, n, viewStart, next - viewStart, k);
+      note(viewStart + k, end);
+      return end;
     }
+    noteMarkers(v, n, viewStart, next - viewStart, examineEnd);
     next = viewStart + examineEnd;
+    note(next, 0);
   }
   return 0;
 }
@@ -180,6 +242,9 @@ uint64_t LinearizedLength(const unsigned char* b, uint64_t n) {
 // *illustrator tells whether the Illustrator marker lies within it (within
 // the bytes looked at when no length was found).
 uint64_t DocumentLength(CDiskMappingPointer* reader, bool* illustrator) {
+  // Taken at the candidate's first byte, before anything moves the reader.
+  plugin::CNotesHeld<CPdfNotes> held(g_notes, reader);
+  CPdfNotes* notes = held.Get();
   CReaderView view(reader);
   CMarkerScan marker;
   uint64_t length = 0;
@@ -198,12 +263,26 @@ uint64_t DocumentLength(CDiskMappingPointer* reader, bool* illustrator) {
       if (ahead == 0 || !view.Copy(linear, after, ahead) || !RevisionFollows(after, ahead)) {
         length = linear;
       } else {
-        const uint64_t end = FindEnd(view, linear, nullptr);
+        const uint64_t end = FindEnd(view, linear, nullptr, notes);
         length = end ? end : linear;
       }
     }
   }
-  if (length == 0) length = FindEnd(view, 0, &marker);
+  if (length == 0) {
+    length = FindEnd(view, 0, &marker, notes);
+    // The notes hold every marker from the candidate on: nothing more is read
+    // for it.
+    if (notes != nullptr && notes->markersWhole && notes->from <= view.Start()) {
+      const uint64_t start = view.Start();
+      const uint64_t w = sizeof(kIllustrator) - 1;
+      uint64_t within = length ? length : notes->to - start;
+      if (within > marker.bound) within = marker.bound;
+      *illustrator = false;
+      for (const uint64_t at : notes->markers)
+        if (at >= start && at - start + w <= within) *illustrator = true;
+      return length;
+    }
+  }
   // What the end search did not pass over (a stated length) is looked at for
   // the marker up to the document's end; without a length, what the search
   // looked at stands.

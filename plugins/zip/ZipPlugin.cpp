@@ -2,12 +2,16 @@
 // archives, browser extensions, open-document files and others. Sized by
 // the walk of their records, typed by their entry names, shown by the words
 // or cells of a document, the names of an archive, or the thumbnail entry.
+#include <algorithm>
 #include <cstring>
+#include <unordered_map>
+#include <vector>
 
 #include "plugins/common/ByteOrder.h"
 #include "plugins/common/ByteSource.h"
 #include "plugins/common/PluginExports.h"
 #include "plugins/common/ReaderCursor.h"
+#include "plugins/common/ScanNotes.h"
 #include "plugins/zip/ZipRecords.h"
 #include "plugins/zip/ZipText.h"
 
@@ -98,11 +102,76 @@ const char* TypeFromFirstEntry(plugin::CByteSource& src, const char** mimeExt) {
   return "zip";
 }
 
+// Most places noted for the descriptor searches, and most local headers
+// kept of a walk (each a few bytes): enough for any real archive, and a bound
+// on what hostile data can make the notes cost.
+const size_t kMaxNotes = 1u << 20;
+
+// What the descriptor searches of one scan saw: for each data start that
+// some place in the stretch closes, the first such place's end.
+class CDescriptorNotes : public zipfmt::CDescriptorMemo {
+ public:
+  uint64_t From() const override { return m_from; }
+  uint64_t To() const override { return m_to; }
+  uint64_t EndFor(uint64_t start) const override {
+    const auto it = m_ends.find(start);
+    return it == m_ends.end() ? 0 : it->second;
+  }
+  void Restart(uint64_t from) override {
+    m_ends.clear();
+    m_from = m_to = from;
+    m_full = false;
+  }
+  bool Note(uint64_t start, uint64_t end) override {
+    if (m_full) return false;
+    if (m_ends.size() >= kMaxNotes) {
+      m_full = true;
+      return false;
+    }
+    m_ends.emplace(start, end);  // an earlier place stays
+    return true;
+  }
+  bool Extend(uint64_t to) override {
+    if (m_full) return false;
+    if (to > m_to) m_to = to;
+    return true;
+  }
+
+ private:
+  std::unordered_map<uint64_t, uint64_t> m_ends;
+  uint64_t m_from = 0, m_to = 0;
+  bool m_full = false;
+};
+
+// The last whole walk: every local header it passed belongs to the same
+// archive, and a walk from any of them passes the same records to the same
+// end.
+struct CWalkNotes {
+  std::vector<uint64_t> locals;  // device offsets, ascending
+  zipfmt::WalkStop stop = zipfmt::kStopForeign;
+  bool measured = false;
+  uint64_t end = 0;              // device offset where the whole records end
+  const char* type = nullptr;    // from the central directory's names
+};
+
+struct CZipNotes {
+  CDescriptorNotes descriptors;
+  CWalkNotes walk;
+  void Clear() {
+    descriptors.Restart(0);
+    walk = CWalkNotes();
+  }
+};
+
+plugin::CScanNotes<CZipNotes> g_notes;
+
 // Sums the records and notes the first central-directory name that types
-// the archive.
+// the archive, and the local headers passed.
 class CLengthWalk : public zipfmt::CRecordVisitor {
  public:
+  explicit CLengthWalk(uint64_t deviceBase) : m_base(deviceBase) {}
   bool Visit(const zipfmt::Record& rec) override {
+    if (rec.kind == zipfmt::kLocal && m_locals.size() < kMaxNotes) m_locals.push_back(m_base + rec.offset);
     m_total += rec.span;
     if (m_total > kMaxArchive) {
       m_tooLong = true;
@@ -118,9 +187,11 @@ class CLengthWalk : public zipfmt::CRecordVisitor {
     }
     return true;
   }
+  uint64_t m_base;
   uint64_t m_total = 0;
   bool m_tooLong = false;
   const char* m_type = nullptr;
+  std::vector<uint64_t> m_locals;
 };
 
 // The walk over the bytes of the at-once form, which holds only what the
@@ -149,22 +220,42 @@ DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetRawFileInfo(CDiskMappingPointer* read
                                                        RawFileInfo* info) {
   DELVARO_PLUGIN_GUARD_BEGIN
   if (reader == nullptr || info == nullptr) return 0;
+  // Taken at the candidate's first byte, before anything moves the reader.
+  plugin::CNotesHeld<CZipNotes> held(g_notes, reader);
+  CZipNotes* notes = held.Get();
   plugin::CReaderSource src(reader);
   if (!src.Usable()) return 0;
   const char* mimeExt = nullptr;
   const char* firstType = TypeFromFirstEntry(src, &mimeExt);
-  CLengthWalk walk;
+  const uint64_t start = src.Start();
+  // A local header of the archive walked last: the same records follow.
+  if (notes != nullptr && std::binary_search(notes->walk.locals.begin(), notes->walk.locals.end(), start)) {
+    const CWalkNotes& w = notes->walk;
+    const char* ext = mimeExt ? mimeExt : w.type ? w.type : firstType;
+    plugin::SetRawFormat(info, ext);
+    if (w.measured && w.end > start) plugin::SetRawFound(info, w.end - start, ext);
+    return 1;
+  }
+  CLengthWalk walk(start);
   uint64_t walked = 0;
-  const zipfmt::WalkStop stop = zipfmt::WalkRecords(src, walk, &walked);
+  const zipfmt::WalkStop stop =
+      zipfmt::WalkRecords(src, walk, &walked, notes ? &notes->descriptors : nullptr, start);
   const char* ext = mimeExt ? mimeExt : walk.m_type ? walk.m_type : firstType;
   plugin::SetRawFormat(info, ext);
   // The archive ends with its end record, or with the last whole record
-  // before the device's end. Foreign bytes inside it, a streamed entry
-  // without its descriptor, a read error or a claimed size past 10 GiB
-  // leave it unmeasured.
+  // before the device's end. Foreign bytes inside it, a read error or a
+  // claimed size past 10 GiB leave it unmeasured.
   const bool measured = stop == zipfmt::kStopEnd || (stop == zipfmt::kStopSource && !src.Failed());
   if (measured && !walk.m_tooLong && walk.m_total > 0) {
     plugin::SetRawFound(info, walk.m_total, ext);
+  }
+  if (notes != nullptr && !walk.m_tooLong && !src.Failed() && walk.m_locals.size() < kMaxNotes) {
+    CWalkNotes& w = notes->walk;
+    w.locals.swap(walk.m_locals);
+    w.stop = stop;
+    w.measured = measured;
+    w.end = start + walk.m_total;
+    w.type = walk.m_type;
   }
   return 1;
   DELVARO_PLUGIN_GUARD_END

@@ -42,67 +42,100 @@ bool Zip64CompressedSize(const std::string& extra, bool usizeMissing, uint64_t* 
   return false;
 }
 
-// Where a streamed entry's data and descriptor end, searching from the
-// data's start s. The descriptor is taken only where it states the very
-// distance it lies at: with its signature (16 bytes, 24 for ZIP64), or
-// without it right before the next header.
-Parse FindDescriptorEnd(plugin::CByteSource& src, uint64_t s, uint64_t* end) {
-  const uint64_t size = src.Size();
-  const uint64_t limit = size - s > kMaxStreamedData + 24 ? s + kMaxStreamedData + 24 : size;
-  uint64_t off = s;
-  while (off < limit) {
-    const unsigned char* p = nullptr;
-    uint64_t n = src.ViewInOrder(off, &p);
-    if (n == 0) return kCut;
-    if (n > limit - off) n = limit - off;
-    // Look at every start whose 24 bytes are in this piece; the last piece
-    // of the source is looked at to its end.
-    uint64_t starts = 0;
-    auto measure = [&]() { starts = off + n >= limit ? n : (n > 24 ? n - 24 : 1); };
-    measure();
-    uint64_t i = 0;
-    while (i < starts) {
-      const void* hit = memchr(p + i, 'P', static_cast<size_t>(starts - i));
-      if (hit == nullptr) break;
-      i = static_cast<const unsigned char*>(hit) - p;
-      const uint64_t q = off + i, avail = n - i, dist = q - s;
-      if (avail >= 4 && p[i + 1] == 'K') {
-        const uint32_t sig = Le32(p + i);
-        if (sig == kDescriptorSig) {
-          if (avail >= 16 && Le32(p + i + 8) == dist) {
-            *end = q + 16;
-            return kParsed;
-          }
-          if (avail >= 24 && Le64(p + i + 8) == dist) {
-            *end = q + 24;
-            return kParsed;
-          }
-        } else if (IsHeaderSig(sig) && dist >= 12) {
-          unsigned char d[16];
-          if (dist >= 20 && src.Read(q - 16, d, 16) && Le64(d) == dist - 20) {
-            *end = q;
-            return kParsed;
-          }
-          if (src.Read(q - 8, d, 4) && Le32(d) == dist - 12) {
-            *end = q;
-            return kParsed;
-          }
-          // The reads above may have moved the reader: look again from here.
-          n = src.ViewInOrder(off, &p);
-          if (n == 0) return kCut;
-          if (n > limit - off) n = limit - off;
-          measure();
-          if (i >= n) break;
-        }
-      }
-      ++i;
+// The bytes a place is judged by: up to 20 before it (a descriptor without
+// its signature, ZIP64 form) and the 24-byte ZIP64 descriptor with the next
+// record's signature behind it.
+const uint64_t kBehind = 20, kAhead = 28;
+
+bool IsNextRecordSig(uint32_t sig) { return IsHeaderSig(sig) || sig == kZip64EndSig; }
+
+// The entries a place at p (device offset q, n bytes from p on, back bytes
+// before it, the source ending at sourceEnd) closes: for each descriptor
+// form it could be, the data start that form implies and where the entry
+// then ends. A descriptor with its signature (16 bytes, 24 for ZIP64)
+// states the data's compressed size and is followed by the next record;
+// one without it lies just before the next record's signature.
+template <typename Fn>
+void PlacesClosing(const unsigned char* p, uint64_t n, uint64_t back, uint64_t q, bool sourceEndsAt,
+                   uint64_t sourceEnd, Fn&& closes) {
+  if (n < 4 || p[0] != 'P' || p[1] != 'K') return;
+  const uint32_t sig = Le32(p);
+  if (sig == kDescriptorSig) {
+    for (const uint64_t form : {uint64_t(16), uint64_t(24)}) {
+      if (n < form) continue;
+      const bool followed = (sourceEndsAt && q + form == sourceEnd) ||
+                            (n >= form + 4 && IsNextRecordSig(Le32(p + form)));
+      if (!followed) continue;
+      const uint64_t size = form == 16 ? Le32(p + 8) : Le64(p + 8);
+      if (size <= q) closes(q - size, q + form);
     }
-    off += starts;
+  } else if (IsNextRecordSig(sig)) {
+    if (back >= 12) {
+      const uint64_t size = Le32(p - 8);
+      if (size <= q - 12) closes(q - 12 - size, q);
+    }
+    if (back >= 20) {
+      const uint64_t size = Le64(p - 16);
+      if (size <= q - 20) closes(q - 20 - size, q);
+    }
   }
-  return limit == size ? kCut : kLost;
 }
 
-Parse ParseLocal(plugin::CByteSource& src, uint64_t pos, Record* rec) {
+// Where a streamed entry's data and descriptor end, searching from the
+// data's start s to the end of the source, every byte read once. With a
+// memo the search goes on from where earlier searches stopped and leaves
+// what it saw for the next.
+Parse FindDescriptorEnd(plugin::CByteSource& src, uint64_t s, uint64_t* end, CDescriptorMemo* memo,
+                        uint64_t deviceBase) {
+  const uint64_t size = src.Size();
+  const uint64_t dataStart = deviceBase + s;
+  uint64_t next = s;  // first place not yet judged
+  bool noting = memo != nullptr;
+  if (memo != nullptr) {
+    if (dataStart >= memo->From() && dataStart < memo->To()) {
+      const uint64_t e = memo->EndFor(dataStart);
+      if (e != 0) {
+        *end = e - deviceBase;
+        return kParsed;
+      }
+      next = memo->To() - deviceBase;
+    } else {
+      memo->Restart(dataStart);
+    }
+  }
+  uint64_t found = 0;
+  while (next < size) {
+    const uint64_t viewStart = next - (next < kBehind ? next : kBehind);
+    const unsigned char* p = nullptr;
+    const uint64_t n = src.ViewInOrder(viewStart, &p);
+    if (n == 0) return kCut;
+    const bool last = n >= size - viewStart;
+    // Places whose look ahead is not in this view are judged in the next.
+    const uint64_t judgeEnd = last ? n : (n > kAhead ? n - kAhead : 0);
+    if (judgeEnd <= next - viewStart) return kCut;
+    for (uint64_t i = next - viewStart; i < judgeEnd; ++i) {
+      const void* hit = memchr(p + i, 'P', static_cast<size_t>(judgeEnd - i));
+      if (hit == nullptr) break;
+      i = static_cast<const unsigned char*>(hit) - p;
+      const uint64_t q = deviceBase + viewStart + i;
+      PlacesClosing(p + i, n - i, i, q, last, deviceBase + size, [&](uint64_t start, uint64_t e) {
+        if (start == dataStart && found == 0) found = e;
+        if (noting && start >= memo->From()) noting = memo->Note(start, e);
+      });
+      if (found != 0) {
+        if (noting) memo->Extend(q + 1);
+        *end = found - deviceBase;
+        return kParsed;
+      }
+    }
+    next = viewStart + judgeEnd;
+    if (noting) noting = memo->Extend(deviceBase + next);
+  }
+  return kCut;
+}
+
+Parse ParseLocal(plugin::CByteSource& src, uint64_t pos, Record* rec, CDescriptorMemo* memo,
+                 uint64_t deviceBase) {
   unsigned char h[kLocalFixed];
   if (!src.Read(pos, h, sizeof(h))) return kCut;
   rec->flags = Le16(h + 6);
@@ -125,7 +158,10 @@ Parse ParseLocal(plugin::CByteSource& src, uint64_t pos, Record* rec) {
   const uint64_t dataStart = pos + kLocalFixed + n + e;
   uint64_t end = 0;
   if ((rec->flags & kFlagDescriptor) && csize == 0) {
-    const Parse found = FindDescriptorEnd(src, dataStart, &end);
+    // Only a header as archivers write it is worth a search through the
+    // data that follows it.
+    if (!IsWellFormedLocal(h, rec->name)) return kNoRecord;
+    const Parse found = FindDescriptorEnd(src, dataStart, &end, memo, deviceBase);
     if (found != kParsed) return found;
   } else {
     if (csize > src.Size() || dataStart > src.Size() - csize) return kCut;
@@ -150,14 +186,15 @@ Parse ParseLocal(plugin::CByteSource& src, uint64_t pos, Record* rec) {
   return kParsed;
 }
 
-Parse ParseRecord(plugin::CByteSource& src, uint64_t pos, uint32_t sig, Record* rec) {
+Parse ParseRecord(plugin::CByteSource& src, uint64_t pos, uint32_t sig, Record* rec,
+                  CDescriptorMemo* memo, uint64_t deviceBase) {
   rec->offset = pos;
   rec->flags = 0;
   rec->name.clear();
   unsigned char h[kZip64EndFixed];
   switch (sig) {
     case kLocalSig:
-      return ParseLocal(src, pos, rec);
+      return ParseLocal(src, pos, rec, memo, deviceBase);
     case kCentralSig: {
       if (!src.Read(pos, h, kCentralFixed)) return kCut;
       rec->kind = kCentral;
@@ -194,14 +231,32 @@ Parse ParseRecord(plugin::CByteSource& src, uint64_t pos, uint32_t sig, Record* 
 
 }  // namespace
 
-WalkStop WalkRecords(plugin::CByteSource& source, CRecordVisitor& visitor, uint64_t* walked) {
+bool IsWellFormedLocal(const unsigned char* h, const std::string& name) {
+  // Version needed: 1.0 to 6.3 in use, the upper byte naming a known system.
+  if (h[4] > 63 || h[5] > 19) return false;
+  const uint16_t method = Le16(h + 8);
+  const bool knownMethod = method <= 20 || (method >= 93 && method <= 99);
+  if (!knownMethod) return false;
+  if (name.empty()) return false;
+  for (const char c : name)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return false;
+  // DOS time and date, or both left at zero.
+  const uint16_t time = Le16(h + 10), date = Le16(h + 12);
+  if (time == 0 && date == 0) return true;
+  const unsigned month = (date >> 5) & 15, day = date & 31;
+  const unsigned hour = time >> 11, minute = (time >> 5) & 63, halfSeconds = time & 31;
+  return month >= 1 && month <= 12 && day >= 1 && hour < 24 && minute < 60 && halfSeconds < 30;
+}
+
+WalkStop WalkRecords(plugin::CByteSource& source, CRecordVisitor& visitor, uint64_t* walked,
+                     CDescriptorMemo* memo, uint64_t deviceBase) {
   uint64_t pos = 0;
   *walked = 0;
   Record rec;
   for (;;) {
     unsigned char sig[4];
     if (!source.Read(pos, sig, 4)) return kStopSource;
-    switch (ParseRecord(source, pos, Le32(sig), &rec)) {
+    switch (ParseRecord(source, pos, Le32(sig), &rec, memo, deviceBase)) {
       case kParsed:
         break;
       case kNoRecord:

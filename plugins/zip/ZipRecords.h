@@ -6,8 +6,10 @@
 // Entries written by streaming archivers (general-purpose flag 3) carry
 // their sizes in a data descriptor behind the data instead of in the local
 // header: the data is then measured by finding that descriptor, which must
-// state the very distance it was found at. ZIP64 sizes, the ZIP64 end
-// record and its locator are followed as well.
+// state the very distance it was found at and be followed by the next
+// record. The search runs once over the data, as far as the source goes; it
+// is only made for a local header that is well formed throughout. ZIP64
+// sizes, the ZIP64 end record and its locator are followed as well.
 #pragma once
 
 #include <cstdint>
@@ -29,12 +31,6 @@ const uint16_t kFlagEncrypted = 0x0001;
 const uint16_t kFlagDescriptor = 0x0008;
 const uint16_t kFlagUtf8 = 0x0800;
 
-// Longest compressed data a streamed entry is searched through for its
-// descriptor. A streamed entry whose descriptor is further away (or was
-// overwritten) gives the archive no length: a false or damaged candidate
-// costs at most this much reading.
-const uint64_t kMaxStreamedData = 16ull << 20;
-
 enum RecordKind { kLocal, kCentral, kEnd, kZip64End, kZip64Locator };
 
 struct Record {
@@ -43,6 +39,29 @@ struct Record {
   uint64_t span;     // the record's bytes, data and descriptor included
   uint16_t flags;    // general-purpose flags (local and central headers)
   std::string name;  // the stored name bytes (local and central headers)
+};
+
+// What the descriptor searches over one device have seen, so that streamed
+// entries whose searches overlap (false candidates inside the data of
+// another entry, or one behind the other) each read the device only where
+// no search has been before. Offsets are the device's.
+class CDescriptorMemo {
+ public:
+  virtual ~CDescriptorMemo() {}
+  // The stretch [from, to) that the notes cover (to == from when none).
+  virtual uint64_t From() const = 0;
+  virtual uint64_t To() const = 0;
+  // The end of the first place in [from, to) that closes an entry whose data
+  // starts at start, or 0 when there is none.
+  virtual uint64_t EndFor(uint64_t start) const = 0;
+  // Starts the notes anew at from.
+  virtual void Restart(uint64_t from) = 0;
+  // Notes that a place ending at end closes an entry whose data starts at
+  // start (kept only when it is the first such place). False when the notes
+  // are full: they then stay as they are.
+  virtual bool Note(uint64_t start, uint64_t end) = 0;
+  // The notes now cover [from, to). False when they cannot grow further.
+  virtual bool Extend(uint64_t to) = 0;
 };
 
 enum WalkStop {
@@ -62,6 +81,13 @@ class CRecordVisitor {
 
 // Walks from offset 0 of the source. *walked receives the bytes of the
 // whole records visited (the end record included when it was reached).
-WalkStop WalkRecords(plugin::CByteSource& source, CRecordVisitor& visitor, uint64_t* walked);
+// memo, when given, is shared with the walks of other candidates on the same
+// device, and deviceBase is the device offset of the source's offset 0.
+WalkStop WalkRecords(plugin::CByteSource& source, CRecordVisitor& visitor, uint64_t* walked,
+                     CDescriptorMemo* memo = nullptr, uint64_t deviceBase = 0);
+
+// A local header (its 30 fixed bytes and its name) as archivers write it:
+// a version and method in use, a name of printable characters, a real date.
+bool IsWellFormedLocal(const unsigned char* header, const std::string& name);
 
 }  // namespace zipfmt

@@ -7,6 +7,7 @@
 
 #include "common/TestPaths.h"
 #include "gtest/gtest.h"
+#include "tools/carve/ReadFileCount.h"
 
 namespace {
 
@@ -51,73 +52,18 @@ bool PluginModule::Load(const std::wstring& dll) {
          Bind(module, DELVARO_EXPORT_HasThumbnailBitmap, &HasThumbnailBitmap);
 }
 
-namespace {
-std::atomic<uint64_t> g_bytesRead{0};
-typedef BOOL(WINAPI* PFN_ReadFile)(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
-PFN_ReadFile g_realReadFile = nullptr;
-
-BOOL WINAPI CountingReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD got,
-                             LPOVERLAPPED overlapped) {
-  DWORD local = 0;
-  if (got == nullptr) got = &local;
-  const BOOL ok = g_realReadFile(file, buffer, count, got, overlapped);
-  g_bytesRead += *got;
-  return ok;
-}
-
-// The import slot of kernel32's ReadFile in a loaded module, found through
-// the module's import name table.
-void** ReadFileSlot(HMODULE module) {
-  BYTE* base = reinterpret_cast<BYTE*>(module);
-  const IMAGE_DOS_HEADER* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-  if (dos->e_magic != IMAGE_DOS_SIGNATURE) return nullptr;
-  const IMAGE_NT_HEADERS* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-  const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-  if (dir.VirtualAddress == 0) return nullptr;
-  for (const IMAGE_IMPORT_DESCRIPTOR* d =
-           reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress);
-       d->Name != 0; ++d) {
-    if (_stricmp(reinterpret_cast<const char*>(base + d->Name), "kernel32.dll") != 0) continue;
-    const IMAGE_THUNK_DATA* names =
-        reinterpret_cast<const IMAGE_THUNK_DATA*>(base + (d->OriginalFirstThunk ? d->OriginalFirstThunk : d->FirstThunk));
-    IMAGE_THUNK_DATA* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk);
-    for (size_t i = 0; names[i].u1.AddressOfData != 0; ++i) {
-      if (IMAGE_SNAP_BY_ORDINAL(names[i].u1.Ordinal)) continue;
-      const IMAGE_IMPORT_BY_NAME* byName =
-          reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names[i].u1.AddressOfData);
-      if (strcmp(reinterpret_cast<const char*>(byName->Name), "ReadFile") == 0)
-        return reinterpret_cast<void**>(&slots[i].u1.Function);
-    }
-  }
-  return nullptr;
-}
-
-void WriteSlot(void** slot, void* value) {
-  DWORD old = 0;
-  if (!VirtualProtect(slot, sizeof(void*), PAGE_READWRITE, &old)) return;
-  *slot = value;
-  VirtualProtect(slot, sizeof(void*), old, &old);
-}
-}  // namespace
-
 CReadCounter::CReadCounter(const PluginModule& plugin) {
-  if (plugin.module == nullptr || g_realReadFile != nullptr) return;  // one counter at a time
-  m_slot = ReadFileSlot(plugin.module);
-  if (m_slot == nullptr) return;
-  m_original = *m_slot;
-  g_realReadFile = reinterpret_cast<PFN_ReadFile>(m_original);
-  g_bytesRead = 0;
-  WriteSlot(m_slot, reinterpret_cast<void*>(&CountingReadFile));
+  if (plugin.module == nullptr || !readcount::Hook(plugin.module)) return;
+  m_module = plugin.module;
+  readcount::Reset();
 }
 
 CReadCounter::~CReadCounter() {
-  if (m_slot == nullptr) return;
-  WriteSlot(m_slot, m_original);
-  g_realReadFile = nullptr;
+  if (m_module != nullptr) readcount::Unhook(m_module);
 }
 
-uint64_t CReadCounter::Bytes() const { return g_bytesRead; }
-void CReadCounter::Reset() { g_bytesRead = 0; }
+uint64_t CReadCounter::Bytes() const { return readcount::Bytes(); }
+void CReadCounter::Reset() { readcount::Reset(); }
 
 std::wstring Sample(const std::string& name) {
   return testpaths::Fixture(std::wstring(name.begin(), name.end()));

@@ -42,13 +42,12 @@ class CReadCounter {
   ~CReadCounter();
   CReadCounter(const CReadCounter&) = delete;
   CReadCounter& operator=(const CReadCounter&) = delete;
-  bool Installed() const { return m_slot != nullptr; }
+  bool Installed() const { return m_module != nullptr; }
   uint64_t Bytes() const;
   void Reset();
 
  private:
-  void** m_slot = nullptr;
-  void* m_original = nullptr;
+  HMODULE m_module = nullptr;
 };
 
 std::wstring Sample(const std::string& name);  // tests/fixtures

@@ -147,6 +147,52 @@ TEST_F(PlayerWindowTest, DamagedAndUnknownMediaShowTheErrorPage)
     delete p;
 }
 
+namespace {
+HRESULT NoSoundDevice(HRESULT) { return VFW_E_NO_AUDIO_HARDWARE; }
+HRESULT NoRenderer(HRESULT) { return VFW_E_CANNOT_RENDER; }
+}  // namespace
+
+TEST_F(PlayerWindowTest, MissingSoundDeviceIsNamedAndNoDecoderOffered)
+{
+    // The system answers that it has no sound device: the error page says so
+    // and no decoder package is offered, since none would help.
+    const PlaybackResultProc old = SetPlaybackResultProc(NoSoundDevice);
+    CMediaPlayerWnd* p = new CMediaPlayerWnd;
+    p->SetPlainFile(testpaths::Fixture(L"preview_tone.wav"), 0);
+    EXPECT_TRUE(Run(p, [&](CMediaPlayerWnd* p, CPaintManagerUI& pm) {
+        ASSERT_TRUE(gui::PumpUntil([&] { return p->IsStarted(); }));
+        EXPECT_EQ(VFW_E_NO_AUDIO_HARDWARE, p->GetPlayResult());
+        EXPECT_EQ(CMediaPlayerWnd::PAGE_ERROR, p->GetPage());
+        EXPECT_EQ(std::wstring(L"Error code: 0x80040256"), std::wstring(gui::Find(pm, L"errCode")->GetText()));
+        const std::wstring cause(gui::Find(pm, L"errText")->GetText());
+        EXPECT_EQ(GetUIText(L"ErrMsgHint") + GetUIText(L"NoSoundDevice"), cause);
+        EXPECT_NE(std::wstring::npos, cause.find(L"no sound device"));
+        gui::PumpPending();
+        gui::SaveScreenshot(pm.GetPaintWindow(), L"player_no_sound_device");
+    }));
+    delete p;
+    EXPECT_TRUE(MessageLog::texts.empty());
+
+    // No filter can render the file: a decoder may be what is missing, and
+    // the package is offered.
+    SetPlaybackResultProc(NoRenderer);
+    p = new CMediaPlayerWnd;
+    p->SetPlainFile(testpaths::Fixture(L"preview_tone.wav"), 0);
+    EXPECT_TRUE(Run(p, [&](CMediaPlayerWnd* p, CPaintManagerUI&) {
+        ASSERT_TRUE(gui::PumpUntil([&] { return p->IsStarted(); }));
+        EXPECT_EQ(VFW_E_CANNOT_RENDER, p->GetPlayResult());
+    }));
+    delete p;
+    SetPlaybackResultProc(old);
+    ASSERT_EQ(1u, MessageLog::texts.size());
+    EXPECT_EQ(MessageText(L"InstallDecoder"), MessageLog::texts[0]);
+
+    EXPECT_TRUE(IsNoSoundDeviceResult(VFW_E_NO_AUDIO_HARDWARE));
+    EXPECT_FALSE(IsDecoderMissingResult(VFW_E_NO_AUDIO_HARDWARE));
+    EXPECT_TRUE(IsDecoderMissingResult(VFW_E_UNSUPPORTED_STREAM));
+    EXPECT_FALSE(IsDecoderMissingResult(E_OUTOFMEMORY));
+}
+
 TEST_F(PlayerWindowTest, CarvedHitPlaysFromTheImageWhichStaysUntouched)
 {
     // A WAV at an unaligned offset among random bytes of an image file.

@@ -299,6 +299,31 @@ TEST_F(PreviewWindowTest, PluginsGiveDocumentTextsIconsAndBoth)
     Preview(junk, [](CPreViewWindow* w, CPaintManagerUI&) { EXPECT_EQ(CPreViewWindow::PAGE_BROKEN, w->GetPage()); });
 }
 
+TEST_F(PreviewWindowTest, PdfDocumentsReachThePdfPlugin)
+{
+    // A document with an embedded preview picture (an XMP thumbnail that
+    // exiftool added) is drawn by the PDF plug-in.
+    Preview(testpaths::Fixture(L"docs_xmp.pdf"), [](CPreViewWindow* w, CPaintManagerUI& pm) {
+        EXPECT_EQ(CPreViewWindow::PAGE_PAINT, w->GetPage());
+        EXPECT_TRUE(w->IsShowPlugin());
+        ASSERT_TRUE(w->GetPluginImage());
+        EXPECT_EQ(120u, w->GetPluginImage()->GetWidth());
+        Shot(pm, L"preview_pdf_thumbnail");
+    });
+    // A plain text document (groff and ps2pdf) has no picture to show: it
+    // cannot be previewed, which is no sign of damage, and its bytes are
+    // there in hex.
+    Preview(testpaths::Fixture(L"docs_gs.pdf"), [](CPreViewWindow* w, CPaintManagerUI& pm) {
+        EXPECT_EQ(CPreViewWindow::PAGE_NOT_SUPPORTED, w->GetPage());
+        EXPECT_FALSE(w->IsShowPlugin());
+        ASSERT_TRUE(w->GetStream());
+        Shot(pm, L"preview_pdf_text");
+        gui::Click(pm, L"viewBinary");
+        EXPECT_TRUE(gui::PumpUntil([&] { return w->GetPage() == CPreViewWindow::PAGE_HEX; }));
+        EXPECT_EQ(0, wcsncmp(gui::Find(pm, L"txtData")->GetText(), L"{f 5}%PDF", 9));
+    });
+}
+
 TEST_F(PreviewWindowTest, ShellHandlerIsCreatedOnceAndGetsTheStream)
 {
     const std::string bytes = "stream handler sample bytes";
