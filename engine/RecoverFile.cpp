@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cwchar>
 #include <memory>
+#include <new>
 #include <vector>
 
 #include "core/Helpers.h"
@@ -116,10 +117,38 @@ CRecoverSession::CRecoverSession() {}
 CRecoverSession::~CRecoverSession()
 {
     CloseVolumes();
+    delete[] m_pCopyBuffer;
+}
+
+BYTE* CRecoverSession::CopyBuffer(DWORD bytes)
+{
+    if (bytes > m_dwCopyBytes)
+    {
+        // At least a whole chunk and a cluster at once: a run of growing files
+        // makes it once.
+        DWORD want = std::max<DWORD>(bytes, kCopyChunk + kCopyChunkSlack);
+        delete[] m_pCopyBuffer;
+        m_pCopyBuffer = new (std::nothrow) BYTE[want];
+        if (!m_pCopyBuffer && want > bytes)
+            m_pCopyBuffer = new (std::nothrow) BYTE[want = bytes];
+        m_dwCopyBytes = m_pCopyBuffer ? want : 0;
+    }
+    return m_dwCopyBytes >= bytes ? m_pCopyBuffer : nullptr;
+}
+
+CFileRecord* CRecoverSession::NtfsRecord(CNTFSVolume* volume)
+{
+    if (!volume || volume != m_pNtfs)
+        return nullptr;
+    if (!m_pNtfsRecord)
+        m_pNtfsRecord = new CFileRecord(volume);
+    return m_pNtfsRecord;
 }
 
 void CRecoverSession::CloseVolumes()
 {
+    delete m_pNtfsRecord;
+    m_pNtfsRecord = nullptr;
     delete m_pNtfs;
     delete m_pFat32;
     delete m_pFat16;
@@ -277,8 +306,9 @@ bool CRecoverOutput::Create(const std::wstring& destination, const std::wstring&
                 SetLastError(ERROR_FILE_EXISTS);
                 break;
             }
-            m_hFile = CreateFileW(LongPathForm(m_strPath, MAX_PATH - 1).c_str(), access, share, nullptr, CREATE_NEW,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+            m_hFile = CreateFileW(m_strPath.size() < MAX_PATH ? m_strPath.c_str()
+                                                              : LongPathForm(m_strPath, MAX_PATH - 1).c_str(),
+                                  access, share, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
             if (m_hFile == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS &&
                 GetLastError() != ERROR_ALREADY_EXISTS)
                 break;
@@ -518,7 +548,8 @@ struct NtfsEntry
 {
     std::unique_ptr<CNTFSVolume> owned;  // the volume, unless the run keeps it
     CNTFSVolume* volume = nullptr;
-    std::unique_ptr<CFileRecord> record;
+    std::unique_ptr<CFileRecord> ownedRecord;  // the record, unless the run keeps one
+    CFileRecord* record = nullptr;
     const CAttrBase* data = nullptr;
 
     NtfsLoad Load(const wchar_t* root, const ILostPartitionSource* lost, const CFoundItem* item, int scanKind,
@@ -555,7 +586,12 @@ struct NtfsEntry
                 return kNtfsVolumeFailed;
             volume = session ? session->Keep<CNTFSVolume>(key, owned.release()) : owned.get();
         }
-        record.reset(new CFileRecord(volume));
+        record = session ? session->NtfsRecord(volume) : nullptr;
+        if (!record)
+        {
+            ownedRecord.reset(new CFileRecord(volume));
+            record = ownedRecord.get();
+        }
         record->SetAttrMask(NtfsAttrMask(ATTR_TYPE_DATA) | NtfsAttrMask(ATTR_TYPE_FILE_NAME));
         const ULONGLONG number = item->m_u64FileRef;
         bool loaded = false;
@@ -598,7 +634,7 @@ struct NtfsEntry
 
     ~NtfsEntry()
     {
-        record.reset();  // records go before their volume
+        ownedRecord.reset();  // records go before their volume
         owned.reset();
     }
 };
@@ -608,15 +644,27 @@ struct NtfsEntry
 // still cannot be read is written as zeros, so that what follows keeps its
 // offsets and the file comes back as far as it can be read; *unreadable
 // counts those clusters.
-RecoverResult CopyNtfsData(const CAttrBase* data, uint64_t total, DWORD clusterBytes, IRecoverSink& sink,
-                           CRecoverFile* progress, const volatile int* stop, DWORD* error, uint64_t* unreadable)
+// The copy buffer for `total` bytes of a stream: a chunk, and room for the
+// rest of the last cluster so that it is read with the clusters before it.
+DWORD NtfsCopyBufferBytes(uint64_t total, DWORD clusterBytes)
+{
+    if (total == 0)
+        return 0;
+    const DWORD chunk = (DWORD)std::min<uint64_t>(kCopyChunk, total);
+    return clusterBytes <= kCopyChunk ? chunk + clusterBytes : chunk;
+}
+
+RecoverResult CopyNtfsData(const CAttrBase* data, uint64_t total, DWORD clusterBytes, const CCopyBuffer& copyBuffer,
+                           IRecoverSink& sink, CRecoverFile* progress, const volatile int* stop, DWORD* error,
+                           uint64_t* unreadable)
 {
     if (total == 0)
         return kRecoverOk;
     const DWORD chunk = (DWORD)std::min<uint64_t>(kCopyChunk, total);
-    std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[chunk]);
-    if (!buffer)
+    BYTE* const buffer = copyBuffer.Get();
+    if (!buffer || copyBuffer.Size() < chunk)
         return kRecoverReadError;
+    const DWORD room = copyBuffer.Size();
     if (clusterBytes == 0 || clusterBytes > chunk)
         clusterBytes = std::min<DWORD>(chunk, 4096);
     bool anyRead = false;
@@ -629,7 +677,7 @@ RecoverResult CopyNtfsData(const CAttrBase* data, uint64_t total, DWORD clusterB
         const DWORD want = (DWORD)std::min<uint64_t>(chunk, total - offset);
         DWORD got = 0;
         SetLastError(0);
-        if (!data->ReadData(offset, buffer.get(), want, &got) || got != want)
+        if (!data->ReadDataInto(offset, buffer, want, room, &got) || got != want)
         {
             *error = GetLastError();
             // A device that is gone is no bad cluster: the file fails.
@@ -637,13 +685,13 @@ RecoverResult CopyNtfsData(const CAttrBase* data, uint64_t total, DWORD clusterB
                 return kRecoverReadError;
             // Piece by piece, each piece ending on a cluster boundary of the file.
             const RecoverResult r = RereadPieces(
-                buffer.get(), want,
+                buffer, want,
                 [&](DWORD at) {
                     return (DWORD)std::min<uint64_t>(want - at, clusterBytes - (offset + at) % clusterBytes);
                 },
                 [&](DWORD at, DWORD piece) {
                     DWORD pieceGot = 0;
-                    return data->ReadData(offset + at, buffer.get() + at, piece, &pieceGot) && pieceGot == piece;
+                    return data->ReadData(offset + at, buffer + at, piece, &pieceGot) && pieceGot == piece;
                 },
                 stop, &anyRead, unreadable, error);
             if (r != kRecoverOk)
@@ -654,7 +702,7 @@ RecoverResult CopyNtfsData(const CAttrBase* data, uint64_t total, DWORD clusterB
         {
             anyRead = true;
         }
-        if (!sink.Put(buffer.get(), got))
+        if (!sink.Put(buffer, got))
             return kRecoverWriteError;
         offset += got;
     }
@@ -711,8 +759,11 @@ int CRecoverFileNTFS::RecoverToFile(const wchar_t* root, const ILostPartitionSou
         return 0;
     CFileSink sink(output);
     DWORD error = 0;
-    const RecoverResult r = CopyNtfsData(entry.data, entry.data->GetDataSize(), entry.volume->GetClusterSize(), sink,
-                                         this, stop, &error, &m_outcome.unreadableClusters);
+    const uint64_t size = entry.data->GetDataSize();
+    const DWORD clusterBytes = entry.volume->GetClusterSize();
+    const CCopyBuffer buffer(m_pSession, NtfsCopyBufferBytes(size, clusterBytes));
+    const RecoverResult r = CopyNtfsData(entry.data, size, clusterBytes, buffer, sink, this, stop, &error,
+                                         &m_outcome.unreadableClusters);
     if (r == kRecoverWriteError)
         return Finish(&output, WriteFailure(output.Error()), output.Error());
     if (r == kRecoverReadError && singleFile)
@@ -734,8 +785,10 @@ IStream* CRecoverFileNTFS::ReadToStream(const wchar_t* root, const ILostPartitio
     const uint64_t wanted = limit && limit < size ? limit : size;
     CStreamSink sink;
     DWORD error = 0;
-    if (!sink.Create(wanted) || CopyNtfsData(entry.data, wanted, entry.volume->GetClusterSize(), sink, nullptr,
-                                             nullptr, &error, &m_outcome.unreadableClusters) != kRecoverOk)
+    const DWORD clusterBytes = entry.volume->GetClusterSize();
+    const CCopyBuffer buffer(nullptr, NtfsCopyBufferBytes(wanted, clusterBytes));
+    if (!sink.Create(wanted) || CopyNtfsData(entry.data, wanted, clusterBytes, buffer, sink, nullptr, nullptr, &error,
+                                             &m_outcome.unreadableClusters) != kRecoverOk)
         return nullptr;
     m_outcome.result = kRecoverOk;
     m_outcome.bytesWritten = wanted;

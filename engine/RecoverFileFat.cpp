@@ -256,18 +256,32 @@ RecoverResult PlanClusters(typename T::Volume& v, const CFoundItem& item, int sc
 // Copies at most `limit` bytes of the plan to the sink, many clusters per
 // read. A cluster that cannot be read becomes a cluster of zeros, so that the
 // bytes after it keep their offsets; the outcome counts it.
+// The copy buffer for a plan: as many whole clusters as a chunk holds, at
+// most those of the file.
+DWORD FatCopyBufferBytes(const ClusterPlan& plan, uint64_t limit)
+{
+    const DWORD cs = plan.clusterBytes;
+    const uint64_t bytes = std::min(plan.size, limit);
+    if (bytes == 0 || cs == 0)
+        return 0;
+    const uint64_t clusters = std::min<uint64_t>(std::max<DWORD>(1, kCopyChunk / cs), (bytes + cs - 1) / cs);
+    return (DWORD)(clusters * cs);
+}
+
 template <class T>
-RecoverResult CopyClusters(typename T::Volume& v, const ClusterPlan& plan, uint64_t limit, IRecoverSink& sink,
-                           CRecoverFile* progress, const volatile int* stop, uint64_t* unreadable)
+RecoverResult CopyClusters(typename T::Volume& v, const ClusterPlan& plan, uint64_t limit,
+                           const CCopyBuffer& copyBuffer, IRecoverSink& sink, CRecoverFile* progress,
+                           const volatile int* stop, uint64_t* unreadable)
 {
     const DWORD cs = plan.clusterBytes;
     uint64_t left = std::min(plan.size, limit);
     if (left == 0)
         return kRecoverOk;
-    const DWORD perRead = std::max<DWORD>(1, kCopyChunk / cs);
-    std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[(size_t)perRead * cs]);
-    if (!buffer)
+    BYTE* const buffer = copyBuffer.Get();
+    if (!buffer || copyBuffer.Size() < cs)
         return kRecoverReadError;
+    // Whole clusters per read, as many as the buffer (at most a chunk) holds.
+    const DWORD perRead = std::max<DWORD>(1, std::min(kCopyChunk, copyBuffer.Size()) / cs);
     uint64_t done = 0;
     for (const auto& run : plan.runs)
     {
@@ -279,11 +293,11 @@ RecoverResult CopyClusters(typename T::Volume& v, const ClusterPlan& plan, uint6
                 return kRecoverStopped;
             const DWORD count = (DWORD)std::min<uint64_t>(perRead, run.second - k);
             const uint64_t first = run.first + k;
-            if (!T::Read(v, first, buffer.get(), count * cs))
+            if (!T::Read(v, first, buffer, count * cs))
             {
                 for (DWORD i = 0; i < count; ++i)
                 {
-                    BYTE* at = buffer.get() + (size_t)i * cs;
+                    BYTE* at = buffer + (size_t)i * cs;
                     if (!T::Read(v, first + i, at, cs))
                     {
                         memset(at, 0, cs);
@@ -292,7 +306,7 @@ RecoverResult CopyClusters(typename T::Volume& v, const ClusterPlan& plan, uint6
                 }
             }
             const DWORD bytes = (DWORD)std::min<uint64_t>((uint64_t)count * cs, left);
-            if (!sink.Put(buffer.get(), bytes))
+            if (!sink.Put(buffer, bytes))
                 return kRecoverWriteError;
             left -= bytes;
             k += count;
@@ -334,7 +348,8 @@ int CRecoverFile::FatRecoverToFile(const wchar_t* root, const ILostPartitionSour
     if (!CreateOutput(output, destination, item->m_strName, singleFile))
         return 0;
     CFileSink sink(output);
-    r = CopyClusters<T>(*volume, plan, plan.size, sink, this, stop, &m_outcome.unreadableClusters);
+    const CCopyBuffer buffer(m_pSession, FatCopyBufferBytes(plan, plan.size));
+    r = CopyClusters<T>(*volume, plan, plan.size, buffer, sink, this, stop, &m_outcome.unreadableClusters);
     if (r == kRecoverWriteError)
         return Finish(&output, WriteFailure(output.Error()), output.Error());
     return Finish(&output, r);
@@ -356,8 +371,9 @@ IStream* CRecoverFile::FatReadToStream(const wchar_t* root, const ILostPartition
         return nullptr;
     const uint64_t wanted = limit && limit < plan.size ? limit : plan.size;
     CStreamSink sink;
-    if (!sink.Create(wanted) ||
-        CopyClusters<T>(*volume, plan, wanted, sink, nullptr, nullptr, &m_outcome.unreadableClusters) != kRecoverOk)
+    const CCopyBuffer buffer(nullptr, FatCopyBufferBytes(plan, wanted));
+    if (!sink.Create(wanted) || CopyClusters<T>(*volume, plan, wanted, buffer, sink, nullptr, nullptr,
+                                                &m_outcome.unreadableClusters) != kRecoverOk)
         return nullptr;
     m_outcome.result = kRecoverOk;
     m_outcome.assumedContiguous = plan.assumedContiguous;
