@@ -84,7 +84,7 @@ folders=$(grep -c '^D' "$manifest")
 export WINEPREFIX=${WINEPREFIX:-$bd/wineprefix} WINEDEBUG=-all
 wine=${DELVARO_WINE64:-/usr/lib/wine/wine64}
 wineserver=${DELVARO_WINESERVER:-/usr/lib/wine/wineserver}
-"$wineserver" -p 2>/dev/null || true
+"$wineserver" -p >/dev/null 2>&1 </dev/null || true
 win() { echo "Z:${1//\//\\}"; }
 out="$work/out"
 if [ "$(df -B1G --output=avail /dev/shm 2>/dev/null | tail -n 1 | tr -dc '0-9')" -ge 2 ] 2>/dev/null; then
