@@ -19,7 +19,7 @@ bool ConfirmClose(HWND mainWindow)
     if (value == 0)
         return true;
 
-    CMessageDlg* dlg = new CMessageDlg(GetUIText(L"CloseProgram").c_str(), L"", 4, false);
+    CMessageDlg* dlg = new CMessageDlg(GetUIText(L"CloseProgram").c_str(), GetMessageTitle().c_str(), 4, false);
     bool allowed = true;
     if (dlg->CreateOver(mainWindow)) {
         dlg->SetCheckBoxText(L"DontShowAgain");

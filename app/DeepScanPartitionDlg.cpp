@@ -84,7 +84,7 @@ void CDeepScanPartitionDlg::OnWindowInit()
             continue;
         }
         wchar_t text[512];
-        swprintf(text, 512, L"HD%d: %ls", disk->m_nDiskNumber, disk->m_strModel.c_str());
+        swprintf(text, 512, L"HD%d: %ls", disk->m_nDiskNumber, DiskModelText(disk->m_strModel).c_str());
         row->SetText(0, text);
         row->SetText(1, DiskSizeText(disk->m_fSizeGB).c_str());
         row->SetFixedHeight(kRowHeight);

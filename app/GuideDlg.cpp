@@ -44,11 +44,9 @@ int TakeFirstUseGuide(CMainFrame* frame)
     if (!main || IsIconic(main) || GetLastActivePopup(main) != main || !frame->FindControl(L"tabMain"))
         return 0;
     const bool scanning = frame->GetScanDiskDlg()->IsScanRunning() || frame->GetPartitionScan().IsRunning();
-    const DWORD mask = ReadGuideMask();
-    const int value = GuideValueFor(frame->GetCurrentPage(), scanning, mask);
-    if (value)
-        WriteGuideMask(mask | (DWORD)value);
-    return value;
+    // Recorded only when it is shown: a guide that finds a dialog over the
+    // window is still due next time.
+    return GuideValueFor(frame->GetCurrentPage(), scanning, ReadGuideMask());
 }
 
 HWND ShowFirstUseGuide(CMainFrame* frame, int value)
@@ -80,6 +78,7 @@ HWND ShowFirstUseGuide(CMainFrame* frame, int value)
     }
     HWND hwnd = guide->GetHWND();
     guide->Start();  // from here the guide goes with its window
+    WriteGuideMask(ReadGuideMask() | (DWORD)value);
     return hwnd;
 }
 

@@ -25,12 +25,13 @@ void WriteGuideMask(DWORD mask);
 // runs); 0 for states without a guide and for guides already shown.
 int GuideValueFor(int page, bool scanning, DWORD mask);
 
-// On the window thread: the guide due for the frame's state now, recorded
-// in the mask as shown; 0 when none is due (nothing recorded).
+// On the window thread: the guide due for the frame's state now; 0 when
+// none is due.
 int TakeFirstUseGuide(CMainFrame* frame);
 // On the window thread: lays the guide of value over the frame and shows it
-// (it closes by itself); its window, NULL when it cannot be shown. Its end
-// is posted to the frame as WMU_GuideDone.
+// (it closes by itself), and records it in the mask as shown; its window,
+// NULL when it cannot be shown (nothing recorded then). Its end is posted
+// to the frame as WMU_GuideDone.
 HWND ShowFirstUseGuide(CMainFrame* frame, int value);
 void CloseFirstUseGuide(HWND guide);
 

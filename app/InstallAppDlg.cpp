@@ -42,7 +42,7 @@ DWORD WINAPI InstallWorkerProc(void* param)
 {
     InstallJob* job = (InstallJob*)param;
     CDownLoadAssistant* a = job->assistant;
-    const CTrustPolicy& policy = g_Update.GetTrustPolicy();
+    const CTrustPolicy& policy = GetUpdater().GetTrustPolicy();
     int result = kInstallDownloadFailed;
     // A folder no one else knows: nothing can be put beside the installer.
     const std::wstring folder = CreatePrivateDownloadFolder();
@@ -106,7 +106,7 @@ int IndexOf(int kind)
 
 std::wstring GetDecoderDownloadUrl()
 {
-    return g_Update.GetEndpoints().decoder;
+    return GetUpdater().GetEndpoints().decoder;
 }
 
 std::wstring GetCompanionDownloadUrl(int kind)

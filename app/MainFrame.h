@@ -27,6 +27,8 @@
 #include "views/ResultTrees.h"
 #include "views/PictureExWnd.h"
 
+struct TargetConflict;
+
 // Payload of WMU_AddDiskItem: owned by the sender, reused for every row of
 // one enumeration.
 struct DiskListItemArgs
@@ -184,7 +186,10 @@ public:
     bool GetSelectedDiskRow(int kind, void** out);
 
     // ---- scan start and end (the parts the wizard needs) ----
-    void StartScan(int kind);
+    // False when nothing was started: a start already under way, or the
+    // row chosen went while a disk enumeration ended (the disk page shows
+    // again).
+    bool StartScan(int kind);
     // Both may be called by a result-file worker: they run on the window's
     // thread (sent there when called from another).
     void StartResultRefresh() override;
@@ -394,9 +399,9 @@ private:
     void StartTileCheck(CListThumbElementUI* tile);
     void OnTileCheckDone();
     // Where a recovery or a saved result would be written is on what is scanned.
-    bool TargetOnScannedDisk(const std::wstring& target);
+    bool TargetOnScannedDisk(const std::wstring& target, TargetConflict* why = NULL);
     // The box that refuses such a target.
-    void WarnTargetOnScannedDisk();
+    void WarnTargetOnScannedDisk(const std::wstring& target, const TargetConflict& why);
     void ClearRowsOf(const wchar_t* listName);
     void SizeLostPartitionList(CControlUI* newRow);
     void ApplyRowLook(CControlUI* row, uint32_t flags);
@@ -482,6 +487,8 @@ private:
     ThumbnailRun* m_pThumbRun;
     bool m_bStartingThumbs;
     bool m_bThumbsAgain;
+    // A scan start waits for a disk enumeration (serving messages).
+    bool m_bStartingScan = false;
     HANDLE m_hTileCheckCancel;
     uint64_t m_u64ThumbRunId;
     // Progress line.

@@ -8,6 +8,7 @@
 
 #include "app/MainFrame.h"
 #include "engine/RecoverProcess.h"
+#include "engine/RecoverTarget.h"
 #include "app/MenuWnd.h"
 #include "app/MessageDlg.h"
 #include "app/ResultDialogs.h"
@@ -53,6 +54,23 @@ std::wstring HitName(const DeepScanHit* hit)
     return CStringFromAnsi(name);
 }
 
+// The folder key of a root-folder node ("C:\" or "\" followed by the
+// root-folder label) stands for that root folder.
+std::wstring RootFolderOfKey(const std::wstring& key)
+{
+    const size_t n = RootLength(key);
+    return n ? key.substr(0, n) : key.substr(0, key.find(g_strLangRootDir));
+}
+
+// Whether the folder path c lies in the folder of a clicked folder-tree
+// node: a key that starts at a root covers the paths that start with it.
+bool FolderUnderKey(const std::wstring& c, const std::wstring& key)
+{
+    if (RootLength(key) > 0)
+        return c.compare(0, key.size(), key) == 0;
+    return c.find(key) != std::wstring::npos;
+}
+
 // Keys of one view kind, prepared for matching many entries: the types as a
 // set, folder keys by their prefixes, date keys by the lengths they come in.
 class CKeyMatcher
@@ -62,7 +80,7 @@ public:
     {
         for (const std::wstring& k : keys) {
             m_set.insert(k);
-            if (k.size() >= 3 && k[1] == L':' && k[2] == L'\\' && k.find(g_strLangRootDir) == std::wstring::npos)
+            if (RootLength(k) > 0 && k.find(g_strLangRootDir) == std::wstring::npos)
                 m_folderKeys.insert(k);
             else
                 m_otherKeys.push_back(k);
@@ -72,18 +90,19 @@ public:
     }
 
     // The folder path c matches a folder key: the key contains the
-    // root-folder label (then it stands for the drive's root folder, its
-    // first three characters, matched exactly), or c contains the key.
+    // root-folder label (then it stands for the root folder it follows,
+    // "C:\" or a partition's "\", matched exactly), or c contains the key.
     bool MatchFolder(const std::wstring& c) const
     {
-        // A folder key starts with its drive: inside a path it can only
-        // stand at the start, so its prefixes are all that can contain it.
+        // A folder key starts at its root (a drive, or a partition's "\"):
+        // it can only stand at the start of a path, so the path's prefixes
+        // are all that can hold it.
         for (size_t p = c.find(L'\\'); p != std::wstring::npos; p = c.find(L'\\', p + 1))
             if (m_folderKeys.count(c.substr(0, p + 1)))
                 return true;
         for (const std::wstring& k : m_otherKeys) {
             if (k.find(g_strLangRootDir) != std::wstring::npos) {
-                if (c == k.substr(0, 3))
+                if (c == RootFolderOfKey(k))
                     return true;
             } else if (!k.empty() && c.find(k) != std::wstring::npos) {
                 return true;
@@ -258,7 +277,7 @@ void CMainFrame::ApplyKeysToFileList(const std::vector<std::wstring>& keys, int 
                     break;
                 }
                 if (mode == 1 && haveClicked && clicked.find(g_strLangRootDir) == std::wstring::npos &&
-                    item->GetCurrentPath().find(clicked) == std::wstring::npos)
+                    !FolderUnderKey(item->GetCurrentPath(), clicked))
                     continue;
                 state = matcher.MatchFolder(item->GetCurrentPath());
                 break;
@@ -720,16 +739,18 @@ void CMainFrame::Recover()
             return;
         if (!GetResultDialogs().ChooseFolder(m_hWnd, GetUIText(L"ChoosePath"), target))
             return;
-        if (TargetOnScannedDisk(target)) {
-            WarnTargetOnScannedDisk();
+        TargetConflict why;
+        if (TargetOnScannedDisk(target, &why)) {
+            WarnTargetOnScannedDisk(target, why);
             return;
         }
     } else {
         target = deep ? HitName(hits[0]) : items[0]->m_strName;
         if (!GetResultDialogs().ChooseSaveFile(m_hWnd, L"*.*|*.*|", NULL, target))
             return;
-        if (TargetOnScannedDisk(target)) {
-            WarnTargetOnScannedDisk();
+        TargetConflict why;
+        if (TargetOnScannedDisk(target, &why)) {
+            WarnTargetOnScannedDisk(target, why);
             return;
         }
         singleFile = true;
@@ -785,18 +806,33 @@ void CMainFrame::OnSaveScanRecord()
 
 // ---- where recovered or saved files may go ----
 
-void CMainFrame::WarnTargetOnScannedDisk()
+void CMainFrame::WarnTargetOnScannedDisk(const std::wstring& target, const TargetConflict& why)
 {
     // Told once a target is chosen, and only when it lies on what is
     // scanned: a lost partition has no drive of its own, so its disk is
-    // named.
-    if (ScanKind == SCAN_KIND_LOST_PARTITION)
-        MessageBoxByKey(L"RecoverDiffDisk", m_hWnd, 0x40, 0);
-    else
+    // named, and where the target lies on it.
+    if (ScanKind != SCAN_KIND_LOST_PARTITION) {
         MessageBoxByBase64Key("UmVjb3ZlckRpZmZEcml2ZQ==", m_hWnd, 0x40, 0);
+        return;
+    }
+    std::wstring text = GetMessageText(L"RecoverDiffDisk");
+    if (why.disk >= 0 && why.volumeLength) {
+        const uint64_t s = why.sectorSize ? why.sectorSize : 512;
+        auto sectors = [s](uint64_t start, uint64_t length) {
+            return std::to_wstring(start / s) + L"-" + std::to_wstring((start + length - 1) / s);
+        };
+        const std::wstring partition =
+            why.partitionLength ? sectors(why.partitionStart, why.partitionLength) : std::wstring(L"*");
+        text += L"\n" + FormatUiText(GetUIText(L"RecoverDiskWhy"),
+                                     {target, std::to_wstring(why.disk), sectors(why.volumeStart, why.volumeLength),
+                                      partition},
+                                     L"The target %s lies on disk %s at sectors %s, over the lost partition being "
+                                     L"read (sectors %s).");
+    }
+    ShowMessageDlg(m_hWnd, text.c_str(), GetMessageTitle().c_str(), 0x40, 0);
 }
 
-bool CMainFrame::TargetOnScannedDisk(const std::wstring& target)
+bool CMainFrame::TargetOnScannedDisk(const std::wstring& target, TargetConflict* why)
 {
     // The same check the recovery worker makes before its first write: the
     // scanned volume, any volume of a scanned disk (whole-disk and
@@ -805,5 +841,5 @@ bool CMainFrame::TargetOnScannedDisk(const std::wstring& target)
     std::vector<CFoundItem*> items;
     if (!IsDeepResult())
         GetCheckedFiles(items);
-    return IsTargetOnScannedDevice(MakeScannedSource(this, ScanKind, items), target);
+    return IsTargetOnScannedDevice(MakeScannedSource(this, ScanKind, items), target, why);
 }

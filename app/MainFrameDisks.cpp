@@ -335,7 +335,7 @@ bool CMainFrame::AddDiskListItem(CVolumeInfo* volume, CPhysicalDiskInfo* disk, C
             setText(L"freeSize", volume->GetFreeSizeText());
             row->SetTag((UINT_PTR)volume);
         } else if (disk) {
-            swprintf(buf, 512, L"HD%d: %ls (%ls)", disk->m_nDiskNumber, disk->m_strModel.c_str(),
+            swprintf(buf, 512, L"HD%d: %ls (%ls)", disk->m_nDiskNumber, DiskModelText(disk->m_strModel).c_str(),
                      DiskSizeText(disk->m_fSizeGB).c_str());
             setText(L"diskName", buf);
             // A whole disk offers the deep scan only; it has no file system.

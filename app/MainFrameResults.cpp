@@ -557,6 +557,12 @@ void CMainFrame::ClearScanResults()
     LeaveCriticalSection(&m_csResults);
     KillTimer(m_hWnd, kRefreshTimer);
     m_bRefreshTimer = false;
+    // The batch under way goes before the wait below serves messages: its
+    // next slice (already posted) would take the old entries into the list
+    // and the counters after they were reset.
+    m_IntakeBatch.clear();
+    m_nIntakePos = 0;
+    m_pIntakeFirstShown = NULL;
     m_u64Processed = 0;
     m_u64CheckedCount = 0;
     m_u64CheckedBytes = 0;
@@ -564,9 +570,6 @@ void CMainFrame::ClearScanResults()
     SetControlText(L"ScanTitle", EngineFormatInt(L"ScanningFile", 0).c_str());
     EndWorkerThreads(true);
     m_pPendingTile = NULL;
-    m_IntakeBatch.clear();
-    m_nIntakePos = 0;
-    m_pIntakeFirstShown = NULL;
     if (m_pFileList)
         m_pFileList->RemoveAll();
     m_PathTree.DeleteAllItems();

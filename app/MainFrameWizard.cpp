@@ -182,6 +182,10 @@ void CMainFrame::ClearDiskSelection()
         l->SelectItem(-1);
     if (DuiLib::CListUI* l = FindList(L"listDisk"))
         l->SelectItem(-1);
+    // The step bar follows the selection: with none, the next job starts
+    // with all three steps in sight.
+    m_bNeedsDeepScan = false;
+    PlaceThirdStep(true);
 }
 
 // ---- UI mode and the moves between pages ----
@@ -277,7 +281,8 @@ void CMainFrame::WizardNext()
         if (!AnyTypeChosen())
             return;
         SetTabSetting(0);
-        StartScan(ScanKind == SCAN_KIND_DELETED ? -1 : ScanKind);
+        if (!StartScan(ScanKind == SCAN_KIND_DELETED ? -1 : ScanKind))
+            return;
     }
     SelectPage(p + s);
 }
@@ -327,7 +332,8 @@ void CMainFrame::StandardNext()
         if (!AnyTypeChosen())
             return;
         // Every kind, the recycle bin's included, through the common start.
-        StartScan(ScanKind);
+        if (!StartScan(ScanKind))
+            return;
         StartResultRefresh();
         step = 1;
     }
@@ -482,8 +488,49 @@ void CMainFrame::SelectLostPartition(CPartitionInfo* partition)
 
 // ---- the common scan start ----
 
-void CMainFrame::StartScan(int kind)
+bool CMainFrame::StartScan(int kind)
 {
+    // The wait below serves the window's messages: a second click there
+    // starts nothing.
+    if (m_bStartingScan)
+        return false;
+    // The rows chosen, to see after the wait that they are still there.
+    void* chosen[4] = {};
+    bool had[4];
+    for (int i = 0; i < 4; ++i)
+        had[i] = GetSelectedDiskRow(i, &chosen[i]);
+    // The disks, volumes and partition control stay as they are from here
+    // until Home: an enumeration already under way ends first, with the
+    // controls that start or leave this page answering no click meanwhile.
+    const wchar_t* const starters[] = {L"btnNext", L"btnBack"};
+    bool enabled[2];
+    for (int i = 0; i < 2; ++i) {
+        CControlUI* c = FindControl(starters[i]);
+        enabled[i] = c && c->IsEnabled();
+        EnableControl(starters[i], false);
+    }
+    m_bStartingScan = true;
+    HoldDiskEnumeration(true);
+    WaitForDiskEnumeration();
+    m_bStartingScan = false;
+    for (int i = 0; i < 2; ++i)
+        if (enabled[i])
+            EnableControl(starters[i], true);
+    bool same = true;
+    for (int i = 0; i < 4; ++i) {
+        void* now = NULL;
+        const bool has = GetSelectedDiskRow(i, &now);
+        if (has != had[i] || (has && now != chosen[i]))
+            same = false;
+    }
+    if (!same) {
+        // The enumeration replaced the row chosen: nothing is scanned, and
+        // the disk page shows the lists as they are now.
+        HoldDiskEnumeration(false);
+        SelectPage(1);
+        MessageBoxByBase64Key(kSelectDisk, m_hWnd, 0x40, 0);
+        return false;
+    }
     EnableControl(L"btnRestoreFiles", false);
     if (kind == -1) {
         DuiLib::COptionUI* q = AsOption(FindControl(L"optQuickScan"));
@@ -492,11 +539,6 @@ void CMainFrame::StartScan(int kind)
     }
     ScanKind = kind;
     m_bResultFromFile = false;
-    // The disks, volumes and partition control stay as they are from here
-    // until Home: an enumeration already under way ends first (it may have
-    // replaced the row just chosen, which then starts nothing).
-    HoldDiskEnumeration(true);
-    WaitForDiskEnumeration();
     // A folder limit is this scan's own (the desktop row sets it below).
     m_ScanDiskDlg.m_strFolderFilter.clear();
     // The findings of this scan are taken from here on.
@@ -582,4 +624,5 @@ void CMainFrame::StartScan(int kind)
     m_bRefreshTimer = true;
     if (ownDone)
         ::PostMessageW(m_hWnd, WMU_ScanDone, 0, 0);
+    return true;
 }

@@ -1,5 +1,7 @@
 #include "app/ResultDialogs.h"
 
+#include "core/Language.h"
+
 #include <commdlg.h>
 #include <shlobj.h>
 
@@ -64,7 +66,7 @@ bool ShellChooseOpenFile(HWND owner, const wchar_t* filter, const wchar_t* defau
 
 bool AskRecoverOptionDlg(HWND owner, const std::wstring& hint, bool carved, int& option)
 {
-    CMessageDlg* dlg = new CMessageDlg(hint.c_str(), NULL, 0x40 | 4, false);
+    CMessageDlg* dlg = new CMessageDlg(hint.c_str(), GetMessageTitle().c_str(), 0x40 | 4, false);
     if (!dlg->CreateOver(owner)) {
         delete dlg;
         return false;

@@ -99,6 +99,14 @@ std::wstring DiskSizeText(double sizeGB)
     return FormatUiText(GetUIText(L"DiskSizeGB"), {number}, L"%s GB");
 }
 
+std::wstring DiskModelText(const std::wstring& model)
+{
+    if (model != L"Hard Disk")
+        return model;
+    const std::wstring text = GetUIText(L"HardDisk");
+    return text.empty() ? model : text;
+}
+
 std::wstring RemainTimeUnknownText()
 {
     const std::wstring text = GetUIText(L"RemainTimeUnknown");

@@ -18,6 +18,9 @@ std::wstring BottomStatusText(uint64_t count, uint64_t bytes);
 // A disk's size for the disk lists: whole megabytes under 1 GB ("512 MB"),
 // else whole gigabytes ("77 GB"), never "0 GB".
 std::wstring DiskSizeText(double sizeGB);
+// A disk's model for the disk lists: the language's "HardDisk" in place of
+// the built-in "Hard Disk" of a disk that told no model of its own.
+std::wstring DiskModelText(const std::wstring& model);
 // The remaining-time text while there is no estimate yet.
 std::wstring RemainTimeUnknownText();
 // "ScanProgressText" with the percentage (per mille / 10, "%2.2f%%") and

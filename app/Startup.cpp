@@ -23,6 +23,7 @@ using std::min;
 #include "core/Settings.h"
 #include "engine/DeepScanEngine.h"
 #include "engine/MainFrameServices.h"
+#include "net/Downloader.h"
 
 bool g_bDebugSwitch = false;
 
@@ -281,6 +282,8 @@ int RunApplication(HINSTANCE instance, const wchar_t* commandLine)
             ShowWindow(running, SW_RESTORE);
         return 0;
     }
+    // What an earlier run's installer left in its private folder.
+    RemoveStaleDownloadFolders();
     if (RunPendingInstaller())
         return 0;
 

@@ -24,7 +24,7 @@ DWORD WINAPI UpdateDownloadThreadProc(void* param)
 {
     UpdateJob* job = (UpdateJob*)param;
     DeleteFileW(job->target.c_str());
-    const CTrustPolicy& policy = g_Update.GetTrustPolicy();
+    const CTrustPolicy& policy = GetUpdater().GetTrustPolicy();
     CDownloader downloader;
     downloader.SetTrustPolicy(&policy);
     HRESULT hr = job->assistant->Download(downloader, job->url.c_str(), job->target.c_str(), CREATE_ALWAYS);
@@ -37,8 +37,8 @@ DWORD WINAPI UpdateDownloadThreadProc(void* param)
     } else if (hr == 0) {
         // The downloader checked it against the policy before it took the
         // installer's name.
-        g_Update.SetHasNewInstaller();
-        g_Update.SaveDownloadedUpdateVersion();
+        GetUpdater().SetHasNewInstaller();
+        GetUpdater().SaveDownloadedUpdateVersion();
         UsageReporter().SendAction(CReportClient::kUpdateDownloaded, false);
         outcome = CUpdateDlg::kDownloadedVerified;
     } else if (downloader.GetResult() == DL_NOT_VERIFIED) {
@@ -75,7 +75,7 @@ void CUpdateDlg::OnWindowInit()
     if (!content)
         return;
     // The server's text may use the line break and nothing else.
-    const std::wstring text = PlainUpdateText(g_Update.GetInformation());
+    const std::wstring text = PlainUpdateText(GetUpdater().GetInformation());
     content->SetFixedHeight(UpdateContentHeight(text));
     content->SetText(text.c_str());
 }
@@ -151,7 +151,7 @@ void CUpdateDlg::OnDownloadDone(int outcome)
 void CUpdateDlg::RunInstaller()
 {
     TrustVerdict verdict = TRUST_NO_POLICY;
-    if (!StartVerifiedInstaller(GetNewInstallerPath(), g_Update.GetTrustPolicy(), &verdict)) {
+    if (!StartVerifiedInstaller(GetNewInstallerPath(), GetUpdater().GetTrustPolicy(), &verdict)) {
         DebugPrint(L"[update] installer not started: %s.\n", TrustVerdictText(verdict));
         ShowControl(L"btnInst", false);
         ShowControl(L"btnCancle", true);

@@ -25,18 +25,18 @@ void RunDialog(Dialog* dlg, HWND owner)
 
 bool RunPendingInstaller()
 {
-    return g_Update.IsUpdateEnabled() && g_Update.HasNewInstaller() && g_Update.RunPendingInstaller() == 1;
+    return GetUpdater().IsUpdateEnabled() && GetUpdater().HasNewInstaller() && GetUpdater().RunPendingInstaller() == 1;
 }
 
 void StartDailyUpdateCheck(HWND reportWindow)
 {
-    if (!g_Update.IsChecking())
-        g_Update.StartDailyCheck(reportWindow);
+    if (!GetUpdater().IsChecking())
+        GetUpdater().StartDailyCheck(reportWindow);
 }
 
 void StartManualUpdateCheck(HWND reportWindow, HICON icon)
 {
-    g_Update.CheckNow(reportWindow, icon);
+    GetUpdater().CheckNow(reportWindow, icon);
 }
 
 void OnUpdateCheckResult(HWND owner, WPARAM what)
@@ -51,7 +51,7 @@ void OnUpdateCheckResult(HWND owner, WPARAM what)
 
 bool EndUpdateCheck(DWORD ms)
 {
-    return g_Update.WaitForCheck(ms) != FALSE;
+    return GetUpdater().WaitForCheck(ms) != FALSE;
 }
 
 void ShowUpdateDialog(HWND owner)

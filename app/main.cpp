@@ -11,6 +11,7 @@
 #include "core/Log.h"
 #include "core/Settings.h"
 #include "net/ReportClient.h"
+#include "net/Update.h"
 #include "sectorengine/Blockmill.h"
 #include "views/MediaPlayerWnd.h"
 
@@ -47,6 +48,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandLine, int)
     if (SetDllDirsFn setDllDirs =
             (SetDllDirsFn)(void*)GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories"))
         setDllDirs(LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
+    // The updater loads the maker's library: built only now, with the search
+    // limited, not during static initialisation before it.
+    GetUpdater();
     CoInitialize(nullptr);
     INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_BAR_CLASSES | ICC_TREEVIEW_CLASSES};
     InitCommonControlsEx(&icc);

@@ -57,10 +57,15 @@ function(delvaro_layer_library name)
   target_link_libraries(${name} PUBLIC ${A_LIBS} ${DELVARO_WIN_LIBS})
 endfunction()
 
-# One GoogleTest program and one CTest test for it (not one per case).
-# delvaro_add_gtest(name SOURCES ... LIBS ... [DEPENDS targets] [TIMEOUT s])
+# One GoogleTest program and one CTest test for it (not one per case), or,
+# with SHARDS n, n CTest tests of it, NAME.1 to NAME.n, each running every
+# n-th case through GoogleTest's sharding: a case added to any source file
+# lands in exactly one of them. The shards of one program never run side by
+# side (they share its drive letters and files). ${name}_TESTS lists the
+# CTest names for the properties set after the call.
+# delvaro_add_gtest(name SOURCES ... LIBS ... [DEPENDS targets] [TIMEOUT s] [SHARDS n])
 function(delvaro_add_gtest name)
-  cmake_parse_arguments(A "" "TIMEOUT" "SOURCES;LIBS;DEPENDS" ${ARGN})
+  cmake_parse_arguments(A "" "TIMEOUT;SHARDS" "SOURCES;LIBS;DEPENDS" ${ARGN})
   add_executable(${name} ${A_SOURCES} ${CMAKE_SOURCE_DIR}/tests/common/TestPaths.cpp
                  ${CMAKE_SOURCE_DIR}/tests/common/TestMain.cpp)
   target_link_libraries(${name} PRIVATE ${A_LIBS} deps_gmock deps_gtest)
@@ -69,15 +74,33 @@ function(delvaro_add_gtest name)
     add_dependencies(${name} ${A_DEPENDS})
   endif()
   add_dependencies(${name} fixtures)
+  set(_tests ${name})
   if(DELVARO_RUN_TESTS)
-    add_test(NAME ${name} COMMAND ${DELVARO_WINE64} $<TARGET_FILE:${name}> --gtest_brief=1
-             WORKING_DIRECTORY ${DELVARO_BIN_DIR})
     if(NOT A_TIMEOUT)
       set(A_TIMEOUT 600)
     endif()
-    set_tests_properties(${name} PROPERTIES ENVIRONMENT "${DELVARO_TEST_ENV}" TIMEOUT ${A_TIMEOUT}
-                         SKIP_RETURN_CODE 77)
+    if(NOT A_SHARDS OR A_SHARDS LESS 2)
+      add_test(NAME ${name} COMMAND ${DELVARO_WINE64} $<TARGET_FILE:${name}> --gtest_brief=1
+               WORKING_DIRECTORY ${DELVARO_BIN_DIR})
+    else()
+      set(_tests)
+      foreach(_k RANGE 1 ${A_SHARDS})
+        math(EXPR _index "${_k} - 1")
+        add_test(NAME ${name}.${_k} COMMAND ${DELVARO_WINE64} $<TARGET_FILE:${name}> --gtest_brief=1
+                 WORKING_DIRECTORY ${DELVARO_BIN_DIR})
+        # Apart from ENVIRONMENT, which the callers set again for their own needs.
+        set_tests_properties(${name}.${_k} PROPERTIES ENVIRONMENT_MODIFICATION
+                             "GTEST_TOTAL_SHARDS=set:${A_SHARDS};GTEST_SHARD_INDEX=set:${_index}")
+        list(APPEND _tests ${name}.${_k})
+      endforeach()
+      # Added once the folder's own properties are set, which would replace it.
+      cmake_language(EVAL CODE
+        "cmake_language(DEFER CALL set_property TEST ${_tests} APPEND PROPERTY RESOURCE_LOCK ${name})")
+    endif()
+    set_tests_properties(${_tests} PROPERTIES ENVIRONMENT "${DELVARO_TEST_ENV}" TIMEOUT ${A_TIMEOUT}
+                         SKIP_RETURN_CODE 77 FIXTURES_REQUIRED wine_desktop)
   endif()
+  set(${name}_TESTS ${_tests} PARENT_SCOPE)
 endfunction()
 
 # A test written as a shell script (oracle comparisons with Linux tools).
@@ -86,7 +109,8 @@ function(delvaro_add_script_test name script)
     add_test(NAME ${name} COMMAND bash ${script} ${ARGN} WORKING_DIRECTORY ${DELVARO_BIN_DIR})
     # Scripts exit 77 (skipped) when a public corpus they need is missing.
     set_tests_properties(${name} PROPERTIES ENVIRONMENT
-      "${DELVARO_TEST_ENV};DELVARO_WINE64=${DELVARO_WINE64}" TIMEOUT 600 SKIP_RETURN_CODE 77)
+      "${DELVARO_TEST_ENV};DELVARO_WINE64=${DELVARO_WINE64}" TIMEOUT 600 SKIP_RETURN_CODE 77
+      FIXTURES_REQUIRED wine_desktop)
   endif()
 endfunction()
 

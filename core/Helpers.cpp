@@ -229,19 +229,40 @@ namespace {
 // or read: the bidirectional controls (a right-to-left override makes
 // "\u202Eexe.txt" show as "txt.exe"), zero-width marks and joiners, the
 // invisible operators, the deprecated format controls, the byte-order mark,
-// the interlinear annotation marks, and C1 controls.
-bool IsInvisibleFormatChar(wchar_t c) {
+// the interlinear annotation marks, and C1 controls; beyond the first 64K,
+// the format controls of the scripts that have them and the tag characters
+// (U+E0000 to U+E007F, which spell hidden text after a visible name).
+bool IsInvisibleFormatChar(uint32_t c) {
   return (c >= 0x80 && c <= 0x9F) || c == 0x00AD || c == 0x061C || c == 0x180E ||
          (c >= 0x200B && c <= 0x200F) || (c >= 0x202A && c <= 0x202E) || (c >= 0x2060 && c <= 0x206F) ||
-         c == 0xFEFF || (c >= 0xFFF9 && c <= 0xFFFB);
+         c == 0xFEFF || (c >= 0xFFF9 && c <= 0xFFFB) || c == 0x110BD || c == 0x110CD ||
+         (c >= 0x13430 && c <= 0x1343F) || (c >= 0x1BCA0 && c <= 0x1BCA3) || (c >= 0x1D173 && c <= 0x1D17A) ||
+         (c >= 0xE0000 && c <= 0xE007F);
 }
+
+bool IsHighSurrogate(wchar_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool IsLowSurrogate(wchar_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 }  // namespace
 
 std::wstring MakeSafeFileName(const std::wstring& name) {
   std::wstring r;
   r.reserve(name.size());
-  for (wchar_t c : name) {
-    if (c < 0x20 || c == 0x7F || IsInvisibleFormatChar(c)) {
+  // Whole characters: a surrogate pair is judged as the one character it
+  // makes, and half of a pair on its own (no character at all) is unsafe.
+  for (size_t i = 0; i < name.size(); ++i) {
+    const wchar_t c = name[i];
+    if (IsHighSurrogate(c) && i + 1 < name.size() && IsLowSurrogate(name[i + 1])) {
+      const uint32_t cp = 0x10000 + (((uint32_t)c - 0xD800) << 10) + ((uint32_t)name[i + 1] - 0xDC00);
+      if (IsInvisibleFormatChar(cp)) {
+        r += L'_';
+      } else {
+        r += c;
+        r += name[i + 1];
+      }
+      ++i;
+      continue;
+    }
+    if (c < 0x20 || c == 0x7F || IsInvisibleFormatChar(c) || IsHighSurrogate(c) || IsLowSurrogate(c)) {
       r += L'_';
       continue;
     }
@@ -262,7 +283,10 @@ std::wstring MakeSafeFileName(const std::wstring& name) {
   if (r.size() > kMaxNameChars) {
     size_t dot = r.rfind(L'.');
     std::wstring ext = (dot != std::wstring::npos && r.size() - dot <= 16) ? r.substr(dot) : L"";
-    r = r.substr(0, kMaxNameChars - ext.size()) + ext;
+    size_t keep = kMaxNameChars - ext.size();
+    // Never half of a character: a pair cut in two would be no name at all.
+    if (IsHighSurrogate(r[keep - 1])) --keep;
+    r = r.substr(0, keep) + ext;
     // Cutting may leave a trailing dot or blank in front of the extension.
     size_t end = r.size() - ext.size();
     for (size_t i = end; i > 0 && (r[i - 1] == L'.' || r[i - 1] == L' '); --i) r[i - 1] = L'_';
@@ -339,7 +363,7 @@ std::wstring CUniqueNameMemory::NextPath(const std::wstring& safeName, const std
 }
 
 std::wstring LongPathForm(const std::wstring& path, size_t limit) {
-  if (path.size() <= limit || path.compare(0, 4, L"\\\\?\\") == 0) return path;
+  if (path.size() < limit || path.compare(0, 4, L"\\\\?\\") == 0) return path;
   if (path.size() >= 3 && iswalpha(path[0]) && path[1] == L':' && path[2] == L'\\') return L"\\\\?\\" + path;
   if (path.size() > 2 && path[0] == L'\\' && path[1] == L'\\' && path[2] != L'.' && path[2] != L'?')
     return L"\\\\?\\UNC\\" + path.substr(2);

@@ -55,7 +55,10 @@ int FormatSizeText(uint64_t size, wchar_t* buffer, int bufferBytes);
 std::wstring SanitizeFileName(const std::wstring& name, wchar_t replacement);
 // A free path for name inside folder: folder\name, else folder\base(1).ext,
 // folder\base(2).ext, ... The name is first made safe: characters Windows
-// refuses (control characters, \ / : * ? " < > |) become "_", trailing dots
+// refuses (control characters, \ / : * ? " < > |), characters that draw
+// nothing but change how the name reads (bidirectional and other format
+// controls, tag characters) and halves of surrogate pairs become "_", a long
+// name is cut between whole characters, trailing dots
 // and blanks become "_", reserved device names (CON, NUL, COM1...) get a "_"
 // in front, so the result always names a plain file directly inside folder.
 // Empty for an empty folder or when no free name could be found.
@@ -92,9 +95,10 @@ class CUniqueNameMemory {
 };
 
 // A path as the wide file functions take it beyond MAX_PATH: "\\?\" in front
-// of an absolute drive path ("\\?\UNC\" for a share) once it is longer
-// than `limit` characters; shorter paths and relative ones are returned as
-// they are.
+// of an absolute drive path ("\\?\UNC\" for a share) once it has `limit`
+// characters or more (`limit` counts the terminating null, as the system's
+// limits do: MAX_PATH - 12 for a folder, MAX_PATH for a file); shorter paths
+// and relative ones are returned as they are.
 std::wstring LongPathForm(const std::wstring& path, size_t limit = MAX_PATH - 12);
 
 // Waits for handle under the wait cursor; with pump set, window messages are

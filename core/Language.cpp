@@ -196,6 +196,14 @@ std::wstring GetUIText(const wchar_t* key) {
   return buf;
 }
 
+std::wstring GetMessageText(const wchar_t* key) {
+  wchar_t buf[260] = {};
+  ReadLanguageText(L"Message", key, L"", buf, 260, GetLanguageFilePath().c_str());
+  return buf;
+}
+
+std::wstring GetMessageTitle() { return GetMessageText(L"Title"); }
+
 int LoadLanguageSection(const wchar_t* section, const wchar_t* path) {
   std::vector<unsigned char> bytes;
   if (!ReadLanguageStream(path, section, bytes)) return 0;

@@ -34,6 +34,10 @@ int ReadLanguageText(const wchar_t* section, const wchar_t* key, const wchar_t* 
                      wchar_t* dest, int n, const wchar_t* path);
 // Section "UI" of the current language file, at most 259 characters.
 std::wstring GetUIText(const wchar_t* key);
+// Section "Message" the same way, and its "Title": the program's title that
+// every message box carries.
+std::wstring GetMessageText(const wchar_t* key);
+std::wstring GetMessageTitle();
 // Appends every entry of the section to g_LanguageSectionList; returns its
 // count (0 when nothing could be read).
 int LoadLanguageSection(const wchar_t* section, const wchar_t* path);

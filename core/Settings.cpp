@@ -197,11 +197,29 @@ const CDefaultUrls& CDefaultUrls::Get() {
 }
 
 namespace {
+volatile RemoteConfigCheck g_remoteConfigCheck = nullptr;
+
+struct RemoteSwitchRead {
+  const wchar_t* path;
+  const wchar_t* key;
+  int value;
+};
+
 // "remotecfg.dat" comes from the update server: its switches are 0 or 1.
 int ReadRemoteSwitch(const wchar_t* key) {
-  return GetPrivateProfileIntW(L"Scan", key, 1, GetAppDataFilePath(L"remotecfg.dat").c_str()) != 0 ? 1 : 0;
+  const std::wstring path = GetAppDataFilePath(L"remotecfg.dat");
+  RemoteSwitchRead r = {path.c_str(), key, 1};
+  const RemoteConfigCheck check = g_remoteConfigCheck;
+  if (!check || GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return 1;
+  auto read = [](void* context) {
+    RemoteSwitchRead* r = static_cast<RemoteSwitchRead*>(context);
+    r->value = GetPrivateProfileIntW(L"Scan", r->key, 1, r->path) != 0 ? 1 : 0;
+  };
+  return check(path.c_str(), read, &r) ? r.value : 1;
 }
 }  // namespace
+
+void SetRemoteConfigCheck(RemoteConfigCheck check) { g_remoteConfigCheck = check; }
 
 int ReadNtfsScsiCtl() { return ReadRemoteSwitch(L"NTFSSCSICTL"); }
 

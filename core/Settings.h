@@ -101,9 +101,18 @@ std::wstring ReadServerBaseSetting();
 // Code page of an LCID override: 950 for 1028, 936 for 2052, 0 for others.
 int CodePageFromLcid(int lcid);
 
-// "NTFSSCSICTL" of section "Scan" in "remotecfg.dat": 0 or 1, 1 when missing.
+// "remotecfg.dat" comes from the update server and changes scan switches:
+// it is believed only when a check passes at the time it is read (the
+// updater's trust policy, net/Update.h). The check calls read while it
+// holds the file so that no one can change or replace it, and returns
+// false (read not called) when the file does not pass. Without a check the
+// file is not believed either.
+typedef bool (*RemoteConfigCheck)(const wchar_t* path, void (*read)(void* context), void* context);
+void SetRemoteConfigCheck(RemoteConfigCheck check);
+// "NTFSSCSICTL" of section "Scan" in "remotecfg.dat": 0 or 1, 1 when
+// missing or not believed.
 int ReadNtfsScsiCtl();
-// "ScanInPath" of the same section: 0 or 1, 1 when missing.
+// "ScanInPath" of the same section: 0 or 1, 1 when missing or not believed.
 int ReadScanInPath();
 
 extern CConfigSetting g_ConfigSetting;

@@ -29,6 +29,9 @@ const DefaultText kDefaults[] = {
     {L"StopRecover", L"Stopping the recovery..."},
     {L"RecoverSuccess", L"%d files were recovered. Open the folder now?"},
     {L"RecoverSuccessOne", L"1 file was recovered. Open the folder now?"},
+    {L"RecoverSummary", L"Files recovered: %d (%d whole, %d partial: their unreadable data is written as zeros). "
+                        L"Files that failed: %d. Open the folder now?"},
+    {L"RecoverNothing", L"No file could be recovered. Files that failed: %d."},
     {L"SuccessTitle", L"Recovery finished"},
     {L"Recycle", L"Recycle Bin"},
 };
@@ -239,19 +242,34 @@ std::wstring EngineFormatInt(const wchar_t* key, int value)
     return FormatTextWithInt(CheckedFormat(key, L'd').c_str(), value);
 }
 
-std::wstring EngineFormatTwoInts(const wchar_t* key, int first, int second)
+std::wstring EngineFormatInts(const wchar_t* key, const int* values, size_t count)
 {
     std::wstring format = EngineUIText(key);
     std::vector<size_t> at;
-    if (CountConversions(format, L'd', &at) != 2)
+    if (CountConversions(format, L'd', &at) != (int)count)
     {
         format = EngineDefaultText(key);
         at.clear();
-        if (CountConversions(format, L'd', &at) != 2)
+        if (count == 0 || CountConversions(format, L'd', &at) != (int)count)
             return format;
     }
-    return FormatTextWithInt(format.substr(0, at[1]).c_str(), first) +
-           FormatTextWithInt(format.substr(at[1]).c_str(), second);
+    if (count == 0)
+        return format;
+    // Each piece holds one conversion: the text before the first goes with it.
+    std::wstring out;
+    for (size_t k = 0; k < count; ++k)
+    {
+        const size_t from = k == 0 ? 0 : at[k];
+        const size_t to = k + 1 < count ? at[k + 1] : std::wstring::npos;
+        out += FormatTextWithInt(format.substr(from, to == std::wstring::npos ? to : to - from).c_str(), values[k]);
+    }
+    return out;
+}
+
+std::wstring EngineFormatTwoInts(const wchar_t* key, int first, int second)
+{
+    const int values[] = {first, second};
+    return EngineFormatInts(key, values, 2);
 }
 
 std::wstring EngineFormatText(const wchar_t* key, const wchar_t* value)

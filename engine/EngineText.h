@@ -1,5 +1,6 @@
 // UI texts the engine shows, looked up by language key.
 #pragma once
+#include <cstddef>
 #include <string>
 
 // The text of a language key; the English default when the language texts
@@ -16,8 +17,10 @@ std::wstring EngineDefaultText(const wchar_t* key);
 // built-in English text is used instead.
 std::wstring EngineFormatInt(const wchar_t* key, int value);
 std::wstring EngineFormatText(const wchar_t* key, const wchar_t* value);
-// The same for a text that takes two integers ("RecoveredCount").
+// The same for a text that takes two integers ("RecoveredCount"), or
+// `count` of them ("RecoverSummary").
 std::wstring EngineFormatTwoInts(const wchar_t* key, int first, int second);
+std::wstring EngineFormatInts(const wchar_t* key, const int* values, size_t count);
 
 // The text of key when it is a one-argument format of that kind, else the
 // built-in English text of key.

@@ -32,6 +32,7 @@ const char kKeyNotSupportCompressed[] = "Tm90U3VwcG9ydENvbXByZXNzZWQ=";
 const char kKeyNotSupportEncrypted[] = "Tm90U3VwcG9ydEVuY3J5cHRlZA==";
 const char kKeyReadDataErr[] = "UmVhZERhdGFFcnI=";
 const char kKeyNotCompleteRestore[] = "Tm90Q29tcGxldGVSZXN0b3Jl";
+const char kKeyDeviceGone[] = "RGV2aWNlR29uZQ==";
 
 CStreamSink::~CStreamSink()
 {
@@ -71,6 +72,25 @@ IStream* CStreamSink::Detach()
     IStream* s = m_pStream;
     m_pStream = nullptr;
     return s;
+}
+
+bool CDeviceProbe::StillAnswers() const
+{
+    // Whole 4 KiB first (a device of 4 KiB sectors refuses less), then one
+    // 512-byte sector.
+    BYTE* sector = (BYTE*)VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    if (!sector)
+        return true;  // no memory to ask with: no verdict against the device
+    bool answers = false;
+    for (int k = 0; k < 2 && !answers; ++k)
+    {
+        if (k == 1 && !m_bLastGood)
+            break;
+        const uint64_t at = k == 0 ? m_u64Known : m_u64LastGood / 512 * 512;
+        answers = ReadAt(m_hDevice, at, sector, 4096) == 4096 || ReadAt(m_hDevice, at, sector, 512) == 512;
+    }
+    VirtualFree(sector, 0, MEM_RELEASE);
+    return answers;
 }
 
 RecoverResult WriteFailure(DWORD error)
@@ -250,6 +270,7 @@ const wchar_t* CRecoverFile::ResultName(RecoverResult result)
     case kRecoverOutsideDevice: return L"its range lies past the end of the device";
     case kRecoverInvalidHit: return L"no length or not valid";
     case kRecoverReadError: return L"read error";
+    case kRecoverDeviceGone: return L"the device stopped answering";
     case kRecoverCreateFailed: return L"the output file cannot be created";
     case kRecoverTargetFull: return L"the target is full";
     case kRecoverWriteError: return L"write error on the target";
@@ -448,6 +469,15 @@ int CRecoverFile::FailVolume(int scanKind)
     return 0;
 }
 
+int CRecoverFile::FailDeviceGone(CRecoverOutput* output, DWORD error)
+{
+    Finish(output, kRecoverDeviceGone, error);
+    MessageBoxByBase64Key(kKeyDeviceGone, m_hNotify, MB_ICONERROR, 0);
+    Notify(WMU_RecoverDone, 1, 0);
+    m_outcome.postedDone = true;
+    return 0;
+}
+
 int CRecoverFile::Finish(CRecoverOutput* output, RecoverResult result, DWORD error)
 {
     if (output && output->IsOpen())
@@ -460,7 +490,7 @@ int CRecoverFile::Finish(CRecoverOutput* output, RecoverResult result, DWORD err
             {
                 result = recoverimpl::WriteFailure(output->Error());
                 error = output->Error();
-                DeleteFileW(output->Path().c_str());
+                DeleteFileW(LongPathForm(output->Path(), MAX_PATH).c_str());
             }
         }
         else
@@ -639,11 +669,6 @@ struct NtfsEntry
     }
 };
 
-// Copies `total` bytes of the data stream to the sink in chunks. A chunk
-// that cannot be read is read again a cluster at a time, and a cluster that
-// still cannot be read is written as zeros, so that what follows keeps its
-// offsets and the file comes back as far as it can be read; *unreadable
-// counts those clusters.
 // The copy buffer for `total` bytes of a stream: a chunk, and room for the
 // rest of the last cluster so that it is read with the clusters before it.
 DWORD NtfsCopyBufferBytes(uint64_t total, DWORD clusterBytes)
@@ -654,9 +679,14 @@ DWORD NtfsCopyBufferBytes(uint64_t total, DWORD clusterBytes)
     return clusterBytes <= kCopyChunk ? chunk + clusterBytes : chunk;
 }
 
-RecoverResult CopyNtfsData(const CAttrBase* data, uint64_t total, DWORD clusterBytes, const CCopyBuffer& copyBuffer,
-                           IRecoverSink& sink, CRecoverFile* progress, const volatile int* stop, DWORD* error,
-                           uint64_t* unreadable)
+// Copies `total` bytes of the data stream to the sink in chunks. A chunk
+// that cannot be read is read again a cluster at a time (RereadPieces): a
+// bad cluster is written as zeros, so that what follows keeps its offsets
+// and the file comes back as far as it can be read; a device that stopped
+// answering ends the file (kRecoverDeviceGone). The copy buffer is the
+// run's (or the caller's), with room for a chunk and a cluster.
+RecoverResult CopyNtfsData(const CAttrBase* data, uint64_t total, CNTFSVolume& volume, const CCopyBuffer& copyBuffer,
+                           IRecoverSink& sink, CRecoverFile* progress, const volatile int* stop, RereadState& state)
 {
     if (total == 0)
         return kRecoverOk;
@@ -665,9 +695,10 @@ RecoverResult CopyNtfsData(const CAttrBase* data, uint64_t total, DWORD clusterB
     if (!buffer || copyBuffer.Size() < chunk)
         return kRecoverReadError;
     const DWORD room = copyBuffer.Size();
+    DWORD clusterBytes = volume.GetClusterSize();
     if (clusterBytes == 0 || clusterBytes > chunk)
         clusterBytes = std::min<DWORD>(chunk, 4096);
-    bool anyRead = false;
+    const CDeviceProbe probe(volume.GetHandle(), volume.GetPartitionOffset());
     for (uint64_t offset = 0; offset < total;)
     {
         if (progress)
@@ -679,10 +710,7 @@ RecoverResult CopyNtfsData(const CAttrBase* data, uint64_t total, DWORD clusterB
         SetLastError(0);
         if (!data->ReadDataInto(offset, buffer, want, room, &got) || got != want)
         {
-            *error = GetLastError();
-            // A device that is gone is no bad cluster: the file fails.
-            if (IsDeviceGoneError(*error))
-                return kRecoverReadError;
+            state.error = GetLastError();
             // Piece by piece, each piece ending on a cluster boundary of the file.
             const RecoverResult r = RereadPieces(
                 buffer, want,
@@ -693,14 +721,14 @@ RecoverResult CopyNtfsData(const CAttrBase* data, uint64_t total, DWORD clusterB
                     DWORD pieceGot = 0;
                     return data->ReadData(offset + at, buffer + at, piece, &pieceGot) && pieceGot == piece;
                 },
-                stop, &anyRead, unreadable, error);
+                [&] { return !probe.StillAnswers(); }, stop, state);
             if (r != kRecoverOk)
                 return r;
             got = want;
         }
         else
         {
-            anyRead = true;
+            state.anyRead = true;
         }
         if (!sink.Put(buffer, got))
             return kRecoverWriteError;
@@ -709,7 +737,7 @@ RecoverResult CopyNtfsData(const CAttrBase* data, uint64_t total, DWORD clusterB
     if (progress)
         progress->PostProgress(total, total);
     // Nothing of it could be read: no file, not a file of zeros.
-    return anyRead ? kRecoverOk : kRecoverReadError;
+    return state.anyRead ? kRecoverOk : kRecoverReadError;
 }
 }  // namespace
 
@@ -738,6 +766,9 @@ int CRecoverFileNTFS::RecoverToFile(const wchar_t* root, const ILostPartitionSou
         return Finish(nullptr, kRecoverNotSupported);
     case kNtfsRecordFailed:
     case kNtfsAttrsFailed:
+        // A record that no longer reads may be a device that is gone.
+        if (entry.volume && !CDeviceProbe(entry.volume->GetHandle(), entry.volume->GetPartitionOffset()).StillAnswers())
+            return FailDeviceGone(nullptr, GetLastError());
         if (singleFile)
             MessageBoxByBase64Key(kKeyFileRecordParseErr, m_hNotify, MB_ICONERROR, 0);
         return Finish(nullptr, kRecoverRecordChanged);
@@ -754,21 +785,24 @@ int CRecoverFileNTFS::RecoverToFile(const wchar_t* root, const ILostPartitionSou
     // A damaged record claiming more than the volume holds: no file is made.
     if (NtfsSizeBeyondVolume(*entry.volume, entry.data->GetDataSize()))
         return Finish(nullptr, kRecoverOutsideVolume);
+    if (entry.data->GetDataSize() > m_u64Room)
+        return Finish(nullptr, kRecoverTargetFull);
     CRecoverOutput output;
     if (!CreateOutput(output, destination, item->m_strName, singleFile))
         return 0;
     CFileSink sink(output);
-    DWORD error = 0;
+    RereadState state;
     const uint64_t size = entry.data->GetDataSize();
-    const DWORD clusterBytes = entry.volume->GetClusterSize();
-    const CCopyBuffer buffer(m_pSession, NtfsCopyBufferBytes(size, clusterBytes));
-    const RecoverResult r = CopyNtfsData(entry.data, size, clusterBytes, buffer, sink, this, stop, &error,
-                                         &m_outcome.unreadableClusters);
+    const CCopyBuffer buffer(m_pSession, NtfsCopyBufferBytes(size, entry.volume->GetClusterSize()));
+    const RecoverResult r = CopyNtfsData(entry.data, size, *entry.volume, buffer, sink, this, stop, state);
+    m_outcome.unreadableClusters = state.unreadable;
     if (r == kRecoverWriteError)
         return Finish(&output, WriteFailure(output.Error()), output.Error());
+    if (r == kRecoverDeviceGone)
+        return FailDeviceGone(&output, state.error);
     if (r == kRecoverReadError && singleFile)
         MessageBoxByBase64Key(kKeyReadDataErr, m_hNotify, MB_ICONERROR, 0);
-    return Finish(&output, r, r == kRecoverOk ? 0 : error);
+    return Finish(&output, r, r == kRecoverOk ? 0 : state.error);
 }
 
 IStream* CRecoverFileNTFS::ReadToStream(const wchar_t* root, const ILostPartitionSource* lost, CFoundItem* item,
@@ -784,11 +818,12 @@ IStream* CRecoverFileNTFS::ReadToStream(const wchar_t* root, const ILostPartitio
     const uint64_t size = entry.data->GetDataSize();
     const uint64_t wanted = limit && limit < size ? limit : size;
     CStreamSink sink;
-    DWORD error = 0;
-    const DWORD clusterBytes = entry.volume->GetClusterSize();
-    const CCopyBuffer buffer(nullptr, NtfsCopyBufferBytes(wanted, clusterBytes));
-    if (!sink.Create(wanted) || CopyNtfsData(entry.data, wanted, clusterBytes, buffer, sink, nullptr, nullptr, &error,
-                                             &m_outcome.unreadableClusters) != kRecoverOk)
+    RereadState state;
+    const CCopyBuffer buffer(nullptr, NtfsCopyBufferBytes(wanted, entry.volume->GetClusterSize()));
+    const bool copied = sink.Create(wanted) &&
+                        CopyNtfsData(entry.data, wanted, *entry.volume, buffer, sink, nullptr, nullptr, state) == kRecoverOk;
+    m_outcome.unreadableClusters = state.unreadable;
+    if (!copied)
         return nullptr;
     m_outcome.result = kRecoverOk;
     m_outcome.bytesWritten = wanted;

@@ -44,6 +44,7 @@ enum RecoverResult
     kRecoverOutsideDevice,    // carved range past the device end
     kRecoverInvalidHit,       // carved hit of no length or not valid
     kRecoverReadError,        // the source could not be read
+    kRecoverDeviceGone,       // the source stopped answering (pulled, dead): the run ends
     kRecoverCreateFailed,     // the output file could not be made
     kRecoverTargetFull,       // the target ran out of space
     kRecoverWriteError,       // the target failed (removed, refused the write)
@@ -57,12 +58,14 @@ struct RecoverOutcome
     RecoverResult result = kRecoverNoEntry;
     std::wstring path;                 // the output file (empty when none was made)
     uint64_t bytesWritten = 0;
-    uint64_t unreadableClusters = 0;   // written as zeros: the file is partial
+    uint64_t unreadableClusters = 0;   // pieces written as zeros: the file is partial
     bool assumedContiguous = false;    // clusters taken as one run without a chain to confirm it
     bool postedDone = false;           // WMU_RecoverDone was posted: the run ends after this entry
     DWORD error = 0;                   // system error code of a failed create, read or write
 
     bool Ok() const { return result == kRecoverOk; }
+    // Recovered with some of its data unreadable (written as zeros).
+    bool Partial() const { return result == kRecoverOk && unreadableClusters != 0; }
     // A target that is full or failing ends the whole run.
     bool TargetFailed() const { return result == kRecoverTargetFull || result == kRecoverWriteError; }
     // "recovered", "recovered, assumes contiguous clusters", "failed: ...".
@@ -237,6 +240,10 @@ public:
     }
     // The run this file belongs to (null: a file on its own, as a preview).
     void SetSession(CRecoverSession* session) { m_pSession = session; }
+    // The bytes the target has room for: a larger file is refused as
+    // kRecoverTargetFull before its output is made (after the checks of its
+    // size against its volume).
+    void SetTargetRoom(uint64_t bytes) { m_u64Room = bytes; }
 
     // Debug name of a result, for logs and tools.
     static const wchar_t* ResultName(RecoverResult result);
@@ -246,6 +253,9 @@ protected:
     void BeginOutcome();
     // The volume failed to open: the box and WMU_RecoverDone, result 0.
     int FailVolume(int scanKind);
+    // The device stopped answering: the output (if made) is removed, the box
+    // "DeviceGone" and WMU_RecoverDone (1, 0): the run ends. Result 0.
+    int FailDeviceGone(CRecoverOutput* output, DWORD error);
     // Ends with `result`: the output (if made) is removed unless result is
     // kRecoverOk; returns 1 for kRecoverOk, else 0.
     int Finish(CRecoverOutput* output, RecoverResult result, DWORD error = 0);
@@ -271,6 +281,7 @@ protected:
     RecoverMessageSink m_pfnSink = nullptr;
     void* m_pSinkContext = nullptr;
     CRecoverSession* m_pSession = nullptr;
+    uint64_t m_u64Room = ~0ull;
 };
 
 // NTFS: the entry's file reference is its MFT record number.

@@ -253,9 +253,6 @@ RecoverResult PlanClusters(typename T::Volume& v, const CFoundItem& item, int sc
     return kRecoverOk;
 }
 
-// Copies at most `limit` bytes of the plan to the sink, many clusters per
-// read. A cluster that cannot be read becomes a cluster of zeros, so that the
-// bytes after it keep their offsets; the outcome counts it.
 // The copy buffer for a plan: as many whole clusters as a chunk holds, at
 // most those of the file.
 DWORD FatCopyBufferBytes(const ClusterPlan& plan, uint64_t limit)
@@ -268,10 +265,15 @@ DWORD FatCopyBufferBytes(const ClusterPlan& plan, uint64_t limit)
     return (DWORD)(clusters * cs);
 }
 
+// Copies at most `limit` bytes of the plan to the sink, many clusters per
+// read. A read that fails is read again a cluster at a time (RereadPieces):
+// a bad cluster becomes a cluster of zeros, so that the bytes after it keep
+// their offsets, and a device that stopped answering ends the file
+// (kRecoverDeviceGone). A file of which nothing could be read is a read error.
 template <class T>
 RecoverResult CopyClusters(typename T::Volume& v, const ClusterPlan& plan, uint64_t limit,
                            const CCopyBuffer& copyBuffer, IRecoverSink& sink, CRecoverFile* progress,
-                           const volatile int* stop, uint64_t* unreadable)
+                           const volatile int* stop, RereadState& state)
 {
     const DWORD cs = plan.clusterBytes;
     uint64_t left = std::min(plan.size, limit);
@@ -282,6 +284,7 @@ RecoverResult CopyClusters(typename T::Volume& v, const ClusterPlan& plan, uint6
         return kRecoverReadError;
     // Whole clusters per read, as many as the buffer (at most a chunk) holds.
     const DWORD perRead = std::max<DWORD>(1, std::min(kCopyChunk, copyBuffer.Size()) / cs);
+    const CDeviceProbe probe(v.GetHandle(), v.GetPartitionOffset());
     uint64_t done = 0;
     for (const auto& run : plan.runs)
     {
@@ -291,19 +294,24 @@ RecoverResult CopyClusters(typename T::Volume& v, const ClusterPlan& plan, uint6
                 progress->PostProgress(done, plan.clusters);
             if (stop && *stop)
                 return kRecoverStopped;
-            const DWORD count = (DWORD)std::min<uint64_t>(perRead, run.second - k);
+            // Only the clusters still due: a short tail asks no cluster past the file.
+            const DWORD count =
+                (DWORD)std::min<uint64_t>(std::min<uint64_t>(perRead, run.second - k), (left + cs - 1) / cs);
             const uint64_t first = run.first + k;
-            if (!T::Read(v, first, buffer, count * cs))
+            SetLastError(0);
+            if (T::Read(v, first, buffer, count * cs))
             {
-                for (DWORD i = 0; i < count; ++i)
-                {
-                    BYTE* at = buffer + (size_t)i * cs;
-                    if (!T::Read(v, first + i, at, cs))
-                    {
-                        memset(at, 0, cs);
-                        ++*unreadable;
-                    }
-                }
+                state.anyRead = true;
+            }
+            else
+            {
+                state.error = GetLastError();
+                const RecoverResult r = RereadPieces(
+                    buffer, count * cs, [&](DWORD) { return cs; },
+                    [&](DWORD at, DWORD) { return T::Read(v, first + at / cs, buffer + at, cs); },
+                    [&] { return !probe.StillAnswers(); }, stop, state);
+                if (r != kRecoverOk)
+                    return r;
             }
             const DWORD bytes = (DWORD)std::min<uint64_t>((uint64_t)count * cs, left);
             if (!sink.Put(buffer, bytes))
@@ -315,7 +323,10 @@ RecoverResult CopyClusters(typename T::Volume& v, const ClusterPlan& plan, uint6
     }
     if (progress)
         progress->PostProgress(plan.clusters, plan.clusters);
-    return left == 0 ? kRecoverOk : kRecoverReadError;
+    if (left != 0)
+        return kRecoverReadError;
+    // Nothing of it could be read: no file, not a file of zeros.
+    return state.anyRead ? kRecoverOk : kRecoverReadError;
 }
 }  // namespace
 
@@ -341,18 +352,27 @@ int CRecoverFile::FatRecoverToFile(const wchar_t* root, const ILostPartitionSour
     // leaves no empty file behind.
     ClusterPlan plan;
     RecoverResult r = PlanClusters<T>(*volume, *item, scanKind, &plan);
+    // A chain that no longer reads may be a device that is gone.
+    if (r == kRecoverChainBroken && !CDeviceProbe(volume->GetHandle(), volume->GetPartitionOffset()).StillAnswers())
+        return FailDeviceGone(nullptr, GetLastError());
     if (r != kRecoverOk)
         return Finish(nullptr, r);
+    if (plan.size > m_u64Room)
+        return Finish(nullptr, kRecoverTargetFull);
     m_outcome.assumedContiguous = plan.assumedContiguous;
     CRecoverOutput output;
     if (!CreateOutput(output, destination, item->m_strName, singleFile))
         return 0;
     CFileSink sink(output);
+    RereadState state;
     const CCopyBuffer buffer(m_pSession, FatCopyBufferBytes(plan, plan.size));
-    r = CopyClusters<T>(*volume, plan, plan.size, buffer, sink, this, stop, &m_outcome.unreadableClusters);
+    r = CopyClusters<T>(*volume, plan, plan.size, buffer, sink, this, stop, state);
+    m_outcome.unreadableClusters = state.unreadable;
     if (r == kRecoverWriteError)
         return Finish(&output, WriteFailure(output.Error()), output.Error());
-    return Finish(&output, r);
+    if (r == kRecoverDeviceGone)
+        return FailDeviceGone(&output, state.error);
+    return Finish(&output, r, r == kRecoverOk ? 0 : state.error);
 }
 
 template <class T>
@@ -371,9 +391,12 @@ IStream* CRecoverFile::FatReadToStream(const wchar_t* root, const ILostPartition
         return nullptr;
     const uint64_t wanted = limit && limit < plan.size ? limit : plan.size;
     CStreamSink sink;
+    RereadState state;
     const CCopyBuffer buffer(nullptr, FatCopyBufferBytes(plan, wanted));
-    if (!sink.Create(wanted) || CopyClusters<T>(*volume, plan, wanted, buffer, sink, nullptr, nullptr,
-                                                &m_outcome.unreadableClusters) != kRecoverOk)
+    const bool copied = sink.Create(wanted) &&
+                        CopyClusters<T>(*volume, plan, wanted, buffer, sink, nullptr, nullptr, state) == kRecoverOk;
+    m_outcome.unreadableClusters = state.unreadable;
+    if (!copied)
         return nullptr;
     m_outcome.result = kRecoverOk;
     m_outcome.assumedContiguous = plan.assumedContiguous;

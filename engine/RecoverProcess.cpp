@@ -29,7 +29,6 @@ const char kKeyRecoverDiffDrive[] = "UmVjb3ZlckRpZmZEcml2ZQ==";
 
 // Carved reads are aligned to this: a multiple of every sector size.
 const DWORD kCarveAlign = 4096;
-using recoverimpl::IsDeviceGoneError;
 using recoverimpl::RereadPieces;
 
 int CodeOfFileSystemName(const std::wstring& name)
@@ -210,6 +209,8 @@ void CRecoverProcessWorker::Run()
 
     RecoverFinishedInfo* info = new RecoverFinishedInfo();
     info->recovered = m_nRecovered;
+    info->partial = (int)std::count_if(m_results.begin(), m_results.end(),
+                                       [](const RecoverEntryResult& r) { return r.outcome.Partial(); });
     info->failed = (int)m_results.size() - m_nRecovered;
     info->stopped = m_bStop != 0;
     info->explorerArgument = std::wstring(m_bSingleFile ? L" /select," : L"") + L"\"" + m_strTarget + L"\"";
@@ -241,31 +242,36 @@ void CRecoverProcessWorker::RunCarved(const std::vector<DeepScanHit*>& hits)
         if (!hit)
             continue;
         const std::wstring hitName = WideOf(hit->szName, sizeof(hit->szName));
-        if (!FitsOnTarget(hit->u64Length))
-        {
-            RecoverOutcome full;
-            full.result = kRecoverTargetFull;
-            Record(hitName, full);
-            continue;
-        }
+        // One that does not fit is refused before anything is written, by
+        // WriteCarvedFile after its range check (a damaged hit is damaged,
+        // not too large).
+        const bool fits = FitsOnTarget(hit->u64Length);
+        m_u64Room = fits ? ~0ull : m_u64Free;
         std::wstring path;
         if (m_bSingleFile)
         {
             path = m_strTarget;
             const size_t slash = m_strTarget.find_last_of(L'\\');
-            PostStatus(k, n, slash == std::wstring::npos ? m_strTarget : m_strTarget.substr(slash + 1));
+            PostStatus(n, slash == std::wstring::npos ? m_strTarget : m_strTarget.substr(slash + 1));
         }
         else
         {
             const std::string ext(hit->szExtension, strnlen(hit->szExtension, sizeof(hit->szExtension)));
             const std::wstring folder = EnsureDestination(layout.NextFolder(ext));
             path = folder + L"\\" + SafeRecoverName(hitName);
-            PostStatus(k, n, hitName);
+            PostStatus(n, hitName);
         }
         PostPerMille((uint64_t)k, (uint64_t)n);
         WriteCarvedFile(device, path, hit, m_nTargetKind, m_hDialog, &m_bStop);
+        m_u64Room = ~0ull;
         CountWritten(m_carvedOutcome.bytesWritten);
         Record(hitName, m_carvedOutcome);
+        if (!fits && m_carvedOutcome.result == kRecoverTargetFull)
+        {
+            // Known not to fit before it was tried: it fails alone.
+            NoSpaceBoxOnce(!m_bSingleFile);
+            continue;
+        }
         if (m_carvedOutcome.TargetFailed() && EndsRun(m_carvedOutcome))
             break;
         if (m_carvedOutcome.postedDone)
@@ -288,19 +294,11 @@ void CRecoverProcessWorker::RunFound(const std::vector<CFoundItem*>& entries)
             continue;
         if (m_bStop == 1)
             break;
-        // An entry the scan gave 0 % may be a damaged record claiming more
-        // than its volume holds: its reader refuses that before any file is
-        // made, so it goes to the reader rather than being called too large
-        // for the target.
-        const bool damaged = entry->m_nPercent == 0;
-        const bool fits = FitsOnTarget(entry->m_u64Size, !damaged);
-        if (!fits && !damaged)
-        {
-            RecoverOutcome full;
-            full.result = kRecoverTargetFull;
-            Record(entry->m_strName, full);
-            continue;
-        }
+        // Whatever its percentage, an entry goes to its reader, which refuses
+        // a size beyond what its volume holds (a damaged record) and then one
+        // beyond the room on the target, both before any file is made.
+        const bool fits = FitsOnTarget(entry->m_u64Size);
+        m_u64Room = fits ? ~0ull : m_u64Free;
         std::wstring destination = m_strTarget;
         if (m_bRemainFullPath && !m_bSingleFile)
         {
@@ -315,15 +313,16 @@ void CRecoverProcessWorker::RunFound(const std::vector<CFoundItem*>& entries)
             }
             destination = lastDestination;
         }
-        PostStatus(k, n, entry->m_strName);
+        PostStatus(n, entry->m_strName);
         DebugPrint(L"Recover to %s\n", destination.c_str());
         RecoverFoundItem(destination, entry);
+        m_u64Room = ~0ull;
         const RecoverOutcome& outcome = m_results.back().outcome;
         CountWritten(outcome.bytesWritten);
         if (!fits && outcome.result == kRecoverTargetFull)
         {
             // Known not to fit before it was tried: it fails alone.
-            NoSpaceBoxOnce();
+            NoSpaceBoxOnce(!m_bSingleFile);
             continue;
         }
         if (outcome.TargetFailed() && EndsRun(outcome))
@@ -369,6 +368,8 @@ int CRecoverProcessWorker::RecoverFoundItem(const std::wstring& destination, CFo
         m_pReaderPartition = partition;
     }
     CRecoverFile* reader = m_pReader.get();
+    if (reader)
+        reader->SetTargetRoom(m_u64Room);
     if (!reader)
     {
         MessageBoxByBase64Key(kKeyFileSystemUnknow, m_hDialog, MB_ICONINFORMATION, 0);
@@ -408,6 +409,11 @@ int CRecoverProcessWorker::WriteCarvedFile(HANDLE device, const std::wstring& pa
         outcome.result = kRecoverOutsideDevice;
         return 0;
     }
+    if (length > m_u64Room)
+    {
+        outcome.result = kRecoverTargetFull;
+        return 0;
+    }
     SYSTEM_INFO si;
     GetSystemInfo(&si);
     const DWORD chunk = std::max<DWORD>(si.dwAllocationGranularity, kCarveAlign) * 512;
@@ -435,8 +441,10 @@ int CRecoverProcessWorker::WriteCarvedFile(HANDLE device, const std::wstring& pa
     outcome.path = output.Path();
     int lastPerMille = -1;
     RecoverResult result = kRecoverOk;
-    bool anyRead = false;
-    DWORD lastError = 0;
+    recoverimpl::RereadState state;
+    // The device's first sector was read by the scan; what reads well here is
+    // remembered as it goes.
+    recoverimpl::CDeviceProbe probe(device, 0);
     for (uint64_t written = 0; written < length;)
     {
         if (stop && *stop)
@@ -460,18 +468,18 @@ int CRecoverProcessWorker::WriteCarvedFile(HANDLE device, const std::wstring& pa
         const DWORD got = ReadAt(device, alignedFrom, buffer, span);
         if (got < (DWORD)(from - alignedFrom) + want)
         {
-            DWORD e = GetLastError();
-            // Unreadable sectors: the span again block by block, a block that
-            // still fails written as zeros; the file is kept, partial.
-            const RecoverResult r =
-                IsDeviceGoneError(e)
-                    ? kRecoverReadError
-                    : RereadPieces(
-                          buffer, span, [&](DWORD at) { return std::min<DWORD>(kCarveAlign, span - at); },
-                          [&](DWORD at, DWORD block) {
-                              return ReadAt(device, alignedFrom + at, buffer + at, block) == block;
-                          },
-                          stop, &anyRead, &outcome.unreadableClusters, &e);
+            state.error = GetLastError();
+            // Unreadable sectors: the span again block by block, a bad block
+            // written as zeros; the file is kept, partial.
+            const RecoverResult r = RereadPieces(
+                buffer, span, [&](DWORD at) { return std::min<DWORD>(kCarveAlign, span - at); },
+                [&](DWORD at, DWORD block) {
+                    if (ReadAt(device, alignedFrom + at, buffer + at, block) != block)
+                        return false;
+                    probe.ReadWell(alignedFrom + at);
+                    return true;
+                },
+                [&] { return !probe.StillAnswers(); }, stop, state);
             if (r == kRecoverStopped)
             {
                 result = kRecoverStopped;
@@ -480,18 +488,19 @@ int CRecoverProcessWorker::WriteCarvedFile(HANDLE device, const std::wstring& pa
             if (r != kRecoverOk)
             {
                 // The device is gone: say so, and end the run.
-                outcome.error = e;
-                result = kRecoverReadError;
-                ShowLastErrorBox(notify, L"ReadFile", e);
-                PostToDialog(WMU_RecoverDone, 0, 0, notify);
+                outcome.error = state.error;
+                result = kRecoverDeviceGone;
+                output.Remove();
+                ShowBox(recoverimpl::kKeyDeviceGone, MB_ICONERROR, notify);
+                PostToDialog(WMU_RecoverDone, 1, 0, notify);
                 outcome.postedDone = true;
                 break;
             }
-            lastError = e;
         }
         else
         {
-            anyRead = true;
+            state.anyRead = true;
+            probe.ReadWell(alignedFrom);
         }
         if (!output.Write(buffer + (from - alignedFrom), want))
         {
@@ -501,10 +510,11 @@ int CRecoverProcessWorker::WriteCarvedFile(HANDLE device, const std::wstring& pa
         }
         written += want;
     }
-    if (result == kRecoverOk && !anyRead)
+    outcome.unreadableClusters = state.unreadable;
+    if (result == kRecoverOk && !state.anyRead)
     {
         // Nothing of it could be read: no file of zeros.
-        outcome.error = lastError;
+        outcome.error = state.error;
         result = kRecoverReadError;
     }
     if (result == kRecoverOk)
@@ -514,7 +524,7 @@ int CRecoverProcessWorker::WriteCarvedFile(HANDLE device, const std::wstring& pa
         {
             result = recoverimpl::WriteFailure(output.Error());
             outcome.error = output.Error();
-            DeleteFileW(output.Path().c_str());
+            DeleteFileW(LongPathForm(output.Path(), MAX_PATH).c_str());
         }
     }
     else
@@ -526,7 +536,7 @@ int CRecoverProcessWorker::WriteCarvedFile(HANDLE device, const std::wstring& pa
     return result == kRecoverOk ? 1 : 0;
 }
 
-bool CRecoverProcessWorker::FitsOnTarget(uint64_t bytes, bool showBox)
+bool CRecoverProcessWorker::FitsOnTarget(uint64_t bytes)
 {
     const DWORD now = GetTickCount();
     if (!m_bFreeKnown || bytes > m_u64Free || now - m_dwFreeTick >= 1000)
@@ -541,11 +551,7 @@ bool CRecoverProcessWorker::FitsOnTarget(uint64_t bytes, bool showBox)
         m_u64Free = free;
         m_dwFreeTick = now;
     }
-    if (bytes <= m_u64Free)
-        return true;
-    if (showBox)
-        NoSpaceBoxOnce();
-    return false;
+    return bytes <= m_u64Free;
 }
 
 bool CRecoverProcessWorker::EndsRun(const RecoverOutcome& failed)
@@ -555,25 +561,35 @@ bool CRecoverProcessWorker::EndsRun(const RecoverOutcome& failed)
         ShowBox(recoverimpl::kKeyErrorWhenRecover, MB_ICONERROR);
         return true;
     }
-    NoSpaceBoxOnce();
     // The count of what is left was short (clusters larger than assumed, or
     // others writing there): ask again. While room is left, a smaller file
     // may still fit.
     uint64_t free = 0;
-    if (!TargetFreeBytes(m_bSingleFile ? m_strTarget : m_strTarget + L"\\", &free))
-        return true;
-    m_bFreeKnown = true;
-    m_u64Free = free;
-    m_dwFreeTick = GetTickCount();
-    return m_bSingleFile || free == 0;
+    bool ends = true;
+    if (TargetFreeBytes(m_bSingleFile ? m_strTarget : m_strTarget + L"\\", &free))
+    {
+        m_bFreeKnown = true;
+        m_u64Free = free;
+        m_dwFreeTick = GetTickCount();
+        ends = m_bSingleFile || free == 0;
+    }
+    NoSpaceBoxOnce(!ends);
+    return ends;
 }
 
-void CRecoverProcessWorker::NoSpaceBoxOnce()
+void CRecoverProcessWorker::NoSpaceBoxOnce(bool runGoesOn)
 {
     if (m_bNoSpaceShown)
         return;
     m_bNoSpaceShown = true;
+    // The progress frame does not stand behind the box: it leaves the
+    // screen first, and comes back only for a run that goes on.
+    const bool hidden = m_hDialog && IsWindowVisible(m_hDialog);
+    if (hidden)
+        ShowWindow(m_hDialog, SW_HIDE);
     ShowBox(kKeyDiskNoSpace, MB_ICONERROR);
+    if (hidden && runGoesOn && !m_bStop && IsWindow(m_hDialog))
+        ShowWindow(m_hDialog, SW_SHOWNA);
 }
 
 void CRecoverProcessWorker::CountWritten(uint64_t bytes)
@@ -615,9 +631,9 @@ bool CRecoverProcessWorker::PostToDialog(UINT message, WPARAM wParam, LPARAM lPa
     return target && PostMessageW(target, message, wParam, lParam);
 }
 
-void CRecoverProcessWorker::PostStatus(int k, int n, const std::wstring& name)
+void CRecoverProcessWorker::PostStatus(int n, const std::wstring& name)
 {
-    m_nPendingIndex = k;
+    m_nPendingRecovered = m_nRecovered;
     m_nPendingCount = n;
     m_strPendingName = name;
     m_bStatusPending = true;
@@ -635,7 +651,7 @@ void CRecoverProcessWorker::FlushStatus()
     m_dwLastStatus = GetTickCount();
     // The texts are made only for the lines that are shown.
     RecoverStatusText* status =
-        new RecoverStatusText{EngineFormatTwoInts(L"RecoveredCount", m_nPendingIndex, m_nPendingCount),
+        new RecoverStatusText{EngineFormatTwoInts(L"RecoveredCount", m_nPendingRecovered, m_nPendingCount),
                               EngineFormatText(L"InRecovering", m_strPendingName.c_str())};
     if (!PostToDialog(WMU_RecoverStatus, (WPARAM)status, 0))
         delete status;
@@ -657,9 +673,9 @@ void CRecoverProcessWorker::PostPerMille(uint64_t done, uint64_t total)
     PostToDialog(WMU_RecoverProgress, (WPARAM)perMille, 0);
 }
 
-void CRecoverProcessWorker::ShowBox(const char* base64Key, UINT type)
+void CRecoverProcessWorker::ShowBox(const char* base64Key, UINT type, HWND owner)
 {
-    MessageBoxByBase64Key(base64Key, m_hDialog, type, 0);
+    MessageBoxByBase64Key(base64Key, owner ? owner : m_hDialog, type, 0);
 }
 
 void CRecoverProcessWorker::Record(const std::wstring& name, const RecoverOutcome& outcome)
@@ -669,13 +685,29 @@ void CRecoverProcessWorker::Record(const std::wstring& name, const RecoverOutcom
         ++m_nRecovered;
 }
 
-void CRecoverProcessWorker::ShowRecoverFinished(HWND mainWindow, const RecoverFinishedInfo& info)
+std::wstring CRecoverProcessWorker::FinishedText(const RecoverFinishedInfo& info)
 {
     if (info.recovered <= 0)
+        return info.failed > 0 ? EngineFormatInt(L"RecoverNothing", info.failed) : std::wstring();
+    if (info.partial > 0 || info.failed > 0)
+    {
+        const int counts[] = {info.recovered, info.recovered - info.partial, info.partial, info.failed};
+        return EngineFormatInts(L"RecoverSummary", counts, 4);
+    }
+    return info.recovered == 1 ? EngineUIText(L"RecoverSuccessOne") : EngineFormatInt(L"RecoverSuccess", info.recovered);
+}
+
+void CRecoverProcessWorker::ShowRecoverFinished(HWND mainWindow, const RecoverFinishedInfo& info)
+{
+    const std::wstring text = FinishedText(info);
+    if (text.empty())
         return;
-    const std::wstring text = info.recovered == 1 ? EngineUIText(L"RecoverSuccessOne")
-                                                  : EngineFormatInt(L"RecoverSuccess", info.recovered);
     const std::wstring title = EngineUIText(L"SuccessTitle");
+    if (info.recovered <= 0)
+    {
+        ShowMessageDlg(mainWindow, text.c_str(), title.c_str(), MB_OK | MB_ICONINFORMATION, 0);
+        return;
+    }
     if (ShowMessageDlg(mainWindow, text.c_str(), title.c_str(), MB_YESNO | MB_ICONINFORMATION, 0) == IDYES)
         ShellExecuteW(nullptr, L"open", L"Explorer.exe", info.explorerArgument.c_str(), nullptr, SW_SHOWDEFAULT);
 }

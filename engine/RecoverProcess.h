@@ -40,7 +40,8 @@ struct RecoverStatusText
 
 struct RecoverFinishedInfo
 {
-    int recovered = 0;
+    int recovered = 0;  // whole and partial files
+    int partial = 0;    // of those, with unreadable data written as zeros
     int failed = 0;
     bool stopped = false;
     std::wstring explorerArgument;  // " /select,"? followed by the quoted target
@@ -107,8 +108,12 @@ public:
     int RecoverFoundItem(const std::wstring& destination, CFoundItem* entry);
 
     // The dialog's end of a run, on its own thread: the success box owned by
-    // the main window and, on Yes, Explorer on the target.
+    // the main window and, on Yes, Explorer on the target. When some files
+    // came back partial or failed, it says how many were whole, partial and
+    // failed; when none came back but some failed, it says that (no Explorer).
     static void ShowRecoverFinished(HWND mainWindow, const RecoverFinishedInfo& info);
+    // The text of that box (empty: no box).
+    static std::wstring FinishedText(const RecoverFinishedInfo& info);
 
 private:
     CRecoverProcessWorker(const CRecoverProcessWorker&);
@@ -121,10 +126,13 @@ private:
     // Whether `bytes` more fit on the target. The free space is asked once
     // and then counted down by what the run writes; it is asked again when
     // the count says no (room may have been made) and once a second. An
-    // entry that does not fit fails alone ("DiskNoSpace" is shown once per
-    // run); the run goes on with the rest.
-    bool FitsOnTarget(uint64_t bytes, bool showBox = true);
-    void NoSpaceBoxOnce();
+    // entry that does not fit is refused by its reader before anything is
+    // written and fails alone ("DiskNoSpace" is shown once per run); the run
+    // goes on with the rest.
+    bool FitsOnTarget(uint64_t bytes);
+    // "DiskNoSpace", once per run, with the progress frame out of sight
+    // while it is up (shown again after it when the run goes on).
+    void NoSpaceBoxOnce(bool runGoesOn);
     // After a write that failed on the target: its box, and whether the run
     // ends. A write error ends it; a full target only when nothing is left
     // on it.
@@ -135,16 +143,17 @@ private:
     // entry goes to the deepest folder that could be made, under a folder
     // "~deep" there that says so.
     std::wstring EnsureDestination(const std::wstring& folder);
-    // The status lines, by time: at most one post per interval, the last one
+    // The status lines ("RecoveredCount" with the files recovered so far and
+    // n, "InRecovering" with the name), by time: at most one post per interval, the last one
     // held back and posted before the next progress message.
-    void PostStatus(int k, int n, const std::wstring& name);
+    void PostStatus(int n, const std::wstring& name);
     void FlushStatus();
     static void FlushStatusOf(void* self) { static_cast<CRecoverProcessWorker*>(self)->FlushStatus(); }
     // Posts to the dialog (or `window`, when one is given and there is no
     // sink); false when nothing took the message.
     bool PostToDialog(UINT message, WPARAM wParam, LPARAM lParam, HWND window = nullptr);
     void PostPerMille(uint64_t done, uint64_t total);
-    void ShowBox(const char* base64Key, UINT type);
+    void ShowBox(const char* base64Key, UINT type, HWND owner = nullptr);
     void Record(const std::wstring& name, const RecoverOutcome& outcome);
 
     IMainFrameServices* m_pMainFrame;
@@ -170,6 +179,8 @@ private:
     int m_nReaderCode = 0;
     std::wstring m_strReaderRoot;
     const CPartitionInfo* m_pReaderPartition = nullptr;
+    // Bytes the entry in hand may take on the target (all when it fits).
+    uint64_t m_u64Room = ~0ull;
     bool m_bFreeKnown = false;
     uint64_t m_u64Free = 0;
     DWORD m_dwFreeTick = 0;
@@ -177,7 +188,7 @@ private:
     DWORD m_dwLastStatus = 0;
     bool m_bStatusPosted = false;
     bool m_bStatusPending = false;
-    int m_nPendingIndex = 0;
+    int m_nPendingRecovered = 0;  // files recovered so far, not entries tried
     int m_nPendingCount = 0;
     std::wstring m_strPendingName;
     DWORD m_dwLastPerMilleTick = 0;

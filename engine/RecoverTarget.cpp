@@ -2,12 +2,14 @@
 
 #include <winioctl.h>
 
+#include <cstddef>
 #include <cwctype>
 #include <vector>
 
 #include "core/Helpers.h"
 #include "core/Log.h"
 #include "engine/RecoverFile.h"
+#include "storage/PartitionTable.h"
 #include "storage/DeviceIo.h"
 
 std::wstring SafeRecoverName(const std::wstring& name)
@@ -89,31 +91,47 @@ bool SameVolume(const std::wstring& a, const std::wstring& b)
     return !ga.empty() && ga == gb;
 }
 
-int DiskNumberOfDevice(const std::wstring& device)
+// Where a volume lies: the disk and byte ranges the system tells for it
+// (IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS), else only a disk number
+// (IOCTL_STORAGE_GET_DEVICE_NUMBER), else nothing.
+struct VolumePlacement
 {
+    int disk = -1;
+    std::vector<DISK_EXTENT> extents;  // empty: the system did not say
+};
+
+VolumePlacement PlacementOfDevice(const std::wstring& device)
+{
+    VolumePlacement placement;
     HANDLE h = OpenRawReadOnly(device.c_str(), 0);
     if (h == INVALID_HANDLE_VALUE)
-        return -1;
-    int disk = -1;
-    BYTE extents[sizeof(VOLUME_DISK_EXTENTS) + 4 * sizeof(DISK_EXTENT)] = {};
+        return placement;
+    const DWORD kMaxExtents = 16;
+    std::vector<BYTE> buffer(sizeof(VOLUME_DISK_EXTENTS) + kMaxExtents * sizeof(DISK_EXTENT));
     DWORD got = 0;
-    if (StorageDeviceIoControl(h, IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, nullptr, 0, extents, sizeof(extents), &got) &&
+    if (StorageDeviceIoControl(h, IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, nullptr, 0, buffer.data(),
+                               (DWORD)buffer.size(), &got) &&
         got >= sizeof(VOLUME_DISK_EXTENTS))
     {
-        const VOLUME_DISK_EXTENTS* e = (const VOLUME_DISK_EXTENTS*)extents;
-        if (e->NumberOfDiskExtents > 0)
-            disk = (int)e->Extents[0].DiskNumber;
+        const VOLUME_DISK_EXTENTS* e = (const VOLUME_DISK_EXTENTS*)buffer.data();
+        // Only the extents the answer holds: a short answer is not read past.
+        const DWORD held = (DWORD)((got - offsetof(VOLUME_DISK_EXTENTS, Extents)) / sizeof(DISK_EXTENT));
+        const DWORD n = e->NumberOfDiskExtents < held ? e->NumberOfDiskExtents : held;
+        for (DWORD i = 0; i < n; ++i)
+            placement.extents.push_back(e->Extents[i]);
+        if (!placement.extents.empty())
+            placement.disk = (int)placement.extents[0].DiskNumber;
     }
-    if (disk < 0)
+    if (placement.disk < 0)
     {
         STORAGE_DEVICE_NUMBER number = {};
         got = 0;
         if (StorageDeviceIoControl(h, IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0, &number, sizeof(number), &got) &&
             got >= sizeof(number) && number.DeviceType == FILE_DEVICE_DISK)
-            disk = (int)number.DeviceNumber;
+            placement.disk = (int)number.DeviceNumber;
     }
     CloseHandle(h);
-    return disk;
+    return placement;
 }
 
 // The same file (also through another name of it), when both exist.
@@ -210,29 +228,73 @@ bool TargetFreeBytes(const std::wstring& target, uint64_t* freeBytes)
     return true;
 }
 
-int DiskNumberOfPath(const std::wstring& path)
+namespace
+{
+VolumePlacement PlacementOfPath(const std::wstring& path)
 {
     const std::wstring root = VolumeRootOf(path);
     if (root.empty())
-        return -1;
+        return VolumePlacement();
     const wchar_t letter = LetterOfRoot(root);
     if (letter && root.size() <= 3)
-        return DiskNumberOfDevice(DriveLetterPath(letter));
+        return PlacementOfDevice(DriveLetterPath(letter));
     // A folder a volume is mounted on: the volume by its name, without the
     // trailing backslash that would name its root folder.
     std::wstring guid = VolumeGuidOf(root);
     if (guid.empty())
-        return -1;
+        return VolumePlacement();
     guid.pop_back();
-    return DiskNumberOfDevice(guid);
+    return PlacementOfDevice(guid);
 }
 
-bool IsTargetOnScannedDevice(const ScannedSource& source, const std::wstring& target)
+bool IsTargetOverLostPartition(const ILostPartitionSource& lost, int disk, const std::wstring& target,
+                               TargetConflict* why)
+{
+    // The partition's bytes on its disk; unknown bounds stand for the whole
+    // disk.
+    const CPartitionInfo* part = lost.GetCurrentPartition();
+    const uint64_t sector = lost.GetSectorSize() ? lost.GetSectorSize() : 512;
+    const uint64_t first = part ? part->m_StartSector * sector : 0;
+    const uint64_t end = part && part->m_SectorCount ? first + part->m_SectorCount * sector : UINT64_MAX;
+    const VolumePlacement placement = PlacementOfPath(target);
+    for (const DISK_EXTENT& e : placement.extents)
+    {
+        const uint64_t start = (uint64_t)e.StartingOffset.QuadPart;
+        const uint64_t length = (uint64_t)e.ExtentLength.QuadPart;
+        const uint64_t stop = length > UINT64_MAX - start ? UINT64_MAX : start + length;
+        if ((int)e.DiskNumber != disk || stop <= first || start >= end)
+            continue;
+        if (why)
+        {
+            why->disk = disk;
+            why->volumeStart = start;
+            why->volumeLength = length;
+            why->partitionStart = first;
+            why->partitionLength = end == UINT64_MAX ? 0 : end - first;
+            why->sectorSize = (unsigned int)sector;
+        }
+        return true;
+    }
+    // A disk number alone does not place the target on the partition's
+    // sectors (some systems answer one number for every drive); nor does
+    // silence. Only a known overlap is refused.
+    if (placement.extents.empty())
+        DebugPrint(L"[Delvaro] recovery target %s: where it lies on disk %d is not known.\n", target.c_str(),
+                   placement.disk);
+    return false;
+}
+}  // namespace
+
+int DiskNumberOfPath(const std::wstring& path)
+{
+    return PlacementOfPath(path).disk;
+}
+
+bool IsTargetOnScannedDevice(const ScannedSource& source, const std::wstring& target, TargetConflict* why)
 {
     if (target.empty())
         return false;
     const std::wstring root = VolumeRootOf(target);
-    // Whole-disk reads: any volume of that disk.
     int disk = -1;
     std::wstring image;
     if (source.scanKind == 4)
@@ -241,11 +303,11 @@ bool IsTargetOnScannedDevice(const ScannedSource& source, const std::wstring& ta
         {
             const std::wstring path = source.lost->GetDiskPath();
             if (path.compare(0, 4, L"\\\\.\\") == 0)
-                disk = source.lost->GetDiskNumber();
-            else
-                image = path;
+                return IsTargetOverLostPartition(*source.lost, source.lost->GetDiskNumber(), target, why);
+            image = path;
         }
     }
+    // Whole-disk reads: any volume of that disk.
     else if (source.scanKind == 1 && source.targetKind == 2)
     {
         disk = source.diskNumber;
@@ -258,7 +320,14 @@ bool IsTargetOnScannedDevice(const ScannedSource& source, const std::wstring& ta
     {
         const int targetDisk = DiskNumberOfPath(target);
         if (targetDisk == disk)
+        {
+            if (why)
+            {
+                *why = TargetConflict();
+                why->disk = disk;
+            }
             return true;
+        }
         if (targetDisk < 0)
             DebugPrint(L"[Delvaro] recovery target %s: its disk is not known.\n", target.c_str());
         return false;

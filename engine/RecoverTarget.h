@@ -63,12 +63,25 @@ struct ScannedSource
     std::vector<wchar_t> entryLetters;           // recycle-bin scans: the volumes of the entries
 };
 
+// Why a target was refused, where the disk tells it: the disk, and for a
+// lost partition the target volume's bytes that overlap the partition's.
+struct TargetConflict
+{
+    int disk = -1;
+    uint64_t volumeStart = 0, volumeLength = 0;        // bytes on the disk; 0 length: not known
+    uint64_t partitionStart = 0, partitionLength = 0;  // bytes on the disk; 0 length: the whole disk
+    unsigned int sectorSize = 512;
+};
+
 // True when writing `target` (a folder, or the file in single-file mode)
-// could land on what is scanned: the same volume (also through a folder it is
-// mounted on), any volume of the scanned disk for whole-disk and
-// lost-partition scans, each entry's own volume for recycle-bin scans, the
-// image file itself for image scans.
-bool IsTargetOnScannedDevice(const ScannedSource& source, const std::wstring& target);
+// is known to land on what is scanned: the same volume (also through a
+// folder it is mounted on), any volume of the scanned disk for whole-disk
+// scans, a volume whose extents on the partition's disk overlap a lost
+// partition (a target whose place on the disk cannot be told is not
+// refused), each entry's own volume for recycle-bin scans, the image file
+// itself for image scans. `why`, when given, says where for a disk.
+bool IsTargetOnScannedDevice(const ScannedSource& source, const std::wstring& target,
+                             TargetConflict* why = nullptr);
 
 // The physical disk number of the volume that holds `path`, -1 when the
 // system does not say.

@@ -3,6 +3,7 @@
 #include <objbase.h>
 
 #include <cwchar>
+#include <map>
 #include <vector>
 
 #include "core/Log.h"
@@ -78,6 +79,31 @@ unsigned long long FreeSpaceFor(const std::wstring& path)
     if (GetDiskFreeSpaceExW(folder.c_str(), &avail, NULL, NULL))
         return avail.QuadPart;
     return ~0ULL;
+}
+
+// Moves the file behind handle (opened with DELETE access) to path,
+// replacing what is there.
+bool RenameHeldFile(HANDLE file, const wchar_t* path)
+{
+    wchar_t full[MAX_PATH];
+    DWORD n = GetFullPathNameW(path, MAX_PATH, full, NULL);
+    if (n == 0 || n >= MAX_PATH)
+        return false;
+    // The system's own form of the name: "\??\C:\..." or "\??\UNC\server\...".
+    std::wstring name(full, n);
+    if (name.compare(0, 4, L"\\\\?\\") == 0)
+        name[1] = L'?';
+    else if (name.compare(0, 2, L"\\\\") == 0)
+        name = L"\\??\\UNC\\" + name.substr(2);
+    else
+        name = L"\\??\\" + name;
+    std::vector<BYTE> buf(sizeof(FILE_RENAME_INFO) + name.size() * sizeof(wchar_t));
+    FILE_RENAME_INFO* info = reinterpret_cast<FILE_RENAME_INFO*>(buf.data());
+    info->ReplaceIfExists = TRUE;
+    info->RootDirectory = NULL;
+    info->FileNameLength = (DWORD)(name.size() * sizeof(wchar_t));
+    memcpy(info->FileName, name.data(), name.size() * sizeof(wchar_t));
+    return SetFileInformationByHandle(file, FileRenameInfo, info, (DWORD)buf.size()) != FALSE;
 }
 
 }  // namespace
@@ -182,18 +208,28 @@ HRESULT CDownloader::Download(const wchar_t* url, const wchar_t* target, DWORD d
         return E_FAIL;
     }
     HRESULT hr = Fetch(parts.host, parts.port, parts.secure, parts.object, temp, disposition);
-    if (hr == 0 && m_pPolicy && m_pPolicy->IsConfigured()) {
-        CVerifiedFile check(temp.c_str(), *m_pPolicy);
-        if (!check.IsTrusted()) {
-            DebugPrint(L"[Delvaro] download of %s refused: %s\n", url, TrustVerdictText(check.Verdict()));
-            m_nResult = DL_NOT_VERIFIED;
-            hr = E_FAIL;
-        }
-    }
     if (hr == 0) {
-        if (MoveFileExW(temp.c_str(), target, MOVEFILE_REPLACE_EXISTING))
-            return 0;
-        m_nResult = DL_MOVE_FAILED;
+        // What is checked is what lands on the target: the file is held,
+        // with no one else let write, replace or delete it, from before the
+        // check until it has been moved through that same handle.
+        HANDLE held = CreateFileW(temp.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, NULL);
+        if (held == INVALID_HANDLE_VALUE) {
+            m_nResult = DL_FILE_ERROR;
+        } else {
+            const TrustVerdict verdict =
+                m_pPolicy && m_pPolicy->IsConfigured() ? VerifyFileTrust(held, temp.c_str(), *m_pPolicy) : TRUST_OK;
+            if (verdict != TRUST_OK) {
+                DebugPrint(L"[Delvaro] download of %s refused: %s\n", url, TrustVerdictText(verdict));
+                m_nResult = DL_NOT_VERIFIED;
+            } else if (RenameHeldFile(held, target)) {
+                CloseHandle(held);
+                return 0;
+            } else {
+                m_nResult = DL_MOVE_FAILED;
+            }
+            CloseHandle(held);
+        }
     }
     // Nothing half-done stays behind.
     DeleteFileW(temp.c_str());
@@ -336,33 +372,37 @@ std::wstring SafeDownloadName(const std::wstring& url, const wchar_t* fallback)
     return meaningful ? out : std::wstring(fallback ? fallback : L"download.bin");
 }
 
-std::wstring CreatePrivateDownloadFolder()
+namespace {
+
+const wchar_t kFolderPrefix[] = L"OvoDelvaro6-";
+// Held open in every private folder while this process uses it, with no
+// delete sharing: a later start knows a folder in use by it.
+const wchar_t kFolderLock[] = L"\\inuse.lock";
+
+CRITICAL_SECTION* FolderLocksLock()
+{
+    static CRITICAL_SECTION* cs = [] {
+        CRITICAL_SECTION* c = new CRITICAL_SECTION;
+        InitializeCriticalSection(c);
+        return c;
+    }();
+    return cs;
+}
+std::map<std::wstring, HANDLE>& FolderLocks()
+{
+    static std::map<std::wstring, HANDLE>* locks = new std::map<std::wstring, HANDLE>;
+    return *locks;
+}
+
+std::wstring TempFolder()
 {
     wchar_t temp[MAX_PATH + 1] = {};
     DWORD n = GetTempPathW(MAX_PATH + 1, temp);
-    if (n == 0 || n > MAX_PATH)
-        return std::wstring();
-    for (int attempt = 0; attempt < 8; ++attempt) {
-        GUID g;
-        if (FAILED(CoCreateGuid(&g)))
-            return std::wstring();
-        wchar_t name[64];
-        swprintf(name, 64, L"OvoDelvaro6-%08lX%04X%04X%02X%02X", (unsigned long)g.Data1, g.Data2, g.Data3,
-                 g.Data4[0], g.Data4[1]);
-        std::wstring folder = std::wstring(temp) + name;
-        // A folder that already exists is someone else's: take another name.
-        if (CreateDirectoryW(folder.c_str(), NULL))
-            return folder;
-        if (GetLastError() != ERROR_ALREADY_EXISTS)
-            return std::wstring();
-    }
-    return std::wstring();
+    return n == 0 || n > MAX_PATH ? std::wstring() : std::wstring(temp, n);
 }
 
-void RemoveDownloadFolder(const std::wstring& folder)
+void RemoveFolderFiles(const std::wstring& folder)
 {
-    if (folder.empty())
-        return;
     WIN32_FIND_DATAW fd;
     HANDLE h = FindFirstFileW((folder + L"\\*").c_str(), &fd);
     if (h != INVALID_HANDLE_VALUE) {
@@ -373,4 +413,80 @@ void RemoveDownloadFolder(const std::wstring& folder)
         FindClose(h);
     }
     RemoveDirectoryW(folder.c_str());
+}
+
+}  // namespace
+
+std::wstring CreatePrivateDownloadFolder()
+{
+    const std::wstring temp = TempFolder();
+    if (temp.empty())
+        return std::wstring();
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        GUID g;
+        if (FAILED(CoCreateGuid(&g)))
+            return std::wstring();
+        wchar_t name[64];
+        swprintf(name, 64, L"%ls%08lX%04X%04X%02X%02X", kFolderPrefix, (unsigned long)g.Data1, g.Data2, g.Data3,
+                 g.Data4[0], g.Data4[1]);
+        std::wstring folder = temp + name;
+        // A folder that already exists is someone else's: take another name.
+        if (!CreateDirectoryW(folder.c_str(), NULL)) {
+            if (GetLastError() != ERROR_ALREADY_EXISTS)
+                return std::wstring();
+            continue;
+        }
+        HANDLE lock = CreateFileW((folder + kFolderLock).c_str(), GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, NULL);
+        if (lock == INVALID_HANDLE_VALUE) {
+            // Cleared away by a start-up in between: another name.
+            RemoveDirectoryW(folder.c_str());
+            continue;
+        }
+        EnterCriticalSection(FolderLocksLock());
+        FolderLocks()[folder] = lock;
+        LeaveCriticalSection(FolderLocksLock());
+        return folder;
+    }
+    return std::wstring();
+}
+
+void RemoveDownloadFolder(const std::wstring& folder)
+{
+    if (folder.empty())
+        return;
+    EnterCriticalSection(FolderLocksLock());
+    std::map<std::wstring, HANDLE>::iterator it = FolderLocks().find(folder);
+    if (it != FolderLocks().end()) {
+        CloseHandle(it->second);
+        FolderLocks().erase(it);
+    }
+    LeaveCriticalSection(FolderLocksLock());
+    RemoveFolderFiles(folder);
+}
+
+int RemoveStaleDownloadFolders()
+{
+    const std::wstring temp = TempFolder();
+    if (temp.empty())
+        return 0;
+    int removed = 0;
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW((temp + kFolderPrefix + L"*").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE)
+        return 0;
+    do {
+        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            continue;
+        const std::wstring folder = temp + fd.cFileName;
+        // A process that still uses its folder holds the lock: it stays.
+        const std::wstring lock = folder + kFolderLock;
+        if (!DeleteFileW(lock.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND)
+            continue;
+        RemoveFolderFiles(folder);
+        if (GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES)
+            ++removed;
+    } while (FindNextFileW(h, &fd));
+    FindClose(h);
+    return removed;
 }

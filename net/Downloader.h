@@ -116,7 +116,12 @@ private:
 // left. At most 100 characters.
 std::wstring SafeDownloadName(const std::wstring& url, const wchar_t* fallback);
 // A new folder of this process's own under the temporary folder (a name no
-// one used before); empty on failure.
+// one used before), marked as in use until RemoveDownloadFolder or the end
+// of the process; empty on failure.
 std::wstring CreatePrivateDownloadFolder();
 // Deletes the files directly inside folder and the folder itself.
 void RemoveDownloadFolder(const std::wstring& folder);
+// Start-up: removes the private folders that earlier runs left behind (an
+// installer started just before the program ended, a run that was killed);
+// folders another process still uses stay. The number removed.
+int RemoveStaleDownloadFolders();

@@ -16,8 +16,6 @@
 #include "net/SysInfo.h"
 #include "net/WebRequest.h"
 
-CUpdate& g_Update = *new CUpdate;
-
 namespace {
 
 const wchar_t kInstallerName[] = L"OvoDelvaroSetup6.exe";
@@ -176,7 +174,51 @@ void GuardedManualCheck(void* param)
     ((CUpdate*)param)->ManualCheck();
 }
 
+// "remotecfg.dat" as it is read: believed while it is held and passes the
+// updater's policy; a file that does not pass (unchecked, left by an
+// earlier version, or planted) goes.
+bool CheckRemoteConfig(const wchar_t* path, void (*read)(void* context), void* context)
+{
+    TrustVerdict verdict;
+    {
+        CVerifiedFile check(path, GetUpdater().GetTrustPolicy());
+        verdict = check.Verdict();
+        if (check.IsTrusted()) {
+            read(context);
+            return true;
+        }
+    }
+    // A file busy for a moment (being replaced) is only not read now.
+    if (verdict != TRUST_UNREADABLE) {
+        DebugPrint(L"[update] %s dropped: %s.\n", path, TrustVerdictText(verdict));
+        DeleteFileW(path);
+    }
+    return false;
+}
+
 }  // namespace
+
+CUpdate& GetUpdater()
+{
+    static CUpdate* updater = [] {
+        CUpdate* u = new CUpdate;
+        SetRemoteConfigCheck(CheckRemoteConfig);
+        return u;
+    }();
+    return *updater;
+}
+
+HMODULE LoadLibrarySystemImportsOnly(const std::wstring& path)
+{
+    // The LOAD_LIBRARY_SEARCH_* flags come with SetDefaultDllDirectories;
+    // a system without it would take the flags for an error, or worse,
+    // search the old way.
+    if (!GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")) {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return NULL;
+    }
+    return LoadLibraryExW(path.c_str(), NULL, LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
 
 int CompareVersions(const std::wstring& a, const std::wstring& b)
 {
@@ -220,7 +262,7 @@ std::wstring PlainUpdateText(const std::wstring& text)
     return out;
 }
 
-CUpdate::CUpdate()
+CUpdate::CUpdate(const wchar_t* libraryFolder)
     : m_hFreshet(NULL),
       m_hThread(NULL),
       m_bAutomatic(0),
@@ -234,16 +276,23 @@ CUpdate::CUpdate()
     InitializeCriticalSection(&m_lock);
     m_strAppVersion = GetAppVersion();
     // The maker's updater library beside the program; nothing of it is
-    // called, loading it is all.
-    wchar_t module[MAX_PATH] = {};
-    DWORD n = GetModuleFileNameW(NULL, module, MAX_PATH);
-    if (n > 0 && n < MAX_PATH) {
-        std::wstring path(module, n);
-        size_t slash = path.find_last_of(L'\\');
-        path = (slash == std::wstring::npos ? std::wstring() : path.substr(0, slash)) + L"\\Freshet.dll";
-        if (FileExists(path))
-            m_hFreshet = LoadLibraryExW(path.c_str(), NULL, LOAD_WITH_ALTERED_SEARCH_PATH);
+    // called, loading it is all. Its imports come from System32 only, as
+    // the patch's do: the folders of the user are no place to find code.
+    std::wstring folder;
+    if (libraryFolder) {
+        folder = libraryFolder;
+    } else {
+        wchar_t module[MAX_PATH] = {};
+        DWORD n = GetModuleFileNameW(NULL, module, MAX_PATH);
+        if (n > 0 && n < MAX_PATH) {
+            folder.assign(module, n);
+            size_t slash = folder.find_last_of(L'\\');
+            folder.erase(slash == std::wstring::npos ? 0 : slash);
+        }
     }
+    const std::wstring path = folder + L"\\Freshet.dll";
+    if (!folder.empty() && FileExists(path))
+        m_hFreshet = LoadLibrarySystemImportsOnly(path);
     if (!m_hFreshet)
         DebugPrint(L"[update] Load freshet.dll failure.\n");
 }
@@ -419,9 +468,19 @@ void CUpdate::DownloadConfig()
     }
     CDownloader d;
     d.SetTrustPolicy(&policy);
-    if (d.Download(GetEndpoints().remoteConfig.c_str(), target.c_str(), CREATE_ALWAYS) != 0 &&
-        d.GetResult() == DL_NOT_VERIFIED)
+    if (d.Download(GetEndpoints().remoteConfig.c_str(), target.c_str(), CREATE_ALWAYS) == 0)
+        return;
+    if (d.GetResult() == DL_NOT_VERIFIED)
         DebugPrint(L"[update] remote configuration refused: not trusted.\n");
+    // The earlier file stays only when it passes the policy too: it may
+    // be one no one checked, or one put there by someone else.
+    TrustVerdict verdict;
+    {
+        CVerifiedFile check(target.c_str(), policy);
+        verdict = check.Verdict();
+    }
+    if (verdict != TRUST_OK && verdict != TRUST_UNREADABLE)
+        DeleteFileW(target.c_str());
 }
 
 void CUpdate::CheckPatch()
@@ -450,7 +509,7 @@ void CUpdate::CheckPatch()
     }
     // Its own file and System32 only: the product folder is open to every
     // process of the user, so nothing beside the patch is looked up there.
-    HMODULE h = LoadLibraryExW(target.c_str(), NULL, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    HMODULE h = LoadLibrarySystemImportsOnly(target);
     if (h)
         m_hPatch = h;
     else
@@ -628,12 +687,12 @@ std::wstring CUpdate::InstallerUrl()
 
 std::wstring GetVersionCheckUrl()
 {
-    return g_Update.VersionCheckUrl();
+    return GetUpdater().VersionCheckUrl();
 }
 
 std::wstring GetInstallerDownloadUrl()
 {
-    return g_Update.InstallerUrl();
+    return GetUpdater().InstallerUrl();
 }
 
 std::wstring GetNewInstallerPath()
@@ -643,5 +702,5 @@ std::wstring GetNewInstallerPath()
 
 std::wstring GetPartnerId()
 {
-    return g_Update.GetPartnerId();
+    return GetUpdater().GetPartnerId();
 }

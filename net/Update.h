@@ -57,11 +57,13 @@ public:
         std::wstring decoder;        // "/decoder_setup.exe"
     };
 
-    CUpdate();
+    // Loads "Freshet.dll" from libraryFolder (NULL: the program's folder).
+    explicit CUpdate(const wchar_t* libraryFolder = NULL);
     virtual ~CUpdate();
     // "/remotecfg.cab" to "remotecfg.dat" in the product folder when it
     // passes the trust policy; a failed or refused download keeps the
-    // earlier file, and without a policy the file is removed.
+    // earlier file only when that one passes it, and without a policy the
+    // file is removed.
     virtual void DownloadConfig();
 
     // Start-up: at most one automatic check per calendar day.
@@ -126,6 +128,8 @@ public:
     static DWORD TodayStamp();
     // The patch library loaded by the last automatic check, or NULL.
     HMODULE GetPatchModule() const { return m_hPatch; }
+    // "Freshet.dll" as the constructor loaded it, or NULL.
+    HMODULE GetUpdaterModule() const { return m_hFreshet; }
 
 protected:
     // Synchronous action report (1 first start after install, 4 update downloaded).
@@ -161,9 +165,18 @@ private:
     HMODULE m_hPatch;
 };
 
-// The program's updater. Built at start-up and never destroyed: a check
-// still running when the program ends keeps a valid object.
-extern CUpdate& g_Update;
+// The program's updater, built at its first use and never destroyed (a
+// check still running when the program ends keeps a valid object). Start-up
+// builds it once the library search path is limited, since it loads the
+// maker's updater library; building it also sets the check that
+// "remotecfg.dat" passes whenever it is read (SetRemoteConfigCheck).
+CUpdate& GetUpdater();
+
+// Loads a library by its full path with its imports from System32 only
+// (nothing from its own folder, the working folder or PATH). Where the
+// system cannot limit the search so, nothing is loaded: NULL, with the
+// last error ERROR_NOT_SUPPORTED.
+HMODULE LoadLibrarySystemImportsOnly(const std::wstring& path);
 
 // The manual check's address: oem.ini "NewVersion" when it begins with
 // "http", else the default new-version address.
@@ -173,5 +186,5 @@ std::wstring GetVersionCheckUrl();
 std::wstring GetInstallerDownloadUrl();
 // The product folder's next-version installer, "OvoDelvaroSetup6.exe".
 std::wstring GetNewInstallerPath();
-// g_Update's partner id.
+// The updater's partner id.
 std::wstring GetPartnerId();

@@ -22,6 +22,9 @@ packages=(
   osslsigncode
   # the media player's tests play through Wine's DirectShow over GStreamer
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+  # the failing-disk test serves its images through FUSE (Debian's fusepy, run
+  # by /usr/bin/python3) and makes its 64 MiB picture with ffmpeg
+  fuse3 python3-fusepy ffmpeg
 )
 # The tools that make the fixture samples and run the benchmarks beside
 # PhotoRec and TestDisk; the tests only read what they made. `--tools` adds them.

@@ -378,8 +378,13 @@ std::wstring CCheckTreeCtrl::LabelKey(const std::wstring& label, bool first)
 void CCheckTreeCtrl::AnnounceTopItem(HTREEITEM item)
 {
     TreeView_Expand(m_hWnd, item, TVE_EXPAND);
-    m_hClicked = TreeView_GetRoot(m_hWnd);
-    TreeView_SelectItem(m_hWnd, item);
+    HTREEITEM top = TreeView_GetRoot(m_hWnd);
+    m_hClicked = top;
+    // The caret marks the node whose rows the list shows: the first
+    // top-level node (every row) until the user picks another, also when a
+    // second drive arrives, so that the check-all box checks what is shown.
+    if (!m_hCurrent || m_hCurrent == top)
+        TreeView_SelectItem(m_hWnd, top);
 }
 
 void CCheckTreeCtrl::PropagateCheck(HTREEITEM item, int state)
@@ -449,11 +454,15 @@ bool CCheckTreeCtrl::GetCheckedKeys(std::vector<std::wstring>& out)
 {
     out.clear();
     HTREEITEM top = m_hWnd ? TreeView_GetRoot(m_hWnd) : NULL;
-    if (m_hClicked && m_hClicked == top) {
+    // The first top-level node speaks for everything only when it is the
+    // only one: a folder tree of several drives (or a drive and a lost
+    // partition's root) answers with the checked leaves of them all.
+    if (m_hClicked && m_hClicked == top && !TreeView_GetNextSibling(m_hWnd, top)) {
         out.push_back(GetCheckState(top) ? kCheckAllKey : kUncheckAllKey);
         return true;
     }
-    CollectCheckedLeaves(top, out);
+    for (HTREEITEM t = top; t; t = TreeView_GetNextSibling(m_hWnd, t))
+        CollectCheckedLeaves(t, out);
     if (out.empty())
         out.push_back(kUncheckAllKey);
     return true;
@@ -469,6 +478,15 @@ void CCheckTreeCtrl::CheckSelectedNode(int state)
     if (!item)
         return;
     m_hClicked = item;
-    SetCheckState(item, state);
-    PropagateCheck(item, state);
+    // The first top-level node shows every row: checking it from the
+    // check-all box takes in every top-level node, so that the tree shows
+    // what the list then holds.
+    std::vector<HTREEITEM> nodes(1, item);
+    if (item == TreeView_GetRoot(m_hWnd))
+        for (HTREEITEM t = TreeView_GetNextSibling(m_hWnd, item); t; t = TreeView_GetNextSibling(m_hWnd, t))
+            nodes.push_back(t);
+    for (HTREEITEM t : nodes) {
+        SetCheckState(t, state);
+        PropagateCheck(t, state);
+    }
 }

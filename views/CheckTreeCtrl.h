@@ -77,8 +77,8 @@ public:
     void PropagateCheck(HTREEITEM item, int state);
     // Calls CollectChecked for every checked leaf of the item's subtree.
     void CollectCheckedLeaves(HTREEITEM item, std::vector<std::wstring>& out);
-    // The checked keys: one marker when the last-clicked node is the first
-    // top-level node, else the keys of the checked leaves under the first
+    // The checked keys: one marker when the last-clicked node is the only
+    // top-level node, else the keys of the checked leaves under every
     // top-level node ("KORVANTIS_UNCHECKALL" when there are none).
     bool GetCheckedKeys(std::vector<std::wstring>& out);
 
@@ -89,7 +89,8 @@ public:
     std::wstring GetItemText(HTREEITEM item) const;
     // The check-all box of the owner: the selected node (or the first
     // top-level node) becomes the last-clicked one and takes the state with
-    // its subtree and ancestors.
+    // its subtree and ancestors; the first top-level node, which shows
+    // every row, takes every top-level node with it.
     void CheckSelectedNode(int state);
     // The owner's reflected click; also for tests.
     void OnClick();
@@ -122,7 +123,8 @@ protected:
     static std::wstring CountedLabel(const std::wstring& key, int count);
     // The label cut before its last "(" (or its first, when first is set).
     static std::wstring LabelKey(const std::wstring& label, bool first = false);
-    // The top level is new: expanded, last-clicked and selected.
+    // The top level is new: expanded; the first top-level node becomes the
+    // last-clicked one and, unless the user picked another node, selected.
     void AnnounceTopItem(HTREEITEM item);
 
     virtual LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam);

@@ -22,7 +22,22 @@ std::wstring UpperAscii(const std::wstring& text)
     return out;
 }
 
+bool IsDriveLabel(const std::wstring& text)
+{
+    return text.size() == 2 && text[1] == L':' &&
+           ((text[0] >= L'a' && text[0] <= L'z') || (text[0] >= L'A' && text[0] <= L'Z'));
+}
+
 }  // namespace
+
+const wchar_t kPartitionRootLabel[] = L"\\";
+
+size_t RootLength(const std::wstring& path)
+{
+    if (path.size() >= 3 && path[1] == L':' && path[2] == L'\\')
+        return 3;
+    return !path.empty() && path[0] == L'\\' ? 1 : 0;
+}
 
 // ---- folder tree ----
 
@@ -41,9 +56,26 @@ bool CPathTreeCtrl::AddFile(const std::wstring& folderPath, int state)
         return false;
     CTreeNodeMap* node = m_pRoot.get();
     HTREEITEM parent = TVI_ROOT;
-    HTREEITEM newDrive = NULL;
+    HTREEITEM newTop = NULL;
     bool first = true;
     size_t pos = 0;
+    // A path without a drive ("\Docs\", a lost partition's) starts at the
+    // partition's root folder: that is its top-level node, labelled "\".
+    if (!folderPath.empty() && folderPath[0] == L'\\') {
+        if (CTreeNodeMap* top = node->FindChild(kPartitionRootLabel)) {
+            node = top;
+            parent = top->m_hItem;
+        } else {
+            HTREEITEM item = InsertItem(kPartitionRootLabel, 0, TVI_ROOT, TVI_SORT, state);
+            if (!item)
+                return true;
+            newTop = item;
+            node = node->InsertOrUpdate(kPartitionRootLabel, item, 1);
+            parent = item;
+        }
+        first = false;
+        pos = 1;
+    }
     while (pos < folderPath.size()) {
         size_t end = folderPath.find(L'\\', pos);
         if (end == std::wstring::npos)
@@ -52,8 +84,10 @@ bool CPathTreeCtrl::AddFile(const std::wstring& folderPath, int state)
         pos = end + 1;
         if (comp.empty())
             continue;
-        // The drive is compared as it is shown, so "c:" finds "C:".
-        if (first)
+        // A drive is compared as it is shown, so "c:" finds "C:"; folders
+        // keep the case the path gives them.
+        const bool drive = first && IsDriveLabel(comp);
+        if (drive)
             comp = UpperAscii(comp);
         if (CTreeNodeMap* child = node->FindChild(comp)) {
             node = child;
@@ -62,23 +96,27 @@ bool CPathTreeCtrl::AddFile(const std::wstring& folderPath, int state)
             HTREEITEM item = InsertItem(comp, first ? 0 : 1, parent, TVI_SORT, state);
             if (!item)
                 break;
-            if (!newDrive && comp.size() == 2 && comp[1] == L':')
-                newDrive = item;
+            if (!newTop && drive)
+                newTop = item;
             node = node->InsertOrUpdate(comp, item, 1);
             parent = item;
         }
         first = false;
     }
-    if (folderPath.size() == 3) {
-        CTreeNodeMap* drive = m_pRoot->FindChild(UpperAscii(folderPath.substr(0, 2)));
-        if (drive && !drive->FindChild(g_strLangRootDir)) {
-            HTREEITEM item = InsertItem(g_strLangRootDir, 1, drive->m_hItem, TVI_FIRST, state);
-            if (item)
-                drive->InsertOrUpdate(g_strLangRootDir, item, 1);
-        }
+    // Files directly in a root folder ("C:\", or a partition's "\") are
+    // grouped under the root-folder node, the first child of their top node.
+    CTreeNodeMap* top = NULL;
+    if (folderPath.size() == 3 && IsDriveLabel(folderPath.substr(0, 2)) && folderPath[2] == L'\\')
+        top = m_pRoot->FindChild(UpperAscii(folderPath.substr(0, 2)));
+    else if (folderPath == kPartitionRootLabel)
+        top = m_pRoot->FindChild(kPartitionRootLabel);
+    if (top && !top->FindChild(g_strLangRootDir)) {
+        HTREEITEM item = InsertItem(g_strLangRootDir, 1, top->m_hItem, TVI_FIRST, state);
+        if (item)
+            top->InsertOrUpdate(g_strLangRootDir, item, 1);
     }
-    if (newDrive)
-        AnnounceTopItem(newDrive);
+    if (newTop)
+        AnnounceTopItem(newTop);
     return true;
 }
 
@@ -89,10 +127,12 @@ std::wstring CPathTreeCtrl::PathOf(HTREEITEM item, int* checked) const
     // A tree is never deeper than a path is long: the walk is bounded.
     for (int depth = 0; item && depth < 32768; ++depth, item = TreeView_GetParent(m_hWnd, item)) {
         const std::wstring label = GetItemText(item);
-        if (label != g_strLangRootDir)
-            path = label + L"\\" + path;
-        else
+        if (label == g_strLangRootDir)
             path = label;
+        else if (label == kPartitionRootLabel && !TreeView_GetParent(m_hWnd, item))
+            path = label + path;  // a partition's root folder: "\Docs\"
+        else
+            path = label + L"\\" + path;
         if (GetCheckState(item))
             ++count;
     }
@@ -135,7 +175,7 @@ bool CPathTreeCtrl::CollectChecked(HTREEITEM leaf, std::vector<std::wstring>& ou
     // root folder.
     while (count != 0) {
         const size_t slash = path.rfind(L'\\');
-        if (slash == std::wstring::npos || slash == 2)
+        if (slash == std::wstring::npos || slash + 1 == RootLength(path))
             break;
         path.resize(slash);
         const std::wstring folder = path + L"\\";

@@ -5,12 +5,22 @@
 #pragma once
 #include "views/CheckTreeCtrl.h"
 
+// The label of a lost partition's root folder in the folder tree: its paths
+// have no drive ("\Docs\"), so the folder the path starts at is their top.
+extern const wchar_t kPartitionRootLabel[];  // "\"
+// Length of the root a folder path starts at: 3 for "C:\", 1 for a
+// partition's "\", 0 for anything else.
+size_t RootLength(const std::wstring& path);
+
 class CPathTreeCtrl : public CCheckTreeCtrl
 {
 public:
     // Adds the folders of a path such as "C:\Users\Docs\" (new nodes get the
-    // check state); a drive's root folder "C:\" gets the root-folder node
-    // under its drive. False only when the node map cannot be made.
+    // check state), each named as the path spells it (only a drive letter is
+    // upper-cased); a path without a drive ("\Docs\") goes under the one
+    // top node kPartitionRootLabel. A root folder ("C:\", "\") gets the
+    // root-folder node under its top node. False only when the node map
+    // cannot be made.
     bool AddFile(const std::wstring& folderPath, int state);
     // The path of the selected node; false for the first top-level node.
     bool GetSelectedPath(std::vector<std::wstring>& out);
@@ -20,8 +30,9 @@ public:
     // (each once, never a drive's root folder).
     bool CollectChecked(HTREEITEM leaf, std::vector<std::wstring>& out) override;
 
-    // "C:\Users\Docs\" of a folder node, "C:\" + the root-folder text of a
-    // root-folder node; checked counts the checked nodes on the way up.
+    // "C:\Users\Docs\" (or "\Docs\") of a folder node, "C:\" (or "\") +
+    // the root-folder text of a root-folder node; checked counts the checked
+    // nodes on the way up.
     std::wstring PathOf(HTREEITEM item, int* checked = NULL) const;
 
 protected:

@@ -6,10 +6,14 @@
 
 #include "GuiHarness.h"
 #include "WindowTestUtil.h"
+#include "app/CloseConfirm.h"
 #include "app/MainFrame.h"
 #include "app/MessageDlg.h"
+#include "app/ResultDialogs.h"
 #include "app/ProgressTaskBar.h"
 #include "app/WndShadow.h"
+#include "common/DeviceMap.h"
+#include "common/TestPaths.h"
 #include "core/Language.h"
 
 using namespace wintest;
@@ -83,6 +87,77 @@ TEST_F(DialogTest, MessageBoxExtras)
     EXPECT_EQ(12, dlg->GetResult());
     EXPECT_EQ(0, dlg->GetPathChoice());
     delete dlg;
+}
+
+// The two questions the program asks in its own box, before recovering
+// several files and before quitting, carry the program's title as every
+// other box does.
+TEST_F(DialogTest, ConfirmationBoxesCarryTheProgramTitle)
+{
+    const std::wstring title = GetMessageTitle();
+    ASSERT_FALSE(title.empty());
+    std::wstring seen;
+    auto answerNo = [&](HWND dlg) {
+        CPaintManagerUI& pm = *gui::ManagerOf(dlg);
+        gui::PumpUntil([&] { return gui::IsShown(pm, L"btnClose"); });
+        seen = gui::Find(pm, L"caption")->GetText().GetData();
+        gui::SaveScreenshot(dlg, seen.empty() ? L"dlg_confirm_untitled" : L"dlg_confirm_titled");
+        gui::Click(pm, L"btnClose");
+    };
+    gui::OnDialog(L"DelvaroDlg", answerNo);
+    int option = -1;
+    EXPECT_FALSE(DefaultResultDialogs().AskRecoverOption(NULL, L"Recover the 3 selected files?", false, option));
+    EXPECT_EQ(title, seen) << "recovery question";
+
+    seen = L"(not shown)";
+    SetCloseConfirm(1);
+    gui::OnDialog(L"DelvaroDlg", answerNo);
+    EXPECT_FALSE(ConfirmClose(NULL));
+    EXPECT_EQ(title, seen) << "quit question";
+    SetCloseConfirm(-1);
+}
+
+// A disk that tells no model of its own is named in the language of the
+// window, in Chinese as in English.
+TEST_F(DialogTest, DiskRowsNameADiskWithoutAModelInTheLanguageOfTheWindow)
+{
+    NEEDS_WINE_DRIVES();
+    devicemap::CScopedDeviceMap disk;
+    ASSERT_TRUE(disk.PhysicalDrive(6, testpaths::Fixture(L"carve.img")));
+    SetCloseConfirm(0);
+    IUsageReporter* oldReporter = SetUsageReporter(NULL);
+    for (int cp : {936, 950, 1252}) {
+        SCOPED_TRACE(cp);
+        gui::UseLanguage(cp);
+        const std::wstring name = GetUIText(L"HardDisk");
+        ASSERT_FALSE(name.empty());
+        if (cp != 1252)
+            EXPECT_EQ(std::wstring::npos, name.find(L"Hard Disk"));
+        CMainFrame* frame = new CMainFrame;
+        HWND hwnd =
+            frame->Create(NULL, L"Delvaro", WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, 0, 0, 0, 800, 600);
+        ASSERT_TRUE(hwnd != NULL);
+        ASSERT_TRUE(gui::PumpUntil([&] { return frame->IsInitialized() && !frame->IsDiskEnumRunning(); }, 60000));
+        CPaintManagerUI& pm = frame->GetPaintManager();
+        DuiLib::CListUI* list = static_cast<DuiLib::CListUI*>(gui::Find(pm, L"listDisk")->GetInterface(DUI_CTR_LIST));
+        std::wstring row;
+        for (int i = 0; list && i < list->GetCount(); ++i) {
+            CControlUI* c = pm.FindSubControlByName(list->GetItemAt(i), L"diskName");
+            if (c && std::wstring(c->GetText().GetData()).compare(0, 4, L"HD6:") == 0)
+                row = c->GetText().GetData();
+        }
+        EXPECT_EQ(L"HD6: " + name, row.substr(0, 5 + name.size())) << testpaths::Narrow(row);
+        if (cp == 936) {
+            frame->SelectPage(1);
+            gui::PumpUntil([] { return false; }, 150);
+            gui::SaveScreenshot(hwnd, L"page_disks_hd_cn");
+        }
+        PostMessageW(hwnd, WM_CLOSE, 0, 0);
+        EXPECT_TRUE(gui::PumpUntil([&] { return !IsWindow(hwnd); }));
+    }
+    SetUsageReporter(oldReporter);
+    SetCloseConfirm(-1);
+    gui::UseLanguage(1252);
 }
 
 TEST_F(DialogTest, ShadowFollowsTheWindow)

@@ -73,7 +73,7 @@ void InitProcess(int codePage)
     CUpdate::Endpoints local;
     local.newVersion = local.patchVersion = local.patch = local.remoteConfig = local.installer = local.decoder =
         L"http://127.0.0.1:9/update";
-    g_Update.SetEndpoints(local);
+    GetUpdater().SetEndpoints(local);
     g_ConfigSetting.m_bShowMode = 0;
     // Every first-use guide counts as shown: no overlay over the windows under
     // test, except where a test clears the mask.

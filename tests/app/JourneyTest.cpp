@@ -9,7 +9,9 @@
 //      host folder's file system for it, not the volume's,
 //   \\.\PhysicalDrive6 the carving image as a whole disk,
 //   \\.\PhysicalDrive14 and 15 two disks, each with a lost FAT volume in
-//      front of the one partition its table (sfdisk) still lists.
+//      front of the one partition its table (sfdisk) still lists, and
+//   \\.\PhysicalDrive0 the first of them again, for the lost NTFS volume
+//      (ntfs-3g) in that gap, as the first disk of the machine.
 // Each recovers what it lists and compares the bytes.
 #include <gtest/gtest.h>
 
@@ -857,4 +859,196 @@ TEST_F(JourneyTest, RecycleBinEntriesOfTwoVolumesArePreviewedAndRecoveredFromThe
             sums.insert(FileSha256(w.second));
     EXPECT_TRUE(sums.count(want[L'P']));
     EXPECT_TRUE(sums.count(want[L'Q']));
+}
+
+namespace {
+
+// A node of a folder tree: its path built from the labels ("\" is a lost
+// partition's root, "X:" a drive), its label and its check box.
+struct FolderNode
+{
+    std::wstring path;
+    std::wstring label;
+    bool checked;
+    HTREEITEM item;
+    HTREEITEM parent;
+};
+
+void WalkFolderTree(HWND tree, HTREEITEM first, HTREEITEM parent, const std::wstring& above,
+                    std::vector<FolderNode>& out)
+{
+    for (HTREEITEM item = first; item; item = TreeView_GetNextSibling(tree, item)) {
+        wchar_t buf[300] = {};
+        TVITEMW tv = {};
+        tv.mask = TVIF_TEXT | TVIF_STATE;
+        tv.stateMask = TVIS_STATEIMAGEMASK;
+        tv.hItem = item;
+        tv.pszText = buf;
+        tv.cchTextMax = 300;
+        TreeView_GetItem(tree, &tv);
+        const std::wstring label = buf;
+        const std::wstring path = above.empty() ? (label == L"\\" ? label : label + L"\\") : above + label + L"\\";
+        out.push_back({path, label, (tv.state >> 12) == 2, item, parent});
+        WalkFolderTree(tree, TreeView_GetChild(tree, item), item, path, out);
+    }
+}
+
+}  // namespace
+
+// A lost NTFS partition (made by ntfs-3g) of the first disk, walked in the
+// wizard: the folder tree names its folders as fls -r -p spells them, under
+// the partition's one root, with a root-folder node for the files in its
+// root; every check command leaves the tree and the list agreeing; the
+// files are recovered to a folder on another drive, byte for byte; and
+// Home gives the next job a step bar with all three steps.
+TEST_F(JourneyTest, ALostPartitionOfTheFirstDiskIsNamedCheckedAndRecoveredAsItsFilesAre)
+{
+    devicemap::CScopedDeviceMap disk0;
+    ASSERT_TRUE(disk0.PhysicalDrive(0, testpaths::Fixture(L"twodisk-a.raw")));
+    DEV_BROADCAST_HDR arrival = {sizeof(arrival), DBT_DEVTYP_VOLUME, 0};
+    SendMessageW(m_hwnd, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, (LPARAM)&arrival);
+    ASSERT_TRUE(gui::PumpUntil([&] { return !m_frame->IsDiskEnumRunning(); }, 60000));
+    const auto key = ReadTsv(testpaths::Fixture(L"twodisk-a-ntfs.tsv"), true);
+    std::set<std::wstring> keyFolders;
+    std::vector<std::vector<std::string>> keyFiles;
+    for (const auto& r : key) {
+        if (r.size() < 4)
+            continue;
+        if (r[3] == "dir")
+            keyFolders.insert(L"\\" + Wide(r[0]) + L"\\");
+        else
+            keyFiles.push_back(r);
+    }
+    ASSERT_EQ(3u, keyFolders.size());
+    ASSERT_GE(keyFiles.size(), 5u);
+
+    // The wizard: the partition's row, then the file types, then the scan.
+    ASSERT_EQ(0, m_frame->GetUiMode());
+    ASSERT_EQ(1, m_frame->GetCurrentPage());
+    DuiLib::CListUI* lost = List(L"listLostDisk");
+    const std::wstring rowText = L"HD0: MBRNTFS (*:\\)";
+    int row = -1;
+    ASSERT_TRUE(gui::PumpUntil([&] {
+        for (int i = 0; i < lost->GetCount() && row < 0; ++i) {
+            CControlUI* c = pm().FindSubControlByName(lost->GetItemAt(i), L"diskName");
+            if (c && rowText == c->GetText().GetData())
+                row = i;
+        }
+        return row >= 0;
+    })) << "no row " << testpaths::Narrow(rowText);
+    if (!gui::IsShown(lost->GetItemAt(row))) {
+        ASSERT_TRUE(gui::Click(pm(), L"lostPartBtn"));
+        ASSERT_TRUE(gui::PumpUntil([&] { return gui::IsShown(lost->GetItemAt(row)); }));
+    }
+    ASSERT_TRUE(gui::Click(pm(), lost->GetItemAt(row)));
+    ASSERT_TRUE(gui::PumpUntil([&] { return lost->GetCurSel() == row; }));
+    ClickAndWaitForPage(L"btnNext", 3);
+    MessageLog::texts.clear();
+    ClickAndWaitForPage(L"btnNext", 4);
+    EXPECT_EQ(SCAN_KIND_LOST_PARTITION, ScanKind);
+    ASSERT_TRUE(gui::PumpUntil(
+        [&] {
+            return !m_frame->IsRefreshTimerRunning() && gui::Find(pm(), L"btnHome")->IsEnabled() &&
+                   m_frame->GetResultList()->GetCount() == (int)m_frame->GetFoundCount();
+        },
+        120000));
+    EXPECT_TRUE(MessageLog::texts.empty()) << testpaths::Narrow(MessageLog::texts[0]);
+
+    // The folder tree: one root, the partition's, named "\"; its first
+    // child the root-folder node (readme.txt lies in the root); below it
+    // the folders as fls names them, case kept.
+    ASSERT_TRUE(gui::Click(pm(), L"optPathFilter"));
+    HWND pathTree = m_frame->GetTreeWindow(101);
+    ASSERT_TRUE(gui::PumpUntil([&] { return IsWindowVisible(pathTree) != FALSE; }));
+    gui::SaveScreenshot(m_hwnd, L"journey_lost_disk0_tree");
+    std::vector<FolderNode> nodes;
+    WalkFolderTree(pathTree, TreeView_GetRoot(pathTree), NULL, L"", nodes);
+    ASSERT_FALSE(nodes.empty());
+    EXPECT_EQ(L"\\", nodes[0].label);
+    EXPECT_TRUE(TreeView_GetNextSibling(pathTree, TreeView_GetRoot(pathTree)) == NULL) << "one root";
+    const HTREEITEM firstChild = TreeView_GetChild(pathTree, TreeView_GetRoot(pathTree));
+    std::set<std::wstring> treeFolders;
+    std::map<std::wstring, const FolderNode*> byPath;  // folder path -> node (root files: "\")
+    for (const FolderNode& n : nodes) {
+        if (n.item == TreeView_GetRoot(pathTree))
+            continue;
+        if (n.label == g_strLangRootDir) {
+            EXPECT_EQ(firstChild, n.item) << "the root-folder node comes first";
+            byPath[L"\\"] = &n;
+            continue;
+        }
+        treeFolders.insert(n.path);
+        byPath[n.path] = &n;
+    }
+    EXPECT_TRUE(byPath.count(L"\\")) << "no node for the files in the partition's root";
+    EXPECT_EQ(keyFolders, treeFolders);
+    for (const std::wstring& f : treeFolders)
+        EXPECT_TRUE(keyFolders.count(f)) << "not a folder of the partition: " << testpaths::Narrow(f);
+
+    // Tree and list agree: each row is checked exactly when its folder's
+    // node is.
+    auto agree = [&](const char* step, int wantChecked) {
+        nodes.clear();
+        WalkFolderTree(pathTree, TreeView_GetRoot(pathTree), NULL, L"", nodes);
+        std::map<std::wstring, bool> checkedOf;
+        for (const FolderNode& n : nodes)
+            checkedOf[n.label == g_strLangRootDir ? std::wstring(L"\\") : n.path] = n.checked;
+        int checkedRows = 0;
+        for (CListThumbElementUI* t : Tiles()) {
+            const CFoundItem* item = reinterpret_cast<const CFoundItem*>(t->GetTag());
+            auto it = checkedOf.find(item->GetCurrentPath());
+            ASSERT_TRUE(it != checkedOf.end()) << step << ": no node for " << testpaths::Narrow(item->GetCurrentPath());
+            EXPECT_EQ(it->second, t->GetCheck()) << step << ": " << testpaths::Narrow(item->GetCurrentPath() + item->m_strName);
+            EXPECT_EQ(t->GetCheck(), item->m_bChecked) << step;
+            checkedRows += t->GetCheck();
+        }
+        if (wantChecked >= 0)
+            EXPECT_EQ(wantChecked, checkedRows) << step;
+        EXPECT_EQ((uint64_t)checkedRows, m_frame->GetCheckedCount()) << step;
+    };
+    const int found = (int)m_frame->GetFoundCount();
+    ASSERT_GE(found, (int)keyFiles.size());
+    ASSERT_TRUE(gui::Click(pm(), L"checkSelectAll"));
+    ASSERT_TRUE(gui::PumpUntil([&] { return m_frame->GetCheckedCount() == (uint64_t)found; }));
+    agree("select all", found);
+    for (const FolderNode& n : nodes)
+        EXPECT_TRUE(n.checked) << "select all left unchecked: " << testpaths::Narrow(n.path);
+    ASSERT_TRUE(gui::Click(pm(), L"checkSelectAll"));
+    ASSERT_TRUE(gui::PumpUntil([&] { return m_frame->GetCheckedCount() == 0; }));
+    agree("select none", 0);
+    ASSERT_TRUE(byPath.count(L"\\Pictures\\"));
+    ClickTreeCheckBox(pathTree, byPath[L"\\Pictures\\"]->item);
+    ASSERT_TRUE(gui::PumpUntil([&] { return m_frame->GetCheckedCount() > 0; }));
+    agree("the Pictures box", -1);
+    ClickTreeCheckBox(pathTree, TreeView_GetRoot(pathTree));
+    ASSERT_TRUE(gui::PumpUntil([&] { return m_frame->GetCheckedCount() == (uint64_t)found; }));
+    agree("the root's box", found);
+
+    // Recovered to a folder on another drive of the same disk number (the
+    // system tells no more of where it lies), byte for byte as icat reads.
+    ASSERT_FALSE(HasFatalFailure());
+    const std::wstring out = RecoverChecked(L"jlost0out");
+    std::multimap<std::wstring, std::wstring> written;
+    ListFiles(out, written);
+    for (const auto& r : keyFiles) {
+        const std::wstring path = Wide(r[0]);
+        std::set<std::string> sums;
+        auto range = written.equal_range(path.substr(path.rfind(L'\\') + 1));
+        for (auto it = range.first; it != range.second; ++it)
+            sums.insert(FileSha256(it->second));
+        EXPECT_TRUE(sums.count(r[2])) << r[0];
+    }
+
+    // Home: the wizard's disk page, whose step bar shows step 2 again.
+    ClickAndWaitForPage(L"btnHome", 1);
+    gui::PumpPending();
+    CControlUI* holder = gui::Find(pm(), L"wizProgress1");
+    ASSERT_TRUE(holder != NULL);
+    CControlUI* step2 = pm().FindSubControlByName(holder, L"WizStep2");
+    CControlUI* step3 = pm().FindSubControlByName(holder, L"WizStep3");
+    ASSERT_TRUE(step2 && step3);
+    gui::SaveScreenshot(m_hwnd, L"journey_lost_home_steps");
+    const RECT r2 = step2->GetPos(), r3 = step3->GetPos();
+    EXPECT_TRUE(gui::IsShown(step2));
+    EXPECT_GT(r3.left, (r2.left + r2.right) / 2) << "step 3 at " << r3.left << " covers step 2 at " << r2.left;
 }

@@ -31,6 +31,18 @@ void CALLBACK ReleaseParse(HWND, UINT, UINT_PTR id, DWORD)
     SetEvent(wintest::CFakePartitionScan::parseGate);
 }
 
+// A second click on Next from inside a wait, then the held parse goes on.
+CPaintManagerUI* g_clickManager = NULL;
+int g_nextEnabledInWait = -1;
+void CALLBACK ClickNextThenRelease(HWND, UINT, UINT_PTR id, DWORD)
+{
+    KillTimer(NULL, id);
+    CControlUI* next = gui::Find(*g_clickManager, L"btnNext");
+    g_nextEnabledInWait = next && next->IsEnabled() ? 1 : 0;
+    gui::Click(*g_clickManager, next);
+    SetTimer(NULL, 0, 300, ReleaseParse);
+}
+
 class FrameTest : public ::testing::Test
 {
 protected:
@@ -554,6 +566,48 @@ TEST_F(FrameTest, DeletedFilesScanOfTheMappedVolumeRunsFromTheWindow)
     EXPECT_TRUE(gui::Find(pm(), L"btnRestoreFiles")->IsEnabled());
     ClickAndWaitForPage(L"btnHome", 0);
     EXPECT_EQ(0u, m_frame->GetFoundCount());
+}
+
+// Start pressed while a disk enumeration is past its gate, about to empty
+// the lists: the start waits for it with Next and Back answering no click,
+// and as the row chosen went, nothing is scanned; the disk page asks for a
+// disk again, with no "nothing found" for a volume never scanned.
+TEST_F(FrameTest, StartDuringADiskEnumerationWaitsAndChecksTheChoiceAgain)
+{
+    ClickAndWaitForPage(L"btnProMode", 0);
+    ClickAndWaitForPage(L"RecoverDeletedFileButton", 1);
+    ClickRow(L"listDisk", FindRow(L"listDisk", L"(W:\\)"));
+    ClickAndWaitForPage(L"btnNext", 3);
+    gui::PumpPending();
+    MessageLog::texts.clear();
+    CFakePartitionScan::parseGate = CreateEventW(NULL, TRUE, FALSE, NULL);
+    CFakePartitionScan::inParse = CreateEventW(NULL, TRUE, FALSE, NULL);
+    // The enumeration passes its gate and waits for the window to empty the
+    // lists, which it does only once it serves messages again.
+    DEV_BROADCAST_HDR volume = {sizeof(volume), DBT_DEVTYP_VOLUME, 0};
+    SendMessageW(m_hwnd, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, (LPARAM)&volume);
+    bool waiting = false;
+    for (int i = 0; i < 1000 && !(waiting = (HIWORD(GetQueueStatus(QS_SENDMESSAGE)) & QS_SENDMESSAGE) != 0); ++i)
+        Sleep(10);
+    ASSERT_TRUE(waiting);
+    g_clickManager = &pm();
+    g_nextEnabledInWait = -1;
+    SetTimer(NULL, 0, 300, ClickNextThenRelease);
+    // Next pressed now: its click is served before any other message.
+    pm().SendNotify(gui::Find(pm(), L"btnNext"), DUI_MSGTYPE_CLICK);
+    ASSERT_TRUE(gui::PumpUntil([&] { return !m_frame->IsDiskEnumRunning() && !MessageLog::texts.empty(); }));
+    gui::PumpPending();
+    EXPECT_EQ(0, g_nextEnabledInWait);
+    EXPECT_EQ(std::vector<std::wstring>{MessageText(L"SelectDisk")}, MessageLog::texts);
+    EXPECT_EQ(1, m_frame->GetCurrentPage());
+    EXPECT_FALSE(m_frame->GetScanDiskDlg()->IsScanRunning());
+    EXPECT_TRUE(m_frame->GetDiskListGate() == NULL);
+    EXPECT_TRUE(gui::Find(pm(), L"btnNext")->IsEnabled());
+    // The lists as they are now: the volume is there to be chosen again.
+    EXPECT_GE(FindRow(L"listDisk", L"(W:\\)"), 0);
+    CloseHandle(CFakePartitionScan::parseGate);
+    CloseHandle(CFakePartitionScan::inParse);
+    CFakePartitionScan::parseGate = CFakePartitionScan::inParse = NULL;
 }
 
 }  // namespace

@@ -793,4 +793,50 @@ TEST_F(ResultPageTest, EntriesArrivingDuringAClearAreRefused)
     EXPECT_EQ(0, m_frame->GetResultList()->GetCount());
 }
 
+// Tree insertions made slow, so that a tick's entries go in by slices.
+HHOOK g_slowInserts = NULL;
+LRESULT CALLBACK SlowTreeInserts(int code, WPARAM w, LPARAM l)
+{
+    const CWPSTRUCT* m = reinterpret_cast<const CWPSTRUCT*>(l);
+    if (code == HC_ACTION && m && m->message == TVM_INSERTITEMW)
+        Sleep(3);
+    return CallNextHookEx(g_slowInserts, code, w, l);
+}
+
+// A clear (Home) while the intake still takes a tick's entries by slices,
+// with a worker running that the clear waits for while serving messages:
+// the rest of that batch goes with the results, and neither its entries nor
+// its count of selected files reach the next job.
+TEST_F(ResultPageTest, AClearDuringTheIntakeLeavesNothingOfTheOldBatch)
+{
+    ScanKind = SCAN_KIND_DELETED;
+    m_frame->BeginLoadedResult();
+    auto add = [&](int i) {
+        const std::wstring folder = L"C:\\in" + std::to_wstring(i) + L"\\";
+        CFoundItem* item = new CFoundItem(L"a.txt", folder.c_str(), L"2020-01-01  00:00", 10, (uint64_t)i);
+        if (!m_frame->AppendLoadedFile(item))
+            delete item;
+    };
+    add(0);
+    SendMessageW(m_hwnd, WM_TIMER, 350, 0);
+    ASSERT_EQ(1u, m_frame->GetProcessedCount());
+    // The first tile is checked a moment later: that worker runs now.
+    ASSERT_TRUE(m_frame->GetTileCheckCancel() != NULL);
+    for (int i = 1; i <= 500; ++i)
+        add(i);
+    g_slowInserts = SetWindowsHookExW(WH_CALLWNDPROC, SlowTreeInserts, NULL, GetCurrentThreadId());
+    ASSERT_TRUE(g_slowInserts != NULL);
+    SendMessageW(m_hwnd, WM_TIMER, 350, 0);
+    UnhookWindowsHookEx(g_slowInserts);
+    const uint64_t taken = m_frame->GetProcessedCount();
+    ASSERT_GT(taken, 1u);
+    ASSERT_LT(taken, 501u);  // the rest waits for its next slice
+    m_frame->ClearScanResults();
+    gui::PumpPending();
+    EXPECT_EQ(0u, m_frame->GetProcessedCount());
+    EXPECT_EQ(0u, m_frame->GetCheckedCount());
+    EXPECT_EQ(0, m_frame->GetResultList()->GetCount());
+    EXPECT_EQ(0u, m_frame->GetFoundCount());
+}
+
 }  // namespace

@@ -297,9 +297,16 @@ TEST_F(ScreenTest, SizesCountsAndTimesReadAsSentences)
     CRecoverProcessWorker::ShowRecoverFinished(m_hwnd, info);
     info.recovered = 3;
     CRecoverProcessWorker::ShowRecoverFinished(m_hwnd, info);
-    ASSERT_EQ(2u, MessageLog::texts.size());
+    // Some partial, some failed: the box says how many of each.
+    info.partial = 1;
+    info.failed = 2;
+    CRecoverProcessWorker::ShowRecoverFinished(m_hwnd, info);
+    ASSERT_EQ(3u, MessageLog::texts.size());
     EXPECT_EQ(0u, MessageLog::texts[0].find(L"1 file was recovered.")) << testpaths::Narrow(MessageLog::texts[0]);
     EXPECT_EQ(0u, MessageLog::texts[1].find(L"3 files were recovered."));
+    EXPECT_EQ(0u, MessageLog::texts[2].find(L"Files recovered: 3 (2 whole, 1 partial"))
+        << testpaths::Narrow(MessageLog::texts[2]);
+    EXPECT_NE(std::wstring::npos, MessageLog::texts[2].find(L"failed: 2."));
 
     // A scan's progress before there is an estimate: no made-up clock.
     m_frame->SelectPage(4);
@@ -317,7 +324,7 @@ TEST_F(ScreenTest, SizesCountsAndTimesReadAsSentences)
     for (int cp : {936, 950, 1252}) {
         gui::UseLanguage(cp);
         for (const wchar_t* key : {L"RemainTimeUnknown", L"RecoverSuccessOne", L"BottomStatusOne", L"DiskSizeMB",
-                                   L"DiskSizeGB"})
+                                   L"DiskSizeGB", L"RecoverSummary", L"RecoverNothing", L"DeviceGone"})
             EXPECT_FALSE(GetUIText(key).empty()) << cp << " " << testpaths::Narrow(key);
     }
     gui::UseLanguage(1252);

@@ -452,6 +452,34 @@ TEST_F(GuideTest, DiskListGuideShowsOnceOverTheWindowAndStepsByClicks)
     EXPECT_FALSE(m_frame->IsGuideRunning());
 }
 
+// A guide decided while the window is free, then kept from showing by a
+// dialog that came up in the moment before: not recorded as shown, so it
+// shows once the dialog has gone.
+TEST_F(GuideTest, AGuideKeptOffByADialogIsStillDue)
+{
+    WriteGuideMask(0);
+    m_frame->SelectPage(1);
+    ShowGuideNow();
+    ASSERT_TRUE(m_frame->IsGuideRunning());  // decided, shown a moment later
+    HWND popup = CreateWindowExW(0, L"STATIC", L"popup", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50, m_hwnd, NULL, NULL, NULL);
+    ASSERT_TRUE(popup != NULL);
+    SetActiveWindow(popup);
+    ASSERT_TRUE(gui::PumpUntil([&] { return GetLastActivePopup(m_hwnd) == popup; }));
+    ASSERT_TRUE(gui::PumpUntil([&] { return !m_frame->IsGuideRunning(); }));
+    EXPECT_FALSE(FindProcessWindow(L"DelvaroGuideDlg"));
+    EXPECT_EQ(0u, ReadGuideMask());
+    DestroyWindow(popup);
+    ASSERT_TRUE(gui::PumpUntil([&] { return GetLastActivePopup(m_hwnd) == m_hwnd; }));
+
+    ShowGuideNow();
+    HWND guide = WaitForGuide();
+    ASSERT_TRUE(guide != NULL);
+    EXPECT_EQ(1u, ReadGuideMask());
+    PostMessageW(m_hwnd, WM_CLOSE, 0, 0);
+    ASSERT_TRUE(WaitGone(m_hwnd));
+    m_hwnd = NULL;
+}
+
 TEST_F(GuideTest, MinimisingOrClosingTheWindowEndsTheGuide)
 {
     WriteGuideMask(0);

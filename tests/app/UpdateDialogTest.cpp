@@ -85,10 +85,10 @@ protected:
         g_strAppDataDir = testpaths::MakeTempDir(L"dlgproduct");
         g_ConfigSetting.WriteInt(L"main", L"HasNewInstaller", 0);
         m_oldReporter = SetUsageReporter(&m_reporter);
-        g_Update.SetRegistryKey(kTestKey);
-        g_Update.SetAppVersion(L"6.9.0.0");
-        g_Update.SetTrustPolicy(&m_policy);
-        g_Update.SetFound(L"6.10.0.0", L"Notes");
+        GetUpdater().SetRegistryKey(kTestKey);
+        GetUpdater().SetAppVersion(L"6.9.0.0");
+        GetUpdater().SetTrustPolicy(&m_policy);
+        GetUpdater().SetFound(L"6.10.0.0", L"Notes");
         m_env.reset(new InstallerEnv(g_strAppDataDir + L"\\runs.txt"));
     }
     void TearDown() override
@@ -97,7 +97,7 @@ protected:
             return;
         m_env.reset();
         SetUsageReporter(m_oldReporter);
-        g_Update.SetTrustPolicy(NULL);
+        GetUpdater().SetTrustPolicy(NULL);
         g_strAppDataDir = m_oldAppData;
         RegDeleteTreeW(HKEY_CURRENT_USER, kTestKey);
     }
@@ -106,7 +106,7 @@ protected:
     // pinned) when the build could sign it.
     void ServeInstaller(const std::wstring& site, const std::wstring& rel, const std::string& opts = std::string())
     {
-        g_Update.SetEndpoints(SiteEndpoints(site));
+        GetUpdater().SetEndpoints(SiteEndpoints(site));
         ASSERT_TRUE(CopySiteFile(site, rel, HaveSigned() ? Signed(L"installer_signed.exe") : FakeInstaller(), opts));
         m_policy = HaveSigned() ? PinPolicy() : CTrustPolicy();
     }
@@ -131,7 +131,7 @@ protected:
 // Every layout loads in the three skins; the server's text is plain.
 TEST_F(UpdateDialogs, LayoutsAndPlainServerText)
 {
-    g_Update.SetFound(L"6.10.0.0", L"Faster<n>{i ..\\evil.png}<a href='http://x'>Site</a>");
+    GetUpdater().SetFound(L"6.10.0.0", L"Faster<n>{i ..\\evil.png}<a href='http://x'>Site</a>");
     for (int codePage : {936, 950, 1252}) {
         gui::UseLanguage(codePage);
         const std::wstring suffix = codePage == 936 ? L"_cn" : codePage == 950 ? L"_tr" : L"";
@@ -168,7 +168,7 @@ TEST_F(UpdateDialogs, LayoutsAndPlainServerText)
 // goes on as before, whatever the user answers.
 TEST_F(UpdateDialogs, UnverifiedInstallerIsNotStarted)
 {
-    g_Update.SetEndpoints(SiteEndpoints(L"gdl1"));
+    GetUpdater().SetEndpoints(SiteEndpoints(L"gdl1"));
     ASSERT_TRUE(CopySiteFile(L"gdl1", L"update/OvoDelvaroSetup.exe", FakeInstaller()));
     ASSERT_TRUE(PutSiteFile(L"gdl1", L"update/newversion.htm", "version=<#6.10.0.0#>information=<#x#>"));
     ASSERT_TRUE(PutSiteFile(L"gdl1", L"update/patchver.htm", "none"));
@@ -192,15 +192,15 @@ TEST_F(UpdateDialogs, UnverifiedInstallerIsNotStarted)
                                               NULL, version, &size));
         // Nothing waits for the next start, and the daily check still
         // announces the version.
-        EXPECT_FALSE(g_Update.HasNewInstaller());
+        EXPECT_FALSE(GetUpdater().HasNewInstaller());
         EXPECT_FALSE(RunPendingInstaller());
         HWND owner = CreateWindowExW(0, L"STATIC", NULL, 0, 0, 0, 0, 0, HWND_MESSAGE, NULL, NULL, NULL);
-        g_Update.SetOwnerWindow(owner);
-        g_Update.AutoCheck();
+        GetUpdater().SetOwnerWindow(owner);
+        GetUpdater().AutoCheck();
         MSG msg;
         EXPECT_TRUE(PeekMessageW(&msg, owner, kNewVersionFoundMessage, kNewVersionFoundMessage, PM_REMOVE));
-        EXPECT_EQ(L"6.10.0.0", g_Update.GetNewVersion());
-        g_Update.SetOwnerWindow(NULL);
+        EXPECT_EQ(L"6.10.0.0", GetUpdater().GetNewVersion());
+        GetUpdater().SetOwnerWindow(NULL);
         DestroyWindow(owner);
     }
     EXPECT_TRUE(m_env->Runs().empty());
@@ -270,7 +270,7 @@ TEST_F(UpdateDialogs, ManualCheckFindsDownloadsAndRecords)
 // partial file, no mark, and the window goes at once.
 TEST_F(UpdateDialogs, CancelDuringTheDownload)
 {
-    g_Update.SetEndpoints(SiteEndpoints(L"gdl3"));
+    GetUpdater().SetEndpoints(SiteEndpoints(L"gdl3"));
     ASSERT_TRUE(PutSiteFile(L"gdl3", L"update/OvoDelvaroSetup.exe", Pattern(600000), "trickle=30"));
     for (bool escape : {false, true}) {
         DWORD closedAfter = 0;

@@ -10,9 +10,10 @@
 // test programs run side by side and see each other's links.
 //   storage_tests  r s v (and U, Y stay unmapped); PhysicalDrive 1 9 11 12 13 (29 stays unmapped)
 //   engine_tests   G H I J A T D; PhysicalDrive 10  scan-fixtures.sh (scan tool)  K L M-Q R; scan's default S
-//   recover-fixtures.sh (recover tool) X; recover-diskfull.sh E F
+//   recover-fixtures.sh (recover tool) X; recover-faildev.sh X (same lock); recover-diskfull.sh E F
 //   app_*_tests    W (one suite at a time) P Q (one suite at a time; locked
-//                  against scan-fixtures.sh); PhysicalDrive 6 14 15
+//                  against scan-fixtures.sh); PhysicalDrive 6 14 15, and 0 (the
+//                  journey: a lost partition of the first disk)
 //   engine_lostpart_tests  O; PhysicalDrive 2 3
 //                  lostpart-fixtures.sh N; PhysicalDrive 7 (lostpart's default), 8 (scan lost's)
 // Pick new ones outside these.

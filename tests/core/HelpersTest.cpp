@@ -115,6 +115,33 @@ TEST(UniqueName, InvisibleFormatCharactersBecomeVisible) {
   EXPECT_EQ(L"r\u00e9sum\u00e9 \u65e5\u672c.txt", MakeSafeFileName(L"r\u00e9sum\u00e9 \u65e5\u672c.txt"));
 }
 
+// Characters past the first 64K are judged whole: tag characters hidden in
+// an NTFS name (U+E0041 "TAG LATIN CAPITAL LETTER A") and the musical format
+// controls become one "_" each, halves of pairs on their own become "_",
+// and a long name is cut between characters, never inside a pair.
+TEST(UniqueName, CharactersBeyondTheFirst64KAreJudgedWhole) {
+  EXPECT_EQ(L"invoice_.pdf", MakeSafeFileName(L"invoice\U000E0041.pdf"));
+  EXPECT_EQ(L"a__b.txt", MakeSafeFileName(L"a\U000E0001\U000E007Fb.txt"));
+  EXPECT_EQ(L"x_.doc", MakeSafeFileName(L"x\U0001D173.doc"));
+  // Half of a pair: at the end, before a plain character, or a low half first.
+  EXPECT_EQ(L"a_.txt", MakeSafeFileName(std::wstring(L"a") + (wchar_t)0xD83D + L".txt"));
+  EXPECT_EQ(L"a_b", MakeSafeFileName(std::wstring(L"a") + (wchar_t)0xDE00 + L"b"));
+  EXPECT_EQ(L"ab_", MakeSafeFileName(std::wstring(L"ab") + (wchar_t)0xD83D));
+  // Pictures and rare ideographs stay.
+  EXPECT_EQ(L"\U0001F600 \U00020000.jpg", MakeSafeFileName(L"\U0001F600 \U00020000.jpg"));
+
+  std::wstring faces;
+  for (int i = 0; i < 125; ++i) faces += L"\U0001F600";
+  const std::wstring cut = MakeSafeFileName(L"a" + faces + L".txt");
+  EXPECT_EQ(L"a" + faces.substr(0, 234) + L".txt", cut);
+  EXPECT_LE(cut.size(), 240u);
+  // Every pair whole: the name converts without a replacement character.
+  char utf8[1024] = {};
+  ASSERT_GT(WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, cut.c_str(), (int)cut.size(), utf8, sizeof utf8,
+                                nullptr, nullptr), 0);
+  EXPECT_EQ(nullptr, strstr(utf8, "\xEF\xBF\xBD"));
+}
+
 // The names one run gives: thousands of files of one name in one folder
 // cost one candidate each, counted on from where the name stopped, and a
 // name taken on disk (from an earlier run) is passed over once.
@@ -173,6 +200,28 @@ TEST(UniqueName, LongPathForm) {
   EXPECT_EQ(L"\\\\?\\UNC\\srv\\share\\" + deep.substr(3),
             LongPathForm(L"\\\\srv\\share\\" + deep.substr(3), 100));
   EXPECT_EQ(L"relative\\" + deep, LongPathForm(L"relative\\" + deep, 100));  // no prefix can help it
+  // The limit counts the terminating null: a folder path of exactly
+  // MAX_PATH - 12 characters is one too long for the plain form.
+  const std::wstring at = L"C:\\" + std::wstring(MAX_PATH - 12 - 3, L'f');
+  EXPECT_EQ(L"\\\\?\\" + at, LongPathForm(at));
+  EXPECT_EQ(at.substr(0, at.size() - 1), LongPathForm(at.substr(0, at.size() - 1)));
+}
+
+// On disk: a folder of exactly MAX_PATH - 12 characters and a file in it
+// are made, and deleted again, through the long-path form.
+TEST(UniqueName, FolderAtTheLimitIsMadeAndItsFileDeleted) {
+  const std::wstring dir = testpaths::MakeTempDir(L"limit");
+  ASSERT_FALSE(dir.empty());
+  ASSERT_LT(dir.size() + 1, (size_t)MAX_PATH - 12);
+  const std::wstring folder = dir + L"\\" + std::wstring(MAX_PATH - 12 - dir.size() - 1, L'd');
+  ASSERT_EQ((size_t)MAX_PATH - 12, folder.size());
+  ASSERT_TRUE(CreateDirectoryW(LongPathForm(folder).c_str(), nullptr)) << GetLastError();
+  const std::wstring file = folder + L"\\recovered.bin";
+  ASSERT_TRUE(coretest::WriteBytes(LongPathForm(file), "x"));
+  EXPECT_TRUE(DeleteFileW(LongPathForm(file, MAX_PATH).c_str()));
+  EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(LongPathForm(file).c_str()));
+  EXPECT_TRUE(RemoveDirectoryW(LongPathForm(folder).c_str()));
+  coretest::RemoveTree(dir);
 }
 
 TEST(FileLog, AppendsTimedLinesAndCutsLongText) {

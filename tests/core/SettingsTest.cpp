@@ -45,12 +45,29 @@ TEST_F(SettingsTest, MissingFileGivesDefaultsAndCreatesNothing) {
   EXPECT_FALSE(testpaths::FileExists(m_dir + L"\\Config.ini"));
   EXPECT_EQ(1, ReadNtfsScsiCtl());  // no remote switch file: SCSI reads stay on
   ASSERT_TRUE(coretest::WriteBytes(m_dir + L"\\remotecfg.dat", "[Scan]\r\nNTFSSCSICTL=0\r\n"));
+  // The file comes from the update server: believed only when the check
+  // passes while it is read, never without a check.
+  EXPECT_EQ(1, ReadNtfsScsiCtl());
+  static int checks;
+  static bool pass;
+  checks = 0;
+  SetRemoteConfigCheck([](const wchar_t*, void (*read)(void*), void* context) {
+    ++checks;
+    if (pass) read(context);
+    return pass;
+  });
+  pass = false;
+  EXPECT_EQ(1, ReadNtfsScsiCtl());
+  EXPECT_EQ(1, checks);
+  pass = true;
   EXPECT_EQ(0, ReadNtfsScsiCtl());
   EXPECT_EQ(1, ReadScanInPath());
-  // The file comes from the update server: any other value counts as 1.
+  EXPECT_EQ(3, checks);
+  // Any other value counts as 1.
   ASSERT_TRUE(coretest::WriteBytes(m_dir + L"\\remotecfg.dat", "[Scan]\r\nNTFSSCSICTL=7\r\nScanInPath=-3\r\n"));
   EXPECT_EQ(1, ReadNtfsScsiCtl());
   EXPECT_EQ(1, ReadScanInPath());
+  SetRemoteConfigCheck(nullptr);
 }
 
 TEST_F(SettingsTest, StoredGarbageAndOverlongValues) {

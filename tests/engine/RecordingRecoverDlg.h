@@ -25,8 +25,9 @@ public:
     void Attach(CRecoverFile& reader) { reader.SetMessageSink(&CRecordingRecoverDlg::Queue, this); }
     void Attach(CRecoverProcessWorker& worker) { worker.SetDialogMessageSink(&CRecordingRecoverDlg::Queue, this); }
 
-    // "windowinit": starts the worker.
-    bool Start() { return m_worker->Start(nullptr); }
+    // "windowinit": starts the worker (with the dialog's window, when a test
+    // gives one: messages still come here).
+    bool Start(HWND window = nullptr) { return m_worker->Start(window); }
     // Pumps until the worker sent the end of the run and ended (at most
     // timeoutMs); false on time-out.
     bool WaitForEnd(DWORD timeoutMs);

@@ -109,16 +109,18 @@ struct Session {
 };
 
 std::vector<std::wstring> g_boxes;
+std::vector<bool> g_boxOwnerShown;  // per box: its owner window was on screen
 int g_answer = IDYES;
-int RecordBox(HWND, const wchar_t* text, const wchar_t*, UINT, int) {
+int RecordBox(HWND owner, const wchar_t* text, const wchar_t*, UINT, int) {
   g_boxes.push_back(text ? text : L"");
+  g_boxOwnerShown.push_back(owner && IsWindowVisible(owner));
   return g_answer;
 }
 struct BoxRecorder {
   MessageDlgProc old;
   BoxRecorder() : old(SetMessageDlgProc(RecordBox)) {
     InitApplicationPaths();  // the boxes' texts come from the program's language file
-    g_boxes.clear(), g_answer = IDYES;
+    g_boxes.clear(), g_boxOwnerShown.clear(), g_answer = IDYES;
   }
   ~BoxRecorder() { SetMessageDlgProc(old); }
   static bool Shown(const char* key) {
@@ -412,15 +414,31 @@ TEST(RecoverFat, ExFatFilesWithoutChainsAreCertainChainedOnesAreNot) {
 // A cluster in the middle of a file that cannot be read (a bad sector): a
 // cluster of zeros in its place, counted; every other byte where it belongs,
 // never the bytes of the cluster read before.
-uint64_t g_badFrom = 0, g_badTo = 0;
-DWORD g_badError = ERROR_CRC;
+// Under Wine a bad sector fails with ERROR_NOT_READY, the code a pulled
+// device gives on Windows; a pulled device here fails with ERROR_GEN_FAILURE.
+// The first read that touches g_goneAt or beyond pulls the device: every
+// read after it fails, the sectors read before included.
+uint64_t g_badFrom = 0, g_badTo = 0, g_goneAt = ~0ull;
+bool g_gone = false;
+DWORD g_badError = ERROR_NOT_READY;
 DWORD BadSectorRead(HANDLE h, unsigned __int64 offset, void* buffer, DWORD size) {
+  if (offset + size > g_goneAt) g_gone = true;
+  if (g_gone) {
+    SetLastError(ERROR_GEN_FAILURE);
+    return 0;
+  }
   if (offset < g_badTo && offset + size > g_badFrom) {
     SetLastError(g_badError);
     return 0;
   }
   return RawReadAt(h, offset, buffer, size);
 }
+// Plugs the device back in.
+void Replug() {
+  g_goneAt = ~0ull;
+  g_gone = false;
+}
+const char kDeviceGone[] = "RGV2aWNlR29uZQ==";
 
 // The same, counting the reads; sets *g_stopFlag after g_stopAfterReads.
 size_t g_badReads = 0, g_stopAfterReads = 0;
@@ -453,7 +471,85 @@ TEST(RecoverFat, AnUnreadableClusterIsWrittenAsZerosNotAsStaleBytes) {
     want.replace(1100 * 4096, 4096, 4096, '\0');
     EXPECT_TRUE(r.bytes == want) << kind;
   }
+  // Every cluster of it bad while the device still answers: no file of zeros.
+  g_badFrom = v.GetDataOffset() + (uint64_t)(big->m_uFirstCluster - 2) * 4096;
+  g_badTo = g_badFrom + big->m_u64Size + 4096;
+  One none = RecoverOne(reader, L"T:\\", big, SCAN_KIND_DELETED);
+  EXPECT_EQ(kRecoverReadError, none.outcome.result) << testpaths::Narrow(none.outcome.Text());
+  // The device pulled inside it: not a partial file of zeros, but no file, the
+  // message, and the end of the run.
+  g_badFrom = g_badTo = 0;
+  g_goneAt = v.GetDataOffset() + (uint64_t)(big->m_uFirstCluster - 2 + 300) * 4096;
+  g_boxes.clear();
+  CRecordingFrame frame;
+  CRecordingRecoverDlg dlg(&frame, L"Z:\\tmp", 0, false);
+  dlg.Attach(reader);
+  const One gone = RecoverOne(reader, L"T:\\", big, SCAN_KIND_DELETED);
+  reader.SetMessageSink(nullptr, nullptr);
+  Replug();
   SetStorageReadHook(old);
+  dlg.PumpMessages();
+  EXPECT_EQ(kRecoverDeviceGone, gone.outcome.result) << testpaths::Narrow(gone.outcome.Text());
+  EXPECT_TRUE(gone.outcome.postedDone);
+  EXPECT_EQ(1, dlg.DoneMessages());
+  EXPECT_TRUE(BoxRecorder::Shown(kDeviceGone));
+
+  // A run over every entry with that bad sector: the end counts the partial
+  // file as recovered and says it is partial; the status line counts files
+  // recovered, not entries tried.
+  g_badFrom = v.GetDataOffset() + (uint64_t)(big->m_uFirstCluster - 2 + 1100) * 4096 + 1024;
+  g_badTo = g_badFrom + 512;
+  old = SetStorageReadHook(BadSectorRead);
+  CRecordingRecoverDlg run(&s.frame, TempDir(L"recover-partial"), 1, false);
+  ASSERT_TRUE(run.Start() && run.WaitForEnd(60000));
+  SetStorageReadHook(old);
+  g_badFrom = g_badTo = 0;
+  const RecoverFinishedInfo& info = run.FinishedInfo();
+  int ok = 0, partial = 0;
+  for (const RecoverEntryResult& e : run.Worker().Results()) ok += e.outcome.Ok(), partial += e.outcome.Partial();
+  EXPECT_EQ(1, partial);
+  EXPECT_EQ(ok, info.recovered);
+  EXPECT_EQ(1, info.partial);
+  EXPECT_EQ((int)run.Worker().Results().size() - ok, info.failed);
+  ASSERT_FALSE(run.Statuses().empty());
+  for (const RecoverStatusText& st : run.Statuses())
+    EXPECT_EQ(std::wstring::npos, st.countText.find(L"Recovered " + std::to_wstring(ok + 1) + L" of"));
+  const std::wstring end = CRecoverProcessWorker::FinishedText(info);
+  EXPECT_NE(std::wstring::npos, end.find(std::to_wstring(ok - 1) + L" whole, 1 partial")) << testpaths::Narrow(end);
+
+  // An entry larger than the room on the target is refused before any file
+  // is made, whatever its percentage; one larger than its volume holds is
+  // refused as such first.
+  const int percent = big->m_nPercent;
+  big->m_nPercent = 0;
+  reader.SetTargetRoom(big->m_u64Size - 1);
+  EXPECT_EQ(kRecoverTargetFull, RecoverOne(reader, L"T:\\", big, SCAN_KIND_DELETED).outcome.result);
+  const uint64_t size = big->m_u64Size;
+  big->m_u64Size = 1ull << 40;
+  EXPECT_EQ(kRecoverOutsideVolume, RecoverOne(reader, L"T:\\", big, SCAN_KIND_DELETED).outcome.result);
+  big->m_u64Size = size;
+  big->m_nPercent = percent;
+  reader.SetTargetRoom(~0ull);
+}
+
+// The end of a run in words: whole, partial and failed files.
+TEST(RecoverRun, TheEndSaysHowManyCameBackWholePartialAndFailed) {
+  BoxRecorder boxes;  // loads the language texts
+  RecoverFinishedInfo info;
+  EXPECT_EQ(L"", CRecoverProcessWorker::FinishedText(info));
+  info.recovered = 2;
+  EXPECT_EQ(0u, CRecoverProcessWorker::FinishedText(info).find(L"2 files were recovered."));
+  info.recovered = 3, info.partial = 1, info.failed = 2;
+  const std::wstring mixed = CRecoverProcessWorker::FinishedText(info);
+  EXPECT_EQ(0u, mixed.find(L"Files recovered: 3 (2 whole, 1 partial")) << testpaths::Narrow(mixed);
+  EXPECT_NE(std::wstring::npos, mixed.find(L"written as zeros")) << testpaths::Narrow(mixed);
+  EXPECT_NE(std::wstring::npos, mixed.find(L"failed: 2.")) << testpaths::Narrow(mixed);
+  info.recovered = 0, info.partial = 0, info.failed = 4;
+  EXPECT_EQ(L"No file could be recovered. Files that failed: 4.", CRecoverProcessWorker::FinishedText(info));
+  // A translation that does not take four numbers is not trusted.
+  const int four[] = {1, 2, 3, 4};
+  EXPECT_EQ(L"Recovered 1 of 2 files", EngineFormatInts(L"RecoveredCount", four, 2));
+  EXPECT_EQ(EngineDefaultText(L"RecoverNothing"), EngineFormatInts(L"RecoverNothing", four, 4));
 }
 
 TEST(RecoverNtfs, AnUnreadableClusterIsWrittenAsZerosAndTheFileKeptAsPartial) {
@@ -485,17 +581,103 @@ TEST(RecoverNtfs, AnUnreadableClusterIsWrittenAsZerosAndTheFileKeptAsPartial) {
   want.replace(5 * cs, cs, cs, '\0');
   EXPECT_EQ(want.size(), r.bytes.size());
   EXPECT_TRUE(r.bytes == want);
-  // A device that goes away from that cluster on is no bad cluster: the
-  // file fails, it is not kept as a partial one of zeros.
-  g_badTo = ~0ull;
-  g_badError = ERROR_NOT_READY;
+  // Eight bad sectors (ERROR_NOT_READY under Wine, as a pulled device's
+  // code on Windows) at cluster 9: zeros exactly there, the file partial.
+  g_badFrom = at + 4 * (uint64_t)cs;
+  g_badTo = g_badFrom + 8 * 512;
+  old = SetStorageReadHook(BadSectorRead);
+  const One eight = RecoverOne(reader, L"T:\\", big, SCAN_KIND_DELETED);
+  SetStorageReadHook(old);
+  ASSERT_EQ(1, eight.result) << testpaths::Narrow(eight.outcome.Text());
+  std::string want8 = Generated("big.bin-" + std::to_string(big->m_u64Size), (size_t)big->m_u64Size);
+  const size_t badClusters = (4096 + cs - 1) / cs;
+  want8.replace(9 * cs, badClusters * cs, badClusters * cs, '\0');
+  EXPECT_TRUE(eight.outcome.Partial());
+  EXPECT_EQ(badClusters, eight.outcome.unreadableClusters);
+  EXPECT_TRUE(eight.bytes == want8);
+  // A device pulled from that cluster on is no bad cluster: the file is not
+  // kept (not a partial one of zeros), the message is shown and the run ends.
+  g_badFrom = g_badTo = 0;
+  g_goneAt = at;
+  g_boxes.clear();
+  CRecordingFrame frame;
+  CRecordingRecoverDlg dlg(&frame, L"Z:\\tmp", 0, false);
+  dlg.Attach(reader);
   old = SetStorageReadHook(BadSectorRead);
   const One gone = RecoverOne(reader, L"T:\\", big, SCAN_KIND_DELETED);
   SetStorageReadHook(old);
-  g_badError = ERROR_CRC;
+  reader.SetMessageSink(nullptr, nullptr);
+  Replug();
+  dlg.PumpMessages();
   EXPECT_EQ(0, gone.result);
-  EXPECT_EQ(kRecoverReadError, gone.outcome.result) << testpaths::Narrow(gone.outcome.Text());
+  EXPECT_EQ(kRecoverDeviceGone, gone.outcome.result) << testpaths::Narrow(gone.outcome.Text());
   EXPECT_TRUE(gone.outcome.path.empty() || !testpaths::FileExists(gone.outcome.path));
+  EXPECT_EQ(1, dlg.DoneMessages());
+  EXPECT_TRUE(BoxRecorder::Shown(kDeviceGone));
+}
+
+// The reading again of a failed span, on its own: a bad run of 1 MiB in a
+// span of 4 MiB is skipped over and its end narrowed down (zeros exactly
+// there, every other piece read, a few dozen reads for the run); past its
+// time budget the rest of the span is given up unread; a device that no
+// longer answers ends it; so does a stop.
+TEST(RecoverReread, ABadRunCostsAFewReadsEveryGoodPieceIsKept) {
+  const DWORD piece = 4096, n = 1024, badFrom = 300, badTo = 556;
+  std::vector<BYTE> want((size_t)n * piece);
+  for (size_t i = 0; i < want.size(); ++i) want[i] = (BYTE)(i * 7 + i / 4096);
+  std::vector<BYTE> buffer(want.size(), 0xCC);
+  size_t reads = 0;
+  bool gone = false;
+  auto pieceAt = [&](DWORD) { return piece; };
+  auto read = [&](DWORD at, DWORD bytes) {
+    ++reads;
+    if (at / piece >= badFrom && at / piece < badTo) {
+      memset(&buffer[at], 0x55, bytes);  // a failed read leaves rubbish
+      SetLastError(ERROR_NOT_READY);
+      return false;
+    }
+    memcpy(&buffer[at], &want[at], bytes);
+    return true;
+  };
+  auto isGone = [&] { return gone; };
+  recoverimpl::RereadState state;
+  EXPECT_EQ(kRecoverOk, recoverimpl::RereadPieces(buffer.data(), n * piece, pieceAt, read, isGone, nullptr, state));
+  std::vector<BYTE> zeroed = want;
+  std::fill(zeroed.begin() + badFrom * piece, zeroed.begin() + badTo * piece, 0);
+  EXPECT_TRUE(buffer == zeroed);
+  EXPECT_EQ(badTo - badFrom, state.unreadable);
+  EXPECT_EQ((uint64_t)(badTo - badFrom) * piece, state.unreadableBytes);
+  EXPECT_TRUE(state.anyRead);
+  EXPECT_EQ((DWORD)ERROR_NOT_READY, state.error);
+  EXPECT_LE(state.failedReads, 20u);
+  EXPECT_LE(reads, (size_t)(n - (badTo - badFrom)) + 24);
+
+  // Over its time budget: the rest of the span given up at the first bad piece.
+  recoverimpl::RereadState spent;
+  spent.failedMs = recoverimpl::RereadState::kRereadBaseMs + 1;
+  reads = 0;
+  std::fill(buffer.begin(), buffer.end(), 0xCC);
+  EXPECT_EQ(kRecoverOk, recoverimpl::RereadPieces(buffer.data(), n * piece, pieceAt, read, isGone, nullptr, spent));
+  EXPECT_EQ(badFrom + 1, reads);
+  std::fill(zeroed.begin() + badFrom * piece, zeroed.end(), 0);
+  EXPECT_TRUE(buffer == zeroed);
+  EXPECT_EQ(n - badFrom, spent.unreadable);
+  // More unreadable data buys more time: 10 s a MiB.
+  spent.unreadableBytes = 4ull << 20;
+  EXPECT_FALSE(spent.OverBudget());
+
+  // The device gone at the first bad piece; a stop asked before any read.
+  gone = true;
+  recoverimpl::RereadState pulled;
+  EXPECT_EQ(kRecoverDeviceGone,
+            recoverimpl::RereadPieces(buffer.data(), n * piece, pieceAt, read, isGone, nullptr, pulled));
+  EXPECT_EQ(1u, pulled.failedReads);
+  volatile int stop = 1;
+  reads = 0;
+  recoverimpl::RereadState stopped;
+  EXPECT_EQ(kRecoverStopped,
+            recoverimpl::RereadPieces(buffer.data(), n * piece, pieceAt, read, isGone, &stop, stopped));
+  EXPECT_EQ(0u, reads);
 }
 
 // ---- writing -------------------------------------------------------------------
@@ -531,23 +713,36 @@ TEST(RecoverWrite, AFullOrVanishedTargetIsAFailedRecovery) {
   }
   // Through the worker: the third entry's write finds the target full. The
   // target still has room, so that entry fails alone with the box and the
-  // fourth is written; a target that is gone ends the run there.
+  // fourth is written; a target that is gone ends the run there. The
+  // progress frame is off the screen while the box is up, and back for the
+  // rest of the run.
+  HWND frame = CreateWindowExW(0, L"STATIC", L"recovering", WS_POPUP | WS_VISIBLE, 0, 0, 200, 100, nullptr, nullptr,
+                               nullptr, nullptr);
+  ASSERT_TRUE(frame != nullptr);
   const std::vector<std::wstring> names = {L"resident.txt", L"over64k.bin", L"exact64k.bin", L"CON"};
   s.frame.isChecked = [&](const CFoundItem& f) { return std::find(names.begin(), names.end(), f.m_strName) != names.end(); };
   for (DWORD error : {(DWORD)ERROR_DISK_FULL, (DWORD)ERROR_DEV_NOT_EXIST}) {
     g_writes = 0, g_failAt = 3, g_writeError = error;
-    g_boxes.clear();
+    g_boxes.clear(), g_boxOwnerShown.clear();
+    ShowWindow(frame, SW_SHOWNA);
     const std::wstring out = TempDir(L"recover-full");
     CRecordingRecoverDlg dlg(&s.frame, out, 0, false);
-    ASSERT_TRUE(dlg.Start() && dlg.WaitForEnd(60000));
+    ASSERT_TRUE(dlg.Start(frame) && dlg.WaitForEnd(60000));
     const bool full = error == ERROR_DISK_FULL;
     EXPECT_EQ(full ? 4u : 3u, dlg.Worker().Results().size()) << error;
     EXPECT_EQ(full ? 3 : 2, dlg.FinishedInfo().recovered) << error;
     EXPECT_EQ(full, BoxRecorder::Shown(kDiskNoSpace)) << error;
+    if (full) {
+      ASSERT_EQ(g_boxes.size(), g_boxOwnerShown.size());
+      for (size_t i = 0; i < g_boxes.size(); ++i)
+        EXPECT_FALSE(g_boxOwnerShown[i]) << testpaths::Narrow(g_boxes[i]);
+      EXPECT_TRUE(IsWindowVisible(frame));
+    }
     // Status lines go out by time, not per file: the first at once.
     EXPECT_TRUE(dlg.Statuses().size() >= 1 && dlg.Statuses().size() <= 4u);
   }
   SetRecoverWriteHook(old);
+  DestroyWindow(frame);
 }
 
 // ---- many files ------------------------------------------------------------------
@@ -687,14 +882,33 @@ TEST(RecoverTarget, NamesAndFoldersStayInsideTheTarget) {
   EXPECT_EQ(L"Z:\\t\\Delvaro.1", flat.NextFolder("jpg"));
 }
 
-std::map<std::wstring, int> g_disks;
+// What the fake system answers for every volume: its one extent (disk 14,
+// the first 64 MiB, unless a test says otherwise), or, with g_extentsTold
+// false, no extents and only a device number, as some systems answer for
+// every drive.
+DISK_EXTENT g_extent = {14, {}, {}};
+bool g_extentsTold = true;
+int g_deviceNumber = 14;
 BOOL WINAPI FakeDisks(HANDLE h, DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize, LPDWORD got,
                       LPOVERLAPPED ov) {
+  if (code == IOCTL_STORAGE_GET_DEVICE_NUMBER && !g_extentsTold && outSize >= sizeof(STORAGE_DEVICE_NUMBER)) {
+    STORAGE_DEVICE_NUMBER* n = (STORAGE_DEVICE_NUMBER*)out;
+    n->DeviceType = FILE_DEVICE_DISK;
+    n->DeviceNumber = (DWORD)g_deviceNumber;
+    n->PartitionNumber = 1;
+    *got = sizeof(*n);
+    return TRUE;
+  }
   if (code != IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS) return DeviceIoControl(h, code, in, inSize, out, outSize, got, ov);
+  if (!g_extentsTold) {
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return FALSE;
+  }
   VOLUME_DISK_EXTENTS* e = (VOLUME_DISK_EXTENTS*)out;
   memset(e, 0, sizeof(*e));
   e->NumberOfDiskExtents = 1;
-  e->Extents[0].DiskNumber = 14;
+  e->Extents[0] = g_extent;
+  if (!e->Extents[0].ExtentLength.QuadPart) e->Extents[0].ExtentLength.QuadPart = 64ll << 20;
   *got = sizeof(*e);
   return TRUE;
 }
@@ -740,12 +954,6 @@ TEST(RecoverTarget, ATargetOnTheScannedDeviceIsRefused) {
   EXPECT_TRUE(IsTargetOnScannedDevice(src, L"D:\\out"));
   src.diskNumber = 15;
   EXPECT_FALSE(IsTargetOnScannedDevice(src, L"D:\\out"));
-  LostPartition lost;
-  lost.disk = L"\\\\.\\PhysicalDrive14";
-  src = ScannedSource();
-  src.scanKind = SCAN_KIND_LOST_PARTITION;
-  src.lost = &lost;
-  EXPECT_TRUE(IsTargetOnScannedDevice(src, L"D:\\out"));
   SetStorageIoControlHook(oldIo);
   // An image: never the image file itself.
   src = ScannedSource();
@@ -754,6 +962,63 @@ TEST(RecoverTarget, ATargetOnTheScannedDeviceIsRefused) {
   src.imagePath = testpaths::Fixture(L"recover-fat16.img");
   EXPECT_TRUE(IsTargetOnScannedDevice(src, testpaths::Fixture(L"recover-fat16.img")));
   EXPECT_FALSE(IsTargetOnScannedDevice(src, testpaths::Fixture(L"recover-exfat.img")));
+}
+
+// A lost partition is read from its disk's sectors: a target is refused
+// when its volume is known to lie over them (same disk, overlapping
+// extents), and the refusal says where; a volume elsewhere on that disk, on
+// another disk, or whose place the system does not tell is a fine target.
+TEST(RecoverTarget, ALostPartitionRefusesOnlyATargetKnownToLieOverIt) {
+  NEEDS_WINE_DRIVES();
+  devicemap::CScopedDeviceMap map;
+  ASSERT_TRUE(map.DriveFolder(L'd', TempDir(L"recover-lost-d")) &&
+              map.Volume(L'd', testpaths::Fixture(L"recover-exfat.img")));
+  StorageIoControlFn oldIo = SetStorageIoControlHook(FakeDisks);
+  LostPartition lost;  // disk 14
+  lost.disk = L"\\\\.\\PhysicalDrive14";
+  lost.info.m_StartSector = 2048;
+  lost.info.m_SectorCount = 16384;  // bytes 1 MiB .. 9 MiB
+  ScannedSource src;
+  src.scanKind = SCAN_KIND_LOST_PARTITION;
+  src.lost = &lost;
+  const struct {
+    const char* what;
+    bool told;
+    int disk;
+    long long start, length;
+    bool refused;
+  } cases[] = {
+      {"over the partition", true, 14, 0, 64ll << 20, true},
+      {"over its last sector", true, 14, (9ll << 20) - 512, 1 << 20, true},
+      {"right after it", true, 14, 9ll << 20, 1 << 20, false},
+      {"right before it", true, 14, 0, 1 << 20, false},
+      {"another disk", true, 15, 0, 64ll << 20, false},
+      {"place not told, same disk number", false, 14, 0, 0, false},
+  };
+  for (const auto& c : cases) {
+    g_extentsTold = c.told;
+    g_deviceNumber = c.disk;
+    g_extent.DiskNumber = (DWORD)c.disk;
+    g_extent.StartingOffset.QuadPart = c.start;
+    g_extent.ExtentLength.QuadPart = c.length;
+    TargetConflict why;
+    EXPECT_EQ(c.refused, IsTargetOnScannedDevice(src, L"D:\\out", &why)) << c.what;
+    if (c.refused) {
+      EXPECT_EQ(14, why.disk) << c.what;
+      EXPECT_EQ((uint64_t)c.start, why.volumeStart) << c.what;
+      EXPECT_EQ(2048u * 512, why.partitionStart) << c.what;
+      EXPECT_EQ(16384u * 512, why.partitionLength) << c.what;
+    }
+  }
+  // A whole disk read by a deep scan: any volume of it.
+  g_extentsTold = true;
+  g_extent = DISK_EXTENT{14, {}, {}};
+  src = ScannedSource();
+  src.scanKind = SCAN_KIND_DEEP;
+  src.targetKind = SCAN_TARGET_DISK;
+  src.diskNumber = 14;
+  EXPECT_TRUE(IsTargetOnScannedDevice(src, L"D:\\out"));
+  SetStorageIoControlHook(oldIo);
 }
 
 // A lost partition: the file system starts at the partition's start plus its
@@ -920,33 +1185,71 @@ TEST(RecoverRun, WriteCarvedFileChecksItsRangeAndEveryRead) {
     EXPECT_EQ(got.substr(zeroFrom + 4096), bytes.substr(zeroFrom + 4096));
     EXPECT_EQ('M', bytes[(size_t)(2 * chunk - 1)]);
   }
-  // Every sector of a two-chunk file unreadable: no file of zeros, and the
-  // reads per chunk are bounded (a long run of failed blocks gives the rest
-  // of the chunk up), not one per 4 KiB block.
+  // A bad run of 1 MiB inside the file: the reads skip over it in growing
+  // steps and narrow its end down, so every byte around it comes back, at a
+  // few reads for the run, not one per 4 KiB block (nor zeros unread after
+  // 64 of them, as before).
   {
-    g_badFrom = 0;
-    g_badTo = ~0ull;
+    g_badFrom = (start + chunk + chunk / 4) / 4096 * 4096;
+    g_badTo = g_badFrom + (1 << 20);
     g_badReads = 0;
     StorageReadFn old = SetStorageReadHook(CountedBadSectorRead);
-    const std::wstring none = dir + L"\none.bin";
+    const std::wstring run = dir + L"\\run.bin";
+    EXPECT_EQ(1, worker.WriteCarvedFile(h, run, &hit, SCAN_TARGET_IMAGE, nullptr, nullptr));
+    SetStorageReadHook(old);
+    const std::string bytes = ReadWholeFile(run);
+    std::string want = ReadWholeFile(path);
+    const size_t zeroFrom = (size_t)(g_badFrom - start);
+    want.replace(zeroFrom, 1 << 20, 1 << 20, '\0');
+    want[(size_t)(badBlock - start) + 100] = 'B';
+    if (badBlock >= g_badFrom && badBlock < g_badTo) want[(size_t)(badBlock - start) + 100] = '\0';
+    EXPECT_TRUE(bytes == want);
+    EXPECT_EQ((1u << 20) / 4096, worker.LastCarvedOutcome().unreadableClusters);
+    // The good blocks of its chunk read one by one, the bad run in a few dozen.
+    EXPECT_LT(g_badReads, chunk / 4096 + 64);
+  }
+  // Every sector of a two-chunk file unreadable while the device answers: no
+  // file of zeros, at a bounded number of reads per chunk.
+  {
+    g_badFrom = start / 4096 * 4096;
+    g_badTo = start + 2 * chunk + 4096;
+    g_badReads = 0;
+    StorageReadFn old = SetStorageReadHook(CountedBadSectorRead);
+    const std::wstring none = dir + L"\\none.bin";
     EXPECT_EQ(0, worker.WriteCarvedFile(h, none, &hit, SCAN_TARGET_IMAGE, nullptr, nullptr));
     EXPECT_EQ(kRecoverReadError, worker.LastCarvedOutcome().result);
     EXPECT_FALSE(testpaths::FileExists(none));
-    EXPECT_LE(g_badReads, 2 * (1 + recoverimpl::kMaxFailedPiecesInARow));
+    // Per chunk: the chunk, then a doubling step per failed block (each with
+    // a look at the first sector), about 2 x log2(blocks of a chunk).
+    EXPECT_LE(g_badReads, 2 * (1 + 2 * 16));
     EXPECT_GT(g_badReads, 2u);
     // A stop asked while the blocks are read again ends the file there.
     static volatile int stop = 0;
     g_stopAfterReads = 5;
     g_stopFlag = &stop;
     g_badReads = 0;
-    const std::wstring stopped = dir + L"\stopped.bin";
+    const std::wstring stopped = dir + L"\\stopped.bin";
     EXPECT_EQ(0, worker.WriteCarvedFile(h, stopped, &hit, SCAN_TARGET_IMAGE, nullptr, &stop));
     EXPECT_EQ(kRecoverStopped, worker.LastCarvedOutcome().result);
     EXPECT_EQ(5u, g_badReads);
     EXPECT_FALSE(testpaths::FileExists(stopped));
     g_stopFlag = nullptr;
-    SetStorageReadHook(old);
+    // The device pulled in the second chunk: no file, the message, the end.
     g_badFrom = g_badTo = 0;
+    g_goneAt = start + chunk + 8192;
+    g_boxes.clear();
+    CRecordingRecoverDlg dlg(&frame, dir, 0, false);
+    dlg.Attach(worker);
+    const std::wstring pulled = dir + L"\\pulled.bin";
+    EXPECT_EQ(0, worker.WriteCarvedFile(h, pulled, &hit, SCAN_TARGET_IMAGE, nullptr, nullptr));
+    Replug();
+    SetStorageReadHook(old);
+    dlg.PumpMessages();
+    EXPECT_EQ(kRecoverDeviceGone, worker.LastCarvedOutcome().result);
+    EXPECT_FALSE(testpaths::FileExists(pulled));
+    EXPECT_EQ(1, dlg.DoneMessages());
+    EXPECT_TRUE(BoxRecorder::Shown(kDeviceGone));
+    worker.SetDialogMessageSink(nullptr, nullptr);
   }
   // No length, not valid, past the end of the device: nothing written.
   for (auto change : std::vector<std::function<void(DeepScanHit&)>>{

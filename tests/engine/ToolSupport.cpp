@@ -81,7 +81,7 @@ int RecoverAndPrint(IMainFrameServices* frame, std::wstring outDir, int fullPath
     const double seconds = double(t1.QuadPart - t0.QuadPart) / double(freq.QuadPart);
 
     unsigned long long bytes = 0;
-    size_t recovered = 0;
+    size_t recovered = 0, partial = 0;
     const std::vector<RecoverEntryResult>& results = recovery.Worker().Results();
     for (const RecoverEntryResult& r : results)
     {
@@ -92,9 +92,11 @@ int RecoverAndPrint(IMainFrameServices* frame, std::wstring outDir, int fullPath
         bytes += r.outcome.bytesWritten;
         if (r.outcome.Ok())
             ++recovered;
+        if (r.outcome.Partial())
+            ++partial;
     }
-    printf("%zu entries: %zu recovered, %zu failed%s in %.3f s: %.1f MB/s\n", results.size(), recovered,
-           results.size() - recovered, recovery.Worker().WasRefused() ? " (target refused)" : "", seconds,
+    printf("%zu entries: %zu recovered (%zu partial), %zu failed%s in %.3f s: %.1f MB/s\n", results.size(), recovered,
+           partial, results.size() - recovered, recovery.Worker().WasRefused() ? " (target refused)" : "", seconds,
            seconds > 0 ? bytes / 1048576.0 / seconds : 0.0);
     fflush(stdout);
     return recovery.Worker().WasRefused() ? 3 : 0;

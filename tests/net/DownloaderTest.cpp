@@ -3,6 +3,7 @@
 // file nor a hang.
 #include <aclapi.h>
 
+#include <atomic>
 #include <thread>
 
 #include "UpdateTestUtil.h"
@@ -197,6 +198,80 @@ TEST_F(Download, AddressesAndPaths)
     EXPECT_EQ(E_FAIL, d.Download(NULL, m_target.c_str(), CREATE_ALWAYS));
     EXPECT_EQ(1, SiteRequests(L"sdl5"));
     EXPECT_EQ("abc", Target());
+}
+
+// Someone who writes over the ".upd" file whenever it lets him, while
+// downloads that must pass a policy run: what lands on the target is always
+// what passed it.
+TEST_F(Download, WhatWasCheckedIsWhatLands)
+{
+    const std::string good = Pattern(30000);
+    ASSERT_TRUE(PutSiteFile(L"sdl6", L"f.bin", good));
+    const std::wstring served = m_dir + L"\\served.bin";
+    ASSERT_TRUE(WriteFileBytes(served, good));
+    CTrustPolicy pinned = FilePinPolicy({served});
+    const std::string evil(good.size(), 'E');
+    std::atomic<bool> stop(false);
+    std::atomic<int> overwrites(0);
+    std::thread writer([&] {
+        while (!stop) {
+            HANDLE h = CreateFileW(Upd().c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   NULL, OPEN_EXISTING, 0, NULL);
+            if (h == INVALID_HANDLE_VALUE) {
+                Sleep(0);
+                continue;
+            }
+            DWORD n = 0;
+            if (WriteFile(h, evil.data(), (DWORD)evil.size(), &n, NULL))
+                ++overwrites;
+            CloseHandle(h);
+        }
+    });
+    int landed = 0, refused = 0;
+    for (int i = 0; i < 60; ++i) {
+        DeleteFileW(m_target.c_str());
+        CDownloader d;
+        d.SetTrustPolicy(&pinned);
+        if (d.Download(SiteUrl(L"sdl6", L"f.bin").c_str(), m_target.c_str(), CREATE_ALWAYS) == 0) {
+            ++landed;
+            EXPECT_EQ(good, Target()) << "download " << i;
+        } else {
+            ++refused;
+            // Changed before the check, or held by the writer at that moment.
+            EXPECT_TRUE(d.GetResult() == DL_NOT_VERIFIED || d.GetResult() == DL_FILE_ERROR) << d.GetResult();
+            EXPECT_FALSE(Exists(m_target));
+        }
+    }
+    stop = true;
+    writer.join();
+    EXPECT_EQ(60, landed + refused);
+    EXPECT_GT(overwrites.load(), 0);
+}
+
+// Private folders that earlier runs left behind go at the next start; one
+// that a running process uses stays.
+TEST(DownloadNames, LeftPrivateFoldersGoAtTheNextStart)
+{
+    wchar_t temp[MAX_PATH + 1] = {};
+    ASSERT_GT(GetTempPathW(MAX_PATH, temp), 0u);
+    const std::wstring inUse = CreatePrivateDownloadFolder();
+    ASSERT_FALSE(inUse.empty());
+    ASSERT_TRUE(WriteFileBytes(inUse + L"\\OvoDelvaroSetup6.exe", "x"));
+    // Left by a run that ended with its installer still running (its lock
+    // no longer held), and by an earlier version (no lock at all).
+    const std::wstring ended = std::wstring(temp) + L"OvoDelvaro6-LEFT" + std::to_wstring(GetCurrentProcessId());
+    const std::wstring older = ended + L"OLD";
+    for (const std::wstring& f : {ended, older}) {
+        ASSERT_TRUE(CreateDirectoryW(f.c_str(), NULL) || GetLastError() == ERROR_ALREADY_EXISTS);
+        ASSERT_TRUE(WriteFileBytes(f + L"\\OvoDelvaroSetup6.exe", "x"));
+    }
+    ASSERT_TRUE(WriteFileBytes(ended + L"\\inuse.lock", ""));
+    EXPECT_GE(RemoveStaleDownloadFolders(), 2);
+    EXPECT_FALSE(Exists(ended));
+    EXPECT_FALSE(Exists(older));
+    EXPECT_TRUE(Exists(inUse + L"\\OvoDelvaroSetup6.exe"));
+    RemoveDownloadFolder(inUse);
+    EXPECT_FALSE(Exists(inUse));
 }
 
 TEST(DownloadNames, SafeCharactersOnly)

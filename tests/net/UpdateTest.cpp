@@ -77,6 +77,7 @@ protected:
         g_ConfigSetting.m_strIniPath = m_oldIni;
         SetMessageDlgProc(m_oldProc);
         g_OemInfo.m_strNewVersion.clear();
+        GetUpdater().SetTrustPolicy(NULL);
         RegDeleteTreeW(HKEY_CURRENT_USER, kTestKey);
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, kTestKey);
     }
@@ -95,6 +96,8 @@ protected:
         u.SetRegistryKey(kTestKey);
         u.SetTrustPolicy(policy);
         u.SetOwnerWindow(m_window);
+        // "remotecfg.dat" is checked against the program's updater when read.
+        GetUpdater().SetTrustPolicy(policy);
     }
     // A site with a patch, a remote configuration and a new version.
     void MakeSite(const std::wstring& site, const std::wstring& patch, const char* newVersion = "6.10.0.0")
@@ -291,6 +294,64 @@ TEST_F(UpdateCheck, RemoteConfigurationOnlyWhenTrusted)
     EXPECT_EQ(0, ReadNtfsScsiCtl());
     EXPECT_EQ(1, ReadScanInPath());
     EXPECT_FALSE(Exists(cfg + L".upd"));
+
+    // A file put in its place between checks is not believed when read,
+    // and goes.
+    ASSERT_TRUE(WriteFileBytes(cfg, "[Scan]\r\nNTFSSCSICTL=0\r\nScanInPath=0\r\n"));
+    EXPECT_EQ(1, ReadScanInPath());
+    EXPECT_FALSE(Exists(cfg));
+    EXPECT_EQ(1, ReadNtfsScsiCtl());
+    // Nor does a refused or failed download keep one that does not pass.
+    ASSERT_TRUE(WriteFileBytes(cfg, "[Scan]\r\nScanInPath=0\r\n"));
+    u.DownloadConfig();
+    EXPECT_FALSE(Exists(cfg));
+    ASSERT_TRUE(WriteFileBytes(cfg, "[Scan]\r\nScanInPath=0\r\n"));
+    CUpdate::Endpoints gone = SiteEndpoints(L"supd8");
+    gone.remoteConfig = L"http://" + nettest::ClosedPortBase() + L"/remotecfg.cab";
+    u.SetEndpoints(gone);
+    u.DownloadConfig();
+    EXPECT_FALSE(Exists(cfg));
+    EXPECT_EQ(1, ReadScanInPath());
+    // The pinned file, where the download fails, stays and counts.
+    ASSERT_TRUE(WriteFileBytes(cfg, kRemoteConfig));
+    u.DownloadConfig();
+    EXPECT_EQ(0, ReadNtfsScsiCtl());
+}
+
+// The maker's updater library is loaded with its imports from System32
+// only: a library it imports that lies in the working folder or along PATH
+// is not taken, so the updater library does not load at all.
+TEST(UpdaterLibrary, ImportsComeFromSystem32Only)
+{
+    const std::wstring plant = testpaths::Join(testpaths::BinDir(), L"plant");
+    wchar_t oldDir[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, oldDir);
+    const std::wstring oldPath = nettest::Env(L"PATH");
+    ASSERT_TRUE(SetCurrentDirectoryW(plant.c_str()));
+    SetEnvironmentVariableW(L"PATH", (plant + L";" + oldPath).c_str());
+    SetEnvironmentVariableW(L"DELVARO_PLANTED_LOADED", NULL);
+    SetEnvironmentVariableW(L"DELVARO_FAKE_PATCH_LOADED", NULL);
+
+    const std::wstring importing = testpaths::MakeTempDir(L"freshet1");
+    ASSERT_TRUE(CopyFileW(FakePatchWithImport().c_str(), (importing + L"\\Freshet.dll").c_str(), FALSE));
+    {
+        CUpdate u(importing.c_str());
+        EXPECT_EQ(NULL, u.GetUpdaterModule());
+    }
+    EXPECT_EQ(0u, GetEnvironmentVariableW(L"DELVARO_PLANTED_LOADED", NULL, 0));
+    EXPECT_EQ(0u, GetEnvironmentVariableW(L"DELVARO_FAKE_PATCH_LOADED", NULL, 0));
+
+    // One without such imports loads.
+    const std::wstring plain = testpaths::MakeTempDir(L"freshet2");
+    ASSERT_TRUE(CopyFileW(FakePatch().c_str(), (plain + L"\\Freshet.dll").c_str(), FALSE));
+    {
+        CUpdate u(plain.c_str());
+        EXPECT_NE((HMODULE)NULL, u.GetUpdaterModule());
+    }
+    EXPECT_NE(0u, GetEnvironmentVariableW(L"DELVARO_FAKE_PATCH_LOADED", NULL, 0));
+    SetEnvironmentVariableW(L"DELVARO_FAKE_PATCH_LOADED", NULL);
+    SetCurrentDirectoryW(oldDir);
+    SetEnvironmentVariableW(L"PATH", oldPath.c_str());
 }
 
 TEST_F(UpdateCheck, PendingInstaller)

@@ -516,4 +516,73 @@ TEST_F(TreeTest, FolderTreeKnowsADriveWhateverTheCaseOfItsLetter)
     EXPECT_TRUE(Has(labels, g_strLangRootDir));
 }
 
+// A lost partition's paths have no drive ("\Photos\"): its folders keep
+// the case the paths give them, under one root "\" whose first child holds
+// the files of the partition's root folder; checked folders come back as
+// those paths, never the root itself.
+TEST_F(TreeTest, FolderTreeNamesALostPartitionsFoldersAsItsPathsSpellThem)
+{
+    const RECT rc = {0, 0, 200, 300};
+    CPathTreeCtrl tree;
+    ASSERT_TRUE(tree.Create(m_owner, rc, 101) != NULL);
+    for (const wchar_t* p : {L"\\Photos\\2019\\", L"\\Docs\\", L"\\", L"\\pics\\", L"\\"})
+        ASSERT_TRUE(tree.AddFile(p, 0));
+    HWND h = tree.GetHwnd();
+    HTREEITEM top = ChildOf(tree, NULL, L"\\");
+    ASSERT_TRUE(top != NULL);
+    EXPECT_TRUE(TreeView_GetNextSibling(h, top) == NULL);
+    HTREEITEM photos = ChildOf(tree, top, L"Photos"), docs = ChildOf(tree, top, L"Docs");
+    HTREEITEM pics = ChildOf(tree, top, L"pics"), root = ChildOf(tree, top, g_strLangRootDir);
+    HTREEITEM y2019 = ChildOf(tree, photos, L"2019");
+    ASSERT_TRUE(photos && docs && pics && root && y2019);
+    EXPECT_EQ(root, TreeView_GetChild(h, top));
+    const auto labels = Labels(tree);
+    EXPECT_EQ(6u, labels.size());
+    for (const wchar_t* upper : {L"PHOTOS", L"DOCS", L"PICS"})
+        EXPECT_FALSE(Has(labels, upper));
+    EXPECT_EQ(L"\\Photos\\2019\\", tree.PathOf(y2019));
+    EXPECT_EQ(L"\\pics\\", tree.PathOf(pics));
+    EXPECT_EQ(L"\\" + g_strLangRootDir, tree.PathOf(root));
+    ClickBox(tree, y2019);
+    ClickBox(tree, root);
+    std::vector<std::wstring> out;
+    ASSERT_TRUE(tree.GetCheckedPaths(out));
+    const std::vector<std::wstring> want = {L"\\" + g_strLangRootDir, L"\\Photos\\2019\\", L"\\Photos\\"};
+    EXPECT_EQ(want, out);
+    // Its root clicked: the marker of the one top node.
+    tree.SetClickedItem(top);
+    ASSERT_TRUE(tree.GetCheckedPaths(out));
+    EXPECT_EQ(std::vector<std::wstring>{L"KORVANTIS_UNCHECKALL"}, out);
+}
+
+// The recycle bins of two drives make two top nodes: the check-all box on
+// the first (the node that shows every row) checks both, and the checked
+// paths come from both, not from the first drive alone.
+TEST_F(TreeTest, CheckingAllOfATreeOfSeveralDrivesTakesEveryDrive)
+{
+    const RECT rc = {0, 0, 200, 300};
+    CPathTreeCtrl tree;
+    ASSERT_TRUE(tree.Create(m_owner, rc, 101) != NULL);
+    ASSERT_TRUE(tree.AddFile(L"P:\\A\\", 0));
+    ASSERT_TRUE(tree.AddFile(L"Q:\\B\\", 0));
+    HTREEITEM p = ChildOf(tree, NULL, L"P:"), q = ChildOf(tree, NULL, L"Q:");
+    ASSERT_TRUE(p && q);
+    ASSERT_EQ(p, TreeView_GetSelection(tree.GetHwnd()));
+    tree.CheckSelectedNode(1);
+    EXPECT_EQ(1, tree.GetCheckState(p));
+    EXPECT_EQ(1, tree.GetCheckState(q));
+    EXPECT_EQ(1, tree.GetCheckState(ChildOf(tree, q, L"B")));
+    std::vector<std::wstring> out;
+    ASSERT_TRUE(tree.GetCheckedPaths(out));
+    EXPECT_EQ((std::vector<std::wstring>{L"P:\\A\\", L"Q:\\B\\"}), out);
+    ClickBox(tree, ChildOf(tree, q, L"B"));
+    tree.SetClickedItem(p);
+    ASSERT_TRUE(tree.GetCheckedPaths(out));
+    EXPECT_EQ(std::vector<std::wstring>{L"P:\\A\\"}, out);
+    tree.CheckSelectedNode(0);
+    EXPECT_EQ(0, tree.GetCheckState(p));
+    ASSERT_TRUE(tree.GetCheckedPaths(out));
+    EXPECT_EQ(std::vector<std::wstring>{L"KORVANTIS_UNCHECKALL"}, out);
+}
+
 }  // namespace
