@@ -319,27 +319,44 @@ std::wstring MakeUniqueFilePath(const std::wstring& name, const std::wstring& fo
 }
 
 namespace {
-std::wstring UpperName(const std::wstring& s) {
-  std::wstring u = s;
-  if (!u.empty()) CharUpperBuffW(&u[0], (DWORD)u.size());
-  return u;
+// `s` upper-cased into `out` (whose memory is reused from call to call).
+void UpperNameInto(const std::wstring& s, std::wstring& out) {
+  out.assign(s);
+  if (!out.empty()) CharUpperBuffW(&out[0], (DWORD)out.size());
 }
 }  // namespace
 
+CUniqueNameMemory::Folder& CUniqueNameMemory::FolderOf(const std::wstring& folder) {
+  // Files come folder by folder: the last folder serves until another one comes.
+  if (m_pLast && folder == m_strLastFolder) return *m_pLast;
+  m_strLastFolder = folder;
+  UpperNameInto(folder, m_strKey);
+  if (m_strKey.back() != L'\\') m_strKey += L'\\';
+  m_pLast = &m_folders[m_strKey];
+  return *m_pLast;
+}
+
 std::wstring CUniqueNameMemory::NextPath(const std::wstring& safeName, const std::wstring& folder) {
   if (folder.empty() || safeName.empty()) return L"";
-  std::wstring dir = folder;
-  if (dir.back() != L'\\') dir += L'\\';
-  Folder& f = m_folders[UpperName(dir)];
-  const std::wstring key = UpperName(safeName);
-  if (f.given.insert(key).second) return dir + safeName;
-  int& counter = f.next[key];
+  Folder& f = FolderOf(folder);
+  const bool slash = folder.back() == L'\\';
+  UpperNameInto(safeName, m_strKey);
+  if (f.given.insert(m_strKey).second) {
+    std::wstring path;
+    path.reserve(folder.size() + 1 + safeName.size());
+    path += folder;
+    if (!slash) path += L'\\';
+    path += safeName;
+    return path;
+  }
+  int& counter = f.next[m_strKey];
   if (counter < 1) counter = 1;
   for (; counter <= 1000000; ++counter) {
     const std::wstring candidate = NumberedName(safeName, counter);
-    if (f.given.insert(UpperName(candidate)).second) {
+    UpperNameInto(candidate, m_strKey);
+    if (f.given.insert(m_strKey).second) {
       ++counter;
-      return dir + candidate;
+      return folder + (slash ? L"" : L"\\") + candidate;
     }
   }
   return L"";

@@ -74,6 +74,9 @@ std::wstring MakeSafeFileName(const std::wstring& name);
 // given by Taken, and NextPath goes on past it.
 class CUniqueNameMemory {
  public:
+  CUniqueNameMemory() {}
+  CUniqueNameMemory(const CUniqueNameMemory&) = delete;
+  CUniqueNameMemory& operator=(const CUniqueNameMemory&) = delete;
   // The next candidate path for the (already safe) name in folder, marked as
   // given; empty for an empty folder or when the counter ran out.
   std::wstring NextPath(const std::wstring& safeName, const std::wstring& folder);
@@ -84,7 +87,11 @@ class CUniqueNameMemory {
     std::set<std::wstring> given;        // upper-cased names
     std::map<std::wstring, int> next;    // upper-cased name -> next counter to try
   };
+  Folder& FolderOf(const std::wstring& folder);
   std::map<std::wstring, Folder> m_folders;  // upper-cased folder with its trailing backslash
+  std::wstring m_strLastFolder;              // as given, and its entry
+  Folder* m_pLast = nullptr;
+  std::wstring m_strKey;                     // upper-cased names are made here
 };
 
 // A path as the wide file functions take it beyond MAX_PATH: "\\?\" in front

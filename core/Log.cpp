@@ -24,7 +24,10 @@ const int kMaxLogLine = 527;
 }  // namespace
 
 void DebugPrint(const wchar_t* format, ...) {
-  if (!format) return;
+  // Only a debugger reads these lines. Without one, sending them still costs
+  // an exception and a look for a listener's buffer (under Wine a server
+  // round trip each): a line per recovered file cost more than its create.
+  if (!format || !IsDebuggerPresent()) return;
   wchar_t buf[512] = {};
   va_list ap;
   va_start(ap, format);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cwchar>
 #include <memory>
+#include <new>
 #include <vector>
 
 #include "core/Helpers.h"
@@ -136,10 +137,38 @@ CRecoverSession::CRecoverSession() {}
 CRecoverSession::~CRecoverSession()
 {
     CloseVolumes();
+    delete[] m_pCopyBuffer;
+}
+
+BYTE* CRecoverSession::CopyBuffer(DWORD bytes)
+{
+    if (bytes > m_dwCopyBytes)
+    {
+        // At least a whole chunk and a cluster at once: a run of growing files
+        // makes it once.
+        DWORD want = std::max<DWORD>(bytes, kCopyChunk + kCopyChunkSlack);
+        delete[] m_pCopyBuffer;
+        m_pCopyBuffer = new (std::nothrow) BYTE[want];
+        if (!m_pCopyBuffer && want > bytes)
+            m_pCopyBuffer = new (std::nothrow) BYTE[want = bytes];
+        m_dwCopyBytes = m_pCopyBuffer ? want : 0;
+    }
+    return m_dwCopyBytes >= bytes ? m_pCopyBuffer : nullptr;
+}
+
+CFileRecord* CRecoverSession::NtfsRecord(CNTFSVolume* volume)
+{
+    if (!volume || volume != m_pNtfs)
+        return nullptr;
+    if (!m_pNtfsRecord)
+        m_pNtfsRecord = new CFileRecord(volume);
+    return m_pNtfsRecord;
 }
 
 void CRecoverSession::CloseVolumes()
 {
+    delete m_pNtfsRecord;
+    m_pNtfsRecord = nullptr;
     delete m_pNtfs;
     delete m_pFat32;
     delete m_pFat16;
@@ -298,8 +327,9 @@ bool CRecoverOutput::Create(const std::wstring& destination, const std::wstring&
                 SetLastError(ERROR_FILE_EXISTS);
                 break;
             }
-            m_hFile = CreateFileW(LongPathForm(m_strPath, MAX_PATH - 1).c_str(), access, share, nullptr, CREATE_NEW,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+            m_hFile = CreateFileW(m_strPath.size() < MAX_PATH ? m_strPath.c_str()
+                                                              : LongPathForm(m_strPath, MAX_PATH - 1).c_str(),
+                                  access, share, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
             if (m_hFile == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS &&
                 GetLastError() != ERROR_ALREADY_EXISTS)
                 break;
@@ -548,7 +578,8 @@ struct NtfsEntry
 {
     std::unique_ptr<CNTFSVolume> owned;  // the volume, unless the run keeps it
     CNTFSVolume* volume = nullptr;
-    std::unique_ptr<CFileRecord> record;
+    std::unique_ptr<CFileRecord> ownedRecord;  // the record, unless the run keeps one
+    CFileRecord* record = nullptr;
     const CAttrBase* data = nullptr;
 
     NtfsLoad Load(const wchar_t* root, const ILostPartitionSource* lost, const CFoundItem* item, int scanKind,
@@ -585,7 +616,12 @@ struct NtfsEntry
                 return kNtfsVolumeFailed;
             volume = session ? session->Keep<CNTFSVolume>(key, owned.release()) : owned.get();
         }
-        record.reset(new CFileRecord(volume));
+        record = session ? session->NtfsRecord(volume) : nullptr;
+        if (!record)
+        {
+            ownedRecord.reset(new CFileRecord(volume));
+            record = ownedRecord.get();
+        }
         record->SetAttrMask(NtfsAttrMask(ATTR_TYPE_DATA) | NtfsAttrMask(ATTR_TYPE_FILE_NAME));
         const ULONGLONG number = item->m_u64FileRef;
         bool loaded = false;
@@ -628,25 +664,37 @@ struct NtfsEntry
 
     ~NtfsEntry()
     {
-        record.reset();  // records go before their volume
+        ownedRecord.reset();  // records go before their volume
         owned.reset();
     }
 };
+
+// The copy buffer for `total` bytes of a stream: a chunk, and room for the
+// rest of the last cluster so that it is read with the clusters before it.
+DWORD NtfsCopyBufferBytes(uint64_t total, DWORD clusterBytes)
+{
+    if (total == 0)
+        return 0;
+    const DWORD chunk = (DWORD)std::min<uint64_t>(kCopyChunk, total);
+    return clusterBytes <= kCopyChunk ? chunk + clusterBytes : chunk;
+}
 
 // Copies `total` bytes of the data stream to the sink in chunks. A chunk
 // that cannot be read is read again a cluster at a time (RereadPieces): a
 // bad cluster is written as zeros, so that what follows keeps its offsets
 // and the file comes back as far as it can be read; a device that stopped
-// answering ends the file (kRecoverDeviceGone).
-RecoverResult CopyNtfsData(const CAttrBase* data, uint64_t total, CNTFSVolume& volume, IRecoverSink& sink,
-                           CRecoverFile* progress, const volatile int* stop, RereadState& state)
+// answering ends the file (kRecoverDeviceGone). The copy buffer is the
+// run's (or the caller's), with room for a chunk and a cluster.
+RecoverResult CopyNtfsData(const CAttrBase* data, uint64_t total, CNTFSVolume& volume, const CCopyBuffer& copyBuffer,
+                           IRecoverSink& sink, CRecoverFile* progress, const volatile int* stop, RereadState& state)
 {
     if (total == 0)
         return kRecoverOk;
     const DWORD chunk = (DWORD)std::min<uint64_t>(kCopyChunk, total);
-    std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[chunk]);
-    if (!buffer)
+    BYTE* const buffer = copyBuffer.Get();
+    if (!buffer || copyBuffer.Size() < chunk)
         return kRecoverReadError;
+    const DWORD room = copyBuffer.Size();
     DWORD clusterBytes = volume.GetClusterSize();
     if (clusterBytes == 0 || clusterBytes > chunk)
         clusterBytes = std::min<DWORD>(chunk, 4096);
@@ -660,18 +708,18 @@ RecoverResult CopyNtfsData(const CAttrBase* data, uint64_t total, CNTFSVolume& v
         const DWORD want = (DWORD)std::min<uint64_t>(chunk, total - offset);
         DWORD got = 0;
         SetLastError(0);
-        if (!data->ReadData(offset, buffer.get(), want, &got) || got != want)
+        if (!data->ReadDataInto(offset, buffer, want, room, &got) || got != want)
         {
             state.error = GetLastError();
             // Piece by piece, each piece ending on a cluster boundary of the file.
             const RecoverResult r = RereadPieces(
-                buffer.get(), want,
+                buffer, want,
                 [&](DWORD at) {
                     return (DWORD)std::min<uint64_t>(want - at, clusterBytes - (offset + at) % clusterBytes);
                 },
                 [&](DWORD at, DWORD piece) {
                     DWORD pieceGot = 0;
-                    return data->ReadData(offset + at, buffer.get() + at, piece, &pieceGot) && pieceGot == piece;
+                    return data->ReadData(offset + at, buffer + at, piece, &pieceGot) && pieceGot == piece;
                 },
                 [&] { return !probe.StillAnswers(); }, stop, state);
             if (r != kRecoverOk)
@@ -682,7 +730,7 @@ RecoverResult CopyNtfsData(const CAttrBase* data, uint64_t total, CNTFSVolume& v
         {
             state.anyRead = true;
         }
-        if (!sink.Put(buffer.get(), got))
+        if (!sink.Put(buffer, got))
             return kRecoverWriteError;
         offset += got;
     }
@@ -744,8 +792,9 @@ int CRecoverFileNTFS::RecoverToFile(const wchar_t* root, const ILostPartitionSou
         return 0;
     CFileSink sink(output);
     RereadState state;
-    const RecoverResult r =
-        CopyNtfsData(entry.data, entry.data->GetDataSize(), *entry.volume, sink, this, stop, state);
+    const uint64_t size = entry.data->GetDataSize();
+    const CCopyBuffer buffer(m_pSession, NtfsCopyBufferBytes(size, entry.volume->GetClusterSize()));
+    const RecoverResult r = CopyNtfsData(entry.data, size, *entry.volume, buffer, sink, this, stop, state);
     m_outcome.unreadableClusters = state.unreadable;
     if (r == kRecoverWriteError)
         return Finish(&output, WriteFailure(output.Error()), output.Error());
@@ -770,8 +819,9 @@ IStream* CRecoverFileNTFS::ReadToStream(const wchar_t* root, const ILostPartitio
     const uint64_t wanted = limit && limit < size ? limit : size;
     CStreamSink sink;
     RereadState state;
-    const bool copied =
-        sink.Create(wanted) && CopyNtfsData(entry.data, wanted, *entry.volume, sink, nullptr, nullptr, state) == kRecoverOk;
+    const CCopyBuffer buffer(nullptr, NtfsCopyBufferBytes(wanted, entry.volume->GetClusterSize()));
+    const bool copied = sink.Create(wanted) &&
+                        CopyNtfsData(entry.data, wanted, *entry.volume, buffer, sink, nullptr, nullptr, state) == kRecoverOk;
     m_outcome.unreadableClusters = state.unreadable;
     if (!copied)
         return nullptr;

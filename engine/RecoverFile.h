@@ -129,12 +129,15 @@ class CNTFSVolume;
 class CFAT32Volume;
 class CFATVolume;
 class CExFATVolume;
+class CFileRecord;
 
 // What a recovery run keeps from one file to the next, so that a file costs
 // its own reads and writes and not the set-up around them: the open volume
 // with its caches (one volume per run is the rule, a recycle-bin run may
-// change volumes), the names given in each output folder, the folders made,
-// and the time of the last progress message.
+// change volumes), the buffer the data moves through and the NTFS file
+// record object (memory that would otherwise be had and given back, page by
+// page, for every file), the names given in each output folder, the folders
+// made, and the time of the last progress message.
 class CRecoverSession
 {
 public:
@@ -147,6 +150,14 @@ public:
     // Keep hands one over (any other kept volume is closed).
     template <class V> V* Find(const std::wstring& key);
     template <class V> V* Keep(const std::wstring& key, V* volume);
+
+    // The run's copy buffer, at least `bytes` long (grown when a file needs
+    // more, kept to the end of the run); null when the memory cannot be had.
+    BYTE* CopyBuffer(DWORD bytes);
+    DWORD CopyBufferSize() const { return m_dwCopyBytes; }
+    // A file record of the kept NTFS volume `volume`, loaded anew for each
+    // file; null when `volume` is not the one kept.
+    CFileRecord* NtfsRecord(CNTFSVolume* volume);
 
     CUniqueNameMemory& Names() { return m_names; }
     // Makes `folder` and its missing parents once per run; true when it exists.
@@ -180,6 +191,9 @@ private:
     CFAT32Volume* m_pFat32 = nullptr;
     CFATVolume* m_pFat16 = nullptr;
     CExFATVolume* m_pExFat = nullptr;
+    CFileRecord* m_pNtfsRecord = nullptr;  // of m_pNtfs; goes before it
+    BYTE* m_pCopyBuffer = nullptr;
+    DWORD m_dwCopyBytes = 0;
     CUniqueNameMemory m_names;
     std::set<std::wstring> m_folders;  // upper-cased
     DWORD m_dwLastProgress = 0;

@@ -253,23 +253,37 @@ RecoverResult PlanClusters(typename T::Volume& v, const CFoundItem& item, int sc
     return kRecoverOk;
 }
 
+// The copy buffer for a plan: as many whole clusters as a chunk holds, at
+// most those of the file.
+DWORD FatCopyBufferBytes(const ClusterPlan& plan, uint64_t limit)
+{
+    const DWORD cs = plan.clusterBytes;
+    const uint64_t bytes = std::min(plan.size, limit);
+    if (bytes == 0 || cs == 0)
+        return 0;
+    const uint64_t clusters = std::min<uint64_t>(std::max<DWORD>(1, kCopyChunk / cs), (bytes + cs - 1) / cs);
+    return (DWORD)(clusters * cs);
+}
+
 // Copies at most `limit` bytes of the plan to the sink, many clusters per
 // read. A read that fails is read again a cluster at a time (RereadPieces):
 // a bad cluster becomes a cluster of zeros, so that the bytes after it keep
 // their offsets, and a device that stopped answering ends the file
 // (kRecoverDeviceGone). A file of which nothing could be read is a read error.
 template <class T>
-RecoverResult CopyClusters(typename T::Volume& v, const ClusterPlan& plan, uint64_t limit, IRecoverSink& sink,
-                           CRecoverFile* progress, const volatile int* stop, RereadState& state)
+RecoverResult CopyClusters(typename T::Volume& v, const ClusterPlan& plan, uint64_t limit,
+                           const CCopyBuffer& copyBuffer, IRecoverSink& sink, CRecoverFile* progress,
+                           const volatile int* stop, RereadState& state)
 {
     const DWORD cs = plan.clusterBytes;
     uint64_t left = std::min(plan.size, limit);
     if (left == 0)
         return kRecoverOk;
-    const DWORD perRead = std::max<DWORD>(1, kCopyChunk / cs);
-    std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[(size_t)perRead * cs]);
-    if (!buffer)
+    BYTE* const buffer = copyBuffer.Get();
+    if (!buffer || copyBuffer.Size() < cs)
         return kRecoverReadError;
+    // Whole clusters per read, as many as the buffer (at most a chunk) holds.
+    const DWORD perRead = std::max<DWORD>(1, std::min(kCopyChunk, copyBuffer.Size()) / cs);
     const CDeviceProbe probe(v.GetHandle(), v.GetPartitionOffset());
     uint64_t done = 0;
     for (const auto& run : plan.runs)
@@ -285,7 +299,7 @@ RecoverResult CopyClusters(typename T::Volume& v, const ClusterPlan& plan, uint6
                 (DWORD)std::min<uint64_t>(std::min<uint64_t>(perRead, run.second - k), (left + cs - 1) / cs);
             const uint64_t first = run.first + k;
             SetLastError(0);
-            if (T::Read(v, first, buffer.get(), count * cs))
+            if (T::Read(v, first, buffer, count * cs))
             {
                 state.anyRead = true;
             }
@@ -293,14 +307,14 @@ RecoverResult CopyClusters(typename T::Volume& v, const ClusterPlan& plan, uint6
             {
                 state.error = GetLastError();
                 const RecoverResult r = RereadPieces(
-                    buffer.get(), count * cs, [&](DWORD) { return cs; },
-                    [&](DWORD at, DWORD) { return T::Read(v, first + at / cs, buffer.get() + at, cs); },
+                    buffer, count * cs, [&](DWORD) { return cs; },
+                    [&](DWORD at, DWORD) { return T::Read(v, first + at / cs, buffer + at, cs); },
                     [&] { return !probe.StillAnswers(); }, stop, state);
                 if (r != kRecoverOk)
                     return r;
             }
             const DWORD bytes = (DWORD)std::min<uint64_t>((uint64_t)count * cs, left);
-            if (!sink.Put(buffer.get(), bytes))
+            if (!sink.Put(buffer, bytes))
                 return kRecoverWriteError;
             left -= bytes;
             k += count;
@@ -351,7 +365,8 @@ int CRecoverFile::FatRecoverToFile(const wchar_t* root, const ILostPartitionSour
         return 0;
     CFileSink sink(output);
     RereadState state;
-    r = CopyClusters<T>(*volume, plan, plan.size, sink, this, stop, state);
+    const CCopyBuffer buffer(m_pSession, FatCopyBufferBytes(plan, plan.size));
+    r = CopyClusters<T>(*volume, plan, plan.size, buffer, sink, this, stop, state);
     m_outcome.unreadableClusters = state.unreadable;
     if (r == kRecoverWriteError)
         return Finish(&output, WriteFailure(output.Error()), output.Error());
@@ -377,8 +392,9 @@ IStream* CRecoverFile::FatReadToStream(const wchar_t* root, const ILostPartition
     const uint64_t wanted = limit && limit < plan.size ? limit : plan.size;
     CStreamSink sink;
     RereadState state;
-    const bool copied =
-        sink.Create(wanted) && CopyClusters<T>(*volume, plan, wanted, sink, nullptr, nullptr, state) == kRecoverOk;
+    const CCopyBuffer buffer(nullptr, FatCopyBufferBytes(plan, wanted));
+    const bool copied = sink.Create(wanted) &&
+                        CopyClusters<T>(*volume, plan, wanted, buffer, sink, nullptr, nullptr, state) == kRecoverOk;
     m_outcome.unreadableClusters = state.unreadable;
     if (!copied)
         return nullptr;

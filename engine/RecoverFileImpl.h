@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <vector>
 
 #include "engine/RecoverFile.h"
@@ -16,6 +18,37 @@ namespace recoverimpl {
 // Bytes moved per read and per write. Large enough that a big file costs few
 // system calls; a multiple of every cluster size up to 4 MiB.
 const DWORD kCopyChunk = 4u << 20;
+// Room past a chunk for the rest of a file's last cluster, read with it.
+const DWORD kCopyChunkSlack = 64u << 10;
+
+// The buffer a copy works in: the run's, kept from file to file, when there
+// is a run; else one of its own for this copy. Get() is null when the memory
+// cannot be had (or nothing was asked for).
+class CCopyBuffer
+{
+public:
+    CCopyBuffer(CRecoverSession* session, DWORD bytes)
+    {
+        if (bytes == 0)
+            return;
+        if (session)
+        {
+            m_p = session->CopyBuffer(bytes);
+            m_size = m_p ? session->CopyBufferSize() : 0;
+            return;
+        }
+        m_own.reset(new (std::nothrow) BYTE[bytes]);
+        m_p = m_own.get();
+        m_size = m_p ? bytes : 0;
+    }
+    BYTE* Get() const { return m_p; }
+    DWORD Size() const { return m_size; }
+
+private:
+    std::unique_ptr<BYTE[]> m_own;
+    BYTE* m_p = nullptr;
+    DWORD m_size = 0;
+};
 
 // Message-box keys, kept as Base64 text as everywhere in the program.
 extern const char kKeyErrorAccessLostPartition[];

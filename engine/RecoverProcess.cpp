@@ -130,6 +130,7 @@ bool CRecoverProcessWorker::Start(HWND dialog)
     m_bNoSpaceShown = false;
     m_bStatusPosted = false;
     m_bStatusPending = false;
+    m_pReader.reset();
     m_session.SetBeforeProgress(&CRecoverProcessWorker::FlushStatusOf, this);
     m_hThread = CreateThread(nullptr, 0, ThreadProc, this, 0, nullptr);
     return m_hThread != nullptr;
@@ -348,12 +349,25 @@ int CRecoverProcessWorker::RecoverFoundItem(const std::wstring& destination, CFo
         root = volume ? volume->m_strRoot : std::wstring(1, letter) + L":\\";
     }
     const CPartitionInfo* partition = m_pLost ? m_pLost->GetCurrentPartition() : nullptr;
-    const int code = m_pMainFrame->GetPartitionTypeCode(m_nScanKind, root, partition);
-    std::unique_ptr<CRecoverFile> reader(CreateRecoverFile(code, m_hDialog));
-    if (reader && m_pfnSink)
-        reader->SetMessageSink(m_pfnSink, m_pSinkContext);
-    if (reader && !m_bSingleFile)
-        reader->SetSession(&m_session);
+    // The file system of a volume is asked once per run (for a lost
+    // partition that reads its boot sector), and its reader serves every
+    // entry of it.
+    if (!m_pReader || root != m_strReaderRoot || partition != m_pReaderPartition)
+    {
+        const int code = m_pMainFrame->GetPartitionTypeCode(m_nScanKind, root, partition);
+        if (!m_pReader || code != m_nReaderCode)
+        {
+            m_pReader.reset(CreateRecoverFile(code, m_hDialog));
+            if (m_pReader && m_pfnSink)
+                m_pReader->SetMessageSink(m_pfnSink, m_pSinkContext);
+            if (m_pReader && !m_bSingleFile)
+                m_pReader->SetSession(&m_session);
+        }
+        m_nReaderCode = code;
+        m_strReaderRoot = root;
+        m_pReaderPartition = partition;
+    }
+    CRecoverFile* reader = m_pReader.get();
     if (reader)
         reader->SetTargetRoom(m_u64Room);
     if (!reader)
@@ -403,7 +417,9 @@ int CRecoverProcessWorker::WriteCarvedFile(HANDLE device, const std::wstring& pa
     SYSTEM_INFO si;
     GetSystemInfo(&si);
     const DWORD chunk = std::max<DWORD>(si.dwAllocationGranularity, kCarveAlign) * 512;
-    std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[chunk + 2 * kCarveAlign]);
+    // The run's buffer, kept from file to file.
+    const recoverimpl::CCopyBuffer copyBuffer(&m_session, chunk + 2 * kCarveAlign);
+    BYTE* const buffer = copyBuffer.Get();
     if (!buffer)
     {
         outcome.result = kRecoverReadError;
@@ -449,16 +465,16 @@ int CRecoverProcessWorker::WriteCarvedFile(HANDLE device, const std::wstring& pa
             alignedTo = deviceLength;  // a device ends on a whole sector
         const DWORD span = (DWORD)(alignedTo - alignedFrom);
         SetLastError(0);
-        const DWORD got = ReadAt(device, alignedFrom, buffer.get(), span);
+        const DWORD got = ReadAt(device, alignedFrom, buffer, span);
         if (got < (DWORD)(from - alignedFrom) + want)
         {
             state.error = GetLastError();
             // Unreadable sectors: the span again block by block, a bad block
             // written as zeros; the file is kept, partial.
             const RecoverResult r = RereadPieces(
-                buffer.get(), span, [&](DWORD at) { return std::min<DWORD>(kCarveAlign, span - at); },
+                buffer, span, [&](DWORD at) { return std::min<DWORD>(kCarveAlign, span - at); },
                 [&](DWORD at, DWORD block) {
-                    if (ReadAt(device, alignedFrom + at, buffer.get() + at, block) != block)
+                    if (ReadAt(device, alignedFrom + at, buffer + at, block) != block)
                         return false;
                     probe.ReadWell(alignedFrom + at);
                     return true;
@@ -486,7 +502,7 @@ int CRecoverProcessWorker::WriteCarvedFile(HANDLE device, const std::wstring& pa
             state.anyRead = true;
             probe.ReadWell(alignedFrom);
         }
-        if (!output.Write(buffer.get() + (from - alignedFrom), want))
+        if (!output.Write(buffer + (from - alignedFrom), want))
         {
             outcome.error = output.Error();
             result = recoverimpl::WriteFailure(output.Error());

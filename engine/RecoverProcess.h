@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -79,6 +80,7 @@ public:
     {
         m_pfnSink = sink;
         m_pSinkContext = context;
+        m_pReader.reset();
     }
     // "btnStop" and WMU_RecoverDone: the worker ends after the current chunk.
     void Stop() { m_bStop = 1; }
@@ -172,6 +174,11 @@ private:
     RecoverOutcome m_carvedOutcome;
     std::vector<RecoverEntryResult> m_results;
     CRecoverSession m_session;
+    // The reader of the last entry's volume, and what it was chosen for.
+    std::unique_ptr<CRecoverFile> m_pReader;
+    int m_nReaderCode = 0;
+    std::wstring m_strReaderRoot;
+    const CPartitionInfo* m_pReaderPartition = nullptr;
     // Bytes the entry in hand may take on the target (all when it fits).
     uint64_t m_u64Room = ~0ull;
     bool m_bFreeKnown = false;

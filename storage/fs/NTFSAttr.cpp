@@ -221,6 +221,11 @@ BOOL CAttrNonResident::ReadVirtualClusters(ULONGLONG startVcn, DWORD count, void
 }
 
 BOOL CAttrNonResident::ReadData(const ULONGLONG& offset, void* buffer, DWORD length, DWORD* read) const {
+  return ReadDataInto(offset, buffer, length, length, read);
+}
+
+BOOL CAttrNonResident::ReadDataInto(const ULONGLONG& offset, void* buffer, DWORD length, DWORD room,
+                                    DWORD* read) const {
   if (read) *read = 0;
   if (length == 0) return TRUE;
   if (!buffer || offset > m_u64DataSize) return FALSE;
@@ -242,6 +247,12 @@ BOOL CAttrNonResident::ReadData(const ULONGLONG& offset, void* buffer, DWORD len
     left -= n;
   }
   DWORD whole = left / cs;
+  // The partial last cluster along with the whole ones, straight into the
+  // caller's buffer, when it has room for all of it.
+  if (left % cs && room >= length && room - length >= cs - left % cs) {
+    ++whole;
+    left = whole * cs;
+  }
   if (whole) {
     if (!ReadVirtualClusters(pos / cs, whole, out, whole * cs, &got) || got != whole * cs) return FALSE;
     out += (size_t)whole * cs;

@@ -24,6 +24,14 @@ class CAttrBase {
   virtual BOOL IsDataValid() const = 0;
   virtual ULONGLONG GetDataSize(ULONGLONG* allocSize = nullptr) const = 0;
   virtual BOOL ReadData(const ULONGLONG& offset, void* buffer, DWORD length, DWORD* read) const = 0;
+  // ReadData into a buffer of `room` bytes (at least `length`): when the
+  // last cluster asked for is a partial one and the buffer has room for all
+  // of it, it is read with the clusters before it, so that a file's tail
+  // costs no read of its own. The bytes past `length` are left undefined.
+  virtual BOOL ReadDataInto(const ULONGLONG& offset, void* buffer, DWORD length, DWORD room, DWORD* read) const {
+    (void)room;
+    return ReadData(offset, buffer, length, read);
+  }
 
   DWORD GetAttrType() const { return m_pAttrHeader->Type; }
   DWORD GetAttrTotalSize() const { return m_pAttrHeader->TotalSize; }
@@ -70,6 +78,7 @@ class CAttrNonResident : public CAttrBase {
   BOOL IsDataValid() const override { return m_bDataRunOK; }
   ULONGLONG GetDataSize(ULONGLONG* allocSize = nullptr) const override;
   BOOL ReadData(const ULONGLONG& offset, void* buffer, DWORD length, DWORD* read) const override;
+  BOOL ReadDataInto(const ULONGLONG& offset, void* buffer, DWORD length, DWORD room, DWORD* read) const override;
 
   CSList<tagDataRun_Entry>& GetDataRunList() { return m_DataRunList; }
   const CSList<tagDataRun_Entry>& GetDataRunList() const { return m_DataRunList; }

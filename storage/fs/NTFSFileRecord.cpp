@@ -26,7 +26,17 @@ CFileRecord::CFileRecord(CNTFSVolume* volume) : m_pVolume(volume) {}
 
 CFileRecord::~CFileRecord() {
   ClearAttrs();
-  delete[] m_pBuffer;
+  delete[] m_pStorage;
+}
+
+BYTE* CFileRecord::Storage(DWORD size) {
+  // The volume's record size never changes: one allocation serves every load.
+  if (!m_pStorage || m_dwStorageSize < size) {
+    delete[] m_pStorage;
+    m_pStorage = new BYTE[size];
+    m_dwStorageSize = size;
+  }
+  return m_pStorage;
 }
 
 void CFileRecord::ClearAttrs() {
@@ -57,44 +67,32 @@ BOOL CFileRecord::PatchUS(BYTE* buffer, DWORD size) {
 
 BOOL CFileRecord::LoadRecord(ULONGLONG number) {
   ClearAttrs();
-  delete[] m_pBuffer;
   m_pBuffer = nullptr;
   m_u64RecordNo = (ULONGLONG)-1;
   if (!m_pVolume || !m_pVolume->IsVolumeOK()) return FALSE;
   DWORD size = m_pVolume->GetFileRecordSize();
-  m_pBuffer = new BYTE[size];
-  if (!m_pVolume->ReadRawRecord(number, m_pBuffer)) {
-    delete[] m_pBuffer;
-    m_pBuffer = nullptr;
-    return FALSE;
-  }
+  BYTE* buffer = Storage(size);
+  if (!m_pVolume->ReadRawRecord(number, buffer)) return FALSE;
   m_u64RecordNo = number;
-  const FILE_RECORD_HEADER* h = (const FILE_RECORD_HEADER*)m_pBuffer;
-  if (h->Magic != kFileMagic || !PatchUS(m_pBuffer, size)) {
-    delete[] m_pBuffer;
-    m_pBuffer = nullptr;
-    return FALSE;
-  }
+  const FILE_RECORD_HEADER* h = (const FILE_RECORD_HEADER*)buffer;
+  if (h->Magic != kFileMagic || !PatchUS(buffer, size)) return FALSE;
+  m_pBuffer = buffer;
   return TRUE;
 }
 
 BOOL CFileRecord::LoadRecordFromBuffer(DWORD numberLow, DWORD numberHigh, const void* image) {
   ClearAttrs();
-  delete[] m_pBuffer;
   m_pBuffer = nullptr;
   m_u64RecordNo = (ULONGLONG)-1;
   if (!image || !m_pVolume) return FALSE;
   DWORD size = m_pVolume->GetFileRecordSize();
   if (!size) return FALSE;
-  m_pBuffer = new BYTE[size];
-  memcpy(m_pBuffer, image, size);
+  BYTE* buffer = Storage(size);
+  memcpy(buffer, image, size);
   m_u64RecordNo = ((ULONGLONG)numberHigh << 32) | numberLow;
-  const FILE_RECORD_HEADER* h = (const FILE_RECORD_HEADER*)m_pBuffer;
-  if (h->Magic != kFileMagic || !PatchUS(m_pBuffer, size)) {
-    delete[] m_pBuffer;
-    m_pBuffer = nullptr;
-    return FALSE;
-  }
+  const FILE_RECORD_HEADER* h = (const FILE_RECORD_HEADER*)buffer;
+  if (h->Magic != kFileMagic || !PatchUS(buffer, size)) return FALSE;
+  m_pBuffer = buffer;
   return TRUE;
 }
 

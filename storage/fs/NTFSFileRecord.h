@@ -156,11 +156,15 @@ class CFileRecord {
 
  private:
   void ClearAttrs();
+  // The record buffer's memory, kept from load to load.
+  BYTE* Storage(DWORD size);
   BOOL ParseAttr(const ATTR_HEADER_COMMON* header, DWORD room);
   void JoinExtents();
 
   CNTFSVolume* m_pVolume;
-  BYTE* m_pBuffer = nullptr;
+  BYTE* m_pBuffer = nullptr;   // the loaded record (in m_pStorage); null when none is loaded
+  BYTE* m_pStorage = nullptr;
+  DWORD m_dwStorageSize = 0;
   ULONGLONG m_u64RecordNo = (ULONGLONG)-1;
   DWORD m_dwAttrMask = 3;
   mutable CSList<CAttrBase> m_AttrList[16];

@@ -18,9 +18,7 @@ CFileName::CFileName(const ATTR_FILE_NAME* value, const WORD* upcase) : m_pUpCas
   if (value) SetFileNameValue(value);
 }
 
-CFileName::~CFileName() {
-  delete[] m_pUpperName;
-}
+CFileName::~CFileName() {}
 
 wchar_t CFileName::UpCase(wchar_t c, const WORD* table) {
   return table ? (wchar_t)table[(WORD)c] : (wchar_t)towupper(c);
@@ -28,20 +26,9 @@ wchar_t CFileName::UpCase(wchar_t c, const WORD* table) {
 
 void CFileName::SetFileNameValue(const ATTR_FILE_NAME* value) {
   m_pFileName = value;
-  BuildUpperName();
-}
-
-void CFileName::BuildUpperName() {
-  delete[] m_pUpperName;
-  m_pUpperName = nullptr;
   m_nNameLength = 0;
-  if (!m_pFileName || m_pFileName->NameLength == 0) return;
-  int n = m_pFileName->NameLength;
-  if (n > kNtfsMaxName) n = kNtfsMaxName;
-  m_pUpperName = new wchar_t[n + 1];
-  for (int i = 0; i < n; ++i) m_pUpperName[i] = UpCase(m_pFileName->Name[i], m_pUpCase);
-  m_pUpperName[n] = 0;
-  m_nNameLength = n;
+  if (!m_pFileName) return;
+  m_nNameLength = m_pFileName->NameLength > kNtfsMaxName ? kNtfsMaxName : m_pFileName->NameLength;
 }
 
 int CFileName::GetName(wchar_t* buffer, DWORD units) const {
@@ -57,10 +44,15 @@ int CFileName::Compare(const wchar_t* name) const {
   if (!name) return -1;
   size_t len = wcslen(name);
   if (len > (size_t)kNtfsMaxName) return 1;
-  wchar_t upper[kNtfsMaxName + 1];
-  for (size_t i = 0; i < len; ++i) upper[i] = UpCase(name[i], m_pUpCase);
-  upper[len] = 0;
-  return wcscmp(upper, m_pUpperName ? m_pUpperName : L"");
+  // Both sides upper-cased unit by unit, compared as wcscmp compares them
+  // (an upper case of 0 ends a side).
+  const wchar_t* stored = m_pFileName ? m_pFileName->Name : nullptr;
+  for (size_t i = 0;; ++i) {
+    const wchar_t a = i < len ? UpCase(name[i], m_pUpCase) : 0;
+    const wchar_t b = (int)i < m_nNameLength ? UpCase(stored[i], m_pUpCase) : 0;
+    if (a != b) return a < b ? -1 : 1;
+    if (a == 0) return 0;
+  }
 }
 
 BOOL CFileName::IsWin32Name() const {
@@ -116,13 +108,7 @@ void CIndexEntry::CopyFrom(const CIndexEntry& other) {
   m_pIndexEntry = (const INDEX_ENTRY*)m_pCopy;
   m_pUpCase = other.m_pUpCase;
   m_pFileName = m_pIndexEntry->StreamSize ? (const ATTR_FILE_NAME*)m_pIndexEntry->Stream : nullptr;
-  delete[] m_pUpperName;
-  m_pUpperName = nullptr;
-  m_nNameLength = other.m_nNameLength;
-  if (other.m_pUpperName) {
-    m_pUpperName = new wchar_t[m_nNameLength + 1];
-    wmemcpy(m_pUpperName, other.m_pUpperName, m_nNameLength + 1);
-  }
+  m_nNameLength = m_pFileName ? other.m_nNameLength : 0;
 }
 
 BOOL CIndexEntry::HasSubNode() const {

@@ -86,10 +86,8 @@ class CFileName {
   static wchar_t UpCase(wchar_t c, const WORD* table);
 
  protected:
-  void BuildUpperName();
   const ATTR_FILE_NAME* m_pFileName = nullptr;
-  wchar_t* m_pUpperName = nullptr;
-  int m_nNameLength = 0;
+  int m_nNameLength = 0;  // units of the name that count (at most kNtfsMaxName)
   int m_bCopied = 0;
   const WORD* m_pUpCase = nullptr;
 };

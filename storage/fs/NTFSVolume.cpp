@@ -1,5 +1,6 @@
 #include "storage/fs/NTFSVolume.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <cwctype>
@@ -39,6 +40,8 @@ void CNTFSVolume::Close() {
   m_hVolume = INVALID_HANDLE_VALUE;
   m_UpCase.clear();
   m_nUpCaseState = 0;
+  m_dwMftCacheBytes = 0;
+  m_bMftCacheFailed = false;
 }
 
 BOOL CNTFSVolume::Open(wchar_t letter) {
@@ -138,10 +141,37 @@ BOOL CNTFSVolume::ReadRawRecord(ULONGLONG n, BYTE* buffer) {
   DWORD got = 0;
   if (n > 15 && m_pMftData) {
     ULONGLONG off = n * m_dwFileRecordSize;
+    if (CopyCachedRecord(off, buffer)) return TRUE;
     return m_pMftData->ReadData(off, buffer, m_dwFileRecordSize, &got) && got == m_dwFileRecordSize;
   }
   ULONGLONG pos = m_u64MftAddr + n * m_dwFileRecordSize + GetPartitionOffset();
   return ReadAt(m_hVolume, pos, buffer, m_dwFileRecordSize) == m_dwFileRecordSize;
+}
+
+BOOL CNTFSVolume::CopyCachedRecord(ULONGLONG offset, BYTE* buffer) {
+  const DWORD size = m_dwFileRecordSize;
+  const DWORD now = GetTickCount();
+  // Blocks are read afresh after a while: a mounted volume changes under us.
+  if (m_dwMftCacheBytes && now - m_dwMftCacheTick > kMftCacheLifeMs) m_dwMftCacheBytes = 0;
+  if (!m_dwMftCacheBytes || offset < m_u64MftCacheOffset || offset - m_u64MftCacheOffset > m_dwMftCacheBytes - size) {
+    const ULONGLONG total = m_pMftData->GetDataSize();
+    const ULONGLONG from = offset / kMftCacheBytes * kMftCacheBytes;
+    if (from >= total || offset + size > total) return FALSE;
+    // A block that failed is not asked for again: its records are read one
+    // by one, so that a bad sector costs its own records only.
+    if (m_bMftCacheFailed && from == m_u64MftCacheOffset && now - m_dwMftCacheTick <= kMftCacheLifeMs) return FALSE;
+    const DWORD want = (DWORD)std::min<ULONGLONG>(kMftCacheBytes, total - from);
+    m_MftCache.resize(kMftCacheBytes);
+    m_u64MftCacheOffset = from;
+    m_dwMftCacheTick = now;
+    m_dwMftCacheBytes = 0;
+    DWORD got = 0;
+    m_bMftCacheFailed = !m_pMftData->ReadData(from, m_MftCache.data(), want, &got) || got != want;
+    if (m_bMftCacheFailed) return FALSE;
+    m_dwMftCacheBytes = want;
+  }
+  memcpy(buffer, m_MftCache.data() + (offset - m_u64MftCacheOffset), size);
+  return TRUE;
 }
 
 const WORD* CNTFSVolume::GetUpCaseTable() {

@@ -35,7 +35,8 @@ class CNTFSVolume {
   // first use; null when it cannot be read.
   const WORD* GetUpCaseTable();
 
-  // Reads the raw image of record n (file record size bytes).
+  // Reads the raw image of record n (file record size bytes). Records past
+  // the first 16 come from a block of the MFT read once for its neighbours.
   BOOL ReadRawRecord(ULONGLONG n, BYTE* buffer);
 
   // Checks a boot sector and derives the sizes; FALSE for anything that is
@@ -49,6 +50,9 @@ class CNTFSVolume {
   BOOL OpenPath(const wchar_t* path, ULONGLONG offset, DWORD shareMode, DWORD attributes);
   void LoadVolumeInfo();
   void Close();
+  // The record at byte `offset` of the MFT from the cached block, reading
+  // the block around it when needed; FALSE when the block cannot be had.
+  BOOL CopyCachedRecord(ULONGLONG offset, BYTE* buffer);
 
  public:
   WORD m_wSectorSize = 0;
@@ -67,6 +71,14 @@ class CNTFSVolume {
   std::vector<WORD> m_UpCase;
   int m_nUpCaseState = 0;  // 0 not tried, 1 loaded, -1 unavailable
   ULONGLONG m_u64OpenOffset = 0;
+  // The last block of the MFT read: records that lie together are read once.
+  static const DWORD kMftCacheBytes = 64 * 1024;
+  static const DWORD kMftCacheLifeMs = 1000;
+  std::vector<BYTE> m_MftCache;
+  ULONGLONG m_u64MftCacheOffset = 0;
+  DWORD m_dwMftCacheBytes = 0;  // 0: nothing cached
+  DWORD m_dwMftCacheTick = 0;
+  bool m_bMftCacheFailed = false;
   friend class CLostNTFSVolume;
 };
 

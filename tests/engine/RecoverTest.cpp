@@ -813,6 +813,41 @@ TEST(RecoverRun, ThousandsOfOneNameADeepChainAndAPetabyteRecord) {
   }
 }
 
+// Reads of a run, counted as they reach the volume's device.
+std::atomic<int> g_runReads{0};
+DWORD CountRunRead(HANDLE h, unsigned __int64 offset, void* buffer, DWORD size) {
+  ++g_runReads;
+  return RawReadAt(h, offset, buffer, size);
+}
+
+// The 2,000 small files of one name: their records lie together in the MFT,
+// so a run reads them a block at a time, not one read per record. Their data
+// is resident: the run's reads are the records' and the folders'.
+TEST(RecoverRun, NeighbouringRecordsOfARunShareTheirReads) {
+  NEEDS_WINE_DRIVES();
+  BoxRecorder boxes;
+  Mapped vol;
+  ASSERT_TRUE(vol.Map(L'T', testpaths::Fixture(L"recover-many.img")));
+  Session s;
+  ASSERT_TRUE(s.Scan(L'T', SCAN_KIND_DELETED));
+  s.frame.isChecked = [](const CFoundItem& f) { return f.m_strName == L"notes.txt"; };
+  const std::wstring out = TempDir(L"recover-reads");
+  CRecordingRecoverDlg dlg(&s.frame, out, 1, false);
+  g_runReads = 0;
+  StorageReadFn old = SetStorageReadHook(CountRunRead);
+  const bool ended = dlg.Start() && dlg.WaitForEnd(300000);
+  SetStorageReadHook(old);
+  ASSERT_TRUE(ended);
+  ASSERT_EQ(2000u, dlg.Worker().Results().size());
+  EXPECT_EQ(2000, dlg.FinishedInfo().recovered);
+  std::set<std::string> texts;
+  for (const RecoverEntryResult& r : dlg.Worker().Results()) texts.insert(ReadWholeFile(LongPathForm(r.outcome.path)));
+  EXPECT_EQ(2000u, texts.size());
+  EXPECT_EQ(1u, texts.count("note 1999\n"));
+  // One read per record was 2,000 and more.
+  EXPECT_LT(g_runReads.load(), 200);
+}
+
 // ---- the target ------------------------------------------------------------------
 
 TEST(RecoverTarget, NamesAndFoldersStayInsideTheTarget) {

@@ -2,11 +2,13 @@
 // patched into a real record, and attribute lists.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <set>
 #include <vector>
 
 #include "ntfs/NtfsTestUtil.h"
+#include "storage/DeviceIo.h"
 #include "tools/fsdump/FsDump.h"
 
 using namespace ntfstest;
@@ -39,6 +41,35 @@ struct Raw {
   CFileRecord rec;
   DWORD n;
 };
+
+// Reads of the images counted through the storage hook, and one byte range
+// made to fail as a bad sector does.
+int g_reads = 0;
+uint64_t g_failFrom = ~0ull, g_failTo = 0;
+DWORD CountingRead(HANDLE h, unsigned __int64 offset, void* buffer, DWORD size) {
+  ++g_reads;
+  if (offset < g_failTo && offset + size > g_failFrom) {
+    SetLastError(ERROR_CRC);
+    return 0;
+  }
+  return RawReadAt(h, offset, buffer, size);
+}
+struct CountedReads {
+  StorageReadFn old;
+  CountedReads() : old(SetStorageReadHook(CountingRead)) { g_reads = 0; }
+  ~CountedReads() {
+    SetStorageReadHook(old);
+    g_failFrom = ~0ull, g_failTo = 0;
+  }
+};
+
+// Where byte `offset` of a non-resident stream lies on the volume; ~0 in a hole.
+uint64_t DiskOffset(const CAttrNonResident* a, uint64_t offset, DWORD cs) {
+  const uint64_t vcn = offset / cs;
+  const tagDataRun_Entry* r = a->GetDataRunList().FindIf(
+      [&](tagDataRun_Entry* e) { return vcn >= e->startVcn && vcn <= e->lastVcn && e->lcn >= 0; });
+  return r ? (uint64_t)(r->lcn + (LONGLONG)(vcn - r->startVcn)) * cs + offset % cs : ~0ull;
+}
 
 std::vector<BYTE> Le(uint64_t v, int n) {
   std::vector<BYTE> b;
@@ -273,4 +304,99 @@ TEST(NtfsRecord, DataPastTheInitializedSizeReadsAsZeros) {
   ASSERT_TRUE(data->ReadData(18000, part.data(), 4096, &got));
   ASSERT_EQ(4096u, got);
   EXPECT_EQ(0, memcmp(part.data(), all.data() + 18000, 4096));
+}
+
+// A stream whose last cluster is partial reads that cluster along with the
+// clusters before it when the buffer has room for it: one read per run, where
+// the tail cost a read of its own. The bytes are the same, past the
+// initialized size too; without the room the tail is read alone.
+TEST(NtfsRecord, ATailClusterComesInTheReadOfItsRun) {
+  struct Case {
+    const wchar_t* image;
+    const wchar_t* path;
+  };
+  for (const Case& c : {Case{L"ntfs-4k.img", L"/odd-size.bin"}, Case{L"ntfs-4k.img", L"/docs/Новая папка/файл.bin"},
+                        Case{L"ntfs-512.img", L"/odd-size.bin"},
+                        Case{L"ntfs-prealloc.img", L"/prealloc.bin"}}) {
+    SCOPED_TRACE(testpaths::Narrow(std::wstring(c.image) + c.path));
+    Image f(c.image);
+    CFileRecord rec(&f.vol);
+    ASSERT_TRUE(Load(rec, f.Inode(c.path), NtfsAttrMask(ATTR_TYPE_DATA)));
+    const CAttrNonResident* data = (const CAttrNonResident*)rec.FindDataStream();
+    ASSERT_TRUE(data && data->IsNonResident());
+    const DWORD cs = f.vol.GetClusterSize();
+    const DWORD size = (DWORD)data->GetDataSize();
+    ASSERT_GT(size, cs);
+    ASSERT_NE(0u, size % cs);
+    int runs = 0;
+    data->GetDataRunList().ForEach([&](tagDataRun_Entry* e) { runs += e->lcn >= 0; });
+    // A tail in a hole (prealloc.bin's) is zeros, read from nowhere.
+    const int tailRead = DiskOffset(data, size - 1, cs) != ~0ull ? 1 : 0;
+    CountedReads reads;
+    std::vector<BYTE> plain(size);
+    DWORD got = 0;
+    ASSERT_TRUE(data->ReadData(0, plain.data(), size, &got));
+    ASSERT_EQ(size, got);
+    EXPECT_EQ(runs + tailRead, g_reads);
+    EXPECT_EQ(f.Find(c.path).sha256, Sha256Hex(plain.data(), size));
+
+    std::vector<BYTE> roomy(size + cs, 0xCC);
+    g_reads = 0;
+    got = 0;
+    ASSERT_TRUE(data->ReadDataInto(0, roomy.data(), size, (DWORD)roomy.size(), &got));
+    ASSERT_EQ(size, got);
+    EXPECT_EQ(runs, g_reads);
+    EXPECT_EQ(0, memcmp(roomy.data(), plain.data(), size));
+
+    // One byte short of the whole last cluster: the tail alone, as before.
+    std::vector<BYTE> tight(size + (cs - size % cs) - 1, 0xCC);
+    g_reads = 0;
+    ASSERT_TRUE(data->ReadDataInto(0, tight.data(), size, (DWORD)tight.size(), &got));
+    ASSERT_EQ(size, got);
+    EXPECT_EQ(runs + tailRead, g_reads);
+    EXPECT_EQ(0, memcmp(tight.data(), plain.data(), size));
+
+    // From the middle of a cluster to the end.
+    const DWORD from = cs + 100;
+    g_reads = 0;
+    ASSERT_TRUE(data->ReadDataInto(from, roomy.data(), size - from, (DWORD)roomy.size(), &got));
+    ASSERT_EQ(size - from, got);
+    EXPECT_EQ(0, memcmp(roomy.data(), plain.data() + from, size - from));
+  }
+}
+
+// Records that lie together in the MFT come from one read of their block. A
+// bad sector in the block costs only the records of its cluster (a record is
+// read in whole clusters on its own too): the others are read one by one,
+// and the block is not asked for again for each of them.
+TEST(NtfsRecord, NeighbouringRecordsShareOneReadAndABadSectorFailsOnlyItsRecord) {
+  // One 64 KiB block of 1 KiB records (the MFT may end inside it).
+  const ULONGLONG first = 384;
+  ULONGLONG last = 447;
+  std::set<ULONGLONG> good;
+  {
+    Image f(L"ntfs-4k.img");
+    ASSERT_EQ(1024u, f.vol.GetFileRecordSize());
+    last = std::min<ULONGLONG>(last, f.vol.GetRecordCount() - 1);
+    ASSERT_GT(last, 420u);
+    CFileRecord rec(&f.vol);
+    CountedReads reads;
+    for (ULONGLONG n = first; n <= last; ++n)
+      if (rec.LoadRecord(n)) good.insert(n);
+    EXPECT_EQ(1, g_reads);
+  }
+  ASSERT_GE(good.size(), 30u);
+  ASSERT_TRUE(good.count(402) && good.count(410));
+  Image f(L"ntfs-4k.img");
+  const CAttrNonResident* mft = (const CAttrNonResident*)f.vol.GetMFTData();
+  ASSERT_TRUE(mft);
+  g_failFrom = DiskOffset(mft, 410ull * 1024 + 512, f.vol.GetClusterSize());
+  ASSERT_NE(~0ull, g_failFrom);
+  g_failTo = g_failFrom + 512;  // the second sector of record 410
+  CFileRecord rec(&f.vol);
+  CountedReads reads;
+  for (ULONGLONG n = first; n <= last; ++n)
+    EXPECT_EQ(good.count(n) && n / 4 != 410 / 4, rec.LoadRecord(n) != FALSE) << n;  // 4 records a cluster
+  // The block once, then every record of it on its own.
+  EXPECT_EQ(1 + (int)(last - first + 1), g_reads);
 }
