@@ -25,6 +25,8 @@ packages=(
   # the failing-disk test serves its images through FUSE (Debian's fusepy, run
   # by /usr/bin/python3) and makes its 64 MiB picture with ffmpeg
   fuse3 python3-fusepy ffmpeg
+  # the streamed-archive samples are made at build time by Info-ZIP's zip
+  zip
 )
 # The tools that make the fixture samples and run the benchmarks beside
 # PhotoRec and TestDisk; the tests only read what they made. `--tools` adds them.
