@@ -29,12 +29,12 @@ import fusepy
 class FailingDevice(fusepy.Operations):
     def __init__(self, config):
         self.files = {}
-        for name, spec in config.items():
+        for name, conf in config.items():
             self.files["/" + name] = {
-                "fd": os.open(spec["image"], os.O_RDONLY),
-                "size": os.path.getsize(spec["image"]),
-                "bad": [(int(a), int(a) + int(n)) for a, n in spec.get("bad", [])],
-                "gone_at": spec.get("gone_at"),
+                "fd": os.open(conf["image"], os.O_RDONLY),
+                "size": os.path.getsize(conf["image"]),
+                "bad": [(int(a), int(a) + int(n)) for a, n in conf.get("bad", [])],
+                "gone_at": conf.get("gone_at"),
                 "gone": False,
             }
         self.mutex = threading.Lock()
