@@ -29,6 +29,11 @@ for t in sfdisk sgdisk fls python3 unzip; do
 done
 work="$(mktemp -d /tmp/lostpart-fixtures.XXXXXX)"
 trap 'rm -rf "$work"' EXIT
+# The checks start Python some fifty times: start the interpreter itself, not
+# a version manager's shim in front of it (half a second a start, and much
+# more on a loaded machine).
+py="$(python3 -c 'import sys; print(sys.executable)' 2>/dev/null)"
+[ -x "$py" ] || py=python3
 check="$here/lostpart_check.py"
 ref="$here/dsr_reference.py"
 key="Z:${bin//\//\\}"  # the program folder, the scrambling key
@@ -51,14 +56,28 @@ wipe() { # IMAGE: every table entry removed
   fi
 }
 
+# The disks the table tools edit, made first and side by side: sgdisk syncs
+# and then waits a second after every change it writes.
+for d in mbr gpt 63; do
+  (cp "$fix/lost-$d.img" "$work/lost-$d.img" && wipe "$work/lost-$d.img") &
+done
+(img="$work/one-mbr.img"; cp "$fix/lost-mbr.img" "$img" && sfdisk -q --delete "$img" 2) &
+(img="$work/one-gpt.img"; cp "$fix/lost-gpt.img" "$img" && sgdisk -d 2 "$img" >/dev/null) &
+(img="$work/quick-mbr.img"; cp "$fix/lost-mbr.img" "$img" &&
+  dd if=/dev/zero of="$img" bs=1 seek=$((446 + 32)) count=16 conv=notrunc status=none &&  # the extended entry
+  truncate -s +100M "$img") &
+(img="$work/quick-gpt.img"; cp "$fix/lost-gpt.img" "$img" && truncate -s +100M "$img" &&
+  sgdisk -e -d 4 "$img" >/dev/null) &
+(img="$work/short-mbr.img"; cp "$fix/lost-mbr.img" "$img" && sfdisk -q --delete "$img" &&
+  truncate -s $((140000 * 512)) "$img") &
+wait
+
 for d in mbr gpt 63; do
   img="$work/lost-$d.img"
-  cp "$fix/lost-$d.img" "$img"
-  wipe "$img"
   lostpart "$img" > "$img.rows" 2> "$img.err" || { echo "lostpart failed on $d"; cat "$img.err"; fail=1; continue; }
-  python3 "$check" key "$img.rows" "$fix/lost-$d.key.tsv" || fail=1
+  "$py" "$check" key "$img.rows" "$fix/lost-$d.key.tsv" || fail=1
   if has_testdisk; then
-    testdisk_log "$img" && python3 "$check" testdisk "$img.testdisk.log" "$img.rows" --require || fail=1
+    testdisk_log "$img" && "$py" "$check" testdisk "$img.testdisk.log" "$img.rows" --require || fail=1
   fi
   # The files of every partition found, against The Sleuth Kit.
   while IFS=$'\t' read -r first _ fs _; do
@@ -66,32 +85,28 @@ for d in mbr gpt 63; do
     scan lost "$img" --start "$first" --recover "$img.$first.out" > "$img.$first.rows" 2> "$img.$first.err" || {
       echo "scan lost failed at $first"; cat "$img.$first.err"; fail=1; continue; }
     fls -r -p -l -o "$first" "$fix/lost-$d.img" > "$img.$first.fls" 2>/dev/null
-    python3 "$check" files "$img.$first.rows" "$img.$first.fls" || fail=1
-    python3 "$check" bytes "$img.$first.rows" "$img.$first.out" "$fix/lost-$d.img" "$first" || fail=1
+    "$py" "$check" files "$img.$first.rows" "$img.$first.fls" || fail=1
+    "$py" "$check" bytes "$img.$first.rows" "$img.$first.out" "$fix/lost-$d.img" "$first" || fail=1
   done < "$img.rows"
 done
 
 # One entry removed: only that partition is found.
-img="$work/one-mbr.img"; cp "$fix/lost-mbr.img" "$img"; sfdisk -q --delete "$img" 2
-lostpart "$img" > "$img.rows" && python3 "$check" key "$img.rows" "$fix/lost-mbr.key.tsv" --only 18432 || fail=1
-img="$work/one-gpt.img"; cp "$fix/lost-gpt.img" "$img"; sgdisk -d 2 "$img" >/dev/null
+img="$work/one-mbr.img"
+lostpart "$img" > "$img.rows" && "$py" "$check" key "$img.rows" "$fix/lost-mbr.key.tsv" --only 18432 || fail=1
+img="$work/one-gpt.img"
 first=$(awk -F'\t' '$3=="FAT32"{print $1}' "$fix/lost-gpt.key.tsv")
-lostpart "$img" > "$img.rows" && python3 "$check" key "$img.rows" "$fix/lost-gpt.key.tsv" --only "$first" || fail=1
+lostpart "$img" > "$img.rows" && "$py" "$check" key "$img.rows" "$fix/lost-gpt.key.tsv" --only "$first" || fail=1
 
 # The quick parse: gaps of 100 MiB or more after the listed entries.
-img="$work/quick-mbr.img"; cp "$fix/lost-mbr.img" "$img"
-dd if=/dev/zero of="$img" bs=1 seek=$((446 + 32)) count=16 conv=notrunc status=none  # the extended entry
-truncate -s +100M "$img"
-lostpart "$img" --quick > "$img.rows" && python3 "$check" key "$img.rows" "$fix/lost-mbr.key.tsv" --only 36864 || fail=1
-img="$work/quick-gpt.img"; cp "$fix/lost-gpt.img" "$img"
+img="$work/quick-mbr.img"
+lostpart "$img" --quick > "$img.rows" && "$py" "$check" key "$img.rows" "$fix/lost-mbr.key.tsv" --only 36864 || fail=1
+img="$work/quick-gpt.img"
 last=$(tail -n 1 "$fix/lost-gpt.key.tsv" | cut -f1)
-truncate -s +100M "$img"; sgdisk -e -d 4 "$img" >/dev/null
-lostpart "$img" --quick > "$img.rows" && python3 "$check" key "$img.rows" "$fix/lost-gpt.key.tsv" --only "$last" || fail=1
+lostpart "$img" --quick > "$img.rows" && "$py" "$check" key "$img.rows" "$fix/lost-gpt.key.tsv" --only "$last" || fail=1
 
 # A disk that ends inside its last partition.
-img="$work/short-mbr.img"; cp "$fix/lost-mbr.img" "$img"; sfdisk -q --delete "$img"
-truncate -s $((140000 * 512)) "$img"
-lostpart "$img" > "$img.rows" && python3 "$check" key "$img.rows" "$fix/lost-mbr.key.tsv" --past-end 126976 || fail=1
+img="$work/short-mbr.img"
+lostpart "$img" > "$img.rows" && "$py" "$check" key "$img.rows" "$fix/lost-mbr.key.tsv" --past-end 126976 || fail=1
 scan lost "$img" --start 126976 > "$img.scan" 2>&1 || { echo "scan of a partition past the disk end failed"; fail=1; }
 
 # A volume moved towards the disk's start: its hidden sectors (18,432) lie
@@ -117,7 +132,7 @@ roundtrip() { # NAME KIND TARGET [scan options]
     scan "$kind" "$target" "$@" --letter N --load "$(winpath "$f")" --recover "$work/$name.out2" \
       > "$work/$name.loaded" 2>> "$work/$name.err" || {
       echo "save or load failed for $name"; cat "$work/$name.err"; fail=1; return; }
-  python3 "$check" "$same" "$work/$name.saved" "$work/$name.loaded" || fail=1
+  "$py" "$check" "$same" "$work/$name.saved" "$work/$name.loaded" || fail=1
   # Folders aside (see above) for a formatted result: the same contents.
   local n
   n=$(find "$work/$name.out1" -type f | wc -l)
@@ -132,7 +147,7 @@ roundtrip() { # NAME KIND TARGET [scan options]
   else
     echo "$name: the loaded result recovers other bytes ($n files after the scan)"; fail=1
   fi
-  python3 "$ref" check "$f" "$key" || fail=1
+  "$py" "$ref" check "$f" "$key" || fail=1
 }
 img="$work/lost-mbr.img"
 roundtrip lost-ntfs lost "$img" --start 36864
@@ -145,13 +160,13 @@ roundtrip recycle-ntfs recycle "$fix/scan-ntfs.img"
 roundtrip deep-carve deep "$fix/carve.img"
 
 # A file the reference writes loads with its entries.
-python3 - "$work/golden.json" <<'EOF'
+"$py" - "$work/golden.json" <<'EOF'
 import json, sys
 rows = [["report.docx", "N:\\Docs\\", "2021-03-04  05:06", 12345, 0, 77, 1, 88],
         ["x" * 300, "N:\\" + "deep\\" * 60, "", 1, 0, 2, 0, -1]]
 json.dump(rows, open(sys.argv[1], "w"))
 EOF
-python3 "$ref" volume "$work/golden.dsr" "$key" '\\.\N:' "$(stat -c %s "$fix/scan-fat16.img")" 3 "$work/golden.json"
+"$py" "$ref" volume "$work/golden.dsr" "$key" '\\.\N:' "$(stat -c %s "$fix/scan-fat16.img")" 3 "$work/golden.json"
 scan deleted "$fix/scan-fat16.img" --letter N --load "$(winpath "$work/golden.dsr")" > "$work/golden.rows" 2>&1
 if grep -q $'^N:\\\\Docs\\\\report.docx\t12345\t0\t77\t88\t1$' "$work/golden.rows" &&
    [ "$(grep -c $'\t' "$work/golden.rows")" = 2 ]; then
@@ -171,8 +186,8 @@ if [ -n "$shared" ] && [ -d "$shared/corpora/disks/dftt" ]; then
     set -- $pair
     img="$work/$1"
     dd if=/dev/zero of="$img" bs=1 seek=446 count=64 conv=notrunc status=none
-    lostpart "$img" > "$img.rows" && python3 "$check" subset "$img.rows" "$work/$2.key" || fail=1
-    if has_testdisk; then testdisk_log "$img" && python3 "$check" testdisk "$img.testdisk.log" "$img.rows"; fi
+    lostpart "$img" > "$img.rows" && "$py" "$check" subset "$img.rows" "$work/$2.key" || fail=1
+    if has_testdisk; then testdisk_log "$img" && "$py" "$check" testdisk "$img.testdisk.log" "$img.rows"; fi
   done
 else
   echo "public corpus ../shared/corpora/disks/dftt missing: the DFTT disks are not searched"
