@@ -134,6 +134,54 @@ bool WriteWholeFile(const std::wstring& path, const std::string& bytes) {
   CloseHandle(h);
   return ok;
 }
+bool CopyImage(const std::wstring& from, const std::wstring& to, uint64_t zeroed, uint64_t length) {
+  HANDLE in = CreateFileW(from.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                          FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (in == INVALID_HANDLE_VALUE) return false;
+  LARGE_INTEGER size = {};
+  HANDLE out = INVALID_HANDLE_VALUE;
+  bool ok = GetFileSizeEx(in, &size) && (uint64_t)size.QuadPart >= zeroed;
+  if (ok) {
+    out = CreateFileW(to.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ok = out != INVALID_HANDLE_VALUE;
+  }
+  const uint64_t total = std::min<uint64_t>(size.QuadPart, length);
+  const size_t kChunk = 1 << 20, kBlock = 4096;
+  std::vector<char> buf(kChunk);
+  static const char kZeros[kBlock] = {};
+  for (uint64_t at = 0; ok && at < total; at += kChunk) {
+    const DWORD want = (DWORD)std::min<uint64_t>(kChunk, total - at);
+    DWORD got = 0;
+    ok = ReadFile(in, buf.data(), want, &got, nullptr) && got == want;
+    if (at < zeroed) memset(buf.data(), 0, (size_t)std::min<uint64_t>(want, zeroed - at));
+    // Only the blocks that hold something are written, each run at once.
+    for (size_t b = 0; ok && b < want;) {
+      const size_t n = std::min<size_t>(kBlock, want - b);
+      if (memcmp(buf.data() + b, kZeros, n) == 0) {
+        b += n;
+        continue;
+      }
+      size_t end = b + n;
+      while (end < want && memcmp(buf.data() + end, kZeros, std::min<size_t>(kBlock, want - end)) != 0)
+        end += std::min<size_t>(kBlock, want - end);
+      LARGE_INTEGER li;
+      li.QuadPart = (LONGLONG)(at + b);
+      DWORD wrote = 0;
+      ok = SetFilePointerEx(out, li, nullptr, FILE_BEGIN) &&
+           WriteFile(out, buf.data() + b, (DWORD)(end - b), &wrote, nullptr) && wrote == end - b;
+      b = end;
+    }
+  }
+  if (ok) {
+    LARGE_INTEGER li;
+    li.QuadPart = (LONGLONG)total;
+    ok = SetFilePointerEx(out, li, nullptr, FILE_BEGIN) && SetEndOfFile(out);
+  }
+  if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
+  CloseHandle(in);
+  return ok;
+}
+
 bool RewriteChanged(const std::wstring& path, std::string& onDisk, const std::string& wanted) {
   HANDLE h = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
                          nullptr);

@@ -1,5 +1,6 @@
 // Where the tests find their data when they run under Wine.
 #pragma once
+#include <cstdint>
 #include <string>
 
 namespace testpaths {
@@ -31,6 +32,11 @@ bool AnyCorpusMissing();
 std::string ReadWholeFile(const std::wstring& path);
 // Bytes as a whole new file (replacing one there); false unless all written.
 bool WriteWholeFile(const std::wstring& path, const std::string& bytes);
+// A copy of a disk or volume image at to: its first zeroed bytes zero and
+// no more than length bytes. Runs of zeros are left as holes, so a copy of a
+// mostly empty image writes only its used blocks. False on any failure, or
+// when the image is shorter than zeroed.
+bool CopyImage(const std::wstring& from, const std::wstring& to, uint64_t zeroed = 0, uint64_t length = ~0ull);
 // Makes the file at path, which holds onDisk, hold wanted instead, writing
 // only the 4 KiB pages that differ and cutting or extending the end. onDisk
 // becomes wanted; false when a write failed (onDisk is then unknown).

@@ -53,7 +53,7 @@ struct Rig {
   CVolumeInfo* volume = nullptr;
   bool MapVolume(const std::wstring& fixture) {
     const std::wstring path = dir + L"\\" + fixture;
-    if (!testpaths::WriteWholeFile(path, Bytes(testpaths::Fixture(fixture))) || !map.Volume(kVolumeLetter, path)) return false;
+    if (!testpaths::CopyImage(testpaths::Fixture(fixture), path) || !map.Volume(kVolumeLetter, path)) return false;
     volume = frame.AddMappedVolume(kVolumeLetter);
     frame.SelectVolume(volume);
     return true;
@@ -61,10 +61,7 @@ struct Rig {
   // wipeSectors: that many leading sectors zeroed (the table removed).
   bool MapDisk(const std::wstring& fixture, int disk = kDisk, size_t wipeSectors = 0) {
     const std::wstring path = dir + L"\\" + fixture;
-    std::string bytes = Bytes(testpaths::Fixture(fixture));
-    if (bytes.size() < wipeSectors * 512) return false;
-    memset(&bytes[0], 0, wipeSectors * 512);
-    return testpaths::WriteWholeFile(path, bytes) && map.PhysicalDrive(disk, path);
+    return testpaths::CopyImage(testpaths::Fixture(fixture), path, wipeSectors * 512) && map.PhysicalDrive(disk, path);
   }
   void AddEntries(int n) {
     for (int i = 0; i < n; ++i) {
@@ -127,7 +124,11 @@ std::string Record(const CFoundItem& item) {
   return std::string((const char*)&r, sizeof(r));
 }
 
-uint64_t FileLength(const std::wstring& path) { return Bytes(path).size(); }
+uint64_t FileLength(const std::wstring& path) {
+  WIN32_FILE_ATTRIBUTE_DATA a;
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &a)) return 0;
+  return ((uint64_t)a.nFileSizeHigh << 32) | a.nFileSizeLow;
+}
 }  // namespace
 
 // ---- the codec ----------------------------------------------------------------
@@ -606,7 +607,7 @@ TEST(PartitionControl, SearchReportsEachFindAndEndsLast) {
   // A disk held open by another program: the search says so and ends.
   devicemap::CScopedDeviceMap map2;
   const std::wstring held = s.File(L"held.img");
-  ASSERT_TRUE(testpaths::WriteWholeFile(held, Bytes(testpaths::Fixture(L"lost-63.img"))));
+  ASSERT_TRUE(testpaths::CopyImage(testpaths::Fixture(L"lost-63.img"), held));
   ASSERT_TRUE(map2.PhysicalDrive(3, held));
   ASSERT_TRUE(s.frame.SelectDisk(3));
   HANDLE lock = CreateFileW(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -747,7 +748,7 @@ TEST(ResultFile, ADiskThatAnswersAtaIdentifyLoadsItsResultAgain) {
 TEST(PartitionControl, TableEntriesPastTheDiskEndAreMarked) {
   const std::wstring dir = testpaths::MakeTempDir(L"pastend");
   const std::wstring path = dir + L"\\short.img";
-  ASSERT_TRUE(testpaths::WriteWholeFile(path, Bytes(testpaths::Fixture(L"lost-mbr.img")).substr(0, 140000 * 512)));
+  ASSERT_TRUE(testpaths::CopyImage(testpaths::Fixture(L"lost-mbr.img"), path, 0, 140000 * 512));
   HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(INVALID_HANDLE_VALUE, h);
   CPartitionTable table;
