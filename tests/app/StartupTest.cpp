@@ -50,8 +50,15 @@ TEST(CrashDump, WrittenBeforeTheBoxWithPointerSizedAddress)
     RtlCaptureContext(&ctx);
     EXCEPTION_POINTERS ptrs = {&rec, &ctx};
     g_dumpSeenByBox = dump;
+    // Wine's dump writer, on a process its symbol handler does not know yet,
+    // first loads every module of the process, the Unix libraries beneath
+    // Wine among them, with their symbols: seconds here, and far longer on a
+    // loaded machine. A handler set up beforehand with no modules is used as
+    // it stands; the dump itself is written the same way.
+    ASSERT_TRUE(SymInitializeW(GetCurrentProcess(), NULL, FALSE));
     CrashBoxProc old = SetCrashBoxProc(RecordCrashBox);
     EXPECT_EQ(EXCEPTION_EXECUTE_HANDLER, HandleCrash(dump, &ptrs));
+    SymCleanup(GetCurrentProcess());
     SetCrashBoxProc(old);
     EXPECT_EQ(L"MDMP", g_dumpSeenByBox);
     EXPECT_NE(std::wstring::npos, g_crashText.find(L"code:c0000005"));
