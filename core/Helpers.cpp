@@ -330,9 +330,14 @@ CUniqueNameMemory::Folder& CUniqueNameMemory::FolderOf(const std::wstring& folde
   // Files come folder by folder: the last folder serves until another one comes.
   if (m_pLast && folder == m_strLastFolder) return *m_pLast;
   m_strLastFolder = folder;
-  UpperNameInto(folder, m_strKey);
-  if (m_strKey.back() != L'\\') m_strKey += L'\\';
-  m_pLast = &m_folders[m_strKey];
+  Folder*& given = m_given[folder];
+  if (!given) {
+    // Folders that differ only in case (or a trailing backslash) share one entry.
+    UpperNameInto(folder, m_strKey);
+    if (m_strKey.back() != L'\\') m_strKey += L'\\';
+    given = &m_folders[m_strKey];
+  }
+  m_pLast = given;
   return *m_pLast;
 }
 

@@ -6,6 +6,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <unordered_map>
 
 // UI language as a code page: 936 simplified Chinese, 950 traditional
 // Chinese, anything else English.
@@ -89,6 +90,9 @@ class CUniqueNameMemory {
   };
   Folder& FolderOf(const std::wstring& folder);
   std::map<std::wstring, Folder> m_folders;  // upper-cased folder with its trailing backslash
+  // Each folder as it was given, with its entry: files of a run come in the
+  // order of the scan, from folder to folder, and most folders come again.
+  std::unordered_map<std::wstring, Folder*> m_given;
   std::wstring m_strLastFolder;              // as given, and its entry
   Folder* m_pLast = nullptr;
   std::wstring m_strKey;                     // upper-cased names are made here

@@ -222,16 +222,24 @@ bool CRecoverSession::EnsureFolder(const std::wstring& folder)
     CharUpperBuffW(&key[0], (DWORD)key.size());
     if (m_folders.count(key))
         return true;
-    // One call for a folder whose parent is there; the parents only when it
-    // is not (each of them then asked of the system once per run too).
+    // Below a folder this run has made, the missing parents come first, so
+    // that each folder is one call: a create whose parent is missing fails
+    // only after the system has walked the whole path. Above what the run
+    // knows (the target, a share's root) nothing is asked: the create is
+    // tried, and its parents only when it says they are missing.
+    const size_t slash = path.find_last_of(L'\\');
+    const bool hasParent = slash != std::wstring::npos && slash > 2;
+    bool knownAbove = false;
+    for (size_t at = slash; hasParent && !knownAbove && at != std::wstring::npos && at > 2;
+         at = key.find_last_of(L'\\', at - 1))
+        knownAbove = m_folders.count(key.substr(0, at)) != 0;
+    if (knownAbove && !EnsureFolder(path.substr(0, slash)))
+        return false;
     const std::wstring longPath = LongPathForm(path);
     bool made = CreateDirectoryW(longPath.c_str(), nullptr) != FALSE;
-    if (!made && GetLastError() == ERROR_PATH_NOT_FOUND)
-    {
-        const size_t slash = path.find_last_of(L'\\');
-        if (slash != std::wstring::npos && slash > 2 && EnsureFolder(path.substr(0, slash)))
-            made = CreateDirectoryW(longPath.c_str(), nullptr) != FALSE;
-    }
+    if (!made && !knownAbove && hasParent && GetLastError() == ERROR_PATH_NOT_FOUND &&
+        EnsureFolder(path.substr(0, slash)))
+        made = CreateDirectoryW(longPath.c_str(), nullptr) != FALSE;
     if (!made)
     {
         const DWORD attributes = GetFileAttributesW(longPath.c_str());

@@ -1,6 +1,7 @@
 #include "engine/RecoverProcess.h"
 
 #include <shellapi.h>
+#include <unordered_map>
 #include <shlobj.h>
 
 #include <algorithm>
@@ -8,6 +9,7 @@
 #include <memory>
 #include <cstring>
 #include <new>
+#include <unordered_map>
 
 #include "core/Helpers.h"
 #include "core/Language.h"
@@ -155,9 +157,9 @@ bool CRecoverProcessWorker::IsRunning() const
 
 DWORD WINAPI CRecoverProcessWorker::ThreadProc(LPVOID param)
 {
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    // No COM here: the copy reads devices and writes files. Joining an
+    // apartment cost a fifth of a second before the first file under Wine.
     static_cast<CRecoverProcessWorker*>(param)->Run();
-    CoUninitialize();
     return 0;
 }
 
@@ -287,6 +289,7 @@ void CRecoverProcessWorker::RunFound(const std::vector<CFoundItem*>& entries)
     const std::wstring recycleText = EngineUIText(L"Recycle");
     const int n = (int)entries.size();
     std::wstring lastPath, lastDestination;
+    std::unordered_map<std::wstring, std::wstring> destinations;  // entry folder -> folder made for it
     for (int k = 0; k < n; ++k)
     {
         CFoundItem* entry = entries[k];
@@ -304,12 +307,26 @@ void CRecoverProcessWorker::RunFound(const std::vector<CFoundItem*>& entries)
         {
             const std::wstring& path =
                 m_nScanKind == SCAN_KIND_FORMATTED ? entry->GetCurrentPath() : entry->GetPath();
-            // Entries come folder by folder: the last folder's answer serves the next entry of it.
+            // Entries come in the order of the scan, from folder to folder,
+            // and most folders come again: each folder's answer is kept for
+            // the run (one that could not be made is asked again).
             if (path != lastPath || lastDestination.empty())
             {
                 lastPath = path;
-                lastDestination = EnsureDestination(
-                    KeepPathFolder(m_strTarget, path, m_nScanKind != SCAN_KIND_LOST_PARTITION, recycleText));
+                auto known = destinations.find(path);
+                if (known != destinations.end())
+                {
+                    lastDestination = known->second;
+                }
+                else
+                {
+                    bool made = false;
+                    lastDestination = EnsureDestination(
+                        KeepPathFolder(m_strTarget, path, m_nScanKind != SCAN_KIND_LOST_PARTITION, recycleText),
+                        &made);
+                    if (made)
+                        destinations.emplace(path, lastDestination);
+                }
             }
             destination = lastDestination;
         }
@@ -599,25 +616,34 @@ void CRecoverProcessWorker::CountWritten(uint64_t bytes)
     m_u64Free = taken < m_u64Free ? m_u64Free - taken : 0;
 }
 
-std::wstring CRecoverProcessWorker::EnsureDestination(const std::wstring& folder)
+std::wstring CRecoverProcessWorker::EnsureDestination(const std::wstring& folder, bool* made)
 {
-    if (m_session.EnsureFolder(folder))
-        return folder;
-    // The deepest folder of the chain that could be made, then "~deep" in it.
-    std::wstring made = folder;
-    while (made.size() > m_strTarget.size())
+    bool ok = true;
+    std::wstring result = folder;
+    if (!m_session.EnsureFolder(folder))
     {
-        const size_t slash = made.find_last_of(L'\\');
-        if (slash == std::wstring::npos || slash < m_strTarget.size())
-            break;
-        made.resize(slash);
-        if (m_session.EnsureFolder(made))
+        // The deepest folder of the chain that could be made, then "~deep" in it.
+        ok = false;
+        std::wstring parent = folder;
+        while (parent.size() > m_strTarget.size())
         {
-            const std::wstring deep = made + L"\\~deep";
-            return m_session.EnsureFolder(deep) ? deep : made;
+            const size_t slash = parent.find_last_of(L'\\');
+            if (slash == std::wstring::npos || slash < m_strTarget.size())
+                break;
+            parent.resize(slash);
+            if (m_session.EnsureFolder(parent))
+            {
+                const std::wstring deep = parent + L"\\~deep";
+                ok = true;
+                result = m_session.EnsureFolder(deep) ? deep : parent;
+                break;
+            }
         }
+        // Otherwise the folder as it is: the create of the file will say why.
     }
-    return folder;  // the create of the file will say why
+    if (made)
+        *made = ok;
+    return result;
 }
 
 bool CRecoverProcessWorker::PostToDialog(UINT message, WPARAM wParam, LPARAM lParam, HWND window)

@@ -142,7 +142,9 @@ private:
     // target cannot hold (too deep even for a long path) is shortened: the
     // entry goes to the deepest folder that could be made, under a folder
     // "~deep" there that says so.
-    std::wstring EnsureDestination(const std::wstring& folder);
+    // The folder made for `folder` (or the nearest that could be made, with
+    // "~deep" in it); `made` says whether the returned folder exists.
+    std::wstring EnsureDestination(const std::wstring& folder, bool* made = nullptr);
     // The status lines ("RecoveredCount" with the files recovered so far and
     // n, "InRecovering" with the name), by time: at most one post per interval, the last one
     // held back and posted before the next progress message.

@@ -3,7 +3,9 @@
 // files once, then runs the recovery worker over every entry PASSES times,
 // each into a fresh OUTDIR\passN (the one before is deleted first), and
 // prints per pass the bytes written, the seconds and the MB/s. "full" keeps
-// each entry's folder path under the pass folder.
+// each entry's folder path under the pass folder. IMAGE "-" takes the letter
+// as mapped already (by the caller, before the process starts), as a user's
+// volume is there before the program.
 #include <windows.h>
 #include <shellapi.h>
 #include <shlobj.h>
@@ -51,7 +53,7 @@ int wmain(int argc, wchar_t** argv)
     InitApplicationPaths();
     LoadLanguageStrings();
     devicemap::CScopedDeviceMap map;
-    if (!map.Volume(letter, argv[1]))
+    if (wcscmp(argv[1], L"-") != 0 && !map.Volume(letter, argv[1]))
     {
         fprintf(stderr, "cannot map the image\n");
         return 1;

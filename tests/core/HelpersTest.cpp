@@ -155,6 +155,10 @@ TEST(UniqueName, MemoryGivesEachNameOnceWithoutProbing) {
   EXPECT_EQ(L"C:\\out\\notes(4).txt", names.NextPath(L"notes.txt", L"C:\\out"));
   EXPECT_EQ(L"C:\\out\\(1)README", (names.NextPath(L"README", L"C:\\out"), names.NextPath(L"README", L"C:\\out")));
   EXPECT_EQ(L"C:\\other\\notes.txt", names.NextPath(L"notes.txt", L"C:\\other"));  // per folder
+  // Back to a folder after another, as it was given and in another case.
+  EXPECT_EQ(L"C:\\out\\notes(5).txt", names.NextPath(L"notes.txt", L"C:\\out"));
+  EXPECT_EQ(L"C:\\other\\notes(1).txt", names.NextPath(L"notes.txt", L"C:\\other"));
+  EXPECT_EQ(L"C:\\OUT\\notes(6).txt", names.NextPath(L"notes.txt", L"C:\\OUT\\"));
   EXPECT_EQ(2u, names.FolderCount());
   EXPECT_EQ(L"", names.NextPath(L"notes.txt", L""));
   std::set<std::wstring> seen;

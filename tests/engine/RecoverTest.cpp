@@ -882,6 +882,31 @@ TEST(RecoverTarget, NamesAndFoldersStayInsideTheTarget) {
   EXPECT_EQ(L"Z:\\t\\Delvaro.1", flat.NextFolder("jpg"));
 }
 
+// The folders of a run: a chain comes parents first, each folder is made
+// once (one in another case is the same folder), one there from before is
+// taken as it is, and a file in the way refuses the folder and what is below.
+TEST(RecoverTarget, FoldersOfARunAreMadeOnceAndAFileInTheWayRefusesThem) {
+  const std::wstring out = TempDir(L"recover-folders");
+  CRecoverSession s;
+  EXPECT_TRUE(s.EnsureFolder(out + L"\\a\\b\\c"));
+  EXPECT_TRUE(s.EnsureFolder(out + L"\\a\\b\\d\\e\\"));  // below a made one: d, then e
+  EXPECT_TRUE(s.EnsureFolder(out + L"\\A\\B\\C"));
+  for (const wchar_t* made : {L"\\a\\b\\c", L"\\a\\b\\d\\e"}) {
+    const DWORD at = GetFileAttributesW((out + made).c_str());
+    EXPECT_TRUE(at != INVALID_FILE_ATTRIBUTES && (at & FILE_ATTRIBUTE_DIRECTORY)) << testpaths::Narrow(made);
+  }
+  ASSERT_TRUE(CreateDirectoryW((out + L"\\before").c_str(), nullptr));
+  EXPECT_TRUE(s.EnsureFolder(out + L"\\before\\x"));
+  HANDLE h = CreateFileW((out + L"\\a\\file").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, h);
+  CloseHandle(h);
+  EXPECT_FALSE(s.EnsureFolder(out + L"\\a\\file"));
+  EXPECT_FALSE(s.EnsureFolder(out + L"\\a\\file\\below\\deeper"));
+  EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((out + L"\\a\\file\\below").c_str()));
+  // Known to the run: a, b, c, d, e and x; nothing above what it made.
+  EXPECT_EQ(6u, s.FoldersKnown());
+}
+
 // What the fake system answers for every volume: its one extent (disk 14,
 // the first 64 MiB, unless a test says otherwise), or, with g_extentsTold
 // false, no extents and only a device number, as some systems answer for

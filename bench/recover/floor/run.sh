@@ -86,12 +86,20 @@ wine=${DELVARO_WINE64:-/usr/lib/wine/wine64}
 wineserver=${DELVARO_WINESERVER:-/usr/lib/wine/wineserver}
 "$wineserver" -p >/dev/null 2>&1 </dev/null || true
 win() { echo "Z:${1//\//\\}"; }
+# As on Windows, the desktop and the volume are there before either program
+# starts: Wine's desktop process is kept up for the run (Wine starts it for the
+# first window of the prefix, and a run that started it would wait for it),
+# and the image is the volume B: for the whole run (a letter no test uses
+# while the benchmarks run; see tests/common/DeviceMap.h).
+DELVARO_WINE64="$wine" "$root/tests/common/wine-desktop.sh" up
+link="$WINEPREFIX/dosdevices/b::"
+ln -sfn "$img" "$link"
 out="$work/out"
 if [ "$(df -B1G --output=avail /dev/shm 2>/dev/null | tail -n 1 | tr -dc '0-9')" -ge 2 ] 2>/dev/null; then
   out="/dev/shm/delvaro-recover-floor.$$"
-  trap 'rm -rf "$out"; [ -n "${BENCH_KEEP:-}" ] || rm -rf "$work"' EXIT
 fi
 rm -rf "$out"; mkdir -p "$out"
+trap 'rm -f "$link"; DELVARO_WINE64="$wine" "$root/tests/common/wine-desktop.sh" down; rm -rf "$out"; [ -n "${BENCH_KEEP:-}" ] || rm -rf "$work"' EXIT
 echo "outputs go to $out; $files files in $folders folders"
 
 # exact DIR [bypath]: how many files of the manifest DIR holds with their
@@ -136,18 +144,19 @@ results="$out/results.txt"
 : > "$results"
 failed=0
 for round in $(seq 1 "$rounds"); do
-  rm -rf "$out/tsk" "$out/floor" "$out/ours"; mkdir -p "$out/tsk" "$out/floor" "$out/ours"
+  # Both write at the same depth: Wine looks up every folder of a path.
+  rm -rf "$out/tsk" "$out/floor" "$out/ours"; mkdir -p "$out/tsk" "$out/floor/pass0" "$out/ours"
   sync
   t0=$(now)
   tsk_recover "$img" "$out/tsk" > /dev/null
   t1=$(now)
   sync
-  "$wine" "$bd/bin/bench_recover_floor.exe" "$(win "$pack")" "$(win "$manifest")" "$(win "$out/floor")" \
+  "$wine" "$bd/bin/bench_recover_floor.exe" "$(win "$pack")" "$(win "$manifest")" "$(win "$out/floor/pass0")" \
     | tr -d '\r' > "$out/floor.log"
   floor=$(sed -n 's/.* in \([0-9.]*\) s.*/\1/p' "$out/floor.log")
   sync
   t2=$(now)
-  (cd "$bd/bin" && "$wine" ./bench_recover.exe "$(win "$img")" "$(win "$out/ours")" 1 B full) \
+  (cd "$bd/bin" && "$wine" ./bench_recover.exe - "$(win "$out/ours")" 1 B full) \
     | tr -d '\r' > "$out/ours.log"
   t3=$(now)
   sync
