@@ -118,7 +118,19 @@ std::string ReadWholeFile(const std::wstring& path) {
   HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                          OPEN_EXISTING, 0, nullptr);
   if (h == INVALID_HANDLE_VALUE) return {};
+  // Read in place at the size the file has now (tens of MiB for some
+  // recovered files), then on in case it grew meanwhile.
   std::string out;
+  LARGE_INTEGER size = {};
+  if (GetFileSizeEx(h, &size) && size.QuadPart > 0 && (ULONGLONG)size.QuadPart < (1ull << 31)) {
+    out.resize((size_t)size.QuadPart);
+    size_t have = 0;
+    DWORD got = 0;
+    while (have < out.size() &&
+           ReadFile(h, &out[have], (DWORD)std::min<size_t>(out.size() - have, 1u << 24), &got, nullptr) && got > 0)
+      have += got;
+    out.resize(have);
+  }
   char buf[65536];
   DWORD got = 0;
   while (ReadFile(h, buf, sizeof buf, &got, nullptr) && got > 0) out.append(buf, got);

@@ -8,7 +8,14 @@
 namespace fattest {
 
 TempImage::TempImage(const std::wstring& source, const char* zipMember) {
-  std::wstring target = testpaths::MakeTempDir(L"fat") + L"\\image.img";
+  const std::wstring target = testpaths::MakeTempDir(L"fat") + L"\\image.img";
+  Copy(source, zipMember, target);
+  if (path.empty()) return;
+  m_handle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, 0, nullptr);
+}
+
+void TempImage::Copy(const std::wstring& source, const char* zipMember, const std::wstring& target) {
   if (!zipMember) {
     if (CopyFileW(source.c_str(), target.c_str(), FALSE)) path = target;
     SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -34,23 +41,20 @@ TempImage::TempImage(const std::wstring& source, const char* zipMember) {
 }
 
 TempImage::~TempImage() {
+  if (m_handle != INVALID_HANDLE_VALUE) CloseHandle(m_handle);
   if (path.empty()) return;
   DeleteFileW(path.c_str());
   RemoveDirectoryW(path.substr(0, path.find_last_of(L'\\')).c_str());
 }
 
 bool TempImage::Io(uint64_t offset, void* data, DWORD size, bool write) const {
-  HANDLE h = CreateFileW(path.c_str(), write ? GENERIC_WRITE : GENERIC_READ,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
+  if (m_handle == INVALID_HANDLE_VALUE) return false;
   LARGE_INTEGER li;
   li.QuadPart = (LONGLONG)offset;
   DWORD done = 0;
-  bool ok = SetFilePointerEx(h, li, nullptr, FILE_BEGIN) &&
-            (write ? WriteFile(h, data, size, &done, nullptr) : ReadFile(h, data, size, &done, nullptr)) &&
-            done == size;
-  CloseHandle(h);
-  return ok;
+  return SetFilePointerEx(m_handle, li, nullptr, FILE_BEGIN) &&
+         (write ? WriteFile(m_handle, data, size, &done, nullptr) : ReadFile(m_handle, data, size, &done, nullptr)) &&
+         done == size;
 }
 
 std::string Md5Hex(const std::vector<BYTE>& data) {

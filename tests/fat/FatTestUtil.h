@@ -15,16 +15,24 @@
 
 namespace fattest {
 
-// A private copy of an image (or of one member of a zip), deleted with the object.
+// A private copy of an image (or of one member of a zip), deleted with the
+// object. Its bytes are read and patched through one handle kept open while
+// it lives (readers open it beside that handle, for reading).
 struct TempImage {
   std::wstring path;
   explicit TempImage(const std::wstring& source, const char* zipMember = nullptr);
   ~TempImage();
+  TempImage(const TempImage&) = delete;
+  TempImage& operator=(const TempImage&) = delete;
   bool Io(uint64_t offset, void* data, DWORD size, bool write) const;
   bool Put(uint64_t offset, const void* data, DWORD size) const {
     return Io(offset, (void*)data, size, true);
   }
   bool Get(uint64_t offset, void* data, DWORD size) const { return Io(offset, data, size, false); }
+
+ private:
+  void Copy(const std::wstring& source, const char* zipMember, const std::wstring& target);
+  HANDLE m_handle = INVALID_HANDLE_VALUE;
 };
 
 std::string Md5Hex(const std::vector<BYTE>& data);

@@ -59,16 +59,26 @@ void Exercise(CNTFSVolume& vol, const std::vector<uint64_t>& records) {
   }
 }
 
+// A byte range worth corrupting and the file whose reads it reaches: a file
+// record, its extension records, its attribute list and its index blocks
+// change only what that file reads; the boot sector and the system records
+// (owner -1) change what every file reads.
+struct Region {
+  uint64_t at;
+  DWORD size;
+  int owner;  // index into the files' records, -1 for all
+};
+
 void Mutate(const wchar_t* image, uint64_t seed, int iterations) {
   std::wstring copy = CopyImage(image, L"ntfsfuzz");
-  std::vector<std::pair<uint64_t, DWORD>> regions;  // byte ranges worth corrupting
+  std::vector<Region> regions;
   std::vector<uint64_t> records;
   {
     Image f(image, copy);
     CNTFSVolume& vol = f.vol;
     ASSERT_TRUE(vol.IsVolumeOK());
     const DWORD rs = vol.GetFileRecordSize(), cs = vol.GetClusterSize();
-    regions = {{0, 512}, {vol.GetMFTAddr(), 24 * rs}};  // boot sector, system records
+    regions = {{0, 512, -1}, {vol.GetMFTAddr(), 24 * rs, -1}};  // boot sector, system records
     auto recordAt = [&](uint64_t n) {
       const tagDataRun_Entry* r = ((const CAttrNonResident*)vol.GetMFTData())->GetDataRunList().FindIf(
           [&](tagDataRun_Entry* x) { return n * rs / cs >= x->startVcn && n * rs / cs <= x->lastVcn; });
@@ -78,24 +88,27 @@ void Mutate(const wchar_t* image, uint64_t seed, int iterations) {
                              L"/fragmented.bin", L"/trash/a.bin", L"/gone.bin", L"/Case"}) {
       CFileRecord rec(&vol);
       if (!Load(rec, f.Inode(p), 0xFFFF)) continue;
+      const int owner = (int)records.size();
       records.push_back(f.Inode(p));
-      regions.push_back({recordAt(f.Inode(p)), rs});
+      regions.push_back({recordAt(f.Inode(p)), rs, owner});
       // Its extension records, its attribute list and its index blocks.
       if (CAttrBase* al = rec.FindFirstAttr(ATTR_TYPE_ATTRIBUTE_LIST)) {
         auto& ext = al->IsNonResident() ? static_cast<CAttr_AttrList<CAttrNonResident>*>(al)->GetExtensionRecords()
                                         : static_cast<CAttr_AttrList<CAttrResident>*>(al)->GetExtensionRecords();
-        ext.ForEach([&](CFileRecord* x) { regions.push_back({recordAt(x->GetRecordNumber()), rs}); });
-        if (al->IsNonResident() && FirstLcn(al) >= 0) regions.push_back({FirstLcn(al) * (uint64_t)cs, 512});
+        ext.ForEach([&](CFileRecord* x) { regions.push_back({recordAt(x->GetRecordNumber()), rs, owner}); });
+        if (al->IsNonResident() && FirstLcn(al) >= 0) regions.push_back({FirstLcn(al) * (uint64_t)cs, 512, owner});
       }
       if (CAttrBase* ia = rec.FindFirstAttr(ATTR_TYPE_INDEX_ALLOCATION)) {
         static_cast<CAttrNonResident*>(ia)->GetDataRunList().ForEach([&](tagDataRun_Entry* r) {
-          if (r->lcn >= 0) regions.push_back({r->lcn * (uint64_t)cs, 4096});
+          if (r->lcn >= 0) regions.push_back({r->lcn * (uint64_t)cs, 4096, owner});
         });
       }
     }
     ASSERT_GE(records.size(), 6u);
-    for (uint64_t n = 0; n < 16; ++n) records.push_back(n);
   }
+  // The system records are read on every pass, after the damaged file's.
+  std::vector<uint64_t> all = records, one(1);
+  for (uint64_t n = 0; n < 16; ++n) all.push_back(n), one.push_back(n);
 
   HANDLE h = CreateFileW(copy.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                          OPEN_EXISTING, 0, nullptr);
@@ -112,10 +125,10 @@ void Mutate(const wchar_t* image, uint64_t seed, int iterations) {
   for (int it = 0; it < iterations; ++it) {
     g_iteration = it;
     g_lastBeat = GetTickCount64();
-    const auto& r = regions[rng() % regions.size()];
+    const Region& r = regions[rng() % regions.size()];
     std::vector<std::pair<uint64_t, BYTE>> saved;
     for (int k = 0, edits = 1 + (int)(rng() % 6); k < edits; ++k) {
-      uint64_t at = r.first + rng() % r.second;
+      uint64_t at = r.at + rng() % r.size;
       BYTE old = 0;
       io(at, &old, false);
       saved.push_back({at, old});
@@ -125,7 +138,8 @@ void Mutate(const wchar_t* image, uint64_t seed, int iterations) {
     {
       CLostNTFSVolume vol(copy.c_str(), 0);
       vol.GetRecordCount();
-      Exercise(vol, records);
+      if (r.owner >= 0) one[0] = records[(size_t)r.owner];
+      Exercise(vol, r.owner < 0 ? all : one);
       std::vector<FsDumpRow> rows;
       if (it % 100 == 0) DumpNtfsVolume(copy, 0, rows);
     }

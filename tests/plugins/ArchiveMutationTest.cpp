@@ -51,7 +51,7 @@ TEST_P(ArchivePluginMutation, DamagedSamplesThroughEveryExport) {
                                                                              : Corpus(s)));
     ASSERT_FALSE(originals.back().empty()) << s;
   }
-  TempFile file(L"arch-mutation");
+  MutantFile file(L"arch-mutation");
   Rng rng{subject.seed};
   const uint64_t windows[] = {1024, 4096, 16384, 65536, 262144};
   const int capacities[] = {1, 2, 7, 40, 302, 1922};
@@ -74,7 +74,7 @@ TEST_P(ArchivePluginMutation, DamagedSamplesThroughEveryExport) {
       EXPECT_EQ(0, atOnce);
     }
 
-    auto reader = OpenReader(file.Path(), windows[rng.Below(5)]);
+    auto reader = file.Reader(windows[rng.Below(5)]);
     const int capacity = capacities[rng.Below(6)];
     std::vector<char> text(static_cast<size_t>(capacity) + 1, '\x5A');
     {

@@ -52,7 +52,7 @@ TEST_P(DocPluginMutation, DamagedDocumentsThroughEveryExport) {
     ASSERT_FALSE(originals.back().empty()) << s;
   }
   const bool texts = p.GetPreviewText != nullptr;
-  TempFile file(L"docmutation");
+  MutantFile file(L"docmutation");
   Rng rng{subject.seed};
   const uint64_t windows[] = {1024, 4096, 16384, 65536, 262144};
   const char* const exts[] = {"doc", "xls", "wps", "et", "ppt"};
@@ -67,7 +67,7 @@ TEST_P(DocPluginMutation, DamagedDocumentsThroughEveryExport) {
     }
     SCOPED_TRACE(testing::Message() << "iteration " << i << " size " << bytes.size());
     ASSERT_TRUE(file.Write(bytes));
-    auto reader = OpenReader(file.Path(), windows[rng.Below(5)]);
+    auto reader = file.Reader(windows[rng.Below(5)]);
     {
       GuardedWindow guard(reader.get());
       const Analysis a = Analyse(p, reader.get());

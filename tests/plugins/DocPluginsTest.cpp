@@ -184,7 +184,7 @@ TEST(DocPluginLength, RealDocuments) {
     ASSERT_GT(size, 0u);
     PluginModule p;
     ASSERT_TRUE(p.Load(c.dll));
-    for (uint64_t window : {uint64_t(0), c.window}) {
+    for (uint64_t window : {kWholeSampleWindow, c.window}) {
       SCOPED_TRACE(testing::Message() << std::string(c.path.begin(), c.path.end()) << " window " << window);
       auto reader = OpenReader(c.path, window);
       const Analysis a = Analyse(p, reader.get());
@@ -224,7 +224,7 @@ TEST(DocPluginLength, FollowedByOtherBytes) {
     for (const std::string& after : {std::string(4096, '\0'), Noise(4096, 7), next, std::string("  ") + next,
                                      std::string("\r\n") + Noise(700, 9)}) {
       SCOPED_TRACE(testing::Message() << std::string(c.path.begin(), c.path.end()) << " tail " << tail++);
-      const Analysis a = f.Analyse(p, doc + after);
+      const Analysis a = f.Analyse(p, doc + after, kWholeSampleWindow);
       EXPECT_EQ(1, a.result);
       EXPECT_EQ(doc.size(), a.info.length);
     }

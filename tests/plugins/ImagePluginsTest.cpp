@@ -95,7 +95,7 @@ TEST(ImagePluginLength, RealPictures) {
     const uint64_t size = Read(c.path).size();
     PluginModule p;
     ASSERT_TRUE(p.Load(c.dll));
-    for (uint64_t window : {uint64_t(0), c.window}) {
+    for (uint64_t window : {kWholeSampleWindow, c.window}) {
       SCOPED_TRACE(testing::Message() << std::string(c.path.begin(), c.path.end()) << " window "
                                       << window);
       auto reader = OpenReader(c.path, window);
@@ -180,7 +180,7 @@ TEST(ImagePluginLength, FollowedCutAndDamagedPictures) {
     const wchar_t* dll;
     std::string bytes;
     int result, valid;
-    uint64_t length, window;
+    uint64_t length, window;  // window 0: one that holds the bytes whole
   } cases[] = {
       {kJpg, photo + other.substr(20000, 20000), 1, 1, photo.size(), 32768},  // another's scan
       {kJpg, photo + noise, 1, 1, photo.size(), 0},
@@ -212,7 +212,7 @@ TEST(ImagePluginLength, FollowedCutAndDamagedPictures) {
   for (size_t i = 0; i < sizeof(cases) / sizeof(cases[0]); ++i) {
     PluginModule p;
     ASSERT_TRUE(p.Load(cases[i].dll));
-    Analysis a = f.Analyse(p, cases[i].bytes, cases[i].window);
+    Analysis a = f.Analyse(p, cases[i].bytes, cases[i].window ? cases[i].window : kWholeSampleWindow);
     EXPECT_EQ(cases[i].result, a.result) << i;
     EXPECT_EQ(cases[i].valid, a.info.valid) << i;
     EXPECT_EQ(cases[i].valid ? RAWINFO_HAS_VALID : 0, a.info.flags & RAWINFO_HAS_VALID) << i;

@@ -494,7 +494,7 @@ TEST_P(MediaPluginMutation, DamagedFilesThroughEveryExport) {
   if (!*p.IsFileSigSimple) {
     ASSERT_EQ(1, p.GetFileSign(&check));
   }
-  TempFile file(L"media-mutation");
+  MutantFile file(L"media-mutation");
   Rng rng{subject.seed};
   for (uint32_t i = 0; i < 1200; ++i) {
     const std::string bytes =

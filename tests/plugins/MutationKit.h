@@ -85,7 +85,7 @@ inline std::string Mutate(const std::string& in, Rng& rng) {
 // a reader whose window lies before a guard page (the record goes to
 // onRecord, with the reader), and now and then the thumbnail entries (reader
 // form) and the preview entry (memory form, before a guard page).
-inline void ExerciseEveryExport(const PluginModule& p, FileSignCheckProc check, TempFile& file,
+inline void ExerciseEveryExport(const PluginModule& p, FileSignCheckProc check, MutantFile& file,
                                 const std::string& bytes, Rng& rng,
                                 const std::function<void(const Analysis&, CDiskMappingPointer*)>& onRecord) {
   static const uint64_t kWindows[] = {1024, 4096, 16384, 65536, 262144};
@@ -107,7 +107,7 @@ inline void ExerciseEveryExport(const PluginModule& p, FileSignCheckProc check, 
   }
 
   auto text = reinterpret_cast<PFN_GetThumbnailText>(GetProcAddress(p.module, "GetThumbnailText"));
-  auto reader = OpenReader(file.Path(), kWindows[rng.Below(5)]);
+  auto reader = file.Reader(kWindows[rng.Below(5)]);
   {
     GuardedWindow guard(reader.get());
     Analysis a = Analyse(p, reader.get());

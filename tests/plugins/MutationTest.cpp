@@ -44,7 +44,7 @@ TEST_P(ImagePluginMutation, DamagedSamplesThroughEveryExport) {
   if (!*p.IsFileSigSimple) {
     ASSERT_EQ(1, p.GetFileSign(&check));
   }
-  TempFile file(L"mutation");
+  MutantFile file(L"mutation");
   Rng rng{subject.seed};
   for (uint32_t i = 0; i < 1000; ++i) {
     const std::string bytes =

@@ -109,3 +109,25 @@ Analysis TempFile::Analyse(const PluginModule& p, const std::string& bytes, uint
   auto reader = OpenReader(m_path, window);
   return ::Analyse(p, reader.get(), 0);
 }
+
+MutantFile::MutantFile(const std::wstring& tag) : m_file(tag) {
+  m_handle = CreateFileW(m_file.Path().c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                         nullptr, CREATE_ALWAYS, 0, nullptr);
+}
+
+MutantFile::~MutantFile() {
+  if (m_handle != INVALID_HANDLE_VALUE) CloseHandle(m_handle);
+}
+
+bool MutantFile::Write(const std::string& bytes) {
+  if (m_handle == INVALID_HANDLE_VALUE) return false;
+  LARGE_INTEGER zero = {};
+  DWORD done = 0;
+  return SetFilePointerEx(m_handle, zero, nullptr, FILE_BEGIN) &&
+         (bytes.empty() || WriteFile(m_handle, bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr)) &&
+         done == bytes.size() && SetEndOfFile(m_handle);
+}
+
+std::unique_ptr<CDiskMappingPointer> MutantFile::Reader(uint64_t window) const {
+  return std::unique_ptr<CDiskMappingPointer>(new CDiskMappingPointer(m_handle, 0, 0, window, 512, 0));
+}

@@ -56,6 +56,11 @@ std::wstring Corpus(const std::string& rel);   // the shared corpus of formats
 // A reader over a file (path form, file length as limit).
 std::unique_ptr<CDiskMappingPointer> OpenReader(const std::wstring& path, uint64_t window = 0);
 
+// A window that holds every sample of these tests whole in its first half,
+// as the reader's default window (500 allocation units) does, at an eighth
+// of its cost: every read clears the part of the window the file leaves.
+const uint64_t kWholeSampleWindow = 4u << 20;
+
 struct Analysis {
   int result = 0;
   RawFileInfo info{};
@@ -77,4 +82,23 @@ class TempFile {
  private:
   std::wstring m_dir;
   std::wstring m_path;
+};
+
+// A temporary file rewritten for every damaged sample of a loop: one handle
+// stays open for the whole loop and the readers read through it (the handle
+// form), so that a sample costs no create, open or close.
+class MutantFile {
+ public:
+  explicit MutantFile(const std::wstring& tag);
+  ~MutantFile();
+  MutantFile(const MutantFile&) = delete;
+  MutantFile& operator=(const MutantFile&) = delete;
+  // Replaces the whole contents with bytes.
+  bool Write(const std::string& bytes);
+  // A reader over the current contents (file length as limit).
+  std::unique_ptr<CDiskMappingPointer> Reader(uint64_t window) const;
+
+ private:
+  TempFile m_file;
+  HANDLE m_handle = INVALID_HANDLE_VALUE;
 };
