@@ -70,19 +70,6 @@ bool WaitFor(const std::wstring& name, const std::string& want, int rounds)
     return false;
 }
 
-// Polls (up to rounds x 10 ms) until the name no longer opens what shown
-// describes: it opens nothing, or, when shown is given, something else.
-bool WaitUntilGone(const std::wstring& name, const std::string& shown, int rounds)
-{
-    for (int i = 0; i < rounds; ++i) {
-        const std::string got = Fingerprint(name);
-        if (got.empty() || (!shown.empty() && got != shown))
-            return true;
-        Sleep(10);
-    }
-    return false;
-}
-
 }  // namespace
 
 bool Available()
@@ -97,10 +84,9 @@ bool CScopedDeviceMap::Map(const std::string& link, const std::wstring& device, 
     if (dir.empty() || unix.empty() ||
         !RunUnix(L"Z:\\bin\\ln", "-sfn \"" + unix + "\" \"" + dir + "/" + link + "\""))
         return false;
-    Link made = {link, device, image ? Fingerprint(target) : std::string()};
-    m_links.push_back(made);
+    m_links.push_back(std::make_pair(link, device));
     // A link may replace an older one: wait until the name shows this target.
-    return WaitFor(device, image ? made.shown : "*", 1000);
+    return WaitFor(device, image ? Fingerprint(target) : "*", 1000);
 }
 
 bool CScopedDeviceMap::Volume(wchar_t letter, const std::wstring& imagePath)
@@ -120,20 +106,17 @@ bool CScopedDeviceMap::DriveFolder(wchar_t letter, const std::wstring& folder)
                folder, false);
 }
 
-// The wait for a removal ends when the name no longer shows the image: it
-// opens nothing, or something else (a volume name may go on opening through
-// its drive folder for a moment, and PhysicalDrive0 opens an empty disk of
-// Wine's own once the link is gone). A disk name's wait is long, so that an
-// rm still to run (its process cannot be waited for) never removes the link
-// the next user makes.
+// A volume name may go on opening through its drive folder for a moment, so
+// the wait for a removal is short and not required. A disk name has no such
+// second way: its wait is long, so that an rm still to run (its process
+// cannot be waited for) never removes the link the next user makes.
 CScopedDeviceMap::~CScopedDeviceMap()
 {
     const std::string dir = DosDevicesDir();
     for (size_t i = 0; i < m_links.size(); ++i)
-        RunUnix(L"Z:\\bin\\rm", "-f \"" + dir + "/" + m_links[i].name + "\"");
+        RunUnix(L"Z:\\bin\\rm", "-f \"" + dir + "/" + m_links[i].first + "\"");
     for (size_t i = 0; i < m_links.size(); ++i)
-        WaitUntilGone(m_links[i].device, m_links[i].shown,
-                      m_links[i].name.compare(0, 13, "physicaldrive") == 0 ? 3000 : 500);
+        WaitFor(m_links[i].second, std::string(), m_links[i].first.compare(0, 13, "physicaldrive") == 0 ? 3000 : 500);
 }
 
 namespace {

@@ -41,13 +41,7 @@ private:
     CScopedDeviceMap(const CScopedDeviceMap&);
     CScopedDeviceMap& operator=(const CScopedDeviceMap&);
     bool Map(const std::string& link, const std::wstring& device, const std::wstring& target, bool image);
-    struct Link
-    {
-        std::string name;     // in dosdevices
-        std::wstring device;  // the Windows name
-        std::string shown;    // what the name opened when made (images only)
-    };
-    std::vector<Link> m_links;
+    std::vector<std::pair<std::string, std::wstring> > m_links;  // dosdevices name, Windows name
 };
 
 // A drive letter defined through Wine's mount manager, as winecfg does: the
