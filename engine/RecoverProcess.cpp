@@ -1,7 +1,6 @@
 #include "engine/RecoverProcess.h"
 
 #include <shellapi.h>
-#include <unordered_map>
 #include <shlobj.h>
 
 #include <algorithm>
@@ -618,32 +617,27 @@ void CRecoverProcessWorker::CountWritten(uint64_t bytes)
 
 std::wstring CRecoverProcessWorker::EnsureDestination(const std::wstring& folder, bool* made)
 {
-    bool ok = true;
-    std::wstring result = folder;
-    if (!m_session.EnsureFolder(folder))
+    bool unused = false;
+    bool& exists = made ? *made : unused;
+    exists = true;
+    if (m_session.EnsureFolder(folder))
+        return folder;
+    // The deepest folder of the chain that could be made, then "~deep" in it.
+    std::wstring parent = folder;
+    while (parent.size() > m_strTarget.size())
     {
-        // The deepest folder of the chain that could be made, then "~deep" in it.
-        ok = false;
-        std::wstring parent = folder;
-        while (parent.size() > m_strTarget.size())
+        const size_t slash = parent.find_last_of(L'\\');
+        if (slash == std::wstring::npos || slash < m_strTarget.size())
+            break;
+        parent.resize(slash);
+        if (m_session.EnsureFolder(parent))
         {
-            const size_t slash = parent.find_last_of(L'\\');
-            if (slash == std::wstring::npos || slash < m_strTarget.size())
-                break;
-            parent.resize(slash);
-            if (m_session.EnsureFolder(parent))
-            {
-                const std::wstring deep = parent + L"\\~deep";
-                ok = true;
-                result = m_session.EnsureFolder(deep) ? deep : parent;
-                break;
-            }
+            const std::wstring deep = parent + L"\\~deep";
+            return m_session.EnsureFolder(deep) ? deep : parent;
         }
-        // Otherwise the folder as it is: the create of the file will say why.
     }
-    if (made)
-        *made = ok;
-    return result;
+    exists = false;
+    return folder;  // the create of the file will say why
 }
 
 bool CRecoverProcessWorker::PostToDialog(UINT message, WPARAM wParam, LPARAM lParam, HWND window)
