@@ -111,11 +111,11 @@ std::wstring CDialogFrameTest::RowText(DuiLib::CListUI* list, int i, const wchar
     return c ? c->GetText().GetData() : L"";
 }
 
-int CDialogFrameTest::FindRow(const wchar_t* list, const wchar_t* text)
+int CDialogFrameTest::FindRow(const wchar_t* list, const wchar_t* text, bool shownOnly)
 {
     DuiLib::CListUI* l = List(list);
     for (int i = 0; l && i < l->GetCount(); ++i)
-        if (RowText(l, i).find(text) != std::wstring::npos)
+        if ((!shownOnly || l->GetItemAt(i)->IsVisible()) && RowText(l, i).find(text) != std::wstring::npos)
             return i;
     return -1;
 }
@@ -141,13 +141,9 @@ void CDialogFrameTest::ClickRow(const wchar_t* list, int index)
 
 void CDialogFrameTest::ClickDiskRow(const std::wstring& text)
 {
-    DuiLib::CListUI* l = List(L"listDisk");
-    ASSERT_TRUE(l != NULL);
-    int index = -1;
-    for (int i = 0; i < l->GetCount() && index < 0; ++i)
-        if (l->GetItemAt(i)->IsVisible() && RowText(l, i).find(text) != std::wstring::npos)
-            index = i;
-    ASSERT_GE(index, 0) << "no row for " << testpaths::Narrow(text);
+    ASSERT_TRUE(List(L"listDisk") != NULL);
+    const int index = FindRow(L"listDisk", text.c_str(), true);
+    ASSERT_NE(-1, index) << "no row for " << testpaths::Narrow(text);
     ClickRow(L"listDisk", index);
 }
 

@@ -50,8 +50,9 @@ protected:
     void ClickAndWaitForPage(const wchar_t* name, int page);
     // The text of a sub-control of a list's row.
     std::wstring RowText(DuiLib::CListUI* list, int i, const wchar_t* sub = L"diskName");
-    // The first row of a list whose name holds text; -1 when none.
-    int FindRow(const wchar_t* list, const wchar_t* text);
+    // The first row of a list whose name holds text (with shownOnly, the
+    // first one shown); -1 when none.
+    int FindRow(const wchar_t* list, const wchar_t* text, bool shownOnly = false);
     // Scrolls a row into view (as the wheel would) and clicks it.
     void ClickRow(const wchar_t* list, int index);
     // Selects the visible disk-page row whose name holds the text.
