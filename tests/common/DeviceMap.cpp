@@ -84,9 +84,12 @@ bool CScopedDeviceMap::Map(const std::string& link, const std::wstring& device, 
     if (dir.empty() || unix.empty() ||
         !RunUnix(L"Z:\\bin\\ln", "-sfn \"" + unix + "\" \"" + dir + "/" + link + "\""))
         return false;
-    m_links.push_back(std::make_pair(link, device));
+    const std::string shown = image ? Fingerprint(target) : std::string();
+    // Only the first disk is kept by what it showed: once its link is gone,
+    // Wine opens an empty disk of its own under that name.
+    m_links.push_back(Link{link, device, link == "physicaldrive0" ? shown : std::string()});
     // A link may replace an older one: wait until the name shows this target.
-    return WaitFor(device, image ? Fingerprint(target) : "*", 1000);
+    return WaitFor(device, image ? shown : "*", 1000);
 }
 
 bool CScopedDeviceMap::Volume(wchar_t letter, const std::wstring& imagePath)
@@ -109,14 +112,23 @@ bool CScopedDeviceMap::DriveFolder(wchar_t letter, const std::wstring& folder)
 // A volume name may go on opening through its drive folder for a moment, so
 // the wait for a removal is short and not required. A disk name has no such
 // second way: its wait is long, so that an rm still to run (its process
-// cannot be waited for) never removes the link the next user makes.
+// cannot be waited for) never removes the link the next user makes. The
+// first disk's name is gone once it shows anything but the image.
 CScopedDeviceMap::~CScopedDeviceMap()
 {
     const std::string dir = DosDevicesDir();
     for (size_t i = 0; i < m_links.size(); ++i)
-        RunUnix(L"Z:\\bin\\rm", "-f \"" + dir + "/" + m_links[i].first + "\"");
-    for (size_t i = 0; i < m_links.size(); ++i)
-        WaitFor(m_links[i].second, std::string(), m_links[i].first.compare(0, 13, "physicaldrive") == 0 ? 3000 : 500);
+        RunUnix(L"Z:\\bin\\rm", "-f \"" + dir + "/" + m_links[i].name + "\"");
+    for (size_t i = 0; i < m_links.size(); ++i) {
+        const Link& l = m_links[i];
+        const int rounds = l.name.compare(0, 13, "physicaldrive") == 0 ? 3000 : 500;
+        for (int k = 0; k < rounds; ++k) {
+            const std::string got = Fingerprint(l.device);
+            if (got.empty() || (!l.shown.empty() && got != l.shown))
+                break;
+            Sleep(10);
+        }
+    }
 }
 
 namespace {

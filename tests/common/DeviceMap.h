@@ -41,7 +41,13 @@ private:
     CScopedDeviceMap(const CScopedDeviceMap&);
     CScopedDeviceMap& operator=(const CScopedDeviceMap&);
     bool Map(const std::string& link, const std::wstring& device, const std::wstring& target, bool image);
-    std::vector<std::pair<std::string, std::wstring> > m_links;  // dosdevices name, Windows name
+    struct Link
+    {
+        std::string name;     // in dosdevices
+        std::wstring device;  // the Windows name
+        std::string shown;    // what the first disk's name showed, else empty
+    };
+    std::vector<Link> m_links;
 };
 
 // A drive letter defined through Wine's mount manager, as winecfg does: the
