@@ -78,7 +78,10 @@ void CDialogFrameTest::OpenFrame()
     m_hwnd = m_frame->Create(NULL, L"Delvaro", kFrameStyle, 0, 0, 0, 800, 600);
     ASSERT_TRUE(m_hwnd != NULL) << GetLastError();
     m_frame->CenterWindow();
-    ASSERT_TRUE(gui::PumpUntil([&] { return m_frame->IsInitialized() && !m_frame->IsDiskEnumRunning(); }, 60000));
+    ASSERT_TRUE(gui::PumpUntil([&] { return m_frame->IsInitialized() && !m_frame->IsDiskEnumRunning(); }, 60000))
+        << "initialized " << m_frame->IsInitialized() << ", disks being listed " << m_frame->IsDiskEnumRunning()
+        << ", visible " << IsWindowVisible(m_hwnd) << ", iconic " << IsIconic(m_hwnd) << ", to paint "
+        << GetUpdateRect(m_hwnd, NULL, FALSE) << ", root " << (m_frame->GetPaintManager().GetRoot() != NULL);
     gui::PumpPending();
 }
 
