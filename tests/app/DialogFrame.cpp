@@ -74,14 +74,21 @@ void CDialogFrameTest::UseScanSettings()
 
 void CDialogFrameTest::OpenFrame()
 {
+    // Without a screen every frame of the program would wait here in vain.
+    ASSERT_GT(GetSystemMetrics(SM_CXSCREEN), 0) << "Wine reports no screen for this process";
     m_frame = new CMainFrame;
     m_hwnd = m_frame->Create(NULL, L"Delvaro", kFrameStyle, 0, 0, 0, 800, 600);
     ASSERT_TRUE(m_hwnd != NULL) << GetLastError();
     m_frame->CenterWindow();
+    // A window of no size is never painted, so never laid out: Wine then
+    // had no screen for this process.
     ASSERT_TRUE(gui::PumpUntil([&] { return m_frame->IsInitialized() && !m_frame->IsDiskEnumRunning(); }, 60000))
         << "initialized " << m_frame->IsInitialized() << ", disks being listed " << m_frame->IsDiskEnumRunning()
-        << ", visible " << IsWindowVisible(m_hwnd) << ", iconic " << IsIconic(m_hwnd) << ", to paint "
-        << GetUpdateRect(m_hwnd, NULL, FALSE) << ", root " << (m_frame->GetPaintManager().GetRoot() != NULL);
+        << ", window " << [&] {
+               RECT r = {};
+               GetWindowRect(m_hwnd, &r);
+               return std::to_string(r.right - r.left) + "x" + std::to_string(r.bottom - r.top);
+           }() << ", screen width " << GetSystemMetrics(SM_CXSCREEN);
     gui::PumpPending();
 }
 

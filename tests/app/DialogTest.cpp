@@ -127,7 +127,7 @@ TEST_F(DialogTest, DiskRowsNameADiskWithoutAModelInTheLanguageOfTheWindow)
 {
     NEEDS_WINE_DRIVES();
     devicemap::CScopedDeviceMap disk;
-    ASSERT_TRUE(disk.PhysicalDrive(6, testpaths::Fixture(L"carve.img")));
+    ASSERT_TRUE(disk.PhysicalDrive(5, testpaths::Fixture(L"carve.img")));
     SetCloseConfirm(0);
     IUsageReporter* oldReporter = SetUsageReporter(NULL);
     for (int cp : {936, 950, 1252}) {
@@ -147,10 +147,10 @@ TEST_F(DialogTest, DiskRowsNameADiskWithoutAModelInTheLanguageOfTheWindow)
         std::wstring row;
         for (int i = 0; list && i < list->GetCount(); ++i) {
             CControlUI* c = pm.FindSubControlByName(list->GetItemAt(i), L"diskName");
-            if (c && std::wstring(c->GetText().GetData()).compare(0, 4, L"HD6:") == 0)
+            if (c && std::wstring(c->GetText().GetData()).compare(0, 4, L"HD5:") == 0)
                 row = c->GetText().GetData();
         }
-        EXPECT_EQ(L"HD6: " + name, row.substr(0, 5 + name.size())) << testpaths::Narrow(row);
+        EXPECT_EQ(L"HD5: " + name, row.substr(0, 5 + name.size())) << testpaths::Narrow(row);
         if (cp == 936) {
             frame->SelectPage(1);
             gui::PumpUntil([] { return false; }, 150);

@@ -118,15 +118,22 @@ protected:
         CreateDirectoryW((s_root + L"\\keep").c_str(), NULL);  // a folder of the volume
         s_fat = new devicemap::CMountedDrive;
         s_carve = new devicemap::CMountedDrive;
-        s_disk = new devicemap::CScopedDeviceMap;
+        // The disk stays mapped for the whole program (the suite below
+        // sets this suite up again): under Wine a disk name mapped, removed
+        // and mapped again within one process can leave that process
+        // without a screen, and its windows then never lay out.
+        static devicemap::CScopedDeviceMap* disk = NULL;
         ASSERT_TRUE(s_fat->Define(L'P', s_root, testpaths::Fixture(L"scan-fat32.img")));
         ASSERT_TRUE(s_carve->Define(L'Q', testpaths::MakeTempDir(L"nroot"), testpaths::Fixture(L"carve.img")));
-        ASSERT_TRUE(s_disk->PhysicalDrive(14, testpaths::Fixture(L"disk-mbr.img")));
+        if (!disk) {
+            disk = new devicemap::CScopedDeviceMap;
+            ASSERT_TRUE(disk->PhysicalDrive(14, testpaths::Fixture(L"disk-mbr.img")));
+            static struct Unmap { ~Unmap() { delete disk; } } unmapAtExit;
+        }
         CSearchingScan::release = CreateEventW(NULL, TRUE, FALSE, NULL);
     }
     static void TearDownTestSuite()
     {
-        delete s_disk;
         delete s_carve;
         delete s_fat;
         CloseHandle(CSearchingScan::release);
@@ -183,12 +190,10 @@ protected:
     static std::wstring s_root;
     static devicemap::CMountedDrive* s_fat;
     static devicemap::CMountedDrive* s_carve;
-    static devicemap::CScopedDeviceMap* s_disk;
 };
 std::wstring ScanDialogTest::s_root;
 devicemap::CMountedDrive* ScanDialogTest::s_fat = NULL;
 devicemap::CMountedDrive* ScanDialogTest::s_carve = NULL;
-devicemap::CScopedDeviceMap* ScanDialogTest::s_disk = NULL;
 
 // ---- scan path ----
 

@@ -12,11 +12,14 @@
 //   engine_tests   G H I J A T D; PhysicalDrive 10  scan-fixtures.sh (scan tool)  K L M-Q R; scan's default S
 //   recover-fixtures.sh (recover tool) X; recover-faildev.sh X (same lock); recover-diskfull.sh E F
 //   app_*_tests    W (one suite at a time) P Q (one suite at a time; locked
-//                  against scan-fixtures.sh); PhysicalDrive 6 14 15, and 0 (the
+//                  against scan-fixtures.sh); PhysicalDrive 5 6 14 15, and 0 (the
 //                  journey: a lost partition of the first disk)
 //   engine_lostpart_tests  O; PhysicalDrive 2 3
 //                  lostpart-fixtures.sh N; PhysicalDrive 7 (lostpart's default), 8 (scan lost's)
-// Pick new ones outside these.
+// Pick new ones outside these. Within the window tests' program a disk number
+// is mapped once: a disk name mapped, removed and mapped again in one process
+// has left that process with no screen under Wine (a screen width of 0, so
+// windows of no size that are never laid out).
 #pragma once
 #include <string>
 #include <utility>
