@@ -122,13 +122,13 @@ protected:
         // sets this suite up again): under Wine a disk name mapped, removed
         // and mapped again within one process can leave that process
         // without a screen, and its windows then never lay out.
-        static devicemap::CScopedDeviceMap* disk = NULL;
+        static devicemap::CScopedDeviceMap disk;
+        static bool diskMapped = false;
         ASSERT_TRUE(s_fat->Define(L'P', s_root, testpaths::Fixture(L"scan-fat32.img")));
         ASSERT_TRUE(s_carve->Define(L'Q', testpaths::MakeTempDir(L"nroot"), testpaths::Fixture(L"carve.img")));
-        if (!disk) {
-            disk = new devicemap::CScopedDeviceMap;
-            ASSERT_TRUE(disk->PhysicalDrive(14, testpaths::Fixture(L"disk-mbr.img")));
-            static struct Unmap { ~Unmap() { delete disk; } } unmapAtExit;
+        if (!diskMapped) {
+            diskMapped = disk.PhysicalDrive(14, testpaths::Fixture(L"disk-mbr.img"));
+            ASSERT_TRUE(diskMapped);
         }
         CSearchingScan::release = CreateEventW(NULL, TRUE, FALSE, NULL);
     }

@@ -70,6 +70,19 @@ bool WaitFor(const std::wstring& name, const std::string& want, int rounds)
     return false;
 }
 
+// Polls (up to rounds x 10 ms) until the name no longer opens what shown
+// describes: it opens nothing, or, when shown is given, something else.
+bool WaitUntilGone(const std::wstring& name, const std::string& shown, int rounds)
+{
+    for (int i = 0; i < rounds; ++i) {
+        const std::string got = Fingerprint(name);
+        if (got.empty() || (!shown.empty() && got != shown))
+            return true;
+        Sleep(10);
+    }
+    return false;
+}
+
 }  // namespace
 
 bool Available()
@@ -119,16 +132,9 @@ CScopedDeviceMap::~CScopedDeviceMap()
     const std::string dir = DosDevicesDir();
     for (size_t i = 0; i < m_links.size(); ++i)
         RunUnix(L"Z:\\bin\\rm", "-f \"" + dir + "/" + m_links[i].name + "\"");
-    for (size_t i = 0; i < m_links.size(); ++i) {
-        const Link& l = m_links[i];
-        const int rounds = l.name.compare(0, 13, "physicaldrive") == 0 ? 3000 : 500;
-        for (int k = 0; k < rounds; ++k) {
-            const std::string got = Fingerprint(l.device);
-            if (got.empty() || (!l.shown.empty() && got != l.shown))
-                break;
-            Sleep(10);
-        }
-    }
+    for (size_t i = 0; i < m_links.size(); ++i)
+        WaitUntilGone(m_links[i].device, m_links[i].shown,
+                      m_links[i].name.compare(0, 13, "physicaldrive") == 0 ? 3000 : 500);
 }
 
 namespace {
