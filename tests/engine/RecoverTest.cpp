@@ -1330,18 +1330,26 @@ TEST(RecoverRun, AVolumeThatWillNotOpenOrIsUnknownEndsTheRun) {
 // whole 512-byte block of an output is zeros or a block of the image, and
 // from a cut image whatever comes back without unreadable clusters and
 // without a guess is what the clean image gives.
-TEST(RecoverFuzz, CorruptedVolumesNeverCrashHangOrInventBytes) {
+// One case per volume, so that the program's shards share the work.
+struct FuzzTarget {
+  const wchar_t* fixture;
+  int code;
+  size_t metaBytes;
+  unsigned seed;
+  const char* name;
+};
+
+class RecoverFuzz : public ::testing::TestWithParam<FuzzTarget> {};
+
+TEST_P(RecoverFuzz, CorruptedVolumesNeverCrashHangOrInventBytes) {
   NEEDS_WINE_DRIVES();
   BoxRecorder boxes;
   g_answer = IDYES;
-  struct Target { const wchar_t* fixture; int code; size_t metaBytes; };
-  const Target targets[] = {{L"recover-ntfs.img", FS_NTFS, 16 << 20},
-                            {L"recover-fat16.img", FS_FAT16, 256 << 10},
-                            {L"recover-exfat.img", FS_EXFAT, 1 << 20}};
-  std::mt19937 rng(20241209);
+  const FuzzTarget& t = GetParam();
+  std::mt19937 rng(t.seed);
   const std::wstring dir = TempDir(L"recover-fuzz");
   const std::wstring out = TempDir(L"recover-fuzz-out");
-  for (const Target& t : targets) {
+  {
     Mapped vol;
     ASSERT_TRUE(vol.Map(L'T', testpaths::Fixture(t.fixture)));
     Session s;
@@ -1418,5 +1426,11 @@ TEST(RecoverFuzz, CorruptedVolumesNeverCrashHangOrInventBytes) {
     }
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Volumes, RecoverFuzz,
+                         ::testing::Values(FuzzTarget{L"recover-ntfs.img", FS_NTFS, 16 << 20, 20241209, "Ntfs"},
+                                           FuzzTarget{L"recover-fat16.img", FS_FAT16, 256 << 10, 20241210, "Fat16"},
+                                           FuzzTarget{L"recover-exfat.img", FS_EXFAT, 1 << 20, 20241211, "ExFat"}),
+                         [](const ::testing::TestParamInfo<FuzzTarget>& i) { return std::string(i.param.name); });
 
 }  // namespace

@@ -675,19 +675,23 @@ TEST(DamagedVolumes, SweepsEndAtTheDeviceEnd) {
 }
 
 // Mutations of the metadata of every kind of volume: each scan must end, in
-// bounded time, without a crash.
-TEST(DamagedVolumes, MutatedMetadataNeverHangsOrCrashes) {
+// bounded time, without a crash. One case per volume, so that the program's
+// shards share the work.
+struct DamageTarget {
+  const wchar_t* fixture;
+  size_t metaBytes;  // where the file-system metadata lies
+  unsigned seed;
+  const char* name;
+};
+
+class MutatedMetadata : public ::testing::TestWithParam<DamageTarget> {};
+
+TEST_P(MutatedMetadata, NeverHangsOrCrashes) {
   NEEDS_WINE_DRIVES();
   BoxRecorder boxes;  // a damaged boot sector makes a volume that will not open
-  struct Target {
-    const wchar_t* fixture;
-    size_t metaBytes;  // where the file-system metadata lies
-  };
-  const Target targets[] = {{L"scan-fat32.img", 1 << 20}, {L"scan-fat16.img", 256 << 10},
-                            {L"scan-exfat.img", 1 << 20}, {L"scan-ntfs.img", 16 << 20},
-                            {L"fmt-fat32.img", 1 << 20},  {L"fmt-exfat.img", 1 << 20}};
-  std::mt19937 rng(20240610);
-  for (const Target& t : targets) {
+  const DamageTarget& t = GetParam();
+  std::mt19937 rng(t.seed);
+  {
     MappedVolume vol;
     ASSERT_TRUE(vol.Map(L'J', t.fixture));
     vol.Unbar();
@@ -722,5 +726,14 @@ TEST(DamagedVolumes, MutatedMetadataNeverHangsOrCrashes) {
     vol.original.clear();  // rewritten on purpose
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(DamagedVolumes, MutatedMetadata,
+                         ::testing::Values(DamageTarget{L"scan-fat32.img", 1 << 20, 20240610, "ScanFat32"},
+                                           DamageTarget{L"scan-fat16.img", 256 << 10, 20240611, "ScanFat16"},
+                                           DamageTarget{L"scan-exfat.img", 1 << 20, 20240612, "ScanExFat"},
+                                           DamageTarget{L"scan-ntfs.img", 16 << 20, 20240613, "ScanNtfs"},
+                                           DamageTarget{L"fmt-fat32.img", 1 << 20, 20240614, "FmtFat32"},
+                                           DamageTarget{L"fmt-exfat.img", 1 << 20, 20240615, "FmtExFat"}),
+                         [](const ::testing::TestParamInfo<DamageTarget>& i) { return std::string(i.param.name); });
 
 }  // namespace

@@ -151,11 +151,25 @@ void MutateAndWalk(const TempImage& img, Kind kind, int iterations, unsigned see
 }
 }  // namespace
 
-TEST(FatMutation, Fixtures) {
-  MutateAndWalk(TempImage(testpaths::Fixture(L"fat16.img")), kFat16, 700, 16, false);
-  MutateAndWalk(TempImage(testpaths::Fixture(L"fat32.img")), kFat32, 700, 32, false);
-  MutateAndWalk(TempImage(testpaths::Fixture(L"exfat.img")), kExFat, 700, 64, false);
+// One case per fixture, so that the program's shards share the work.
+struct FixtureCase {
+  const wchar_t* image;
+  Kind kind;
+  unsigned seed;
+  const char* name;
+};
+
+class FatMutationOf : public ::testing::TestWithParam<FixtureCase> {};
+
+TEST_P(FatMutationOf, Fixture) {
+  MutateAndWalk(TempImage(testpaths::Fixture(GetParam().image)), GetParam().kind, 700, GetParam().seed, false);
 }
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, FatMutationOf,
+                         ::testing::Values(FixtureCase{L"fat16.img", kFat16, 16, "Fat16"},
+                                           FixtureCase{L"fat32.img", kFat32, 32, "Fat32"},
+                                           FixtureCase{L"exfat.img", kExFat, 64, "ExFat"}),
+                         [](const ::testing::TestParamInfo<FixtureCase>& i) { return std::string(i.param.name); });
 
 // The DFTT undelete image, walked by fsdump's own walker as well.
 TEST(FatMutation, UndeleteCorpusImageThroughFsdumpWalk) {

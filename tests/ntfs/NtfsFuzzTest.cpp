@@ -150,9 +150,23 @@ void Mutate(const wchar_t* image, uint64_t seed, int iterations) {
 }
 }  // namespace
 
-TEST(NtfsMutation, CorruptedImagesNeverCrashOrHang) {
+// One case per image, so that the program's shards share the work.
+struct MutationCase {
+  const wchar_t* image;
+  uint64_t seed;
+};
+
+class NtfsMutation : public ::testing::TestWithParam<MutationCase> {};
+
+TEST_P(NtfsMutation, CorruptedImagesNeverCrashOrHang) {
   static HANDLE dog = CreateThread(nullptr, 0, Watchdog, nullptr, 0, nullptr);
   (void)dog;
-  Mutate(L"ntfs-512.img", 0x5EED0001, 1500);
-  Mutate(L"ntfs-4k.img", 0x5EED0002, 1500);
+  Mutate(GetParam().image, GetParam().seed, 1500);
 }
+
+INSTANTIATE_TEST_SUITE_P(Images, NtfsMutation,
+                         ::testing::Values(MutationCase{L"ntfs-512.img", 0x5EED0001},
+                                           MutationCase{L"ntfs-4k.img", 0x5EED0002}),
+                         [](const ::testing::TestParamInfo<MutationCase>& i) {
+                           return i.index == 0 ? std::string("Ntfs512") : std::string("Ntfs4k");
+                         });
