@@ -8,6 +8,7 @@ bin="${DELVARO_UNIX_BIN:?}"
 fix="${DELVARO_UNIX_FIXTURES:?}"
 shared="${DELVARO_UNIX_SHARED:-/nonexistent}"
 . "$here/../common/corpus.sh"
+. "$here/../common/bounded.sh"
 wine="${DELVARO_WINE64:-/usr/lib/wine/wine64}"
 for t in fls icat unzip xz python3; do
   command -v "$t" >/dev/null || { echo "missing $t: the oracle needs The Sleuth Kit, unzip, xz, python3"; exit 1; }
@@ -24,8 +25,9 @@ check_one() { # check_one image offset-sectors
   python3 "$here/tsk_expect.py" "$img" "$sec" > "$work/$name.tsk" || { echo "tsk failed on $name"; touch "$work/$name.failed"; return; }
   local off=0
   [ -n "$sec" ] && off=$((sec * 512))
-  if ! timeout 120 "$wine" "$bin/fsdump.exe" "Z:$img" --offset "$off" > "$work/$name.dump" 2> "$work/$name.err"; then
-    echo "fsdump failed on $name"; cat "$work/$name.err"; touch "$work/$name.failed"; return
+  if ! bounded 120 "$wine" "$bin/fsdump.exe" "Z:$img" --offset "$off" > "$work/$name.dump" 2> "$work/$name.err"; then
+    echo "fsdump failed on $name after writing $(wc -l < "$work/$name.dump") lines"; cat "$work/$name.err"
+    touch "$work/$name.failed"; return
   fi
   python3 "$here/compare_dump.py" "$work/$name.tsk" "$work/$name.dump" > "$work/$name.out" 2>&1 || touch "$work/$name.failed"
   cat "$work/$name.out"
@@ -52,10 +54,10 @@ if have_corpus corpora/disks/dftt && have_corpus corpora/disks/blkid/ntfs.img.xz
   cp "$fz" "$work/fuzz.img"; cp "$fz" "$work/fuzz-ntfs.img"; chmod u+w "$work"/fuzz*.img
   printf 'NTFS    ' | dd of="$work/fuzz-ntfs.img" bs=1 seek=3 conv=notrunc status=none
   for f in fuzz.img fuzz-ntfs.img; do
-    timeout 60 "$wine" "$bin/fsdump.exe" "Z:$work/$f" > /dev/null 2>&1
+    bounded 60 "$wine" "$bin/fsdump.exe" "Z:$work/$f" > /dev/null 2>"$work/$f.err"
     rc=$?
     echo "fsdump on $f: exit $rc"
-    [ $rc -le 1 ] || fail=1
+    [ $rc -le 1 ] || { fail=1; cat "$work/$f.err"; }
   done
 fi
 wait
