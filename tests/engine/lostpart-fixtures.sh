@@ -43,6 +43,19 @@ winpath() { echo "Z:${1//\//\\}"; }
 lostpart() { (cd "$bin" && timeout 300 "$wine" ./lostpart.exe "$(winpath "$1")" "${@:2}"); }
 scan() { (cd "$bin" && timeout 300 "$wine" ./scan.exe "$1" "$(winpath "$2")" "${@:3}"); }
 has_testdisk() { command -v testdisk >/dev/null; }
+# search_then_check IMAGE [lostpart options] -- CHECK-ARGS: the search, then a
+# check of its rows; a search that fails says how it ended and what it wrote.
+search_then_check() {
+  local img="$1" rc=0 opts=()
+  shift
+  while [ "$1" != -- ]; do opts+=("$1"); shift; done
+  shift
+  lostpart "$img" ${opts[@]+"${opts[@]}"} > "$img.rows" 2> "$img.err" || rc=$?
+  if [ "$rc" != 0 ]; then
+    echo "lostpart failed on $(basename "$img") with exit $rc"; cat "$img.err"; fail=1; return
+  fi
+  "$py" "$check" "$@" || fail=1
+}
 testdisk_log() { # IMAGE -> its TestDisk log
   (cd "$work" && rm -f testdisk.log && timeout 300 testdisk /log /cmd "$1" analyze >/dev/null 2>&1)
   cp "$work/testdisk.log" "$1.testdisk.log" 2>/dev/null
@@ -92,21 +105,21 @@ done
 
 # One entry removed: only that partition is found.
 img="$work/one-mbr.img"
-lostpart "$img" > "$img.rows" && "$py" "$check" key "$img.rows" "$fix/lost-mbr.key.tsv" --only 18432 || fail=1
+search_then_check "$img" -- key "$img.rows" "$fix/lost-mbr.key.tsv" --only 18432
 img="$work/one-gpt.img"
 first=$(awk -F'\t' '$3=="FAT32"{print $1}' "$fix/lost-gpt.key.tsv")
-lostpart "$img" > "$img.rows" && "$py" "$check" key "$img.rows" "$fix/lost-gpt.key.tsv" --only "$first" || fail=1
+search_then_check "$img" -- key "$img.rows" "$fix/lost-gpt.key.tsv" --only "$first"
 
 # The quick parse: gaps of 100 MiB or more after the listed entries.
 img="$work/quick-mbr.img"
-lostpart "$img" --quick > "$img.rows" && "$py" "$check" key "$img.rows" "$fix/lost-mbr.key.tsv" --only 36864 || fail=1
+search_then_check "$img" --quick -- key "$img.rows" "$fix/lost-mbr.key.tsv" --only 36864
 img="$work/quick-gpt.img"
 last=$(tail -n 1 "$fix/lost-gpt.key.tsv" | cut -f1)
-lostpart "$img" --quick > "$img.rows" && "$py" "$check" key "$img.rows" "$fix/lost-gpt.key.tsv" --only "$last" || fail=1
+search_then_check "$img" --quick -- key "$img.rows" "$fix/lost-gpt.key.tsv" --only "$last"
 
 # A disk that ends inside its last partition.
 img="$work/short-mbr.img"
-lostpart "$img" > "$img.rows" && "$py" "$check" key "$img.rows" "$fix/lost-mbr.key.tsv" --past-end 126976 || fail=1
+search_then_check "$img" -- key "$img.rows" "$fix/lost-mbr.key.tsv" --past-end 126976
 scan lost "$img" --start 126976 > "$img.scan" 2>&1 || { echo "scan of a partition past the disk end failed"; fail=1; }
 
 # A volume moved towards the disk's start: its hidden sectors (18,432) lie
@@ -186,7 +199,7 @@ if [ -n "$shared" ] && [ -d "$shared/corpora/disks/dftt" ]; then
     set -- $pair
     img="$work/$1"
     dd if=/dev/zero of="$img" bs=1 seek=446 count=64 conv=notrunc status=none
-    lostpart "$img" > "$img.rows" && "$py" "$check" subset "$img.rows" "$work/$2.key" || fail=1
+    search_then_check "$img" -- subset "$img.rows" "$work/$2.key"
     if has_testdisk; then testdisk_log "$img" && "$py" "$check" testdisk "$img.testdisk.log" "$img.rows"; fi
   done
 else
