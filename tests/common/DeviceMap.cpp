@@ -57,30 +57,31 @@ std::string Fingerprint(const std::wstring& path)
     return std::to_string(sz.QuadPart) + ":" + std::string(head, got);
 }
 
-// Polls (up to rounds x 10 ms) until the name opens what want describes:
-// anything when want is "*", nothing when want is empty.
-bool WaitFor(const std::wstring& name, const std::string& want, int rounds)
+// Polls (up to rounds x 10 ms) until what the name opens satisfies done.
+template <class Done>
+bool Poll(const std::wstring& name, int rounds, Done done)
 {
     for (int i = 0; i < rounds; ++i) {
-        const std::string got = Fingerprint(name);
-        if (want == "*" ? !got.empty() : got == want)
+        if (done(Fingerprint(name)))
             return true;
         Sleep(10);
     }
     return false;
 }
 
-// Polls (up to rounds x 10 ms) until the name no longer opens what shown
-// describes: it opens nothing, or, when shown is given, something else.
+// Until the name opens what want describes: anything when want is "*",
+// nothing when want is empty.
+bool WaitFor(const std::wstring& name, const std::string& want, int rounds)
+{
+    return Poll(name, rounds, [&](const std::string& got) { return want == "*" ? !got.empty() : got == want; });
+}
+
+// Until the name no longer opens what shown describes: it opens nothing, or,
+// when shown is given, something else.
 bool WaitUntilGone(const std::wstring& name, const std::string& shown, int rounds)
 {
-    for (int i = 0; i < rounds; ++i) {
-        const std::string got = Fingerprint(name);
-        if (got.empty() || (!shown.empty() && got != shown))
-            return true;
-        Sleep(10);
-    }
-    return false;
+    return Poll(name, rounds,
+                [&](const std::string& got) { return got.empty() || (!shown.empty() && got != shown); });
 }
 
 }  // namespace
