@@ -37,8 +37,12 @@ TEST(BlockmillDll, ReadsOfAnImage)
 {
     const std::wstring img = testpaths::Fixture(L"disk-mbr.img");
     const std::string image = testpaths::ReadWholeFile(img);
-    HANDLE h = CreateFileW(img.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    // Other test programs map this image as a disk, and listing disks opens
+    // it with read and write access for a moment: share both, as the
+    // program's own reads do.
+    HANDLE h = CreateFileW(img.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0,
+                           NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h) << GetLastError();
     auto seek = [h](LONGLONG to, DWORD how) {
         LARGE_INTEGER li, pos;
         li.QuadPart = to;

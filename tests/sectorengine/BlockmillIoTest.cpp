@@ -80,9 +80,9 @@ protected:
     void SetUp() override
     {
         m_image = testpaths::ReadWholeFile(testpaths::Fixture(L"disk-gpt.img"));
-        m_h = CreateFileW(testpaths::Fixture(L"disk-gpt.img").c_str(), GENERIC_READ, FILE_SHARE_READ, NULL,
-                          OPEN_EXISTING, 0, NULL);
-        ASSERT_NE(INVALID_HANDLE_VALUE, m_h);
+        m_h = CreateFileW(testpaths::Fixture(L"disk-gpt.img").c_str(), GENERIC_READ,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
+        ASSERT_NE(INVALID_HANDLE_VALUE, m_h) << GetLastError();
         blockmill::g_pfnReadFile = &FlakyRead;
         blockmill::g_pfnIoControl = &FakeScsi;
         g_badOffsets.clear();
