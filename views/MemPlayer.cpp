@@ -19,6 +19,8 @@ const long CMemPlayer::kVolumeTable[100] = {
     -558,   -525,  -493,  -462,  -432,  -403,  -375,  -348,  -322,  -297,  -285,  -273,  -250,  -228,  -207,
     -187,   -176,  -168,  -150,  -102,  -75,   -19,   -10,   0,     0};
 
+void (*CMemPlayer::s_pfnBeforeRender)() = NULL;
+
 namespace {
 const LONGLONG kSecond = 10000000;  // 100-nanosecond units
 
@@ -48,6 +50,118 @@ const ExtensionSubtype kExtensionTable[] = {
     {{L"wv", L"mp2", L"amr", L"flac", L"ape", L"mmf"}, kSubtypeOther2},
 };
 
+// One graph-building run: shared by the window's thread and the thread that
+// builds, and freed by whichever lets go last.
+struct RenderJob
+{
+    IGraphBuilder* builder;
+    IPin* pin;
+    HMODULE graphModule;  // held while the build runs in its code
+    HANDLE done;
+    HRESULT hr;
+    LONG refs;
+
+    void Drop()
+    {
+        if (InterlockedDecrement(&refs) == 0) {
+            CloseHandle(done);
+            delete this;
+        }
+    }
+};
+
+// The multithreaded apartment the building threads join is kept for the
+// process's life: a build given up on may still be running inside a filter,
+// and that filter's library must not be unloaded under it when the last
+// other thread leaves the apartment. Systems without the call go without.
+void KeepMultithreadedApartment()
+{
+    static LONG once = 0;
+    if (InterlockedExchange(&once, 1))
+        return;
+    typedef HRESULT(WINAPI * IncrementFn)(void**);
+    HMODULE ole = GetModuleHandleW(L"ole32.dll");
+    IncrementFn increment = ole ? (IncrementFn)(void*)GetProcAddress(ole, "CoIncrementMTAUsage") : NULL;
+    void* cookie = NULL;
+    if (increment)
+        increment(&cookie);
+}
+
+DWORD WINAPI RenderThread(void* param)
+{
+    RenderJob* job = static_cast<RenderJob*>(param);
+    const HRESULT com = CoInitializeEx(NULL, COINIT_MULTITHREADED);
+    if (CMemPlayer::s_pfnBeforeRender)
+        CMemPlayer::s_pfnBeforeRender();
+    job->hr = job->builder->Render(job->pin);
+    job->pin->Release();
+    job->builder->Release();
+    if (SUCCEEDED(com))
+        CoUninitialize();
+    HMODULE module = job->graphModule;
+    SetEvent(job->done);
+    job->Drop();
+    if (module)
+        FreeLibrary(module);
+    return 0;
+}
+
+// Renders the source pin on a thread of its own and waits up to limit ms,
+// answering messages sent to this thread meanwhile (posted ones wait, so
+// nothing re-enters the window). A build that does not end in time is left
+// to run: it holds its own references to the graph and the source.
+HRESULT RenderWithin(IGraphBuilder* builder, IPin* pin, DWORD limit)
+{
+    RenderJob* job = new RenderJob();
+    job->builder = builder;
+    job->pin = pin;
+    job->graphModule = NULL;
+    job->done = CreateEventW(NULL, TRUE, FALSE, NULL);
+    job->hr = E_FAIL;
+    job->refs = 2;
+    if (!job->done) {
+        delete job;
+        return builder->Render(pin);
+    }
+    builder->AddRef();
+    pin->AddRef();
+    // The graph's own library stays loaded while the build runs in it.
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, (LPCWSTR) * (void**)builder, &job->graphModule);
+    KeepMultithreadedApartment();
+    HANDLE thread = CreateThread(NULL, 0, RenderThread, job, 0, NULL);
+    if (!thread) {
+        // No thread to spare: build here, as a plain call would.
+        builder->Release();
+        pin->Release();
+        if (job->graphModule)
+            FreeLibrary(job->graphModule);
+        CloseHandle(job->done);
+        delete job;
+        return builder->Render(pin);
+    }
+    CloseHandle(thread);
+
+    const DWORD start = GetTickCount();
+    HRESULT hr = VFW_E_TIMEOUT;
+    for (;;) {
+        const DWORD spent = GetTickCount() - start;
+        const DWORD left = spent >= limit ? 0 : limit - spent;
+        const DWORD w = MsgWaitForMultipleObjects(1, &job->done, FALSE, left, QS_SENDMESSAGE);
+        if (w == WAIT_OBJECT_0) {
+            hr = job->hr;
+            break;
+        }
+        if (w != WAIT_OBJECT_0 + 1)
+            break;  // out of time (or the wait failed)
+        MSG msg;
+        PeekMessageW(&msg, NULL, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+    if (hr == VFW_E_TIMEOUT)
+        DebugPrint(L"The graph took more than %u ms to build; given up\n", (unsigned)limit);
+    job->Drop();
+    return hr;
+}
+
 template <class T>
 void ReleaseInterface(T*& p)
 {
@@ -72,7 +186,8 @@ CMemPlayer::CMemPlayer()
       m_pVideoWindow(NULL),
       m_hEvent(NULL),
       m_bCompleted(false),
-      m_lLastVolume(1)
+      m_lLastVolume(1),
+      m_dwRenderLimit(kRenderTimeLimit)
 {
     m_hrCom = CoInitializeEx(NULL, COINIT_APARTMENTTHREADED);
 }
@@ -181,7 +296,9 @@ HRESULT CMemPlayer::BuildGraph()
     hr = m_pGraph->QueryInterface(IID_IGraphBuilder, (void**)&builder);
     if (FAILED(hr))
         return hr;
-    hr = builder->Render(m_pReader->GetPin());
+    // Some splitters never answer over damaged data; the window's thread
+    // does not wait on them for ever.
+    hr = RenderWithin(builder, m_pReader->GetPin(), m_dwRenderLimit);
     builder->Release();
     if (FAILED(hr))
         return hr;

@@ -77,6 +77,14 @@ public:
     // source, the graph.
     virtual void ReleaseGraph();
 
+    // How long the graph may take to find its splitter, decoders and
+    // renderers before PlayMemory gives up with VFW_E_TIMEOUT (milliseconds).
+    static constexpr DWORD kRenderTimeLimit = 15000;
+    void SetRenderTimeLimit(DWORD ms) { m_dwRenderLimit = ms; }
+    // For tests: called on the graph-building thread just before it builds
+    // the graph (a parser that never answers can be stood in for there).
+    static void (*s_pfnBeforeRender)();
+
     // For tests: the source filter (null when none).
     CMemReader* GetReader() const { return m_pReader; }
     IFilterGraph* GetGraph() const { return m_pGraph; }
@@ -104,6 +112,7 @@ private:
     bool m_bCompleted;
     long m_lLastVolume;
     HRESULT m_hrCom;
+    DWORD m_dwRenderLimit;
 };
 
 // Whether the video decoder package the player offers to install is there:

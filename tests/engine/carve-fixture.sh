@@ -38,11 +38,12 @@ done < "$out/list.tsv"
 # An empty image and a missing one are refused with a plain message.
 : > "$out/empty.img"
 for bad in "empty.img:is empty: nothing to scan" "missing.img:cannot open"; do
-  if "$DELVARO_WINE64" "$DELVARO_UNIX_BIN/carve.exe" "$(winpath "$out/${bad%%:*}")" "$(winpath "$out/none")" \
-      > /dev/null 2> "$out/err"; then
-    echo "carve accepted ${bad%%:*}"; fail=$((fail + 1))
-  fi
-  grep -q "${bad#*:}" "$out/err" || { echo "no plain message for ${bad%%:*}: $(cat "$out/err")"; fail=$((fail + 1)); }
+  rc=0
+  "$DELVARO_WINE64" "$DELVARO_UNIX_BIN/carve.exe" "$(winpath "$out/${bad%%:*}")" "$(winpath "$out/none")" \
+    > /dev/null 2> "$out/err" || rc=$?
+  [ "$rc" != 0 ] || { echo "carve accepted ${bad%%:*}"; fail=$((fail + 1)); }
+  grep -q "${bad#*:}" "$out/err" ||
+    { echo "no plain message for ${bad%%:*} (exit $rc): $(cat "$out/err")"; fail=$((fail + 1)); }
 done
 echo "whole files: $pass exact; hit ranges checked: $ranges"
 echo "$pass passed, $fail failed"

@@ -119,6 +119,55 @@ TEST(MemPlayerTest, DamagedAndEmptyMediaAreRefused)
     EXPECT_TRUE(FAILED(PlayToEnd(noise, L"avi", NULL, &ended)));
 }
 
+// A parser that never answers: the build waits on a gate the test holds.
+HANDLE g_gate = NULL;
+void WaitAtGate()
+{
+    WaitForSingleObject(g_gate, INFINITE);
+}
+
+TEST(MemPlayerTest, AGraphThatNeverFinishesBuildingIsGivenUp)
+{
+    g_gate = CreateEventW(NULL, TRUE, FALSE, NULL);
+    CMemPlayer::s_pfnBeforeRender = &WaitAtGate;
+    const std::string bytes = viewtest::Sample(L"preview_tone.wav");
+    auto keep = std::make_shared<std::string>(bytes);
+    // Messages sent to the window's thread meanwhile are still answered.
+    HWND host = viewtest::MakeHostWindow(64, 64);
+    LRESULT answered = 0;
+    std::thread sender([&] {
+        Sleep(100);
+        answered = SendMessageW(host, WM_GETTEXTLENGTH, 0, 0) + 1;
+    });
+    {
+        CMemPlayer player;
+        player.SetRenderTimeLimit(1500);
+        const DWORD t0 = GetTickCount();
+        EXPECT_EQ(VFW_E_TIMEOUT, player.PlayMemory((const BYTE*)keep->data(), keep->size(), L"wav", keep));
+        const DWORD spent = GetTickCount() - t0;
+        EXPECT_GE(spent, 1400u);
+        EXPECT_LT(spent, 6000u);
+        sender.join();
+        EXPECT_GT(answered, 0);
+        // Nothing of the half-built graph is kept or played.
+        player.ReleaseGraph();
+        EXPECT_EQ(nullptr, player.GetGraph());
+        EXPECT_FALSE(player.IsRunning());
+    }
+    // The build still runs and holds the bytes; when it ends it lets go.
+    EXPECT_GT(keep.use_count(), 1);
+    CMemPlayer::s_pfnBeforeRender = NULL;
+    SetEvent(g_gate);
+    EXPECT_TRUE(viewtest::PumpUntil([&] { return keep.use_count() == 1; }));
+    CloseHandle(g_gate);
+    DestroyWindow(host);
+
+    // The next file plays as before.
+    bool ended = false;
+    EXPECT_EQ(S_OK, PlayToEnd(bytes, L"wav", NULL, &ended));
+    EXPECT_TRUE(ended);
+}
+
 TEST(MemReaderTest, ServesTheParserThroughIAsyncReader)
 {
     CoInitializeEx(NULL, COINIT_APARTMENTTHREADED);
