@@ -3,6 +3,7 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <cstring>
 #include <cwctype>
 #include <string>
 
@@ -49,6 +50,25 @@ const ExtensionSubtype kExtensionTable[] = {
     {{L"rm", L"3gp", L"swf", L"mkv", L"rmvb", L"m2ts", L"webm"}, kSubtypeOther1},
     {{L"wv", L"mp2", L"amr", L"flac", L"ape", L"mmf"}, kSubtypeOther2},
 };
+
+// Whether data is an AVI (by its RIFF header) whose movie list holds no
+// chunk, or that has none: nothing in it can play. Such a file is refused
+// before a graph is built: a splitter announces its streams from the header
+// and may then wait for ever on data that never comes.
+bool IsAviWithoutStreamData(const BYTE* data, uint64_t length)
+{
+    if (!data || length < 12 || memcmp(data, "RIFF", 4) != 0 || memcmp(data + 8, "AVI ", 4) != 0)
+        return false;  // not an AVI by its header: the splitters decide
+    uint64_t at = 12;
+    while (at + 8 <= length) {
+        const uint32_t size = (uint32_t)data[at + 4] | (uint32_t)data[at + 5] << 8 | (uint32_t)data[at + 6] << 16 |
+                              (uint32_t)data[at + 7] << 24;
+        if (memcmp(data + at, "LIST", 4) == 0 && at + 12 <= length && memcmp(data + at + 8, "movi", 4) == 0)
+            return size < 12 || at + 20 > length;  // not even one chunk's header inside
+        at += 8 + (uint64_t)size + (size & 1);
+    }
+    return true;
+}
 
 // One graph-building run: shared by the window's thread and the thread that
 // builds, and freed by whichever lets go last.
@@ -246,6 +266,10 @@ HRESULT CMemPlayer::PlayMemory(const BYTE* data, uint64_t length, const wchar_t*
         return 1;
     }
     ReleaseGraph();
+    if (subtype == MEDIASUBTYPE_Avi && IsAviWithoutStreamData(data, length)) {
+        DebugPrint(L"The AVI holds no stream data\n");
+        return VFW_E_INVALID_FILE_FORMAT;
+    }
 
     AM_MEDIA_TYPE mt = {};
     mt.majortype = MEDIATYPE_Stream;

@@ -115,6 +115,8 @@ TEST_F(PlayerWindowTest, DamagedAndUnknownMediaShowTheErrorPage)
         EXPECT_TRUE(Run(p, [&](CMediaPlayerWnd* p, CPaintManagerUI& pm) {
             ASSERT_TRUE(gui::PumpUntil([&] { return p->IsStarted(); }));
             EXPECT_TRUE(FAILED(p->GetPlayResult()));
+            EXPECT_NE(VFW_E_TIMEOUT, p->GetPlayResult()) << "the graph over " << testing::PrintToString(sample)
+                                                         << " was given up on";
             EXPECT_EQ(CMediaPlayerWnd::PAGE_ERROR, p->GetPage());
             EXPECT_EQ(0u, std::wstring(gui::Find(pm, L"errCode")->GetText()).find(L"Error code: 0x8"));
             EXPECT_FALSE(gui::Find(pm, L"sliderPlay")->IsEnabled());
