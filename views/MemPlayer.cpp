@@ -8,6 +8,7 @@
 #include <string>
 
 #include "core/Log.h"
+#include "storage/DeviceIo.h"
 #include "views/MemReader.h"
 
 // Rising by ear from silence to full volume; never lower than the step below.
@@ -61,8 +62,7 @@ bool IsAviWithoutStreamData(const BYTE* data, uint64_t length)
         return false;  // not an AVI by its header: the splitters decide
     uint64_t at = 12;
     while (at + 8 <= length) {
-        const uint32_t size = (uint32_t)data[at + 4] | (uint32_t)data[at + 5] << 8 | (uint32_t)data[at + 6] << 16 |
-                              (uint32_t)data[at + 7] << 24;
+        const uint32_t size = Le32(data + at + 4);
         if (memcmp(data + at, "LIST", 4) == 0 && at + 12 <= length && memcmp(data + at + 8, "movi", 4) == 0)
             return size < 12 || at + 20 > length;  // not even one chunk's header inside
         at += 8 + (uint64_t)size + (size & 1);
@@ -132,17 +132,16 @@ DWORD WINAPI RenderThread(void* param)
 // to run: it holds its own references to the graph and the source.
 HRESULT RenderWithin(IGraphBuilder* builder, IPin* pin, DWORD limit)
 {
+    HANDLE done = CreateEventW(NULL, TRUE, FALSE, NULL);
+    if (!done)
+        return builder->Render(pin);
     RenderJob* job = new RenderJob();
     job->builder = builder;
     job->pin = pin;
     job->graphModule = NULL;
-    job->done = CreateEventW(NULL, TRUE, FALSE, NULL);
+    job->done = done;
     job->hr = E_FAIL;
     job->refs = 2;
-    if (!job->done) {
-        delete job;
-        return builder->Render(pin);
-    }
     builder->AddRef();
     pin->AddRef();
     // The graph's own library stays loaded while the build runs in it.

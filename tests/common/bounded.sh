@@ -18,8 +18,8 @@ bounded() {
           awk 'NR == 1 || $7 ~ /^[A-Za-z]:\\|wineserver|wine64|preloader/' | cut -c1-200
       } >&2
       kill -TERM "$pid" 2>/dev/null
-      # A second to end on its own, then it is killed.
-      for _ in $(seq 10); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+      # Up to ten seconds to end on its own, then it is killed.
+      for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
       kill -KILL "$pid" 2>/dev/null
       wait "$pid" 2>/dev/null
       return 124
