@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Recovery of a used volume beside its floor. An NTFS volume written by
-# ntfs-3g holds about 10,000 files of real sizes (drawn from the sizes of the
-# files under /usr/share and /usr/lib, about 330 MB in all) in about 1,500
-# nested folders, all deleted. Each round, in turns and after a sync:
+# Recovery of a used volume beside its floor. A volume written by the real
+# tools (NTFS: ntfs-3g; FAT32: mtools; exFAT: exfat-fuse) holds about 10,000
+# files of real sizes (drawn from the sizes of the files under /usr/share and
+# /usr/lib, about 330 MB in all) in about 1,500 nested folders, all deleted.
+# Each round, in turns and after a sync:
 #   - tsk_recover of The Sleuth Kit (native) recovers the deleted files;
 #   - the floor program (bench_recover_floor) makes the same folders and
 #     writes the same bytes from memory, one thread: the least any program
@@ -13,30 +14,59 @@
 # Prints the three times and Delvaro6's whole process against the floor's
 # writing time; every file of Delvaro6's output must be byte-exact at its
 # path (a round that is not says so and the run fails).
-#   bench/recover/floor/run.sh [BUILD_DIR] [ROUNDS]  (default build/x86_64, 5; needs root for FUSE)
+#   bench/recover/floor/run.sh [BUILD_DIR] [ROUNDS] [ntfs|fat32|exfat]
+#   (default build/x86_64, 5, ntfs; needs root for FUSE and the loop device)
 # BENCH_KEEP=DIR keeps the image, the originals' pack and the manifest in DIR
-# and reuses them.
+# and reuses them. On FAT32 and exFAT every name is longer than 8.3 (a deleted
+# short name has lost its first letter; its long name has not), and the
+# volume has 4 KiB clusters as the NTFS one has.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../../.." && pwd)"
 bd="$(cd "${1:-$root/build/x86_64}" && pwd)"
 rounds="${2:-5}"
+fs="${3:-ntfs}"
+case "$fs" in ntfs|fat32|exfat) ;; *) echo "unknown file system: $fs (ntfs, fat32 or exfat)" >&2; exit 2 ;; esac
 work="${BENCH_KEEP:-/tmp/delvaro-recover-floor.$$}"
 mkdir -p "$work"
 [ -n "${BENCH_KEEP:-}" ] || trap 'rm -rf "$work"' EXIT
 
-img="$work/used-ntfs.img"
-pack="$work/originals.pack"
-manifest="$work/manifest.tsv"
+if [ "$fs" = ntfs ]; then
+  img="$work/used-ntfs.img"; pack="$work/originals.pack"; manifest="$work/manifest.tsv"
+else
+  img="$work/used-$fs.img"; pack="$work/originals-$fs.pack"; manifest="$work/manifest-$fs.tsv"
+fi
 if [ ! -f "$img" ] || [ ! -f "$pack" ] || [ ! -f "$manifest" ]; then
-  echo "making the NTFS image (files of real sizes in nested folders, written and deleted by ntfs-3g)..."
+  echo "making the $fs image (files of real sizes in nested folders, written and deleted by the file system's own tools)..."
   mnt=$(mktemp -d /tmp/recoverfloor-mnt.XXXXXX)
+  loop=""
+  # The tree is written into $mnt: the mounted volume, or for mtools a
+  # folder that mcopy then copies in as a whole.
+  unmount() {
+    if mountpoint -q "$mnt"; then umount "$mnt" || fusermount -u "$mnt" || true; fi
+    if [ -n "$loop" ]; then losetup -d "$loop" || true; loop=""; fi
+    rm -rf "$mnt"
+  }
+  trap 'unmount; [ -n "${BENCH_KEEP:-}" ] || rm -rf "$work"' EXIT
   truncate -s 640M "$img.tmp"
-  mkfs.ntfs -F -Q -q -c 4096 "$img.tmp" 2>/dev/null
-  ntfs-3g -o big_writes "$img.tmp" "$mnt"
+  case "$fs" in
+    ntfs)
+      mkfs.ntfs -F -Q -q -c 4096 "$img.tmp" 2>/dev/null
+      ntfs-3g -o big_writes "$img.tmp" "$mnt" ;;
+    fat32)
+      export MTOOLS_SKIP_CHECK=1 MTOOLS_NO_VFAT=0
+      mkfs.fat -F 32 -s 8 -n USEDFAT "$img.tmp" >/dev/null ;;
+    exfat)
+      mkfs.exfat -c 4K -L USEDEXF "$img.tmp" >/dev/null
+      loop="$(losetup -f --show "$img.tmp")"
+      mount.exfat-fuse "$loop" "$mnt" ;;
+  esac
   find /usr/share /usr/lib -xdev -type f -printf '%s\n' 2>/dev/null > "$work/sizes.txt"
-  python3 - "$mnt" "$work/sizes.txt" "$pack" "$manifest" <<'PY'
+  python3 - "$mnt" "$work/sizes.txt" "$pack" "$manifest" "$fs" <<'PY'
 import os, random, sys
-mnt, sizes_file, pack_path, manifest_path = sys.argv[1:5]
+mnt, sizes_file, pack_path, manifest_path, fs = sys.argv[1:6]
+# NTFS keeps its short names; elsewhere every name is a long one.
+top, folder_name, file_name = (("tree", "d%04d", "f%05d.%s") if fs == "ntfs"
+                               else ("folder-tree", "folder-%04d", "file-%05d.%s"))
 population = sorted(int(s) for s in open(sizes_file) if s.strip() and int(s) <= 32 << 20)
 if len(population) < 1000:
     sys.exit("too few files under /usr/share and /usr/lib to draw sizes from")
@@ -50,13 +80,13 @@ for seed in range(10000):
 else:
     sys.exit("no draw of sizes came to about 330 MB")
 # Folders: each one under a folder made before it, at most seven deep.
-tree = [("tree", 0)]
+tree = [(top, 0)]
 for i in range(1, folders):
     while True:
         parent, depth = tree[rnd.randrange(len(tree))]
         if depth < 6:
             break
-    tree.append(("%s/d%04d" % (parent, i), depth + 1))
+    tree.append(("%s/%s" % (parent, folder_name % i), depth + 1))
 exts = ["txt", "jpg", "png", "pdf", "doc", "docx", "xls", "mp3", "html", "js", "css", "py", "c", "h", "so",
         "gz", "xml", "json", "svg", "mo", "zip", "dat", "ttf", "bin"]
 with open(manifest_path, "w") as manifest, open(pack_path, "wb") as pack:
@@ -65,7 +95,7 @@ with open(manifest_path, "w") as manifest, open(pack_path, "wb") as pack:
         manifest.write("D\t%s\n" % path)
     for n, size in enumerate(sizes):
         folder = tree[rnd.randrange(len(tree))][0]
-        path = "%s/f%05d.%s" % (folder, n, rnd.choice(exts))
+        path = "%s/%s" % (folder, file_name % (n, rnd.choice(exts)))
         data = rnd.randbytes(size)
         with open(os.path.join(mnt, path), "wb") as f:
             f.write(data)
@@ -74,12 +104,24 @@ with open(manifest_path, "w") as manifest, open(pack_path, "wb") as pack:
 print("%d files, %d bytes, %d folders (sizes drawn with seed %d)" % (files, sum(sizes), folders, seed))
 PY
   sync
-  rm -rf "$mnt/tree"
-  umount "$mnt"; rmdir "$mnt"
+  top=$(sed -n '1s/^D\t//p' "$manifest")
+  if [ "$fs" = fat32 ]; then
+    mcopy -s -i "$img.tmp" "$mnt/$top" ::/
+    mdeltree -i "$img.tmp" "::/$top"
+  else
+    rm -rf "${mnt:?}/$top"
+  fi
+  unmount
+  trap - EXIT
+  [ -n "${BENCH_KEEP:-}" ] || trap 'rm -rf "$work"' EXIT
   mv "$img.tmp" "$img"
 fi
 files=$(grep -c '^F' "$manifest")
 folders=$(grep -c '^D' "$manifest")
+# A FAT scan lists a deleted file only when its size is not 0 (an
+# empty one has nothing to give back), as tsk_recover does: those count.
+expected=$files
+[ "$fs" != fat32 ] || expected=$(grep -c -v -P '^F\t0\t|^D' "$manifest")
 
 export WINEPREFIX=${WINEPREFIX:-$bd/wineprefix} WINEDEBUG=-all
 wine=${DELVARO_WINE64:-/usr/lib/wine/wine64}
@@ -100,21 +142,23 @@ if [ "$(df -B1G --output=avail /dev/shm 2>/dev/null | tail -n 1 | tr -dc '0-9')"
 fi
 rm -rf "$out"; mkdir -p "$out"
 trap 'rm -f "$link"; DELVARO_WINE64="$wine" "$root/tests/common/wine-desktop.sh" down; rm -rf "$out"; [ -n "${BENCH_KEEP:-}" ] || rm -rf "$work"' EXIT
-echo "outputs go to $out; $files files in $folders folders"
+echo "outputs go to $out; $files files in $folders folders; $expected to come back"
 
 # exact DIR [bypath]: how many files of the manifest DIR holds with their
 # bytes: at their own path under DIR (bypath), or anywhere under their name.
 exact() {
-  python3 - "$1" "$pack" "$manifest" "${2:-}" <<'PY'
+  python3 - "$1" "$pack" "$manifest" "${2:-}" "$fs" <<'PY'
 import collections, hashlib, os, sys
-top, pack_path, manifest_path, mode = sys.argv[1:5]
+top, pack_path, manifest_path, mode, fs = sys.argv[1:6]
 want = []
 with open(pack_path, "rb") as pack:
     for line in open(manifest_path):
         kind, rest = line.rstrip("\n").split("\t", 1)
         if kind == "F":
             size, path = rest.split("\t", 1)
-            want.append((path, hashlib.sha256(pack.read(int(size))).hexdigest()))
+            sha = hashlib.sha256(pack.read(int(size))).hexdigest()
+            if int(size) or fs != "fat32":
+                want.append((path, sha))
 def digest(p):
     with open(p, "rb") as f:
         return hashlib.sha256(f.read()).hexdigest()
@@ -167,12 +211,12 @@ for round in $(seq 1 "$rounds"); do
   printf '== round %d of %d\n' "$round" "$rounds"
   printf '   floor        %6.2f s  (writing; %s)\n' "$floor" "$(cat "$out/floor.log")"
   printf '   Delvaro6     %6.2f s  %5.2fx the floor  %5d of %d byte-exact at their paths  (whole process: scan and recovery)\n' \
-    "$ours_s" "$ratio" "$ours_exact" "$files"
+    "$ours_s" "$ratio" "$ours_exact" "$expected"
   printf '   tsk_recover  %6.2f s  %5.2fx the floor  %5d of %d byte-exact\n' "$tsk_s" "$(echo "$tsk_s / $floor" | bc -l)" \
-    "$tsk_exact" "$files"
+    "$tsk_exact" "$expected"
   sed 's/^/     /' "$out/ours.log"
   echo "$floor $ours_s $tsk_s" >> "$results"
-  [ "$ours_exact" = "$files" ] || failed=1
+  [ "$ours_exact" = "$expected" ] || failed=1
 done
 python3 - "$results" <<'PY'
 import statistics, sys
