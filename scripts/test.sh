@@ -11,8 +11,16 @@ bd="$root/build/x86_64"
 # A fresh server for the run: its desktop and services belong to this run's
 # screen.
 wine_stop
+# What the server itself reports (a client it cut off for a protocol error,
+# say) goes to a log that is shown after the run: a test process it ends that
+# way leaves no word of its own.
+mkdir -p "$bd/Testing"
+srvlog="$bd/Testing/wineserver.log"
+: > "$srvlog"
+mkdir -p "$WINEPREFIX"
+"$WINESERVER" -p >/dev/null 2>>"$srvlog" </dev/null || true
 wine_start
-trap wine_stop EXIT
+trap 'wine_stop; if [ -s "$srvlog" ]; then echo "the Wine server reported:"; tail -n 40 "$srvlog"; fi' EXIT
 cd "$bd"
 # The prefix's services (the mount manager among them) start before the
 # tests, with no output to hold open: they live as long as the server, and a

@@ -227,16 +227,17 @@ TEST_F(Download, WhatWasCheckedIsWhatLands)
             CloseHandle(h);
         }
     });
-    int landed = 0, refused = 0;
-    for (int i = 0; i < 60; ++i) {
+    int i = 0;
+    // At least 60 downloads, and more (up to 20 s) until the writer has got
+    // in at least once: on a busy machine it may lose every race of the 60.
+    const DWORD start = GetTickCount();
+    for (; i < 60 || (overwrites.load() == 0 && GetTickCount() - start < 20000); ++i) {
         DeleteFileW(m_target.c_str());
         CDownloader d;
         d.SetTrustPolicy(&pinned);
         if (d.Download(SiteUrl(L"sdl6", L"f.bin").c_str(), m_target.c_str(), CREATE_ALWAYS) == 0) {
-            ++landed;
             EXPECT_TRUE(Target() == good) << "download " << i << ": not what passed the check";
         } else {
-            ++refused;
             // Changed before the check, or held by the writer at that moment.
             EXPECT_TRUE(d.GetResult() == DL_NOT_VERIFIED || d.GetResult() == DL_FILE_ERROR) << d.GetResult();
             EXPECT_FALSE(Exists(m_target));
@@ -244,8 +245,7 @@ TEST_F(Download, WhatWasCheckedIsWhatLands)
     }
     stop = true;
     writer.join();
-    EXPECT_EQ(60, landed + refused);
-    EXPECT_GT(overwrites.load(), 0);
+    EXPECT_GT(overwrites.load(), 0) << "the writer never got in, in " << i << " downloads";
 }
 
 // Private folders that earlier runs left behind go at the next start; one
