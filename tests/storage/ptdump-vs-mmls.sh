@@ -12,10 +12,17 @@ shared=${DELVARO_UNIX_SHARED:-/nonexistent}/corpora/disks
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 command -v mmls >/dev/null || { echo "mmls not installed: skipped"; exit 0; }
-ptdump() { (cd "$bin" && "$wine" ./ptdump.exe "Z:${1//\//\\}" 2>/dev/null | tr -d '\r' | tail -n +2); }
+# ptdump's rows without its heading; its messages and exit code are kept for
+# a mismatch to show.
+ptdump() {
+  (cd "$bin" && "$wine" ./ptdump.exe "Z:${1//\//\\}" 2> "$tmp/ptdump.err" | tr -d '\r' > "$tmp/ptdump.out"
+   echo "${PIPESTATUS[0]}" > "$tmp/ptdump.rc")
+  tail -n +2 "$tmp/ptdump.out"
+}
 fail=0
 check() {  # name, want, got
-  if [ "$2" != "$3" ]; then echo "MISMATCH $1"; echo "want:"; echo "$2"; echo "ptdump:"; echo "$3"; fail=1
+  if [ "$2" != "$3" ]; then echo "MISMATCH $1"; echo "want:"; echo "$2"; echo "ptdump:"; echo "$3"
+    echo "(ptdump exit code $(cat "$tmp/ptdump.rc" 2>/dev/null), messages: $(cat "$tmp/ptdump.err" 2>/dev/null))"; fail=1
   else echo "ok $1: $(echo -n "$3" | grep -c .) partitions"; fi
 }
 
