@@ -126,8 +126,12 @@ InstallOutcome RunInstallerAndWait(const std::wstring& installer, const wchar_t*
     si.cb = sizeof si;
     PROCESS_INFORMATION pi;
     ZeroMemory(&pi, sizeof pi);
-    if (!CreateProcessW(installer.c_str(), &command[0], NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi))
+    if (!CreateProcessW(installer.c_str(), &command[0], NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi)) {
+        const DWORD error = GetLastError();
+        DebugPrint(L"[Delvaro] %s could not be started: error %lu.\n", installer.c_str(), error);
+        SetLastError(error);
         return INSTALL_NOT_STARTED;
+    }
     CloseHandle(pi.hThread);
     WaitForSingleObject(pi.hProcess, INFINITE);
     DWORD code = 1;

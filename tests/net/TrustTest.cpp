@@ -114,10 +114,14 @@ TEST(Trust, InstallerRunsOnlyWhenTrustedAndReportsItsExitCode)
         return;
     EXPECT_EQ(INSTALL_NOT_VERIFIED, RunInstallerAndWait(Signed(L"installer_tampered.exe"), L"/S", pin, &code));
     EXPECT_TRUE(env.Runs().empty());
-    EXPECT_EQ(INSTALL_FAILED, RunInstallerAndWait(Signed(L"installer_signed.exe"), L"/S", pin, &code));
+    InstallOutcome outcome = RunInstallerAndWait(Signed(L"installer_signed.exe"), L"/S", pin, &code);
+    DWORD error = GetLastError();  // why it did not start, when it did not
+    EXPECT_EQ(INSTALL_FAILED, outcome) << "error " << error;
     EXPECT_EQ(3u, code);
     SetEnvironmentVariableW(L"DELVARO_FAKE_INSTALL_RC", L"0");
-    EXPECT_EQ(INSTALL_OK, RunInstallerAndWait(Signed(L"installer_signed.exe"), L"/VERYSILENT /NORESTART", pin, &code));
+    outcome = RunInstallerAndWait(Signed(L"installer_signed.exe"), L"/VERYSILENT /NORESTART", pin, &code);
+    error = GetLastError();
+    EXPECT_EQ(INSTALL_OK, outcome) << "error " << error;
     std::vector<std::string> runs = env.Runs();
     ASSERT_EQ(2u, runs.size());
     EXPECT_NE(std::string::npos, runs[0].find("installer_signed.exe\" /S"));
