@@ -177,6 +177,7 @@ void CRecoverSession::CloseVolumes()
     m_pFat32 = nullptr;
     m_pFat16 = nullptr;
     m_pExFat = nullptr;
+    m_u64KeptLastCluster = 0;
     m_strKey.clear();
 }
 

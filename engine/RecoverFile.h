@@ -159,6 +159,12 @@ public:
     // file; null when `volume` is not the one kept.
     CFileRecord* NtfsRecord(CNTFSVolume* volume);
 
+    // The highest cluster of the kept volume that lies on its device (0 until
+    // set): asking the device is a round trip to the system, made once per
+    // kept volume rather than once per file.
+    uint64_t KeptLastCluster() const { return m_u64KeptLastCluster; }
+    void SetKeptLastCluster(uint64_t cluster) { m_u64KeptLastCluster = cluster; }
+
     CUniqueNameMemory& Names() { return m_names; }
     // Makes `folder` and its missing parents once per run; true when it exists.
     bool EnsureFolder(const std::wstring& folder);
@@ -192,6 +198,7 @@ private:
     CFATVolume* m_pFat16 = nullptr;
     CExFATVolume* m_pExFat = nullptr;
     CFileRecord* m_pNtfsRecord = nullptr;  // of m_pNtfs; goes before it
+    uint64_t m_u64KeptLastCluster = 0;     // of the kept volume
     BYTE* m_pCopyBuffer = nullptr;
     DWORD m_dwCopyBytes = 0;
     CUniqueNameMemory m_names;

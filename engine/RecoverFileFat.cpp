@@ -186,8 +186,22 @@ uint64_t LastClusterOnDevice(typename T::Volume& v)
     return std::min<uint64_t>(last, (device - start) / v.GetClusterSize() + 1);
 }
 
+// The highest cluster on the device of a volume the run keeps: asked of the
+// device once per volume, not once per file.
 template <class T>
-RecoverResult PlanClusters(typename T::Volume& v, const CFoundItem& item, int scanKind, ClusterPlan* plan)
+uint64_t KeptLastClusterOnDevice(typename T::Volume& v, CRecoverSession* session)
+{
+    if (!session)
+        return LastClusterOnDevice<T>(v);
+    if (!session->KeptLastCluster())
+        session->SetKeptLastCluster(LastClusterOnDevice<T>(v));
+    return session->KeptLastCluster();
+}
+
+// `last`: the highest cluster on the device (LastClusterOnDevice).
+template <class T>
+RecoverResult PlanClusters(typename T::Volume& v, const CFoundItem& item, int scanKind, uint64_t last,
+                           ClusterPlan* plan)
 {
     const DWORD cs = v.GetClusterSize();
     plan->clusterBytes = cs;
@@ -199,7 +213,6 @@ RecoverResult PlanClusters(typename T::Volume& v, const CFoundItem& item, int sc
     plan->clusters = n;
     if (n == 0)
         return kRecoverOk;
-    const uint64_t last = LastClusterOnDevice<T>(v);
     if (last < 2 || n > last - 1)
         return kRecoverOutsideVolume;
     const uint64_t first = item.m_uFirstCluster;
@@ -351,7 +364,9 @@ int CRecoverFile::FatRecoverToFile(const wchar_t* root, const ILostPartitionSour
     // Which clusters, before any file is made: an entry with nothing to copy
     // leaves no empty file behind.
     ClusterPlan plan;
-    RecoverResult r = PlanClusters<T>(*volume, *item, scanKind, &plan);
+    // The volume is the run's kept one whenever there is a run.
+    RecoverResult r =
+        PlanClusters<T>(*volume, *item, scanKind, KeptLastClusterOnDevice<T>(*volume, m_pSession), &plan);
     // A chain that no longer reads may be a device that is gone.
     if (r == kRecoverChainBroken && !CDeviceProbe(volume->GetHandle(), volume->GetPartitionOffset()).StillAnswers())
         return FailDeviceGone(nullptr, GetLastError());
@@ -387,7 +402,7 @@ IStream* CRecoverFile::FatReadToStream(const wchar_t* root, const ILostPartition
     if (OpenFatVolume<T>(root, lost, scanKind, nullptr, owned, &volume) != kOpenDone)
         return nullptr;
     ClusterPlan plan;
-    if (PlanClusters<T>(*volume, *item, scanKind, &plan) != kRecoverOk)
+    if (PlanClusters<T>(*volume, *item, scanKind, LastClusterOnDevice<T>(*volume), &plan) != kRecoverOk)
         return nullptr;
     const uint64_t wanted = limit && limit < plan.size ? limit : plan.size;
     CStreamSink sink;
