@@ -236,6 +236,8 @@ void CRecoverProcessWorker::RunCarved(const std::vector<DeepScanHit*>& hits)
         return;
     }
     CCarvedFolderLayout layout(m_strTarget, m_bRemainFullPath != 0);
+    m_u64CarveDeviceLength = QueryDeviceLength(device, m_nTargetKind != SCAN_TARGET_IMAGE);
+    m_hCarveDevice = device;
     const int n = (int)hits.size();
     for (int k = 0; k < n && m_bStop != 1; ++k)
     {
@@ -278,6 +280,7 @@ void CRecoverProcessWorker::RunCarved(const std::vector<DeepScanHit*>& hits)
         if (m_carvedOutcome.postedDone)
             break;
     }
+    m_hCarveDevice = nullptr;
     CloseHandle(device);
     m_pMainFrame->SetThumbnailStop(false);
 }
@@ -418,7 +421,9 @@ int CRecoverProcessWorker::WriteCarvedFile(HANDLE device, const std::wstring& pa
     const uint64_t length = hit->u64Length;
     // The range must lie on the device: a result from another device, or a
     // damaged one, is refused rather than cut short or filled.
-    const uint64_t deviceLength = QueryDeviceLength(device, targetKind != SCAN_TARGET_IMAGE);
+    const uint64_t deviceLength = device == m_hCarveDevice && targetKind == m_nTargetKind
+                                      ? m_u64CarveDeviceLength
+                                      : QueryDeviceLength(device, targetKind != SCAN_TARGET_IMAGE);
     if (start < hit->u64WindowBase || start + length < start ||
         (deviceLength && (start >= deviceLength || length > deviceLength - start)))
     {

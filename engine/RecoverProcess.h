@@ -174,6 +174,10 @@ private:
     int m_nRecovered;
     bool m_bRefused;
     RecoverOutcome m_carvedOutcome;
+    // The device of the carved run and its length, asked once for the run
+    // (each question is a round trip to the system); null outside a run.
+    HANDLE m_hCarveDevice = nullptr;
+    uint64_t m_u64CarveDeviceLength = 0;
     std::vector<RecoverEntryResult> m_results;
     CRecoverSession m_session;
     // The reader of the last entry's volume, and what it was chosen for.
