@@ -281,6 +281,7 @@ void CRecoverProcessWorker::RunCarved(const std::vector<DeepScanHit*>& hits)
             break;
     }
     m_hCarveDevice = nullptr;
+    m_u64CarveDeviceLength = 0;
     CloseHandle(device);
     m_pMainFrame->SetThumbnailStop(false);
 }
@@ -421,7 +422,7 @@ int CRecoverProcessWorker::WriteCarvedFile(HANDLE device, const std::wstring& pa
     const uint64_t length = hit->u64Length;
     // The range must lie on the device: a result from another device, or a
     // damaged one, is refused rather than cut short or filled.
-    const uint64_t deviceLength = device == m_hCarveDevice && targetKind == m_nTargetKind
+    const uint64_t deviceLength = m_hCarveDevice && device == m_hCarveDevice && targetKind == m_nTargetKind
                                       ? m_u64CarveDeviceLength
                                       : QueryDeviceLength(device, targetKind != SCAN_TARGET_IMAGE);
     if (start < hit->u64WindowBase || start + length < start ||

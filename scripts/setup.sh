@@ -25,13 +25,14 @@ packages=(
   # the failing-disk test serves its images through FUSE (Debian's fusepy, run
   # by /usr/bin/python3) and makes its 64 MiB picture with ffmpeg
   fuse3 python3-fusepy ffmpeg
-  # the streamed-archive samples are made at build time by Info-ZIP's zip
-  zip
+  # the streamed-archive samples are made at build time by Info-ZIP's zip,
+  # the preview's large picture by ImageMagick
+  zip imagemagick
 )
 # The tools that make the fixture samples and run the benchmarks beside
 # PhotoRec and TestDisk; the tests only read what they made. `--tools` adds them.
 tool_packages=(
-  imagemagick testdisk
+  testdisk
   # media samples (tests/fixtures/make-media.sh)
   ffmpeg sox libsox-fmt-base lame id3v2 eyed3
   # archive, document and cabinet samples (tests/fixtures/make-archives.sh)
