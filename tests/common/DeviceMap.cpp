@@ -84,6 +84,12 @@ bool WaitUntilGone(const std::wstring& name, const std::string& shown, int round
                 [&](const std::string& got) { return got.empty() || (!shown.empty() && got != shown); });
 }
 
+// "\\.\X:", the volume device of a drive letter.
+std::wstring VolumeDeviceName(wchar_t letter)
+{
+    return std::wstring(L"\\\\.\\") + (wchar_t)towupper(letter) + L":";
+}
+
 }  // namespace
 
 bool Available()
@@ -108,8 +114,7 @@ bool CScopedDeviceMap::Map(const std::string& link, const std::wstring& device, 
 
 bool CScopedDeviceMap::Volume(wchar_t letter, const std::wstring& imagePath)
 {
-    return Map(std::string(1, (char)towlower(letter)) + "::",
-               std::wstring(L"\\\\.\\") + (wchar_t)towupper(letter) + L":", imagePath, true);
+    return Map(std::string(1, (char)towlower(letter)) + "::", VolumeDeviceName(letter), imagePath, true);
 }
 
 bool CScopedDeviceMap::PhysicalDrive(int n, const std::wstring& imagePath)
@@ -186,18 +191,25 @@ bool CMountedDrive::Define(wchar_t letter, const std::wstring& rootFolder, const
     if (mount.empty() || device.empty() || !SendDrive(letter, DRIVE_FIXED, mount, device))
         return false;
     m_letter = letter;
-    return true;
+    // The volume device reads the image once the mount manager's link is
+    // there; without it the name opens the mount manager's own device, which
+    // names the file system but reads nothing.
+    return WaitFor(VolumeDeviceName(letter), Fingerprint(imagePath), 1000);
 }
 
+// The mount manager keeps the device link ("x::"), so it goes by rm. That
+// process cannot be waited for: the removal is done once the volume name
+// opens nothing, so that an rm still to run never takes away the link of the
+// next definition of the letter.
 CMountedDrive::~CMountedDrive()
 {
     if (!m_letter)
         return;
     SendDrive(m_letter, DRIVE_NO_ROOT_DIR, std::string(), std::string());
-    // The mount manager keeps the device link ("x::"); it goes too.
     const std::string dir = DosDevicesDir();
-    if (!dir.empty())
-        RunUnix(L"Z:\\bin\\rm", "-f \"" + dir + "/" + std::string(1, (char)towlower(m_letter)) + "::\"");
+    if (!dir.empty() &&
+        RunUnix(L"Z:\\bin\\rm", "-f \"" + dir + "/" + std::string(1, (char)towlower(m_letter)) + "::\""))
+        WaitUntilGone(VolumeDeviceName(m_letter), std::string(), 3000);
 }
 
 }  // namespace devicemap
