@@ -15,6 +15,7 @@
 #include "core/Log.h"
 #include "core/Settings.h"
 #include "engine/EngineText.h"
+#include "engine/PartitionScanControl.h"
 #include "views/FileCategory.h"
 
 namespace {
@@ -298,9 +299,18 @@ void CMainFrame::OnScanDone(LPARAM lParam)
     // say so and offer the deep scan, as for a volume without a file system.
     const bool unreadable = lParam == 0 && (ScanKind == SCAN_KIND_DELETED || ScanKind == SCAN_KIND_FORMATTED) &&
                             m_ScanDiskDlg.IsVolumeUnreadable();
+    // A scan that passed over unreadable areas, or ended because the device
+    // stopped answering, says so: its list is all that could be read.
+    std::wstring trouble;
+    if (lParam != 1 && ScanKind != SCAN_KIND_LOST_PARTITION)
+        trouble = m_ScanDiskDlg.ReadTrouble().Describe();
+    else if (lParam != 1 && m_pPartitionScan->GetControl())
+        trouble = m_pPartitionScan->GetControl()->ReadTrouble().Describe();
     if (unreadable && empty && GetLastActivePopup(m_hWnd) == m_hWnd) {
         if (MessageBoxByBase64Key("Vm9sdW1lVW5yZWFkYWJsZQ==", m_hWnd, MB_ICONQUESTION | MB_YESNO, 0) == IDYES)
             StartScan(SCAN_KIND_DEEP);
+    } else if (!trouble.empty() && GetLastActivePopup(m_hWnd) == m_hWnd) {
+        ShowMessageDlg(m_hWnd, trouble.c_str(), GetMessageTitle().c_str(), MB_ICONWARNING, 0);
     } else if (empty && GetLastActivePopup(m_hWnd) == m_hWnd) {
         MessageBoxByBase64Key("Tm9GaWxlQ2FuUmVjb3ZlcmVk", m_hWnd, 0x40, 0);
     }

@@ -562,6 +562,7 @@ bool CPartitionScanControl::StartPartitionScan(CPartitionInfo* partition)
     m_bPaused = false;
     m_u64Processed = 0;
     m_u64Found = 0;
+    m_readTrouble.Reset();
     m_pCurrentPartition = partition;
     EnterCriticalSection(&m_cs);
     if (m_hGate)

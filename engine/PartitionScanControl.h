@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "engine/FrameMessage.h"
+#include "engine/ReadTrouble.h"
 #include "engine/RecoverFile.h"
 #include "engine/ScanWalkHost.h"
 #include "storage/PartitionTable.h"
@@ -117,6 +118,10 @@ public:
     bool IsStopRequested() const { return m_bStop.load(std::memory_order_relaxed); }
     bool IsPaused() const { return m_bPaused; }
     HANDLE GetThreadHandle() const { return m_hThread; }
+    // What the scan of a found partition could not read (reset when one
+    // starts).
+    CReadTrouble& ReadTrouble() { return m_readTrouble; }
+    const CReadTrouble& ReadTrouble() const { return m_readTrouble; }
 
     bool GetPartitionDescriptor(PartitionDescriptor* out);
     // Size in bytes of the current disk, -1 without one.
@@ -164,6 +169,8 @@ private:
         void CountExamined() override { ++m_p->m_u64Processed; }
         uint64_t Examined() override { return m_p->m_u64Processed; }
         uint64_t Found() override { return m_p->m_u64Found; }
+        void NoteUnreadable(uint64_t offset, uint64_t bytes) override { m_p->m_readTrouble.NoteUnreadable(offset, bytes); }
+        void NoteDeviceGone(uint64_t offset) override { m_p->m_readTrouble.NoteDeviceGone(offset); }
 
     private:
         CPartitionScanControl* m_p;
@@ -213,4 +220,5 @@ private:
     // Guards the lost list and the gate handle.
     CRITICAL_SECTION m_cs;
     CWalkHost m_walkHost;
+    CReadTrouble m_readTrouble;
 };

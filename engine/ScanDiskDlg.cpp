@@ -143,6 +143,7 @@ bool CScanDiskDlg::StartWorker(LPTHREAD_START_ROUTINE proc)
     m_u64LastProgressTick = 0;
     m_bFolderRequired = false;
     m_bVolumeUnreadable = false;
+    m_readTrouble.Reset();
     BeginScanState();
     m_hThread = CreateThread(nullptr, 0, proc, this, 0, nullptr);
     if (!m_hThread)

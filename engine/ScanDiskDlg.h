@@ -12,6 +12,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "engine/ReadTrouble.h"
 #include "engine/ScanWalkHost.h"
 
 class IMainFrameServices;
@@ -108,6 +109,10 @@ public:
     // as a file system at all, so nothing was scanned (only a deep scan can
     // find anything on it). Reset when a scan starts.
     bool IsVolumeUnreadable() const { return m_bVolumeUnreadable.load(); }
+    // What the scan could not read (reset when a scan starts); the walkers
+    // and the carving engine note into it, the window tells the user.
+    CReadTrouble& ReadTrouble() { return m_readTrouble; }
+    const CReadTrouble& ReadTrouble() const { return m_readTrouble; }
 
     void SetImagePath(const wchar_t* path) { m_strImagePath = path ? path : L""; }
     const wchar_t* GetImagePath() const { return m_strImagePath.empty() ? nullptr : m_strImagePath.c_str(); }
@@ -242,6 +247,8 @@ private:
         void CountExamined() override { ++m_pDlg->m_u64Examined; }
         unsigned __int64 Examined() override { return m_pDlg->m_u64Examined; }
         unsigned __int64 Found() override { return m_pDlg->m_u64Found; }
+        void NoteUnreadable(uint64_t offset, uint64_t bytes) override { m_pDlg->m_readTrouble.NoteUnreadable(offset, bytes); }
+        void NoteDeviceGone(uint64_t offset) override { m_pDlg->m_readTrouble.NoteDeviceGone(offset); }
 
     private:
         CScanDiskDlg* m_pDlg;
@@ -299,6 +306,7 @@ private:
     // its volume scans nothing (instead of the whole volume).
     bool m_bFolderRequired;
     std::atomic<bool> m_bVolumeUnreadable{false};
+    CReadTrouble m_readTrouble;
     FrameMessageSink m_pfnMessageSink;
     void* m_pMessageSinkContext;
     std::atomic<unsigned __int64> m_u64PublishedDone;

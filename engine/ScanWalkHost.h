@@ -23,6 +23,12 @@ public:
     virtual void CountExamined() = 0;
     virtual uint64_t Examined() = 0;
     virtual uint64_t Found() = 0;
+    // A stretch of the device (byte offset and length) that could not be
+    // read and was passed over; the host tells the user at the end.
+    virtual void NoteUnreadable(uint64_t offset, uint64_t bytes) { (void)offset, (void)bytes; }
+    // The device stopped answering at this offset: the walk ends, and what
+    // it found so far stays listed.
+    virtual void NoteDeviceGone(uint64_t offset) { (void)offset; }
 };
 
 // A host for lookups that list nothing: never paused or stopped, found

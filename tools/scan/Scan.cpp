@@ -225,6 +225,11 @@ int wmain(int argc, wchar_t** argv)
         }
     }
     printf("%zu entries in %.3f s: %.0f entries/s\n", count, seconds, seconds > 0 ? count / seconds : 0.0);
+    // What the scan could not read: one line on standard error; a scan that
+    // did not finish ends with code 4 (its rows are all it could read).
+    const CReadTrouble& trouble = scanKind == SCAN_KIND_LOST_PARTITION ? control->ReadTrouble() : dlg->ReadTrouble();
+    if (loadFile.empty() && trouble.Any())
+        fprintf(stderr, "scan: %s\n", trouble.DescribePlain().c_str());
     if (loadFile.empty() && (scanKind == SCAN_KIND_DELETED || scanKind == SCAN_KIND_FORMATTED) &&
         dlg->IsVolumeUnreadable())
     {
@@ -238,6 +243,9 @@ int wmain(int argc, wchar_t** argv)
     }
     fflush(stdout);
     if (!recoverDir.empty())
-        return toolsupport::RecoverAndPrint(&frame, recoverDir, 1, L"scan");
-    return 0;
+    {
+        const int rc = toolsupport::RecoverAndPrint(&frame, recoverDir, 1, L"scan");
+        return rc ? rc : (loadFile.empty() && trouble.Unfinished() ? 4 : 0);
+    }
+    return loadFile.empty() && trouble.Unfinished() ? 4 : 0;
 }
