@@ -81,14 +81,14 @@ std::wstring CReadTrouble::Describe() const
 {
     std::wstring text;
     if (DeviceGone())
-        text = FillIn(GetUIText(L"ScanDeviceGone"), SizeText(GoneAt()));
+        text = FillIn(GetMessageText(DecodeBase64Key("U2NhbkRldmljZUdvbmU=").c_str()), SizeText(GoneAt()));
     else if (Unfinished())
-        text = GetUIText(L"ScanUnfinished");
+        text = GetMessageText(DecodeBase64Key("U2NhblVuZmluaXNoZWQ=").c_str());
     if (UnreadableAreas())
     {
         if (!text.empty())
             text += L"\n\n";
-        text += FillIn(GetUIText(L"ScanUnreadable"), SizeText(UnreadableBytes()), std::to_wstring(UnreadableAreas()));
+        text += FillIn(GetMessageText(DecodeBase64Key("U2NhblVucmVhZGFibGU=").c_str()), SizeText(UnreadableBytes()), std::to_wstring(UnreadableAreas()));
     }
     return text;
 }

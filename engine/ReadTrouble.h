@@ -36,9 +36,9 @@ public:
     bool Unfinished() const { return m_bGone.load() || m_bUnfinished.load(); }
     bool Any() const { return m_uAreas.load() != 0 || Unfinished(); }
 
-    // The end-of-scan text for the user, in the interface language (texts
-    // "ScanDeviceGone", "ScanUnfinished" and "ScanUnreadable"); empty when
-    // the scan read everything.
+    // The end-of-scan text for the user, in the interface language (message
+    // texts "ScanDeviceGone", "ScanUnfinished" and "ScanUnreadable"); empty
+    // when the scan read everything.
     std::wstring Describe() const;
     // The same facts as one plain English line for the tools' output; empty
     // when the scan read everything.

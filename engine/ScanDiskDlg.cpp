@@ -158,6 +158,8 @@ bool CScanDiskDlg::StartScan(const wchar_t* folder, bool includeSubfolders)
 {
     if (IsScanRunning())
         return false;
+    // Even a scan that finds nothing to read ends with its own record.
+    m_readTrouble.Reset();
     if (m_pMainFrame)
         m_pVolume = m_pMainFrame->GetSelectedVolume();
     if (!m_pMainFrame || (!m_pVolume && ScanKind != SCAN_KIND_DEEP))

@@ -7,6 +7,7 @@
 #include "RecordingFrame.h"
 #include "engine/PartitionStart.h"
 #include "engine/ByteTrie.h"
+#include "engine/ReadTrouble.h"
 #include "common/TestPaths.h"
 #include "plugins/common/PluginContract.h"
 
@@ -120,6 +121,51 @@ TEST(ScanDiskDlg, WithoutAWindowMessagesGoToTheSinkInOrder) {
   EXPECT_EQ(L"posted", frame.ProgressReports()[0].status);
   EXPECT_EQ(6, frame.ProgressReports()[1].done);
   EXPECT_EQ(1u, frame.ScanDoneCount());
+}
+
+// What a scan could not read is told once per bad area, however it was read.
+TEST(ReadTrouble, AdjacentStretchesAreOneAreaAndTheFirstGonePlaceIsKept) {
+  CReadTrouble t;
+  EXPECT_FALSE(t.Any());
+  EXPECT_EQ("", t.DescribePlain());
+  EXPECT_EQ(L"", t.Describe());
+  t.NoteUnreadable(4096, 512);
+  t.NoteUnreadable(4608, 512);  // goes on where the last one ended
+  t.NoteUnreadable(4608, 0);    // nothing
+  t.NoteUnreadable(1 << 20, 512);
+  EXPECT_EQ(2u, t.UnreadableAreas());
+  EXPECT_EQ(1536u, t.UnreadableBytes());
+  EXPECT_TRUE(t.Any());
+  EXPECT_FALSE(t.Unfinished());
+  EXPECT_EQ("unreadable: 1536 bytes in 2 areas passed over", t.DescribePlain());
+  t.NoteDeviceGone(8 << 20);
+  t.NoteDeviceGone(9 << 20);
+  EXPECT_TRUE(t.DeviceGone());
+  EXPECT_EQ(uint64_t(8) << 20, t.GoneAt());
+  EXPECT_EQ("scan did not finish: the device stopped answering at byte 8388608; "
+            "unreadable: 1536 bytes in 2 areas passed over",
+            t.DescribePlain());
+  EXPECT_NE(std::wstring::npos, t.Describe().find(L"8.00MB"));
+  t.Reset();
+  EXPECT_FALSE(t.Any());
+  t.NoteUnfinished();
+  EXPECT_TRUE(t.Unfinished());
+  EXPECT_FALSE(t.DeviceGone());
+  EXPECT_EQ("scan did not finish: not everything could be read", t.DescribePlain());
+}
+
+TEST(ReadTrouble, TheControllersWalkHostNotesIntoItsRecordAndAScanStartForgetsIt) {
+  CRecordingFrame frame;
+  CScanDiskDlg& dlg = *frame.GetScanDiskDlg();
+  dlg.ReadTrouble().NoteUnreadable(0, 512);
+  dlg.ReadTrouble().NoteDeviceGone(512);
+  ASSERT_TRUE(dlg.ReadTrouble().Any());
+  // A deleted-file scan with no volume selected ends at once: it starts
+  // with a clean record.
+  ScanKind = SCAN_KIND_DELETED;
+  ASSERT_TRUE(dlg.StartScan(nullptr, true));
+  dlg.EndScanThread();
+  EXPECT_FALSE(dlg.ReadTrouble().Any());
 }
 
 TEST(ScanDiskDlg, ProgressPayloadCarriesTextsAndRemainingTime) {
