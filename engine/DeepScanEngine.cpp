@@ -193,6 +193,7 @@ int CDeepScanEngine::Run()
         return 0;
     }
     OpenScanLog();
+    m_kept.assign(m_plugins.size(), KeptExtent());
     int result = DirectScan();
     CloseScanLog();
     return result;
@@ -525,6 +526,7 @@ bool CDeepScanEngine::AnalyseHit(DeepScanHit* hit, const char* formatName, uint6
     }
     if (info.flags & RAWINFO_HAS_LENGTH)
         hit->u64Length = info.length;
+    const uint64_t statedEnd = start + hit->u64Length;
     if (info.flags & RAWINFO_HAS_FORMAT)
     {
         memcpy(hit->szExtension, info.format, sizeof(hit->szExtension));
@@ -558,23 +560,63 @@ bool CDeepScanEngine::AnalyseHit(DeepScanHit* hit, const char* formatName, uint6
             return false;
         }
     }
+    // A candidate inside the file kept last of its plug-in that ends where
+    // that file ends is a part of it (a header repeated inside a document, an
+    // entry of an archive): the file is carved once, from its first start.
+    // Other files of one plug-in that overlap (a document held inside
+    // another) are kept while the bytes they share with the files before them
+    // stay within the device's size, so that what is carved never outgrows
+    // the device, whatever its bytes.
+    KeptExtent* kept = hit->uPluginIndex < m_kept.size() ? &m_kept[hit->uPluginIndex] : nullptr;
+    const uint64_t end = start + hit->u64Length;
+    uint64_t shared = 0;
+    if (kept && kept->coverEnd > start)
+    {
+        if ((start > kept->lastStart && statedEnd == kept->lastStatedEnd) ||
+            (start > kept->coverStart && statedEnd == kept->coverStatedEnd))
+        {
+            delete hit;
+            return false;
+        }
+        shared = (end < kept->coverEnd ? end : kept->coverEnd) - start;
+        if (kept->sharedBytes + shared > total)
+        {
+            delete hit;
+            return false;
+        }
+    }
     if (m_pScanDlg->IsStopRequested())
     {
         delete hit;
         return false;
     }
     *confirmedLength = hit->u64Length;
+    bool keptNow = true;
     if (!m_pMainFrame)
     {
         delete hit;
-        return true;
     }
-
-    unsigned int number = m_uAccepted + 1;
-    // snprintf cuts what does not fit: the name never overruns its field.
-    snprintf(hit->szName, sizeof(hit->szName), "File%.7u.%s", number, hit->szExtension);
-    if (m_pMainFrame->AddCarvedFile(hit) == 1)
-        m_uAccepted = number;
+    else
+    {
+        unsigned int number = m_uAccepted + 1;
+        // snprintf cuts what does not fit: the name never overruns its field.
+        snprintf(hit->szName, sizeof(hit->szName), "File%.7u.%s", number, hit->szExtension);
+        keptNow = m_pMainFrame->AddCarvedFile(hit) == 1;  // the frame owns the hit now
+        if (keptNow)
+            m_uAccepted = number;
+    }
+    if (kept && keptNow)
+    {
+        kept->lastStart = start;
+        kept->lastStatedEnd = statedEnd;
+        if (end > kept->coverEnd)
+        {
+            kept->coverStart = start;
+            kept->coverEnd = end;
+            kept->coverStatedEnd = statedEnd;
+        }
+        kept->sharedBytes += shared;
+    }
     return true;
 }
 

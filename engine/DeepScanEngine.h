@@ -164,6 +164,21 @@ private:
     HANDLE m_hLog;
     std::wstring m_strLogPath;
 
+    // What the files kept of each plug-in (by plug-in index) cover in this
+    // run: the last one's start and end (the end as the plug-in stated it),
+    // the same of the one that reaches furthest, and the bytes that kept
+    // files share with the files kept before them.
+    struct KeptExtent
+    {
+        uint64_t lastStart;
+        uint64_t lastStatedEnd;
+        uint64_t coverStart;
+        uint64_t coverEnd;
+        uint64_t coverStatedEnd;
+        uint64_t sharedBytes;
+    };
+    std::vector<KeptExtent> m_kept;
+
     // Tick of the last posted progress report, 0 before the first.
     ULONGLONG m_u64LastReportTick;
 

@@ -102,10 +102,18 @@ const char* TypeFromFirstEntry(plugin::CByteSource& src, const char** mimeExt) {
   return "zip";
 }
 
-// Most places noted for the descriptor searches, and most local headers
-// kept of a walk (each a few bytes): enough for any real archive, and a bound
-// on what hostile data can make the notes cost.
+// Most places noted for the descriptor searches, and the local headers kept
+// of a walk (each a few bytes; as many again on sector starts): enough for
+// any real archive, and a bound on what hostile data can make the notes cost.
 const size_t kMaxNotes = 1u << 20;
+const uint64_t kSector = 512;
+// What the descriptor searches of one scan may pass again over stretches
+// that searches have already seen: this much, and half of what the scan
+// has covered since its first search.
+const uint64_t kRereadSlack = 16ull << 20;
+// A search that may pass again over less than this is not begun: each one
+// costs at least a whole window of the reader.
+const uint64_t kRereadLeast = 4ull << 20;
 
 // What the descriptor searches of one scan saw: for each data start that
 // some place in the stretch closes, the first such place's end.
@@ -136,11 +144,37 @@ class CDescriptorNotes : public zipfmt::CDescriptorMemo {
     if (to > m_to) m_to = to;
     return true;
   }
+  // The notes hold a bounded number of places, and a search starting over
+  // (a header whose data begins before the notes) forgets them: what is
+  // searched again is what the bound holds in proportion.
+  uint64_t SearchBound(uint64_t candidate, uint64_t from) override {
+    if (!m_searched) {
+      m_searched = true;
+      m_firstCandidate = candidate;
+    }
+    if (from >= m_seenTo) return UINT64_MAX;
+    const uint64_t covered = candidate > m_firstCandidate ? candidate - m_firstCandidate : 0;
+    const uint64_t allowed = kRereadSlack + covered / 2;
+    const uint64_t left = allowed > m_reread ? allowed - m_reread : 0;
+    if (m_seenTo - from <= left) return UINT64_MAX;
+    return left < kRereadLeast ? from : from + left;
+  }
+  void Searched(uint64_t from, uint64_t to) override {
+    if (to <= from) return;
+    if (from < m_seenTo) m_reread += (to < m_seenTo ? to : m_seenTo) - from;
+    if (to > m_seenTo) m_seenTo = to;
+  }
 
  private:
   std::unordered_map<uint64_t, uint64_t> m_ends;
   uint64_t m_from = 0, m_to = 0;
   bool m_full = false;
+  // Over the whole scan, whatever the notes: the furthest place judged, the
+  // places judged again before it, and the first candidate that searched.
+  bool m_searched = false;
+  uint64_t m_firstCandidate = 0;
+  uint64_t m_seenTo = 0;
+  uint64_t m_reread = 0;
 };
 
 // The last whole walk: every local header it passed belongs to the same
@@ -158,7 +192,7 @@ struct CZipNotes {
   CDescriptorNotes descriptors;
   CWalkNotes walk;
   void Clear() {
-    descriptors.Restart(0);
+    descriptors = CDescriptorNotes();
     walk = CWalkNotes();
   }
 };
@@ -171,7 +205,13 @@ class CLengthWalk : public zipfmt::CRecordVisitor {
  public:
   explicit CLengthWalk(uint64_t deviceBase) : m_base(deviceBase) {}
   bool Visit(const zipfmt::Record& rec) override {
-    if (rec.kind == zipfmt::kLocal && m_locals.size() < kMaxNotes) m_locals.push_back(m_base + rec.offset);
+    if (rec.kind == zipfmt::kLocal) {
+      // Past the first notes only the headers on a sector's start are kept:
+      // the deep scan's candidates lie there.
+      const uint64_t at = m_base + rec.offset;
+      if (m_locals.size() < kMaxNotes || (m_locals.size() < 2 * kMaxNotes && at % kSector == 0))
+        m_locals.push_back(at);
+    }
     m_total += rec.span;
     if (m_total > kMaxArchive) {
       m_tooLong = true;
@@ -249,7 +289,9 @@ DELVARO_PLUGIN_EXPORT int DELVARO_CDECL GetRawFileInfo(CDiskMappingPointer* read
   if (measured && !walk.m_tooLong && walk.m_total > 0) {
     plugin::SetRawFound(info, walk.m_total, ext);
   }
-  if (notes != nullptr && !walk.m_tooLong && !src.Failed() && walk.m_locals.size() < kMaxNotes) {
+  // The headers kept may be fewer than the walk passed: a candidate among
+  // the others walks again, and keeps the headers from there on.
+  if (notes != nullptr && !walk.m_tooLong && !src.Failed()) {
     CWalkNotes& w = notes->walk;
     w.locals.swap(walk.m_locals);
     w.stop = stop;

@@ -83,8 +83,9 @@ void PlacesClosing(const unsigned char* p, uint64_t n, uint64_t back, uint64_t q
 
 // Where a streamed entry's data and descriptor end, searching from the
 // data's start s to the end of the source, every byte read once. With a
-// memo the search goes on from where earlier searches stopped and leaves
-// what it saw for the next.
+// memo the search goes on from where earlier searches stopped, leaves what
+// it saw for the next, and stops where the memo bounds it (the entry is then
+// lost: kLost).
 Parse FindDescriptorEnd(plugin::CByteSource& src, uint64_t s, uint64_t* end, CDescriptorMemo* memo,
                         uint64_t deviceBase) {
   const uint64_t size = src.Size();
@@ -103,16 +104,23 @@ Parse FindDescriptorEnd(plugin::CByteSource& src, uint64_t s, uint64_t* end, CDe
       memo->Restart(dataStart);
     }
   }
+  const uint64_t first = next;
+  uint64_t limit = size;  // places from here on are not judged
+  if (memo != nullptr) {
+    const uint64_t bound = memo->SearchBound(deviceBase, deviceBase + next);
+    if (bound - deviceBase < limit) limit = bound > deviceBase + next ? bound - deviceBase : next;
+  }
   uint64_t found = 0;
-  while (next < size) {
+  while (next < limit && found == 0) {
     const uint64_t viewStart = next - (next < kBehind ? next : kBehind);
     const unsigned char* p = nullptr;
     const uint64_t n = src.ViewInOrder(viewStart, &p);
-    if (n == 0) return kCut;
+    if (n == 0) break;
     const bool last = n >= size - viewStart;
     // Places whose look ahead is not in this view are judged in the next.
-    const uint64_t judgeEnd = last ? n : (n > kAhead ? n - kAhead : 0);
-    if (judgeEnd <= next - viewStart) return kCut;
+    uint64_t judgeEnd = last ? n : (n > kAhead ? n - kAhead : 0);
+    if (judgeEnd <= next - viewStart) break;
+    if (judgeEnd > limit - viewStart) judgeEnd = limit - viewStart;
     for (uint64_t i = next - viewStart; i < judgeEnd; ++i) {
       const void* hit = memchr(p + i, 'P', static_cast<size_t>(judgeEnd - i));
       if (hit == nullptr) break;
@@ -124,14 +132,20 @@ Parse FindDescriptorEnd(plugin::CByteSource& src, uint64_t s, uint64_t* end, CDe
       });
       if (found != 0) {
         if (noting) memo->Extend(q + 1);
-        *end = found - deviceBase;
-        return kParsed;
+        next = q + 1 - deviceBase;
+        break;
       }
     }
+    if (found != 0) break;
     next = viewStart + judgeEnd;
     if (noting) noting = memo->Extend(deviceBase + next);
   }
-  return kCut;
+  if (memo != nullptr) memo->Searched(deviceBase + first, deviceBase + next);
+  if (found != 0) {
+    *end = found - deviceBase;
+    return kParsed;
+  }
+  return next >= limit && limit < size ? kLost : kCut;
 }
 
 Parse ParseLocal(plugin::CByteSource& src, uint64_t pos, Record* rec, CDescriptorMemo* memo,

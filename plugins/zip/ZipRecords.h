@@ -62,13 +62,21 @@ class CDescriptorMemo {
   virtual bool Note(uint64_t start, uint64_t end) = 0;
   // The notes now cover [from, to). False when they cannot grow further.
   virtual bool Extend(uint64_t to) = 0;
+  // How far (a device offset, exclusive) the search of the candidate at
+  // `candidate` may judge places from `from` on; UINT64_MAX for no bound.
+  // Stretches no search has passed over are free; passing again over what
+  // searches have seen is held to a share of the device scanned so far, so
+  // that no data makes the searches of a scan read it over and over.
+  virtual uint64_t SearchBound(uint64_t candidate, uint64_t from) = 0;
+  // A search judged the places [from, to).
+  virtual void Searched(uint64_t from, uint64_t to) = 0;
 };
 
 enum WalkStop {
   kStopEnd,      // the end-of-central-directory record closed the archive
   kStopSource,   // the source ended (or the next record runs past its end)
   kStopForeign,  // bytes that are no record of the table
-  kStopError,    // a streamed entry whose descriptor was not found
+  kStopError,    // a streamed entry whose descriptor was not found where searched
   kStopCaller,   // the visitor asked to stop
 };
 

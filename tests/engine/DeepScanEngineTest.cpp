@@ -381,6 +381,33 @@ TEST(DeepScanEngine, ScanLogOnlyBesideAProgramOffTheScannedVolume) {
   DeleteFileW(beside.c_str());
 }
 
+TEST(DeepScanEngine, CandidatesInsideAKeptFileAreCarvedOnceAndInProportion) {
+  const uint64_t size = 1 << 20;
+  std::string img = Image(size);
+  // A file of 200000 bytes with headers of its own format inside it that
+  // run to its end: one file, carved from its first start. A shorter one
+  // inside it is a file of its own, and a header behind that one that runs
+  // to the outer end is still part of the outer file.
+  Put(img, 0, Record(kSig, 200000, 0, "out"));
+  for (uint64_t at = 4096; at <= 81920; at += 4096) Put(img, at, Record(kSig, 200000 - at, 0, "part"));
+  Put(img, 102400, Record(kSig, 10000, 0, "in"));
+  Put(img, 122880, Record(kSig, 200000 - 122880, 0, "part"));
+  Put(img, 204800, Record(kSig, 1000, 0, "next"));
+  // Headers 512 bytes apart, each claiming to run on past the device's end
+  // and each to another end: what they share with the files before them
+  // may not outgrow the device.
+  const uint64_t from = 262144;
+  for (uint64_t k = 0; k < 64; ++k) Put(img, from + 512 * k, Record(kSig, (int64_t)(2 * size + k), 0, "run"));
+  Scan s(WriteTemp(img, L"inside"));
+  ASSERT_EQ(1, s.Run());
+  EXPECT_EQ((std::vector<uint64_t>{0, 102400, 204800, from, from + 512}), s.Starts());
+  uint64_t written = 0;
+  for (const DeepScanHit* h : s.frame.Hits()) written += h->u64Length;
+  EXPECT_LE(written, 2 * size);
+  ASSERT_FALSE(s.frame.Hits().empty());
+  EXPECT_EQ(200000u, s.frame.Hits()[0]->u64Length);
+}
+
 // Corrupted slices of the real fixture image, scanned with the real plug-ins:
 // every run ends, and every hit lies inside the device with bounded names.
 TEST(DeepScanEngine, MutatedFixtureImagesScanCleanly) {
