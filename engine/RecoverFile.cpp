@@ -33,6 +33,7 @@ const char kKeyNotSupportEncrypted[] = "Tm90U3VwcG9ydEVuY3J5cHRlZA==";
 const char kKeyReadDataErr[] = "UmVhZERhdGFFcnI=";
 const char kKeyNotCompleteRestore[] = "Tm90Q29tcGxldGVSZXN0b3Jl";
 const char kKeyDeviceGone[] = "RGV2aWNlR29uZQ==";
+const char kKeyErrorOpenVolume[] = "RXJyb3JPcGVuVm9sdW1l";
 
 CStreamSink::~CStreamSink()
 {
@@ -74,21 +75,37 @@ IStream* CStreamSink::Detach()
     return s;
 }
 
-bool CDeviceProbe::StillAnswers() const
+bool CDeviceProbe::Answers(uint64_t offset, BYTE* sector) const
 {
+    if (m_dwUnit)
+    {
+        const uint64_t at = offset / m_dwUnit * m_dwUnit;
+        return ReadAt(m_hDevice, at, sector, m_dwUnit) == m_dwUnit;
+    }
     // Whole 4 KiB first (a device of 4 KiB sectors refuses less), then one
     // 512-byte sector.
+    const uint64_t at = offset / 512 * 512;
+    return ReadAt(m_hDevice, at / 4096 * 4096, sector, 4096) == 4096 || ReadAt(m_hDevice, at, sector, 512) == 512;
+}
+
+bool CDeviceProbe::StillAnswers()
+{
+    if (m_dwUnit > 4096)
+        return true;  // no sector size we ask in: no verdict against the device
     BYTE* sector = (BYTE*)VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
     if (!sector)
         return true;  // no memory to ask with: no verdict against the device
     bool answers = false;
-    for (int k = 0; k < 2 && !answers; ++k)
+    // The newest places first: they are the likeliest to read still.
+    const std::vector<uint64_t> places = m_pPlaces->Places();
+    for (size_t k = places.size(); k-- > 0 && !answers;)
     {
-        if (k == 1 && !m_bLastGood)
-            break;
-        const uint64_t at = k == 0 ? m_u64Known : m_u64LastGood / 512 * 512;
-        answers = ReadAt(m_hDevice, at, sector, 4096) == 4096 || ReadAt(m_hDevice, at, sector, 512) == 512;
+        answers = Answers(places[k], sector);
+        if (!answers)
+            m_pPlaces->Forget(places[k]);
     }
+    for (size_t k = 0; k < m_known.size() && !answers; ++k)
+        answers = Answers(m_known[k], sector);
     VirtualFree(sector, 0, MEM_RELEASE);
     return answers;
 }
@@ -128,6 +145,30 @@ bool LostPartitionOffset(const ILostPartitionSource* lost, uint64_t* offset)
     if (!lost || !offset || !lost->GetCurrentPartition())
         return false;
     return PartitionBootOffset(*lost->GetCurrentPartition(), lost->GetSectorSize(), offset);
+}
+
+// ------------------------------------------------------------ good places
+
+void CGoodPlaces::Add(uint64_t offset)
+{
+    // One place per neighbourhood, the newest.
+    for (size_t k = 0; k < m_places.size(); ++k)
+    {
+        const uint64_t other = m_places[k];
+        if ((other > offset ? other - offset : offset - other) < kApart)
+        {
+            m_places.erase(m_places.begin() + k);
+            break;
+        }
+    }
+    if (m_places.size() >= (size_t)kKeep)
+        m_places.erase(m_places.begin());
+    m_places.push_back(offset);
+}
+
+void CGoodPlaces::Forget(uint64_t offset)
+{
+    m_places.erase(std::remove(m_places.begin(), m_places.end(), offset), m_places.end());
 }
 
 // ---------------------------------------------------------------- session
@@ -178,6 +219,7 @@ void CRecoverSession::CloseVolumes()
     m_pFat16 = nullptr;
     m_pExFat = nullptr;
     m_u64KeptLastCluster = 0;
+    m_goodPlaces.Clear();
     m_strKey.clear();
 }
 
@@ -297,8 +339,28 @@ std::wstring RecoverOutcome::Text() const
     std::wstring text = L"recovered";
     if (assumedContiguous)
         text += L", assumes contiguous clusters";
-    if (unreadableClusters)
-        text += L", partial: " + std::to_wstring(unreadableClusters) + L" unreadable clusters written as zeros";
+    if (uncertainClusters)
+        text += L", uncertain: the FAT entries of " + std::to_wstring(uncertainClusters) +
+                L" of its clusters cannot be read, and those clusters are taken as its own";
+    if (unreadableClusters || notReadClusters || missingBytes)
+    {
+        text += L", partial:";
+        const wchar_t* sep = L" ";
+        if (unreadableClusters)
+        {
+            text += sep + std::to_wstring(unreadableClusters) + L" unreadable clusters written as zeros";
+            sep = L"; ";
+        }
+        if (notReadClusters)
+        {
+            text += sep + std::to_wstring(notReadClusters) +
+                    L" clusters not read (the time for bad areas ran out), written as zeros";
+            sep = L"; ";
+        }
+        if (missingBytes)
+            text += sep + std::wstring(L"cut short: its record holds no clusters for its last ") +
+                    std::to_wstring(missingBytes) + L" bytes";
+    }
     return text;
 }
 
@@ -473,7 +535,17 @@ void CRecoverFile::BeginOutcome()
 
 int CRecoverFile::FailVolume(int scanKind)
 {
-    ReportWriteError(scanKind);
+    // The cause by name: nothing was being written yet.
+    if (scanKind == SCAN_KIND_LOST_PARTITION)
+    {
+        ReportWriteError(scanKind);
+    }
+    else
+    {
+        MessageBoxByBase64Key(kKeyErrorOpenVolume, m_hNotify, MB_ICONERROR, 0);
+        Notify(WMU_RecoverDone, 1, 0);
+        m_outcome.postedDone = true;
+    }
     m_outcome.result = kRecoverVolumeNotOpen;
     return 0;
 }
@@ -510,11 +582,9 @@ int CRecoverFile::Finish(CRecoverOutput* output, RecoverResult result, DWORD err
     m_outcome.result = result;
     if (error)
         m_outcome.error = error;
-    if (output)
-    {
-        m_outcome.bytesWritten = output->Written();
-        m_outcome.path = output->Path();
-    }
+    // Only a file that is left has a path and bytes.
+    m_outcome.bytesWritten = output && result == kRecoverOk ? output->Written() : 0;
+    m_outcome.path = output && result == kRecoverOk ? output->Path() : std::wstring();
     return result == kRecoverOk ? 1 : 0;
 }
 
@@ -688,14 +758,45 @@ DWORD NtfsCopyBufferBytes(uint64_t total, DWORD clusterBytes)
     return clusterBytes <= kCopyChunk ? chunk + clusterBytes : chunk;
 }
 
+// Where byte `offset` of a non-resident stream lies on the device; false
+// when no run holds it (resident data, a sparse run, past the runs).
+bool NtfsDeviceOffset(const CAttrBase* data, uint64_t offset, const CNTFSVolume& volume, uint64_t* device)
+{
+    const DWORD cs = volume.GetClusterSize();
+    if (!data || !cs || !data->IsNonResident())
+        return false;
+    const uint64_t vcn = offset / cs;
+    const tagDataRun_Entry* run = static_cast<const CAttrNonResident*>(data)->GetDataRunList().FindIf(
+        [&](const tagDataRun_Entry* r) { return r->lcn >= 0 && vcn >= r->startVcn && vcn < r->startVcn + r->clusters; });
+    if (!run)
+        return false;
+    *device = volume.GetPartitionOffset() + ((uint64_t)run->lcn + (vcn - run->startVcn)) * cs + offset % cs;
+    return true;
+}
+
+// The bytes of a stream its record's runs hold: a damaged record may claim a
+// size far beyond them (the rest does not exist to be read).
+uint64_t NtfsBytesInRuns(const CAttrBase* data, uint64_t size, DWORD clusterBytes)
+{
+    if (!data || !data->IsNonResident() || !clusterBytes)
+        return size;
+    const CAttrNonResident* nr = static_cast<const CAttrNonResident*>(data);
+    if (nr->GetStartVCN() != 0)
+        return size;
+    const uint64_t end = nr->GetEndVCN();
+    return end > size / clusterBytes ? size : end * clusterBytes;
+}
+
 // Copies `total` bytes of the data stream to the sink in chunks. A chunk
 // that cannot be read is read again a cluster at a time (RereadPieces): a
 // bad cluster is written as zeros, so that what follows keeps its offsets
 // and the file comes back as far as it can be read; a device that stopped
 // answering ends the file (kRecoverDeviceGone). The copy buffer is the
-// run's (or the caller's), with room for a chunk and a cluster.
+// run's (or the caller's), with room for a chunk and a cluster. What reads
+// well is remembered (`places`) for the probe of the device.
 RecoverResult CopyNtfsData(const CAttrBase* data, uint64_t total, CNTFSVolume& volume, const CCopyBuffer& copyBuffer,
-                           IRecoverSink& sink, CRecoverFile* progress, const volatile int* stop, RereadState& state)
+                           IRecoverSink& sink, CRecoverFile* progress, const volatile int* stop, RereadState& state,
+                           CGoodPlaces* places)
 {
     if (total == 0)
         return kRecoverOk;
@@ -707,7 +808,13 @@ RecoverResult CopyNtfsData(const CAttrBase* data, uint64_t total, CNTFSVolume& v
     DWORD clusterBytes = volume.GetClusterSize();
     if (clusterBytes == 0 || clusterBytes > chunk)
         clusterBytes = std::min<DWORD>(chunk, 4096);
-    const CDeviceProbe probe(volume.GetHandle(), volume.GetPartitionOffset());
+    CDeviceProbe probe(volume.GetHandle(), volume.GetPartitionOffset(), places, volume.GetSectorSize());
+    probe.AddKnown(volume.GetPartitionOffset() + volume.GetMFTAddr());
+    auto readWell = [&](uint64_t fileOffset) {
+        uint64_t at = 0;
+        if (NtfsDeviceOffset(data, fileOffset, volume, &at))
+            probe.ReadWell(at);
+    };
     for (uint64_t offset = 0; offset < total;)
     {
         if (progress)
@@ -717,10 +824,12 @@ RecoverResult CopyNtfsData(const CAttrBase* data, uint64_t total, CNTFSVolume& v
         const DWORD want = (DWORD)std::min<uint64_t>(chunk, total - offset);
         DWORD got = 0;
         SetLastError(0);
+        const DWORD t0 = GetTickCount();
         if (!data->ReadDataInto(offset, buffer, want, room, &got) || got != want)
         {
-            state.error = GetLastError();
+            state.ChunkFailed(GetTickCount() - t0, GetLastError());
             // Piece by piece, each piece ending on a cluster boundary of the file.
+            uint64_t lastGood = ~0ull;
             const RecoverResult r = RereadPieces(
                 buffer, want,
                 [&](DWORD at) {
@@ -728,9 +837,16 @@ RecoverResult CopyNtfsData(const CAttrBase* data, uint64_t total, CNTFSVolume& v
                 },
                 [&](DWORD at, DWORD piece) {
                     DWORD pieceGot = 0;
-                    return data->ReadData(offset + at, buffer + at, piece, &pieceGot) && pieceGot == piece;
+                    if (!data->ReadData(offset + at, buffer + at, piece, &pieceGot) || pieceGot != piece)
+                        return false;
+                    if (lastGood == ~0ull)
+                        readWell(offset + at);  // the probe's next question may come at once
+                    lastGood = offset + at;
+                    return true;
                 },
                 [&] { return !probe.StillAnswers(); }, stop, state);
+            if (lastGood != ~0ull)
+                readWell(lastGood);
             if (r != kRecoverOk)
                 return r;
             got = want;
@@ -738,6 +854,7 @@ RecoverResult CopyNtfsData(const CAttrBase* data, uint64_t total, CNTFSVolume& v
         else
         {
             state.anyRead = true;
+            readWell(offset);
         }
         if (!sink.Put(buffer, got))
             return kRecoverWriteError;
@@ -776,7 +893,9 @@ int CRecoverFileNTFS::RecoverToFile(const wchar_t* root, const ILostPartitionSou
     case kNtfsRecordFailed:
     case kNtfsAttrsFailed:
         // A record that no longer reads may be a device that is gone.
-        if (entry.volume && !CDeviceProbe(entry.volume->GetHandle(), entry.volume->GetPartitionOffset()).StillAnswers())
+        if (entry.volume && !CDeviceProbe(entry.volume->GetHandle(), entry.volume->GetPartitionOffset(), RunPlaces(),
+                                          entry.volume->GetSectorSize())
+                                 .StillAnswers())
             return FailDeviceGone(nullptr, GetLastError());
         if (singleFile)
             MessageBoxByBase64Key(kKeyFileRecordParseErr, m_hNotify, MB_ICONERROR, 0);
@@ -801,10 +920,16 @@ int CRecoverFileNTFS::RecoverToFile(const wchar_t* root, const ILostPartitionSou
         return 0;
     CFileSink sink(output);
     RereadState state;
-    const uint64_t size = entry.data->GetDataSize();
+    // A record that claims more than its runs hold is cut at its runs: the
+    // rest is nowhere on the device, and it is said so.
+    const uint64_t claimed = entry.data->GetDataSize();
+    const uint64_t size = NtfsBytesInRuns(entry.data, claimed, entry.volume->GetClusterSize());
+    m_outcome.missingBytes = claimed - size;
     const CCopyBuffer buffer(m_pSession, NtfsCopyBufferBytes(size, entry.volume->GetClusterSize()));
-    const RecoverResult r = CopyNtfsData(entry.data, size, *entry.volume, buffer, sink, this, stop, state);
+    const RecoverResult r =
+        CopyNtfsData(entry.data, size, *entry.volume, buffer, sink, this, stop, state, RunPlaces());
     m_outcome.unreadableClusters = state.unreadable;
+    m_outcome.notReadClusters = state.notRead;
     if (r == kRecoverWriteError)
         return Finish(&output, WriteFailure(output.Error()), output.Error());
     if (r == kRecoverDeviceGone)
@@ -824,14 +949,17 @@ IStream* CRecoverFileNTFS::ReadToStream(const wchar_t* root, const ILostPartitio
     if (entry.Load(root, lost, item, scanKind, true, nullptr) != kNtfsLoaded || !entry.data ||
         !entry.data->IsDataValid())
         return nullptr;
-    const uint64_t size = entry.data->GetDataSize();
+    const uint64_t size =
+        NtfsBytesInRuns(entry.data, entry.data->GetDataSize(), entry.volume->GetClusterSize());
     const uint64_t wanted = limit && limit < size ? limit : size;
     CStreamSink sink;
     RereadState state;
     const CCopyBuffer buffer(nullptr, NtfsCopyBufferBytes(wanted, entry.volume->GetClusterSize()));
-    const bool copied = sink.Create(wanted) &&
-                        CopyNtfsData(entry.data, wanted, *entry.volume, buffer, sink, nullptr, nullptr, state) == kRecoverOk;
+    const bool copied =
+        sink.Create(wanted) &&
+        CopyNtfsData(entry.data, wanted, *entry.volume, buffer, sink, nullptr, nullptr, state, nullptr) == kRecoverOk;
     m_outcome.unreadableClusters = state.unreadable;
+    m_outcome.notReadClusters = state.notRead;
     if (!copied)
         return nullptr;
     m_outcome.result = kRecoverOk;

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "core/Helpers.h"
 
@@ -56,16 +57,24 @@ enum RecoverResult
 struct RecoverOutcome
 {
     RecoverResult result = kRecoverNoEntry;
-    std::wstring path;                 // the output file (empty when none was made)
-    uint64_t bytesWritten = 0;
-    uint64_t unreadableClusters = 0;   // pieces written as zeros: the file is partial
+    std::wstring path;                 // the output file (empty when none is left)
+    uint64_t bytesWritten = 0;         // bytes of the file left (0 when none is left)
+    uint64_t unreadableClusters = 0;   // pieces that failed to read, written as zeros: the file is partial
+    uint64_t notReadClusters = 0;      // pieces not read when the time for bad areas ran out, written as zeros
+    uint64_t uncertainClusters = 0;    // clusters taken as the file's although their FAT entries cannot be read
+    uint64_t missingBytes = 0;         // bytes the entry claims beyond what its record's runs hold (not written)
     bool assumedContiguous = false;    // clusters taken as one run without a chain to confirm it
     bool postedDone = false;           // WMU_RecoverDone was posted: the run ends after this entry
     DWORD error = 0;                   // system error code of a failed create, read or write
 
     bool Ok() const { return result == kRecoverOk; }
-    // Recovered with some of its data unreadable (written as zeros).
-    bool Partial() const { return result == kRecoverOk && unreadableClusters != 0; }
+    // Recovered, but not whole: some of its data could not be read (written
+    // as zeros), was not read, is not there, or is not known to be its own.
+    bool Partial() const
+    {
+        return result == kRecoverOk &&
+               (unreadableClusters != 0 || notReadClusters != 0 || uncertainClusters != 0 || missingBytes != 0);
+    }
     // A target that is full or failing ends the whole run.
     bool TargetFailed() const { return result == kRecoverTargetFull || result == kRecoverWriteError; }
     // "recovered", "recovered, assumes contiguous clusters", "failed: ...".
@@ -125,6 +134,23 @@ public:
     virtual bool Put(const void* data, DWORD bytes) = 0;
 };
 
+// Device offsets that have read well during a run, so that a failed read
+// can ask the device again where it answered before: at most kKeep places,
+// at least kApart bytes from each other, newest last.
+class CGoodPlaces
+{
+public:
+    enum { kKeep = 8 };
+    static const uint64_t kApart = 1ull << 20;
+    void Add(uint64_t offset);
+    void Forget(uint64_t offset);
+    void Clear() { m_places.clear(); }
+    const std::vector<uint64_t>& Places() const { return m_places; }
+
+private:
+    std::vector<uint64_t> m_places;
+};
+
 class CNTFSVolume;
 class CFAT32Volume;
 class CFATVolume;
@@ -165,6 +191,10 @@ public:
     uint64_t KeptLastCluster() const { return m_u64KeptLastCluster; }
     void SetKeptLastCluster(uint64_t cluster) { m_u64KeptLastCluster = cluster; }
 
+    // Places of the kept volume's device (or of the carved run's device)
+    // that read well, for the device probe; cleared with the volume.
+    CGoodPlaces& GoodPlaces() { return m_goodPlaces; }
+
     CUniqueNameMemory& Names() { return m_names; }
     // Makes `folder` and its missing parents once per run; true when it exists.
     bool EnsureFolder(const std::wstring& folder);
@@ -199,6 +229,7 @@ private:
     CExFATVolume* m_pExFat = nullptr;
     CFileRecord* m_pNtfsRecord = nullptr;  // of m_pNtfs; goes before it
     uint64_t m_u64KeptLastCluster = 0;     // of the kept volume
+    CGoodPlaces m_goodPlaces;              // of the kept volume's device
     BYTE* m_pCopyBuffer = nullptr;
     DWORD m_dwCopyBytes = 0;
     CUniqueNameMemory m_names;
@@ -281,6 +312,8 @@ protected:
 
     // Posts to the window, or hands to the sink.
     void Notify(UINT message, WPARAM wParam, LPARAM lParam);
+    // The run's memory of places that read well (null outside a run).
+    CGoodPlaces* RunPlaces() const { return m_pSession ? &m_pSession->GoodPlaces() : nullptr; }
 
     HWND m_hNotify;
     RecoverOutcome m_outcome;

@@ -46,11 +46,13 @@ struct Fat32Traits
     {
         return v.ReadCluster((uint32_t)first, buffer, bytes) != 0;
     }
-    static bool IsFree(Volume& v, uint64_t cluster)
+    static const DWORD kEntryBytes = 4;
+    static const uint32_t kEntryMask = kFat32EntryMask;
+    static bool Entry(Volume& v, uint64_t cluster, uint32_t* value)
     {
-        uint32_t value = 1;
-        return v.GetFatEntry((uint32_t)cluster, &value) && value == 0;
+        return cluster <= 0xFFFFFFFFull && v.GetFatEntry((uint32_t)cluster, value);
     }
+    static DWORD SectorBytes(Volume& v) { return v.GetBytesPerSector(); }
 };
 
 struct Fat16Traits
@@ -74,11 +76,17 @@ struct Fat16Traits
     {
         return v.ReadCluster((uint16_t)first, buffer, bytes) != 0;
     }
-    static bool IsFree(Volume& v, uint64_t cluster)
+    static const DWORD kEntryBytes = 2;
+    static const uint32_t kEntryMask = 0xFFFF;
+    static bool Entry(Volume& v, uint64_t cluster, uint32_t* value)
     {
-        uint16_t value = 1;
-        return cluster <= kFat16MaxDataCluster && v.GetFatEntry((uint16_t)cluster, &value) && value == 0;
+        uint16_t entry = 1;
+        if (cluster > kFat16MaxDataCluster || !v.GetFatEntry((uint16_t)cluster, &entry))
+            return false;
+        *value = entry;
+        return true;
     }
+    static DWORD SectorBytes(Volume& v) { return v.GetBytesPerSector(); }
 };
 
 struct ExFatTraits
@@ -103,8 +111,65 @@ struct ExFatTraits
         return v.ReadCluster((uint32_t)first, buffer, bytes) != 0;
     }
     // The exFAT allocation bitmap is not read here, and its FAT says nothing
-    // of clusters without a chain: free clusters cannot be told apart.
-    static bool IsFree(Volume&, uint64_t) { return true; }
+    // of clusters without a chain: free clusters cannot be told apart, and
+    // a deleted file is taken as one run (kChainsFreedOnDelete is false).
+    static const DWORD kEntryBytes = 4;
+    static const uint32_t kEntryMask = 0xFFFFFFFFu;
+    static bool Entry(Volume&, uint64_t, uint32_t*) { return false; }
+    static DWORD SectorBytes(Volume& v) { return v.GetBytesPerSector(); }
+};
+
+// What a FAT entry says of its cluster.
+enum EntryState
+{
+    kEntryFree,
+    kEntryUsed,
+    kEntryUnknown,  // no copy of the FAT gives it
+};
+
+// FAT entries for the walk over free clusters. An entry comes from the
+// volume's page cache; where that page does not read, from the entry's own
+// sector of the first FAT, else from the same sector of each other copy of
+// the FAT. An entry that no copy gives is unknown, never taken for in use.
+template <class T>
+class CFatEntries
+{
+public:
+    explicit CFatEntries(typename T::Volume& v) : m_v(v) {}
+    EntryState State(uint64_t cluster)
+    {
+        uint32_t value = 1;
+        if (T::Entry(m_v, cluster, &value))
+            return value == 0 ? kEntryFree : kEntryUsed;
+        const DWORD bps = T::SectorBytes(m_v);
+        const uint64_t fatBytes = m_v.GetFatBytes();
+        const uint64_t at = cluster * T::kEntryBytes;
+        if (bps == 0 || bps > sizeof(m_sector) || at + T::kEntryBytes > fatBytes)
+            return kEntryUnknown;
+        const uint64_t sector = at / bps;
+        if (sector != m_u64Sector)
+        {
+            // Each sector is asked once, the walk going on from cluster to cluster.
+            m_u64Sector = sector;
+            m_bSectorRead = false;
+            const uint64_t fats = std::max<DWORD>(1, m_v.GetNumberOfFats());
+            for (uint64_t k = 0; k < fats && !m_bSectorRead; ++k)
+                m_bSectorRead = ReadAt(m_v.GetHandle(),
+                                       m_v.GetPartitionOffset() + m_v.GetFat1Offset() + k * fatBytes + sector * bps,
+                                       m_sector, bps) == bps;
+        }
+        if (!m_bSectorRead)
+            return kEntryUnknown;
+        const BYTE* p = m_sector + at % bps;
+        value = (T::kEntryBytes == 2 ? Le16(p) : Le32(p)) & T::kEntryMask;
+        return value == 0 ? kEntryFree : kEntryUsed;
+    }
+
+private:
+    typename T::Volume& m_v;
+    BYTE m_sector[4096];
+    uint64_t m_u64Sector = ~0ull;
+    bool m_bSectorRead = false;
 };
 
 enum OpenState
@@ -169,6 +234,7 @@ struct ClusterPlan
     uint64_t size = 0;
     DWORD clusterBytes = 0;
     bool assumedContiguous = false;
+    uint64_t uncertain = 0;  // clusters taken although their FAT entries cannot be read
 };
 
 // Highest cluster whose bytes lie on the device: a damaged boot sector can
@@ -240,24 +306,37 @@ RecoverResult PlanClusters(typename T::Volume& v, const CFoundItem& item, int sc
     // file's when it was deleted: when its first cluster is still free, its
     // clusters are the free ones from there on, going round to the start of
     // the volume as a driver's allocation does (a file written into the holes
-    // between other files comes back whole).
-    if (T::kChainsFreedOnDelete && n > 1 && T::IsFree(v, first))
+    // between other files comes back whole). A cluster whose entry no copy of
+    // the FAT gives may have been the file's as well as another's: it is
+    // taken, as a file written in one piece has it, and the file is said
+    // uncertain.
+    if constexpr (T::kChainsFreedOnDelete)
     {
-        uint64_t found = 0;
-        for (uint64_t k = 0; k < last - 1 && found < n; ++k)
+        CFatEntries<T> entries(v);
+        if (n > 1 && entries.State(first) != kEntryUsed)
         {
-            const uint64_t c = first + k <= last ? first + k : first + k - (last - 1);
-            if (!T::IsFree(v, c))
-                continue;
-            if (!plan->runs.empty() && plan->runs.back().first + plan->runs.back().second == c)
-                ++plan->runs.back().second;
-            else
-                plan->runs.push_back(std::make_pair(c, 1ull));
-            ++found;
+            uint64_t found = 0, unknown = 0;
+            for (uint64_t k = 0; k < last - 1 && found < n; ++k)
+            {
+                const uint64_t c = first + k <= last ? first + k : first + k - (last - 1);
+                const EntryState state = entries.State(c);
+                if (state == kEntryUsed)
+                    continue;
+                if (state == kEntryUnknown)
+                    ++unknown;
+                if (!plan->runs.empty() && plan->runs.back().first + plan->runs.back().second == c)
+                    ++plan->runs.back().second;
+                else
+                    plan->runs.push_back(std::make_pair(c, 1ull));
+                ++found;
+            }
+            if (found == n)
+            {
+                plan->uncertain = unknown;
+                return kRecoverOk;
+            }
+            plan->runs.clear();
         }
-        if (found == n)
-            return kRecoverOk;
-        plan->runs.clear();
     }
     // Otherwise one run from the first cluster, inside the volume and on the device.
     if (n - 1 > last - first)
@@ -286,7 +365,7 @@ DWORD FatCopyBufferBytes(const ClusterPlan& plan, uint64_t limit)
 template <class T>
 RecoverResult CopyClusters(typename T::Volume& v, const ClusterPlan& plan, uint64_t limit,
                            const CCopyBuffer& copyBuffer, IRecoverSink& sink, CRecoverFile* progress,
-                           const volatile int* stop, RereadState& state)
+                           const volatile int* stop, RereadState& state, CGoodPlaces* places)
 {
     const DWORD cs = plan.clusterBytes;
     uint64_t left = std::min(plan.size, limit);
@@ -297,7 +376,10 @@ RecoverResult CopyClusters(typename T::Volume& v, const ClusterPlan& plan, uint6
         return kRecoverReadError;
     // Whole clusters per read, as many as the buffer (at most a chunk) holds.
     const DWORD perRead = std::max<DWORD>(1, std::min(kCopyChunk, copyBuffer.Size()) / cs);
-    const CDeviceProbe probe(v.GetHandle(), v.GetPartitionOffset());
+    // What reads well is remembered for the probe of the device.
+    CDeviceProbe probe(v.GetHandle(), v.GetPartitionOffset(), places, T::SectorBytes(v));
+    const uint64_t dataStart = v.GetPartitionOffset() + T::DataStart(v);
+    auto deviceOffset = [&](uint64_t cluster) { return dataStart + (cluster - 2) * cs; };
     uint64_t done = 0;
     for (const auto& run : plan.runs)
     {
@@ -312,16 +394,23 @@ RecoverResult CopyClusters(typename T::Volume& v, const ClusterPlan& plan, uint6
                 (DWORD)std::min<uint64_t>(std::min<uint64_t>(perRead, run.second - k), (left + cs - 1) / cs);
             const uint64_t first = run.first + k;
             SetLastError(0);
+            const DWORD t0 = GetTickCount();
             if (T::Read(v, first, buffer, count * cs))
             {
                 state.anyRead = true;
+                probe.ReadWell(deviceOffset(first));
             }
             else
             {
-                state.error = GetLastError();
+                state.ChunkFailed(GetTickCount() - t0, GetLastError());
                 const RecoverResult r = RereadPieces(
                     buffer, count * cs, [&](DWORD) { return cs; },
-                    [&](DWORD at, DWORD) { return T::Read(v, first + at / cs, buffer + at, cs); },
+                    [&](DWORD at, DWORD) {
+                        if (!T::Read(v, first + at / cs, buffer + at, cs))
+                            return false;
+                        probe.ReadWell(deviceOffset(first + at / cs));
+                        return true;
+                    },
                     [&] { return !probe.StillAnswers(); }, stop, state);
                 if (r != kRecoverOk)
                     return r;
@@ -368,21 +457,25 @@ int CRecoverFile::FatRecoverToFile(const wchar_t* root, const ILostPartitionSour
     RecoverResult r =
         PlanClusters<T>(*volume, *item, scanKind, KeptLastClusterOnDevice<T>(*volume, m_pSession), &plan);
     // A chain that no longer reads may be a device that is gone.
-    if (r == kRecoverChainBroken && !CDeviceProbe(volume->GetHandle(), volume->GetPartitionOffset()).StillAnswers())
+    if (r == kRecoverChainBroken &&
+        !CDeviceProbe(volume->GetHandle(), volume->GetPartitionOffset(), RunPlaces(), T::SectorBytes(*volume))
+             .StillAnswers())
         return FailDeviceGone(nullptr, GetLastError());
     if (r != kRecoverOk)
         return Finish(nullptr, r);
     if (plan.size > m_u64Room)
         return Finish(nullptr, kRecoverTargetFull);
     m_outcome.assumedContiguous = plan.assumedContiguous;
+    m_outcome.uncertainClusters = plan.uncertain;
     CRecoverOutput output;
     if (!CreateOutput(output, destination, item->m_strName, singleFile))
         return 0;
     CFileSink sink(output);
     RereadState state;
     const CCopyBuffer buffer(m_pSession, FatCopyBufferBytes(plan, plan.size));
-    r = CopyClusters<T>(*volume, plan, plan.size, buffer, sink, this, stop, state);
+    r = CopyClusters<T>(*volume, plan, plan.size, buffer, sink, this, stop, state, RunPlaces());
     m_outcome.unreadableClusters = state.unreadable;
+    m_outcome.notReadClusters = state.notRead;
     if (r == kRecoverWriteError)
         return Finish(&output, WriteFailure(output.Error()), output.Error());
     if (r == kRecoverDeviceGone)
@@ -409,12 +502,15 @@ IStream* CRecoverFile::FatReadToStream(const wchar_t* root, const ILostPartition
     RereadState state;
     const CCopyBuffer buffer(nullptr, FatCopyBufferBytes(plan, wanted));
     const bool copied = sink.Create(wanted) &&
-                        CopyClusters<T>(*volume, plan, wanted, buffer, sink, nullptr, nullptr, state) == kRecoverOk;
+                        CopyClusters<T>(*volume, plan, wanted, buffer, sink, nullptr, nullptr, state, nullptr) ==
+                            kRecoverOk;
     m_outcome.unreadableClusters = state.unreadable;
+    m_outcome.notReadClusters = state.notRead;
     if (!copied)
         return nullptr;
     m_outcome.result = kRecoverOk;
     m_outcome.assumedContiguous = plan.assumedContiguous;
+    m_outcome.uncertainClusters = plan.uncertain;
     m_outcome.bytesWritten = wanted;
     return sink.Detach();
 }

@@ -28,7 +28,8 @@ const char kKeyDiskNoSpace[] = "RGlza05vU3BhY2U=";
 const char kKeyFileSystemUnknow[] = "RmlsZVN5c3RlbVVua25vdw==";
 const char kKeyRecoverDiffDrive[] = "UmVjb3ZlckRpZmZEcml2ZQ==";
 
-// Carved reads are aligned to this: a multiple of every sector size.
+// The largest sector size a carved read is aligned to: room for it is kept
+// on both sides of a chunk.
 const DWORD kCarveAlign = 4096;
 using recoverimpl::RereadPieces;
 
@@ -237,7 +238,10 @@ void CRecoverProcessWorker::RunCarved(const std::vector<DeepScanHit*>& hits)
     }
     CCarvedFolderLayout layout(m_strTarget, m_bRemainFullPath != 0);
     m_u64CarveDeviceLength = QueryDeviceLength(device, m_nTargetKind != SCAN_TARGET_IMAGE);
+    m_dwCarveSectorBytes = DetectDiskSectorSize(device);
     m_hCarveDevice = device;
+    // Places that read well are this device's from here on.
+    m_session.GoodPlaces().Clear();
     const int n = (int)hits.size();
     for (int k = 0; k < n && m_bStop != 1; ++k)
     {
@@ -282,6 +286,8 @@ void CRecoverProcessWorker::RunCarved(const std::vector<DeepScanHit*>& hits)
     }
     m_hCarveDevice = nullptr;
     m_u64CarveDeviceLength = 0;
+    m_dwCarveSectorBytes = 0;
+    m_session.GoodPlaces().Clear();
     CloseHandle(device);
     m_pMainFrame->SetThumbnailStop(false);
 }
@@ -422,9 +428,9 @@ int CRecoverProcessWorker::WriteCarvedFile(HANDLE device, const std::wstring& pa
     const uint64_t length = hit->u64Length;
     // The range must lie on the device: a result from another device, or a
     // damaged one, is refused rather than cut short or filled.
-    const uint64_t deviceLength = m_hCarveDevice && device == m_hCarveDevice && targetKind == m_nTargetKind
-                                      ? m_u64CarveDeviceLength
-                                      : QueryDeviceLength(device, targetKind != SCAN_TARGET_IMAGE);
+    const bool runDevice = m_hCarveDevice && device == m_hCarveDevice && targetKind == m_nTargetKind;
+    const uint64_t deviceLength =
+        runDevice ? m_u64CarveDeviceLength : QueryDeviceLength(device, targetKind != SCAN_TARGET_IMAGE);
     if (start < hit->u64WindowBase || start + length < start ||
         (deviceLength && (start >= deviceLength || length > deviceLength - start)))
     {
@@ -464,9 +470,14 @@ int CRecoverProcessWorker::WriteCarvedFile(HANDLE device, const std::wstring& pa
     int lastPerMille = -1;
     RecoverResult result = kRecoverOk;
     recoverimpl::RereadState state;
-    // The device's first sector was read by the scan; what reads well here is
-    // remembered as it goes.
-    recoverimpl::CDeviceProbe probe(device, 0);
+    // Reads are aligned to the device's sector, and bad ones read again
+    // sector by sector: a bad sector beside a file is none of its bytes.
+    DWORD unit = runDevice && m_dwCarveSectorBytes ? m_dwCarveSectorBytes : DetectDiskSectorSize(device);
+    if (unit == 0 || unit > kCarveAlign || kCarveAlign % unit)
+        unit = kCarveAlign;
+    // The device's first sector was read by the scan; what reads well is
+    // remembered from file to file of the run.
+    recoverimpl::CDeviceProbe probe(device, 0, &m_session.GoodPlaces(), unit);
     for (uint64_t written = 0; written < length;)
     {
         if (stop && *stop)
@@ -481,20 +492,21 @@ int CRecoverProcessWorker::WriteCarvedFile(HANDLE device, const std::wstring& pa
         // One aligned read covering the next piece; every byte of it must come.
         const uint64_t from = start + written;
         const DWORD want = (DWORD)std::min<uint64_t>(chunk, length - written);
-        const uint64_t alignedFrom = from / kCarveAlign * kCarveAlign;
-        uint64_t alignedTo = (from + want + kCarveAlign - 1) / kCarveAlign * kCarveAlign;
+        const uint64_t alignedFrom = from / unit * unit;
+        uint64_t alignedTo = (from + want + unit - 1) / unit * unit;
         if (deviceLength && alignedTo > deviceLength)
             alignedTo = deviceLength;  // a device ends on a whole sector
         const DWORD span = (DWORD)(alignedTo - alignedFrom);
         SetLastError(0);
+        const DWORD t0 = GetTickCount();
         const DWORD got = ReadAt(device, alignedFrom, buffer, span);
         if (got < (DWORD)(from - alignedFrom) + want)
         {
-            state.error = GetLastError();
-            // Unreadable sectors: the span again block by block, a bad block
-            // written as zeros; the file is kept, partial.
+            state.ChunkFailed(GetTickCount() - t0, GetLastError());
+            // Unreadable sectors: the span again sector by sector, a bad
+            // sector written as zeros; the file is kept, partial.
             const RecoverResult r = RereadPieces(
-                buffer, span, [&](DWORD at) { return std::min<DWORD>(kCarveAlign, span - at); },
+                buffer, span, [&](DWORD at) { return std::min<DWORD>(unit, span - at); },
                 [&](DWORD at, DWORD block) {
                     if (ReadAt(device, alignedFrom + at, buffer + at, block) != block)
                         return false;
@@ -533,6 +545,7 @@ int CRecoverProcessWorker::WriteCarvedFile(HANDLE device, const std::wstring& pa
         written += want;
     }
     outcome.unreadableClusters = state.unreadable;
+    outcome.notReadClusters = state.notRead;
     if (result == kRecoverOk && !state.anyRead)
     {
         // Nothing of it could be read: no file of zeros.
@@ -554,7 +567,10 @@ int CRecoverProcessWorker::WriteCarvedFile(HANDLE device, const std::wstring& pa
         output.Remove();
     }
     outcome.result = result;
-    outcome.bytesWritten = output.Written();
+    // Only a file that is left has a path and bytes.
+    outcome.bytesWritten = result == kRecoverOk ? output.Written() : 0;
+    if (result != kRecoverOk)
+        outcome.path.clear();
     return result == kRecoverOk ? 1 : 0;
 }
 

@@ -174,10 +174,11 @@ private:
     int m_nRecovered;
     bool m_bRefused;
     RecoverOutcome m_carvedOutcome;
-    // The device of the carved run and its length, asked once for the run
+    // The device of the carved run, its length and sector size, asked once for the run
     // (each question is a round trip to the system); null outside a run.
     HANDLE m_hCarveDevice = nullptr;
     uint64_t m_u64CarveDeviceLength = 0;
+    DWORD m_dwCarveSectorBytes = 0;  // and its sector size
     std::vector<RecoverEntryResult> m_results;
     CRecoverSession m_session;
     // The reader of the last entry's volume, and what it was chosen for.

@@ -85,6 +85,7 @@ class CExFATVolume : public CFatVolumeBase {
   uint64_t GetMaxCluster() const { return (uint64_t)m_dwClusterCount + 1; }
   DWORD GetRootCluster() const { return m_dwRootCluster; }
   uint64_t GetClusterHeapOffset() const { return m_u64ClusterHeapOffset; }
+  DWORD GetBytesPerSector() const { return m_dwBytesPerSector; }
   BOOL ParseBootSector(const BYTE* boot) override;
 
  protected:

@@ -41,6 +41,11 @@ class CFATVolume : public CFatVolumeBase {
   DWORD GetNumberOfFats() const { return m_dwNumberOfFats; }
   DWORD GetMaxCluster() const { return m_dwMaxCluster; }
   uint64_t GetDataOffset() const { return m_u64DataOffset; }
+  // Where the first FAT starts inside the file system, the bytes of one FAT
+  // (the others follow it), and the sector size.
+  uint64_t GetFat1Offset() const { return m_u64Fat1Offset; }
+  uint64_t GetFatBytes() const { return (uint64_t)m_dwFatSectors * m_wBytesPerSector; }
+  WORD GetBytesPerSector() const { return m_wBytesPerSector; }
   BOOL ParseBootSector(const BYTE* boot) override;
 
  protected:

@@ -9,6 +9,10 @@
 # fails with EIO, as a sector that will not read does. The first read that
 # touches "gone_at" or anything after it pulls the device: from then on every
 # read of that file fails with ENODEV, the sectors read before included.
+# "later": {"at": offset, "bad": [[offset, length], ...]} adds bad ranges
+# from the first read that touches "at" on (a disk that gets worse while it
+# is read: a boot sector that turns unreadable during a recovery). "slow":
+# seconds every failing read takes before it fails, as a disk that retries.
 # SIGUSR1 pulls every file at once. Reads go straight to this process
 # (direct_io), never to the kernel's page cache, so a pulled device cannot
 # answer from a cache either.
@@ -22,6 +26,7 @@ import signal
 import stat
 import sys
 import threading
+import time
 
 import fusepy
 
@@ -36,6 +41,8 @@ class FailingDevice(fusepy.Operations):
                 "bad": [(int(a), int(a) + int(n)) for a, n in conf.get("bad", [])],
                 "gone_at": conf.get("gone_at"),
                 "gone": False,
+                "later": conf.get("later"),
+                "slow": float(conf.get("slow", 0)),
             }
         self.mutex = threading.Lock()
 
@@ -72,8 +79,14 @@ class FailingDevice(fusepy.Operations):
                 f["gone"] = True
             if f["gone"]:
                 raise fusepy.FuseOSError(errno.ENODEV)
+            later = f["later"]
+            if later and offset <= int(later["at"]) < end:
+                f["bad"] += [(int(a), int(a) + int(n)) for a, n in later["bad"]]
+                f["later"] = None
         for a, b in f["bad"]:
             if offset < b and a < end:
+                if f["slow"]:
+                    time.sleep(f["slow"])
                 raise fusepy.FuseOSError(errno.EIO)
         return os.pread(f["fd"], size, offset)
 
