@@ -29,7 +29,7 @@ const DefaultText kDefaults[] = {
     {L"StopRecover", L"Stopping the recovery..."},
     {L"RecoverSuccess", L"%d files were recovered. Open the folder now?"},
     {L"RecoverSuccessOne", L"1 file was recovered. Open the folder now?"},
-    {L"RecoverSummary", L"Files recovered: %d (%d whole, %d partial: their unreadable data is written as zeros). "
+    {L"RecoverSummary", L"Files recovered: %d (%d whole, %d partial: what of them could not be read is written as zeros, or their clusters could not all be confirmed). "
                         L"Files that failed: %d. Open the folder now?"},
     {L"RecoverNothing", L"No file could be recovered. Files that failed: %d."},
     {L"SuccessTitle", L"Recovery finished"},

@@ -181,6 +181,12 @@ RecoverResult RereadPieces(BYTE* buffer, DWORD span, PieceAt pieceAt, Read read,
     const size_t n = starts.size() - 1;
     // Per piece: 1 read, -1 failed, 0 not tried.
     std::vector<signed char> known(n, 0);
+    // The device is asked whether it still answers at the first failure and
+    // then after every kProbeEvery failures: a long bad run does not cost a
+    // question per piece, and a device that is gone is found a few failed
+    // reads later.
+    const uint64_t kProbeEvery = 16;
+    uint64_t failuresUnasked = kProbeEvery;
     // 1 read, 0 bad, -1 the device is gone.
     auto tryPiece = [&](size_t i) -> int {
         SetLastError(0);
@@ -197,6 +203,9 @@ RecoverResult RereadPieces(BYTE* buffer, DWORD span, PieceAt pieceAt, Read read,
         known[i] = -1;
         state.unreadable += 1;
         state.unreadableBytes += starts[i + 1] - starts[i];
+        if (++failuresUnasked < kProbeEvery)
+            return 0;
+        failuresUnasked = 0;
         return gone() ? -1 : 0;
     };
     // Forward, jumping over bad runs. Once the time is spent, a span is read

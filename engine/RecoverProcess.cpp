@@ -9,6 +9,7 @@
 #include <cstring>
 #include <new>
 #include <unordered_map>
+#include <vector>
 
 #include "core/Helpers.h"
 #include "core/Language.h"
@@ -504,11 +505,29 @@ int CRecoverProcessWorker::WriteCarvedFile(HANDLE device, const std::wstring& pa
         {
             state.ChunkFailed(GetTickCount() - t0, GetLastError());
             // Unreadable sectors: the span again sector by sector, a bad
-            // sector written as zeros; the file is kept, partial.
+            // sector written as zeros; the file is kept, partial. The
+            // sectors are asked in blocks of kCarveAlign first: a block
+            // that reads gives all of its sectors at one read, and only the
+            // sectors of one that fails are asked one by one.
+            std::vector<signed char> blocks((span + kCarveAlign - 1) / kCarveAlign, 0);  // 1 read, -1 failed
             const RecoverResult r = RereadPieces(
                 buffer, span, [&](DWORD at) { return std::min<DWORD>(unit, span - at); },
-                [&](DWORD at, DWORD block) {
-                    if (ReadAt(device, alignedFrom + at, buffer + at, block) != block)
+                [&](DWORD at, DWORD sector) {
+                    signed char& block = blocks[at / kCarveAlign];
+                    const DWORD blockAt = at / kCarveAlign * kCarveAlign;
+                    const DWORD blockBytes = std::min<DWORD>(kCarveAlign, span - blockAt);
+                    if (block == 0 && unit < blockBytes)
+                    {
+                        const DWORD b0 = GetTickCount();
+                        block = ReadAt(device, alignedFrom + blockAt, buffer + blockAt, blockBytes) == blockBytes ? 1 : -1;
+                        if (block > 0)
+                            probe.ReadWell(alignedFrom + blockAt);
+                        else
+                            state.failedMs += GetTickCount() - b0;
+                    }
+                    if (block > 0)
+                        return true;
+                    if (ReadAt(device, alignedFrom + at, buffer + at, sector) != sector)
                         return false;
                     probe.ReadWell(alignedFrom + at);
                     return true;

@@ -3,7 +3,7 @@
 # through a FUSE file (faildev.py) whose reads fail where the case says, and
 # mapped to drive X: (under the lock of the scan tests):
 #  - one unreadable sector of the first FAT, over the entries of clusters
-#    1024 on, on FAT32 and FAT16 volumes with 1 KiB clusters (mkfs.fat +
+#    1024 on (FAT32) or 4096 on (FAT16), on FAT32 and FAT16 volumes with 1 KiB clusters (mkfs.fat +
 #    mtools) that hold a deleted 24 MiB file written in one piece and files
 #    written after it (one of them deleted too): no file is said whole with other bytes than icat's
 #    (The Sleuth Kit, on the healthy image); with the second FAT readable the
@@ -17,6 +17,8 @@
 #    disk: no byte of any file is lost;
 #  - bad, bad, good, bad groups of clusters inside one file: zeros exactly at
 #    the bad ones, the good group read;
+#  - an NTFS record damaged to claim 50 MiB with runs for 300 KiB: the file
+#    is cut at its runs and said so, not filled with "unreadable" zeros;
 #  - a slow failing device (each failing read takes a quarter of a second)
 #    with a bad cluster in every other one: the file ends within the time
 #    given to bad areas, and says what was not read.
@@ -32,7 +34,7 @@ if [ ! -e /dev/fuse ]; then
   exit 77
 fi
 "$py" -c 'import fusepy' 2>/dev/null || { echo "missing python3-fusepy (scripts/setup.sh installs it)"; exit 1; }
-for t in mkfs.fat mcopy mdel fls icat; do
+for t in mkfs.fat mcopy mdel fls icat mkfs.ntfs ntfs-3g; do
   command -v "$t" >/dev/null || { echo "missing $t (scripts/setup.sh --tools installs it)"; exit 1; }
 done
 work="$(mktemp -d /tmp/recover-badareas.XXXXXX)"
@@ -41,6 +43,7 @@ mkdir -p "$mnt"
 fuse_pid=""
 cleanup() {
   if mountpoint -q "$mnt"; then umount "$mnt" 2>/dev/null || umount -l "$mnt"; fi
+  if mountpoint -q "$work/ntfsmnt"; then umount "$work/ntfsmnt" 2>/dev/null || umount -l "$work/ntfsmnt"; fi
   [ -n "$fuse_pid" ] && kill "$fuse_pid" 2>/dev/null
   rm -rf "$work"
 }
@@ -91,6 +94,9 @@ mkfs.fat -C -F 32 -s 2 -S 512 "$work/fat32k.img" $((80 * 1024)) >/dev/null
 mkfs.fat -C -F 16 -s 2 -S 512 "$work/fat16k.img" $((40 * 1024)) >/dev/null
 for v in fat32k fat16k; do
   img="$work/$v.img"
+  # FAT32: the entries of clusters 1024 on; FAT16: of clusters 4096 on, past
+  # the first 4 KiB of the volume (which its open reads in one go).
+  [ "$v" = fat32k ] && entries=1024 || entries=4096
   mcopy -i "$img" "$work/early.txt" ::/early.txt
   mcopy -i "$img" "$work/big24.bin" ::/big24.bin
   for i in 1 2 3 4; do mcopy -i "$img" "$work/later$i.bin" ::/later$i.bin; done
@@ -101,13 +107,13 @@ for v in fat32k fat16k; do
   cmp -s "$work/$v.icat" "$work/big24.bin" || { echo "$v: icat does not read big24.bin back (inode '$inode')"; fail=1; }
   # The sector of the first FAT (and of the second) with the entries of
   # clusters 1024 on.
-  read -r fat1 fat2 < <(python3 - "$img" <<'PY'
+  read -r fat1 fat2 < <(python3 - "$img" "$entries" <<'PY'
 import struct, sys
 b = open(sys.argv[1], "rb").read(512)
 bps, reserved = struct.unpack_from("<H", b, 11)[0], struct.unpack_from("<H", b, 14)[0]
 size = struct.unpack_from("<H", b, 22)[0] or struct.unpack_from("<I", b, 36)[0]
 entry = 2 if struct.unpack_from("<H", b, 22)[0] else 4
-first = reserved * bps + 1024 * entry // bps * bps
+first = reserved * bps + int(sys.argv[2]) * entry // bps * bps
 print(first, first + size * bps)
 PY
 )
@@ -159,6 +165,65 @@ else
   # the first sector of the device unreadable from the first carved file on.
   config[carve-before]="{\"image\": \"$fix/carve.img\", \"bad\": [[$((jpg - 512)), 512]]}"
   config[carve-boot]="{\"image\": \"$fix/carve.img\", \"bad\": [[$jpg, 512]], \"later\": {\"at\": $first, \"bad\": [[0, 512]]}}"
+fi
+
+# ---- an NTFS record that claims more than its runs hold ---------------------------
+# A deleted 300 KiB file (mkfs.ntfs + ntfs-3g) whose record is then damaged
+# to claim 50 MiB: the runs hold 300 KiB, the device never fails.
+truncate -s 100M "$work/ntfsclaim.img"
+mkfs.ntfs -F -Q -q -c 4096 "$work/ntfsclaim.img" 2>/dev/null
+mkdir -p "$work/ntfsmnt"
+head -c $((300 * 1024)) /dev/urandom > "$work/claim.bin"
+if ntfs-3g "$work/ntfsclaim.img" "$work/ntfsmnt"; then
+  cp "$work/claim.bin" "$work/ntfsmnt/claim.bin"
+  echo "a small file beside it" > "$work/ntfsmnt/small.txt"
+  sync
+  rm "$work/ntfsmnt/claim.bin"
+  umount "$work/ntfsmnt"
+  python3 - "$work/ntfsclaim.img" <<'PY' || { echo "ntfsclaim: the record of claim.bin was not found"; fail=1; }
+import struct, sys
+p = sys.argv[1]
+img = bytearray(open(p, "rb").read())
+bps, spc = struct.unpack_from("<H", img, 11)[0], img[13]
+cluster = bps * spc
+mft = struct.unpack_from("<q", img, 0x30)[0] * cluster
+rec = img[0x40] if img[0x40] < 128 else img[0x40] - 256
+rsize = rec * cluster if rec > 0 else 1 << -rec
+name = "claim.bin".encode("utf-16-le")
+for k in range(1024):
+    r = mft + k * rsize
+    if img[r:r + 4] != b"FILE" or name not in img[r:r + rsize]:
+        continue
+    a = r + struct.unpack_from("<H", img, r + 0x14)[0]
+    while struct.unpack_from("<I", img, a)[0] not in (0x80, 0xFFFFFFFF):
+        a += struct.unpack_from("<I", img, a + 4)[0]
+    assert struct.unpack_from("<I", img, a)[0] == 0x80 and img[a + 8] == 1
+    # Allocated, real and initialised sizes: 50 MiB, none on a sector's last two bytes.
+    assert all((a + o - r) % bps < bps - 2 - 8 for o in (0x28, 0x30, 0x38))
+    for o in (0x28, 0x30, 0x38):
+        struct.pack_into("<Q", img, a + o, 50 << 20)
+    open(p, "wb").write(img)
+    sys.exit(0)
+sys.exit(1)
+PY
+  run ntfsclaim ./recover.exe deleted "$(winpath "$work/ntfsclaim.img")" "$(winpath "$work/ntfsclaim")" --letter X
+  python3 - "$work/ntfsclaim.rows" "$work/claim.bin" <<'PY' || fail=1
+import sys
+rows = [l.rstrip("\n").split("\t") for l in open(sys.argv[1], encoding="utf-8")]
+hit = [r for r in rows if len(r) == 3 and r[0].endswith("claim.bin")]
+want = open(sys.argv[2], "rb").read()
+if len(hit) != 1:
+    sys.exit("ntfsclaim: claim.bin not listed once: %s" % hit)
+path, size, result = hit[0]
+if not result.startswith("recovered") or "cut short" not in result or "unreadable" in result:
+    sys.exit("ntfsclaim: %s, not cut at its runs and said so" % result)
+data = open("/" + path[3:].replace("\\", "/"), "rb").read()
+if data != want or size != str(len(want)):
+    sys.exit("ntfsclaim: %d bytes (%s said), not the %d of its runs" % (len(data), size, len(want)))
+print("ntfsclaim: cut at its runs (%s)" % result)
+PY
+else
+  echo "ntfsclaim: ntfs-3g could not mount the volume"; fail=1
 fi
 
 # ---- the failing device ------------------------------------------------------------
