@@ -11,6 +11,7 @@
 #include "storage/DeviceIo.h"
 #include "engine/MainFrameServices.h"
 #include "engine/ScanDiskDlg.h"
+#include "storage/DeviceHealth.h"
 #include "storage/DiskMappingPointer.h"
 
 bool CDeepScanEngine::s_bDebugTrace = false;
@@ -22,15 +23,33 @@ const uint64_t kDefaultMinLength = 512;
 const unsigned int kDefaultBlockStep = 512;
 const unsigned int kProgressBlocks = 40;
 
+// Codes that say the handle itself no longer reaches the device. Others
+// (ERROR_NOT_READY, ERROR_GEN_FAILURE, ...) come from bad sectors as well as
+// from a pulled device: the device health record tells them apart by asking
+// the device again.
 bool IsDeviceGone(DWORD error)
 {
-    return error == ERROR_FILE_INVALID || error == ERROR_INVALID_HANDLE || error == ERROR_NOT_READY;
+    return error == ERROR_FILE_INVALID || error == ERROR_INVALID_HANDLE;
 }
 
+// Tells the scan's record of read trouble what the device health finds.
+class CScanTroubleSink : public IDeviceHealthSink
+{
+public:
+    explicit CScanTroubleSink(CReadTrouble& trouble) : m_trouble(trouble) {}
+    void NoteUnreadable(uint64_t offset, uint64_t bytes) override { m_trouble.NoteUnreadable(offset, bytes); }
+    void NoteDeviceGone(uint64_t offset) override { m_trouble.NoteDeviceGone(offset); }
+
+private:
+    CReadTrouble& m_trouble;
+};
+
 // Reads len bytes at a device offset through a handle; whatever cannot be
-// read (past the end, a failing sector run) is left as zeros.
+// read (past the end, a failing sector run) is left as zeros. A failed read
+// is taken apart by the device health record, so that every sector of it
+// that reads is there.
 void ReadEdge(HANDLE h, uint64_t offset, unsigned char* buf, size_t len, uint64_t limit,
-            unsigned int unit)
+            unsigned int unit, CDeviceHealth* health)
 {
     if (!h || h == INVALID_HANDLE_VALUE || offset >= limit)
     {
@@ -47,8 +66,22 @@ void ReadEdge(HANDLE h, uint64_t offset, unsigned char* buf, size_t len, uint64_
         if (want > len)
             want = len;
     }
-    DWORD got = ::ReadAt(h, offset, buf, (DWORD)want);
     uint64_t valid = limit - offset < len ? limit - offset : len;
+    const bool knownBad = health && health->KnownBad(offset, want);
+    DWORD got = 0;
+    DWORD failedMs = 0;
+    if (!knownBad)
+    {
+        const ULONGLONG t0 = GetTickCount64();
+        got = ::ReadAt(h, offset, buf, (DWORD)want);
+        if (got < valid)
+            failedMs = (DWORD)(GetTickCount64() - t0);
+    }
+    if (got < valid && health)
+    {
+        health->ReadAround(h, offset, buf, (DWORD)want, unit, limit, !knownBad, failedMs);
+        got = (DWORD)valid;
+    }
     if (got > valid)
         got = (DWORD)valid;
     if (got < len)
@@ -89,6 +122,7 @@ CDeepScanEngine::CDeepScanEngine(IMainFrameServices* mainFrame)
       m_u64EdgeStart(0),
       m_hAnalysis(nullptr),
       m_bSharedHandle(false),
+      m_pHealth(nullptr),
       m_hLog(INVALID_HANDLE_VALUE),
       m_u64LastReportTick(0),
       m_nWindowTurn(WINDOW_IDLE)
@@ -246,6 +280,15 @@ int CDeepScanEngine::DirectScan()
     if (m_pAnalysis->m_Limit == 0 || m_pAnalysis->m_Limit > m_pReader->GetTotalSize())
         m_pAnalysis->m_Limit = m_pReader->GetTotalSize();
 
+    // One record of the device for every read of the scan: a bad stretch is
+    // searched once, told to the user once, and never asked for again; a
+    // device that no longer answers ends the scan with what it found.
+    CScanTroubleSink troubleSink(m_pScanDlg->ReadTrouble());
+    CDeviceHealth health(&troubleSink);
+    m_pHealth = &health;
+    m_pReader->SetHealth(&health);
+    m_pAnalysis->SetHealth(&health);
+
     const uint64_t windowSize = m_pReader->m_WindowSize;
     uint64_t edgeBytes = EDGE_BYTES;
     if (edgeBytes > windowSize)
@@ -291,7 +334,9 @@ int CDeepScanEngine::DirectScan()
             ScanWindow();
             m_pReader->ReadNext();
         }
-        if (IsDeviceGone(m_pReader->GetError()))
+        if (IsDeviceGone(m_pReader->GetError()) && !health.IsGone())
+            m_pScanDlg->ReadTrouble().NoteDeviceGone(m_pReader->m_Base);
+        if (IsDeviceGone(m_pReader->GetError()) || health.IsGone() || health.IsOutOfTime())
         {
             reachedEnd = false;
             break;
@@ -304,6 +349,8 @@ int CDeepScanEngine::DirectScan()
         CloseHandle(scanner);
     }
     m_pReader->RestoreBufferStart();
+    if (health.IsOutOfTime() && !health.IsGone())
+        m_pScanDlg->ReadTrouble().NoteUnfinished();  // the rest of the device was not read
     if (!m_bRunning)
         reachedEnd = false;  // stopped inside the last window
     m_bRunning = 0;
@@ -316,6 +363,9 @@ int CDeepScanEngine::DirectScan()
     m_pScanDlg->ReportProgress((int)m_uAccepted, (int)m_uAccepted,
                                m_pScanDlg->FormatScanningText(m_uAccepted).c_str(), false, true);
 
+    m_pReader->SetHealth(nullptr);
+    m_pAnalysis->SetHealth(nullptr);
+    m_pHealth = nullptr;
     delete m_pAnalysis;
     m_pAnalysis = nullptr;
     if (ownAnalysisHandle)
@@ -347,7 +397,7 @@ void CDeepScanEngine::PrepareWindow(uint64_t windowStart)
     const uint64_t tail = bufferBytes - m_u64EdgeStart;
     memcpy(&m_edge[0], m_pWindow + m_u64EdgeStart, (size_t)tail);
     ReadEdge(m_hAnalysis, windowStart + bufferBytes, &m_edge[(size_t)tail], (size_t)(m_edge.size() - tail),
-           total, m_pReader->m_uUnitSize);
+           total, m_pReader->m_uUnitSize, m_pHealth);
 }
 
 DWORD WINAPI CDeepScanEngine::WindowThreadProc(LPVOID param)
@@ -433,7 +483,12 @@ void CDeepScanEngine::ScanWindow()
         if (endLimit != 0 && endLimit < a)
             break;
         if (p % progressEvery == 0)
+        {
             ProgressPoint(a, progressTotal);
+            // A device that stopped answering has nothing more to give.
+            if (m_pHealth && m_pHealth->IsGone())
+                break;
+        }
         if (m_pScanDlg->IsStopRequested())
         {
             Stop();

@@ -12,6 +12,7 @@
 #include "engine/ByteTrie.h"
 #include "plugins/common/PluginContract.h"
 
+class CDeviceHealth;
 class CDiskMappingPointer;
 class CScanDiskDlg;
 class IMainFrameServices;
@@ -161,6 +162,7 @@ private:
     uint64_t m_u64EdgeStart;             // window offset where m_edge begins
     HANDLE m_hAnalysis;                  // handle of the analysis reader and edge reads
     bool m_bSharedHandle;                // analysis reads share the scan reader's handle
+    CDeviceHealth* m_pHealth;            // what the reads of the run have shown of the device
     HANDLE m_hLog;
     std::wstring m_strLogPath;
 

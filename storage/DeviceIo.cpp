@@ -68,6 +68,8 @@ StorageReadFn SetStorageReadHook(StorageReadFn fn)
     return old;
 }
 
+bool StorageReadHooked() { return g_pfnReadHook != NULL; }
+
 DWORD ReadAt(HANDLE hDevice, unsigned __int64 offset, void* buffer, DWORD size)
 {
     return g_pfnReadHook ? g_pfnReadHook(hDevice, offset, buffer, size) : RawReadAt(hDevice, offset, buffer, size);

@@ -41,6 +41,8 @@ DWORD RawReadAt(HANDLE hDevice, unsigned __int64 offset, void* buffer, DWORD siz
 // a bad sector does; returns the previous replacement.
 typedef DWORD (*StorageReadFn)(HANDLE, unsigned __int64, void*, DWORD);
 StorageReadFn SetStorageReadHook(StorageReadFn fn);
+// Whether a replacement is in place (the cached reader then reads through it too).
+bool StorageReadHooked();
 
 // "\\.\X:" of a drive letter; empty for anything that is not a letter.
 std::wstring DriveLetterPath(wchar_t letter);

@@ -1,8 +1,11 @@
 #include "storage/DiskMappingPointer.h"
 
+#include <atomic>
 #include <cstring>
+#include <map>
 
 #include "core/Log.h"
+#include "storage/DeviceHealth.h"
 #include "storage/DeviceIo.h"
 
 namespace {
@@ -31,7 +34,87 @@ bool IsValidUnit(unsigned int unit)
 {
     return unit != 0 && unit <= kMaxUnit && (unit & (unit - 1)) == 0;
 }
+
+// The health records of the readers, beside them (the reader's fields are
+// the plug-ins' and stay as they are). Looked up only while any is set.
+struct HealthSlot
+{
+    CDeviceHealth* health;
+    bool owned;  // the reader's own, made at its first failed read
+};
+SRWLOCK g_healthLock = SRWLOCK_INIT;
+std::map<const CDiskMappingPointer*, HealthSlot>* g_pHealthSlots = NULL;
+std::atomic<long> g_healthSlots(0);
+
+CDeviceHealth* FindHealth(const CDiskMappingPointer* reader)
+{
+    if (g_healthSlots.load() == 0)
+        return NULL;
+    CDeviceHealth* health = NULL;
+    AcquireSRWLockShared(&g_healthLock);
+    if (g_pHealthSlots) {
+        std::map<const CDiskMappingPointer*, HealthSlot>::const_iterator it = g_pHealthSlots->find(reader);
+        if (it != g_pHealthSlots->end())
+            health = it->second.health;
+    }
+    ReleaseSRWLockShared(&g_healthLock);
+    return health;
+}
+
+// Sets (or with null removes) the reader's record; the one it replaces is
+// returned when it was the reader's own, for the caller to delete.
+CDeviceHealth* PutHealth(const CDiskMappingPointer* reader, CDeviceHealth* health, bool owned)
+{
+    CDeviceHealth* ownOld = NULL;
+    AcquireSRWLockExclusive(&g_healthLock);
+    if (!g_pHealthSlots)
+        g_pHealthSlots = new std::map<const CDiskMappingPointer*, HealthSlot>();
+    std::map<const CDiskMappingPointer*, HealthSlot>::iterator it = g_pHealthSlots->find(reader);
+    if (it != g_pHealthSlots->end()) {
+        if (it->second.owned)
+            ownOld = it->second.health;
+        if (health) {
+            it->second.health = health;
+            it->second.owned = owned;
+        } else {
+            g_pHealthSlots->erase(it);
+            --g_healthSlots;
+        }
+    } else if (health) {
+        HealthSlot slot = {health, owned};
+        (*g_pHealthSlots)[reader] = slot;
+        ++g_healthSlots;
+    }
+    ReleaseSRWLockExclusive(&g_healthLock);
+    return ownOld;
+}
+
+// Codes after which a read is not taken apart: the handle or the memory is
+// the trouble, not the sectors.
+bool IsReadAroundError(DWORD error)
+{
+    return error != ERROR_INVALID_HANDLE && error != ERROR_FILE_INVALID && error != ERROR_NOT_ENOUGH_MEMORY &&
+           error != ERROR_ACCESS_DENIED && error != ERROR_INVALID_PARAMETER;
+}
 }  // namespace
+
+void CDiskMappingPointer::SetHealth(CDeviceHealth* health)
+{
+    CDeviceHealth* own = NULL;
+    if (health) {
+        // What the reader learnt on its own so far goes to the new record.
+        CDeviceHealth* before = FindHealth(this);
+        if (before && before != health)
+            health->TakeOver(*before);
+        else if (!before && m_dwLastError == 0 && m_WindowSize != 0 && m_Base < m_Limit)
+            health->ReadWell(m_Base);  // the window it holds came whole
+    }
+    own = PutHealth(this, health, false);
+    if (own != health)
+        delete own;
+}
+
+CDeviceHealth* CDiskMappingPointer::GetHealth() const { return FindHealth(this); }
 
 CDiskMappingPointer::CDiskMappingPointer(const wchar_t* path, unsigned __int64 start, int bDevice,
                                          unsigned __int64 windowSize, unsigned int unitSize,
@@ -144,6 +227,8 @@ CDiskMappingPointer::~CDiskMappingPointer()
         VirtualFree(block, 0, MEM_RELEASE);
     m_pBuffer = NULL;
     m_pBufferStart = NULL;
+    if (g_healthSlots.load() != 0)
+        delete PutHealth(this, NULL, false);
 }
 
 BOOL CDiskMappingPointer::ReadBuffer()
@@ -163,14 +248,33 @@ BOOL CDiskMappingPointer::ReadBuffer()
             want = (want + m_uUnitSize - 1) & ~(unsigned __int64)(m_uUnitSize - 1);
         }
     }
+    CDeviceHealth* health = FindHealth(this);
+    const bool usable = m_hFile != NULL && m_hFile != INVALID_HANDLE_VALUE;
+    // A window over a stretch known not to read is not asked for as a whole.
+    const bool knownBad = health && want > 0 && health->KnownBad(m_Base, want);
     DWORD got = 0;
     BOOL ok = TRUE;
+    DWORD failedMs = 0;
     if (want > 0) {
-        if (m_hFile == NULL || m_hFile == INVALID_HANDLE_VALUE) {
+        if (!usable) {
             ok = FALSE;
             SetLastError(ERROR_INVALID_HANDLE);
+        } else if (knownBad) {
+            ok = FALSE;
+            SetLastError(ERROR_CRC);
         } else {
-            ok = ReadFile(m_hFile, m_pBuffer, (DWORD)want, &got, NULL);
+            const ULONGLONG t0 = GetTickCount64();
+            if (StorageReadHooked()) {
+                SetLastError(0);
+                got = ReadAt(m_hFile, m_Base, m_pBuffer, (DWORD)want);
+                ok = got >= want || (m_Limit != 0 && got >= m_Limit - m_Base);
+                if (!ok && GetLastError() == 0)
+                    SetLastError(ERROR_READ_FAULT);
+            } else {
+                ok = ReadFile(m_hFile, m_pBuffer, (DWORD)want, &got, NULL);
+            }
+            if (!ok)
+                failedMs = (DWORD)(GetTickCount64() - t0);
         }
     }
     m_dwLastError = ok ? 0 : GetLastError();
@@ -178,6 +282,42 @@ BOOL CDiskMappingPointer::ReadBuffer()
         if (m_dwLastError == 0)
             m_dwLastError = ERROR_READ_FAULT;  // a failure must never read as success
         got = 0;
+        if (usable && IsReadAroundError(m_dwLastError)) {
+            // Taken apart: what reads is kept, what does not is zeros.
+            if (!health) {
+                health = new CDeviceHealth();
+                delete PutHealth(this, health, true);
+            }
+            const CDeviceHealth::Outcome o = health->ReadAround(m_hFile, m_Base, m_pBuffer, (DWORD)want,
+                                                                m_uUnitSize, m_Limit, !knownBad, failedMs);
+            if (o.anyRead && !o.gone && !o.outOfTime) {
+                m_dwLastError = 0;
+                ok = TRUE;
+            } else if (o.error) {
+                m_dwLastError = o.error;
+            }
+            got = (DWORD)want;  // every byte of it is read or zeroed
+        }
+    } else if (want > 0 && got < want && usable && m_Limit != 0 && m_Base + got < m_Limit) {
+        // A read that stopped short of the device's end stopped at a sector
+        // that would not read (the system hands back what came before it):
+        // the rest is taken apart like a failed read.
+        const DWORD kept = got - got % m_uUnitSize;
+        if (!health) {
+            health = new CDeviceHealth();
+            delete PutHealth(this, health, true);
+        }
+        if (kept)
+            health->ReadWell(m_Base);
+        const CDeviceHealth::Outcome o = health->ReadAround(m_hFile, m_Base + kept, m_pBuffer + kept,
+                                                            (DWORD)want - kept, m_uUnitSize, m_Limit, true, 0);
+        if (o.gone || o.outOfTime || (!o.anyRead && kept == 0)) {
+            m_dwLastError = o.error ? o.error : ERROR_READ_FAULT;
+            ok = FALSE;
+        }
+        got = (DWORD)want;
+    } else if (health && want > 0) {
+        health->ReadWell(m_Base);
     }
     if (got > m_WindowSize)
         got = (DWORD)m_WindowSize;

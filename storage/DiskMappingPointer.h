@@ -13,6 +13,8 @@
 #include <objidl.h>
 #include <cstddef>
 
+class CDeviceHealth;
+
 class CDiskMappingPointer
 {
 public:
@@ -45,6 +47,20 @@ public:
     void ReadNext();
     BOOL ReadBuffer();
 
+    // What the reads of this reader's device have shown (storage/DeviceHealth.h).
+    // It is kept beside the reader, not in it: the fields below are the
+    // plug-ins'. A read that fails is taken apart through it: what reads is
+    // kept, what does not is zeros, and the device is asked again before it
+    // is taken for gone. The caller keeps the record alive while it is set;
+    // null detaches it. A reader without one keeps a record of its own from
+    // its first failed read on.
+    void SetHealth(CDeviceHealth* health);
+    CDeviceHealth* GetHealth() const;
+
+    // 0 after a read that brought every byte the device could give (a bad
+    // stretch inside it is zeros and in the health record); the code of the
+    // failed read when nothing of it could be read, the device is gone, or
+    // the time for failed reads is used up.
     DWORD GetError() const { return m_dwLastError; }
     void SetError(DWORD code) { m_dwLastError = code; }
 
