@@ -70,9 +70,33 @@ using namespace exfatwalk;
 
 CExFatDirWalker::CExFatDirWalker(CExFATVolume& volume, IScanWalkHost& host, const ExFatWalkOptions& options,
                                  std::unordered_set<unsigned int>* visited)
-    : m_vol(volume), m_host(host), m_opt(options), m_visited(visited ? visited : &m_ownVisited)
+    : m_vol(volume), m_host(host), m_opt(options), m_visited(visited ? visited : &m_ownVisited),
+      m_probe(volume.GetHandle(), volume.GetSectorSize())
 {
     m_cluster.resize(volume.GetClusterSize() ? volume.GetClusterSize() : 512);
+    m_probe.Good(volume.GetPartitionOffset());
+}
+
+namespace
+{
+// What stands in for entries that could not be read: an unused entry that
+// no set starts with and that does not end the folder.
+const BYTE kUnreadableEntry[32] = {0x01};
+
+uint64_t ClusterPosition(const CExFATVolume& volume, uint32_t cluster)
+{
+    return volume.GetClusterHeapOffset() + (uint64_t)(cluster - 2) * volume.GetClusterSize() +
+           volume.GetPartitionOffset();
+}
+}  // namespace
+
+bool CExFatDirWalker::ReadClusterCarefully(uint32_t cluster, BYTE* buffer)
+{
+    const uint32_t cs = m_vol.GetClusterSize();
+    if (cluster < 2 || cluster > MaxCluster() || !cs)
+        return false;
+    return m_probe.ReadCarefully(m_host, ClusterPosition(m_vol, cluster), buffer, cs, kUnreadableEntry,
+                                 sizeof(kUnreadableEntry)) != 0;
 }
 
 uint32_t CExFatDirWalker::MaxCluster() const
@@ -153,9 +177,14 @@ bool CExFatDirWalker::ReadDirectory(uint32_t first, uint64_t length, bool noFatC
             return !out.empty();
         if (m_visited->count(c))
             break;
-        if (!m_vol.ReadCluster(c, buf, cs))
+        // A cluster that does not read whole loses only the sectors that do
+        // not read; one that does not read at all is passed over when the
+        // clusters after it are known.
+        if (m_vol.ReadCluster(c, buf, cs))
+            m_probe.Good(ClusterPosition(m_vol, c));
+        else if (!ReadClusterCarefully(c, buf))
         {
-            if (i == 0)
+            if (i == 0 && chainLost)
                 break;
             continue;
         }

@@ -12,6 +12,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "engine/DeviceProbe.h"
 #include "engine/DirWorkList.h"
 
 class CExFATVolume;
@@ -83,6 +84,11 @@ public:
 
     std::unordered_set<unsigned int>& Visited() { return *m_visited; }
 
+    // Reads a cluster that did not read whole sector by sector: sectors that
+    // do not read hold no entries (and are noted as unreadable). False when
+    // none of it read (noted, or the device noted as gone).
+    bool ReadClusterCarefully(uint32_t cluster, BYTE* buffer);
+
 private:
     struct Job
     {
@@ -106,4 +112,5 @@ private:
     std::unordered_set<unsigned int>* m_visited;
     CDirWorkList<Job> m_work;
     std::vector<BYTE> m_cluster;
+    CDeviceProbe m_probe;
 };

@@ -195,9 +195,29 @@ std::wstring EntryName(const FatDirEntry* entries, size_t index)
 using namespace fatwalk;
 
 CFatDirWalker::CFatDirWalker(IFatDirVolume& volume, IScanWalkHost& host, const FatWalkOptions& options)
-    : m_vol(volume), m_host(host), m_opt(options)
+    : m_vol(volume), m_host(host), m_opt(options), m_probe(volume.Device(), volume.SectorBytes())
 {
     m_cluster.resize(volume.ClusterBytes() ? volume.ClusterBytes() : 512);
+    m_probe.Good(volume.BootPosition());
+}
+
+namespace
+{
+// What stands in for directory entries that could not be read: an entry
+// every walk passes over (a volume label without a name), which also ends
+// any long name running through it.
+const BYTE kUnreadableEntry[32] = {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', kFatAttrVolumeLabel};
+}  // namespace
+
+bool CFatDirWalker::ReadClusterCarefully(uint32_t cluster, BYTE* buffer, bool* firstBad)
+{
+    if (firstBad)
+        *firstBad = false;
+    const uint32_t cs = m_vol.ClusterBytes();
+    if (cluster < 2 || cluster > m_vol.MaxCluster() || !cs)
+        return false;
+    return m_probe.ReadCarefully(m_host, m_vol.ClusterPosition(cluster), buffer, cs, kUnreadableEntry,
+                                 sizeof(kUnreadableEntry), firstBad) != 0;
 }
 
 namespace
@@ -243,13 +263,20 @@ bool CFatDirWalker::ReadDirectory(uint32_t first, bool checkDot, uint32_t parent
             return !out.empty();
         if (m_visited.count(c))
             break;  // already read as a folder: a loop or a cross-link
-        if (!m_vol.ReadCluster(c, buf))
+        // A cluster that does not read whole loses only the sectors that
+        // do not read; one that does not read at all is passed over when
+        // the FAT names the clusters after it.
+        bool firstBad = false;
+        if (m_vol.ReadCluster(c, buf))
+            m_probe.Good(m_vol.ClusterPosition(c));
+        else if (!ReadClusterCarefully(c, buf, &firstBad))
         {
-            if (i == 0)
+            if (i == 0 && !chainOk)
                 break;
-            continue;  // a cluster of the chain that cannot be read is passed over
+            continue;
         }
-        if (i == 0 && checkDot && !IsDotPair(m_vol, buf, cs, first, parent, strict))
+        // A live folder whose "." cannot be read is taken on its entry's word.
+        if (i == 0 && checkDot && !(firstBad && !strict) && !IsDotPair(m_vol, buf, cs, first, parent, strict))
             return false;
         m_visited.insert(c);
         out.insert(out.end(), buf, buf + cs);
@@ -294,13 +321,25 @@ void CFatDirWalker::WalkRoot()
     {
         uint32_t count = 0;
         BYTE* fixed = m_vol.ReadFixedRoot(&count);
-        if (fixed)
+        std::vector<BYTE> careful;
+        uint64_t at = 0;
+        uint32_t bytes = 0;
+        if (!fixed && m_vol.FixedRootPlace(&at, &bytes))
+        {
+            // Sector by sector: a bad sector costs the entries it holds.
+            careful.resize(bytes);
+            if (m_probe.ReadCarefully(m_host, at, careful.data(), bytes, kUnreadableEntry, sizeof(kUnreadableEntry)))
+                count = bytes / 32;
+            else
+                careful.clear();
+        }
+        if (fixed || !careful.empty())
         {
             Job root = {0, kParentUnknown, m_opt.root, false, false};
             if (!m_host.WaitAndCheckStop())
-                WalkEntries(fixed, count, root, true);
-            delete[] fixed;
+                WalkEntries(fixed ? fixed : careful.data(), count, root, true);
         }
+        delete[] fixed;
     }
     Run();
 }

@@ -16,6 +16,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "engine/DeviceProbe.h"
 #include "engine/DirWorkList.h"
 
 #include "storage/DeviceIo.h"
@@ -50,6 +51,14 @@ public:
     // The last data cluster whose bytes lie on the opened device (a damaged
     // boot sector can claim more than the device holds).
     virtual uint32_t LastClusterOnDevice() = 0;
+    // Where reads go: the device, its sector size, the device position of a
+    // data cluster and of the boot sector; FAT16: of the fixed root folder
+    // and its length (false on FAT32).
+    virtual HANDLE Device() const = 0;
+    virtual uint32_t SectorBytes() const = 0;
+    virtual uint64_t ClusterPosition(uint32_t cluster) const = 0;
+    virtual uint64_t BootPosition() const = 0;
+    virtual bool FixedRootPlace(uint64_t* position, uint32_t* bytes) const = 0;
 
     // First cluster of an entry: both words on FAT32, the low word on FAT16.
     uint32_t EntryCluster(const FatDirEntry& entry) const
@@ -79,6 +88,13 @@ public:
             m_v.GetDataOffset() + (uint64_t)(first - 2) * m_v.GetClusterSize() + m_v.GetPartitionOffset();
         return ReadAt(m_v.GetHandle(), at, buffer, (DWORD)bytes) == bytes;
     }
+    HANDLE Device() const override { return m_v.GetHandle(); }
+    uint32_t SectorBytes() const override { return m_v.GetSectorSize(); }
+    uint64_t ClusterPosition(uint32_t cluster) const override
+    {
+        return m_v.GetDataOffset() + (uint64_t)(cluster - 2) * m_v.GetClusterSize() + m_v.GetPartitionOffset();
+    }
+    uint64_t BootPosition() const override { return m_v.GetPartitionOffset(); }
     uint32_t LastClusterOnDevice() override
     {
         const uint64_t device = QueryDeviceLength(m_v.GetHandle(), 1);
@@ -105,6 +121,7 @@ public:
     bool GetChain(uint32_t first, std::vector<uint32_t>& out) override;
     bool GetFatEntry(uint32_t cluster, uint32_t* value) override { return m_v.GetFatEntry(cluster, value) != 0; }
     BYTE* ReadFixedRoot(uint32_t* entryCount) override;
+    bool FixedRootPlace(uint64_t*, uint32_t*) const override { return false; }
 };
 
 class CFat16DirVolume : public CFatDirVolumeBase<CFATVolume>
@@ -118,6 +135,12 @@ public:
     bool GetChain(uint32_t first, std::vector<uint32_t>& out) override;
     bool GetFatEntry(uint32_t cluster, uint32_t* value) override;
     BYTE* ReadFixedRoot(uint32_t* entryCount) override;
+    bool FixedRootPlace(uint64_t* position, uint32_t* bytes) const override
+    {
+        *position = (uint64_t)m_v.GetRootDirOffset() + m_v.GetPartitionOffset();
+        *bytes = (uint32_t)m_v.GetRootEntryCount() * 32;
+        return *bytes != 0;
+    }
 };
 
 namespace fatwalk
@@ -184,6 +207,12 @@ public:
 
     std::unordered_set<uint32_t>& Visited() { return m_visited; }
 
+    // Reads a cluster that did not read whole sector by sector: sectors that
+    // do not read hold entries every walk passes over (and are noted as
+    // unreadable). False when none of it read (noted, or the device noted
+    // as gone). firstBad tells whether its first sector did not read.
+    bool ReadClusterCarefully(uint32_t cluster, BYTE* buffer, bool* firstBad = nullptr);
+
 private:
     struct Job
     {
@@ -206,4 +235,5 @@ private:
     std::unordered_set<uint32_t> m_visited;
     CDirWorkList<Job> m_work;
     std::vector<BYTE> m_cluster;
+    CDeviceProbe m_probe;
 };

@@ -153,14 +153,32 @@ void CScanDiskDlg::NTFSFormatScan()
     ULONGLONG bufFirst = 0;
     uint32_t bufCount = 0;
     uint32_t nonFile = 0;
-    for (ULONGLONG n = first; !IsStopRequested(); ++n)
+    CDeviceProbe probe(volume->GetHandle(), volume->GetSectorSize());
+    SetUpProbe(volume.get(), probe);
+    const ULONGLONG volumeEnd = volume->GetTotalClusters() * volume->GetClusterSize() + volume->GetPartitionOffset();
+    for (ULONGLONG n = first; !m_walkHost.IsStopRequested(); ++n)
     {
         if (n < bufFirst || n >= bufFirst + bufCount)
         {
             if (n > (~0ull - volume->GetMFTAddr()) / size - batch)
                 break;
             const ULONGLONG at = volume->GetMFTAddr() + n * size + volume->GetPartitionOffset();
-            const DWORD got = ReadAt(volume->GetHandle(), at, buf.data(), (DWORD)buf.size());
+            DWORD got = ReadAt(volume->GetHandle(), at, buf.data(), (DWORD)buf.size());
+            if (got == 0 && at < volumeEnd)
+            {
+                // The batch does not read: its records one by one, those that
+                // do not read passed over as no records (and noted).
+                const uint32_t inVolume = (uint32_t)std::min<ULONGLONG>(batch, (volumeEnd - at) / size);
+                for (uint32_t k = 0; k < inVolume && !m_walkHost.IsStopRequested(); ++k)
+                {
+                    BYTE* one = buf.data() + (size_t)k * size;
+                    if (ReadAt(volume->GetHandle(), at + (ULONGLONG)k * size, one, size) == size)
+                        continue;
+                    memset(one, 0, size);
+                    probe.NoteFailedRead(m_walkHost, at + (ULONGLONG)k * size, size);
+                }
+                got = m_walkHost.IsStopRequested() ? 0 : inVolume * size;
+            }
             bufFirst = n;
             bufCount = got / size;
             if (bufCount == 0)
@@ -348,7 +366,7 @@ int CScanDiskDlg::FindSubDir(IFatDirVolume& volume)
         {
             WalkProgress((int)c, (int)maxCluster);
             WaitGate();
-            if (IsStopRequested())
+            if (m_walkHost.IsStopRequested())
                 return 0;
             if (known.count(c) || walker.Visited().count(c))
                 continue;
@@ -356,8 +374,10 @@ int CScanDiskDlg::FindSubDir(IFatDirVolume& volume)
             std::vector<BYTE> single;
             if (!read)
             {
+                // What does not read is noted; a device that no longer
+                // answers ends the sweep with what it found so far.
                 single.resize(cs);
-                if (!volume.ReadCluster(c, single.data()))
+                if (!volume.ReadCluster(c, single.data()) && !walker.ReadClusterCarefully(c, single.data()))
                     continue;
                 cl = single.data();
             }
@@ -471,14 +491,28 @@ int CScanDiskDlg::ExFAT_SearchEntry(CExFATVolume& volume)
     const uint32_t batch = std::max<uint32_t>(2, kSweepBatchBytes / cs);
     std::vector<BYTE> buf((size_t)(batch + 1) * cs);
     unsigned dirs = 0;
-    for (uint32_t j = 2; j <= maxCluster && !IsStopRequested();)
+    CDeviceProbe probe(volume.GetHandle(), volume.GetSectorSize());
+    probe.Good(volume.GetPartitionOffset());
+    for (uint32_t j = 2; j <= maxCluster && !m_walkHost.IsStopRequested();)
     {
         // A batch and the cluster after it, so that a set running into the
         // next cluster can be read whole.
         const uint32_t n = std::min<uint32_t>(batch, maxCluster - j + 1);
         const uint32_t withNext = j + n <= maxCluster ? n + 1 : n;
         const uint64_t at = volume.GetClusterHeapOffset() + (uint64_t)(j - 2) * cs + volume.GetPartitionOffset();
-        const DWORD got = ReadAt(volume.GetHandle(), at, buf.data(), withNext * cs);
+        DWORD got = ReadAt(volume.GetHandle(), at, buf.data(), withNext * cs);
+        if (got == 0)
+        {
+            // The batch does not read: cluster by cluster, sector by sector;
+            // what does not read is noted (and holds no entries).
+            for (uint32_t k = 0; k < withNext && !m_walkHost.IsStopRequested(); ++k)
+                probe.ReadCarefully(m_walkHost, at + (uint64_t)k * cs, buf.data() + (size_t)k * cs, cs, nullptr, 0);
+            if (m_walkHost.IsStopRequested())
+                return 0;
+            got = withNext * cs;
+        }
+        else
+            probe.Good(at);
         if (got < (DWORD)withNext * cs)
             memset(buf.data() + got, 0, (size_t)withNext * cs - got);
         for (uint32_t k = 0; k < n && j <= maxCluster; ++k, ++j)

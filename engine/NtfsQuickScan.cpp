@@ -9,6 +9,7 @@
 
 #include "core/Log.h"
 #include "core/Settings.h"
+#include "engine/DeviceProbe.h"
 #include "engine/EngineText.h"
 #include "engine/FoundItem.h"
 #include "engine/MainFrameServices.h"
@@ -193,6 +194,8 @@ bool CScanDiskDlg::NTFSQuickScan(const wchar_t* folderFilter, bool includeSubfol
     CMftRecordReader reader(volume.get(), 256);
     CNtfsFolderCache folders(volume.get());
     CFileRecord rec(volume.get());
+    CDeviceProbe probe(volume->GetHandle(), volume->GetSectorSize());
+    SetUpProbe(volume.get(), probe);
     std::vector<ULONGLONG> chain;
     wchar_t name[kNtfsMaxName + 1];
     // Candidates: every record the journal does not report as live (both
@@ -209,9 +212,13 @@ bool CScanDiskDlg::NTFSQuickScan(const wchar_t* folderFilter, bool includeSubfol
         if (i++ % 100 == 0)
             WalkProgress((int)std::min<ULONGLONG>(i - 1, 0x7FFFFFFF), (int)std::min<ULONGLONG>(n, 0x7FFFFFFF));
         WaitGate();
-        if (IsStopRequested())
+        if (m_walkHost.IsStopRequested())
             break;
         const BYTE* raw = reader.Get(number);
+        // A record that cannot be read costs itself alone; a device that
+        // no longer answers ends the walk with what it found so far.
+        if (!raw && !PassUnreadableRecord(volume.get(), number, probe, m_walkHost))
+            break;
         // Live records and folders are passed over on their header alone.
         if (!IsFileRecord(raw) || IsInUse(raw) || IsDirectoryRecord(raw) || BaseRecordOf(raw) != 0)
             continue;

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "engine/DeviceProbe.h"
+#include "engine/ScanWalkHost.h"
 #include "storage/DeviceIo.h"
 #include "storage/fs/NTFSAttr.h"
 #include "storage/fs/NTFSIndex.h"
@@ -28,6 +30,23 @@ std::wstring ModificationTimeText(const CFileRecord& record)
     _snwprintf(text, 63, L"%04d-%02d-%02d  %02d:%02d", st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute);
     text[63] = 0;
     return text;
+}
+
+void SetUpProbe(CNTFSVolume* volume, CDeviceProbe& probe)
+{
+    probe.SetDevice(volume->GetHandle(), volume->GetSectorSize());
+    probe.Good(volume->GetPartitionOffset());
+    ULONGLONG at = 0;
+    if (volume->GetRecordPosition(0, &at))
+        probe.Good(at);
+}
+
+bool PassUnreadableRecord(CNTFSVolume* volume, ULONGLONG n, CDeviceProbe& probe, IScanWalkHost& host)
+{
+    ULONGLONG at = 0;
+    if (!volume->GetRecordPosition(n, &at))
+        at = volume->GetPartitionOffset();
+    return probe.NoteFailedRead(host, at, volume->GetFileRecordSize());
 }
 
 bool ParentOf(const CFileRecord& record, ULONGLONG* parent, WORD* parentSeq)

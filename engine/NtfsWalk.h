@@ -12,6 +12,8 @@
 #include "storage/fs/NTFSFileRecord.h"
 
 class CNTFSVolume;
+class CDeviceProbe;
+class IScanWalkHost;
 
 namespace ntfswalk
 {
@@ -34,6 +36,13 @@ WORD NextSequence(WORD seq);
 std::wstring ModificationTimeText(const CFileRecord& record);
 // Parent reference (record and sequence) of the record's first $FILE_NAME.
 bool ParentOf(const CFileRecord& record, ULONGLONG* parent, WORD* parentSeq);
+// Points the probe at the volume's device, with the places that read when
+// it was opened (the boot sector, the first MFT record).
+void SetUpProbe(CNTFSVolume* volume, CDeviceProbe& probe);
+// Record n could not be read: its bytes are noted as unreadable and the
+// result is true (the walk goes on), or the device no longer answers: that
+// is noted and the result is false (the walk ends).
+bool PassUnreadableRecord(CNTFSVolume* volume, ULONGLONG n, CDeviceProbe& probe, IScanWalkHost& host);
 }  // namespace ntfswalk
 
 // Raw MFT records, read through the MFT's own data a batch at a time.

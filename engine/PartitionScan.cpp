@@ -10,6 +10,7 @@
 
 #include "core/Language.h"
 #include "core/Log.h"
+#include "engine/DeviceProbe.h"
 #include "engine/ExFatDirWalker.h"
 #include "engine/FatDirWalker.h"
 #include "engine/FoundItem.h"
@@ -119,6 +120,8 @@ void CPartitionScanControl::ScanLostPartitionNTFS()
     CMftRecordReader reader(volume.get(), 256);
     CNtfsFolderCache folders(volume.get());
     CFileRecord rec(volume.get());
+    CDeviceProbe probe(volume->GetHandle(), volume->GetSectorSize());
+    SetUpProbe(volume.get(), probe);
     std::vector<ULONGLONG> visited;
     wchar_t name[kNtfsMaxName + 1];
     const int total = (int)std::min<ULONGLONG>(count - 16, 0x7FFFFFFF);
@@ -127,9 +130,11 @@ void CPartitionScanControl::ScanLostPartitionNTFS()
         if (i % 100 == 0)
             m_walkHost.ProgressPoint((int)std::min<ULONGLONG>(i - 15, 0x7FFFFFFF), total);
         WaitGate();
-        if (IsStopRequested())
+        if (m_walkHost.IsStopRequested())
             break;
         const BYTE* raw = reader.Get(i);
+        if (!raw && !PassUnreadableRecord(volume.get(), i, probe, m_walkHost))
+            break;
         if (!IsFileRecord(raw) || IsDirectoryRecord(raw) || BaseRecordOf(raw) != 0)
             continue;
         rec.SetAttrMask(fileMask);

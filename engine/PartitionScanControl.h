@@ -163,7 +163,8 @@ private:
     public:
         explicit CWalkHost(CPartitionScanControl* owner) : m_p(owner) {}
         bool WaitAndCheckStop() override;
-        bool IsStopRequested() override { return m_p->IsStopRequested(); }
+        // A walk also ends when its device stopped answering.
+        bool IsStopRequested() override { return m_p->IsStopRequested() || m_p->m_readTrouble.DeviceGone(); }
         void ProgressPoint(int done, int total) override;
         bool HandOver(CFoundItem* item) override;
         void CountExamined() override { ++m_p->m_u64Processed; }

@@ -89,6 +89,9 @@ void CScanDiskDlg::RecycleScan()
         if (!IsSupportedFileSystem(fs.c_str()))
             continue;
         m_pVolume = volume;
+        // Each volume is a device of its own: one that stopped answering
+        // ends its own walk only.
+        m_walkHost.ResetDeviceGone();
         const std::wstring root = volume->m_strRoot.substr(0, 3);
         if (fs == L"NTFS")
         {

@@ -144,6 +144,7 @@ bool CScanDiskDlg::StartWorker(LPTHREAD_START_ROUTINE proc)
     m_bFolderRequired = false;
     m_bVolumeUnreadable = false;
     m_readTrouble.Reset();
+    m_walkHost.ResetDeviceGone();
     BeginScanState();
     m_hThread = CreateThread(nullptr, 0, proc, this, 0, nullptr);
     if (!m_hThread)
@@ -424,7 +425,7 @@ void CScanDiskDlg::WalkProgress(int done, int total)
 bool CScanDiskDlg::CWalkHost::WaitAndCheckStop()
 {
     m_pDlg->WaitGate();
-    return m_pDlg->IsStopRequested();
+    return IsStopRequested();
 }
 
 bool CScanDiskDlg::CWalkHost::HandOver(CFoundItem* item)

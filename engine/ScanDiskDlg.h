@@ -241,17 +241,26 @@ private:
     public:
         explicit CWalkHost(CScanDiskDlg* dlg) : m_pDlg(dlg) {}
         bool WaitAndCheckStop() override;
-        bool IsStopRequested() override { return m_pDlg->IsStopRequested(); }
+        // A walk also ends when its device stopped answering.
+        bool IsStopRequested() override { return m_pDlg->IsStopRequested() || m_bGone.load(); }
         void ProgressPoint(int done, int total) override { m_pDlg->WalkProgress(done, total); }
         bool HandOver(CFoundItem* item) override;
         void CountExamined() override { ++m_pDlg->m_u64Examined; }
         unsigned __int64 Examined() override { return m_pDlg->m_u64Examined; }
         unsigned __int64 Found() override { return m_pDlg->m_u64Found; }
         void NoteUnreadable(uint64_t offset, uint64_t bytes) override { m_pDlg->m_readTrouble.NoteUnreadable(offset, bytes); }
-        void NoteDeviceGone(uint64_t offset) override { m_pDlg->m_readTrouble.NoteDeviceGone(offset); }
+        void NoteDeviceGone(uint64_t offset) override
+        {
+            m_pDlg->m_readTrouble.NoteDeviceGone(offset);
+            m_bGone = true;
+        }
+        bool DeviceGone() const { return m_bGone.load(); }
+        // A new walk (of another volume) starts with its device answering.
+        void ResetDeviceGone() { m_bGone = false; }
 
     private:
         CScanDiskDlg* m_pDlg;
+        std::atomic<bool> m_bGone{false};
     };
 
     bool StartWorker(LPTHREAD_START_ROUTINE proc);

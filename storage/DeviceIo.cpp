@@ -96,6 +96,18 @@ DWORD ReadAtAligned(HANDLE hDevice, unsigned __int64 offset, void* buffer, DWORD
     return useful;
 }
 
+DWORD ReadBootSectors(HANDLE hDevice, unsigned __int64 offset, void* buffer4096)
+{
+    if (!buffer4096 || hDevice == NULL || hDevice == INVALID_HANDLE_VALUE)
+        return 0;
+    memset(buffer4096, 0, 4096);
+    const DWORD got = ReadAt(hDevice, offset, buffer4096, 4096);
+    if (got >= 512)
+        return got;
+    memset(buffer4096, 0, 4096);
+    return ReadAt(hDevice, offset, buffer4096, 512) == 512 ? 512 : 0;
+}
+
 DWORD RawReadAt(HANDLE hDevice, unsigned __int64 offset, void* buffer, DWORD size)
 {
     LARGE_INTEGER li;

@@ -35,6 +35,12 @@ DWORD ReadAt(HANDLE hDevice, unsigned __int64 offset, void* buffer, DWORD size);
 // do not start and end on a sector. Returns the bytes of the request that
 // arrived; where the aligned read fails as a whole, the plain read is tried.
 DWORD ReadAtAligned(HANDLE hDevice, unsigned __int64 offset, void* buffer, DWORD size, DWORD align);
+// The first sectors of a file system at `offset` into a buffer of 4096
+// bytes: one 4 KiB read (devices with 4 KiB sectors refuse less), and where
+// that fails, the first 512-byte sector alone, which holds everything a boot
+// check needs (the sectors after it may be unreadable). The bytes that did
+// not come are zeros. Returns the bytes read: 4096, 512, or 0.
+DWORD ReadBootSectors(HANDLE hDevice, unsigned __int64 offset, void* buffer4096);
 // The read itself, without a hook.
 DWORD RawReadAt(HANDLE hDevice, unsigned __int64 offset, void* buffer, DWORD size);
 // Replaces ReadAt (NULL restores it), so that a test can fail reads the way

@@ -93,7 +93,7 @@ void CVolumeInfo::QueryDevice()
     // sector size up to 4 KiB.
     unsigned char* boot = new (std::nothrow) unsigned char[4096];
     if (boot) {
-        if (ReadAt(h, 0, boot, 4096) >= 512) {
+        if (ReadBootSectors(h, 0, boot) >= 512) {
             const wchar_t* name = NULL;
             switch (DetectFileSystem(boot)) {
             case FS_NTFS:

@@ -49,6 +49,7 @@ BOOL CFAT32Volume::ParseBootSector(const BYTE* boot) {
   m_dwRootCluster = Le32(boot + 44);
   m_dwFatSectors = f.fatSectors;
   m_dwNumberOfFats = f.numberOfFats;
+  m_dwFatCopies = f.numberOfFats;
   m_u64Fat1Offset = fat1;
   m_u64DataOffset = data;
   m_dwMaxCluster = (DWORD)maxCluster;

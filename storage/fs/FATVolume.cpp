@@ -50,6 +50,7 @@ BOOL CFATVolume::ParseBootSector(const BYTE* boot) {
   m_dwSectorBytes = bps;
   m_dwFatSectors = fatSectors;
   m_dwNumberOfFats = fats;
+  m_dwFatCopies = fats;
   m_u64Fat1Offset = fat1;
   m_dwRootDirOffset = (DWORD)root;
   m_u64DataOffset = data;

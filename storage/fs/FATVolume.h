@@ -38,6 +38,8 @@ class CFATVolume : public CFatVolumeBase {
   BYTE* ReadRootDirectory(uint16_t* entryCount);
 
   WORD GetRootEntryCount() const { return m_wRootEntryCount; }
+  // Byte offset of the fixed root directory in the file system.
+  DWORD GetRootDirOffset() const { return m_dwRootDirOffset; }
   DWORD GetNumberOfFats() const { return m_dwNumberOfFats; }
   DWORD GetMaxCluster() const { return m_dwMaxCluster; }
   uint64_t GetDataOffset() const { return m_u64DataOffset; }

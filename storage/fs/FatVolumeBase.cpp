@@ -1,5 +1,6 @@
 #include "storage/fs/FatVolumeBase.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "storage/fs/FatCommon.h"
@@ -29,10 +30,10 @@ int CFatVolumeBase::OpenPath(const wchar_t* path) {
   if (!path) return 0;
   m_hDevice = fatcommon::OpenReadOnly(path);
   if (m_hDevice == INVALID_HANDLE_VALUE) return 0;
-  // One 4 KiB read: devices with 4 KiB sectors refuse anything smaller (a
-  // file system that ends sooner gives back at least its first sector).
+  // The boot check needs the first 512 bytes only: the sectors behind them
+  // (FSInfo, the backup boot sector, the start of the FAT) may be unreadable.
   BYTE boot[4096];
-  if (fatcommon::ReadUpTo(m_hDevice, GetPartitionOffset(), boot, sizeof(boot)) < 512 || !ParseBootSector(boot)) {
+  if (ReadBootSectors(m_hDevice, GetPartitionOffset(), boot) < 512 || !ParseBootSector(boot)) {
     Close();
     return 0;
   }
@@ -61,8 +62,10 @@ int CFatVolumeBase::ReadFatEntry(uint64_t fatOffset, uint64_t fatBytes, uint32_t
   if (m_nCachedPage != page) {
     if (page == m_nFailedPage) return 0;
     m_nCachedPage = -1;
+    m_uPageBadSectors = 0;
     DWORD got = fatcommon::LoadFatPage(m_hDevice, fatOffset + GetPartitionOffset(), fatBytes, (uint64_t)page,
                                        m_FatPage, kPageEntries * m_dwEntryBytes, m_dwSectorBytes);
+    if (got == 0) got = LoadFatPageBySector(fatOffset + GetPartitionOffset(), fatBytes, (uint64_t)page);
     if (got == 0) {
       m_nFailedPage = page;
       return 0;
@@ -71,9 +74,37 @@ int CFatVolumeBase::ReadFatEntry(uint64_t fatOffset, uint64_t fatBytes, uint32_t
     m_nCachedPage = page;
   }
   if ((index + 1) * m_dwEntryBytes > m_dwPageBytes) return 0;
+  if (m_uPageBadSectors && m_dwSectorBytes &&
+      (m_uPageBadSectors >> (index * m_dwEntryBytes / m_dwSectorBytes)) & 1)
+    return 0;  // no copy of this entry could be read
   const BYTE* at = (const BYTE*)m_FatPage + (size_t)index * m_dwEntryBytes;
   *value = m_dwEntryBytes == 2 ? Le16(at) : Le32(at);
   return 1;
+}
+
+DWORD CFatVolumeBase::LoadFatPageBySector(uint64_t fatStart, uint64_t fatBytes, uint64_t page) {
+  const DWORD pageBytes = kPageEntries * m_dwEntryBytes;
+  const DWORD sector = m_dwSectorBytes;
+  memset(m_FatPage, 0, sizeof(m_FatPage));
+  m_uPageBadSectors = 0;
+  const uint64_t pageStart = page * pageBytes;
+  if (!sector || pageBytes % sector || pageBytes / sector > 32 || pageStart >= fatBytes) return 0;
+  const DWORD bytes = (DWORD)std::min<uint64_t>(pageBytes, fatBytes - pageStart);
+  const DWORD copies = std::max<DWORD>(1, std::min<DWORD>(m_dwFatCopies, 4));
+  bool any = false;
+  for (DWORD at = 0, i = 0; at < bytes; at += sector, ++i) {
+    BYTE* into = (BYTE*)m_FatPage + at;
+    bool read = false;
+    for (DWORD copy = 0; copy < copies && !read; ++copy)
+      read = ReadAt(m_hDevice, fatStart + copy * fatBytes + pageStart + at, into, sector) == sector;
+    if (read) {
+      any = true;
+    } else {
+      memset(into, 0, sector);
+      m_uPageBadSectors |= 1u << i;
+    }
+  }
+  return any ? bytes : 0;
 }
 
 uint64_t CFatVolumeBase::CountFreeRun(uint64_t first, uint64_t n, uint64_t last, uint64_t fatOffset,

@@ -32,6 +32,8 @@ class CFatVolumeBase {
 
   int IsValid() const { return m_bValid; }
   HANDLE GetHandle() const { return m_hDevice; }
+  // The file system's sector size.
+  DWORD GetSectorSize() const { return m_dwSectorBytes; }
   DWORD GetClusterSize() const { return m_dwClusterBytes; }
   wchar_t GetDriveLetter() const { return m_cDriveLetter; }
 
@@ -50,6 +52,10 @@ class CFatVolumeBase {
   // `fatOffset` bytes into the file system and is `fatBytes` long, through
   // the page cache. A page that failed to read is not retried entry by entry.
   int ReadFatEntry(uint64_t fatOffset, uint64_t fatBytes, uint32_t cluster, uint32_t* value);
+  // Reads page `page` sector by sector after the page failed as a whole:
+  // each sector from the first FAT, else from the copies behind it. The
+  // bytes of the page that exist (0 when no sector could be read).
+  DWORD LoadFatPageBySector(uint64_t fatStart, uint64_t fatBytes, uint64_t page);
   // How many of the clusters first .. first + n - 1 read as free (0) in the
   // FAT, `mask` applied; counting stops at the first cluster outside 2 .. last.
   uint64_t CountFreeRun(uint64_t first, uint64_t n, uint64_t last, uint64_t fatOffset,
@@ -67,6 +73,12 @@ class CFatVolumeBase {
   DWORD m_dwPageBytes = 0;    // bytes of the cached page that were read
   // The file system's sector size: FAT pages are read in whole sectors.
   DWORD m_dwSectorBytes = 512;
+  // Copies of the FAT, one behind the other: a sector of the first that
+  // cannot be read is taken from the next.
+  DWORD m_dwFatCopies = 1;
+  // Sectors of the cached page that could be read from no copy (bit i:
+  // sector i); their entries are unknown.
+  uint32_t m_uPageBadSectors = 0;
 
  private:
   const uint32_t m_dwEntryBytes;

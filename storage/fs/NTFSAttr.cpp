@@ -220,6 +220,16 @@ BOOL CAttrNonResident::ReadVirtualClusters(ULONGLONG startVcn, DWORD count, void
   return TRUE;
 }
 
+BOOL CAttrNonResident::GetDevicePosition(ULONGLONG offset, ULONGLONG* position) const {
+  if (!position || !m_dwClusterSize) return FALSE;
+  const tagDataRun_Entry* run = FindRun(offset / m_dwClusterSize);
+  if (!run || run->lcn < 0) return FALSE;
+  const ULONGLONG lcn = (ULONGLONG)run->lcn + (offset / m_dwClusterSize - run->startVcn);
+  if (lcn > (~0ull - m_u64PartitionOffset) / m_dwClusterSize - 1) return FALSE;
+  *position = lcn * m_dwClusterSize + offset % m_dwClusterSize + m_u64PartitionOffset;
+  return TRUE;
+}
+
 BOOL CAttrNonResident::ReadData(const ULONGLONG& offset, void* buffer, DWORD length, DWORD* read) const {
   return ReadDataInto(offset, buffer, length, length, read);
 }

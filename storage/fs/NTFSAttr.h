@@ -95,6 +95,9 @@ class CAttrNonResident : public CAttrBase {
   // count clusters). `readBytes` receives what was read; the read stops at a
   // failed read or at a VCN no run covers.
   BOOL ReadVirtualClusters(ULONGLONG startVcn, DWORD count, void* buffer, DWORD bufferSize, DWORD* readBytes) const;
+  // Device position (partition offset included) of byte `offset` of the
+  // data; FALSE in a sparse run or where no run covers it.
+  BOOL GetDevicePosition(ULONGLONG offset, ULONGLONG* position) const;
 
  protected:
   BOOL ParseDataRun();

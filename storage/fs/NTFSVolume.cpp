@@ -87,9 +87,10 @@ BOOL CNTFSVolume::OpenPath(const wchar_t* path, ULONGLONG offset, DWORD shareMod
   m_u64OpenOffset = offset;
   HANDLE h = CreateFileW(path, GENERIC_READ, shareMode, nullptr, OPEN_EXISTING, attributes, nullptr);
   if (h == INVALID_HANDLE_VALUE) return FALSE;
-  // One 4 KiB read: devices with 4 KiB sectors refuse anything smaller.
+  // The boot sector needs its first 512 bytes only: the sectors behind it
+  // may be unreadable.
   BYTE boot[4096];
-  if (ReadAt(h, offset, boot, sizeof boot) < 512 || !ParseBootSector(boot)) {
+  if (ReadBootSectors(h, offset, boot) < 512 || !ParseBootSector(boot)) {
     CloseHandle(h);
     return FALSE;
   }
@@ -142,10 +143,42 @@ BOOL CNTFSVolume::ReadRawRecord(ULONGLONG n, BYTE* buffer) {
   if (n > 15 && m_pMftData) {
     ULONGLONG off = n * m_dwFileRecordSize;
     if (CopyCachedRecord(off, buffer)) return TRUE;
-    return m_pMftData->ReadData(off, buffer, m_dwFileRecordSize, &got) && got == m_dwFileRecordSize;
+    if (m_pMftData->ReadData(off, buffer, m_dwFileRecordSize, &got) && got == m_dwFileRecordSize) return TRUE;
+    // The MFT's data is read by whole clusters: one bad sector would cost
+    // every record of its cluster. The record's own sectors alone.
+    return ReadRecordSectors(off, buffer);
   }
   ULONGLONG pos = m_u64MftAddr + n * m_dwFileRecordSize + GetPartitionOffset();
   return ReadAt(m_hVolume, pos, buffer, m_dwFileRecordSize) == m_dwFileRecordSize;
+}
+
+BOOL CNTFSVolume::GetRecordPosition(ULONGLONG n, ULONGLONG* position) const {
+  if (!position || !m_dwFileRecordSize || n >= kNtfsMax48) return FALSE;
+  if (n > 15 && m_pMftData) {
+    if (!m_pMftData->IsNonResident()) return FALSE;
+    return static_cast<const CAttrNonResident*>(m_pMftData)->GetDevicePosition(n * m_dwFileRecordSize, position);
+  }
+  *position = m_u64MftAddr + n * m_dwFileRecordSize + GetPartitionOffset();
+  return TRUE;
+}
+
+BOOL CNTFSVolume::ReadRecordSectors(ULONGLONG offset, BYTE* buffer) {
+  if (!m_pMftData || !m_pMftData->IsNonResident() || !m_wSectorSize) return FALSE;
+  const CAttrNonResident* mft = static_cast<const CAttrNonResident*>(m_pMftData);
+  const DWORD piece = std::min<DWORD>(m_wSectorSize, m_dwClusterSize);
+  // Pieces that lie one behind the other on the device are read together.
+  DWORD done = 0;
+  while (done < m_dwFileRecordSize) {
+    ULONGLONG at = 0;
+    if (!mft->GetDevicePosition(offset + done, &at)) return FALSE;
+    DWORD n = piece;
+    ULONGLONG next = 0;
+    while (done + n < m_dwFileRecordSize && mft->GetDevicePosition(offset + done + n, &next) && next == at + n)
+      n += piece;
+    if (ReadAt(m_hVolume, at, buffer + done, n) != n) return FALSE;
+    done += n;
+  }
+  return TRUE;
 }
 
 BOOL CNTFSVolume::CopyCachedRecord(ULONGLONG offset, BYTE* buffer) {

@@ -38,6 +38,8 @@ class CNTFSVolume {
   // Reads the raw image of record n (file record size bytes). Records past
   // the first 16 come from a block of the MFT read once for its neighbours.
   BOOL ReadRawRecord(ULONGLONG n, BYTE* buffer);
+  // Device position (partition offset included) of record n's first byte.
+  BOOL GetRecordPosition(ULONGLONG n, ULONGLONG* position) const;
 
   // Checks a boot sector and derives the sizes; FALSE for anything that is
   // not a sane NTFS boot sector.
@@ -53,6 +55,8 @@ class CNTFSVolume {
   // The record at byte `offset` of the MFT from the cached block, reading
   // the block around it when needed; FALSE when the block cannot be had.
   BOOL CopyCachedRecord(ULONGLONG offset, BYTE* buffer);
+  // One record at byte `offset` of the MFT, read through its own sectors.
+  BOOL ReadRecordSectors(ULONGLONG offset, BYTE* buffer);
 
  public:
   WORD m_wSectorSize = 0;

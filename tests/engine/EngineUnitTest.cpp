@@ -5,7 +5,10 @@
 #include <vector>
 
 #include "RecordingFrame.h"
+#include "engine/DeviceProbe.h"
 #include "engine/PartitionStart.h"
+#include "engine/ScanWalkHost.h"
+#include "storage/DeviceIo.h"
 #include "engine/ByteTrie.h"
 #include "engine/ReadTrouble.h"
 #include "common/TestPaths.h"
@@ -211,4 +214,72 @@ TEST(PartitionStart, FoundPartitionsCountFromBeforeTheirBootSector) {
   EXPECT_FALSE(PartitionBootSector(p, &at));
   p.m_HiddenSectors = 1ull << 60;
   EXPECT_FALSE(PartitionBootOffset(p, 512, &at));
+}
+
+// ---- telling bad sectors from a pulled device ------------------------------------
+
+namespace {
+// A device of 1 MiB whose bytes are their offset's low byte; reads touching
+// [g_badFrom, g_badTo) fail, and every read fails once g_gone is set.
+uint64_t g_badFrom = 0, g_badTo = 0;
+bool g_gone = false;
+DWORD FlakyRead(HANDLE, unsigned __int64 offset, void* buffer, DWORD size) {
+  if (g_gone || (offset < g_badTo && g_badFrom < offset + size) || offset + size > (1u << 20)) return 0;
+  for (DWORD i = 0; i < size; ++i) ((BYTE*)buffer)[i] = (BYTE)(offset + i);
+  return size;
+}
+
+class CNotingHost : public CIdleWalkHost {
+ public:
+  void NoteUnreadable(uint64_t offset, uint64_t bytes) override { unreadable.push_back({offset, bytes}); }
+  void NoteDeviceGone(uint64_t offset) override { gone.push_back(offset); }
+  std::vector<std::pair<uint64_t, uint64_t>> unreadable;
+  std::vector<uint64_t> gone;
+};
+}  // namespace
+
+TEST(DeviceProbe, BadSectorsAreFilledAndNotedAPulledDeviceIsToldApart) {
+  StorageReadFn old = SetStorageReadHook(FlakyRead);
+  const BYTE fill[2] = {0xAB, 0xCD};
+  std::vector<BYTE> buf(4096);
+  CDeviceProbe probe((HANDLE)1, 512);
+  probe.Good(0);
+
+  // Sectors 1 and 2 of the cluster at 8192 do not read: one area, the rest kept.
+  g_badFrom = 8192 + 512, g_badTo = 8192 + 1536;
+  CNotingHost host;
+  bool firstBad = true;
+  EXPECT_EQ(6u, probe.ReadCarefully(host, 8192, buf.data(), 4096, fill, 2, &firstBad));
+  EXPECT_FALSE(firstBad);
+  ASSERT_EQ(1u, host.unreadable.size());
+  EXPECT_EQ(8192u + 512, host.unreadable[0].first);
+  EXPECT_EQ(1024u, host.unreadable[0].second);
+  EXPECT_TRUE(host.gone.empty());
+  EXPECT_EQ((BYTE)(8192 + 511), buf[511]);
+  EXPECT_EQ(0xAB, buf[512]);
+  EXPECT_EQ(0xCD, buf[1535]);
+  EXPECT_EQ((BYTE)(8192 + 1536), buf[1536]);
+
+  // A cluster that does not read at all on a device that still answers.
+  g_badFrom = 16384, g_badTo = 16384 + 4096;
+  CNotingHost whole;
+  EXPECT_EQ(0u, probe.ReadCarefully(whole, 16384, buf.data(), 4096, fill, 2, &firstBad));
+  EXPECT_TRUE(firstBad);
+  ASSERT_EQ(1u, whole.unreadable.size());
+  EXPECT_EQ(4096u, whole.unreadable[0].second);
+  EXPECT_TRUE(whole.gone.empty());
+  EXPECT_TRUE(probe.StillAnswers());
+
+  // Pulled: the places that read before read no more.
+  g_gone = true;
+  CNotingHost pulled;
+  EXPECT_EQ(0u, probe.ReadCarefully(pulled, 24576, buf.data(), 4096, fill, 2));
+  EXPECT_TRUE(pulled.unreadable.empty());
+  ASSERT_EQ(1u, pulled.gone.size());
+  EXPECT_EQ(24576u, pulled.gone[0]);
+  EXPECT_FALSE(probe.NoteFailedRead(pulled, 32768, 512));
+  EXPECT_TRUE(pulled.unreadable.empty());
+
+  g_gone = false, g_badFrom = g_badTo = 0;
+  SetStorageReadHook(old);
 }

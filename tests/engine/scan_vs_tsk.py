@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Compares the scan tool's rows with the deleted entries The Sleuth Kit lists.
 
-usage: scan_vs_tsk.py SCAN_ROWS IMAGE LOST_DIR_TEXT [--absent PREFIX]... [--tsk-depth N]
+usage: scan_vs_tsk.py SCAN_ROWS IMAGE LOST_DIR_TEXT [--absent PREFIX]... [--unreadable PREFIX]...
+                      [--tsk-depth N]
 
 Every file fls -r -d lists with a name must be among the scan's rows with the
 same path and size, and the scan must list nothing else (no live file).
@@ -17,7 +18,8 @@ holds the other's folder) is listed once. Named
 streams are not files of their own. On FAT16 and FAT32 a deleted file of size
 0 has nothing to recover and is not listed. Files under an --absent prefix
 (the live files of a folder moved away, which TSK lists again under the old,
-deleted entry) must not be listed. With --tsk-depth N, rows more than N
+deleted entry) must not be listed; nor files under an --unreadable prefix
+(the scan read a failing copy of IMAGE, where their entries did not read). With --tsk-depth N, rows more than N
 folders deep are left out of the comparison (fls stops descending at 128
 folders; what it finds below as orphans is matched by its folders); they
 are counted and must be checked otherwise.
@@ -62,6 +64,11 @@ def main():
         i = args.index("--absent")
         absent.append(args[i + 1])
         del args[i:i + 2]
+    unreadable = []
+    while "--unreadable" in args:
+        i = args.index("--unreadable")
+        unreadable.append(args[i + 1])
+        del args[i:i + 2]
     tsk_depth = None
     if "--tsk-depth" in args:
         i = args.index("--tsk-depth")
@@ -85,6 +92,11 @@ def main():
         if any(path.startswith(p) for p in absent):
             if ours[(path, size)]:
                 errors.append("listed, but lives on elsewhere: %s" % path)
+                ours[(path, size)] -= 1
+            continue
+        if any(path.startswith(p) for p in unreadable):
+            if ours[(path, size)]:
+                errors.append("listed, but its entry could not be read: %s" % path)
                 ours[(path, size)] -= 1
             continue
         if path.startswith("/$OrphanFiles/") and fstype != "ntfs":

@@ -9,7 +9,9 @@
 //
 // Prints one tab-separated row per entry: output path, bytes written,
 // result. The last line gives the counts, the seconds the recovery took and
-// the megabytes written per second.
+// the megabytes written per second. What the scan could not read goes to
+// standard error; a scan that did not finish ends with code 4, a volume
+// whose file system cannot be read with code 3.
 #include <windows.h>
 
 #include <fcntl.h>
@@ -89,5 +91,20 @@ int wmain(int argc, wchar_t** argv)
         fwprintf(stderr, L"recover: the scan did not run to its end\n");
         return 1;
     }
-    return toolsupport::RecoverAndPrint(&frame, outDir, fullPath, L"recover");
+    // What the scan could not read, as the scan tool says it; a volume
+    // whose file system could not be read is said so instead of recovering
+    // nothing without a word.
+    const CReadTrouble& trouble = dlg->ReadTrouble();
+    if (trouble.Any())
+        fprintf(stderr, "recover: %s\n", trouble.DescribePlain().c_str());
+    if ((scanKind == SCAN_KIND_DELETED || scanKind == SCAN_KIND_FORMATTED) && dlg->IsVolumeUnreadable())
+    {
+        fprintf(stderr, "recover: volume cannot be read: its boot sector is unreadable or damaged; only a deep "
+                        "scan can find its files\n");
+        return 3;
+    }
+    // A scan that did not finish ends with code 4: its entries are all it
+    // could read.
+    const int rc = toolsupport::RecoverAndPrint(&frame, outDir, fullPath, L"recover");
+    return rc ? rc : (trouble.Unfinished() ? 4 : 0);
 }
