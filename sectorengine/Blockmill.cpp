@@ -52,6 +52,14 @@ bool IsUsable(HANDLE h)
     return h != NULL && h != INVALID_HANDLE_VALUE;
 }
 
+// Codes a failed read of sectors can carry besides ERROR_CRC, when the
+// sectors will not read but the device is still there.
+bool IsSectorError(DWORD error)
+{
+    return error == ERROR_NOT_READY || error == ERROR_GEN_FAILURE || error == ERROR_READ_FAULT ||
+           error == ERROR_SECTOR_NOT_FOUND || error == ERROR_IO_DEVICE;
+}
+
 bool MoveFilePos(HANDLE h, LONGLONG distance, DWORD method, LONGLONG* newPos = NULL)
 {
     LARGE_INTEGER li, out;
@@ -178,6 +186,19 @@ BOOL Blockmill::ReadDataEx(HANDLE hDevice, void* buffer, DWORD length, DWORD* re
     bool reposition = false;
     bool stopped = false;
     bool filled = false;
+    // The last chunk of this call that read whole, to ask the device again
+    // when a chunk fails with a code that a bad sector and a pulled device
+    // share (under Wine a bad sector gives ERROR_NOT_READY).
+    DWORD lastGood = n;
+    auto stillAnswers = [&](DWORD error) -> bool {
+        if (lastGood == n || !MoveFilePos(hDevice, start + (LONGLONG)lastGood * chunk, FILE_BEGIN))
+            return false;
+        // Its own first sector again, into its own place: the same bytes.
+        DWORD again = 0;
+        const BOOL answered = g_pfnReadFile(hDevice, out + (size_t)lastGood * chunk, kSectorBytes, &again, NULL);
+        SetLastError(error);
+        return answered && again == kSectorBytes;
+    };
     for (DWORD i = 0; i < n && !stopped; ++i) {
         const LONGLONG at = start + (LONGLONG)i * chunk;
         if (reposition && !MoveFilePos(hDevice, at, FILE_BEGIN))
@@ -185,7 +206,10 @@ BOOL Blockmill::ReadDataEx(HANDLE hDevice, void* buffer, DWORD length, DWORD* re
         reposition = false;
         DWORD got = 0;
         BOOL ok = g_pfnReadFile(hDevice, out + (size_t)i * chunk, chunk, &got, NULL);
-        if (!ok && GetLastError() == ERROR_CRC) {
+        const DWORD error = ok ? 0 : GetLastError();
+        if (ok && got == chunk)
+            lastGood = i;
+        if (!ok && (error == ERROR_CRC || (IsSectorError(error) && stillAnswers(error)))) {
             // Unreadable: the chunk gets the pattern and is stepped over.
             FillBadBlocks(out + (size_t)i * chunk, chunk);
             reposition = true;
@@ -196,7 +220,7 @@ BOOL Blockmill::ReadDataEx(HANDLE hDevice, void* buffer, DWORD length, DWORD* re
             got = chunk;
         *read += got;
         if (!ok)
-            stopped = true;  // not a media error: the device is gone or refused
+            stopped = true;  // not a media error, or the device no longer answers: gone or refused
         else if (got < chunk)
             reposition = true;
     }
@@ -205,7 +229,8 @@ BOOL Blockmill::ReadDataEx(HANDLE hDevice, void* buffer, DWORD length, DWORD* re
             return FALSE;
         DWORD got = 0;
         BOOL ok = g_pfnReadFile(hDevice, out + (size_t)n * chunk, r, &got, NULL);
-        if (!ok && GetLastError() == ERROR_CRC) {
+        const DWORD error = ok ? 0 : GetLastError();
+        if (!ok && (error == ERROR_CRC || (IsSectorError(error) && stillAnswers(error)))) {
             FillBadBlocks(out + (size_t)n * chunk, r);
             got = 0;
             filled = true;

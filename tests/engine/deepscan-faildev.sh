@@ -90,7 +90,11 @@ JSON
 mount_dev() { # SCRIPT CONFIG MOUNTPOINT
   "$py" "$here/$1" "$2" "$3" 2> "$3.log" &
   pids+=($!)
-  for _ in $(seq 100); do mountpoint -q "$3" && return 0; sleep 0.1; done
+  # Mounted, and its files answer (their first sector is good on every one).
+  for _ in $(seq 100); do
+    mountpoint -q "$3" && head -c 4096 "$3/$(ls "$3" | head -n 1)" > /dev/null 2>&1 && return 0
+    sleep 0.1
+  done
   echo "the failing device $1 did not mount"; cat "$3.log"; exit 1
 }
 mount_dev faildev.py "$work/faildev.json" "$mnt"

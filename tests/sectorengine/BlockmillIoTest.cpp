@@ -22,6 +22,9 @@ namespace {
 std::set<LONGLONG> g_badOffsets;
 bool g_advanceOnFailure = false;
 unsigned int g_minRead = 0;
+DWORD g_badCode = ERROR_CRC;        // what a bad offset fails with
+LONGLONG g_goneAt = -1;             // a read touching it pulls the device
+bool g_gone = false;
 
 LONGLONG Move(HANDLE h, LONGLONG to, DWORD how)
 {
@@ -35,11 +38,18 @@ BOOL WINAPI FlakyRead(HANDLE h, LPVOID buf, DWORD size, LPDWORD got, LPOVERLAPPE
 {
     const LONGLONG pos = Move(h, 0, FILE_CURRENT);
     auto bad = g_badOffsets.lower_bound(pos);
+    if (g_goneAt >= 0 && pos + (LONGLONG)size > g_goneAt)
+        g_gone = true;
+    if (g_gone) {
+        *got = 0;
+        SetLastError(ERROR_GEN_FAILURE);  // a pulled device under Wine
+        return FALSE;
+    }
     if (size < g_minRead || (bad != g_badOffsets.end() && *bad < pos + (LONGLONG)size)) {
         *got = 0;
         if (g_advanceOnFailure)
             Move(h, 777, FILE_CURRENT);
-        SetLastError(size < g_minRead ? ERROR_INVALID_PARAMETER : ERROR_CRC);
+        SetLastError(size < g_minRead ? ERROR_INVALID_PARAMETER : g_badCode);
         return FALSE;
     }
     return ReadFile(h, buf, size, got, ov);
@@ -89,6 +99,9 @@ protected:
         g_requests.clear();
         g_minRead = 0;
         g_advanceOnFailure = false;
+        g_badCode = ERROR_CRC;
+        g_goneAt = -1;
+        g_gone = false;
         Blockmill::InitValue(1, 32, L"UNREADABLESECTOR", NULL);
     }
     void TearDown() override
@@ -127,6 +140,39 @@ TEST_F(FailingDisk, BadChunksAreFilledAndEveryOtherChunkLandsAtItsOwnOffset)
     EXPECT_FALSE(Blockmill::ReadDataEx(m_h, buf.data(), 4096, &got, NULL));
     EXPECT_EQ((DWORD)ERROR_CRC, GetLastError());
     EXPECT_EQ(0xEE, buf[0]);
+}
+
+TEST_F(FailingDisk, BadSectorsWithTheCodeOfAPulledDeviceAreSkippedWhileTheDeviceAnswers)
+{
+    // Under Wine a bad sector fails with ERROR_NOT_READY, the code a pulled
+    // device gives on Windows: the chunks that read before are asked again,
+    // and while they read the bad chunk is filled and passed over.
+    const LONGLONG start = 2 * 1024 * 1024;
+    const DWORD chunk = 16384;
+    g_badCode = ERROR_NOT_READY;
+    g_badOffsets = {start + 2 * chunk + 512};
+    std::string buf(chunk * 5, '\0'), want = m_image.substr(start, buf.size());
+    for (size_t i = 2 * chunk; i < 3 * chunk; ++i)
+        want[i] = "UNREADABLESECTOR"[(i - 2 * chunk) % 16];
+    Move(m_h, start, FILE_BEGIN);
+    DWORD got = 0;
+    EXPECT_FALSE(Blockmill::ReadDataEx(m_h, &buf[0], (DWORD)buf.size(), &got, NULL));
+    EXPECT_EQ(4 * chunk, got);
+    EXPECT_TRUE(want == buf);
+    EXPECT_EQ(start + (LONGLONG)buf.size(), Move(m_h, 0, FILE_CURRENT));
+
+    // A device pulled in the middle: nothing answers any more, the read
+    // stops there with the chunks before it and the device's code.
+    g_badOffsets.clear();
+    g_goneAt = start + 3 * chunk + 100;
+    std::string buf2(chunk * 5, '\0');
+    Move(m_h, start, FILE_BEGIN);
+    got = 0;
+    EXPECT_FALSE(Blockmill::ReadDataEx(m_h, &buf2[0], (DWORD)buf2.size(), &got, NULL));
+    EXPECT_EQ((DWORD)ERROR_GEN_FAILURE, GetLastError());
+    EXPECT_EQ(3 * chunk, got);
+    EXPECT_TRUE(m_image.substr(start, 3 * chunk) == buf2.substr(0, 3 * chunk));
+    EXPECT_EQ(std::string(2 * chunk, '\0'), buf2.substr(3 * chunk)) << "no pattern where the device was gone";
 }
 
 TEST_F(FailingDisk, SectorSizeProbeOf4KDevice)
