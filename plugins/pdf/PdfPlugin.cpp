@@ -1,6 +1,7 @@
 // PDF documents and Illustrator files: carved to the end of their last
 // revision, shown by the picture they embed (a Base64 JPEG in the XMP
 // metadata, or an Illustrator hex thumbnail).
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -128,13 +129,18 @@ struct CMarkerScan {
 // a later candidate inside the stretch goes on from its end, and the
 // thousands of false headers of one stretch read it once between them.
 // The Illustrator markers of the stretch are kept too (device offsets).
+// Markers are known whole below markersTo once more came than are kept;
+// those before the candidate at hand are let go, and what lies beyond
+// markersTo is looked at once and known from then on.
 struct CPdfNotes {
   uint64_t from = 0, to = 0, end = 0;
   std::vector<uint64_t> markers;
   bool markersWhole = true;  // false once more markers came than are kept
+  uint64_t markersTo = 0;    // with markersWhole false: every marker below it is kept
   void Clear() { *this = CPdfNotes(); }
 };
 const size_t kMaxMarkers = 4096;
+const uint64_t kMarkerLookAhead = 4ull << 20;
 
 plugin::CScanNotes<CPdfNotes> g_notes;
 
@@ -169,6 +175,7 @@ uint64_t FindEnd(CReaderView& view, uint64_t from, CMarkerScan* marker, CPdfNote
       if (q == nullptr || static_cast<uint64_t>(q - v) >= hi) break;
       if (notes->markers.size() >= kMaxMarkers) {
         notes->markersWhole = false;
+        notes->markersTo = base + viewStart + static_cast<uint64_t>(q - v);
         break;
       }
       lo = static_cast<uint64_t>(q - v);
@@ -270,16 +277,35 @@ uint64_t DocumentLength(CDiskMappingPointer* reader, bool* illustrator) {
   }
   if (length == 0) {
     length = FindEnd(view, 0, &marker, notes);
-    // The notes hold every marker from the candidate on: nothing more is read
-    // for it.
-    if (notes != nullptr && notes->markersWhole && notes->from <= view.Start()) {
+    // The notes hold the markers from the candidate on: what they know is not
+    // read again.
+    if (notes != nullptr && notes->from <= view.Start()) {
       const uint64_t start = view.Start();
       const uint64_t w = sizeof(kIllustrator) - 1;
       uint64_t within = length ? length : notes->to - start;
       if (within > marker.bound) within = marker.bound;
-      *illustrator = false;
-      for (const uint64_t at : notes->markers)
-        if (at >= start && at - start + w <= within) *illustrator = true;
+      // Later candidates lie further on: the markers before this one go.
+      std::vector<uint64_t>& kept = notes->markers;
+      kept.erase(kept.begin(), std::lower_bound(kept.begin(), kept.end(), start));
+      *illustrator = !kept.empty() && kept.front() - start + w <= within;
+      // Whole notes know every marker that can lie within the document.
+      if (*illustrator || notes->markersWhole || start + within < notes->markersTo + w) return length;
+      // Past what the notes know (none of the kept markers is there): looked
+      // at from there, once, up to the first marker.
+      const uint64_t known = notes->markersTo;
+      if (known > start && marker.next < known - start) marker.next = known - start;
+      // Each such look costs a move of the reader: it goes a good way on for
+      // the candidates behind this one.
+      const uint64_t ahead = marker.next + kMarkerLookAhead;
+      marker.bound = ahead > within ? ahead : within;
+      marker.Finish(view, marker.bound);
+      *illustrator = marker.Within(within);
+      if (marker.at != UINT64_MAX && start + marker.at >= known) {
+        kept.push_back(start + marker.at);
+        notes->markersTo = start + marker.at + 1;
+      } else if (marker.at == UINT64_MAX && start + marker.next > known) {
+        notes->markersTo = start + marker.next;
+      }
       return length;
     }
   }

@@ -14,6 +14,9 @@
 # 3. One archive of 1,200,000 empty entries (more local headers than the ZIP
 #    plug-in keeps of one walk), each on a sector's start a candidate: read
 #    at most 3 times the bytes scanned, and carved whole once.
+# 4. The headers of 2. with 5,000 Illustrator markers in the first document
+#    (more than the PDF plug-in keeps): read at most 3 times the bytes
+#    scanned, and the first document still an Illustrator file.
 set -uo pipefail
 fx="$DELVARO_UNIX_FIXTURES"
 work="$(mktemp -d)"
@@ -25,7 +28,8 @@ here="$(dirname "${BASH_SOURCE[0]}")"
 python3 "$here/hostile_carve_images.py" zip 32 100 "$fx/stream_python.zip" "$work/zip.img" "$work/zip.truth"
 python3 "$here/hostile_carve_images.py" pdf 8 200 "$work/pdf.img" "$work/pdf.truth"
 python3 "$here/hostile_carve_images.py" many 100 1200000 "$work/many.img" "$work/many.truth"
-[ -s "$work/zip.img" ] && [ -s "$work/pdf.img" ] && [ -s "$work/many.img" ] || { echo "images not made"; exit 1; }
+python3 "$here/hostile_carve_images.py" pdfmarks 24 300 "$work/marks.img" "$work/marks.truth"
+[ -s "$work/zip.img" ] && [ -s "$work/pdf.img" ] && [ -s "$work/many.img" ] && [ -s "$work/marks.img" ] || { echo "images not made"; exit 1; }
 
 carve() {  # carve NAME: carves NAME.img into NAME.out, rows to NAME.tsv
   "$DELVARO_WINE64" "$DELVARO_UNIX_BIN/carve.exe" "$(winpath "$work/$1.img")" "$(winpath "$work/$1.out")" |
@@ -85,6 +89,16 @@ got="$( [ -n "${name:-}" ] && sha256sum "$work/many.out/$name" | cut -d' ' -f1 |
 if [ "${hlen:-}" != "$len" ] || [ "$got" != "$sha" ] || [ "$zips" -ne 1 ]; then
   echo "WRONG the archive of many entries: length ${hlen:-none} (want $len), $zips archives (want 1)"
   fail=$((fail + 1))
+fi
+
+# 4. The Illustrator markers.
+carve marks
+read_at_most_3x marks
+IFS=$'\t' read -r off len < "$work/marks.truth"
+row="$(awk -F'\t' -v o="$off" '$2 == o' "$work/marks.tsv" | head -n 1)"
+IFS=$'\t' read -r name hstart hlen hext <<<"$row"
+if [ "${hlen:-}" != "$len" ] || [ "${hext:-}" != ai ]; then
+  echo "WRONG the Illustrator file at $off: length ${hlen:-none} (want $len), ext ${hext:-none}"; fail=$((fail + 1))
 fi
 
 echo "$fail failed"

@@ -16,6 +16,9 @@
       HEADERS "%PDF-" headers 512 bytes apart, random bytes, one cross-reference
       table and trailer ending 1 MiB before the end, zeros behind it. The truth
       file holds 0 and the document's length from its first header.
+  hostile_carve_images.py pdfmarks SIZE_MIB HEADERS OUT.img OUT.truth
+      The same, the first document holding 5,000 Illustrator markers (more
+      than the PDF plug-in keeps).
 """
 import hashlib
 import random
@@ -66,15 +69,20 @@ def zip_image(size_mib, headers, real_path, img_path, truth_path):
         t.write("%d\t%d\t%s\n" % (real_at, len(real), hashlib.sha256(real).hexdigest()))
 
 
-def pdf_image(size_mib, headers, img_path, truth_path):
+def pdf_image(size_mib, headers, img_path, truth_path, markers=0):
     rng = random.Random(42)
     size = size_mib * MiB
     head = b"%PDF-1.4\n%\xe2\xe3\xcf\xd3\n"
     tail = b"xref\n0 1\n0000000000 65535 f \ntrailer\n<< /Size 1 >>\nstartxref\n102400\n%%EOF\n"
     with open(img_path, "wb") as out:
+        if markers:
+            first = head + b"<</PieceInfo<</Illustrator 7 0 R>>>>\n" * markers
+            first += b" " * ((-len(first)) % 512)
+            out.write(first)
+            headers -= 1
         for _ in range(headers):
             out.write(head + b"1 0 obj\n<< >>\nendobj\n".ljust(512 - len(head), b" "))
-        pos = 512 * headers
+        pos = out.tell()
         end = size - MiB
         if pos + len(tail) > end:
             sys.exit("image too small for %d headers" % headers)
@@ -124,5 +132,7 @@ if __name__ == "__main__":
         many_image(int(sys.argv[2]), int(sys.argv[3]), *sys.argv[4:6])
     elif kind == "pdf" and len(sys.argv) == 6:
         pdf_image(int(sys.argv[2]), int(sys.argv[3]), *sys.argv[4:6])
+    elif kind == "pdfmarks" and len(sys.argv) == 6:
+        pdf_image(int(sys.argv[2]), int(sys.argv[3]), *sys.argv[4:6], markers=5000)
     else:
         sys.exit(__doc__)
