@@ -199,27 +199,31 @@ LRESULT CMainFrame::OnSize(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandl
     if (m_bInitialized && GetCurrentPage() == 4)
         LayoutTrees();
     if (w && h && m_bResultPageBuilt) {
-        // The column of Pause (or Resume, in its place) above Stop follows
-        // the right edge; it keeps its top and is never shorter than the
-        // buttons it stacks, whichever of them show now.
-        CControlUI* column = FindControl(L"ScanBtnCtl");
-        if (CContainerUI* btns = column ? static_cast<CContainerUI*>(column->GetInterface(DUI_CTR_CONTAINER)) : NULL) {
+        // The row of Pause (or Resume, in its place) beside Stop follows
+        // the right edge; it keeps its top and is as wide as the buttons it
+        // holds, whichever of them show now.
+        CControlUI* row = FindControl(L"ScanBtnCtl");
+        if (CContainerUI* btns = row ? static_cast<CContainerUI*>(row->GetInterface(DUI_CTR_CONTAINER)) : NULL) {
             SIZE xy = btns->GetFixedXY();
-            xy.cx = w - 80;
+            xy.cx = w - 110;
             if (!xy.cy)
                 xy.cy = 5;
-            int stacked = 0, pauseOrResume = 0;
+            int others = 0, pauseOrResume = 0, high = 0, count = 0;
             for (int i = 0; i < btns->GetCount(); ++i) {
                 CControlUI* b = btns->GetItemAt(i);
                 const CDuiString name = b->GetName();
-                if (name == L"btnPause" || name == L"btnResume")
-                    pauseOrResume = std::max(pauseOrResume, b->GetFixedHeight());
-                else
-                    stacked += b->GetFixedHeight();
+                if (name == L"btnPause" || name == L"btnResume") {
+                    pauseOrResume = std::max(pauseOrResume, b->GetFixedWidth());
+                } else {
+                    others += b->GetFixedWidth();
+                    ++count;
+                }
+                high = std::max(high, b->GetFixedHeight());
             }
+            const int padding = btns->GetChildPadding() * count;
             btns->SetFixedXY(xy);
-            btns->SetFixedWidth(27);
-            btns->SetFixedHeight(std::max(btns->GetFixedHeight(), stacked + pauseOrResume));
+            btns->SetFixedWidth(std::max(btns->GetFixedWidth(), pauseOrResume + padding + others));
+            btns->SetFixedHeight(std::max(btns->GetFixedHeight(), high));
         }
     }
     return 0;
@@ -637,13 +641,8 @@ void CMainFrame::OnClick(TNotifyUI& msg)
             WizardNext();
         else
             StandardNext();
-        if (GetCurrentPage() == 4) {
-            ::PostMessageW(m_hWnd, WMU_ShowGuide, 0, 0);
-            m_BusyAnim.Show(true);
-            m_BusyAnim.Draw();
-            if (DuiLib::CTabLayoutUI* tab = static_cast<DuiLib::CTabLayoutUI*>(FindControl(L"ScanTab")))
-                tab->SelectItem(0);
-        }
+        if (GetCurrentPage() == 4)
+            ShowScanStarting();
     } else if (name == L"btnBack") {
         if (m_nUiMode == 0)
             WizardBack();
@@ -785,19 +784,33 @@ void CMainFrame::OnTabSelect(TNotifyUI&)
         SetWizardStep(page);
         break;
     case 4:
-        SetBottomTab(3);
-        EnableControl(L"btnPause", true);
-        EnableControl(L"btnStop", true);
-        ShowControl(L"btnRestoreFiles", true);
-        ShowControl(L"SaveScanResultButton", true);
-        ShowControl(L"btnNext", false);
-        ShowControl(L"LoadPrevScanButton", false);
-        // The type tree for a deep scan (its hits have no folders or
-        // dates), else the folder tree.
-        ShowTree(ScanKind == SCAN_KIND_DEEP ? 0 : 1);
-        LayoutTrees();
+        SetUpResultPage();
         break;
     }
+}
+
+void CMainFrame::SetUpResultPage()
+{
+    SetBottomTab(3);
+    EnableControl(L"btnPause", true);
+    EnableControl(L"btnStop", true);
+    ShowControl(L"btnRestoreFiles", true);
+    ShowControl(L"SaveScanResultButton", true);
+    ShowControl(L"btnNext", false);
+    ShowControl(L"LoadPrevScanButton", false);
+    // The type tree for a deep scan (its hits have no folders or
+    // dates), else the folder tree.
+    ShowTree(ScanKind == SCAN_KIND_DEEP ? 0 : 1);
+    LayoutTrees();
+}
+
+void CMainFrame::ShowScanStarting()
+{
+    ::PostMessageW(m_hWnd, WMU_ShowGuide, 0, 0);
+    m_BusyAnim.Show(true);
+    m_BusyAnim.Draw();
+    if (DuiLib::CTabLayoutUI* tab = static_cast<DuiLib::CTabLayoutUI*>(FindControl(L"ScanTab")))
+        tab->SelectItem(0);
 }
 
 void CMainFrame::ShowScanRunningControls(bool finished)

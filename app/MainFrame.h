@@ -361,6 +361,10 @@ private:
     void OnItemClick(TNotifyUI& msg);
     void OnItemSelect(TNotifyUI& msg);
     void OnTabSelect(TNotifyUI& msg);
+    // The result page as a scan starts on it: its controls and the tree of
+    // the scan's kind, then the starting picture until the first finding.
+    void SetUpResultPage();
+    void ShowScanStarting();
     void OnMenuCommand(const std::wstring& name);
     void OnDeviceChange(WPARAM wParam, LPARAM lParam);
     void OnDiskEnumDone();

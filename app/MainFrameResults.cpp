@@ -307,8 +307,13 @@ void CMainFrame::OnScanDone(LPARAM lParam)
     else if (lParam != 1 && m_pPartitionScan->GetControl())
         trouble = m_pPartitionScan->GetControl()->ReadTrouble().Describe();
     if (unreadable && empty && GetLastActivePopup(m_hWnd) == m_hWnd) {
-        if (MessageBoxByBase64Key("Vm9sdW1lVW5yZWFkYWJsZQ==", m_hWnd, MB_ICONQUESTION | MB_YESNO, 0) == IDYES)
+        if (MessageBoxByBase64Key("Vm9sdW1lVW5yZWFkYWJsZQ==", m_hWnd, MB_ICONQUESTION | MB_YESNO, 0) == IDYES) {
+            // A fresh page for the deep scan, as from Home.
+            ClearScanResults();
+            if (DuiLib::COptionUI* all = AsOption(FindControl(L"checkSelectAll")))
+                all->Selected(false);
             StartScan(SCAN_KIND_DEEP);
+        }
     } else if (!trouble.empty() && GetLastActivePopup(m_hWnd) == m_hWnd) {
         ShowMessageDlg(m_hWnd, trouble.c_str(), GetMessageTitle().c_str(), MB_ICONWARNING, 0);
     } else if (empty && GetLastActivePopup(m_hWnd) == m_hWnd) {

@@ -624,6 +624,13 @@ bool CMainFrame::StartScan(int kind)
     HoldDiskEnumeration(true);
     SetTimer(m_hWnd, 350, 1000, NULL);
     m_bRefreshTimer = true;
+    // Started on the result page itself (the deep scan offered when a scan
+    // ends): the page is set up for this scan as the way into it would.
+    if (GetCurrentPage() == 4) {
+        m_u64Processed = 0;
+        SetUpResultPage();
+        ShowScanStarting();
+    }
     if (ownDone)
         ::PostMessageW(m_hWnd, WMU_ScanDone, 0, 0);
     return true;

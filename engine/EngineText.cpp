@@ -31,6 +31,7 @@ const DefaultText kDefaults[] = {
     {L"RecoverSuccessOne", L"1 file was recovered. Open the folder now?"},
     {L"RecoverSummary", L"Files recovered: %d (%d whole, %d partial: what of them could not be read is written as zeros, or their clusters could not all be confirmed). "
                         L"Files that failed: %d. Open the folder now?"},
+    {L"RecoverSomeFailed", L"Files recovered: %d. Files that failed: %d. Open the folder now?"},
     {L"RecoverNothing", L"No file could be recovered. Files that failed: %d."},
     {L"SuccessTitle", L"Recovery finished"},
     {L"Recycle", L"Recycle Bin"},

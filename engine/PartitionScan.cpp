@@ -25,6 +25,7 @@
 #include "storage/fs/NTFSAttr.h"
 #include "storage/fs/NTFSFileRecord.h"
 #include "storage/fs/NTFSIndex.h"
+#include "storage/fs/NTFSRecoverability.h"
 #include "storage/fs/NTFSVolume.h"
 
 using namespace ntfswalk;
@@ -172,8 +173,16 @@ void CPartitionScanControl::ScanLostPartitionNTFS()
             continue;
         CFoundItem* item = new CFoundItem(std::wstring(name, nameLength).c_str(), (L"\\" + path).c_str(),
                                           time.c_str(), data->GetDataSize(), i);
-        item->SetRecoverability(-1);
-        item->m_bDeleted = rec.IsDeleted() != 0;
+        // A live file's clusters are its own: whole, as on a lost FAT volume.
+        // A deleted one has what the volume's bitmap still leaves free.
+        const bool deleted = rec.IsDeleted() != 0;
+        const int percent =
+            NtfsSizeBeyondVolume(*volume, data->GetDataSize()) ? 0
+            : !deleted || !data->IsNonResident()
+                ? 100
+                : EstimateNtfsRecoverability(volume.get(), static_cast<const CAttrNonResident*>(data));
+        item->SetRecoverability(percent);
+        item->m_bDeleted = deleted;
         m_walkHost.CountExamined();
         m_walkHost.HandOver(item);
     }

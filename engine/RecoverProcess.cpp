@@ -750,10 +750,16 @@ std::wstring CRecoverProcessWorker::FinishedText(const RecoverFinishedInfo& info
 {
     if (info.recovered <= 0)
         return info.failed > 0 ? EngineFormatInt(L"RecoverNothing", info.failed) : std::wstring();
-    if (info.partial > 0 || info.failed > 0)
+    if (info.partial > 0)
     {
         const int counts[] = {info.recovered, info.recovered - info.partial, info.partial, info.failed};
         return EngineFormatInts(L"RecoverSummary", counts, 4);
+    }
+    // Every file that came back is whole: nothing was written as zeros.
+    if (info.failed > 0)
+    {
+        const int counts[] = {info.recovered, info.failed};
+        return EngineFormatInts(L"RecoverSomeFailed", counts, 2);
     }
     return info.recovered == 1 ? EngineUIText(L"RecoverSuccessOne") : EngineFormatInt(L"RecoverSuccess", info.recovered);
 }

@@ -9,7 +9,7 @@ repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 shared="${DELVARO_SHARED:-$(cd "$repo/.." && pwd)/shared}"
 mkdir -p "$cache/src"
 stamp_version=1
-duilib_stamp=1
+duilib_stamp=2
 
 fetch_source() { # package -> prints the extracted folder
   local pkg=$1
@@ -83,7 +83,8 @@ build_arch() {
   fi
 }
 
-# DuiLib: a fresh copy of the pinned upstream with the MinGW patch applied,
+# DuiLib: a fresh copy of the pinned upstream with the MinGW patch and the
+# project's own cmake/duilib-tooltip.patch applied,
 # built as DuiLib.dll with the project's toolchain. Headers go to
 # include/duilib, the import library to lib, the DLL and its three licence
 # files to bin and share/duilib.
@@ -99,6 +100,8 @@ build_duilib() {
   cp -r "$dl/upstream" "$b/src"
   chmod -R u+w "$b/src"
   (cd "$b/src" && git apply --whitespace=nowarn "$dl/duilib-mingw.patch")
+  # The project's own mends on top: tooltips that never take a click.
+  (cd "$b/src" && git apply --whitespace=nowarn "$repo/cmake/duilib-tooltip.patch")
   # A wrapper project: the library's own CMake file, with the DLL named DuiLib.dll.
   cat > "$b/wrap/CMakeLists.txt" <<EOT
 cmake_minimum_required(VERSION 3.16)

@@ -80,6 +80,11 @@ bool IsNoSoundDeviceResult(HRESULT hr)
     return hr == VFW_E_NO_AUDIO_HARDWARE || hr == kNoSoundDriver;
 }
 
+bool HasSoundDevice()
+{
+    return waveOutGetNumDevs() > 0;
+}
+
 // ---- CWndUI ----
 
 void CWndUI::SetPos(RECT rc, bool bNeedInvalidate)
@@ -471,15 +476,16 @@ LRESULT CMediaPlayerWnd::HandleCustomMessage(UINT uMsg, WPARAM wParam, LPARAM lP
     return WindowImplBaseShw::HandleCustomMessage(uMsg, wParam, lParam, bHandled);
 }
 
-void CMediaPlayerWnd::ShowError(HRESULT hr)
+void CMediaPlayerWnd::ShowError(HRESULT hr, bool noSoundDevice)
 {
     if (DuiLib::CTabLayoutUI* tab = static_cast<DuiLib::CTabLayoutUI*>(FindControl(L"tabCaption")))
         tab->SelectItem(PAGE_ERROR);
     SetControlText(L"errCode", FormatTextWithInt(GetUIText(L"ErrCode").c_str(), (int)hr).c_str());
     // The system's own words for the cause; a missing sound device is named
     // in the program's words too, as the system may have none for it.
-    const std::wstring cause = IsNoSoundDeviceResult(hr) ? GetUIText(L"ErrMsgHint") + GetUIText(L"NoSoundDevice")
-                                                         : GetDirectShowErrorText(hr);
+    const std::wstring cause = noSoundDevice || IsNoSoundDeviceResult(hr)
+                                   ? GetUIText(L"ErrMsgHint") + GetUIText(L"NoSoundDevice")
+                                   : GetDirectShowErrorText(hr);
     SetControlText(L"errText", cause.c_str());
     ShowControl(L"btnPlay", true);
     ShowControl(L"btnPause", false);
@@ -516,12 +522,18 @@ void CMediaPlayerWnd::StartPlayback()
         return;
     }
     m_Player.ReleaseGraph();
-    ShowError(hr);
+    // Sound that finds no device to play on fails as a missing filter
+    // would (no renderer takes it): on a machine without any sound device
+    // that is the cause, and no decoder would mend it.
+    const bool noSoundDevice =
+        m_nMediaClass == 0 && (IsDecoderMissingResult(hr) || IsNoSoundDeviceResult(hr)) && !HasSoundDevice();
+    ShowError(hr, noSoundDevice);
     // The decoder package is offered only for what a decoder would mend.
-    if (!IsDecoderMissingResult(hr) || IsVideoDecoderInstalled())
+    if (noSoundDevice || !IsDecoderMissingResult(hr) || IsVideoDecoderInstalled())
         return;
-    // "InstallDecoder"
-    if (MessageBoxByBase64Key("SW5zdGFsbERlY29kZXI=", NULL, 0x44, 0) != IDYES)
+    // "InstallDecoder" (a video decoder) for video, "InstallAudioDecoder" for sound.
+    const char* question = m_nMediaClass == 1 ? "SW5zdGFsbERlY29kZXI=" : "SW5zdGFsbEF1ZGlvRGVjb2Rlcg==";
+    if (MessageBoxByBase64Key(question, NULL, 0x44, 0) != IDYES)
         return;
     g_decoderInstaller(m_hWnd);
     if (IsVideoDecoderInstalled()) {

@@ -128,7 +128,8 @@ private:
     static unsigned __stdcall LoaderThread(void* param);
     void OnWindowInit();
     void StartPlayback();
-    void ShowError(HRESULT hr);
+    // noSoundDevice: the machine has no sound device, which is the cause.
+    void ShowError(HRESULT hr, bool noSoundDevice);
     void EnablePlaybackControls(bool enable);
     bool OnVolumeSlider(void* param);
     bool OnPlaySlider(void* param);
@@ -166,6 +167,8 @@ DecoderInstallerProc SetDecoderInstaller(DecoderInstallerProc proc);
 // device to play on (no decoder will).
 bool IsDecoderMissingResult(HRESULT hr);
 bool IsNoSoundDeviceResult(HRESULT hr);
+// Whether the machine has any sound output device at all.
+bool HasSoundDevice();
 
 // The result of starting playback passes through this (the identity);
 // replaceable, so that a machine's own failures can be stood in for.

@@ -307,6 +307,103 @@ bool IsSelected(CPaintManagerUI& pm, const wchar_t* name)
 }
 
 namespace {
+
+// The pointer to a screen point through the input queue: the absolute
+// coordinates are 65536ths of the primary screen, rounded up so that the
+// system's rounding down lands on the pixel.
+bool SendPointerTo(POINT screen)
+{
+    const LONG w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
+    if (w <= 0 || h <= 0 || screen.x < 0 || screen.y < 0 || screen.x >= w || screen.y >= h)
+        return false;
+    INPUT in = {};
+    in.type = INPUT_MOUSE;
+    in.mi.dx = (LONG)(((LONGLONG)screen.x * 65536 + w - 1) / w);
+    in.mi.dy = (LONG)(((LONGLONG)screen.y * 65536 + h - 1) / h);
+    in.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+    if (SendInput(1, &in, sizeof(in)) != 1)
+        return false;
+    POINT now = {};
+    PumpUntil([&] { return GetCursorPos(&now) && now.x == screen.x && now.y == screen.y; }, 2000);
+    PumpPending();
+    return now.x == screen.x && now.y == screen.y;
+}
+
+BOOL CALLBACK FindTooltipProc(HWND hwnd, LPARAM lp)
+{
+    wchar_t cls[64] = {};
+    GetClassNameW(hwnd, cls, 63);
+    if (IsWindowVisible(hwnd) && _wcsicmp(cls, TOOLTIPS_CLASSW) == 0) {
+        *(HWND*)lp = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+}  // namespace
+
+bool MovePointer(HWND hwnd, POINT client)
+{
+    POINT screen = client;
+    return ClientToScreen(hwnd, &screen) && SendPointerTo(screen);
+}
+
+bool MovePointer(HWND hwnd, const RECT& client)
+{
+    if (client.right <= client.left || client.bottom <= client.top)
+        return false;
+    POINT mid = {(client.left + client.right) / 2, (client.top + client.bottom) / 2};
+    return MovePointer(hwnd, mid);
+}
+
+bool MovePointer(CPaintManagerUI& pm, CControlUI* control)
+{
+    return control && MovePointer(pm.GetPaintWindow(), control->GetPos());
+}
+
+void PressPointer()
+{
+    INPUT in[2] = {};
+    in[0].type = in[1].type = INPUT_MOUSE;
+    in[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+    in[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+    SendInput(2, in, sizeof(INPUT));
+    // Long enough for the press and the release to be routed and handled.
+    Rest(150);
+}
+
+bool ClickAsPerson(CPaintManagerUI& pm, CControlUI* control)
+{
+    if (!MovePointer(pm, control))
+        return false;
+    PressPointer();
+    return true;
+}
+
+bool ClickAsPerson(CPaintManagerUI& pm, const wchar_t* name)
+{
+    return ClickAsPerson(pm, Find(pm, name));
+}
+
+void Rest(DWORD ms)
+{
+    PumpUntil([] { return false; }, ms);
+}
+
+HWND ShownTooltip()
+{
+    HWND found = NULL;
+    EnumThreadWindows(GetCurrentThreadId(), FindTooltipProc, (LPARAM)&found);
+    return found;
+}
+
+HWND RestUntilTooltip(DWORD ms)
+{
+    PumpUntil([] { return ShownTooltip() != NULL; }, ms);
+    return ShownTooltip();
+}
+
+namespace {
 struct FindArgs
 {
     const wchar_t* cls;

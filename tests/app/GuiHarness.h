@@ -48,6 +48,29 @@ std::vector<CControlUI*> ClickableControls(CPaintManagerUI& pm);
 bool IsShown(CPaintManagerUI& pm, const wchar_t* name);
 bool IsSelected(CPaintManagerUI& pm, const wchar_t* name);
 
+// ---- the pointer as a person moves it ----
+// Input through the system's input queue (SendInput), which routes every
+// move and press to whatever window lies under the pointer, a tooltip or a
+// menu over the window included, as a real mouse's input is routed.
+// Moves the pointer to a point of a window's client area and pumps what
+// the move brings; false when the pointer did not get there.
+bool MovePointer(HWND hwnd, POINT client);
+// To the centre of a control (or of a rectangle of its window).
+bool MovePointer(CPaintManagerUI& pm, CControlUI* control);
+bool MovePointer(HWND hwnd, const RECT& client);
+// A left press and release where the pointer is, then pumps.
+void PressPointer();
+// Moves to the centre of a control and presses there.
+bool ClickAsPerson(CPaintManagerUI& pm, CControlUI* control);
+bool ClickAsPerson(CPaintManagerUI& pm, const wchar_t* name);
+// The pointer rests where it is, messages pumped, until a tooltip of this
+// thread shows or ms pass; the tooltip, or NULL.
+HWND RestUntilTooltip(DWORD ms);
+// Pumps messages for ms while the pointer rests.
+void Rest(DWORD ms);
+// The shown tooltip window of this thread, or NULL.
+HWND ShownTooltip();
+
 // The visible top-level window of class cls on this thread, other than except.
 HWND FindThreadWindow(const wchar_t* cls, HWND except = NULL);
 // Calls action once with the first dialog window of class cls that appears

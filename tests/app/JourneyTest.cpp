@@ -303,6 +303,73 @@ TEST_F(JourneyTest, WholeDiskDeepScanRightAfterTheStartFindsAndRecoversTheCarvin
     g_ConfigSetting.m_nViewMode = 1;
 }
 
+// A volume whose first sector holds no file system (the carving image as a
+// drive): the deleted-file scan ends with the question whether to scan it
+// deeply. Answered yes, the deep scan gets the page a deep scan from the
+// home page gets: its hits in the type tree, shown; "Select all" ticks
+// every one; and every whole picture of the key comes back byte for byte.
+TEST_F(JourneyTest, TheDeepScanOfferedForAnUnreadableVolumeFillsAWorkingResultPage)
+{
+    std::vector<std::vector<std::string>> whole;
+    for (const auto& r : ReadTsv(testpaths::Fixture(L"carve.tsv"), true))
+        if (r.size() >= 6 && r[3] == "1" && r[4] == "1")
+            whole.push_back(r);
+    ASSERT_GE(whole.size(), 15u);
+    devicemap::CMountedDrive unreadable;
+    ASSERT_TRUE(unreadable.Define(L'V', testpaths::MakeTempDir(L"jvroot"), testpaths::Fixture(L"carve.img")));
+    AnnounceVolume(L'V');
+    ASSERT_FALSE(HasFatalFailure());
+    // The question comes as soon as the scan ends, which may be before the
+    // page shows: it is answered yes.
+    MessageLog::answer = 6;
+    StartScanOf(L"RecoverDeletedFileButton", L"(V:\\)", false);
+    ASSERT_FALSE(HasFatalFailure());
+    const std::wstring question = MessageText(L"VolumeUnreadable");
+    ASSERT_FALSE(question.empty());
+    ASSERT_TRUE(gui::PumpUntil(
+        [&] {
+            return std::find(MessageLog::texts.begin(), MessageLog::texts.end(), question) != MessageLog::texts.end();
+        },
+        120000));
+    MessageLog::answer = 7;
+    ASSERT_EQ(SCAN_KIND_DEEP, ScanKind);
+    WaitForResults();
+    ASSERT_FALSE(HasFatalFailure());
+    ASSERT_EQ(4, m_frame->GetCurrentPage());
+
+    std::map<std::pair<uint64_t, uint64_t>, const DeepScanHit*> hits;
+    for (CListThumbElementUI* t : Tiles()) {
+        const DeepScanHit* hit = reinterpret_cast<const DeepScanHit*>(t->GetTag());
+        ASSERT_TRUE(hit != NULL);
+        hits[std::make_pair(hit->GetStart(), hit->u64Length)] = hit;
+    }
+    for (const auto& r : whole)
+        EXPECT_TRUE(hits.count(std::make_pair(std::stoull(r[0]), std::stoull(r[1])))) << r[6] << " at " << r[0];
+    // The type tree is the one shown, and it holds every hit.
+    HWND typeTree = m_frame->GetTreeWindow(103);
+    EXPECT_TRUE(IsWindowVisible(typeTree));
+    EXPECT_FALSE(IsWindowVisible(m_frame->GetTreeWindow(101)));
+    EXPECT_EQ((long long)hits.size(), TreeCount(typeTree, TreeView_GetRoot(typeTree)));
+    EXPECT_TRUE(gui::IsSelected(pm(), L"optTypeFilter"));
+
+    // "Select all", as the user finds it on the page.
+    const size_t found = m_frame->GetFoundCount();
+    ASSERT_GT(found, 0u);
+    ASSERT_TRUE(gui::Click(pm(), L"checkSelectAll"));
+    ASSERT_TRUE(gui::PumpUntil([&] { return m_frame->GetCheckedCount() == found; }))
+        << m_frame->GetCheckedCount() << " of " << found << " ticked";
+    const std::wstring out = RecoverChecked(L"junreadout");
+    EXPECT_EQ(MessageLog::texts.end(), std::find(MessageLog::texts.begin(), MessageLog::texts.end(),
+                                                 MessageText(L"SelectRecoverFile")));
+    for (const auto& r : whole) {
+        const DeepScanHit* hit = hits[std::make_pair(std::stoull(r[0]), std::stoull(r[1]))];
+        if (!hit)
+            continue;
+        EXPECT_EQ(r[5], FileSha256(out + L"\\" + Wide(hit->szExtension) + L"\\" + Wide(hit->szName))) << r[0];
+    }
+    ClickAndWaitForPage(L"btnHome", 0);
+}
+
 // FAT32 and exFAT volumes that the system names after their host folder
 // are read as what their boot sectors say: a deleted-file scan from the
 // home page lists the key's deleted files and recovers them.

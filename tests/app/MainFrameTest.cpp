@@ -389,6 +389,67 @@ TEST_F(FrameTest, TitleMenuOpensBelowItsButtonAndHandsOverTheItem)
     SetWindowLongPtrW(m_hwnd, GWLP_WNDPROC, (LONG_PTR)previous);
 }
 
+// The title menu as a person uses it, with the pointer moved and pressed
+// through the system's input: it rests on the menu button until the
+// button's tip shows, presses, rests there while the menu opens below and
+// the eyes find the first item, then goes down to that item's word and
+// presses: the item's command runs, whatever tip was up.
+TEST_F(FrameTest, APressOnTheFirstMenuItemUnderTheMenuButtonReachesTheItem)
+{
+    static std::vector<std::wstring> commands;
+    static WNDPROC previous = NULL;
+    commands.clear();
+    struct Hook
+    {
+        static LRESULT CALLBACK Proc(HWND h, UINT m, WPARAM w, LPARAM l)
+        {
+            if (m == WMU_MenuItemClick && w) {
+                // Recorded only: the dialog itself is the dialog tests' subject.
+                commands.push_back(*(std::wstring*)w);
+                delete (std::wstring*)w;
+                return 0;
+            }
+            return CallWindowProcW(previous, h, m, w, l);
+        }
+    };
+    previous = (WNDPROC)SetWindowLongPtrW(m_hwnd, GWLP_WNDPROC, (LONG_PTR)Hook::Proc);
+    SetForegroundWindow(m_hwnd);
+    RedrawWindow(m_hwnd, NULL, NULL, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    const std::wstring why = gui::Unreachable(pm(), L"btnMenu");
+    ASSERT_TRUE(why.empty()) << testpaths::Narrow(why);
+
+    ASSERT_TRUE(gui::MovePointer(pm(), gui::Find(pm(), L"btnMenu")));
+    ASSERT_TRUE(gui::RestUntilTooltip(3000) != NULL) << "the menu button shows no tip";
+    gui::PressPointer();
+    HWND menu = NULL;
+    ASSERT_TRUE(gui::PumpUntil([&] { return (menu = gui::FindThreadWindow(L"MenuWnd")) != NULL; }));
+    ASSERT_TRUE(gui::PumpUntil([&] { return gui::ManagerOf(menu) && gui::ManagerOf(menu)->GetRoot(); }));
+    // A hand is never quite still: the pointer stirs on the button.
+    RECT button = gui::Find(pm(), L"btnMenu")->GetPos();
+    ASSERT_TRUE(gui::MovePointer(m_hwnd, POINT{(button.left + button.right) / 2 + 2, (button.top + button.bottom) / 2 + 1}));
+    gui::Rest(2500);
+    gui::SaveScreenScreenshot(L"pointer_menu_open");
+    CPaintManagerUI* mpm = gui::ManagerOf(menu);
+    CControlUI* item = gui::Find(*mpm, L"menuSetting");
+    ASSERT_TRUE(item != NULL);
+    const std::wstring itemWhy = gui::Unreachable(*mpm, item);
+    EXPECT_TRUE(itemWhy.empty()) << testpaths::Narrow(itemWhy);
+    // On its word: the text starts 16 pixels in.
+    const RECT rc = item->GetPos();
+    const POINT word = {rc.left + 28, (rc.top + rc.bottom) / 2};
+    ASSERT_TRUE(gui::MovePointer(menu, word));
+    gui::Rest(300);
+    gui::SaveScreenScreenshot(L"pointer_menu_item");
+    gui::PressPointer();
+    EXPECT_TRUE(gui::PumpUntil([&] { return !commands.empty(); }, 5000)) << "the press reached no item";
+    if (!commands.empty())
+        EXPECT_EQ(L"menuSetting", commands[0]);
+    if (IsWindow(menu))
+        gui::Key(menu, VK_ESCAPE);
+    EXPECT_TRUE(gui::PumpUntil([&] { return !IsWindow(menu); }));
+    SetWindowLongPtrW(m_hwnd, GWLP_WNDPROC, (LONG_PTR)previous);
+}
+
 TEST_F(FrameTest, OneClosePathAsksThenWaitsForTheDiskEnumeration)
 {
     // Escape does nothing.

@@ -359,9 +359,10 @@ TEST_F(ReachTest, EveryControlOfEveryPageAndDialogIsOnScreenAndAnswersAClickInEa
     }
 }
 
-// A long deep scan stopped with Stop, clicked where the user sees it: the
-// scan ends within seconds, Home and Save answer, and what it found so far
-// stays listed and comes back byte for byte.
+// A long deep scan stopped with Stop, pressed where the user sees it with
+// the pointer that just rested on Pause: the scan ends within seconds, Home
+// and Save answer, and what it found so far stays listed and comes back
+// byte for byte.
 TEST_F(ReachTest, StopEndsALongDeepScanAndKeepsWhatItFound)
 {
     const std::wstring image = testpaths::Fixture(L"sparse-deep.raw");
@@ -387,8 +388,30 @@ TEST_F(ReachTest, StopEndsALongDeepScanAndKeepsWhatItFound)
     EXPECT_FALSE(gui::Find(pm(), L"SaveScanResultButton")->IsEnabled());
     gui::SaveScreenshot(m_hwnd, L"stop_before");
 
+    // As a person stops it, through the system's input: the pointer rests
+    // on Stop, then on Pause, long enough for each tip to show; neither tip
+    // lies over the other button. Then it moves to Stop and presses.
+    auto screenRect = [&](const wchar_t* name) {
+        RECT rc = gui::Find(pm(), name)->GetPos();
+        MapWindowPoints(m_hwnd, NULL, (POINT*)&rc, 2);
+        return rc;
+    };
+    auto tipMeets = [&](const wchar_t* over, const wchar_t* other) {
+        EXPECT_TRUE(gui::MovePointer(pm(), gui::Find(pm(), over)));
+        gui::Rest(3000);
+        HWND tip = gui::ShownTooltip();
+        EXPECT_TRUE(tip != NULL) << testpaths::Narrow(over) << " shows no tip";
+        RECT rcTip = {}, meet;
+        const RECT rcOther = screenRect(other);
+        return tip && GetWindowRect(tip, &rcTip) && IntersectRect(&meet, &rcTip, &rcOther);
+    };
+    EXPECT_FALSE(tipMeets(L"btnStop", L"btnPause")) << "the tip of Stop lies over Pause";
+    EXPECT_FALSE(tipMeets(L"btnPause", L"btnStop")) << "the tip of Pause lies over Stop";
+    gui::SaveScreenScreenshot(L"stop_pause_tip");
+    ASSERT_TRUE(dlg->IsScanRunning());
+    ASSERT_TRUE(gui::MovePointer(pm(), gui::Find(pm(), L"btnStop")));
     const DWORD clicked = GetTickCount();
-    ASSERT_TRUE(gui::Click(pm(), L"btnStop"));
+    gui::PressPointer();
     ASSERT_TRUE(gui::PumpUntil([&] { return !dlg->IsScanRunning() && gui::Find(pm(), L"btnHome")->IsEnabled(); },
                                30000));
     const DWORD took = GetTickCount() - clicked;

@@ -474,6 +474,39 @@ TEST_F(ResultPageTest, DeletedFileScanShowsFindingsByFolderDateAndTypeAndRecover
 
 // A file that is not a scan result (its kind digit is '9') starts no load:
 // its error is shown and the home page stays.
+// Eight rows ticked one after another as a person ticks them, the pointer
+// moved and pressed through the system's input: on each row's check box it
+// rests until the row's name shows as a tip (below the pointer, where the
+// next row's check box lies), then presses. Every press ticks its own row.
+TEST_F(ResultPageTest, EightRowsTickedOneAfterAnotherWithTheirTipsUpAreAllTicked)
+{
+    StartScanOf(L"RecoverDeletedFileButton", L'Q', false);
+    WaitForResults(9);
+    ASSERT_FALSE(HasFatalFailure());
+    SetForegroundWindow(m_hwnd);
+    RedrawWindow(m_hwnd, NULL, NULL, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    gui::PumpPending();
+    const std::vector<CListThumbElementUI*> rows = Tiles(true);
+    ASSERT_GE(rows.size(), 9u);
+    int tips = 0;
+    for (size_t i = 0; i < 8; ++i) {
+        CListThumbElementUI* row = rows[i];
+        ASSERT_FALSE(row->GetCheck()) << i;
+        const std::wstring why = gui::Unreachable(pm(), row);
+        EXPECT_TRUE(why.empty()) << i << ": " << testpaths::Narrow(why);
+        ASSERT_TRUE(gui::MovePointer(m_hwnd, row->CheckBoxArea())) << i;
+        tips += gui::RestUntilTooltip(3000) != NULL;
+        if (i == 1)
+            gui::SaveScreenScreenshot(L"pointer_rows_tip");
+        gui::PressPointer();
+        EXPECT_TRUE(gui::PumpUntil([&] { return row->GetCheck(); }, 3000)) << "row " << i << " was not ticked";
+    }
+    // The rows were ticked with their tips up.
+    EXPECT_GE(tips, 7);
+    EXPECT_EQ(8u, m_frame->GetCheckedCount());
+    EXPECT_FALSE(rows[8]->GetCheck());
+}
+
 TEST_F(ResultPageTest, LoadingAFileThatIsNoScanResultShowsItsErrorAndLoadsNothing)
 {
     const std::wstring bogus = testpaths::MakeTempDir(L"notresult") + L"\\bogus.dsr";

@@ -324,7 +324,8 @@ TEST_F(ScreenTest, SizesCountsAndTimesReadAsSentences)
     for (int cp : {936, 950, 1252}) {
         gui::UseLanguage(cp);
         for (const wchar_t* key : {L"RemainTimeUnknown", L"RecoverSuccessOne", L"BottomStatusOne", L"DiskSizeMB",
-                                   L"DiskSizeGB", L"RecoverSummary", L"RecoverNothing", L"DeviceGone"})
+                                   L"DiskSizeGB", L"RecoverSummary", L"RecoverSomeFailed", L"RecoverNothing",
+                                   L"DeviceGone"})
             EXPECT_FALSE(GetUIText(key).empty()) << cp << " " << testpaths::Narrow(key);
     }
     gui::UseLanguage(1252);

@@ -828,3 +828,45 @@ TEST(PartitionControl, EachDiskCountsInItsOwnSectorSize) {
   ASSERT_TRUE(c.GetPartitionDescriptor(&d));
   EXPECT_EQ(512u, d.uSectorSize);
 }
+
+// The same files on a lost NTFS and a lost FAT32 partition (each filled by
+// its own driver, ntfs-3g and mtools): a live file reads whole from its own
+// clusters on both, so both mark it recoverable in full; the deleted note,
+// whose few bytes NTFS keeps in its record, is whole there too.
+TEST(PartitionControl, LiveFilesOfALostNtfsPartitionAreWholeAsOnALostFatOne) {
+  NEEDS_WINE_DRIVES();
+  BoxRecorder boxes;
+  Rig s;
+  ASSERT_TRUE(s.MapDisk(L"lost-mbr.img"));
+  ASSERT_TRUE(s.frame.SelectDisk(kDisk));
+  CPartitionScanControl& c = *s.frame.GetPartitionScanControl();
+  auto scan = [&](CPartitionInfo* p) {
+    s.frame.ClearScanResults();
+    c.AppendLostPartition(p);
+    const unsigned int before = s.frame.ScanDoneCount();
+    EXPECT_TRUE(c.StartPartitionScan(p));
+    EXPECT_TRUE(s.frame.PumpUntil([&] { return s.frame.ScanDoneCount() > before && !c.IsRunning(); }, 60000));
+    std::map<std::wstring, std::pair<int, bool>> found;
+    for (const CFoundItem* item : s.frame.Found()) found[item->m_strName] = {item->m_nPercent, item->m_bDeleted};
+    return found;
+  };
+  CPartitionInfo* ntfs = c.CheckPartitionIsValid(34816, 2048);
+  CPartitionInfo* fat32 = c.CheckPartitionIsValid(53248, 2048);
+  ASSERT_NE(nullptr, ntfs);
+  ASSERT_NE(nullptr, fat32);
+  ASSERT_EQ(L"LOGNTFS", ntfs->m_strName);
+  ASSERT_EQ(L"LOGFAT32", fat32->m_strName);
+  const auto onNtfs = scan(ntfs);
+  const auto onFat = scan(fat32);
+  for (const wchar_t* live : {L"readme.txt", L"numbers.txt", L"pattern.bin", L"note.txt"}) {
+    ASSERT_EQ(1u, onNtfs.count(live)) << testpaths::Narrow(live);
+    ASSERT_EQ(1u, onFat.count(live)) << testpaths::Narrow(live);
+    EXPECT_FALSE(onNtfs.at(live).second) << testpaths::Narrow(live);
+    EXPECT_FALSE(onFat.at(live).second) << testpaths::Narrow(live);
+    EXPECT_EQ(100, onFat.at(live).first) << testpaths::Narrow(live);
+    EXPECT_EQ(100, onNtfs.at(live).first) << testpaths::Narrow(live);
+  }
+  ASSERT_EQ(1u, onNtfs.count(L"gone.txt"));
+  EXPECT_TRUE(onNtfs.at(L"gone.txt").second);
+  EXPECT_EQ(100, onNtfs.at(L"gone.txt").first);
+}

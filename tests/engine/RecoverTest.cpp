@@ -545,6 +545,12 @@ TEST(RecoverRun, TheEndSaysHowManyCameBackWholePartialAndFailed) {
   EXPECT_EQ(0u, mixed.find(L"Files recovered: 3 (2 whole, 1 partial")) << testpaths::Narrow(mixed);
   EXPECT_NE(std::wstring::npos, mixed.find(L"written as zeros")) << testpaths::Narrow(mixed);
   EXPECT_NE(std::wstring::npos, mixed.find(L"failed: 2.")) << testpaths::Narrow(mixed);
+  // Some failed, none partial: nothing was written as zeros, so nothing says so.
+  info.recovered = 5, info.partial = 0, info.failed = 2;
+  const std::wstring failed = CRecoverProcessWorker::FinishedText(info);
+  EXPECT_EQ(L"Files recovered: 5. Files that failed: 2. Open the folder now?", failed);
+  EXPECT_EQ(std::wstring::npos, failed.find(L"zeros")) << testpaths::Narrow(failed);
+  EXPECT_EQ(std::wstring::npos, failed.find(L"partial")) << testpaths::Narrow(failed);
   info.recovered = 0, info.partial = 0, info.failed = 4;
   EXPECT_EQ(L"No file could be recovered. Files that failed: 4.", CRecoverProcessWorker::FinishedText(info));
   // A translation that does not take four numbers is not trusted.
