@@ -283,7 +283,7 @@ if [ -n "${config[slow]:-}" ]; then
   python3 "$here/faildev_check.py" partial "$work/slow.rows" "$work/slow" "$work/ok-fat16.rows" --not-read \
     --file ig.bin $zeros || fail=1
   secs="$(tail -n 1 "$work/slow.rows" | sed -n 's/.* in \([0-9.]*\) s.*/\1/p')"
-  if [ -z "$secs" ] || ! python3 -c "import sys; sys.exit(0 if float('$secs') < 30 + 10 * 0.8 + 15 else 1)"; then
+  if [ -z "$secs" ] || ! python3 -c "import sys; sys.exit(0 if float('$secs') < 30 + 10 * 0.8 + 8 else 1)"; then
     echo "slow: the recovery took ${secs:-?} s, more than the time given to bad areas"; fail=1
   fi
 fi
