@@ -109,8 +109,8 @@ std::string CReadTrouble::DescribePlain() const
     {
         if (!text.empty())
             text += "; ";
-        snprintf(line, sizeof(line), "unreadable: %llu bytes in %u areas passed over",
-                 (unsigned long long)UnreadableBytes(), (unsigned)UnreadableAreas());
+        snprintf(line, sizeof(line), "unreadable: %llu bytes in %u area%s passed over",
+                 (unsigned long long)UnreadableBytes(), (unsigned)UnreadableAreas(), UnreadableAreas() == 1 ? "" : "s");
         text += line;
     }
     return text;

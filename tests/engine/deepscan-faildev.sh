@@ -105,7 +105,7 @@ for b in 1m:$MiB 64k:65536; do
   scan "$n" "$mnt/$n.img"
   expect_code "$n" 0
   check "$n" --bad $((100 * MiB)) "$len"
-  expect_says "$n" "unreadable: $len bytes in 1 areas passed over"
+  expect_says "$n" "unreadable: $len bytes in 1 area passed over"
 done
 
 scan gone "$mnt/gone.img"
@@ -121,7 +121,7 @@ check gone --before $((gone - 9 * MiB))
 scan slow1m "$slow/slow1m.img"
 expect_code slow1m 0
 check slow1m --bad $((100 * MiB)) $MiB
-expect_says slow1m "unreadable: $MiB bytes in 1 areas passed over"
+expect_says slow1m "unreadable: $MiB bytes in 1 area passed over"
 if [ "$took" -gt $((healthy_s + 30)) ]; then echo "slow1m: took $took s, the healthy disk $healthy_s s"; fail=1; fi
 
 scan slowmany "$slow/slowmany.img"
