@@ -21,13 +21,28 @@ bool ReadSet(const BYTE* bytes, size_t count, size_t i, SetInfo* out)
     const int cls = CExFATVolume::GetEntryClass(e);
     if (cls != kExFatFile && cls != kExFatDirectory && cls != kExFatDeletedFile && cls != kExFatDeletedDirectory)
         return false;
-    const int secondary = CExFATVolume::GetSecondaryCount(e);
-    // A stream entry and at least one name entry; a set that runs past what
-    // was read counts as absent.
-    if (secondary < 2 || i + (size_t)secondary + 1 > count)
+    const int claimed = CExFATVolume::GetSecondaryCount(e);
+    // A stream entry and at least one name entry. A name of 255 characters
+    // takes 17 name entries, and a set may carry further secondary entries
+    // (up to 255 in all). The set is the secondary entries that follow as
+    // far as it claims: one whose count runs into the next set ends there,
+    // so that the next set is still read. A set that runs past what was
+    // read counts as absent.
+    if (claimed < 2)
         return false;
     const bool deleted = cls == kExFatDeletedFile || cls == kExFatDeletedDirectory;
-    if (e[32] != (deleted ? 0x40 : 0xC0))
+    const BYTE inUse = deleted ? 0x00 : 0x80;
+    int secondary = 0;
+    while (secondary < claimed)
+    {
+        if (i + (size_t)secondary + 1 >= count)
+            return false;
+        const BYTE t = e[(size_t)(secondary + 1) * 32];
+        if (!(t & 0x40) || (t & 0x80) != inUse)
+            break;
+        ++secondary;
+    }
+    if (secondary < 2 || e[32] != (deleted ? 0x40 : 0xC0))
         return false;
     ExFatEntrySet set = {e, (uint32_t)(secondary + 1)};
     out->cls = cls;
@@ -238,7 +253,7 @@ void CExFatDirWalker::WalkRoot()
         DebugPrint(L"[Delvaro] CScanDiskDlg::IntoDir - invalid dir = %s.\n", path.c_str());
         return;
     }
-    Job job = {root, path, false, 0, false, false};
+    Job job = {root, CFolderPath::FromText(path), false, 0, false, false};
     WalkEntries(bytes.data() + 3 * 32, bytes.size() / 32 - 3, job);
     Run();
 }
@@ -246,7 +261,7 @@ void CExFatDirWalker::WalkRoot()
 bool CExFatDirWalker::WalkFolder(uint32_t cluster, const std::wstring& path, bool deleted, uint64_t length,
                                  bool noFatChain)
 {
-    Job job = {cluster, path, deleted, length, noFatChain, deleted};
+    Job job = {cluster, CFolderPath::FromText(path), deleted, length, noFatChain, deleted};
     const bool ok = IntoDir(job);
     Run();
     return ok;
@@ -264,7 +279,8 @@ bool CExFatDirWalker::IntoDir(const Job& job)
 {
     if (m_host.IsStopRequested() || job.depth > kMaxDepth)
         return false;
-    DebugPrint(L"Into DIR=%s\n", job.path.c_str());
+    // The log line holds 511 characters: a deep path is not made whole for it.
+    DebugPrint(L"Into DIR=%s\n", job.path->Prefix(511).c_str());
     std::vector<BYTE> bytes;
     if (!ReadDirectory(job.cluster, job.length, job.noFatChain, job.deleted, bytes))
         return false;
@@ -273,6 +289,11 @@ bool CExFatDirWalker::IntoDir(const Job& job)
 }
 
 void CExFatDirWalker::HandFile(const SetInfo& set, const std::wstring& path, bool listLive)
+{
+    HandFile(set, CFolderPath::FromText(path), listLive);
+}
+
+void CExFatDirWalker::HandFile(const SetInfo& set, const CFolderPath::Ptr& folder, bool listLive)
 {
     const bool deleted = set.cls == kExFatDeletedFile;
     m_host.CountExamined();
@@ -293,7 +314,7 @@ void CExFatDirWalker::HandFile(const SetInfo& set, const std::wstring& path, boo
     if (!fatcommon::SizeFitsClusters(claimed, (deleted || noChain) ? set.firstCluster : 2, MaxCluster(),
                                      m_vol.GetClusterSize()))
         percent = 0;
-    CFoundItem* item = new CFoundItem(set.name.c_str(), path.c_str(), time.c_str(), set.validLength, 0);
+    CFoundItem* item = new CFoundItem(set.name.c_str(), folder, time.c_str(), set.validLength, 0);
     item->m_bContiguous = deleted ? 1 : (noChain ? 1 : 0);
     item->m_uFirstCluster = set.firstCluster;
     item->m_bDeleted = deleted;
@@ -318,19 +339,11 @@ void CExFatDirWalker::WalkEntries(const BYTE* bytes, size_t count, const Job& jo
         SetInfo set;
         if (!ReadSet(bytes, count, i, &set))
         {
-            const int cls = CExFATVolume::GetEntryClass(e);
-            // A file or folder whose set says it has more than 17 secondary
-            // entries ends the folder.
-            if ((cls == kExFatFile || cls == kExFatDirectory || cls == kExFatDeletedFile ||
-                 cls == kExFatDeletedDirectory) &&
-                CExFATVolume::GetSecondaryCount(e) > 17)
-                break;
+            // Not a set it can use: the walk goes on with the next entry.
             ++i;
             continue;
         }
         i += (size_t)set.secondaryCount + 1;
-        if (set.secondaryCount > 17)
-            break;
         if (set.name.empty() || set.firstCluster > MaxCluster())
             continue;
         if (set.flags != 1 && set.flags != 3)
@@ -344,8 +357,8 @@ void CExFatDirWalker::WalkEntries(const BYTE* bytes, size_t count, const Job& jo
             if (!CScanDiskDlg::IsValidFileName(set.name.c_str()))
                 continue;
             const bool deleted = set.cls == kExFatDeletedDirectory;
-            Job child = {set.firstCluster, job.path + set.name + L"\\", job.inDeleted || deleted, set.dataLength,
-                         noChain, deleted, job.depth + 1};
+            Job child = {set.firstCluster, CFolderPath::Child(job.path, set.name), job.inDeleted || deleted,
+                         set.dataLength, noChain, deleted, job.depth + 1};
             if (child.inDeleted)
                 m_work.PushDeleted(child);
             else

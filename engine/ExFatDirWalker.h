@@ -14,6 +14,7 @@
 
 #include "engine/DeviceProbe.h"
 #include "engine/DirWorkList.h"
+#include "engine/FolderPath.h"
 
 class CExFATVolume;
 class IScanWalkHost;
@@ -30,7 +31,7 @@ const int kMaxDepth = 1024;
 struct SetInfo
 {
     int cls;               // class of the primary entry
-    int secondaryCount;
+    int secondaryCount;    // secondary entries it holds (at most the count it claims)
     std::wstring name;
     uint32_t firstCluster;
     uint64_t validLength;  // the size the program takes for a file
@@ -40,9 +41,11 @@ struct SetInfo
     uint32_t count;        // entries available from `entries`
 };
 
-// Parses the entry set at entry index i of count entries. False when the
-// entry is no file or folder set, or the set does not fit what was read
-// (it counts as absent), or its stream entry does not belong to it.
+// Parses the entry set at entry index i of count entries: the primary entry
+// and the secondary entries that follow it, as many as it claims (up to
+// 255). False when the entry is no file or folder set, or the set does not
+// fit what was read (it counts as absent), or its stream entry does not
+// belong to it.
 bool ReadSet(const BYTE* bytes, size_t count, size_t i, SetInfo* out);
 // Whether a cluster holds plausible directory entries up to its end of
 // directory (what a deleted folder's later clusters hold).
@@ -81,6 +84,7 @@ public:
     // Hands a file's entry set over as a found entry in the folder at path.
     // A live file is listed when listLive is set; a deleted one always.
     void HandFile(const exfatwalk::SetInfo& set, const std::wstring& path, bool listLive);
+    void HandFile(const exfatwalk::SetInfo& set, const CFolderPath::Ptr& folder, bool listLive);
 
     std::unordered_set<unsigned int>& Visited() { return *m_visited; }
 
@@ -93,7 +97,7 @@ private:
     struct Job
     {
         uint32_t cluster;
-        std::wstring path;
+        CFolderPath::Ptr path;  // shared with its entries and the folders below
         bool inDeleted;
         uint64_t length;
         bool noFatChain;

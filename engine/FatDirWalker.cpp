@@ -311,9 +311,9 @@ void CFatDirWalker::WalkRoot()
 {
     if (m_vol.IsFat32())
     {
-        Job root = {m_vol.RootCluster(), kParentUnknown, m_opt.root, false, false};
+        Job root = {m_vol.RootCluster(), kParentUnknown, CFolderPath::FromText(m_opt.root), false, false};
         std::vector<BYTE> bytes;
-        DebugPrint(L"Into DIR=%s\n", root.path.c_str());
+        DebugPrint(L"Into DIR=%s\n", m_opt.root.c_str());
         if (ReadDirectory(root.cluster, false, kParentUnknown, false, bytes))
             WalkEntries(bytes.data(), bytes.size() / 32, root, true);
     }
@@ -335,7 +335,7 @@ void CFatDirWalker::WalkRoot()
         }
         if (fixed || !careful.empty())
         {
-            Job root = {0, kParentUnknown, m_opt.root, false, false};
+            Job root = {0, kParentUnknown, CFolderPath::FromText(m_opt.root), false, false};
             if (!m_host.WaitAndCheckStop())
                 WalkEntries(fixed ? fixed : careful.data(), count, root, true);
         }
@@ -346,7 +346,7 @@ void CFatDirWalker::WalkRoot()
 
 void CFatDirWalker::WalkFolder(uint32_t cluster, const std::wstring& path, bool deleted)
 {
-    Job job = {cluster, kParentUnknown, path, deleted, false};
+    Job job = {cluster, kParentUnknown, CFolderPath::FromText(path), deleted, false};
     if (deleted)
         m_work.PushDeleted(job);
     else
@@ -384,7 +384,9 @@ bool CFatDirWalker::IntoDir(const Job& job)
 {
     if (m_host.IsStopRequested() || job.depth > kMaxDepth)
         return false;
-    DebugPrint(L"Into DIR=%s\n", job.path.c_str());
+    // The log line holds 511 characters: a deep path is not made whole for it.
+    const std::wstring shown = job.path->Prefix(511);
+    DebugPrint(L"Into DIR=%s\n", shown.c_str());
     uint32_t first = job.cluster;
     if (job.searchHighWord)
         first = FindHighWord(job);
@@ -395,7 +397,7 @@ bool CFatDirWalker::IntoDir(const Job& job)
     if (!first || !ReadDirectory(first, true, strict ? job.parent : kParentUnknown, strict, bytes))
     {
         if (first && !bytes.empty())
-            DebugPrint(L"[Delvaro] CScanDiskDlg::IntoDir - invalid dir = %s.\n", job.path.c_str());
+            DebugPrint(L"[Delvaro] CScanDiskDlg::IntoDir - invalid dir = %s.\n", shown.c_str());
         return false;
     }
     Job self = job;
@@ -434,7 +436,8 @@ void CFatDirWalker::WalkEntries(const BYTE* bytes, size_t count, const Job& job,
                 if (!(m_vol.IsFat32() && deleted && e.firstClusterHigh == 0 && m_vol.MaxCluster() > 0xFFFF))
                     continue;
             }
-            Job child = {cluster, self, job.path + name + L"\\", job.inDeleted || deleted, false, job.depth + 1};
+            Job child = {cluster, self, CFolderPath::Child(job.path, name), job.inDeleted || deleted, false,
+                         job.depth + 1};
             m_host.ProgressPoint((int)(m_host.Examined() % kProgressScale), kProgressScale);
             if (child.inDeleted)
             {
@@ -468,7 +471,7 @@ void CFatDirWalker::WalkEntries(const BYTE* bytes, size_t count, const Job& job,
                                          m_vol.ClusterBytes()))
             percent = 0;
         m_host.ProgressPoint((int)(m_host.Examined() % kProgressScale), kProgressScale);
-        CFoundItem* item = new CFoundItem(name.c_str(), job.path.c_str(), time.c_str(), e.fileSize, 0);
+        CFoundItem* item = new CFoundItem(name.c_str(), job.path, time.c_str(), e.fileSize, 0);
         item->m_bContiguous = deleted ? 1 : 0;
         item->m_bDeleted = deleted;
         item->m_uFirstCluster = m_vol.EntryCluster(e);

@@ -18,6 +18,7 @@
 
 #include "engine/DeviceProbe.h"
 #include "engine/DirWorkList.h"
+#include "engine/FolderPath.h"
 
 #include "storage/DeviceIo.h"
 #include "storage/fs/FAT32Volume.h"
@@ -218,7 +219,7 @@ private:
     {
         uint32_t cluster;
         uint32_t parent;      // folder holding it (0 the root), or kParentUnknown
-        std::wstring path;    // ending in a backslash
+        CFolderPath::Ptr path;  // ending in a backslash, shared with its entries and folders
         bool inDeleted;       // the folder or one above it is deleted
         bool searchHighWord;  // FAT32 deleted folder whose high word may have been cleared
         int depth = 0;        // folders between it and the walk's first folder

@@ -538,7 +538,7 @@ int CScanDiskDlg::ExFAT_SearchEntry(CExFATVolume& volume)
                     continue;
                 }
                 i += (size_t)set.secondaryCount + 1;
-                if (set.secondaryCount > 17 || set.name.empty() || set.firstCluster > maxCluster ||
+                if (set.name.empty() || set.firstCluster > maxCluster ||
                     (set.flags != 1 && set.flags != 3))
                     continue;
                 if (set.cls == kExFatDirectory || set.cls == kExFatDeletedDirectory)

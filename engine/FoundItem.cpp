@@ -19,8 +19,24 @@ void CopyField(wchar_t (&field)[260], const std::wstring& text)
 }
 }  // namespace
 
+namespace
+{
+const std::wstring kNoPath;
+
+CFolderPath::Ptr FolderOf(const wchar_t* path)
+{
+    return path && *path ? CFolderPath::FromText(path) : CFolderPath::Ptr();
+}
+}  // namespace
+
 CFoundItem::CFoundItem(const wchar_t* name, const wchar_t* path, const wchar_t* timeText, uint64_t size,
                        uint64_t fileRef)
+    : CFoundItem(name, FolderOf(path), timeText, size, fileRef)
+{
+}
+
+CFoundItem::CFoundItem(const wchar_t* name, const CFolderPath::Ptr& folder, const wchar_t* timeText,
+                       uint64_t size, uint64_t fileRef)
     : m_strName(name ? name : L""),
       m_strTime(timeText ? timeText : L""),
       m_u64Size(size),
@@ -28,23 +44,35 @@ CFoundItem::CFoundItem(const wchar_t* name, const wchar_t* path, const wchar_t* 
       m_nPercent(0),
       m_uFirstCluster(0),
       m_bContiguous(1),
-      m_strPath(path ? path : L""),
-      m_bDeleted(false)
+      m_bDeleted(false),
+      m_pPath(folder)
 {
     SetSizeText(m_u64Size);
 }
 
 void CFoundItem::SetPath(const wchar_t* path)
 {
-    if (!m_strPath.empty())
-        m_strPrevPath = m_strPath;
-    m_strPath = path ? path : L"";
+    if (m_pPath && !m_pPath->Empty())
+        m_pPrevPath = m_pPath;
+    m_pPath = FolderOf(path);
+}
+
+const std::wstring& CFoundItem::GetPath() const
+{
+    return HasPrevPath() ? m_pPrevPath->Text() : GetCurrentPath();
+}
+
+const std::wstring& CFoundItem::GetCurrentPath() const
+{
+    return m_pPath ? m_pPath->Text() : kNoPath;
 }
 
 wchar_t CFoundItem::GetDriveLetter() const
 {
-    const std::wstring& path = GetPath();
-    return path.empty() ? 0 : path[0];
+    const CFolderPath::Ptr& folder = GetPathFolder();
+    if (!folder || folder->Empty())
+        return 0;
+    return folder->Prefix(1)[0];
 }
 
 void CFoundItem::SetRecoverability(int percent)
@@ -74,7 +102,10 @@ int CFoundItem::ToRecord(FoundItemRecord* out) const
     if (!out)
         return 0;
     CopyField(out->szName, m_strName);
-    CopyField(out->szPath, GetPath());
+    // The stored path holds its first 259 characters: a deep path is not
+    // made whole for them.
+    const CFolderPath::Ptr& folder = GetPathFolder();
+    CopyField(out->szPath, folder ? folder->Prefix(259) : kNoPath);
     CopyField(out->szTime, m_strTime);
     out->u64Size = m_u64Size;
     out->u64FileRef = m_u64FileRef;

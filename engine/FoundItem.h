@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/FolderPath.h"
+
 // The stored form of a found entry: 1,588 bytes, little-endian, packed.
 #pragma pack(push, 1)
 struct FoundItemRecord
@@ -39,13 +41,20 @@ class CFoundItem
 public:
     CFoundItem(const wchar_t* name, const wchar_t* path, const wchar_t* timeText, uint64_t size,
                uint64_t fileRef);
+    // The same, in a folder that other entries (and the folders below it)
+    // share: a walk makes each folder's path once.
+    CFoundItem(const wchar_t* name, const CFolderPath::Ptr& folder, const wchar_t* timeText, uint64_t size,
+               uint64_t fileRef);
 
     // Remembers the current path (when there is one) as the previous path,
     // then takes the new one.
     void SetPath(const wchar_t* path);
     // The previous path when one is set, else the path: what is stored.
-    const std::wstring& GetPath() const { return m_strPrevPath.empty() ? m_strPath : m_strPrevPath; }
-    const std::wstring& GetCurrentPath() const { return m_strPath; }
+    const std::wstring& GetPath() const;
+    const std::wstring& GetCurrentPath() const;
+    // The folders behind GetPath() and GetCurrentPath() (null when empty).
+    const CFolderPath::Ptr& GetPathFolder() const { return HasPrevPath() ? m_pPrevPath : m_pPath; }
+    const CFolderPath::Ptr& GetCurrentFolder() const { return m_pPath; }
     // The volume letter of GetPath() (0 when it is empty).
     wchar_t GetDriveLetter() const;
 
@@ -67,11 +76,16 @@ public:
     int m_nPercent;
     uint32_t m_uFirstCluster;
     uint32_t m_bContiguous;
-    std::wstring m_strPath;
-    std::wstring m_strPrevPath;
     // Not stored: the file system marks the entry itself deleted (not only
     // a folder above it). For listings and tools.
     bool m_bDeleted;
     // Not stored: checked for recovery in the result views.
     bool m_bChecked = false;
+
+private:
+    bool HasPrevPath() const { return m_pPrevPath && !m_pPrevPath->Empty(); }
+
+    // The folder path as last set, and the one it had before (null when none).
+    CFolderPath::Ptr m_pPath;
+    CFolderPath::Ptr m_pPrevPath;
 };

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 #include "core/Log.h"
@@ -196,7 +197,18 @@ bool CScanDiskDlg::NTFSQuickScan(const wchar_t* folderFilter, bool includeSubfol
     CFileRecord rec(volume.get());
     CDeviceProbe probe(volume->GetHandle(), volume->GetSectorSize());
     SetUpProbe(volume.get(), probe);
-    std::vector<ULONGLONG> chain;
+    std::vector<ULONGLONG> chain, above;
+    // The way up from each folder that holds files: the folder path it
+    // gives and whether it passes the filter folder.
+    struct NtfsWay
+    {
+        CFolderPath::Ptr folder;
+        bool folderReached = false;
+    };
+    std::unordered_map<ULONGLONG, NtfsWay> ways;
+    CNtfsPathTree paths;
+    const CFolderPath::Ptr rootFolder = CFolderPath::FromText(root);
+    const CFolderPath::Ptr lostFolder = CFolderPath::Child(rootFolder, lostDir);
     wchar_t name[kNtfsMaxName + 1];
     // Candidates: every record the journal does not report as live (both
     // ascending: a merge).
@@ -244,44 +256,61 @@ bool CScanDiskDlg::NTFSQuickScan(const wchar_t* folderFilter, bool includeSubfol
 
         // The folders above it, as far as they lead: a folder record that was
         // reused for another file since (its sequence number moved on) ends
-        // the path like one that is no folder at all.
-        bool rootReached = false, folderReached = false;
-        std::wstring path;
+        // the path like one that is no folder at all. Once the parent is the
+        // folder the file names, the way up depends on that folder alone: it
+        // is followed once per folder, and its path is shared.
         ULONGLONG parent = kNoRecord;
         WORD parentSeq = 0;
         ParentOf(rec, &parent, &parentSeq);
-        chain.clear();
-        for (int depth = 0; depth < kMaxDepth && !IsStopRequested(); ++depth)
+        const ULONGLONG first = parent;
+        const bool firstIsFolder = first != kRootRecord && first != (kNoRecord & kRecordMask) && first < count &&
+                                   folders.Get(first).isFolder &&
+                                   CNtfsFolderCache::Matches(folders.Get(first), parentSeq);
+        const auto known = firstIsFolder ? ways.find(first) : ways.end();
+        NtfsWay way;
+        if (known != ways.end())
+            way = known->second;
+        else
         {
-            if (std::find(chain.begin(), chain.end(), parent) != chain.end())
-                break;
-            chain.push_back(parent);
-            if (parent == folderRecord)
-                folderReached = true;
-            if (parent == kRootRecord)
+            bool rootReached = false;
+            chain.clear();
+            above.clear();
+            for (int depth = 0; depth < kMaxDepth && !IsStopRequested(); ++depth)
             {
-                rootReached = true;
-                break;
+                if (std::find(chain.begin(), chain.end(), parent) != chain.end())
+                    break;
+                chain.push_back(parent);
+                if (parent == folderRecord)
+                    way.folderReached = true;
+                if (parent == kRootRecord)
+                {
+                    rootReached = true;
+                    break;
+                }
+                if (parent == (kNoRecord & kRecordMask) || parent >= count)
+                    break;
+                const NtfsFolderInfo& folder = folders.Get(parent);
+                if (!folder.isFolder || !CNtfsFolderCache::Matches(folder, parentSeq))
+                    break;
+                above.push_back(parent);
+                parent = folder.parent;
+                parentSeq = folder.parentSeq;
             }
-            if (parent == (kNoRecord & kRecordMask) || parent >= count)
-                break;
-            const NtfsFolderInfo& folder = folders.Get(parent);
-            if (!folder.isFolder || !CNtfsFolderCache::Matches(folder, parentSeq))
-                break;
-            path = folder.name + L"\\" + path;
-            parent = folder.parent;
-            parentSeq = folder.parentSeq;
+            way.folder = rootReached ? rootFolder : lostFolder;
+            for (size_t k = above.size(); k-- > 0;)
+                way.folder = paths.Under(way.folder, above[k], folders.Get(above[k]).name);
+            if (firstIsFolder && !IsStopRequested())
+                ways.emplace(first, way);
         }
         if (folderRecord != kNoRecord)
         {
-            const bool direct = !chain.empty() && chain[0] == folderRecord;
-            if (!(folderReached && (includeSubfolders || direct)))
+            const bool direct = first == folderRecord;
+            if (!(way.folderReached && (includeSubfolders || direct)))
                 continue;
         }
-        const std::wstring folder = rootReached ? root + path : root + lostDir + L"\\" + path;
-        if (!g_strPathFilter.empty() && folder.find(g_strPathFilter) == std::wstring::npos)
+        if (!g_strPathFilter.empty() && way.folder->Text().find(g_strPathFilter) == std::wstring::npos)
             continue;
-        CFoundItem* item = new CFoundItem(std::wstring(name, nameLength).c_str(), folder.c_str(), time.c_str(),
+        CFoundItem* item = new CFoundItem(std::wstring(name, nameLength).c_str(), way.folder, time.c_str(),
                                           size, number);
         item->SetRecoverability(percent);
         item->m_bDeleted = true;

@@ -138,3 +138,11 @@ bool CNtfsFolderCache::Matches(const NtfsFolderInfo& folder, WORD seq)
         return folder.seq == seq;
     return folder.seq == seq || folder.seq == ntfswalk::NextSequence(seq);
 }
+
+CFolderPath::Ptr CNtfsPathTree::Under(const CFolderPath::Ptr& parent, ULONGLONG record, const std::wstring& name)
+{
+    CFolderPath::Ptr& node = m_nodes[std::make_pair(parent.get(), record)];
+    if (!node)
+        node = CFolderPath::Child(parent, name);
+    return node;
+}

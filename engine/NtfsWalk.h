@@ -5,9 +5,13 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
+
+#include "engine/FolderPath.h"
 
 #include "storage/fs/NTFSFileRecord.h"
 
@@ -91,4 +95,17 @@ private:
     CNTFSVolume* m_pVolume;
     CFileRecord m_rec;
     std::unordered_map<ULONGLONG, NtfsFolderInfo> m_map;
+};
+
+// The folder paths of a walk, one shared folder per path: the files of a
+// folder and the folders below it share its path, so that memory grows with
+// the folders, not with the files times their depth.
+class CNtfsPathTree
+{
+public:
+    // The folder `name` (MFT record `record`) inside `parent`.
+    CFolderPath::Ptr Under(const CFolderPath::Ptr& parent, ULONGLONG record, const std::wstring& name);
+
+private:
+    std::map<std::pair<const CFolderPath*, ULONGLONG>, CFolderPath::Ptr> m_nodes;
 };

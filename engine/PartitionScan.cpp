@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "core/Language.h"
@@ -123,7 +124,10 @@ void CPartitionScanControl::ScanLostPartitionNTFS()
     CFileRecord rec(volume.get());
     CDeviceProbe probe(volume->GetHandle(), volume->GetSectorSize());
     SetUpProbe(volume.get(), probe);
-    std::vector<ULONGLONG> visited;
+    std::vector<ULONGLONG> visited, above;
+    std::unordered_map<ULONGLONG, CFolderPath::Ptr> ways;  // folder record -> its path
+    CNtfsPathTree paths;
+    const CFolderPath::Ptr rootFolder = CFolderPath::FromText(L"\\");
     wchar_t name[kNtfsMaxName + 1];
     const int total = (int)std::min<ULONGLONG>(count - 16, 0x7FFFFFFF);
     for (ULONGLONG i = 16; i < count; ++i)
@@ -146,33 +150,49 @@ void CPartitionScanControl::ScanLostPartitionNTFS()
             continue;
         const std::wstring time = ModificationTimeText(rec);
 
-        // The folders above it up to the root, each record once.
-        std::wstring path;
+        // The folders above it up to the root, each record once. The way up
+        // from a folder is followed once, and its path is shared by its
+        // files and the folders below it.
         ULONGLONG parent = (ULONGLONG)-1;
         WORD parentSeq = 0;
         ParentOf(rec, &parent, &parentSeq);
-        visited.clear();
-        for (int depth = 0; depth < kMaxDepth; ++depth)
+        const ULONGLONG first = parent;
+        const bool firstIsFolder = first != kRootRecord && first != ((ULONGLONG)-1 & kRecordMask) &&
+                                   first < count && folders.Get(first).isFolder;
+        const auto known = firstIsFolder ? ways.find(first) : ways.end();
+        CFolderPath::Ptr folderPath;
+        if (known != ways.end())
+            folderPath = known->second;
+        else
         {
-            WaitGate();
-            if (IsStopRequested())
-                break;
-            if (std::find(visited.begin(), visited.end(), parent) != visited.end())
-                break;
-            visited.push_back(parent);
-            if (parent == kRootRecord || parent == ((ULONGLONG)-1 & kRecordMask) || parent >= count)
-                break;
-            const NtfsFolderInfo& folder = folders.Get(parent);
-            if (!folder.isFolder)
-                break;
-            path = folder.name + L"\\" + path;
-            parent = folder.parent;
+            visited.clear();
+            above.clear();
+            for (int depth = 0; depth < kMaxDepth; ++depth)
+            {
+                WaitGate();
+                if (IsStopRequested())
+                    break;
+                if (std::find(visited.begin(), visited.end(), parent) != visited.end())
+                    break;
+                visited.push_back(parent);
+                if (parent == kRootRecord || parent == ((ULONGLONG)-1 & kRecordMask) || parent >= count)
+                    break;
+                const NtfsFolderInfo& folder = folders.Get(parent);
+                if (!folder.isFolder)
+                    break;
+                above.push_back(parent);
+                parent = folder.parent;
+            }
+            folderPath = rootFolder;
+            for (size_t k = above.size(); k-- > 0;)
+                folderPath = paths.Under(folderPath, above[k], folders.Get(above[k]).name);
+            if (firstIsFolder && !IsStopRequested())
+                ways.emplace(first, folderPath);
         }
         const CAttrBase* data = rec.FindDataStream(nullptr);
         if (!data || data->GetDataSize() == 0)
             continue;
-        CFoundItem* item = new CFoundItem(std::wstring(name, nameLength).c_str(), (L"\\" + path).c_str(),
-                                          time.c_str(), data->GetDataSize(), i);
+        CFoundItem* item = new CFoundItem(std::wstring(name, nameLength).c_str(), folderPath, time.c_str(), data->GetDataSize(), i);
         // A live file's clusters are its own: whole, as on a lost FAT volume.
         // A deleted one has what the volume's bitmap still leaves free.
         const bool deleted = rec.IsDeleted() != 0;

@@ -261,6 +261,12 @@ bool CRecoverSession::EnsureFolder(const std::wstring& folder)
         path.pop_back();
     if (path.empty())
         return false;
+    // A folder the system cannot name is not asked for at all.
+    if (!FitsSystemPath(path))
+    {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return false;
+    }
     std::wstring key = path;
     CharUpperBuffW(&key[0], (DWORD)key.size());
     if (m_folders.count(key))
@@ -291,6 +297,17 @@ bool CRecoverSession::EnsureFolder(const std::wstring& folder)
     }
     m_folders.insert(key);
     return true;
+}
+
+bool CRecoverSession::KnowsFolder(const std::wstring& folder) const
+{
+    std::wstring key = folder;
+    while (key.size() > 3 && key.back() == L'\\')
+        key.pop_back();
+    if (key.empty())
+        return false;
+    CharUpperBuffW(&key[0], (DWORD)key.size());
+    return m_folders.count(key) != 0;
 }
 
 bool CRecoverSession::ProgressDue(DWORD intervalMs)
@@ -381,8 +398,11 @@ bool CRecoverOutput::Create(const std::wstring& destination, const std::wstring&
     {
         // The user chose this file (the save dialog asked about replacing it).
         m_strPath = destination;
-        m_hFile = CreateFileW(destination.c_str(), access, share, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                              nullptr);
+        if (FitsSystemPath(destination))
+            m_hFile = CreateFileW(destination.c_str(), access, share, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        else
+            SetLastError(ERROR_FILENAME_EXCED_RANGE);
     }
     else if (names)
     {
@@ -398,6 +418,13 @@ bool CRecoverOutput::Create(const std::wstring& destination, const std::wstring&
                 SetLastError(ERROR_FILE_EXISTS);
                 break;
             }
+            // Measured before the create: a path past the system's length is
+            // refused, never cut to another.
+            if (!FitsSystemPath(m_strPath))
+            {
+                SetLastError(ERROR_FILENAME_EXCED_RANGE);
+                break;
+            }
             m_hFile = CreateFileW(m_strPath.size() < MAX_PATH ? m_strPath.c_str()
                                                               : LongPathForm(m_strPath, MAX_PATH - 1).c_str(),
                                   access, share, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -410,9 +437,14 @@ bool CRecoverOutput::Create(const std::wstring& destination, const std::wstring&
     {
         // Never replace a file: a name taken between the look and the create
         // (another run into the same folder) means the next free name.
-        for (int tries = 0; tries < 16 && m_hFile == INVALID_HANDLE_VALUE; ++tries)
+        const std::wstring safe = SafeRecoverName(name);
+        if (!FitsSystemPath(destination, kFileNameRoom - 255 + safe.size()))
+            SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        for (int tries = 0; tries < 16 && m_hFile == INVALID_HANDLE_VALUE &&
+                            FitsSystemPath(destination, kFileNameRoom - 255 + safe.size());
+             ++tries)
         {
-            m_strPath = MakeUniqueFilePath(SafeRecoverName(name), destination);
+            m_strPath = MakeUniqueFilePath(safe, destination);
             if (m_strPath.empty())
             {
                 SetLastError(ERROR_FILE_EXISTS);

@@ -200,6 +200,8 @@ public:
     bool EnsureFolder(const std::wstring& folder);
     // How many folders the run made or found (each asked of the system once).
     size_t FoldersKnown() const { return m_folders.size(); }
+    // Whether this run made the folder (or found it there).
+    bool KnowsFolder(const std::wstring& folder) const;
 
     // True when a progress message is due: at most one every `intervalMs`.
     bool ProgressDue(DWORD intervalMs);

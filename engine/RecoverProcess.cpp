@@ -661,21 +661,27 @@ std::wstring CRecoverProcessWorker::EnsureDestination(const std::wstring& folder
     bool unused = false;
     bool& exists = made ? *made : unused;
     exists = true;
-    if (m_session.EnsureFolder(folder))
+    // A folder whose files the system could not name (measured here: some
+    // systems cut such a path instead of refusing it) is not asked for.
+    if (FitsSystemPath(folder, kFileNameRoom) && m_session.EnsureFolder(folder))
         return folder;
     // The deepest folder of the chain that could be made, then "~deep" in it.
+    // One try makes what it can of the chain from the top down; after it
+    // only a folder made on the way is taken.
     std::wstring parent = folder;
+    bool tried = false;
     while (parent.size() > m_strTarget.size())
     {
         const size_t slash = parent.find_last_of(L'\\');
         if (slash == std::wstring::npos || slash < m_strTarget.size())
             break;
         parent.resize(slash);
+        const std::wstring deep = parent + L"\\~deep";
+        if (!FitsSystemPath(deep, kFileNameRoom) || (tried && !m_session.KnowsFolder(parent)))
+            continue;
         if (m_session.EnsureFolder(parent))
-        {
-            const std::wstring deep = parent + L"\\~deep";
             return m_session.EnsureFolder(deep) ? deep : parent;
-        }
+        tried = true;
     }
     exists = false;
     return folder;  // the create of the file will say why

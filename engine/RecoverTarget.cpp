@@ -162,6 +162,14 @@ bool SameFile(const std::wstring& a, const std::wstring& b)
 }
 }  // namespace
 
+bool FitsSystemPath(const std::wstring& path, size_t reserve)
+{
+    // The long form adds "\\?\" (or "\\?\UNC" for a share) and the
+    // system counts a terminating zero.
+    const size_t added = path.compare(0, 4, L"\\\\?\\") == 0 ? 0 : path.compare(0, 2, L"\\\\") == 0 ? 6 : 4;
+    return path.size() + added + reserve < kMaxSystemPath;
+}
+
 std::wstring KeepPathFolder(const std::wstring& target, const std::wstring& entryPath, bool dropDrive,
                             const std::wstring& recycleText)
 {

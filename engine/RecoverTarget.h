@@ -24,6 +24,17 @@ std::wstring SafeRecoverName(const std::wstring& name);
 std::wstring KeepPathFolder(const std::wstring& target, const std::wstring& entryPath, bool dropDrive,
                             const std::wstring& recycleText);
 
+// The longest path the system takes, in characters of its long form
+// ("\\?\X:\..."). A longer one is never handed to it: some systems do not
+// refuse it but cut its length and act on another path.
+const size_t kMaxSystemPath = 32767;
+// Room kept behind a folder for the file made in it: a separator, the
+// longest name and the number that makes a name unique.
+const size_t kFileNameRoom = 1 + 255 + 16;
+// Whether `path`, with `reserve` characters still to come behind it, stays
+// within kMaxSystemPath in its long form. Measured here, before any call.
+bool FitsSystemPath(const std::wstring& path, size_t reserve = 0);
+
 // Folders of carved files: with sorting by type each extension gets the
 // folder target\ext, otherwise all go to target\Delvaro; a folder takes at
 // most kFilesPerFolder files, then "<folder>.1", "<folder>.2"... follow.

@@ -1036,6 +1036,10 @@ bool CScanResultFile::ReadDiskScanResult()
         return Fail(kWrongDiskKey);
     if (d.uSectorSize != 512 && d.uSectorSize != 1024 && d.uSectorSize != 2048 && d.uSectorSize != 4096)
         return Fail(kWrongDataFileKey);
+    // A partition that starts at or past the end of this disk was found on
+    // another one: nothing of it could be read here.
+    if (d.u64Start >= length / d.uSectorSize)
+        return Fail(kWrongDiskKey);
     uint32_t count = 0;
     if (!Get(&count, 4))
         return Fail(kReadResultDataErrorKey);

@@ -21,6 +21,7 @@
 #include "core/Language.h"
 #include "core/Settings.h"
 #include "engine/EngineText.h"
+#include "engine/RecoverTarget.h"
 #include "storage/DeviceIo.h"
 #include "storage/fs/NTFSAttr.h"
 #include "storage/fs/NTFSFileRecord.h"
@@ -132,6 +133,67 @@ TEST(FoundItem, RecordKeepsThePreviousPathAndCutsLongTexts) {
   fresh.ToRecord(&r2);
   EXPECT_EQ(L"E:\\x\\", std::wstring(r2.szPath));  // no previous path: the path itself
   EXPECT_EQ(7u, r2.u64FileRef);
+}
+
+TEST(FoundItem, EntriesShareTheirFolderAndDeepPathsStayWhole) {
+  // A chain of 1,024 folders of 250 characters below "K:\": 257,027 characters.
+  CFolderPath::Ptr root = CFolderPath::FromText(L"K:\\");
+  CFolderPath::Ptr folder = root;
+  std::wstring want = L"K:\\";
+  std::vector<CFolderPath::Ptr> chain;
+  for (int d = 0; d < 1024; ++d) {
+    const std::wstring name = std::to_wstring(d) + std::wstring(250 - std::to_wstring(d).size(), L'd');
+    folder = CFolderPath::Child(folder, name);
+    want += name + L"\\";
+    if (d == 500) chain.push_back(folder);
+  }
+  ASSERT_EQ(want.size(), folder->Length());
+  EXPECT_FALSE(folder->HasText());
+  EXPECT_EQ(want.substr(0, 259), folder->Prefix(259));  // no whole text made for it
+  EXPECT_FALSE(folder->HasText());
+  // Entries of one folder share one text.
+  CFoundItem a(L"a.txt", folder, L"", 1, 0), b(L"b.txt", folder, L"", 2, 0);
+  EXPECT_EQ(want, a.GetCurrentPath());
+  EXPECT_EQ(&a.GetCurrentPath(), &b.GetCurrentPath());
+  EXPECT_EQ(want, b.GetPath());
+  EXPECT_EQ(L'K', a.GetDriveLetter());
+  // A folder above, made after one below it had its text: still its own path.
+  EXPECT_EQ(want.substr(0, 3 + 501 * 251), chain[0]->Text());
+  EXPECT_EQ(want.substr(0, 40), CFolderPath::Child(chain[0], L"x")->Prefix(40));
+  FoundItemRecord rec;
+  memset(&rec, 0xCC, sizeof(rec));
+  ASSERT_EQ(1, a.ToRecord(&rec));
+  EXPECT_EQ(want.substr(0, 259), std::wstring(rec.szPath));
+  // Moved aside: the shared folder is the stored path, the new one the current.
+  a.SetPath(L"K:\\LostDir\\");
+  EXPECT_EQ(L"K:\\LostDir\\", a.GetCurrentPath());
+  EXPECT_EQ(want, a.GetPath());
+  // The last holder lets the whole chain go (one by one, no deep recursion).
+  chain.clear();
+  root.reset();
+  std::weak_ptr<const CFolderPath> gone = folder;
+  folder.reset();
+  CFoundItem* c = new CFoundItem(L"c", gone.lock(), L"", 1, 0);
+  EXPECT_FALSE(gone.expired());  // a and b still hold it
+  delete c;
+  a.SetPath(L"K:\\");
+  EXPECT_FALSE(gone.expired());
+}
+
+TEST(RecoverTarget, PathsAreMeasuredInTheirLongForm) {
+  // 32,763 characters: 32,767 with "\\?\", one too many with its zero.
+  const std::wstring folder = L"C:\\out\\" + std::wstring(32767 - 11, L'x');
+  EXPECT_TRUE(FitsSystemPath(folder.substr(0, folder.size() - 1)));
+  EXPECT_FALSE(FitsSystemPath(folder));
+  EXPECT_FALSE(FitsSystemPath(folder.substr(0, folder.size() - 10), kFileNameRoom));
+  EXPECT_TRUE(FitsSystemPath(folder.substr(0, folder.size() - kFileNameRoom - 1), kFileNameRoom));
+  // A share's long form is longer by six; one already in long form by none.
+  const std::wstring share = L"\\\\srv\\s\\" + std::wstring(32767 - 14, L'y');
+  EXPECT_FALSE(FitsSystemPath(share));
+  EXPECT_TRUE(FitsSystemPath(share.substr(0, share.size() - 1)));
+  const std::wstring longForm = L"\\\\?\\C:\\" + std::wstring(32767 - 7, L'z');
+  EXPECT_TRUE(FitsSystemPath(longForm.substr(0, longForm.size() - 1)));
+  EXPECT_FALSE(FitsSystemPath(longForm));
 }
 
 TEST(EngineText, BadTranslationsFallBackToTheEnglishText) {

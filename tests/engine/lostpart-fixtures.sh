@@ -188,6 +188,28 @@ else
   echo "reference file: not loaded as written"; cat "$work/golden.rows"; fail=1
 fi
 
+# A saved partition whose start lies past the end of the disk (its file
+# changed by the reference codec): the load is refused and says why.
+"$py" - "$work/lost-fat32.dsr" "$work/past-end.dsr" "$key" "$here" <<'EOF'
+import struct, sys
+sys.path.insert(0, sys.argv[4])
+import dsr_reference as ref
+kind, header, records, d = ref.parse(open(sys.argv[1], "rb").read(), sys.argv[3])
+d = bytearray(d)
+struct.pack_into("<Q", d, 20, 1 << 30)  # start sector: 512 GiB in
+head = header[:len(header) - (4 + struct.unpack_from("<I", header, 53)[0])]
+open(sys.argv[2], "wb").write(ref.write(kind, head, records, bytes(d), sys.argv[3]))
+EOF
+rc=0
+scan lost "$work/lost-mbr.img" --start 55296 --letter N --load "$(winpath "$work/past-end.dsr")" \
+  --recover "$work/past-end.out" > "$work/past-end.rows" 2> "$work/past-end.err" || rc=$?
+if [ "$rc" != 0 ] && grep -q 'belongs to a different disk' "$work/past-end.err" &&
+   ! grep -q $'\t' "$work/past-end.rows" && [ ! -e "$work/past-end.out" ]; then
+  echo "a partition past the disk's end: the load refused, saying the result belongs to another disk"
+else
+  echo "a partition past the disk's end: exit $rc"; cat "$work/past-end.rows" "$work/past-end.err"; fail=1
+fi
+
 # The public disks with their tables wiped.
 if [ -n "$shared" ] && [ -d "$shared/corpora/disks/dftt" ]; then
   unzip -q -o "$shared/corpora/disks/dftt/1-extend-part.zip" -d "$work" 1-extend-part/ext-part-test-2.dd
