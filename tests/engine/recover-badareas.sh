@@ -25,48 +25,10 @@
 # The mount is made and removed here; skipped only where /dev/fuse is missing.
 set -uo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-bin="${DELVARO_UNIX_BIN:?}"
-fix="${DELVARO_UNIX_FIXTURES:?}"
-wine="${DELVARO_WINE64:-/usr/lib/wine/wine64}"
-py=/usr/bin/python3  # Debian's, with python3-fusepy
-if [ ! -e /dev/fuse ]; then
-  echo "skipped: /dev/fuse is missing, so no failing device can be served"
-  exit 77
-fi
-"$py" -c 'import fusepy' 2>/dev/null || { echo "missing python3-fusepy (scripts/setup.sh installs it)"; exit 1; }
-for t in mkfs.fat mcopy mdel fls icat mkfs.ntfs ntfs-3g; do
-  command -v "$t" >/dev/null || { echo "missing $t (scripts/setup.sh --tools installs it)"; exit 1; }
-done
-work="$(mktemp -d /tmp/recover-badareas.XXXXXX)"
-mnt="$work/mnt"
-mkdir -p "$mnt"
-fuse_pid=""
-cleanup() {
-  if mountpoint -q "$mnt"; then umount "$mnt" 2>/dev/null || umount -l "$mnt"; fi
-  if mountpoint -q "$work/ntfsmnt"; then umount "$work/ntfsmnt" 2>/dev/null || umount -l "$work/ntfsmnt"; fi
-  [ -n "$fuse_pid" ] && kill "$fuse_pid" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-fail=0
-t0=$SECONDS
-winpath() { echo "Z:${1//\//\\}"; }
+. "$here/faildev-common.sh"
+faildev_begin recover-badareas mkfs.fat mcopy mdel fls icat mkfs.ntfs ntfs-3g
 
-# run NAME TOOL ARGS...: the tool's rows in $work/NAME.rows, its messages in
-# $work/NAME.err; the files it writes go to $work/NAME.
-run() {
-  local name="$1"; shift
-  (cd "$bin" && timeout 240 "$wine" "$@") 2> "$work/$name.err" | tr -d '\r' > "$work/$name.rows"
-  local rc=${PIPESTATUS[0]}
-  if [ "$rc" != 0 ]; then echo "$name: exit code $rc"; cat "$work/$name.err"; tail -n 3 "$work/$name.rows"; fail=1; fi
-  echo "$name ($((SECONDS - t0)) s): $(tail -n 1 "$work/$name.rows")"
-}
-recover() { # recover NAME IMAGE
-  run "$1" ./recover.exe deleted "$(winpath "$2")" "$(winpath "$work/$1")" --full-path --letter X
-}
-carved() { # carved NAME IMAGE RESULT: the saved deep scan recovered from IMAGE
-  run "$1" ./scan.exe deep "$(winpath "$2")" --letter X --load "$(winpath "$3")" --recover "$(winpath "$work/$1")"
-}
+run_limit=240  # seconds a tool run may take here
 # at IMAGE FILE POS LENGTH...: for each pair, where bytes POS to POS + LENGTH
 # of FILE lie in IMAGE, in one piece (-1 when they are not found so).
 at() {

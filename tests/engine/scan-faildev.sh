@@ -19,33 +19,10 @@
 # Skipped only where /dev/fuse is missing.
 set -uo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-bin="${DELVARO_UNIX_BIN:?}"
-fix="${DELVARO_UNIX_FIXTURES:?}"
-wine="${DELVARO_WINE64:-/usr/lib/wine/wine64}"
-py=/usr/bin/python3  # Debian's, with python3-fusepy
-if [ ! -e /dev/fuse ]; then
-  echo "skipped: /dev/fuse is missing, so no failing device can be served"
-  exit 77
-fi
-"$py" -c 'import fusepy' 2>/dev/null || { echo "missing python3-fusepy (scripts/setup.sh installs it)"; exit 1; }
-for t in mkfs.ntfs ntfs-3g mkfs.fat mcopy mdel mmd fls; do
-  command -v "$t" >/dev/null || { echo "missing $t (scripts/setup.sh --tools installs it)"; exit 1; }
-done
-work="$(mktemp -d /tmp/scan-faildev.XXXXXX)"
-mnt="$work/mnt"
-mkdir -p "$mnt" "$work/ntfsmnt" "$work/src"
-fuse_pid=""
-cleanup() {
-  if mountpoint -q "$mnt"; then umount "$mnt" 2>/dev/null || umount -l "$mnt"; fi
-  if mountpoint -q "$work/ntfsmnt"; then umount "$work/ntfsmnt" 2>/dev/null || umount -l "$work/ntfsmnt"; fi
-  [ -n "$fuse_pid" ] && kill "$fuse_pid" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-fail=0
-t0=$SECONDS
+. "$here/faildev-common.sh"
+faildev_begin scan-faildev mkfs.ntfs ntfs-3g mkfs.fat mcopy mdel mmd fls
+mkdir -p "$work/src"
 lost="Lost folders"  # the "LostDir" text of the English language file
-winpath() { echo "Z:${1//\//\\}"; }
 
 # tool NAME RC TOOL ARGS...: rows in $work/NAME.rows, messages in
 # $work/NAME.err; the exit code must be RC.
