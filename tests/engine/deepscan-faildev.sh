@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The deep scan of a failing disk. A 256 MiB disk with a picture every 2 MiB
 # (spaced-disk.sh: JPEG and BMP by ffmpeg) is served through FUSE files
-# whose reads fail as a real device's do (faildev.py, faildev_slow.py) and
+# whose reads fail as a real device's do (faildev.py) and
 # mapped to drive X: as in recover-faildev.sh:
 #  - 1 MiB, and 64 KiB, unreadable (EIO) at 100 MiB: every file that does
 #    not touch the bad range is listed, exactly where and as long as it is,
@@ -84,8 +84,8 @@ cat > "$work/faildev.json" <<JSON
  "gone.img": {"image": "$img", "gone_at": $gone}}
 JSON
 cat > "$work/slow.json" <<JSON
-{"slow1m.img": {"image": "$img", "bad": [[$((100 * MiB)), $MiB]], "fail_sleep": 0.2},
- "slowmany.img": {"image": "$img", "bad": [$many], "fail_sleep": 1.0}}
+{"slow1m.img": {"image": "$img", "bad": [[$((100 * MiB)), $MiB]], "slow": 0.2},
+ "slowmany.img": {"image": "$img", "bad": [$many], "slow": 1.0}}
 JSON
 mount_dev() { # SCRIPT CONFIG MOUNTPOINT
   "$py" "$here/$1" "$2" "$3" 2> "$3.log" &
@@ -98,7 +98,7 @@ mount_dev() { # SCRIPT CONFIG MOUNTPOINT
   echo "the failing device $1 did not mount"; cat "$3.log"; exit 1
 }
 mount_dev faildev.py "$work/faildev.json" "$mnt"
-mount_dev faildev_slow.py "$work/slow.json" "$slow"
+mount_dev faildev.py "$work/slow.json" "$slow"
 
 for b in 1m:$MiB 64k:65536; do
   n="bad${b%%:*}" len="${b#*:}"

@@ -52,3 +52,19 @@ carved() { # carved NAME IMAGE RESULT: the saved deep scan recovered from IMAGE
   run "$1" ./scan.exe deep "$(winpath "$2")" --letter X --load "$(winpath "$3")" --recover "$(winpath "$work/$1")"
   # The loaded entries come first (six columns), then the recovery's rows.
 }
+
+# faildev_serve CONFIG: serves the failing devices of CONFIG (faildev.py) on
+# $mnt and waits until it is mounted (up to a minute: the FUSE server is a
+# Python process that a loaded machine starts slowly; a server that ends
+# first fails at once). Nothing is read from it here: some devices count
+# their reads.
+faildev_serve() {
+  "$py" "$here/faildev.py" "$1" "$mnt" 2> "$work/faildev.log" &
+  fuse_pid=$!
+  for _ in $(seq 600); do
+    mountpoint -q "$mnt" && return 0
+    kill -0 "$fuse_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  echo "the failing device did not mount"; cat "$work/faildev.log"; exit 1
+}

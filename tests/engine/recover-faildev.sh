@@ -103,10 +103,7 @@ done
   for k in "${!config[@]}"; do printf '%s"%s.img": %s\n' "$sep" "$k" "${config[$k]}"; sep=","; done
   echo "}"
 } > "$work/faildev.json"
-"$py" "$here/faildev.py" "$work/faildev.json" "$mnt" 2> "$work/faildev.log" &
-fuse_pid=$!
-for _ in $(seq 100); do mountpoint -q "$mnt" && break; sleep 0.1; done
-mountpoint -q "$mnt" || { echo "the failing device did not mount"; cat "$work/faildev.log"; exit 1; }
+faildev_serve "$work/faildev.json"
 
 for fs in ntfs fat32 fat16 exfat; do
   [ -n "${config[$fs-bad]:-}" ] || continue

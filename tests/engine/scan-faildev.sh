@@ -152,10 +152,7 @@ config="$work/faildev.json"
   done
   echo "}"
 } > "$config"
-"$py" "$here/faildev.py" "$config" "$mnt" 2> "$work/faildev.log" &
-fuse_pid=$!
-for _ in $(seq 100); do mountpoint -q "$mnt" && break; sleep 0.1; done
-mountpoint -q "$mnt" || { echo "the failing device did not mount"; cat "$work/faildev.log"; exit 1; }
+faildev_serve "$config"
 
 vs_tsk() { # vs_tsk NAME IMAGE [options]: the rows of NAME against fls on IMAGE
   python3 "$here/scan_vs_tsk.py" "$work/$1.rows" "$2" "$lost" "${@:3}" || { echo "$1: not what TSK lists"; fail=1; }
