@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The deep scan of a failing disk beside PhotoRec: the 256 MiB disk of the
 # failing-disk test (tests/engine/spaced-disk.sh: a picture every 2 MiB, by
-# ffmpeg) served through FUSE (tests/engine/faildev.py, faildev_slow.py) with
+# ffmpeg) served through FUSE (tests/engine/faildev.py) with
 # 1 MiB and 64 KiB unreadable at 100 MiB, a device pulled at 150 MiB, and a
 # bad MiB whose every failed read sleeps 0.2 s. For each device, the scan
 # tool (under Wine, drive X:) and PhotoRec run one after the other; each
@@ -39,7 +39,7 @@ cat > "$work/faildev.json" <<JSON
  "gone.img": {"image": "$img", "gone_at": $((150 * MiB + 4096))}}
 JSON
 cat > "$work/slow.json" <<JSON
-{"slow1m.img": {"image": "$img", "bad": [[$((100 * MiB)), $MiB]], "fail_sleep": 0.2}}
+{"slow1m.img": {"image": "$img", "bad": [[$((100 * MiB)), $MiB]], "slow": 0.2}}
 JSON
 mount_dev() { # SCRIPT CONFIG MOUNTPOINT
   "$py" "$tests/$1" "$2" "$3" 2> "$3.log" &
@@ -51,7 +51,7 @@ mount_dev() { # SCRIPT CONFIG MOUNTPOINT
   echo "the failing device $1 did not mount"; cat "$3.log"; exit 1
 }
 mount_dev faildev.py "$work/faildev.json" "$mnt"
-mount_dev faildev_slow.py "$work/slow.json" "$slow"
+mount_dev faildev.py "$work/slow.json" "$slow"
 
 # PhotoRec's files that are a planted file byte for byte.
 photorec_found() { # DIR
